@@ -1,0 +1,41 @@
+// Reading and writing keys of INI-structured files (Language.ini and the
+// backup files), compatible with the files the Windows private-profile
+// service reads and writes:
+// - section and key names match case-insensitively (ASCII letters);
+// - blanks and tabs around names and values are ignored;
+// - lines whose first non-blank character is ';' are comments;
+// - the first of duplicate keys wins;
+// - LF, CRLF and CR-only files are read; a UTF-8 byte-order mark is skipped.
+// Values are bytes and are returned whole: no length limit, no quote
+// stripping. Nothing is cached: every call reads the file afresh.
+//
+// A write replaces the key's value in place and leaves every other byte of
+// the file as it was; a missing key is added at the end of its section, a
+// missing section at the end of the file, a missing file is created. New
+// lines use the file's own line ending (CRLF for a new file). The file is
+// replaced atomically, so an interrupted write never leaves a torn file.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+namespace kt::shell {
+
+// Result of the last ReadIni or WriteIni call: for a read the number of
+// bytes of the value found (0 when file, section or key is missing), for a
+// write non-zero on success and 0 on failure.
+extern std::int32_t lngIniResult;
+
+// The value of `key` in `section` of `file`, or an empty text when the file,
+// the section or the key does not exist.
+QByteArray ReadIni(const QString& file, const QByteArray& section, const QByteArray& key);
+
+// Writes `key` = `value` in `section` of `file`. Returns false (and leaves
+// the file untouched) when the file cannot be read or written, when the path
+// is a directory, or when the value holds CR, LF or NUL, or the names could
+// not be read back as written.
+bool WriteIni(const QString& file, const QByteArray& section, const QByteArray& key,
+              const QByteArray& value);
+
+} // namespace kt::shell

@@ -1,0 +1,72 @@
+#include "settings.h"
+
+#include "ini_file.h"
+#include "text_format.h"
+
+#include <QDir>
+#include <algorithm>
+
+namespace kt::shell {
+
+namespace {
+
+QByteArray readTrimmed(const QString& iniFile, const char* section, const char* key) {
+    return trimBlanks(ReadIni(iniFile, section, key));
+}
+
+float readTime(const QString& iniFile, const char* key) {
+    return float(leadingNumber(readTrimmed(iniFile, kCommSection, key)));
+}
+
+} // namespace
+
+void Settings::clampTimes() {
+    sngTxDelay = std::clamp(sngTxDelay, kMinTxDelay, kMaxTxDelay);
+    sngRxDelay = std::clamp(sngRxDelay, kMinRxDelay, kMaxRxDelay);
+    sngRxTimeOut = std::clamp(sngRxTimeOut, kMinRxTimeOut, kMaxRxTimeOut);
+}
+
+Settings readSettings(const QString& iniFile) {
+    Settings s;
+    s.intComPort = roundToInt(leadingNumber(readTrimmed(iniFile, kCommSection, "ComPort")));
+    if (s.intComPort < 1 || s.intComPort > 8)
+        s.intComPort = 2;
+
+    s.strSettings = readTrimmed(iniFile, kCommSection, "Protocol");
+    if (s.strSettings.isEmpty())
+        s.strSettings = kDefaultProtocol;
+
+    s.sngTxDelay = readTime(iniFile, "TXDelayTime");
+    s.sngRxDelay = readTime(iniFile, "RXDelayTime");
+    s.sngRxTimeOut = readTime(iniFile, "RXTimeOut");
+    s.clampTimes();
+
+    s.intLanguage = roundToInt(leadingNumber(readTrimmed(iniFile, kSystemSection, "Language")));
+    if (s.intLanguage < 0 || s.intLanguage > 2)
+        s.intLanguage = 0;
+
+    // Language.ini is UTF-8, so the remembered paths are too.
+    s.saveFile = QString::fromUtf8(readTrimmed(iniFile, kSystemSection, "SaveFile"));
+    s.loadFile = QString::fromUtf8(readTrimmed(iniFile, kSystemSection, "LoadFile"));
+    return s;
+}
+
+void writeComPort(const QString& iniFile, int comPort) {
+    WriteIni(iniFile, kCommSection, "ComPort", QByteArray::number(comPort));
+}
+
+void writePanelSettings(const QString& iniFile, const Settings& settings) {
+    WriteIni(iniFile, kSystemSection, "Language", QByteArray::number(settings.intLanguage));
+    WriteIni(iniFile, kCommSection, "TXDelayTime", shortestDecimal(settings.sngTxDelay));
+    WriteIni(iniFile, kCommSection, "RXDelayTime", shortestDecimal(settings.sngRxDelay));
+    WriteIni(iniFile, kCommSection, "RXTimeOut", shortestDecimal(settings.sngRxTimeOut));
+}
+
+QString AppendBackslash(const QString& path) {
+    const QString trimmedPath = path.trimmed();
+    if (trimmedPath.endsWith(u'/') || trimmedPath.endsWith(u'\\'))
+        return trimmedPath;
+    return trimmedPath + QDir::separator();
+}
+
+} // namespace kt::shell

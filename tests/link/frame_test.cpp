@@ -1,0 +1,106 @@
+#include "link/frame.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace kt::link;
+
+TEST(Crc, TablesAreTheModbusTables) {
+    // Entries of the published auchCRCHi and auchCRCLo tables.
+    const std::uint8_t hiHead[] = {0x00, 0xC1, 0x81, 0x40, 0x01, 0xC0, 0x80, 0x41};
+    const std::uint8_t loHead[] = {0x00, 0xC0, 0xC1, 0x01, 0xC3, 0x03, 0x02, 0xC2};
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(CRCHi[i], hiHead[i]) << i;
+        EXPECT_EQ(CRCLo[i], loHead[i]) << i;
+    }
+    EXPECT_EQ(CRCHi[254], 0x81);
+    EXPECT_EQ(CRCLo[254], 0x80);
+    EXPECT_EQ(CRCHi[255], 0x40);
+    EXPECT_EQ(CRCLo[255], 0x40);
+    // With the Modbus initial value the same tables give CRC-16/MODBUS.
+    EXPECT_EQ(crcOfBytes("123456789", 0xFF, 0xFF), 0x4B37);
+}
+
+TEST(Crc, CheckValues) {
+    const std::pair<QByteArray, const char*> cases[] = {
+        {"123456789", "BB3D"},
+        {"abc", "9738"},
+        {"", "0000"},
+        {"   ", "0000"},
+        {" abc ", "9738"},
+        {"\x01"
+         "01DC\x02",
+         "CDBF"},
+        {"\x03"
+         "01DC\x04",
+         "2D3E"},
+    };
+    for (const auto& [text, crc] : cases)
+        EXPECT_EQ(CRC16(text), crc) << text.toHex().constData();
+    EXPECT_EQ(Hex4(10), "000A");
+    EXPECT_EQ(Hex4(65535), "FFFF");
+    EXPECT_EQ(Hex4(0), "0000");
+}
+
+TEST(Frame, RequestFrameOfATrimmedText) {
+    EXPECT_EQ(buildRequestFrame(" 01DC "), QByteArray("\x01"
+                                                      "01DC\x02"
+                                                      "CDBF\r"));
+    EXPECT_EQ(buildRequestFrame("07HA0001").size(), 15);
+}
+
+// A reply frame for the given address, code and data with its right CRC.
+QByteArray reply(const QByteArray& content, char end = EOT) {
+    const QByteArray body = ETX + content + end;
+    return body + CRC16(body) + CR;
+}
+
+TEST(Frame, ReplyCheck) {
+    const QByteArray request = buildRequestFrame("01DC");
+    const QByteArray good = reply("01DC0102ABCD");
+    QByteArray lowerCase = reply("01DC");
+    lowerCase.replace("2D3E", "2d3e");
+    struct Case {
+        const char* name;
+        QByteArray received;
+        bool accepted;
+        QByteArray data;
+    };
+    const Case cases[] = {
+        {"empty data field", reply("01DC"), true, ""},
+        {"data field", good, true, "0102ABCD"},
+        {"blanks around", "  " + good + "  ", true, "0102ABCD"},
+        {"garbage before ETX", "\x05\x7F garbage" + good, true, "0102ABCD"},
+        {"text after the first CR", good + "01DC\x04zz\r", true, "0102ABCD"},
+        {"blanks inside data kept", reply("01DC 12 "), true, " 12 "},
+        {"lower-case CRC", lowerCase, false, ""},
+        {"wrong address with right CRC", reply("02DC0102ABCD"), false, ""},
+        {"SO in the data",
+         reply("01DC01\x0E"
+               "02"),
+         false, ""},
+        {"SO after the CR", good + "\x0E", false, ""},
+        {"no EOT", reply("01DC0102ABCD", 'X'), false, ""},
+        {"no CR", good.chopped(1), false, ""},
+        {"no ETX", good.mid(1), false, ""},
+        {"too short", reply("01"), false, ""},
+        {"CR before ETX", "\r" + good, false, ""},
+        {"nothing", "", false, ""},
+        {"blanks only", "    ", false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ReplyCheck check = checkReply(c.received, request);
+        EXPECT_EQ(check.accepted, c.accepted);
+        if (c.accepted) {
+            EXPECT_EQ(check.data, c.data);
+            EXPECT_EQ(check.frame.front(), ETX);
+            EXPECT_EQ(check.frame.back(), CR);
+        }
+    }
+    // The cut frame replaces what was received.
+    EXPECT_EQ(checkReply("junk" + good + "tail", request).frame, good);
+}
+
+} // namespace

@@ -1,0 +1,173 @@
+#include "shell/ini_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using kt::shell::lngIniResult;
+using kt::shell::ReadIni;
+using kt::shell::WriteIni;
+
+namespace {
+
+// A backup file as the Windows program writes it, with hand-made additions:
+// comments, mixed-case names, blanks around names and values, a value in a
+// legacy 8-bit code page (Big5), quotes, duplicates and a second section
+// holding a key of the same name.
+const QByteArray kWindowsFile = "; written by hand\r\n"
+                                "[HEAD]\r\n"
+                                "Title=KT560AX\r\n"
+                                "\r\n"
+                                "[Data]\r\n"
+                                "  dc = 0102030405  \r\n"
+                                "DI=\r\n"
+                                "Name=\xA4\xA4\xA4\xE5 \xB1\xB1\xA8\xEE\r\n"
+                                "Quoted=\"  keep quotes  \"\r\n"
+                                "Dup=first\r\n"
+                                "dup=second\r\n"
+                                ";BA1=commented out\r\n"
+                                "\r\n"
+                                "[Other]\r\n"
+                                "DC=other\r\n";
+
+QByteArray withLineEnding(QByteArray text, const QByteArray& eol) {
+    return text.replace("\r\n", eol);
+}
+
+class IniFileTest : public ::testing::TestWithParam<QByteArray> {
+  protected:
+    QTemporaryDir dir;
+    QString path = dir.filePath("01.KT");
+
+    void put(const QByteArray& bytes) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    QByteArray contents() const {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    QByteArray eol() const { return GetParam(); }
+    QByteArray file() const { return withLineEnding(kWindowsFile, eol()); }
+};
+
+TEST_P(IniFileTest, LooksUpKeysLikeTheWindowsService) {
+    put(file());
+    struct Case {
+        const char* section;
+        const char* key;
+        QByteArray value;
+    };
+    const Case cases[] = {
+        {"HEAD", "Title", "KT560AX"},
+        {"head", "TITLE", "KT560AX"},
+        {"Data", "DC", "0102030405"},
+        {"DATA", "di", ""},
+        {"Data", "Name", "\xA4\xA4\xA4\xE5 \xB1\xB1\xA8\xEE"},
+        {"Data", "Quoted", "\"  keep quotes  \""},
+        {"Data", "DUP", "first"},
+        {"Data", "BA1", ""},
+        {"Data", ";BA1", ""},
+        {"Other", "dc", "other"},
+        {"Missing", "Title", ""},
+        {"Data", "Missing", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.section) + "/" + c.key);
+        EXPECT_EQ(ReadIni(path, c.section, c.key), c.value);
+        EXPECT_EQ(lngIniResult, c.value.size());
+    }
+    EXPECT_EQ(ReadIni(dir.filePath("absent.KT"), "HEAD", "Title"), "");
+    EXPECT_EQ(lngIniResult, 0);
+}
+
+TEST_P(IniFileTest, ReplacesAValueInPlaceAndKeepsEveryOtherByte) {
+    put(file());
+    ASSERT_TRUE(WriteIni(path, "DATA", "Dc", "FFEE"));
+    EXPECT_NE(lngIniResult, 0);
+    EXPECT_EQ(contents(),
+              withLineEnding(QByteArray(kWindowsFile).replace("0102030405", "FFEE"), eol()));
+
+    ASSERT_TRUE(WriteIni(path, "Data", "DI", "0A0B"));
+    ASSERT_TRUE(WriteIni(path, "Data", "DUP", "third"));
+    QByteArray expected = kWindowsFile;
+    expected.replace("0102030405", "FFEE").replace("DI=\r\n", "DI=0A0B\r\n");
+    expected.replace("Dup=first", "Dup=third");
+    EXPECT_EQ(contents(), withLineEnding(expected, eol()));
+    EXPECT_EQ(ReadIni(path, "Data", "dup"), "third");
+}
+
+TEST_P(IniFileTest, AddsKeysAtTheEndOfTheirSectionAndSectionsAtTheEnd) {
+    put(file());
+    ASSERT_TRUE(WriteIni(path, "head", "Date", "2026"));
+    ASSERT_TRUE(WriteIni(path, "Data", "HA0001", "123456789012345678901234"));
+    ASSERT_TRUE(WriteIni(path, "Cards", "HA2000", "x"));
+    QByteArray expected = kWindowsFile;
+    expected.replace("Title=KT560AX\r\n", "Title=KT560AX\r\nDate=2026\r\n");
+    expected.replace("dup=second\r\n", "dup=second\r\nHA0001=123456789012345678901234\r\n");
+    expected += "[Cards]\r\nHA2000=x\r\n";
+    EXPECT_EQ(contents(), withLineEnding(expected, eol()));
+}
+
+TEST_P(IniFileTest, RefusesAValueThatCannotStandOnOneLine) {
+    put(file());
+    for (const QByteArray& value :
+         {QByteArray("a\rb"), QByteArray("a\nb"), QByteArray("a\0b", 3)}) {
+        lngIniResult = 7;
+        EXPECT_FALSE(WriteIni(path, "Data", "DC", value));
+        EXPECT_EQ(lngIniResult, 0);
+        EXPECT_FALSE(WriteIni(path, "Data", "NEW", value));
+        EXPECT_EQ(contents(), file());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(LineEndings, IniFileTest,
+                         ::testing::Values(QByteArray("\r\n"), QByteArray("\n"), QByteArray("\r")),
+                         [](const auto& info) {
+                             return info.param == "\r\n" ? std::string("CRLF")
+                                    : info.param == "\n" ? std::string("LF")
+                                                         : std::string("CR");
+                         });
+
+class IniFileEdgeTest : public IniFileTest {};
+
+TEST_F(IniFileEdgeTest, CreatesAMissingFileWithCrlfLines) {
+    ASSERT_TRUE(WriteIni(path, "HEAD", "Title", "KT560AX"));
+    ASSERT_TRUE(WriteIni(path, "Data", "DC", "01"));
+    EXPECT_EQ(contents(), "[HEAD]\r\nTitle=KT560AX\r\n[Data]\r\nDC=01\r\n");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"01.KT"});
+}
+
+TEST_F(IniFileEdgeTest, KeepsByteOrderMarkLongValuesAndAMissingLastLineEnd) {
+    const QByteArray longValue(5000, 'A');
+    put("\xEF\xBB\xBF[Data]\nLong=" + longValue + "\nLast=1");
+    EXPECT_EQ(ReadIni(path, "data", "LONG"), longValue);
+    EXPECT_EQ(lngIniResult, 5000);
+    ASSERT_TRUE(WriteIni(path, "Data", "Next", "2"));
+    EXPECT_EQ(contents(), "\xEF\xBB\xBF[Data]\nLong=" + longValue + "\nLast=1\nNext=2\n");
+}
+
+TEST_F(IniFileEdgeTest, ReadsAFileChangedBehindItsBack) {
+    put("[HEAD]\r\nTitle=old\r\n");
+    EXPECT_EQ(ReadIni(path, "HEAD", "Title"), "old");
+    put("[HEAD]\r\nTitle=new\r\n");
+    EXPECT_EQ(ReadIni(path, "HEAD", "Title"), "new");
+}
+
+TEST_F(IniFileEdgeTest, FailsOnPathsThatCannotHoldAFile) {
+    put("[HEAD]\r\n");
+    const QString paths[] = {dir.path(), dir.filePath("no/such/dir/01.KT"),
+                             path + "/inside-a-file.KT"};
+    for (const QString& p : paths) {
+        SCOPED_TRACE(p.toStdString());
+        lngIniResult = 7;
+        EXPECT_FALSE(WriteIni(p, "HEAD", "Title", "KT560AX"));
+        EXPECT_EQ(lngIniResult, 0);
+        EXPECT_EQ(ReadIni(p, "HEAD", "Title"), "");
+    }
+    EXPECT_EQ(contents(), "[HEAD]\r\n");
+}
+
+} // namespace
