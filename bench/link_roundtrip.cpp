@@ -1,0 +1,82 @@
+// Times link transactions over a pseudo-terminal against the virtual
+// controller answering at once, with TX and RX delays of 10 ms: prints the
+// median and 99th percentile per transaction and their ratio to the 20 ms
+// that the two delays alone take.
+#include "link/link_transaction.h"
+#include "link/qt_serial_port.h"
+#include "shell/ini_file.h"
+#include "sim/line_endpoint.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+class SilentView : public kt::link::LinkView {
+  public:
+    void showEcho(const QByteArray&) override {}
+    void showLinkState(kt::link::LinkState) override {}
+    void showErrorCount(std::int32_t) override {}
+    void setActivity(bool) override {}
+    QString languageText(const char*) const override { return {}; }
+    int showMessage(int, int, const QString&) override { return 1; }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int count = argc > 1 ? std::max(1, atoi(argv[1])) : 1000;
+
+    kt::sim::RecordStore store;
+    store.seed(2500);
+    kt::sim::VirtualController controller(store);
+    QString error;
+    auto line = kt::sim::LineEndpoint::createPty(controller, &error);
+    if (!line) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("Language.ini");
+    kt::shell::WriteIni(ini, "COMMUNICATION", "COM1", line->devicePath().toUtf8());
+    kt::link::QtSerialPort port(ini);
+    if (!port.setPortNumber(1) || !port.setSettings("19200,e,8,1") || !port.open()) {
+        std::fprintf(stderr, "%s\n", qPrintable(port.errorString()));
+        return 1;
+    }
+
+    kt::shell::Settings settings;
+    settings.sngTxDelay = 10;
+    settings.sngRxDelay = 10;
+    settings.sngRxTimeOut = 200;
+    kt::link::EventLoopClock clock;
+    SilentView view;
+    int step = 7;
+    kt::link::LinkTransaction link(port, clock, view, settings, step);
+    link.blnLinkEnabled = true;
+
+    std::vector<double> ms;
+    ms.reserve(count);
+    for (int i = 1; i <= count; ++i) {
+        const QByteArray request = "01HB" + QByteArray::number(i % 9999 + 1).rightJustified(4, '0');
+        const double start = clock.nowMs();
+        link.lsubTransaction(request);
+        ms.push_back(clock.nowMs() - start);
+        if (link.blnCommError) {
+            std::fprintf(stderr, "transaction %d failed\n", i);
+            return 1;
+        }
+    }
+    std::sort(ms.begin(), ms.end());
+    const double median = ms[ms.size() / 2];
+    const double p99 = ms[std::min(ms.size() - 1, ms.size() * 99 / 100)];
+    std::printf("%d transactions, TX delay 10 ms, RX delay 10 ms, failed tries %d\n", count,
+                int(link.lngErrorCount));
+    std::printf("median %.3f ms (%.2f %% over 20 ms), p99 %.3f ms (%.2f %% over)\n", median,
+                (median / 20 - 1) * 100, p99, (p99 / 20 - 1) * 100);
+    return 0;
+}

@@ -1,0 +1,69 @@
+// Serves a virtual controller on a line: the master side of a
+// pseudo-terminal that this object creates, or a real serial device.
+// POSIX only.
+#pragma once
+
+#include "virtual_controller.h"
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <deque>
+#include <memory>
+
+namespace kt::sim {
+
+class LineEndpoint final : public QObject {
+    Q_OBJECT
+  public:
+    ~LineEndpoint() override;
+
+    // A new pseudo-terminal; devicePath() is the device for the program.
+    static std::unique_ptr<LineEndpoint> createPty(VirtualController& controller, QString* error);
+    // A real serial device, configured raw with the settings text.
+    static std::unique_ptr<LineEndpoint> openDevice(VirtualController& controller,
+                                                    const QString& path, const QByteArray& settings,
+                                                    QString* error);
+
+    QString devicePath() const { return devicePath_; }
+
+    // Paces the output as the line would at this baud rate, 11 bits a byte
+    // (start, 8 data, parity, stop); 0 sends at once.
+    void setPacing(int baudRate) { baudRate_ = baudRate; }
+
+    // Sends bytes of its own, as if the controller had sent them.
+    void send(const QByteArray& bytes);
+
+    // The line goes dead for the other end: a pseudo-terminal is hung up,
+    // a device closed. Nothing more is read or written.
+    void hangUp();
+
+  signals:
+    // Bytes as they arrived from the PC.
+    void received(const QByteArray& bytes);
+
+  private:
+    LineEndpoint(VirtualController& controller, int fd, int keepOpenFd, QString devicePath);
+    void onReadable();
+    void queue(double atMs, const QByteArray& bytes);
+    void flushDue();
+
+    struct Pending {
+        double atMs;
+        QByteArray bytes;
+    };
+
+    VirtualController& controller_;
+    int fd_;
+    int keepOpenFd_; // our own handle on the pty's slave, so that it never reports hang-up
+    QString devicePath_;
+    int baudRate_ = 0;
+    double lineFreeAtMs_ = 0;
+    std::unique_ptr<QSocketNotifier> readNotifier_;
+    std::unique_ptr<QSocketNotifier> writeNotifier_;
+    QTimer timer_;
+    std::deque<Pending> output_;
+    QByteArray unwritten_;
+};
+
+} // namespace kt::sim

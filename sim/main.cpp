@@ -1,0 +1,174 @@
+// kt-virtual-controller: a KT550AX controller on a pseudo-terminal or a
+// serial device, for trying the program without hardware.
+#include "line_endpoint.h"
+#include "link/port_settings.h"
+#include "record_store.h"
+#include "virtual_controller.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+using namespace kt::sim;
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+QByteArray printable(const QByteArray& bytes) {
+    static const char* names[] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
+                                  "BS",  "HT",  "LF",  "VT",  "FF",  "CR",  "SO",  "SI"};
+    QByteArray text;
+    for (const char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 16)
+            text += QByteArray("<") + names[u] + ">";
+        else if (u < 32 || u == 127)
+            text += "<" + QByteArray::number(u, 16) + ">";
+        else
+            text += c;
+    }
+    return text;
+}
+
+int fail(const QString& message) {
+    std::fprintf(stderr, "kt-virtual-controller: %s\n", qPrintable(message));
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("kt-virtual-controller");
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "A virtual KT550AX access controller. It creates a pseudo-terminal and prints its\n"
+        "path (or serves a real serial device with --device), and answers request frames\n"
+        "(SOH, address, code, index, data, STX, CRC-16/ARC as 4 hex digits, CR) with reply\n"
+        "frames (ETX, address, code, data, EOT, CRC, CR). It holds every record of the nine\n"
+        "categories: BA1-3 BB1-3 BC1-8, DC DI, EA/EB/EC01-16 ED, FA01-30 FD01-60, GA01-12,\n"
+        "user cards 0001-9999 (read with HB, written with HA, 24 characters; an empty slot\n"
+        "answers with an empty data field), MD001-250, NA/NB01-16 ND, OA/OB01-04 OD.\n"
+        "A request without data reads a record; with data it writes the record and is\n"
+        "acknowledged with an empty data field. Requests with a bad CRC, another address,\n"
+        "an unknown code or an index out of range are not answered.\n"
+        "The records are seeded with deterministic sample data unless --load or --empty.\n"
+        "Faults for --fault: silence, wrong-crc, lower-case-crc (no change when the CRC has\n"
+        "no letter), wrong-address, garbage-before-etx, so-in-reply, split-reply,\n"
+        "late-reply, flood-without-cr.\n"
+        "Stop it with Ctrl+C (SIGINT) or SIGTERM; --save then writes the records.");
+    parser.addHelpOption();
+    const QCommandLineOption deviceOpt("device", "Serve this serial device instead of a pty.",
+                                       "path");
+    const QCommandLineOption linkOpt("link", "Make a symbolic link to the pty at this path.",
+                                     "path");
+    const QCommandLineOption addressOpt("address", "Controller addresses, 1-99 (default 1).",
+                                        "list", "1");
+    const QCommandLineOption cardsOpt("cards", "Seed this many user cards (default 2500).", "n",
+                                      "2500");
+    const QCommandLineOption seedOpt("seed", "Seed of the sample data (default 1).", "n", "1");
+    const QCommandLineOption emptyOpt("empty", "Start with no records at all.");
+    const QCommandLineOption loadOpt("load", "Load the records from a backup file.", "file");
+    const QCommandLineOption saveOpt("save", "Save the records to a backup file on exit.", "file");
+    const QCommandLineOption faultOpt("fault", "Inject this fault into replies.", "name", "none");
+    const QCommandLineOption countOpt("fault-count", "Apply the fault to the next n replies only.",
+                                      "n", "-1");
+    const QCommandLineOption dropOpt("drop-every", "Leave every k-th request unanswered.", "k",
+                                     "0");
+    const QCommandLineOption lateOpt("late-ms", "Delay of a late reply (default 1500).", "ms",
+                                     "1500");
+    const QCommandLineOption piecesOpt("pieces", "Pieces of a split reply (default 3).", "n", "3");
+    const QCommandLineOption gapOpt("gap-ms", "Gap between pieces (default 5).", "ms", "5");
+    const QCommandLineOption paceOpt("pace", "Send at the line's real speed (11 bits a byte).");
+    const QCommandLineOption settingsOpt("settings", "Line settings (default 19200,e,8,1).", "text",
+                                         "19200,e,8,1");
+    const QCommandLineOption logOpt("log", "Print every byte received, on stderr.");
+    parser.addOptions({deviceOpt, linkOpt, addressOpt, cardsOpt, seedOpt, emptyOpt, loadOpt,
+                       saveOpt, faultOpt, countOpt, dropOpt, lateOpt, piecesOpt, gapOpt, paceOpt,
+                       settingsOpt, logOpt});
+    parser.process(app);
+
+    QList<int> addresses;
+    for (const QString& part : parser.value(addressOpt).split(',')) {
+        bool ok = false;
+        const int address = part.trimmed().toInt(&ok);
+        if (!ok || address < 1 || address > 99)
+            return fail("bad address " + part);
+        addresses.append(address);
+    }
+
+    RecordStore store;
+    QString error;
+    if (parser.isSet(loadOpt)) {
+        if (!store.loadBackup(parser.value(loadOpt), &error))
+            return fail(error);
+    } else if (!parser.isSet(emptyOpt)) {
+        store.seed(std::clamp(parser.value(cardsOpt).toInt(), 0, 9999),
+                   parser.value(seedOpt).toUInt());
+    }
+
+    FaultPlan plan;
+    if (!faultFromName(parser.value(faultOpt).toLatin1(), &plan.fault))
+        return fail("unknown fault " + parser.value(faultOpt));
+    plan.count = parser.value(countOpt).toInt();
+    plan.dropEvery = parser.value(dropOpt).toInt();
+    plan.lateMs = parser.value(lateOpt).toDouble();
+    plan.pieces = parser.value(piecesOpt).toInt();
+    plan.gapMs = parser.value(gapOpt).toDouble();
+    VirtualController controller(store, addresses);
+    controller.setFaultPlan(plan);
+
+    const QByteArray settings = parser.value(settingsOpt).toLatin1();
+    std::unique_ptr<LineEndpoint> line =
+        parser.isSet(deviceOpt)
+            ? LineEndpoint::openDevice(controller, parser.value(deviceOpt), settings, &error)
+            : LineEndpoint::createPty(controller, &error);
+    if (!line)
+        return fail(error);
+    if (parser.isSet(paceOpt)) {
+        const auto parsed = kt::link::parsePortSettings(settings, &error);
+        if (!parsed)
+            return fail(error);
+        line->setPacing(parsed->baudRate);
+    }
+    if (parser.isSet(logOpt))
+        QObject::connect(line.get(), &LineEndpoint::received, [](const QByteArray& bytes) {
+            std::fprintf(stderr, "received: %s\n", printable(bytes).constData());
+        });
+
+    const QString linkPath = parser.value(linkOpt);
+    if (!linkPath.isEmpty()) {
+        QFile::remove(linkPath);
+        if (!QFile::link(line->devicePath(), linkPath))
+            return fail("cannot make the link " + linkPath);
+    }
+
+    if (pipe(signalPipe) != 0)
+        return fail("cannot create a pipe");
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    QSocketNotifier stop(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&stop, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+
+    std::printf("%s\n", qPrintable(line->devicePath()));
+    std::fflush(stdout);
+    const int status = app.exec();
+
+    line.reset();
+    if (!linkPath.isEmpty())
+        QFile::remove(linkPath);
+    if (parser.isSet(saveOpt) && !store.saveBackup(parser.value(saveOpt), &error))
+        return fail(error);
+    return status;
+}

@@ -1,0 +1,54 @@
+// One request to the controller and one accepted reply, with up to ten
+// retries: the only way the transfer engine talks to the controller.
+#pragma once
+
+#include "clock.h"
+#include "link_view.h"
+#include "serial_port.h"
+#include "shell/settings.h"
+
+#include <QByteArray>
+#include <cstdint>
+
+namespace kt::link {
+
+class LinkTransaction {
+  public:
+    static constexpr int kMaxTries = 11;                   // the first and ten retries
+    static constexpr qsizetype kMaxReplyBytes = 64 * 1024; // a longer line without CR fails
+    static constexpr int kAbortedStep = 999;
+
+    // The times are read from `settings` at each use, so changes made in
+    // the settings panel take effect at the next pause or wait. `intStep`
+    // is the job's step, set to 999 when the link gives up.
+    LinkTransaction(SerialPort& port, Clock& clock, LinkView& view, const shell::Settings& settings,
+                    int& intStep);
+
+    // Sends the request text (address, command code, index, data; framed
+    // here) until a reply is accepted or eleven tries have failed. Returns
+    // at once, sending nothing, while blnLinkEnabled is false. Afterwards
+    // blnCommError tells failure; on success strRxData holds the data field.
+    // On giving up the "CommunicationError" message has been shown and
+    // intStep is 999.
+    void lsubTransaction(const QByteArray& requestText);
+
+    bool blnLinkEnabled = false; // transactions may run (set by the job)
+    bool blnCommError = false;   // the last transaction failed
+    std::int32_t lngErrorCount = 0;
+    QByteArray strTxFrame;
+    QByteArray strRxBuffer;
+    QByteArray strRxData;
+
+  private:
+    void lsubSendData();
+    void lsubWaitReply();
+
+    SerialPort& port_;
+    Clock& clock_;
+    LinkView& view_;
+    const shell::Settings& settings_;
+    int& intStep_;
+    float sngReplyTimeOut_ = 0;
+};
+
+} // namespace kt::link

@@ -1,0 +1,37 @@
+// What the link shows of itself: the window implements this, and so do the
+// tests and any other front end.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+namespace kt::link {
+
+// Status bar panel 2 during and after a try.
+enum class LinkState {
+    Busy,  // raised, first activity picture, the "Busy" text
+    Ok,    // inset, OK picture, the "OK" text
+    Error, // inset, error picture, the "Error" text
+};
+
+class LinkView {
+  public:
+    virtual ~LinkView() = default;
+    // Panel 1: the frame last sent, then the text received.
+    virtual void showEcho(const QByteArray& frame) = 0;
+    // Panel 2.
+    virtual void showLinkState(LinkState state) = 0;
+    // Panel 3: failed tries since the job started.
+    virtual void showErrorCount(std::int32_t count) = 0;
+    // Starts or stops the two-picture activity animation (tmrComm).
+    virtual void setActivity(bool running) = 0;
+    // The current language's text of a key, trimmed.
+    virtual QString languageText(const char* key) const = 0;
+    // ShowMessage with the program's title: style code 1 critical, 2
+    // question, 3 exclamation, 4 information; button code 0 OK and Cancel,
+    // 1 OK only, 2 Cancel only. Returns the button pressed.
+    virtual int showMessage(int styleCode, int buttonCode, const QString& text) = 0;
+};
+
+} // namespace kt::link

@@ -1,0 +1,167 @@
+#include "qt_serial_port.h"
+
+#include "port_naming.h"
+
+#include <QFileInfo>
+
+namespace kt::link {
+
+namespace {
+
+QSerialPort::Parity toQt(PortSettings::Parity parity) {
+    switch (parity) {
+    case PortSettings::Parity::None:
+        return QSerialPort::NoParity;
+    case PortSettings::Parity::Even:
+        return QSerialPort::EvenParity;
+    case PortSettings::Parity::Odd:
+        return QSerialPort::OddParity;
+    case PortSettings::Parity::Mark:
+        return QSerialPort::MarkParity;
+    case PortSettings::Parity::Space:
+        break;
+    }
+    return QSerialPort::SpaceParity;
+}
+
+QSerialPort::StopBits toQt(PortSettings::StopBits stopBits) {
+    switch (stopBits) {
+    case PortSettings::StopBits::One:
+        return QSerialPort::OneStop;
+    case PortSettings::StopBits::OneAndHalf:
+        return QSerialPort::OneAndHalfStop;
+    case PortSettings::StopBits::Two:
+        break;
+    }
+    return QSerialPort::TwoStop;
+}
+
+} // namespace
+
+QtSerialPort::QtSerialPort(QString iniFile, QObject* parent)
+    : SerialPort(parent), iniFile_(std::move(iniFile)) {
+    // Closing inside the error notification itself is not safe, so the
+    // reaction is queued; the port stops reading meanwhile.
+    connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError,
+            Qt::QueuedConnection);
+}
+
+bool QtSerialPort::fail(const QString& description) {
+    error_ = description;
+    return false;
+}
+
+bool QtSerialPort::setPortNumber(int number) {
+    number_ = 0;
+    device_.clear();
+    if (number < 1 || number > 8)
+        return fail(QStringLiteral("There is no port COM%1: choose COM1 to COM8.").arg(number));
+    number_ = number;
+    device_ = deviceForPort(number, iniFile_);
+    return true;
+}
+
+bool QtSerialPort::setSettings(const QByteArray& text) {
+    QString error;
+    settings_ = parsePortSettings(text, &error);
+    return settings_ ? true : fail(error);
+}
+
+bool QtSerialPort::open() {
+    if (port_.isOpen())
+        close();
+    if (number_ == 0)
+        return fail(QStringLiteral("No port has been chosen."));
+    if (!settings_)
+        return error_.isEmpty() ? fail(QStringLiteral("No settings have been given.")) : false;
+
+#ifndef Q_OS_WIN
+    const QFileInfo info(device_);
+    if (!info.exists())
+        return fail(QStringLiteral("The device %1 (COM%2) does not exist. Check that the "
+                                   "serial adapter is plugged in, or name the right device "
+                                   "under key COM%2 of section COMMUNICATION in Language.ini.")
+                        .arg(device_)
+                        .arg(number_));
+    if (!info.isReadable() || !info.isWritable())
+        return fail(
+            QStringLiteral("Permission denied on %1. The user must be a member of "
+                           "the group that owns the device (%2, usually dialout): "
+                           "sudo usermod -aG %2 $USER, then log in again.")
+                .arg(device_, info.group().isEmpty() ? QStringLiteral("dialout") : info.group()));
+#endif
+
+    // Settings are given before the open: some devices (pseudo-terminals)
+    // refuse changes once open.
+    port_.setPortName(device_);
+    port_.setBaudRate(settings_->baudRate);
+    port_.setParity(toQt(settings_->parity));
+    port_.setDataBits(QSerialPort::DataBits(settings_->dataBits));
+    port_.setStopBits(toQt(settings_->stopBits));
+    port_.setFlowControl(QSerialPort::NoFlowControl);
+    if (!port_.open(QIODevice::ReadWrite)) {
+        const QSerialPort::SerialPortError code = port_.error();
+        const QString detail = port_.errorString();
+        port_.clearError();
+        if (code == QSerialPort::DeviceNotFoundError)
+            return fail(QStringLiteral("The device %1 (COM%2) does not exist (%3).")
+                            .arg(device_)
+                            .arg(number_)
+                            .arg(detail));
+        if (code == QSerialPort::PermissionError)
+            return fail(QStringLiteral("The device %1 (COM%2) is busy: another program is "
+                                       "using it. Close that program and try again (%3).")
+                            .arg(device_)
+                            .arg(number_)
+                            .arg(detail));
+        return fail(QStringLiteral("The device %1 (COM%2) cannot be opened: %3.")
+                        .arg(device_)
+                        .arg(number_)
+                        .arg(detail));
+    }
+    // Bytes that waited in the device before the open are not a reply.
+    port_.clear();
+    error_.clear();
+    return true;
+}
+
+void QtSerialPort::close() {
+    if (port_.isOpen())
+        port_.close();
+    port_.clearError();
+}
+
+bool QtSerialPort::isOpen() const {
+    return port_.isOpen();
+}
+
+QByteArray QtSerialPort::readAll() {
+    return port_.isOpen() ? port_.readAll() : QByteArray();
+}
+
+bool QtSerialPort::write(const QByteArray& bytes) {
+    if (!port_.isOpen())
+        return fail(QStringLiteral("The port is not open."));
+    if (port_.write(bytes) != bytes.size()) {
+        port_.clearError();
+        return fail(QStringLiteral("Writing to %1 failed.").arg(device_));
+    }
+    port_.flush();
+    return true;
+}
+
+void QtSerialPort::onError(QSerialPort::SerialPortError error) {
+    // A vanished device reports read errors endlessly while staying open:
+    // the first one closes the port.
+    if ((error != QSerialPort::ReadError && error != QSerialPort::ResourceError) || !port_.isOpen())
+        return;
+    const QString detail = port_.errorString();
+    close();
+    fail(QStringLiteral("The device %1 (COM%2) stopped working and was closed: %3.")
+             .arg(device_)
+             .arg(number_)
+             .arg(detail));
+    emit lost(error_);
+}
+
+} // namespace kt::link

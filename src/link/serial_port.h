@@ -1,0 +1,40 @@
+// The serial port seam: the operations the link uses. The program uses
+// QtSerialPort; tests use an in-memory port or a pseudo-terminal.
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+namespace kt::link {
+
+class SerialPort : public QObject {
+    Q_OBJECT
+  public:
+    using QObject::QObject;
+
+    // Chooses COM1..COM8 for the next open. Returns false, with a
+    // description in errorString(), when the number names no port.
+    virtual bool setPortNumber(int number) = 0;
+    // The settings text for the next open, such as "19200,e,8,1". Returns
+    // false, with a description, when the text is not a valid setting.
+    virtual bool setSettings(const QByteArray& text) = 0;
+    // Opens the chosen port with the chosen settings, discarding anything
+    // that waited before the open. Returns false with a description.
+    virtual bool open() = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    // Everything waiting in the input buffer (empty when nothing waits).
+    virtual QByteArray readAll() = 0;
+    // Writes all bytes; false when the port is closed or the write fails.
+    virtual bool write(const QByteArray& bytes) = 0;
+    // The description of the last failure, for a technician to act on.
+    virtual QString errorString() const = 0;
+
+  signals:
+    // The open port failed while in use (device unplugged, other end gone)
+    // and has been closed.
+    void lost(const QString& description);
+};
+
+} // namespace kt::link

@@ -1,0 +1,175 @@
+// The link over a real pseudo-terminal, through QSerialPort and the real
+// clock, against the virtual controller: one round trip per fault kind.
+#include "link/link_transaction.h"
+#include "link/qt_serial_port.h"
+#include "shell/ini_file.h"
+#include "sim/line_endpoint.h"
+#include "support/recording_view.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+using kt::link::LinkTransaction;
+using kt::link::QtSerialPort;
+using namespace kt::sim;
+
+struct PtyRig {
+    PtyRig() {
+        store.seed(100);
+        QString error;
+        line = LineEndpoint::createPty(controller, &error);
+        EXPECT_TRUE(line) << error.toStdString();
+        kt::shell::WriteIni(ini, "COMMUNICATION", "COM1", line->devicePath().toUtf8());
+        settings.sngTxDelay = 5;
+        settings.sngRxDelay = 5;
+        settings.sngRxTimeOut = 100;
+        EXPECT_TRUE(port.setPortNumber(1));
+        EXPECT_TRUE(port.setSettings("19200,e,8,1"));
+        EXPECT_TRUE(port.open()) << port.errorString().toStdString();
+        link.blnLinkEnabled = true;
+    }
+
+    QTemporaryDir dir;
+    QString ini = dir.filePath("Language.ini");
+    RecordStore store;
+    VirtualController controller{store};
+    std::unique_ptr<LineEndpoint> line;
+    QtSerialPort port{ini};
+    kt::link::EventLoopClock clock;
+    kt::shell::Settings settings;
+    kt::test::RecordingView view;
+    int intStep = 3;
+    LinkTransaction link{port, clock, view, settings, intStep};
+};
+
+TEST(PtyLink, EachFaultHasItsOutcome) {
+    struct Case {
+        const char* name;
+        Fault fault;
+        int count;
+        int dropEvery;
+        int minFailed;
+        int maxFailed;
+    };
+    const Case cases[] = {
+        {"none", Fault::None, -1, 0, 0, 0},
+        {"garbage before ETX", Fault::GarbageBeforeEtx, -1, 0, 0, 0},
+        {"split in three with gaps", Fault::SplitReply, -1, 0, 0, 0},
+        {"wrong CRC once", Fault::WrongCrc, 1, 0, 1, 1},
+        {"lower-case CRC once", Fault::LowerCaseCrc, 1, 0, 1, 1},
+        {"wrong address once", Fault::WrongAddress, 1, 0, 1, 1},
+        {"SO in the reply once", Fault::SoInReply, 1, 0, 1, 1},
+        {"late reply once", Fault::LateReply, 1, 0, 1, 1},
+        {"silence twice", Fault::Silence, 2, 0, 2, 2},
+        {"flood without CR once", Fault::FloodWithoutCr, 1, 0, 1, 2},
+        {"every 2nd request unanswered", Fault::None, -1, 2, 1, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PtyRig r;
+        FaultPlan plan;
+        plan.fault = c.fault;
+        plan.count = c.count;
+        plan.dropEvery = c.dropEvery;
+        plan.lateMs = 150; // after the 100 ms time-out, before the next write
+        r.controller.setFaultPlan(plan);
+        // An empty card slot: its reply's CRC (BEFF) has letters.
+        r.link.lsubTransaction("01HB2600");
+        EXPECT_FALSE(r.link.blnCommError);
+        EXPECT_EQ(r.link.strRxData, "");
+        r.link.lsubTransaction("01DC");
+        EXPECT_FALSE(r.link.blnCommError);
+        EXPECT_EQ(r.link.strRxData, r.store.value("DC"));
+        EXPECT_GE(r.link.lngErrorCount, c.minFailed);
+        EXPECT_LE(r.link.lngErrorCount, c.maxFailed);
+        EXPECT_TRUE(r.view.messages.isEmpty());
+    }
+}
+
+TEST(PtyLink, SilenceGivesUpWithOneMessage) {
+    PtyRig r;
+    FaultPlan plan;
+    plan.fault = Fault::Silence;
+    r.controller.setFaultPlan(plan);
+    r.settings.sngRxTimeOut = 20;
+    r.link.lsubTransaction("01DC");
+    EXPECT_TRUE(r.link.blnCommError);
+    EXPECT_EQ(r.link.lngErrorCount, 11);
+    EXPECT_EQ(r.intStep, 999);
+    EXPECT_EQ(r.view.messages, QStringList{kt::test::kGiveUpMessage});
+    EXPECT_EQ(r.controller.requests().size(), 11);
+}
+
+TEST(PtyLink, WritesReachTheControllerAndAreAcknowledged) {
+    PtyRig r;
+    const QByteArray card = "123456789012345678901234";
+    r.link.lsubTransaction("01HA0042" + card);
+    EXPECT_FALSE(r.link.blnCommError);
+    EXPECT_EQ(r.link.strRxData, "");
+    EXPECT_EQ(r.store.value("HA0042"), card);
+}
+
+TEST(PtyLink, AVanishedDeviceClosesThePortAndTheJobGivesUp) {
+    PtyRig r;
+    QSignalSpy lost(&r.port, &kt::link::SerialPort::lost);
+    FaultPlan plan;
+    plan.fault = Fault::Silence;
+    r.controller.setFaultPlan(plan);
+    r.settings.sngRxTimeOut = 50;
+    QTimer::singleShot(30, [&] { r.line->hangUp(); });
+    r.link.lsubTransaction("01DC");
+    EXPECT_TRUE(r.link.blnCommError);
+    EXPECT_EQ(r.intStep, 999);
+    EXPECT_FALSE(r.port.isOpen());
+    EXPECT_EQ(lost.count(), 1);
+    EXPECT_EQ(r.view.messages, QStringList{kt::test::kGiveUpMessage});
+}
+
+TEST(PtyLink, OpenErrorsSayWhatToDo) {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("Language.ini");
+    kt::shell::WriteIni(ini, "COMMUNICATION", "COM3", "/dev/kt-no-such-device");
+    QtSerialPort port(ini);
+
+    EXPECT_FALSE(port.setPortNumber(9));
+    EXPECT_TRUE(port.errorString().contains("COM1 to COM8"));
+
+    ASSERT_TRUE(port.setPortNumber(3));
+    EXPECT_EQ(port.device(), "/dev/kt-no-such-device");
+    ASSERT_TRUE(port.setSettings("19200,e,8,1"));
+    EXPECT_FALSE(port.open());
+    EXPECT_TRUE(port.errorString().contains("does not exist")) << port.errorString().toStdString();
+    EXPECT_FALSE(port.isOpen());
+
+    ASSERT_TRUE(port.setPortNumber(4));
+    EXPECT_EQ(port.device(), "/dev/ttyS3");
+    EXPECT_FALSE(port.setSettings("19200,x,8,1"));
+    EXPECT_TRUE(port.errorString().contains("parity")) << port.errorString().toStdString();
+    EXPECT_FALSE(port.open());
+    EXPECT_FALSE(port.isOpen());
+}
+
+TEST(PtyLink, BytesWaitingBeforeTheOpenAreDropped) {
+    RecordStore store;
+    VirtualController controller{store};
+    QString error;
+    auto line = LineEndpoint::createPty(controller, &error);
+    ASSERT_TRUE(line);
+    line->send(VirtualController::replyFrame("01", "DC", "STALE"));
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("Language.ini");
+    kt::shell::WriteIni(ini, "COMMUNICATION", "COM1", line->devicePath().toUtf8());
+    QtSerialPort port(ini);
+    port.setPortNumber(1);
+    port.setSettings("19200,e,8,1");
+    ASSERT_TRUE(port.open());
+    kt::link::EventLoopClock clock;
+    kt::link::Delay(clock, 20);
+    EXPECT_EQ(port.readAll(), "");
+}
+
+} // namespace
