@@ -4,8 +4,7 @@
 // that the two delays alone take.
 #include "link/link_transaction.h"
 #include "link/qt_serial_port.h"
-#include "shell/ini_file.h"
-#include "sim/line_endpoint.h"
+#include "sim/pty_controller.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -31,18 +30,13 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int count = argc > 1 ? std::max(1, atoi(argv[1])) : 1000;
 
-    kt::sim::RecordStore store;
-    store.seed(2500);
-    kt::sim::VirtualController controller(store);
-    QString error;
-    auto line = kt::sim::LineEndpoint::createPty(controller, &error);
-    if (!line) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
-        return 1;
-    }
+    kt::sim::PtyController controller;
     QTemporaryDir dir;
     const QString ini = dir.filePath("Language.ini");
-    kt::shell::WriteIni(ini, "COMMUNICATION", "COM1", line->devicePath().toUtf8());
+    if (!controller.mapPort(ini)) {
+        std::fprintf(stderr, "%s\n", qPrintable(controller.error));
+        return 1;
+    }
     kt::link::QtSerialPort port(ini);
     if (!port.setPortNumber(1) || !port.setSettings("19200,e,8,1") || !port.open()) {
         std::fprintf(stderr, "%s\n", qPrintable(port.errorString()));

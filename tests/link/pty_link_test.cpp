@@ -3,7 +3,7 @@
 #include "link/link_transaction.h"
 #include "link/qt_serial_port.h"
 #include "shell/ini_file.h"
-#include "sim/line_endpoint.h"
+#include "sim/pty_controller.h"
 #include "support/recording_view.h"
 
 #include <QSignalSpy>
@@ -19,11 +19,7 @@ using namespace kt::sim;
 
 struct PtyRig {
     PtyRig() {
-        store.seed(100);
-        QString error;
-        line = LineEndpoint::createPty(controller, &error);
-        EXPECT_TRUE(line) << error.toStdString();
-        kt::shell::WriteIni(ini, "COMMUNICATION", "COM1", line->devicePath().toUtf8());
+        EXPECT_TRUE(sim.mapPort(ini)) << sim.error.toStdString();
         settings.sngTxDelay = 5;
         settings.sngRxDelay = 5;
         settings.sngRxTimeOut = 100;
@@ -35,9 +31,9 @@ struct PtyRig {
 
     QTemporaryDir dir;
     QString ini = dir.filePath("Language.ini");
-    RecordStore store;
-    VirtualController controller{store};
-    std::unique_ptr<LineEndpoint> line;
+    PtyController sim{100};
+    RecordStore& store = sim.store;
+    VirtualController& controller = sim.controller;
     QtSerialPort port{ini};
     kt::link::EventLoopClock clock;
     kt::shell::Settings settings;
@@ -120,7 +116,7 @@ TEST(PtyLink, AVanishedDeviceClosesThePortAndTheJobGivesUp) {
     plan.fault = Fault::Silence;
     r.controller.setFaultPlan(plan);
     r.settings.sngRxTimeOut = 50;
-    QTimer::singleShot(30, [&] { r.line->hangUp(); });
+    QTimer::singleShot(30, [&] { r.sim.line->hangUp(); });
     r.link.lsubTransaction("01DC");
     EXPECT_TRUE(r.link.blnCommError);
     EXPECT_EQ(r.intStep, 999);

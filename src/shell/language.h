@@ -1,0 +1,17 @@
+// The language sections of Language.ini and the keys the program reads.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace kt::shell {
+
+// "English", "TraditionChinese" or "SimplifiedChinese" for 0, 1, 2; empty
+// for any other index.
+QByteArray languageSection(int intLanguage);
+
+// The trimmed text of `key` in `section` of `iniFile`, decoded from UTF-8.
+// A missing file, section or key gives the empty text.
+QString languageText(const QString& iniFile, const QByteArray& section, const char* key);
+
+} // namespace kt::shell

@@ -1,0 +1,337 @@
+#include "frm_kt550ax.h"
+
+#include "frm_msg_box.h"
+#include "shell/control_states.h"
+#include "shell/ini_file.h"
+#include "shell/language.h"
+#include "shell/text_format.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QToolButton>
+
+namespace kt::ui {
+
+QString displayFrame(const QByteArray& frame) {
+    QString text;
+    text.reserve(frame.size());
+    for (const char c : frame) {
+        const auto byte = static_cast<unsigned char>(c);
+        text += byte < 0x20 ? QChar(0x2400 + byte) : QChar(byte); // control pictures, Latin-1
+    }
+    return text;
+}
+
+frmKT550AX::frmKT550AX(const QString& iniFile, QWidget* parent)
+    : QMainWindow(parent), strIniFile(iniFile) {
+    buildWindow();
+    mscComm = std::make_unique<link::QtSerialPort>(strIniFile);
+    mscComm->setObjectName("mscComm");
+    connect(mscComm.get(), &link::SerialPort::lost, this, &frmKT550AX::onPortLost);
+    link_ = std::make_unique<link::LinkTransaction>(*mscComm, clock_, *this, settings, intStep);
+
+    tmrComm.setObjectName("tmrComm");
+    tmrComm.setInterval(200);
+    tmrComm.setProperty("tag", QStringLiteral("1"));
+    connect(&tmrComm, &QTimer::timeout, this, &frmKT550AX::tmrComm_Timer);
+
+    // Start-up, in order.
+    settings = shell::readSettings(strIniFile);
+    txtSave->setText(settings.saveFile);
+    txtLoad->setText(settings.loadFile);
+    mnuCom[settings.intComPort]->setChecked(true);
+    blnPortOpen = false;
+    lsubApplyLanguage();
+    lsubShowPortState();
+    lsubPortControls();
+    setStatusPanel(Picture::CommError, strTextOff, false);
+    link_->lngErrorCount = 0;
+    sbrErrors_->setText(QStringLiteral("0"));
+    vslControllerID->setValue(1);
+    vslCardNumber->setValue(100);
+    link_->blnLinkEnabled = false;
+}
+
+frmKT550AX::~frmKT550AX() = default;
+
+void frmKT550AX::lsubApplyLanguage() {
+    const QByteArray section = shell::languageSection(settings.intLanguage);
+    if (!section.isEmpty())
+        strLanguage = section;
+    const auto text = [this](const char* key) { return languageText(key); };
+    strTitle = text("LinkKT550AX");
+    setWindowTitle(strTitle.trimmed());
+    strTextOk = text("OK");
+    strTextError = text("Error");
+    strTextCancel = text("Cancel");
+    strTextBusy = text("Busy");
+    strTextOff = text("OFF");
+    strTextOn = text("ON");
+    setMessageButtonTexts(strTextOk, strTextCancel);
+
+    fraLanguage->setTitle(text("Language"));
+    opLanguage[0]->setText(text("English"));
+    opLanguage[1]->setText(text("TraditionChinese"));
+    opLanguage[2]->setText(text("SimplifiedChinese"));
+    mnuCommPort->setTitle(text("ComPort"));
+    mnuCommPortActive->setText(text(blnPortOpen ? "CloseComPort" : "OpenComPort"));
+    mnuSetting->setText(text("Setting"));
+    mnuExit->setText(text("Exit"));
+    fraSet->setTitle(text("LinkSetting"));
+    lblControllerIDLabel->setText(text("ControllerID"));
+    static const char* categoryKeys[] = {"MasterCard",    "SystemDatabase", "ApplicationSet",
+                                         "TimeZoneTable", "HolidayTable",   "UserCardDatabase",
+                                         "FlowControl",   "DoSetTimeZone",  "DiSetTimeZone"};
+    for (int i = 0; i < categoryBoxes_.size(); ++i)
+        categoryBoxes_[i]->setText(text(categoryKeys[i]));
+    fraSetting->setTitle(text("FunctionSetting"));
+    lblRxDelay->setText(text("RxDelay"));
+    lblTxDelay->setText(text("TxDelay"));
+    lblTxTimeOut->setText(text("RxTimeOut"));
+    cmdOk->setText(strTextOk.trimmed());
+    fraCommStatus->setTitle(text("CommunicationStatus"));
+    cmdCancel->setText(strTextCancel.trimmed());
+    fraSave->setTitle(text("SaveFile"));
+    lblSave->setText(text("SaveFileName"));
+    fraLoad->setTitle(text("LoadFile"));
+    lblLoad->setText(text("LoadFileName"));
+
+    // Names for screen readers and tooltips, from the same texts.
+    cmdSave->setToolTip(fraSave->title());
+    cmdSave->setAccessibleName(fraSave->title());
+    cmdLoad->setToolTip(fraLoad->title());
+    cmdLoad->setAccessibleName(fraLoad->title());
+    QString browse = text("Browse");
+    if (browse.isEmpty())
+        browse = QStringLiteral("…");
+    for (QToolButton* button : {cmdSaveBrowse, cmdLoadBrowse}) {
+        button->setToolTip(browse);
+        button->setAccessibleName(browse);
+    }
+    txtSave->setAccessibleName(lblSave->text());
+    txtLoad->setAccessibleName(lblLoad->text());
+    vslControllerID->setAccessibleName(lblControllerIDLabel->text());
+    lblControllerID->setAccessibleName(lblControllerIDLabel->text());
+    vslCardNumber->setAccessibleName(categoryBoxes_[5]->text());
+    lblCardNumber->setAccessibleName(categoryBoxes_[5]->text());
+    txtTxDelay->setAccessibleName(lblTxDelay->text());
+    txtRxDelay->setAccessibleName(lblRxDelay->text());
+    txtRxTimeOut->setAccessibleName(lblTxTimeOut->text());
+    prbComm->setAccessibleName(fraCommStatus->title());
+    lblComm->setAccessibleName(fraCommStatus->title());
+    pnlStatus->setAccessibleName(QStringLiteral("Link state"));
+}
+
+void frmKT550AX::lsubShowPortState() {
+    const QString settingsText = QString::fromLatin1(shell::trimBlanks(settings.strSettings));
+    mnuProtocol->setText(QStringLiteral("  [ COM%1:%2 ]   <%3>")
+                             .arg(settings.intComPort)
+                             .arg(settingsText, blnPortOpen ? strTextOn : strTextOff));
+    mnuCommPortActive->setText(languageText(blnPortOpen ? "CloseComPort" : "OpenComPort"));
+}
+
+void frmKT550AX::lsubPortControls() {
+    setControlEnabled(shell::kPortMenu, !blnPortOpen);
+    for (const QString& name : shell::portControls())
+        setControlEnabled(name, blnPortOpen);
+}
+
+void frmKT550AX::lsubSwitchControls() {
+    for (const QString& name : shell::jobControls())
+        setControlEnabled(name, !isControlEnabled(name));
+    fraCommStatus->setVisible(!txtSave->isEnabled());
+    updateRightPanel();
+}
+
+void frmKT550AX::setControlEnabled(const QString& name, bool enabled) {
+    if (name == QLatin1String(shell::kPortMenu)) {
+        mnuCommPort->menuAction()->setEnabled(enabled);
+        return;
+    }
+    if (QObject* control = findChild<QObject*>(name))
+        control->setProperty("enabled", enabled);
+    if (name == QLatin1String("txtSave"))
+        cmdSaveBrowse->setEnabled(enabled);
+    else if (name == QLatin1String("txtLoad"))
+        cmdLoadBrowse->setEnabled(enabled);
+}
+
+bool frmKT550AX::isControlEnabled(const QString& name) const {
+    if (name == QLatin1String(shell::kPortMenu))
+        return mnuCommPort->menuAction()->isEnabled();
+    // A widget's own flag: a control inside a disabled frame keeps it.
+    if (const QWidget* widget = findChild<QWidget*>(name))
+        return !widget->testAttribute(Qt::WA_ForceDisabled);
+    const QObject* control = findChild<QObject*>(name);
+    return control && control->property("enabled").toBool();
+}
+
+void frmKT550AX::updateRightPanel() {
+    filePanels_->setVisible(fraSetting->isHidden() && fraCommStatus->isHidden());
+}
+
+void frmKT550AX::mnuCom_Click(int index) {
+    settings.intComPort = index;
+    shell::writeComPort(strIniFile, index);
+    for (int i = 1; i <= 8; ++i)
+        mnuCom[i]->setChecked(i == index);
+    lsubShowPortState();
+}
+
+void frmKT550AX::mnuCommPortActive_Click() {
+    if (blnPortOpen) {
+        mscComm->close();
+        blnPortOpen = false;
+        setStatusPanel(Picture::CommError, strTextOff, false);
+    } else {
+        // Number and settings are checked before the open: a failure leaves the port closed.
+        const QByteArray settingsText = shell::trimBlanks(settings.strSettings);
+        const bool opened = mscComm->setPortNumber(settings.intComPort) &&
+                            mscComm->setSettings(settingsText) && mscComm->open();
+        if (!opened) {
+            QApplication::beep();
+            blnPortOpen = false;
+            setStatusPanel(Picture::CommError, strTextError, false);
+            ShowMessage(
+                strTitle, 1, 1,
+                QStringLiteral("COM%1:%2\r\n\r\n          %3")
+                    .arg(settings.intComPort)
+                    .arg(QString::fromLatin1(settingsText), mscComm->errorString().trimmed()));
+        } else {
+            blnPortOpen = true;
+            setStatusPanel(Picture::CommOk, strTextOk, false);
+        }
+    }
+    lsubShowPortState();
+    lsubPortControls();
+}
+
+void frmKT550AX::onPortLost(const QString& description) {
+    blnPortOpen = false;
+    setStatusPanel(Picture::CommError, strTextError, false);
+    lsubShowPortState();
+    lsubPortControls();
+    ShowMessage(strTitle, 1, 1,
+                QStringLiteral("COM%1:%2\r\n\r\n          %3")
+                    .arg(settings.intComPort)
+                    .arg(QString::fromLatin1(shell::trimBlanks(settings.strSettings)),
+                         description.trimmed()));
+}
+
+void frmKT550AX::mnuSetting_Click() {
+    if (settings.intLanguage >= 0 && settings.intLanguage <= 2)
+        opLanguage[settings.intLanguage]->setChecked(true);
+    txtRxDelay->setText(QString::fromLatin1(shell::shortestDecimal(settings.sngRxDelay)));
+    txtTxDelay->setText(QString::fromLatin1(shell::shortestDecimal(settings.sngTxDelay)));
+    txtRxTimeOut->setText(QString::fromLatin1(shell::shortestDecimal(settings.sngRxTimeOut)));
+    fraSetting->show();
+    updateRightPanel();
+    mnuSetting->setEnabled(false);
+}
+
+void frmKT550AX::timeBoxChanged(QLineEdit* box, float* value) {
+    const QByteArray typed = box->text().toLatin1();
+    *value = float(shell::leadingNumber(typed));
+    // The box holds only a number. A number still being typed ("12.") stays.
+    static const QRegularExpression partial(QStringLiteral("^[0-9]+\\.[0-9]*$"));
+    const QString canonical = QString::fromLatin1(shell::shortestDecimal(*value));
+    if (box->text() != canonical && !partial.match(box->text()).hasMatch()) {
+        const QSignalBlocker block(box);
+        box->setText(canonical);
+    }
+}
+
+void frmKT550AX::cmdOk_Click() {
+    settings.clampTimes();
+    shell::writePanelSettings(strIniFile, settings);
+    lsubApplyLanguage();
+    lsubShowPortState();
+    pnlStatusText_->setText(blnPortOpen ? strTextOn : strTextOff);
+    fraSetting->hide();
+    updateRightPanel();
+    mnuSetting->setEnabled(true);
+}
+
+void frmKT550AX::tmrComm_Timer() {
+    if (tmrComm.property("tag").toString() != QLatin1String("1")) {
+        pnlStatusPicture_->setPixmap(picture(Picture::Comm1, 16, devicePixelRatioF()));
+        tmrComm.setProperty("tag", QStringLiteral("1"));
+    } else {
+        pnlStatusPicture_->setPixmap(picture(Picture::Comm2, 16, devicePixelRatioF()));
+        tmrComm.setProperty("tag", QStringLiteral("2"));
+    }
+}
+
+void frmKT550AX::setStatusPanel(Picture which, const QString& text, bool raised) {
+    static_cast<QFrame*>(pnlStatus)->setFrameShadow(raised ? QFrame::Raised : QFrame::Sunken);
+    pnlStatusPicture_->setPixmap(picture(which, 16, devicePixelRatioF()));
+    pnlStatusText_->setText(text);
+}
+
+void frmKT550AX::browse(QLineEdit* box, bool forSaving) {
+    const QString title = (forSaving ? fraSave : fraLoad)->title();
+    const QString filter = QStringLiteral("KT560AX backup (*.KT);;All files (*)");
+    const QString path = forSaving ? QFileDialog::getSaveFileName(this, title, box->text(), filter)
+                                   : QFileDialog::getOpenFileName(this, title, box->text(), filter);
+    if (!path.isEmpty())
+        box->setText(QDir::toNativeSeparators(path));
+}
+
+void frmKT550AX::showEcho(const QByteArray& frame) {
+    sbrEcho_->setText(displayFrame(frame));
+}
+
+void frmKT550AX::showLinkState(link::LinkState state) {
+    switch (state) {
+    case link::LinkState::Busy:
+        setStatusPanel(Picture::Comm1, strTextBusy, true);
+        break;
+    case link::LinkState::Ok:
+        setStatusPanel(Picture::CommOk, strTextOk, false);
+        break;
+    case link::LinkState::Error:
+        setStatusPanel(Picture::CommError, strTextError, false);
+        break;
+    }
+}
+
+void frmKT550AX::showErrorCount(std::int32_t count) {
+    sbrErrors_->setText(QString::number(count));
+}
+
+void frmKT550AX::setActivity(bool running) {
+    if (running)
+        tmrComm.start();
+    else
+        tmrComm.stop();
+}
+
+QString frmKT550AX::languageText(const char* key) const {
+    return shell::languageText(strIniFile, strLanguage, key);
+}
+
+int frmKT550AX::showMessage(int styleCode, int buttonCode, const QString& text) {
+    return ShowMessage(strTitle, styleCode, buttonCode, text);
+}
+
+void frmKT550AX::closeEvent(QCloseEvent* event) {
+    tmrComm.stop();
+    if (blnPortOpen) {
+        mscComm->close();
+        blnPortOpen = false;
+    }
+    event->accept();
+}
+
+} // namespace kt::ui

@@ -1,0 +1,149 @@
+// frmKT550AX: the main window. It owns the controls, the serial port and
+// the link, shows the port and link state, and runs the settings panel.
+#pragma once
+
+#include "image_list.h"
+#include "link/clock.h"
+#include "link/link_transaction.h"
+#include "link/link_view.h"
+#include "link/qt_serial_port.h"
+#include "shell/settings.h"
+
+#include <QMainWindow>
+#include <QTimer>
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QScrollBar;
+class QToolButton;
+
+namespace kt::ui {
+
+class frmKT550AX : public QMainWindow, public link::LinkView {
+    Q_OBJECT
+  public:
+    // Starts up with the settings and texts of `strIniFile` (Language.ini).
+    explicit frmKT550AX(const QString& strIniFile, QWidget* parent = nullptr);
+    ~frmKT550AX() override;
+
+    // Captions and the six short texts from the current language's section.
+    void lsubApplyLanguage();
+    // The mnuProtocol and mnuCommPortActive captions from the port state.
+    void lsubShowPortState();
+    // Enables the controls that need an open port, and the port menu when closed.
+    void lsubPortControls();
+    // Flips the controls a running job must not change; shows fraCommStatus
+    // exactly while they are off.
+    void lsubSwitchControls();
+
+    // The Enabled state of a control by its name (widgets, menus, actions).
+    bool isControlEnabled(const QString& name) const;
+
+    // LinkView
+    void showEcho(const QByteArray& frame) override;
+    void showLinkState(link::LinkState state) override;
+    void showErrorCount(std::int32_t count) override;
+    void setActivity(bool running) override;
+    QString languageText(const char* key) const override;
+    int showMessage(int styleCode, int buttonCode, const QString& text) override;
+
+    const QString strIniFile;
+    shell::Settings settings; // intComPort, strSettings, the times, intLanguage
+    QByteArray strLanguage;
+    QString strTitle, strTextOk, strTextError, strTextCancel, strTextBusy, strTextOff, strTextOn;
+    bool blnPortOpen = false;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void buildWindow();
+    void buildMenus();
+    QWidget* buildLinkSetting();
+    QWidget* buildFilePanels();
+    QWidget* buildSettingPanel();
+    QWidget* buildCommStatusPanel();
+    void buildStatusBar();
+    void updateRightPanel();
+
+    void mnuCom_Click(int index);
+    void mnuCommPortActive_Click();
+    void mnuSetting_Click();
+    void cmdOk_Click();
+    void timeBoxChanged(QLineEdit* box, float* value);
+    void tmrComm_Timer();
+    void onPortLost(const QString& description);
+    // Fills a path box from a file dialog.
+    void browse(QLineEdit* box, bool forSaving);
+    void setStatusPanel(Picture picture, const QString& text, bool raised);
+    void setControlEnabled(const QString& name, bool enabled);
+
+    std::unique_ptr<link::QtSerialPort> mscComm;
+    link::EventLoopClock clock_;
+    int intStep = 0;
+    std::unique_ptr<link::LinkTransaction> link_;
+
+    QMenu* mnuCommPort = nullptr;
+    QAction* mnuCom[9] = {};
+    QAction* mnuCommPortActive = nullptr;
+    QAction* mnuSetting = nullptr;
+    QAction* mnuExit = nullptr;
+    QAction* mnuProtocol = nullptr;
+
+    QGroupBox* fraSet = nullptr;
+    QLabel* lblControllerIDLabel = nullptr;
+    QLabel* lblControllerID = nullptr;
+    QScrollBar* vslControllerID = nullptr;
+    QLabel* lblCardNumber = nullptr;
+    QScrollBar* vslCardNumber = nullptr;
+    QList<QCheckBox*> categoryBoxes_;
+
+    QWidget* filePanels_ = nullptr;
+    QGroupBox* fraSave = nullptr;
+    QLabel* lblSave = nullptr;
+    QLineEdit* txtSave = nullptr;
+    QToolButton* cmdSaveBrowse = nullptr;
+    QPushButton* cmdSave = nullptr;
+    QGroupBox* fraLoad = nullptr;
+    QLabel* lblLoad = nullptr;
+    QLineEdit* txtLoad = nullptr;
+    QToolButton* cmdLoadBrowse = nullptr;
+    QPushButton* cmdLoad = nullptr;
+
+    QGroupBox* fraSetting = nullptr;
+    QGroupBox* fraLanguage = nullptr;
+    QRadioButton* opLanguage[3] = {};
+    QLabel* lblTxDelay = nullptr;
+    QLabel* lblRxDelay = nullptr;
+    QLabel* lblTxTimeOut = nullptr;
+    QLineEdit* txtTxDelay = nullptr;
+    QLineEdit* txtRxDelay = nullptr;
+    QLineEdit* txtRxTimeOut = nullptr;
+    QPushButton* cmdOk = nullptr;
+
+    QGroupBox* fraCommStatus = nullptr;
+    QLabel* lblComm = nullptr;
+    QProgressBar* prbComm = nullptr;
+    QPushButton* cmdCancel = nullptr;
+
+    QLabel* sbrEcho_ = nullptr;
+    QLabel* pnlStatusPicture_ = nullptr;
+    QLabel* pnlStatusText_ = nullptr;
+    QWidget* pnlStatus = nullptr;
+    QLabel* sbrErrors_ = nullptr;
+    QTimer tmrComm;
+};
+
+// How a frame shows in the status bar: control characters as their
+// symbols (SOH as ␁, CR as ␍ ...).
+QString displayFrame(const QByteArray& frame);
+
+} // namespace kt::ui

@@ -1,0 +1,254 @@
+#include "frm_msg_box.h"
+
+#include "image_list.h"
+#include "shell/message_layout.h"
+
+#include <QApplication>
+#include <QGraphicsDropShadowEffect>
+#include <QLabel>
+#include <QPainter>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <cmath>
+
+namespace kt::ui {
+
+namespace {
+
+using D = shell::MsgBoxDesign;
+
+struct MessageState {
+    QString strMsgTitle;
+    QString strMsgText;
+    int intMsgStyle = 0;
+    int intMsgButtons = 0;
+    int intMsgResult = 0;
+    QString okText = QStringLiteral("OK(&O)");
+    QString cancelText = QStringLiteral("Cancel(&C)");
+};
+
+MessageState& state() {
+    static MessageState s;
+    return s;
+}
+
+QFont fontOf(qreal points) {
+    QFont font = QApplication::font();
+    font.setPointSizeF(points);
+    font.setBold(false);
+    return font;
+}
+
+QColor messageColour(int style) {
+    switch (style) {
+    case 1:
+        return QColor(255, 0, 0);
+    case 2:
+    case 4:
+        return QColor(0, 0, 255);
+    case 3:
+        return QColor(255, 255, 0);
+    default:
+        return QColor(0, 0, 0);
+    }
+}
+
+} // namespace
+
+frmMsgBox::frmMsgBox()
+    : QDialog(nullptr, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+    setObjectName("frmMsgBox");
+    setModal(true);
+    for (int i = 0; i < 2; ++i) {
+        imgIcon_[i] = new QLabel(this);
+        imgIcon_[i]->setObjectName(QStringLiteral("imgIcon(%1)").arg(i));
+        imgIcon_[i]->setAccessibleName(QStringLiteral("Icon"));
+    }
+    // The shadow lies behind the title: it is created first.
+    for (int i = 1; i >= 0; --i) {
+        lblTitle_[i] = new QLabel(this);
+        lblTitle_[i]->setObjectName(QStringLiteral("lblTitle(%1)").arg(i));
+        lblTitle_[i]->setFont(fontOf(18));
+        lblTitle_[i]->setAttribute(Qt::WA_TranslucentBackground);
+        const QColor colour = i == 0 ? QColor(224, 224, 224) : QColor(128, 128, 128);
+        lblTitle_[i]->setStyleSheet(
+            QStringLiteral("color: %1; background: transparent;").arg(colour.name()));
+    }
+    lblTitle_[1]->setAccessibleName(QStringLiteral("Title shadow"));
+    lblMessage_ = new QLabel(this);
+    lblMessage_->setObjectName("lblMessage");
+    lblMessage_->setFont(fontOf(12));
+    lblMessage_->setTextFormat(Qt::PlainText);
+    lblMessage_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A dark halo keeps the yellow and other bright message colours legible.
+    auto* halo = new QGraphicsDropShadowEffect(lblMessage_);
+    halo->setOffset(1, 1);
+    halo->setBlurRadius(2);
+    halo->setColor(QColor(40, 40, 40));
+    lblMessage_->setGraphicsEffect(halo);
+
+    cmdOk_ = new QPushButton(this);
+    cmdOk_->setObjectName("cmdOk");
+    cmdCancel_ = new QPushButton(this);
+    cmdCancel_->setObjectName("cmdCancel");
+    for (QPushButton* button : {cmdOk_, cmdCancel_})
+        button->setFont(fontOf(9.75));
+    connect(cmdOk_, &QPushButton::clicked, this, [this] { finish(1); });
+    connect(cmdCancel_, &QPushButton::clicked, this, [this] { finish(2); });
+
+    tmrImage_.setObjectName("tmrImage");
+    tmrImage_.setInterval(500);
+    connect(&tmrImage_, &QTimer::timeout, this, &frmMsgBox::tmrImage_Timer);
+}
+
+int frmMsgBox::px(double twips) const {
+    return int(std::lround(twips * logicalDpiX() / shell::kTwipsPerInch));
+}
+
+double frmMsgBox::twips(int pixels) const {
+    return pixels * shell::kTwipsPerInch / logicalDpiX();
+}
+
+void frmMsgBox::place(QWidget* widget, int left, int top) {
+    widget->move(px(left), px(top));
+}
+
+void frmMsgBox::load(const QString& title, int style, int buttons, const QString& text) {
+    MessageState& s = state();
+    // Design values first: the dialog is loaded afresh for every message.
+    place(imgIcon_[0], D::iconLeft, D::iconTop);
+    place(imgIcon_[1], D::iconAltLeft, D::iconAltTop);
+    imgIcon_[0]->setVisible(true);
+    imgIcon_[1]->setVisible(false);
+    place(lblTitle_[0], D::titleLeft, D::titleTop);
+    shadowLeft_ = D::shadowLeft;
+    place(lblTitle_[1], D::shadowLeft, D::shadowTop);
+    place(lblMessage_, D::messageLeft, D::messageTop);
+    for (QPushButton* button : {cmdOk_, cmdCancel_}) {
+        button->resize(px(D::buttonWidth), px(D::buttonHeight));
+        button->setVisible(false);
+        button->setDefault(false);
+        button->setAutoDefault(false);
+    }
+    place(cmdOk_, D::buttonLeft, D::okTop);
+
+    lblTitle_[0]->setText(title);
+    lblTitle_[1]->setText(lblTitle_[0]->text());
+    setAccessibleName(title);
+    for (QLabel* label : lblTitle_)
+        label->adjustSize();
+    const int iconPixels = px(D::iconSize);
+    const QPixmap icon = picture(imlImage(style), iconPixels, devicePixelRatioF());
+    for (QLabel* image : imgIcon_) {
+        image->setPixmap(icon);
+        image->resize(iconPixels, iconPixels);
+    }
+    cmdOk_->setText(s.okText.trimmed());
+    cmdCancel_->setText(s.cancelText.trimmed());
+    lblMessage_->setStyleSheet(
+        QStringLiteral("color: %1; background: transparent;").arg(messageColour(style).name()));
+
+    const shell::MsgBoxButtons b = shell::msgBoxButtons(buttons, intButtonBottom);
+    cmdOk_->setVisible(b.ok);
+    cmdCancel_->setVisible(b.cancel);
+    place(cmdCancel_, D::buttonLeft, b.cancelTop);
+    if (b.defaultButton == 1)
+        cmdOk_->setDefault(true);
+    else if (b.defaultButton == 2)
+        cmdCancel_->setDefault(true);
+    intButtonBottom = b.buttonBottom;
+
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    lblMessage_->setText(shown);
+    lblMessage_->setAccessibleName(shown);
+    lblMessage_->adjustSize();
+    lblTitle_[0]->raise();
+    relayout();
+    tmrImage_.start();
+}
+
+void frmMsgBox::relayout() {
+    const QRect m = lblMessage_->geometry();
+    const QRect t = lblTitle_[1]->geometry();
+    shell::msgBoxSize({twips(m.x()), twips(m.y()), twips(m.width()), twips(m.height())},
+                      {double(shadowLeft_), 0, twips(t.width()), twips(t.height())},
+                      intButtonBottom, &widthTwips_, &heightTwips_);
+    QRect screen(0, 0, 1024, 768);
+    if (const QScreen* s = this->screen() ? this->screen() : QGuiApplication::primaryScreen())
+        screen = s->availableGeometry();
+    const int w = std::min(px(widthTwips_), screen.width());
+    const int h = std::min(px(heightTwips_), screen.height());
+    setFixedSize(w, h);
+    move(screen.x() + (screen.width() - w) / 2, screen.y() + (screen.height() - h) / 2);
+    update();
+}
+
+void frmMsgBox::paintEvent(QPaintEvent* event) {
+    QDialog::paintEvent(event);
+    // A border 51 twips wide, from black at the edge to white inside.
+    QPainter painter(this);
+    const double w = twips(width());
+    const double h = twips(height());
+    for (int i = 0; i <= 50; ++i) {
+        const int g = int(std::nearbyint(i * 5.1));
+        painter.setPen(QPen(QColor(g, g, g), 1));
+        const int x0 = px(i), y0 = px(i);
+        const int x1 = px(w - i) - 1, y1 = px(h - i) - 1;
+        painter.drawRect(QRect(QPoint(x0, y0), QPoint(x1, y1)));
+    }
+}
+
+void frmMsgBox::tmrImage_Timer() {
+    const bool first = imgIcon_[0]->isVisible();
+    imgIcon_[0]->setVisible(imgIcon_[1]->isVisible());
+    imgIcon_[1]->setVisible(first);
+    if (shadowLeft_ == D::shadowLeft) {
+        shadowLeft_ = D::shadowAltLeft;
+        place(lblTitle_[1], D::shadowAltLeft, D::shadowAltTop);
+    } else {
+        shadowLeft_ = D::shadowLeft;
+        place(lblTitle_[1], D::shadowLeft, D::shadowTop);
+    }
+    relayout();
+}
+
+void frmMsgBox::reject() {
+    // Escape means Cancel only when Cancel is offered.
+    if (cmdCancel_->isVisible())
+        finish(2);
+}
+
+void frmMsgBox::finish(int result) {
+    state().intMsgResult = result;
+    tmrImage_.stop();
+    done(result);
+}
+
+void setMessageButtonTexts(const QString& ok, const QString& cancel) {
+    state().okText = ok;
+    state().cancelText = cancel;
+}
+
+frmMsgBox& messageBox() {
+    static QPointer<frmMsgBox> dialog;
+    if (!dialog)
+        dialog = new frmMsgBox;
+    return *dialog;
+}
+
+int ShowMessage(const QString& title, int style, int buttons, const QString& text) {
+    QApplication::beep();
+    MessageState& s = state();
+    s.strMsgTitle = title;
+    s.intMsgStyle = style;
+    s.intMsgButtons = buttons;
+    s.strMsgText = text;
+    frmMsgBox& dialog = messageBox();
+    dialog.load(s.strMsgTitle, s.intMsgStyle, s.intMsgButtons, s.strMsgText);
+    dialog.exec();
+    return s.intMsgResult;
+}
+
+} // namespace kt::ui

@@ -1,0 +1,63 @@
+// frmMsgBox: the program's own message box. It lays itself out in twips
+// around its title and text, centres itself on the screen inside a shaded
+// frame, stays above other windows, and animates its icon and title shadow
+// until OK or Cancel is pressed.
+#pragma once
+
+#include <QDialog>
+#include <QTimer>
+
+class QLabel;
+class QPushButton;
+
+namespace kt::ui {
+
+class frmMsgBox final : public QDialog {
+    Q_OBJECT
+  public:
+    frmMsgBox();
+
+    // Dialog load: takes the message and lays the dialog out afresh.
+    void load(const QString& title, int style, int buttons, const QString& text);
+
+    // The dialog's size in twips, as last laid out.
+    int widthTwips() const { return widthTwips_; }
+    int heightTwips() const { return heightTwips_; }
+    int intButtonBottom = 0;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void reject() override;
+
+  private:
+    void relayout();
+    void tmrImage_Timer();
+    void finish(int result);
+    int px(double twips) const;
+    double twips(int pixels) const;
+    void place(QWidget* widget, int left, int top);
+
+    QLabel* lblTitle_[2];
+    QLabel* imgIcon_[2];
+    QLabel* lblMessage_;
+    QPushButton* cmdOk_;
+    QPushButton* cmdCancel_;
+    QTimer tmrImage_;
+    int shadowLeft_ = 0;
+    int widthTwips_ = 0;
+    int heightTwips_ = 0;
+};
+
+// Texts of the two buttons, set with the language.
+void setMessageButtonTexts(const QString& ok, const QString& cancel);
+
+// Sounds the beep, shows the message modally and returns the button that
+// closed it: 1 OK, 2 Cancel. Style codes: 1 critical, 2 question, 3
+// exclamation, 4 information. Button codes: 0 OK and Cancel, 1 OK only, 2
+// Cancel only.
+int ShowMessage(const QString& title, int style, int buttons, const QString& text);
+
+// The one message box of the program, created on first use.
+frmMsgBox& messageBox();
+
+} // namespace kt::ui

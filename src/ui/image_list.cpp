@@ -1,0 +1,82 @@
+#include "image_list.h"
+
+#include <QPainter>
+#include <QSvgRenderer>
+#include <cstring>
+
+// The pictures live in a static library, whose resources must be
+// registered by hand.
+static void registerPictures() {
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(icons);
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
+
+namespace kt::ui {
+
+namespace {
+
+const char* resourceOf(Picture which) {
+    switch (which) {
+    case Picture::Critical:
+        return ":/icons/critical.svg";
+    case Picture::Question:
+        return ":/icons/question.svg";
+    case Picture::Exclamation:
+        return ":/icons/exclamation.svg";
+    case Picture::Information:
+        return ":/icons/information.svg";
+    case Picture::Comm1:
+        return ":/icons/comm1.svg";
+    case Picture::Comm2:
+        return ":/icons/comm2.svg";
+    case Picture::CommOk:
+        return ":/icons/commok.svg";
+    case Picture::CommError:
+        return ":/icons/commerror.svg";
+    case Picture::Save:
+        return ":/icons/save.svg";
+    case Picture::Load:
+        break;
+    }
+    return ":/icons/load.svg";
+}
+
+} // namespace
+
+Picture imlImage(int index) {
+    return index >= 1 && index <= 8 ? Picture(index) : Picture::Critical;
+}
+
+Picture imlImage(const char* key) {
+    static const char* keys[] = {"Comm1", "Comm2", "CommOk", "CommError"};
+    for (int i = 0; i < 4; ++i)
+        if (std::strcmp(keys[i], key) == 0)
+            return Picture(5 + i);
+    return Picture::CommError;
+}
+
+QPixmap picture(Picture which, int logicalSize, qreal devicePixelRatio) {
+    const int pixels = qRound(logicalSize * devicePixelRatio);
+    registerPictures();
+    QPixmap pixmap(pixels, pixels);
+    pixmap.fill(Qt::transparent);
+    QSvgRenderer renderer(QString::fromLatin1(resourceOf(which)));
+    QPainter painter(&pixmap);
+    renderer.render(&painter);
+    painter.end();
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    return pixmap;
+}
+
+QIcon icon(Picture which) {
+    QIcon result;
+    for (const int size : {16, 24, 32, 48})
+        for (const qreal ratio : {1.0, 2.0})
+            result.addPixmap(picture(which, size, ratio));
+    return result;
+}
+
+} // namespace kt::ui

@@ -1,0 +1,36 @@
+// imlImage: the program's pictures, drawn from SVG so they stay crisp at
+// any screen scale. Entries 1..4 are the message box icons (critical,
+// question, exclamation, information), 5..8 the link states "Comm1",
+// "Comm2", "CommOk", "CommError".
+#pragma once
+
+#include <QIcon>
+#include <QPixmap>
+
+namespace kt::ui {
+
+enum class Picture {
+    Critical = 1,
+    Question,
+    Exclamation,
+    Information,
+    Comm1,
+    Comm2,
+    CommOk,
+    CommError,
+    Save,
+    Load,
+};
+
+// The image list entry of a 1-based index (1..8), or of a key ("Comm1",
+// "Comm2", "CommOk", "CommError").
+Picture imlImage(int index);
+Picture imlImage(const char* key);
+
+// The picture at the given logical size and device pixel ratio.
+QPixmap picture(Picture which, int logicalSize, qreal devicePixelRatio);
+
+// The picture as an icon with crisp renderings for common sizes.
+QIcon icon(Picture which);
+
+} // namespace kt::ui

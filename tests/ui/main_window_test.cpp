@@ -1,0 +1,266 @@
+// The main window, offscreen, with its port on a pseudo-terminal served by
+// the virtual controller.
+#include "shell/ini_file.h"
+#include "sim/pty_controller.h"
+#include "support/message_catcher.h"
+#include "ui/frm_kt550ax.h"
+#include "ui/frm_msg_box.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+using kt::ui::frmKT550AX;
+
+struct WindowRig {
+    WindowRig() {
+        QFile::copy(QStringLiteral(KT_SOURCE_DIR "/Language.ini"), ini);
+        QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
+        EXPECT_TRUE(controller.mapPort(ini)) << controller.error.toStdString();
+        kt::shell::WriteIni(ini, "COMMUNICATION", "COM3", "/dev/kt-missing");
+        window = std::make_unique<frmKT550AX>(ini);
+        window->show();
+    }
+    template <typename T = QObject> T* find(const char* name) {
+        T* control = window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_TRUE(control) << name;
+        return control;
+    }
+    void trigger(const char* action) { find<QAction>(action)->trigger(); }
+    QString text(const char* section, const char* key) {
+        return QString::fromUtf8(kt::shell::ReadIni(ini, section, key).trimmed());
+    }
+
+    QTemporaryDir dir;
+    QString ini = dir.filePath("Language.ini");
+    kt::sim::PtyController controller{10};
+    std::unique_ptr<frmKT550AX> window;
+};
+
+TEST(MainWindow, EnabledStateFollowsThePortAndTheJob) {
+    WindowRig r;
+    struct Row {
+        const char* name;
+        bool closed, open, job;
+    };
+    const Row rows[] = {
+        {"mnuCommPort", true, false, false},
+        {"mnuCommPortActive", true, true, false},
+        {"mnuSetting", true, true, false},
+        {"mnuExit", true, true, false},
+        {"fraSet", false, true, true},
+        {"lblControllerIDLabel", false, true, true},
+        {"lblControllerID", false, true, true},
+        {"vslControllerID", false, true, false},
+        {"lblCardNumber", false, true, true},
+        {"vslCardNumber", false, true, false},
+        {"chkMasterCard", false, true, false},
+        {"chkSystemDatabase", false, true, false},
+        {"chkApplicationSet", false, true, false},
+        {"chkTimeZoneTable", false, true, false},
+        {"chkHolidayTable", false, true, false},
+        {"chkUserCard", false, true, false},
+        {"chkFlowControl", false, true, false},
+        {"chkDiSet", false, true, false},
+        {"chkDoSet", false, true, false},
+        {"fraSave", false, true, true},
+        {"lblSave", false, true, true},
+        {"txtSave", false, true, false},
+        {"cmdSaveBrowse", false, true, false},
+        {"cmdSave", false, true, false},
+        {"fraLoad", false, true, true},
+        {"lblLoad", false, true, true},
+        {"txtLoad", false, true, false},
+        {"cmdLoadBrowse", false, true, false},
+        {"cmdLoad", false, true, false},
+    };
+    const auto check = [&](const char* state, bool Row::*column, bool jobPanelShown) {
+        SCOPED_TRACE(state);
+        for (const Row& row : rows)
+            EXPECT_EQ(r.window->isControlEnabled(row.name), row.*column) << row.name;
+        EXPECT_EQ(r.find<QWidget>("fraCommStatus")->isVisible(), jobPanelShown);
+        EXPECT_EQ(r.find<QWidget>("fraSave")->isVisible(), !jobPanelShown);
+    };
+    check("port closed", &Row::closed, false);
+    r.trigger("mnuCommPortActive");
+    ASSERT_TRUE(r.window->blnPortOpen);
+    check("port open", &Row::open, false);
+    r.window->lsubSwitchControls();
+    check("job running", &Row::job, true);
+    r.window->lsubSwitchControls();
+    check("job ended", &Row::open, false);
+    r.trigger("mnuCommPortActive");
+    check("port closed again", &Row::closed, false);
+}
+
+TEST(MainWindow, ChoosingAPortAndOpeningIt) {
+    WindowRig r;
+    r.trigger("mnuCom(5)");
+    EXPECT_EQ(r.text("COMMUNICATION", "ComPort"), "5");
+    for (int i = 1; i <= 8; ++i)
+        EXPECT_EQ(r.find<QAction>(qPrintable(QString("mnuCom(%1)").arg(i)))->isChecked(), i == 5);
+    EXPECT_EQ(r.find<QAction>("mnuProtocol")->text(), "  [ COM5:19200,e,8,1 ]   <OFF>");
+
+    r.trigger("mnuCom(1)");
+    r.trigger("mnuCommPortActive");
+    EXPECT_EQ(r.find<QAction>("mnuProtocol")->text(), "  [ COM1:19200,e,8,1 ]   <ON>");
+    EXPECT_EQ(r.find<QAction>("mnuCommPortActive")->text(), "Close Com Port");
+    EXPECT_EQ(r.find<QLabel>("CommStatusText")->text(), "OK");
+    r.trigger("mnuCommPortActive");
+    EXPECT_EQ(r.find<QAction>("mnuCommPortActive")->text(), "Open Com Port");
+    EXPECT_EQ(r.find<QLabel>("CommStatusText")->text(), "OFF");
+}
+
+TEST(MainWindow, AFailedOpenSaysWhichPortAndWhy) {
+    WindowRig r;
+    kt::test::MessageCatcher catcher;
+    r.trigger("mnuCom(3)");
+    r.trigger("mnuCommPortActive");
+    ASSERT_EQ(catcher.messages.size(), 1);
+    const QString text = catcher.messages[0].text;
+    EXPECT_TRUE(text.startsWith("COM3:19200,e,8,1\n\n          The device /dev/kt-missing"))
+        << text.toStdString();
+    EXPECT_EQ(catcher.messages[0].title, "KT560AX Data Backup System V2.00");
+    EXPECT_FALSE(r.window->blnPortOpen);
+    EXPECT_EQ(r.find<QLabel>("CommStatusText")->text(), "Error");
+    EXPECT_TRUE(r.window->isControlEnabled("mnuCommPort"));
+    EXPECT_FALSE(r.window->isControlEnabled("cmdSave"));
+}
+
+TEST(MainWindow, ALanguageSwitchChangesEveryCaptionAndTheMessageTitle) {
+    WindowRig r;
+    r.trigger("mnuCommPortActive");
+    r.trigger("mnuSetting");
+    r.find<QRadioButton>("opLanguage(1)")->click();
+    r.find<QPushButton>("cmdOk")->click();
+    EXPECT_EQ(r.text("System", "Language"), "1");
+
+    const char* tc = "TraditionChinese";
+    const std::pair<const char*, const char*> titled[] = {
+        {"fraLanguage", "Language"},       {"fraSet", "LinkSetting"},
+        {"fraSetting", "FunctionSetting"}, {"fraCommStatus", "CommunicationStatus"},
+        {"fraSave", "SaveFile"},           {"fraLoad", "LoadFile"}};
+    for (const auto& [name, key] : titled)
+        EXPECT_EQ(r.find<QGroupBox>(name)->title(), r.text(tc, key)) << name;
+    const std::pair<const char*, const char*> captioned[] = {
+        {"opLanguage(0)", "English"},
+        {"opLanguage(1)", "TraditionChinese"},
+        {"opLanguage(2)", "SimplifiedChinese"},
+        {"chkMasterCard", "MasterCard"},
+        {"chkSystemDatabase", "SystemDatabase"},
+        {"chkApplicationSet", "ApplicationSet"},
+        {"chkTimeZoneTable", "TimeZoneTable"},
+        {"chkHolidayTable", "HolidayTable"},
+        {"chkUserCard", "UserCardDatabase"},
+        {"chkFlowControl", "FlowControl"},
+        {"chkDiSet", "DiSetTimeZone"},
+        {"chkDoSet", "DoSetTimeZone"},
+        {"cmdOk", "OK"},
+        {"cmdCancel", "Cancel"}};
+    for (const auto& [name, key] : captioned)
+        EXPECT_EQ(r.find<QAbstractButton>(name)->text(), r.text(tc, key)) << name;
+    const std::pair<const char*, const char*> labels[] = {{"lblControllerIDLabel", "ControllerID"},
+                                                          {"lblRxDelay", "RxDelay"},
+                                                          {"lblTxDelay", "TxDelay"},
+                                                          {"lblTxTimeOut", "RxTimeOut"},
+                                                          {"lblSave", "SaveFileName"},
+                                                          {"lblLoad", "LoadFileName"}};
+    for (const auto& [name, key] : labels)
+        EXPECT_EQ(r.find<QLabel>(name)->text(), r.text(tc, key)) << name;
+    EXPECT_EQ(r.find<QMenu>("mnuCommPort")->title(), r.text(tc, "ComPort"));
+    EXPECT_EQ(r.find<QAction>("mnuCommPortActive")->text(), r.text(tc, "CloseComPort"));
+    EXPECT_EQ(r.find<QAction>("mnuSetting")->text(), r.text(tc, "Setting"));
+    EXPECT_EQ(r.find<QAction>("mnuExit")->text(), r.text(tc, "Exit"));
+    EXPECT_EQ(r.window->windowTitle(), r.text(tc, "LinkKT550AX"));
+    EXPECT_TRUE(r.find<QAction>("mnuProtocol")->text().endsWith("<" + r.text(tc, "ON") + ">"));
+    EXPECT_EQ(r.find<QLabel>("CommStatusText")->text(), r.text(tc, "ON"));
+
+    kt::test::MessageCatcher catcher;
+    r.window->showMessage(4, 1, r.window->languageText("ProcessSaveOk") + '.');
+    ASSERT_EQ(catcher.messages.size(), 1);
+    EXPECT_EQ(catcher.messages[0].title, r.text(tc, "LinkKT550AX"));
+    EXPECT_EQ(catcher.messages[0].text, r.text(tc, "ProcessSaveOk") + ".");
+}
+
+TEST(MainWindow, SettingsPanelTakesTypedTimesAtOnceAndClampsOnOk) {
+    WindowRig r;
+    r.trigger("mnuSetting");
+    EXPECT_FALSE(r.window->isControlEnabled("mnuSetting"));
+    auto* timeOut = r.find<QLineEdit>("txtRxTimeOut");
+    auto* txDelay = r.find<QLineEdit>("txtTxDelay");
+    EXPECT_EQ(timeOut->text(), "500");
+    EXPECT_EQ(txDelay->text(), "10");
+
+    timeOut->selectAll();
+    QTest::keyClicks(timeOut, "1500");
+    EXPECT_EQ(timeOut->text(), "1500");
+    EXPECT_EQ(r.window->settings.sngRxTimeOut, 1500); // in force before OK, unclamped
+    txDelay->clear();
+    EXPECT_EQ(txDelay->text(), "0");
+    txDelay->selectAll();
+    QTest::keyClicks(txDelay, "12.5x");
+    EXPECT_EQ(txDelay->text(), "12.5");
+
+    r.find<QPushButton>("cmdOk")->click();
+    EXPECT_EQ(r.window->settings.sngRxTimeOut, 1000);
+    EXPECT_EQ(r.text("COMMUNICATION", "RXTimeOut"), "1000");
+    EXPECT_EQ(r.text("COMMUNICATION", "TXDelayTime"), "12.5");
+    EXPECT_EQ(r.text("COMMUNICATION", "RXDelayTime"), "10");
+    EXPECT_EQ(timeOut->text(), "1500");
+    EXPECT_TRUE(r.window->isControlEnabled("mnuSetting"));
+    EXPECT_FALSE(r.find<QWidget>("fraSetting")->isVisible());
+    r.trigger("mnuSetting");
+    EXPECT_EQ(timeOut->text(), "1000");
+}
+
+TEST(MainWindow, ScrollBarLabels) {
+    WindowRig r;
+    auto* id = r.find<QScrollBar>("vslControllerID");
+    auto* cards = r.find<QScrollBar>("vslCardNumber");
+    auto* idLabel = r.find<QLabel>("lblControllerID");
+    auto* cardLabel = r.find<QLabel>("lblCardNumber");
+    EXPECT_EQ(idLabel->text(), "01");
+    EXPECT_EQ(cardLabel->text(), "100");
+    const std::tuple<int, const char*, int, const char*> cases[] = {
+        {7, "07", 42, "0042"}, {99, "99", 9999, "9999"}, {1, "01", 1, "0001"}};
+    for (const auto& [idValue, idText, cardValue, cardText] : cases) {
+        id->setValue(idValue);
+        cards->setValue(cardValue);
+        EXPECT_EQ(idLabel->text(), idText);
+        EXPECT_EQ(cardLabel->text(), cardText);
+    }
+    EXPECT_EQ(id->pageStep(), 10);
+    EXPECT_EQ(cards->singleStep(), 10);
+    EXPECT_EQ(cards->pageStep(), 100);
+}
+
+TEST(MainWindow, EveryControlHasAnAccessibleName) {
+    WindowRig r;
+    for (QWidget* widget : r.window->findChildren<QWidget*>()) {
+        const bool interactive = qobject_cast<QAbstractButton*>(widget) ||
+                                 qobject_cast<QLineEdit*>(widget) ||
+                                 qobject_cast<QScrollBar*>(widget);
+        if (!interactive || widget->objectName().isEmpty() ||
+            widget->objectName().startsWith("qt_"))
+            continue;
+        const QString name = widget->accessibleName().isEmpty()
+                                 ? (qobject_cast<QAbstractButton*>(widget)
+                                        ? qobject_cast<QAbstractButton*>(widget)->text()
+                                        : QString())
+                                 : widget->accessibleName();
+        EXPECT_FALSE(name.isEmpty()) << widget->objectName().toStdString();
+    }
+}
+
+} // namespace

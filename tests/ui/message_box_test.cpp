@@ -1,0 +1,70 @@
+// The message box lays itself out in twips from its title, text and buttons.
+#include "shell/message_layout.h"
+#include "support/message_catcher.h"
+#include "ui/frm_msg_box.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace {
+
+using kt::shell::MsgBoxDesign;
+using kt::ui::frmMsgBox;
+
+double twipsOf(const QWidget* w, int pixels) {
+    return pixels * 1440.0 / w->logicalDpiX();
+}
+
+TEST(MessageBox, ButtonLayouts) {
+    frmMsgBox box;
+    box.load("Title", 4, 1, "Short text.");
+    auto* ok = box.findChild<QPushButton*>("cmdOk");
+    auto* cancel = box.findChild<QPushButton*>("cmdCancel");
+    EXPECT_FALSE(ok->isHidden());
+    EXPECT_TRUE(cancel->isHidden());
+    EXPECT_TRUE(ok->isDefault());
+    EXPECT_EQ(box.intButtonBottom, 1800);
+    const int heightWithOk = box.heightTwips();
+
+    box.load("Title", 4, 2, "Short text.");
+    EXPECT_TRUE(ok->isHidden());
+    EXPECT_FALSE(cancel->isHidden());
+    EXPECT_TRUE(cancel->isDefault());
+    EXPECT_NEAR(twipsOf(&box, cancel->y()), MsgBoxDesign::okTop, 15);
+    EXPECT_EQ(box.heightTwips(), heightWithOk);
+
+    box.load("Title", 4, 0, "Short text.");
+    EXPECT_FALSE(ok->isHidden());
+    EXPECT_FALSE(cancel->isHidden());
+    EXPECT_EQ(box.intButtonBottom, 2280);
+    EXPECT_EQ(box.heightTwips(), 2280 + 210);
+}
+
+TEST(MessageBox, WidthFollowsTheWiderOfTitleAndText) {
+    frmMsgBox box;
+    box.load("T", 3, 1, "A message text that is clearly much wider than the title.");
+    const QLabel* message = box.findChild<QLabel*>("lblMessage");
+    EXPECT_EQ(box.widthTwips(),
+              int(std::nearbyint(twipsOf(&box, message->x() + message->width()))) + 330);
+
+    box.load("A title that is clearly much wider than the text", 3, 1, "Hi.");
+    const QLabel* shadow = box.findChild<QLabel*>("lblTitle(1)");
+    const int wide = box.widthTwips();
+    EXPECT_EQ(wide, int(std::nearbyint(105 + twipsOf(&box, shadow->width()))) + 330);
+    // The shadow's hop to the upper left makes the window 30 twips narrower.
+    QTest::qWait(560);
+    EXPECT_EQ(box.widthTwips(), wide - 30);
+}
+
+TEST(MessageBox, EnterPressesTheDefaultButton) {
+    QTimer::singleShot(50,
+                       [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return); });
+    EXPECT_EQ(kt::ui::ShowMessage("Title", 4, 1, "Done."), 1);
+    kt::test::MessageCatcher cancel("cmdCancel");
+    EXPECT_EQ(kt::ui::ShowMessage("Title", 2, 0, "Sure?"), 2);
+}
+
+} // namespace

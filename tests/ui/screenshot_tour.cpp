@@ -1,0 +1,94 @@
+// Shows the main window in its states and saves a PNG of each: port closed,
+// port open, settings panel, job panel, Traditional Chinese, message box.
+// Run under an X server (scripts/screenshots starts Xvfb).
+#include "shell/ini_file.h"
+#include "sim/pty_controller.h"
+#include "ui/frm_kt550ax.h"
+#include "ui/frm_msg_box.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+
+namespace {
+
+void settle(int ms = 300) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool save(const QPixmap& pixmap, const QString& dir, const char* name) {
+    const QString path = QDir(dir).filePath(QString::fromLatin1(name));
+    const bool ok = pixmap.save(path);
+    std::printf("%s %s\n", ok ? "saved" : "FAILED", qPrintable(path));
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: screenshot_tour LANGUAGE_INI OUTPUT_DIR\n");
+        return 2;
+    }
+    const QString outDir = QString::fromLocal8Bit(argv[2]);
+    QDir().mkpath(outDir);
+
+    kt::sim::PtyController controller;
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("Language.ini");
+    QFile::copy(QString::fromLocal8Bit(argv[1]), ini);
+    QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
+    kt::shell::WriteIni(ini, "COMMUNICATION", "ComPort", "1");
+    if (!controller.mapPort(ini)) {
+        std::fprintf(stderr, "%s\n", qPrintable(controller.error));
+        return 1;
+    }
+    kt::shell::WriteIni(ini, "System", "SaveFile", "/home/technician/backup/site-a.KT");
+    kt::shell::WriteIni(ini, "System", "LoadFile", "/home/technician/backup/site-a.KT");
+
+    kt::ui::frmKT550AX window(ini);
+    window.show();
+    settle();
+    bool ok = save(window.grab(), outDir, "1-port-closed.png");
+
+    window.findChild<QAction*>("mnuCommPortActive")->trigger();
+    for (const char* name : {"chkMasterCard", "chkSystemDatabase", "chkUserCard", "chkFlowControl"})
+        window.findChild<QAbstractButton*>(name)->setChecked(true);
+    settle();
+    ok &= save(window.grab(), outDir, "2-port-open.png");
+
+    window.findChild<QAction*>("mnuSetting")->trigger();
+    settle();
+    ok &= save(window.grab(), outDir, "3-settings-panel.png");
+    window.findChild<QRadioButton*>("opLanguage(1)")->click();
+    window.findChild<QPushButton*>("cmdOk")->click();
+    settle();
+    ok &= save(window.grab(), outDir, "4-traditional-chinese.png");
+
+    window.lsubSwitchControls();
+    settle();
+    ok &= save(window.grab(), outDir, "5-job-panel.png");
+    window.lsubSwitchControls();
+
+    QTimer::singleShot(700, [&] {
+        kt::ui::frmMsgBox& box = kt::ui::messageBox();
+        const QRect frame = box.frameGeometry();
+        ok &= save(box.screen()->grabWindow(0, frame.x() - 40, frame.y() - 40, frame.width() + 80,
+                                            frame.height() + 80),
+                   outDir, "6-message-box.png");
+        box.findChild<QPushButton*>("cmdOk")->click();
+    });
+    window.showMessage(4, 1, window.languageText("ProcessSaveOk") + '.');
+    window.close();
+    return ok ? 0 : 1;
+}
