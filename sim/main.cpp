@@ -84,6 +84,8 @@ int main(int argc, char** argv) {
     const QCommandLineOption faultOpt("fault", "Inject this fault into replies.", "name", "none");
     const QCommandLineOption countOpt("fault-count", "Apply the fault to the next n replies only.",
                                       "n", "-1");
+    const QCommandLineOption afterOpt(
+        "fault-after", "Answer n replies normally before the fault starts.", "n", "0");
     const QCommandLineOption dropOpt("drop-every", "Leave every k-th request unanswered.", "k",
                                      "0");
     const QCommandLineOption lateOpt("late-ms", "Delay of a late reply (default 1500).", "ms",
@@ -95,8 +97,8 @@ int main(int argc, char** argv) {
                                          "19200,e,8,1");
     const QCommandLineOption logOpt("log", "Print every byte received, on stderr.");
     parser.addOptions({deviceOpt, linkOpt, addressOpt, cardsOpt, seedOpt, emptyOpt, loadOpt,
-                       saveOpt, faultOpt, countOpt, dropOpt, lateOpt, piecesOpt, gapOpt, paceOpt,
-                       settingsOpt, logOpt});
+                       saveOpt, faultOpt, afterOpt, countOpt, dropOpt, lateOpt, piecesOpt, gapOpt,
+                       paceOpt, settingsOpt, logOpt});
     parser.process(app);
 
     QList<int> addresses;
@@ -121,6 +123,7 @@ int main(int argc, char** argv) {
     FaultPlan plan;
     if (!faultFromName(parser.value(faultOpt).toLatin1(), &plan.fault))
         return fail("unknown fault " + parser.value(faultOpt));
+    plan.startAfter = parser.value(afterOpt).toInt();
     plan.count = parser.value(countOpt).toInt();
     plan.dropEvery = parser.value(dropOpt).toInt();
     plan.lateMs = parser.value(lateOpt).toDouble();

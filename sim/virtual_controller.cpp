@@ -124,7 +124,10 @@ QList<Chunk> VirtualController::answer(const QByteArray& frame) {
 QList<Chunk> VirtualController::applyFault(QByteArray reply, const QByteArray& address,
                                            const QByteArray& code, const QByteArray& data) {
     Fault fault = plan_.fault;
-    if (plan_.count == 0)
+    if (plan_.startAfter > 0) {
+        --plan_.startAfter;
+        fault = Fault::None;
+    } else if (plan_.count == 0)
         fault = Fault::None;
     else if (plan_.count > 0 && fault != Fault::None)
         --plan_.count;

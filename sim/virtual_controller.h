@@ -30,6 +30,7 @@ bool faultFromName(const QByteArray& name, Fault* fault);
 
 struct FaultPlan {
     Fault fault = Fault::None;
+    int startAfter = 0;   // replies answered normally before the fault starts
     int count = -1;       // replies the fault applies to: the next `count`, or all (-1)
     int dropEvery = 0;    // every k-th request goes unanswered (0: none)
     double lateMs = 1500; // delay of a late reply

@@ -22,8 +22,10 @@ void LinkTransaction::lsubTransaction(const QByteArray& requestText) {
 
         view_.showLinkState(LinkState::Busy);
         view_.setActivity(true);
-        lsubSendData();
+        const bool sent = lsubSendData();
         view_.setActivity(false);
+        if (!sent && !blnLinkEnabled)
+            return; // cancelled during the TX delay: nothing was sent
 
         if (!blnCommError) {
             view_.showLinkState(LinkState::Ok);
@@ -38,13 +40,19 @@ void LinkTransaction::lsubTransaction(const QByteArray& requestText) {
             intStep_ = kAbortedStep;
             return;
         }
+        if (!blnLinkEnabled)
+            return; // cancelled: no pause before a try that will not come
         Delay(clock_, settings_.sngRxTimeOut);
     }
 }
 
-void LinkTransaction::lsubSendData() {
+bool LinkTransaction::lsubSendData() {
     view_.showEcho(shell::trimBlanks(strTxFrame));
     Delay(clock_, settings_.sngTxDelay);
+    if (!blnLinkEnabled) {
+        blnCommError = true;
+        return false;
+    }
     port_.readAll(); // a late reply to an earlier try is not this request's reply
     if (!port_.write(strTxFrame)) {
         strRxBuffer.clear();
@@ -62,6 +70,7 @@ void LinkTransaction::lsubSendData() {
         }
     }
     view_.showEcho(shell::trimBlanks(strRxBuffer));
+    return true;
 }
 
 void LinkTransaction::lsubWaitReply() {

@@ -40,7 +40,8 @@ class LinkTransaction {
     QByteArray strRxData;
 
   private:
-    void lsubSendData();
+    // One try; false when the link was disabled before the frame was sent.
+    bool lsubSendData();
     void lsubWaitReply();
 
     SerialPort& port_;

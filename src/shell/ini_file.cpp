@@ -4,6 +4,11 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace kt::shell {
 
 std::int32_t lngIniResult = 0;
@@ -33,6 +38,58 @@ bool sameName(const QByteArray& data, Span span, const QByteArray& name) {
                      name.size()) == 0;
 }
 
+// One line of the file: [begin, end) is its text, `next` where the next
+// line starts (after the line ending, if any).
+struct Line {
+    qsizetype begin;
+    qsizetype end;
+    qsizetype next;
+};
+
+enum class LineKind { Blank, Comment, Section, Entry, Other };
+
+struct ParsedLine {
+    LineKind kind = LineKind::Other;
+    Span name;  // section name, or key
+    Span value; // value of an entry, trimmed
+};
+
+ParsedLine parseLine(const QByteArray& data, const Line& raw) {
+    ParsedLine parsed;
+    const Span line = trimmed(data, {raw.begin, raw.end});
+    if (line.begin == line.end) {
+        parsed.kind = LineKind::Blank;
+    } else if (data[line.begin] == ';') {
+        parsed.kind = LineKind::Comment;
+    } else if (data[line.begin] == '[' && data.indexOf(']', line.begin) >= 0 &&
+               data.indexOf(']', line.begin) < line.end) {
+        parsed.kind = LineKind::Section;
+        parsed.name = trimmed(data, {line.begin + 1, data.indexOf(']', line.begin)});
+    } else if (const qsizetype equals = data.indexOf('=', line.begin);
+               equals >= 0 && equals < line.end) {
+        parsed.kind = LineKind::Entry;
+        parsed.name = trimmed(data, {line.begin, equals});
+        parsed.value = trimmed(data, {equals + 1, line.end});
+    }
+    return parsed;
+}
+
+// Calls `visit(line)` for every line, after a UTF-8 byte-order mark.
+template <typename Visit> void forEachLine(const QByteArray& data, Visit visit) {
+    qsizetype pos = data.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    while (pos < data.size()) {
+        qsizetype end = pos;
+        while (end < data.size() && data[end] != '\n' && data[end] != '\r')
+            ++end;
+        qsizetype next = end;
+        if (next < data.size())
+            next +=
+                (data[next] == '\r' && next + 1 < data.size() && data[next + 1] == '\n') ? 2 : 1;
+        visit(Line{pos, end, next});
+        pos = next;
+    }
+}
+
 // Where the key stands in the file, or where it would go.
 struct Location {
     bool sectionFound = false;
@@ -48,53 +105,30 @@ Location locate(const QByteArray& data, const QByteArray& section, const QByteAr
     bool eolSeen = false;
     bool inSection = false;
     bool inFirstSection = false;
-    qsizetype pos = data.startsWith("\xEF\xBB\xBF") ? 3 : 0;
-    while (pos < data.size()) {
-        qsizetype end = pos;
-        while (end < data.size() && data[end] != '\n' && data[end] != '\r')
-            ++end;
-        qsizetype next = end;
-        if (next < data.size()) {
-            next +=
-                (data[next] == '\r' && next + 1 < data.size() && data[next + 1] == '\n') ? 2 : 1;
-            if (!eolSeen) {
-                found.eol = data.mid(end, next - end);
-                eolSeen = true;
-            }
+    forEachLine(data, [&](const Line& line) {
+        if (!eolSeen && line.next > line.end) {
+            found.eol = data.mid(line.end, line.next - line.end);
+            eolSeen = true;
         }
-        const Span line = trimmed(data, {pos, end});
-        const bool blankOrComment = line.begin == line.end || data[line.begin] == ';';
-        if (!blankOrComment && data[line.begin] == '[') {
-            const qsizetype close = data.indexOf(']', line.begin);
-            if (close >= 0 && close < line.end) {
-                inSection = sameName(data, trimmed(data, {line.begin + 1, close}), section);
-                inFirstSection = inSection && !found.sectionFound;
-                if (inFirstSection) {
-                    found.sectionFound = true;
-                    found.insertAt = next;
-                    found.insertNeedsEol = next == end;
-                }
-                pos = next;
-                continue;
-            }
+        const ParsedLine parsed = parseLine(data, line);
+        if (parsed.kind == LineKind::Section) {
+            inSection = sameName(data, parsed.name, section);
+            inFirstSection = inSection && !found.sectionFound;
+        } else if (!inSection || parsed.kind == LineKind::Blank ||
+                   parsed.kind == LineKind::Comment) {
+            return;
+        } else if (!found.keyFound && parsed.kind == LineKind::Entry &&
+                   sameName(data, parsed.name, key)) {
+            found.keyFound = true;
+            found.value = parsed.value;
         }
-        if (inSection && !blankOrComment) {
-            if (!found.keyFound) {
-                const qsizetype equals = data.indexOf('=', line.begin);
-                if (equals >= 0 && equals < line.end &&
-                    sameName(data, trimmed(data, {line.begin, equals}), key)) {
-                    found.keyFound = true;
-                    found.value = trimmed(data, {equals + 1, line.end});
-                }
-            }
-            // New keys go after the last entry of the first matching section.
-            if (inFirstSection) {
-                found.insertAt = next;
-                found.insertNeedsEol = next == end;
-            }
+        // New keys go after the last entry of the first matching section.
+        if (inFirstSection) {
+            found.sectionFound = true;
+            found.insertAt = line.next;
+            found.insertNeedsEol = line.next == line.end;
         }
-        pos = next;
-    }
+    });
     return found;
 }
 
@@ -122,6 +156,18 @@ bool readWhole(const QString& file, QByteArray& data, bool& exists) {
         return false;
     data = in.readAll();
     return in.error() == QFileDevice::NoError;
+}
+
+// Replaces the file atomically with `data`.
+bool writeWhole(const QString& file, const QByteArray& data) {
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    if (out.write(data) != data.size()) {
+        out.cancelWriting();
+        return false;
+    }
+    return out.commit();
 }
 
 } // namespace
@@ -171,17 +217,49 @@ bool WriteIni(const QString& file, const QByteArray& section, const QByteArray& 
         }
     }
 
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    if (out.write(data) != data.size()) {
-        out.cancelWriting();
-        return false;
-    }
-    if (!out.commit())
+    if (!writeWhole(file, data))
         return false;
     lngIniResult = 1;
     return true;
+}
+
+bool RemoveIni(const QString& file, const QByteArray& section, const QByteArray& key) {
+    if (!QFileInfo::exists(file))
+        return true;
+    QByteArray data;
+    bool exists = false;
+    if (QFileInfo(file).isDir() || !readWhole(file, data, exists))
+        return false;
+    const QByteArray sectionName = section.trimmed();
+    const QByteArray keyName = key.trimmed();
+    QList<Span> doomed;
+    bool inSection = false;
+    forEachLine(data, [&](const Line& line) {
+        const ParsedLine parsed = parseLine(data, line);
+        if (parsed.kind == LineKind::Section)
+            inSection = sameName(data, parsed.name, sectionName);
+        else if (inSection && parsed.kind == LineKind::Entry &&
+                 sameName(data, parsed.name, keyName))
+            doomed.append({line.begin, line.next});
+    });
+    if (doomed.isEmpty())
+        return true;
+    for (auto it = doomed.crbegin(); it != doomed.crend(); ++it)
+        data.remove(it->begin, it->end - it->begin);
+    return writeWhole(file, data);
+}
+
+void SyncIniDirectory(const QString& file) {
+#ifdef Q_OS_UNIX
+    const QByteArray dir = QFile::encodeName(QFileInfo(file).absolutePath());
+    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+#else
+    Q_UNUSED(file);
+#endif
 }
 
 } // namespace kt::shell

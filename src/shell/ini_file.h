@@ -38,4 +38,14 @@ QByteArray ReadIni(const QString& file, const QByteArray& section, const QByteAr
 bool WriteIni(const QString& file, const QByteArray& section, const QByteArray& key,
               const QByteArray& value);
 
+// Removes every line of `key` in `section` of `file`, leaving every other
+// byte as it was. A missing file or key needs no change. Returns false when
+// the file cannot be read or rewritten.
+bool RemoveIni(const QString& file, const QByteArray& section, const QByteArray& key);
+
+// Makes the replacements of files in the directory of `file` durable (the
+// file contents are synced by every write already). Called once when a
+// job ends.
+void SyncIniDirectory(const QString& file);
+
 } // namespace kt::shell

@@ -123,6 +123,19 @@ TEST_P(IniFileTest, RefusesAValueThatCannotStandOnOneLine) {
     }
 }
 
+TEST_P(IniFileTest, RemovesEveryLineOfAKeyAndNothingElse) {
+    put(file());
+    ASSERT_TRUE(kt::shell::RemoveIni(path, "data", "DUP"));
+    EXPECT_EQ(
+        contents(),
+        withLineEnding(QByteArray(kWindowsFile).replace("Dup=first\r\ndup=second\r\n", ""), eol()));
+    ASSERT_TRUE(kt::shell::RemoveIni(path, "Data", "Absent"));
+    ASSERT_TRUE(kt::shell::RemoveIni(path, "Other", "Title"));
+    EXPECT_EQ(ReadIni(path, "HEAD", "Title"), "KT560AX");
+    EXPECT_TRUE(kt::shell::RemoveIni(dir.filePath("absent.KT"), "Data", "DC"));
+    EXPECT_FALSE(QFile::exists(dir.filePath("absent.KT")));
+}
+
 INSTANTIATE_TEST_SUITE_P(LineEndings, IniFileTest,
                          ::testing::Values(QByteArray("\r\n"), QByteArray("\n"), QByteArray("\r")),
                          [](const auto& info) {

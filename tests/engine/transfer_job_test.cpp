@@ -1,0 +1,397 @@
+// Save and Load jobs on the virtual clock against the in-process
+// controller: request order, keys written, progress, captions, failures,
+// cancel, card files and card rules.
+#include "engine/backup_file.h"
+#include "engine/transfer_job.h"
+#include "shell/ini_file.h"
+#include "sim/memory_port.h"
+#include "support/fake_job_view.h"
+#include "support/printers.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace kt::sim;
+using kt::engine::TransferJob;
+
+// The Data section of a backup file as key=value lines, in file order.
+QList<QByteArray> dataLines(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QList<QByteArray> lines;
+    bool inData = false;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const QByteArray text = line.trimmed();
+        if (text.startsWith('['))
+            inData = text == "[Data]";
+        else if (inData && !text.isEmpty())
+            lines.append(text);
+    }
+    return lines;
+}
+
+QList<QByteArray> keysOf(const QList<QByteArray>& lines) {
+    QList<QByteArray> keys;
+    for (const QByteArray& line : lines)
+        keys.append(line.left(line.indexOf('=')));
+    return keys;
+}
+
+QList<QByteArray> series(const char* code, int first, int last, int digits) {
+    QList<QByteArray> keys;
+    for (int i = first; i <= last; ++i)
+        keys.append(code + QByteArray::number(i).rightJustified(digits, '0'));
+    return keys;
+}
+
+QList<QByteArray> interleaved(QList<const char*> codes, int last) {
+    QList<QByteArray> keys;
+    for (int i = 1; i <= last; ++i)
+        for (const char* code : codes)
+            keys.append(code + QByteArray::number(i).rightJustified(2, '0'));
+    return keys;
+}
+
+struct JobRig {
+    explicit JobRig(int cards = 100) {
+        store.seed(cards);
+        port.open();
+        settings.sngTxDelay = 10;
+        settings.sngRxDelay = 10;
+        settings.sngRxTimeOut = 200;
+        view.saveFile = dir.filePath("01.KT");
+        view.loadFile = view.saveFile;
+    }
+    // Runs the job's ticks until it ends.
+    void run() {
+        for (int tick = 0; tick < 100 && job.blnJobActive; ++tick)
+            job.tmrProcess_Timer();
+    }
+    QList<QByteArray> requestsWithoutAddress() const {
+        QList<QByteArray> requests;
+        for (const QByteArray& r : controller.requests())
+            requests.append(r.mid(2));
+        return requests;
+    }
+
+    QTemporaryDir dir;
+    QString ini = dir.filePath("Language.ini");
+    RecordStore store;
+    VirtualController controller{store, {1, 7}};
+    VirtualClock clock;
+    MemoryPort port{controller, clock};
+    kt::shell::Settings settings;
+    kt::test::FakeJobView view;
+    TransferJob job{port, clock, view, settings, ini};
+};
+
+struct CategoryCase {
+    const char* checkBox;
+    QList<QByteArray> keys; // in request order
+    int share;
+};
+
+QList<CategoryCase> categoryCases() {
+    return {
+        {"chkMasterCard", series("BA", 1, 3, 1) + series("BB", 1, 3, 1) + series("BC", 1, 8, 1),
+         14},
+        {"chkSystemDatabase", {"DC", "DI"}, 2},
+        {"chkApplicationSet", interleaved({"EA", "EB", "EC"}, 16) + QList<QByteArray>{"ED"}, 17},
+        {"chkTimeZoneTable", series("FA", 1, 30, 2) + series("FD", 1, 60, 2), 90},
+        {"chkHolidayTable", series("GA", 1, 12, 2), 12},
+        {"chkUserCard", series("HA", 1, 100, 4), 100},
+        {"chkFlowControl", series("MD", 1, 250, 3), 250},
+        {"chkDoSet", interleaved({"NA", "NB"}, 16) + QList<QByteArray>{"ND"}, 33},
+        {"chkDiSet", interleaved({"OA", "OB"}, 4) + QList<QByteArray>{"OD"}, 9},
+    };
+}
+
+TEST(TransferJob, SaveRequestsEachCategoryInOrderAndWritesItsKeys) {
+    for (const CategoryCase& c : categoryCases()) {
+        SCOPED_TRACE(c.checkBox);
+        JobRig r;
+        r.view.tickOnly(c.checkBox);
+        r.view.id = 7;
+        r.job.cmdSave_Click();
+        ASSERT_TRUE(r.job.blnJobActive);
+        r.run();
+
+        QList<QByteArray> expectedRequests;
+        QList<QByteArray> expectedLines;
+        for (const QByteArray& key : c.keys) {
+            expectedRequests.append(key.startsWith("HA") ? "HB" + key.mid(2) : key);
+            expectedLines.append(key + "=" + r.store.value(key));
+        }
+        EXPECT_EQ(r.requestsWithoutAddress(), expectedRequests);
+        EXPECT_TRUE(r.controller.requests().first().startsWith("07"));
+        EXPECT_EQ(dataLines(r.view.saveFile), expectedLines);
+        EXPECT_EQ(kt::shell::ReadIni(r.view.saveFile, "HEAD", "Title"), "KT560AX");
+        EXPECT_EQ(r.view.progressMax, 1 + c.share);
+        EXPECT_EQ(r.view.progressValue, r.view.progressMax);
+        // Caption of the job set-up, then one per progress step.
+        EXPECT_EQ(r.view.captions.size(), 1 + c.share);
+        EXPECT_EQ(r.view.messages,
+                  QStringList{"4/1/" + r.view.languageText("ProcessSaveOk") + "."});
+        EXPECT_EQ(r.view.switches, 2);
+        EXPECT_EQ(kt::shell::ReadIni(r.ini, "System", "SaveFile"), r.view.saveFile.toUtf8());
+    }
+}
+
+TEST(TransferJob, LoadSendsEachStoredValueAfterItsKey) {
+    for (const CategoryCase& c : categoryCases()) {
+        SCOPED_TRACE(c.checkBox);
+        JobRig source;
+        QString error;
+        ASSERT_TRUE(source.store.saveBackup(source.view.saveFile, &error));
+        JobRig r(0);
+        r.view.loadFile = source.view.saveFile;
+        r.view.tickOnly(c.checkBox);
+        r.job.cmdLoad_Click();
+        r.run();
+
+        QList<QByteArray> expected;
+        for (const QByteArray& key : c.keys)
+            expected.append(key + source.store.value(key));
+        EXPECT_EQ(r.requestsWithoutAddress(), expected);
+        for (const QByteArray& key : c.keys)
+            EXPECT_EQ(r.store.value(key), source.store.value(key)) << key.constData();
+        EXPECT_EQ(r.view.messages,
+                  QStringList{"4/1/" + r.view.languageText("ProcessLoadOk") + "."});
+    }
+}
+
+TEST(TransferJob, CaptionsShowTheIndexAfterTwoBlanks) {
+    JobRig r;
+    r.view.checks = {{"chkMasterCard", 1}, {"chkSystemDatabase", 1}, {"chkApplicationSet", 1},
+                     {"chkUserCard", 1},   {"chkDoSet", 1},          {"chkDiSet", 1}};
+    r.view.cards = 12;
+    r.job.cmdSave_Click();
+    r.run();
+    const QStringList expected = {"Communication Step",
+                                  "Master Card- Operator:  8",
+                                  "System Database- Module",
+                                  "Application Set- AppSet:  12",
+                                  "Application Set- Security PIN",
+                                  "Card Data- Card No:  12",
+                                  "DO Set Time Zone- DO Set No:  3 (Week)",
+                                  "DO Set Time Zone- DO Set No:  17 (Type)",
+                                  "DI Alarm Time Zone- DI Set No:  5 (Module)"};
+    for (const QString& caption : expected)
+        EXPECT_TRUE(r.view.captions.contains(caption)) << caption.toStdString();
+}
+
+TEST(TransferJob, ALinkFailureLeavesExactlyTheEarlierKeys) {
+    JobRig r;
+    r.view.tickOnly("chkApplicationSet");
+    FaultPlan plan;
+    plan.fault = Fault::Silence;
+    plan.startAfter = 19; // EA01..EC06 and EA07 are answered, EB07 is not
+    r.controller.setFaultPlan(plan);
+    r.job.cmdSave_Click();
+    r.run();
+    EXPECT_EQ(keysOf(dataLines(r.view.saveFile)),
+              interleaved({"EA", "EB", "EC"}, 6) + QList<QByteArray>{"EA07"});
+    EXPECT_EQ(r.requestsWithoutAddress().last(), "EB07");
+    EXPECT_EQ(r.view.messages,
+              QStringList{"3/1/" + r.view.languageText("CommunicationError") + "."});
+    EXPECT_EQ(r.job.intStep, TransferJob::kAbortedStep);
+    EXPECT_FALSE(r.job.blnJobActive);
+    EXPECT_EQ(r.view.progressValue, r.view.progressMax);
+    EXPECT_EQ(r.view.switches, 2);
+}
+
+TEST(TransferJob, CancelDuringAWaitSendsAndWritesNothingMore) {
+    struct Case {
+        double cancelAtMs;
+        int requests;
+        int keys;
+    };
+    // Each flow record takes 20 ms: TX delay 10, write, RX delay 10.
+    const Case cases[] = {
+        {1005, 50, 50}, // during the TX delay of the 51st: it is never sent
+        {1015, 51, 50}, // during the RX delay of the 51st: its reply is not written
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cancelAtMs);
+        JobRig r;
+        r.view.tickOnly("chkFlowControl");
+        r.job.cmdSave_Click();
+        r.job.tmrProcess_Timer(); // set-up
+        r.job.tmrProcess_Timer(); // master cards, not ticked
+        r.job.tmrProcess_Timer();
+        r.job.tmrProcess_Timer();
+        r.job.tmrProcess_Timer();
+        r.job.tmrProcess_Timer();
+        r.job.tmrProcess_Timer(); // user cards, not ticked
+        ASSERT_EQ(r.job.intStep, 8);
+        r.clock.schedule(c.cancelAtMs, [&] { r.job.cmdCancel_Click(); });
+        r.job.tmrProcess_Timer(); // flow control, cancelled within
+        r.run();
+        EXPECT_EQ(r.controller.requests().size(), c.requests);
+        EXPECT_EQ(dataLines(r.view.saveFile).size(), c.keys);
+        EXPECT_FALSE(r.job.blnJobActive);
+        EXPECT_TRUE(r.view.messages.isEmpty());
+        EXPECT_EQ(r.view.switches, 2);
+        EXPECT_FALSE(r.job.tmrProcess.isActive());
+    }
+}
+
+TEST(TransferJob, CardsGoToTheFileOfTheirBlock) {
+    JobRig r(0);
+    const int indexes[] = {1, 1999, 2000, 3999, 4000, 6000, 7999, 8000, 9999};
+    for (const int i : indexes)
+        r.store.setValue("HA" + QByteArray::number(i).rightJustified(4, '0'),
+                         QByteArray::number(i).rightJustified(24, 'C'));
+    r.view.tickOnly("chkUserCard");
+    r.view.cards = 9999;
+    r.job.cmdSave_Click();
+    r.run();
+    EXPECT_EQ(r.controller.requests().size(), 9999);
+    EXPECT_EQ(QDir(r.dir.path()).entryList({"*.KT"}, QDir::Files),
+              (QStringList{"01.KT", "201.KT", "401.KT", "601.KT", "801.KT"}));
+    for (const int i : indexes) {
+        const QString file = kt::engine::cardFile(r.view.saveFile, i);
+        EXPECT_EQ(
+            kt::shell::ReadIni(file, "Data", "HA" + QByteArray::number(i).rightJustified(4, '0')),
+            QByteArray::number(i).rightJustified(24, 'C'))
+            << i;
+    }
+    EXPECT_EQ(kt::shell::ReadIni(r.dir.filePath("201.KT"), "HEAD", "Title"), "");
+    EXPECT_EQ(keysOf(dataLines(r.dir.filePath("201.KT"))), (QList<QByteArray>{"HA2000", "HA3999"}));
+
+    JobRig target(0);
+    target.view.loadFile = r.view.saveFile;
+    target.view.tickOnly("chkUserCard");
+    target.view.cards = 9999;
+    target.job.cmdLoad_Click();
+    target.run();
+    EXPECT_EQ(target.controller.requests().size(), std::size(indexes));
+    EXPECT_EQ(target.store.records(), r.store.records());
+}
+
+TEST(TransferJob, CardRecordsMustHaveTwentyFourCharacters) {
+    const QByteArray card = "0012345678123401FF00FF00";
+    struct SaveCase {
+        QByteArray reply;
+        QByteArray stored; // empty: no key
+    };
+    const SaveCase saves[] = {
+        {card, card},
+        {card + "EXTRA", card},
+        {card.left(23), ""},
+        {"", ""},
+    };
+    for (const SaveCase& c : saves) {
+        SCOPED_TRACE(c.reply.constData());
+        JobRig r(0);
+        ASSERT_TRUE(kt::shell::WriteIni(r.view.saveFile, "Data", "HA0001", "old card from before"));
+        r.store.setValue("HA0001", c.reply);
+        r.view.tickOnly("chkUserCard");
+        r.view.cards = 1;
+        r.job.cmdSave_Click();
+        r.run();
+        EXPECT_EQ(kt::shell::ReadIni(r.view.saveFile, "Data", "HA0001"), c.stored);
+        EXPECT_EQ(dataLines(r.view.saveFile).size(), c.stored.isEmpty() ? 0 : 1);
+    }
+    struct LoadCase {
+        QByteArray stored;
+        bool sent;
+    };
+    const LoadCase loads[] = {{card, true},
+                              {" " + card + " ", true},
+                              {card.left(23), false},
+                              {card + "9", false},
+                              {"", false}};
+    for (const LoadCase& c : loads) {
+        SCOPED_TRACE(c.stored.constData());
+        JobRig r(0);
+        kt::shell::WriteIni(r.view.loadFile, "HEAD", "Title", "KT560AX");
+        if (!c.stored.isEmpty())
+            kt::shell::WriteIni(r.view.loadFile, "Data", "HA0001", c.stored);
+        r.view.tickOnly("chkUserCard");
+        r.view.cards = 1;
+        r.job.cmdLoad_Click();
+        r.run();
+        EXPECT_EQ(r.controller.requests(),
+                  c.sent ? QList<QByteArray>{"01HA0001" + card} : QList<QByteArray>{});
+        EXPECT_EQ(r.view.progressMax, 2);
+    }
+}
+
+TEST(TransferJob, NothingTickedOrGrayedSendsNothing) {
+    JobRig r;
+    for (const char* box : {"chkMasterCard", "chkSystemDatabase", "chkUserCard"})
+        r.view.checks[box] = 2; // grayed counts as unticked
+    r.job.cmdSave_Click();
+    int ticks = 0;
+    while (r.job.blnJobActive && ticks < 100) {
+        r.job.tmrProcess_Timer();
+        ++ticks;
+    }
+    EXPECT_EQ(ticks, 1 + 9 + 1);
+    EXPECT_TRUE(r.controller.requests().isEmpty());
+    EXPECT_EQ(r.view.progressMax, 1);
+    EXPECT_EQ(r.view.progressValue, 1);
+    EXPECT_EQ(r.view.messages, QStringList{"4/1/" + r.view.languageText("ProcessSaveOk") + "."});
+}
+
+TEST(TransferJob, StartChecksRefuseBadFiles) {
+    JobRig r;
+    const QString english = "3/1/";
+    struct Case {
+        const char* name;
+        bool save;
+        QString path;
+        QByteArray title; // written first when not null
+        QString message;  // empty: the job starts
+    };
+    const QString missing = r.dir.filePath("missing.KT");
+    const QString wrongCase = r.dir.filePath("case.KT");
+    const QString blanks = r.dir.filePath("blanks.KT");
+    const Case cases[] = {
+        {"unwritable save path",
+         true,
+         r.dir.filePath("no/such/dir/01.KT"),
+         {},
+         english + r.view.languageText("FileOpenError") + "."},
+        {"missing load file",
+         false,
+         "  " + missing + " ",
+         {},
+         english + missing + " - " + r.view.languageText("FileNoFund") + "."},
+        {"title in other case", false, wrongCase, "kt560ax",
+         english + r.view.languageText("FileFormatError") + "."},
+        {"title with blanks", false, blanks, "  KT560AX  ", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        r.view.messages.clear();
+        if (!c.title.isNull())
+            kt::shell::WriteIni(c.path, "HEAD", "Title", c.title);
+        (c.save ? r.view.saveFile : r.view.loadFile) = c.path;
+        c.save ? r.job.cmdSave_Click() : r.job.cmdLoad_Click();
+        EXPECT_EQ(r.job.blnJobActive, c.message.isEmpty());
+        EXPECT_EQ(r.view.messages, c.message.isEmpty() ? QStringList{} : QStringList{c.message});
+        r.job.cmdCancel_Click();
+    }
+}
+
+TEST(TransferJob, AValueTheFileCannotHoldStopsTheJob) {
+    JobRig r;
+    r.store.setValue("DI", "AB\nCD"); // a line feed cannot stand in an INI value
+    r.view.tickOnly("chkSystemDatabase");
+    r.job.cmdSave_Click();
+    r.run();
+    EXPECT_EQ(keysOf(dataLines(r.view.saveFile)), QList<QByteArray>{"DC"});
+    EXPECT_EQ(r.view.messages, QStringList{"3/1/" + r.view.saveFile + " - " +
+                                           r.view.languageText("FileOpenError") + "."});
+    EXPECT_EQ(r.job.intStep, TransferJob::kAbortedStep);
+    EXPECT_FALSE(r.job.blnJobActive);
+}
+
+} // namespace
