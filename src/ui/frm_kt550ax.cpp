@@ -39,7 +39,10 @@ frmKT550AX::frmKT550AX(const QString& iniFile, QWidget* parent)
     mscComm = std::make_unique<link::QtSerialPort>(strIniFile);
     mscComm->setObjectName("mscComm");
     connect(mscComm.get(), &link::SerialPort::lost, this, &frmKT550AX::onPortLost);
-    link_ = std::make_unique<link::LinkTransaction>(*mscComm, clock_, *this, settings, intStep);
+    job_ = std::make_unique<engine::TransferJob>(*mscComm, clock_, *this, settings, strIniFile);
+    connect(cmdSave, &QPushButton::clicked, job_.get(), &engine::TransferJob::cmdSave_Click);
+    connect(cmdLoad, &QPushButton::clicked, job_.get(), &engine::TransferJob::cmdLoad_Click);
+    connect(cmdCancel, &QPushButton::clicked, job_.get(), &engine::TransferJob::cmdCancel_Click);
 
     tmrComm.setObjectName("tmrComm");
     tmrComm.setInterval(200);
@@ -56,11 +59,9 @@ frmKT550AX::frmKT550AX(const QString& iniFile, QWidget* parent)
     lsubShowPortState();
     lsubPortControls();
     setStatusPanel(Picture::CommError, strTextOff, false);
-    link_->lngErrorCount = 0;
     sbrErrors_->setText(QStringLiteral("0"));
     vslControllerID->setValue(1);
     vslCardNumber->setValue(100);
-    link_->blnLinkEnabled = false;
 }
 
 frmKT550AX::~frmKT550AX() = default;
@@ -221,6 +222,10 @@ void frmKT550AX::onPortLost(const QString& description) {
     blnPortOpen = false;
     setStatusPanel(Picture::CommError, strTextError, false);
     lsubShowPortState();
+    // A running job gives up on its own and reports it; the controls follow
+    // the closed port when it has ended.
+    if (job_->blnJobActive)
+        return;
     lsubPortControls();
     ShowMessage(strTitle, 1, 1,
                 QStringLiteral("COM%1:%2\r\n\r\n          %3")
@@ -325,7 +330,46 @@ int frmKT550AX::showMessage(int styleCode, int buttonCode, const QString& text) 
     return ShowMessage(strTitle, styleCode, buttonCode, text);
 }
 
+int frmKT550AX::checkValue(const char* checkBox) const {
+    const auto* box = findChild<QCheckBox*>(QString::fromLatin1(checkBox));
+    return box ? shell::checkValue(box->checkState()) : 0;
+}
+
+int frmKT550AX::controllerId() const {
+    return vslControllerID->value();
+}
+
+int frmKT550AX::cardCount() const {
+    return vslCardNumber->value();
+}
+
+QString frmKT550AX::saveFileText() const {
+    return txtSave->text();
+}
+
+QString frmKT550AX::loadFileText() const {
+    return txtLoad->text();
+}
+
+void frmKT550AX::showProgress(double value, double max) {
+    prbComm->setMaximum(qRound(max));
+    prbComm->setValue(qRound(value));
+}
+
+void frmKT550AX::showJobCaption(const QString& caption) {
+    lblComm->setText(caption);
+}
+
+void frmKT550AX::switchControls() {
+    lsubSwitchControls();
+    // The port may have gone away during the job.
+    if (!job_->blnJobActive && !blnPortOpen)
+        lsubPortControls();
+}
+
 void frmKT550AX::closeEvent(QCloseEvent* event) {
+    // A running job ends first: nothing is sent or written after the close.
+    job_->cmdCancel_Click();
     tmrComm.stop();
     if (blnPortOpen) {
         mscComm->close();

@@ -1,11 +1,12 @@
 // frmKT550AX: the main window. It owns the controls, the serial port and
-// the link, shows the port and link state, and runs the settings panel.
+// the transfer job, shows the port, link and job state, and runs the
+// settings panel.
 #pragma once
 
+#include "engine/job_view.h"
+#include "engine/transfer_job.h"
 #include "image_list.h"
 #include "link/clock.h"
-#include "link/link_transaction.h"
-#include "link/link_view.h"
 #include "link/qt_serial_port.h"
 #include "shell/settings.h"
 
@@ -27,7 +28,7 @@ class QToolButton;
 
 namespace kt::ui {
 
-class frmKT550AX : public QMainWindow, public link::LinkView {
+class frmKT550AX : public QMainWindow, public engine::JobView {
     Q_OBJECT
   public:
     // Starts up with the settings and texts of `strIniFile` (Language.ini).
@@ -54,6 +55,18 @@ class frmKT550AX : public QMainWindow, public link::LinkView {
     void setActivity(bool running) override;
     QString languageText(const char* key) const override;
     int showMessage(int styleCode, int buttonCode, const QString& text) override;
+
+    // JobView
+    int checkValue(const char* checkBox) const override;
+    int controllerId() const override;
+    int cardCount() const override;
+    QString saveFileText() const override;
+    QString loadFileText() const override;
+    void showProgress(double value, double max) override;
+    void showJobCaption(const QString& caption) override;
+    void switchControls() override;
+
+    engine::TransferJob& job() { return *job_; }
 
     const QString strIniFile;
     shell::Settings settings; // intComPort, strSettings, the times, intLanguage
@@ -88,8 +101,7 @@ class frmKT550AX : public QMainWindow, public link::LinkView {
 
     std::unique_ptr<link::QtSerialPort> mscComm;
     link::EventLoopClock clock_;
-    int intStep = 0;
-    std::unique_ptr<link::LinkTransaction> link_;
+    std::unique_ptr<engine::TransferJob> job_;
 
     QMenu* mnuCommPort = nullptr;
     QAction* mnuCom[9] = {};

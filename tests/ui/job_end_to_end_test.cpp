@@ -1,0 +1,118 @@
+// Whole jobs through the real window, over pseudo-terminals, against the
+// virtual controller: a backup of a full controller restored into an empty
+// one, and a window closed in the middle of a job.
+#include "shell/ini_file.h"
+#include "sim/pty_controller.h"
+#include "support/message_catcher.h"
+#include "support/printers.h"
+#include "ui/frm_kt550ax.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+using kt::ui::frmKT550AX;
+
+struct EndToEnd {
+    EndToEnd() {
+        QFile::copy(QStringLiteral(KT_SOURCE_DIR "/Language.ini"), ini);
+        QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
+        EXPECT_TRUE(source.mapPort(ini, 1));
+        EXPECT_TRUE(target.mapPort(ini, 2));
+        window = std::make_unique<frmKT550AX>(ini);
+        window->show();
+        // No pauses beyond what the line takes: the test is about the data.
+        window->settings.sngTxDelay = 0;
+        window->settings.sngRxDelay = 0;
+        window->settings.sngRxTimeOut = 500;
+    }
+    template <typename T> T* find(const char* name) {
+        return window->findChild<T*>(QString::fromLatin1(name));
+    }
+    void openPort(int number) {
+        find<QAction>(qPrintable(QString("mnuCom(%1)").arg(number)))->trigger();
+        find<QAction>("mnuCommPortActive")->trigger();
+        ASSERT_TRUE(window->blnPortOpen);
+    }
+    void tickAll(int cards) {
+        for (QCheckBox* box : window->findChildren<QCheckBox*>())
+            box->setChecked(true);
+        find<QScrollBar>("vslCardNumber")->setValue(cards);
+    }
+    bool runJob(const char* button) {
+        find<QPushButton>(button)->click();
+        return QTest::qWaitFor([&] { return !window->job().blnJobActive; }, 120000);
+    }
+
+    QTemporaryDir dir;
+    QString ini = dir.filePath("Language.ini");
+    QString backup = dir.filePath("01.KT");
+    kt::sim::PtyController source{2500};
+    kt::sim::PtyController target{0};
+    std::unique_ptr<frmKT550AX> window;
+};
+
+TEST(EndToEnd, ABackupRestoresAWholeControllerIntoAnEmptyOne) {
+    EndToEnd e;
+    kt::test::MessageCatcher catcher;
+    e.openPort(1);
+    e.tickAll(2500);
+    e.find<QLineEdit>("txtSave")->setText(e.backup);
+    ASSERT_TRUE(e.runJob("cmdSave"));
+    ASSERT_EQ(catcher.messages.size(), 1);
+    EXPECT_EQ(catcher.messages[0].text, e.window->languageText("ProcessSaveOk") + ".");
+    EXPECT_EQ(QDir(e.dir.path()).entryList({"*.KT"}), (QStringList{"01.KT", "201.KT"}));
+    EXPECT_EQ(e.source.controller.requests().size(), 459 + 2500);
+
+    e.find<QAction>("mnuCommPortActive")->trigger();
+    e.openPort(2);
+    e.find<QLineEdit>("txtLoad")->setText(e.backup);
+    ASSERT_TRUE(e.runJob("cmdLoad"));
+    ASSERT_EQ(catcher.messages.size(), 2);
+    EXPECT_EQ(catcher.messages[1].text, e.window->languageText("ProcessLoadOk") + ".");
+    EXPECT_EQ(e.target.store.records().size(), e.source.store.records().size());
+    EXPECT_TRUE(e.target.store.records() == e.source.store.records());
+    EXPECT_EQ(e.window->job().link().lngErrorCount, 0);
+    // The controls are back as before the jobs.
+    EXPECT_TRUE(e.window->isControlEnabled("cmdSave"));
+    EXPECT_FALSE(e.find<QWidget>("fraCommStatus")->isVisible());
+}
+
+TEST(EndToEnd, ClosingTheWindowDuringAJobEndsItCleanly) {
+    EndToEnd e;
+    kt::test::MessageCatcher catcher;
+    e.openPort(1);
+    e.tickAll(2500);
+    e.find<QLineEdit>("txtSave")->setText(e.backup);
+    // Closed from inside a link wait, in the middle of the user cards.
+    qsizetype requestsAtClose = 0;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (e.source.controller.requests().size() > 200 && e.window->isVisible()) {
+            requestsAtClose = e.source.controller.requests().size();
+            e.window->close();
+        }
+    });
+    closer.start(1);
+    e.find<QPushButton>("cmdSave")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !e.window->job().blnJobActive; }, 60000));
+    EXPECT_GT(requestsAtClose, 200);
+    EXPECT_LT(requestsAtClose, 459 + 2500);
+    EXPECT_FALSE(e.window->blnPortOpen);
+    QFile file(e.backup);
+    const qint64 sizeAtClose = QFileInfo(e.backup).size();
+    QTest::qWait(300);
+    EXPECT_LE(e.source.controller.requests().size(), requestsAtClose + 1);
+    EXPECT_EQ(QFileInfo(e.backup).size(), sizeAtClose);
+    EXPECT_TRUE(catcher.messages.isEmpty());
+}
+
+} // namespace
