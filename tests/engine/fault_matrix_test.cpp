@@ -1,0 +1,123 @@
+// Every line fault the virtual controller can inject, and the device
+// vanishing, during a Save job through the engine over a pseudo-terminal:
+// the job recovers by retrying or stops with the communication error, and
+// the backup file holds exactly the records accepted before.
+#include "engine/transfer_job.h"
+#include "link/qt_serial_port.h"
+#include "shell/ini_file.h"
+#include "sim/pty_controller.h"
+#include "support/fake_job_view.h"
+#include "support/printers.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace kt::sim;
+
+// The keys of the Data section, in file order.
+QList<QByteArray> savedKeys(const QString& path) {
+    QFile file(path);
+    QList<QByteArray> keys;
+    if (!file.open(QIODevice::ReadOnly))
+        return keys;
+    bool inData = false;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const QByteArray text = line.trimmed();
+        if (text.startsWith('['))
+            inData = text == "[Data]";
+        else if (inData && text.contains('='))
+            keys.append(text.left(text.indexOf('=')));
+    }
+    return keys;
+}
+
+// System database and holiday table: DC, DI, GA01..GA12.
+QList<QByteArray> jobKeys() {
+    QList<QByteArray> keys = {"DC", "DI"};
+    for (int i = 1; i <= 12; ++i)
+        keys.append("GA" + QByteArray::number(i).rightJustified(2, '0'));
+    return keys;
+}
+
+struct Case {
+    const char* name;
+    FaultPlan plan;
+    int vanishAfter;  // replies before the device goes away; -1 never
+    int savedRecords; // 14: the job finishes
+    int minFailedTries;
+};
+
+FaultPlan plan(Fault fault, int count, int startAfter = 0, int dropEvery = 0) {
+    FaultPlan p;
+    p.fault = fault;
+    p.count = count;
+    p.startAfter = startAfter;
+    p.dropEvery = dropEvery;
+    p.lateMs = 80; // after the 60 ms time-out, before the next try's write
+    return p;
+}
+
+TEST(FaultMatrix, EachFaultEndsAsTheRulesSay) {
+    const Case cases[] = {
+        {"wrong CRC, three times", plan(Fault::WrongCrc, 3, 4), -1, 14, 3},
+        {"lower-case CRC, three times", plan(Fault::LowerCaseCrc, 3, 4), -1, 14, 0},
+        {"wrong address, three times", plan(Fault::WrongAddress, 3, 4), -1, 14, 3},
+        {"garbage before ETX, always", plan(Fault::GarbageBeforeEtx, -1), -1, 14, 0},
+        {"SO in the reply, twice", plan(Fault::SoInReply, 2, 7), -1, 14, 2},
+        {"split reply, always", plan(Fault::SplitReply, -1), -1, 14, 0},
+        {"late reply, once", plan(Fault::LateReply, 1, 5), -1, 14, 1},
+        {"flood without CR, once", plan(Fault::FloodWithoutCr, 1, 3), -1, 14, 1},
+        {"silence, ten times", plan(Fault::Silence, 10, 2), -1, 14, 10},
+        {"every 3rd request unanswered", plan(Fault::None, -1, 0, 3), -1, 14, 6},
+        {"silence from the 6th reply on", plan(Fault::Silence, -1, 5), -1, 5, 11},
+        {"wrong CRC from the 9th reply on", plan(Fault::WrongCrc, -1, 8), -1, 8, 11},
+        // The 8th request goes unanswered and the device goes away meanwhile.
+        {"device vanishes after 7 replies", plan(Fault::Silence, -1, 7), 7, 7, 11},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString ini = dir.filePath("Language.ini");
+        PtyController sim(10);
+        ASSERT_TRUE(sim.mapPort(ini));
+        sim.controller.setFaultPlan(c.plan);
+        int answered = 0;
+        QObject::connect(sim.line.get(), &LineEndpoint::received, [&] {
+            if (c.vanishAfter >= 0 && answered++ == c.vanishAfter)
+                QTimer::singleShot(0, [&] { sim.line->hangUp(); });
+        });
+
+        kt::link::QtSerialPort port(ini);
+        ASSERT_TRUE(port.setPortNumber(1) && port.setSettings("19200,e,8,1") && port.open());
+        kt::link::EventLoopClock clock;
+        kt::shell::Settings settings;
+        settings.sngTxDelay = 1;
+        settings.sngRxDelay = 1;
+        settings.sngRxTimeOut = 60;
+        kt::test::FakeJobView view;
+        view.checks = {{"chkSystemDatabase", 1}, {"chkHolidayTable", 1}};
+        view.saveFile = dir.filePath("01.KT");
+        kt::engine::TransferJob job(port, clock, view, settings, ini);
+        job.cmdSave_Click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !job.blnJobActive; }, 30000));
+
+        const bool finished = c.savedRecords == 14;
+        EXPECT_EQ(savedKeys(view.saveFile), jobKeys().mid(0, c.savedRecords));
+        for (const QByteArray& key : savedKeys(view.saveFile))
+            EXPECT_EQ(kt::shell::ReadIni(view.saveFile, "Data", key), sim.store.value(key));
+        const QString message = finished ? "4/1/" + view.languageText("ProcessSaveOk") + "."
+                                         : "3/1/" + view.languageText("CommunicationError") + ".";
+        EXPECT_EQ(view.messages, QStringList{message});
+        EXPECT_EQ(job.intStep, finished ? kt::engine::TransferJob::kFinishedStep
+                                        : kt::engine::TransferJob::kAbortedStep);
+        EXPECT_GE(job.link().lngErrorCount, c.minFailedTries);
+        EXPECT_EQ(view.switches, 2);
+        EXPECT_EQ(port.isOpen(), c.vanishAfter < 0);
+    }
+}
+
+} // namespace
