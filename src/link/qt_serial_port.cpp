@@ -1,6 +1,7 @@
 #include "qt_serial_port.h"
 
 #include "port_naming.h"
+#include "tty_reset.h"
 
 #include <QFileInfo>
 
@@ -91,6 +92,7 @@ bool QtSerialPort::open() {
                 .arg(device_, info.group().isEmpty() ? QStringLiteral("dialout") : info.group()));
 #endif
 
+    resetTerminalSettings(device_);
     // Settings are given before the open: some devices (pseudo-terminals)
     // refuse changes once open.
     port_.setPortName(device_);

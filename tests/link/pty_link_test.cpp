@@ -6,10 +6,14 @@
 #include "sim/pty_controller.h"
 #include "support/recording_view.h"
 
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -166,6 +170,23 @@ TEST(PtyLink, BytesWaitingBeforeTheOpenAreDropped) {
     kt::link::EventLoopClock clock;
     kt::link::Delay(clock, 20);
     EXPECT_EQ(port.readAll(), "");
+}
+
+TEST(PtyLink, OpensADeviceThatAKilledProgramLeftConfigured) {
+    PtyRig r;
+    // What a program killed while holding the port leaves: its settings.
+    const QByteArray device = QFile::encodeName(r.sim.line->devicePath());
+    const int fd = ::open(device.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    termios left{};
+    ASSERT_EQ(tcgetattr(fd, &left), 0);
+    r.port.close();
+    ASSERT_EQ(tcsetattr(fd, TCSANOW, &left), 0);
+    ::close(fd);
+
+    EXPECT_TRUE(r.port.open()) << r.port.errorString().toStdString();
+    r.link.lsubTransaction("01DC");
+    EXPECT_FALSE(r.link.blnCommError);
 }
 
 } // namespace

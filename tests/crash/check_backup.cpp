@@ -1,0 +1,99 @@
+// Checks a backup file set left by a Save job, killed or not, against the
+// records of the virtual controller it was saved from:
+//   check_backup BACKUP_FILE CARDS SEED [--complete]
+// Every file must parse, every key present must hold its whole value, and
+// the folder must hold nothing but the backup files. With --complete every
+// record must be there. Prints what is wrong and exits 1.
+#include "engine/backup_file.h"
+#include "sim/record_store.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
+#include <cstdio>
+
+namespace {
+
+int problems = 0;
+
+void problem(const QString& text) {
+    std::printf("PROBLEM: %s\n", qPrintable(text));
+    ++problems;
+}
+
+// Reads one file strictly: section headers and key=value lines only.
+QMap<QByteArray, QByteArray> readStrictly(const QString& path, bool mainFile) {
+    QMap<QByteArray, QByteArray> data;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        problem(path + " cannot be read");
+        return data;
+    }
+    const QByteArray text = file.readAll();
+    if (!text.isEmpty() && !text.endsWith("\r\n"))
+        problem(path + " ends in the middle of a line");
+    QByteArray section;
+    bool title = false;
+    for (const QByteArray& line : text.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QByteArray content = line.endsWith('\r') ? line.chopped(1) : line;
+        if (content.startsWith('[') && content.endsWith(']')) {
+            section = content.mid(1, content.size() - 2);
+        } else if (content.contains('=')) {
+            const QByteArray key = content.left(content.indexOf('='));
+            const QByteArray value = content.mid(content.indexOf('=') + 1);
+            if (section == "HEAD" && key == "Title" && value == "KT560AX")
+                title = true;
+            else if (section == "Data")
+                data.insert(key, value);
+            else
+                problem(path + ": unexpected line " + QString::fromLatin1(content));
+        } else {
+            problem(path + ": line that does not parse: " + QString::fromLatin1(content));
+        }
+    }
+    if (mainFile && !title)
+        problem(path + " has no HEAD title");
+    return data;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: check_backup BACKUP_FILE CARDS SEED [--complete]\n");
+        return 2;
+    }
+    const QString mainFile = QString::fromLocal8Bit(argv[1]);
+    const int cards = atoi(argv[2]);
+    const bool complete = argc > 4 && QByteArray(argv[4]) == "--complete";
+    kt::sim::RecordStore expected;
+    expected.seed(cards, unsigned(atoi(argv[3])));
+
+    QSet<QString> files;
+    for (int index = 1; index <= 9999; index += 1000)
+        files.insert(kt::engine::cardFile(mainFile, index));
+    const QDir dir = QFileInfo(mainFile).dir();
+    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden))
+        if (!files.contains(dir.filePath(name)))
+            problem("stray file " + dir.filePath(name));
+
+    int records = 0;
+    for (const QString& path : files) {
+        if (!QFileInfo::exists(path))
+            continue;
+        const auto data = readStrictly(path, path == mainFile);
+        for (auto it = data.cbegin(); it != data.cend(); ++it) {
+            ++records;
+            if (!expected.records().contains(it.key()))
+                problem(path + ": unknown key " + QString::fromLatin1(it.key()));
+            else if (expected.value(it.key()) != it.value())
+                problem(path + ": key " + QString::fromLatin1(it.key()) + " holds a wrong value");
+        }
+    }
+    if (complete && records != expected.records().size())
+        problem(QString("%1 records of %2").arg(records).arg(expected.records().size()));
+    std::printf("%d records checked, %d problems\n", records, problems);
+    return problems ? 1 : 0;
+}
