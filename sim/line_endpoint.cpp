@@ -156,7 +156,8 @@ void LineEndpoint::onReadable() {
     if (bytes.isEmpty())
         return;
     emit received(bytes);
-    const double now = nowMs();
+    // Paced, a reply starts only when the request would have crossed the line.
+    const double now = nowMs() + (baudRate_ > 0 ? bytes.size() * 11000.0 / baudRate_ : 0);
     for (const Chunk& chunk : controller_.receive(bytes))
         queue(now + chunk.delayMs, chunk.bytes);
     flushDue();

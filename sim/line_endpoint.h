@@ -27,8 +27,9 @@ class LineEndpoint final : public QObject {
 
     QString devicePath() const { return devicePath_; }
 
-    // Paces the output as the line would at this baud rate, 11 bits a byte
-    // (start, 8 data, parity, stop); 0 sends at once.
+    // Paces the line as it would run at this baud rate, 11 bits a byte
+    // (start, 8 data, parity, stop): a reply starts when the request would
+    // have arrived, and its bytes follow at that speed. 0 answers at once.
     void setPacing(int baudRate) { baudRate_ = baudRate; }
 
     // Sends bytes of its own, as if the controller had sent them.

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QThread>
 #include <QTimer>
 #include <cmath>
 
@@ -31,18 +32,27 @@ double EventLoopClock::nowMs() const {
 }
 
 bool EventLoopClock::waitUntil(double deadlineMs, const std::function<bool()>& ready) {
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    deadline.setTimerType(Qt::PreciseTimer);
+    // Timers have whole-millisecond resolution and wake a little late, so
+    // the loop sleeps in the event loop until about a millisecond before the
+    // deadline, then keeps processing events in short steps up to it.
+    constexpr double kFineMs = 1.5;
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
     for (;;) {
         if (ready())
             return true;
         const double remaining = deadlineMs - nowMs();
         if (remaining <= 0)
             return false;
-        // The timer only wakes the loop; the time itself is read from the clock.
-        deadline.start(std::max(1, int(std::ceil(remaining))));
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (remaining > kFineMs) {
+            // The timer only wakes the loop; input and clicks wake it too.
+            wake.start(int(remaining - kFineMs) + 1);
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        } else {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            QThread::usleep(50);
+        }
     }
 }
 

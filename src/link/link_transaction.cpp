@@ -3,6 +3,7 @@
 #include "frame.h"
 #include "shell/text_format.h"
 
+#include <QScopeGuard>
 #include <cmath>
 
 namespace kt::link {
@@ -13,6 +14,10 @@ LinkTransaction::LinkTransaction(SerialPort& port, Clock& clock, LinkView& view,
 
 void LinkTransaction::lsubTransaction(const QByteArray& requestText) {
     int tries = 0;
+    // The line has been quiet since the previous transaction returned; a
+    // retry waits its whole TX delay after the pause.
+    double txDelayFrom = returnedAtMs_ >= 0 ? returnedAtMs_ : clock_.nowMs();
+    const auto done = qScopeGuard([this] { returnedAtMs_ = clock_.nowMs(); });
     for (;;) {
         if (!blnLinkEnabled)
             return;
@@ -22,7 +27,7 @@ void LinkTransaction::lsubTransaction(const QByteArray& requestText) {
 
         view_.showLinkState(LinkState::Busy);
         view_.setActivity(true);
-        const bool sent = lsubSendData();
+        const bool sent = lsubSendData(txDelayFrom);
         view_.setActivity(false);
         if (!sent && !blnLinkEnabled)
             return; // cancelled during the TX delay: nothing was sent
@@ -43,12 +48,14 @@ void LinkTransaction::lsubTransaction(const QByteArray& requestText) {
         if (!blnLinkEnabled)
             return; // cancelled: no pause before a try that will not come
         Delay(clock_, settings_.sngRxTimeOut);
+        txDelayFrom = clock_.nowMs();
     }
 }
 
-bool LinkTransaction::lsubSendData() {
+bool LinkTransaction::lsubSendData(double txDelayFromMs) {
     view_.showEcho(shell::trimBlanks(strTxFrame));
-    Delay(clock_, settings_.sngTxDelay);
+    clock_.waitUntil(txDelayFromMs + std::round(double(settings_.sngTxDelay)),
+                     [] { return false; });
     if (!blnLinkEnabled) {
         blnCommError = true;
         return false;

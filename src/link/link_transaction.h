@@ -41,7 +41,8 @@ class LinkTransaction {
 
   private:
     // One try; false when the link was disabled before the frame was sent.
-    bool lsubSendData();
+    // The TX delay runs from `txDelayFromMs`.
+    bool lsubSendData(double txDelayFromMs);
     void lsubWaitReply();
 
     SerialPort& port_;
@@ -50,6 +51,9 @@ class LinkTransaction {
     const shell::Settings& settings_;
     int& intStep_;
     float sngReplyTimeOut_ = 0;
+    // When the last transaction returned: the caller's own work after it
+    // (writing the record, captions) counts towards the next TX delay.
+    double returnedAtMs_ = -1;
 };
 
 } // namespace kt::link

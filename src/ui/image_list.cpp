@@ -1,5 +1,6 @@
 #include "image_list.h"
 
+#include <QHash>
 #include <QPainter>
 #include <QSvgRenderer>
 #include <cstring>
@@ -59,6 +60,12 @@ Picture imlImage(const char* key) {
 }
 
 QPixmap picture(Picture which, int logicalSize, qreal devicePixelRatio) {
+    // The status panel changes picture twice a record: render each once.
+    static QHash<QString, QPixmap> rendered;
+    const QString cacheKey =
+        QStringLiteral("%1/%2/%3").arg(int(which)).arg(logicalSize).arg(devicePixelRatio);
+    if (const auto it = rendered.constFind(cacheKey); it != rendered.cend())
+        return *it;
     const int pixels = qRound(logicalSize * devicePixelRatio);
     registerPictures();
     QPixmap pixmap(pixels, pixels);
@@ -68,6 +75,7 @@ QPixmap picture(Picture which, int logicalSize, qreal devicePixelRatio) {
     renderer.render(&painter);
     painter.end();
     pixmap.setDevicePixelRatio(devicePixelRatio);
+    rendered.insert(cacheKey, pixmap);
     return pixmap;
 }
 
