@@ -381,6 +381,32 @@ TEST(TransferJob, StartChecksRefuseBadFiles) {
     }
 }
 
+TEST(TransferJob, FilesThatAreNoBackupAreRefusedAtLoad) {
+    QByteArray garbage;
+    for (int i = 0; i < 4096; ++i)
+        garbage += char((i * 7919) % 256);
+    const std::pair<const char*, QByteArray> files[] = {
+        {"binary garbage", garbage},
+        {"a 10 MB line", QByteArray(10 * 1024 * 1024, 'x')},
+        {"no line ends", "[HEAD]Title=KT560AX[Data]DC=01"},
+        {"a section header without end", "[HEAD\r\nTitle=KT560AX\r\n"},
+        {"empty", ""},
+    };
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name);
+        JobRig r;
+        QFile file(r.view.loadFile);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        file.close();
+        r.job.cmdLoad_Click();
+        EXPECT_FALSE(r.job.blnJobActive);
+        EXPECT_EQ(r.view.messages,
+                  QStringList{"3/1/" + r.view.languageText("FileFormatError") + "."});
+        EXPECT_TRUE(r.controller.requests().isEmpty());
+    }
+}
+
 TEST(TransferJob, AValueTheFileCannotHoldStopsTheJob) {
     JobRig r;
     r.store.setValue("DI", "AB\nCD"); // a line feed cannot stand in an INI value

@@ -245,6 +245,21 @@ TEST(MainWindow, ScrollBarLabels) {
     EXPECT_EQ(cards->pageStep(), 100);
 }
 
+TEST(MainWindow, StartsOnALanguageIniOfGarbage) {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("Language.ini");
+    QFile file(ini);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    for (int i = 0; i < 200000; ++i)
+        file.putChar(char((i * 31) % 256));
+    file.close();
+    frmKT550AX window(ini);
+    window.show();
+    EXPECT_EQ(window.settings.intComPort, 2);
+    EXPECT_EQ(window.findChild<QAction*>("mnuProtocol")->text(), "  [ COM2:19200,e,8,1 ]   <>");
+    EXPECT_FALSE(window.isControlEnabled("cmdSave"));
+}
+
 TEST(MainWindow, EveryControlHasAnAccessibleName) {
     WindowRig r;
     for (QWidget* widget : r.window->findChildren<QWidget*>()) {
