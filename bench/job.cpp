@@ -4,38 +4,12 @@
 // framing, checking, backup-file writes, progress and captions.
 #include "engine/transfer_job.h"
 #include "sim/memory_port.h"
+#include "sim/quiet_views.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <cstdio>
-
-namespace {
-
-class BenchView : public kt::engine::JobView {
-  public:
-    QString saveFile;
-    QString lastCaption;
-    double progress = 0;
-    int messages = 0;
-
-    void showEcho(const QByteArray&) override {}
-    void showLinkState(kt::link::LinkState) override {}
-    void showErrorCount(std::int32_t) override {}
-    void setActivity(bool) override {}
-    QString languageText(const char* key) const override { return QString::fromLatin1(key); }
-    int showMessage(int, int, const QString&) override { return ++messages; }
-    int checkValue(const char*) const override { return 1; }
-    int controllerId() const override { return 1; }
-    int cardCount() const override { return 9999; }
-    QString saveFileText() const override { return saveFile; }
-    QString loadFileText() const override { return saveFile; }
-    void showProgress(double value, double) override { progress = value; }
-    void showJobCaption(const QString& caption) override { lastCaption = caption; }
-    void switchControls() override {}
-};
-
-} // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -51,8 +25,7 @@ int main(int argc, char** argv) {
     settings.sngRxTimeOut = 200;
 
     QTemporaryDir dir(QDir::currentPath() + "/bench-job-XXXXXX");
-    BenchView view;
-    view.saveFile = dir.filePath("01.KT");
+    kt::sim::QuietJobView view(dir.filePath("01.KT"), 9999);
     kt::engine::TransferJob job(port, clock, view, settings, dir.filePath("Language.ini"));
 
     QElapsedTimer timer;
@@ -66,5 +39,6 @@ int main(int argc, char** argv) {
                 qlonglong(records), int(job.link().lngErrorCount));
     std::printf("program's own work %.2f s, %.3f ms per record (line time %.0f s, not waited)\n",
                 seconds, seconds * 1000 / records, clock.nowMs() / 1000);
-    return records == 459 + 9999 && view.messages == 1 ? 0 : 1;
+    return records == 459 + 9999 && view.messages().messages == 1 && !view.messages().failed ? 0
+                                                                                             : 1;
 }

@@ -5,26 +5,13 @@
 #include "link/link_transaction.h"
 #include "link/qt_serial_port.h"
 #include "sim/pty_controller.h"
+#include "sim/quiet_views.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
-
-namespace {
-
-class SilentView : public kt::link::LinkView {
-  public:
-    void showEcho(const QByteArray&) override {}
-    void showLinkState(kt::link::LinkState) override {}
-    void showErrorCount(std::int32_t) override {}
-    void setActivity(bool) override {}
-    QString languageText(const char*) const override { return {}; }
-    int showMessage(int, int, const QString&) override { return 1; }
-};
-
-} // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -48,7 +35,7 @@ int main(int argc, char** argv) {
     settings.sngRxDelay = 10;
     settings.sngRxTimeOut = 200;
     kt::link::EventLoopClock clock;
-    SilentView view;
+    kt::sim::QuietLinkView view;
     int step = 7;
     kt::link::LinkTransaction link(port, clock, view, settings, step);
     link.blnLinkEnabled = true;

@@ -5,40 +5,11 @@
 #include "engine/transfer_job.h"
 #include "link/qt_serial_port.h"
 #include "shell/ini_file.h"
+#include "sim/quiet_views.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
 #include <cstdio>
-
-namespace {
-
-class ConsoleView : public kt::engine::JobView {
-  public:
-    QString backup;
-    int cards = 0;
-    bool failed = false;
-
-    void showEcho(const QByteArray&) override {}
-    void showLinkState(kt::link::LinkState) override {}
-    void showErrorCount(std::int32_t) override {}
-    void setActivity(bool) override {}
-    QString languageText(const char* key) const override { return QString::fromLatin1(key); }
-    int showMessage(int style, int, const QString& text) override {
-        failed = failed || style != 4;
-        std::printf("%s\n", qPrintable(text));
-        return 1;
-    }
-    int checkValue(const char*) const override { return 1; }
-    int controllerId() const override { return 1; }
-    int cardCount() const override { return cards; }
-    QString saveFileText() const override { return backup; }
-    QString loadFileText() const override { return backup; }
-    void showProgress(double, double) override {}
-    void showJobCaption(const QString&) override {}
-    void switchControls() override {}
-};
-
-} // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -58,9 +29,8 @@ int main(int argc, char** argv) {
     settings.sngTxDelay = argc > 5 ? float(atof(argv[4])) : 10;
     settings.sngRxDelay = argc > 5 ? float(atof(argv[5])) : 10;
     settings.sngRxTimeOut = 500;
-    ConsoleView view;
-    view.backup = QString::fromLocal8Bit(argv[2]);
-    view.cards = atoi(argv[3]);
+    kt::sim::QuietJobView view(QString::fromLocal8Bit(argv[2]), atoi(argv[3]));
+    view.messages().printMessages = true;
     kt::link::EventLoopClock clock;
     kt::engine::TransferJob job(port, clock, view, settings, ini);
     QObject::connect(&job.tmrProcess, &QTimer::timeout, &app, [&] {
@@ -71,5 +41,5 @@ int main(int argc, char** argv) {
     if (!job.blnJobActive)
         return 1;
     app.exec();
-    return view.failed ? 1 : 0;
+    return view.messages().failed ? 1 : 0;
 }

@@ -7,6 +7,7 @@
 #include "link/frame.h"
 #include "link/link_transaction.h"
 #include "sim/memory_port.h"
+#include "sim/quiet_views.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -41,16 +42,6 @@ void checkAccepted(const kt::link::ReplyCheck& result, const QByteArray& request
     check(!f.contains(kt::link::SO) && f.count(kt::link::CR) == 1);
 }
 
-class NullView : public kt::link::LinkView {
-  public:
-    void showEcho(const QByteArray&) override {}
-    void showLinkState(kt::link::LinkState) override {}
-    void showErrorCount(std::int32_t) override {}
-    void setActivity(bool) override {}
-    QString languageText(const char*) const override { return {}; }
-    int showMessage(int, int, const QString&) override { return 1; }
-};
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
@@ -84,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     settings.sngTxDelay = 10;
     settings.sngRxDelay = 10;
     settings.sngRxTimeOut = 200;
-    NullView view;
+    kt::sim::QuietLinkView view;
     int step = 2;
     kt::link::LinkTransaction link(port, clock, view, settings, step);
     link.blnLinkEnabled = true;

@@ -46,62 +46,15 @@ struct PtyRig {
     LinkTransaction link{port, clock, view, settings, intStep};
 };
 
-TEST(PtyLink, EachFaultHasItsOutcome) {
-    struct Case {
-        const char* name;
-        Fault fault;
-        int count;
-        int dropEvery;
-        int minFailed;
-        int maxFailed;
-    };
-    const Case cases[] = {
-        {"none", Fault::None, -1, 0, 0, 0},
-        {"garbage before ETX", Fault::GarbageBeforeEtx, -1, 0, 0, 0},
-        {"split in three with gaps", Fault::SplitReply, -1, 0, 0, 0},
-        {"wrong CRC once", Fault::WrongCrc, 1, 0, 1, 1},
-        {"lower-case CRC once", Fault::LowerCaseCrc, 1, 0, 1, 1},
-        {"wrong address once", Fault::WrongAddress, 1, 0, 1, 1},
-        {"SO in the reply once", Fault::SoInReply, 1, 0, 1, 1},
-        {"late reply once", Fault::LateReply, 1, 0, 1, 1},
-        {"silence twice", Fault::Silence, 2, 0, 2, 2},
-        {"flood without CR once", Fault::FloodWithoutCr, 1, 0, 1, 2},
-        {"every 2nd request unanswered", Fault::None, -1, 2, 1, 1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        PtyRig r;
-        FaultPlan plan;
-        plan.fault = c.fault;
-        plan.count = c.count;
-        plan.dropEvery = c.dropEvery;
-        plan.lateMs = 150; // after the 100 ms time-out, before the next write
-        r.controller.setFaultPlan(plan);
-        // An empty card slot: its reply's CRC (BEFF) has letters.
-        r.link.lsubTransaction("01HB2600");
-        EXPECT_FALSE(r.link.blnCommError);
-        EXPECT_EQ(r.link.strRxData, "");
-        r.link.lsubTransaction("01DC");
-        EXPECT_FALSE(r.link.blnCommError);
-        EXPECT_EQ(r.link.strRxData, r.store.value("DC"));
-        EXPECT_GE(r.link.lngErrorCount, c.minFailed);
-        EXPECT_LE(r.link.lngErrorCount, c.maxFailed);
-        EXPECT_TRUE(r.view.messages.isEmpty());
-    }
-}
-
-TEST(PtyLink, SilenceGivesUpWithOneMessage) {
+TEST(PtyLink, AReplySplitWithGapsIsAccepted) {
     PtyRig r;
     FaultPlan plan;
-    plan.fault = Fault::Silence;
+    plan.fault = Fault::SplitReply; // three pieces, 5 ms apart
     r.controller.setFaultPlan(plan);
-    r.settings.sngRxTimeOut = 20;
     r.link.lsubTransaction("01DC");
-    EXPECT_TRUE(r.link.blnCommError);
-    EXPECT_EQ(r.link.lngErrorCount, 11);
-    EXPECT_EQ(r.intStep, 999);
-    EXPECT_EQ(r.view.messages, QStringList{kt::test::kGiveUpMessage});
-    EXPECT_EQ(r.controller.requests().size(), 11);
+    EXPECT_FALSE(r.link.blnCommError);
+    EXPECT_EQ(r.link.strRxData, r.store.value("DC"));
+    EXPECT_EQ(r.link.lngErrorCount, 0);
 }
 
 TEST(PtyLink, WritesReachTheControllerAndAreAcknowledged) {
