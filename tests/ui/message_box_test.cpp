@@ -55,7 +55,7 @@ TEST(MessageBox, WidthFollowsTheWiderOfTitleAndText) {
     const int wide = box.widthTwips();
     EXPECT_EQ(wide, int(std::nearbyint(105 + twipsOf(&box, shadow->width()))) + 330);
     // The shadow's hop to the upper left makes the window 30 twips narrower.
-    QTest::qWait(560);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return box.widthTwips() != wide; }, 3000));
     EXPECT_EQ(box.widthTwips(), wide - 30);
 }
 
