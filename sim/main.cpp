@@ -64,9 +64,9 @@ int main(int argc, char** argv) {
         "acknowledged with an empty data field. Requests with a bad CRC, another address,\n"
         "an unknown code or an index out of range are not answered.\n"
         "The records are seeded with deterministic sample data unless --load or --empty.\n"
-        "Faults for --fault: silence, wrong-crc, lower-case-crc (no change when the CRC has\n"
-        "no letter), wrong-address, garbage-before-etx, so-in-reply, split-reply,\n"
-        "late-reply, flood-without-cr.\n"
+        "Faults for --fault: " +
+        QString::fromLatin1(faultNames().join(", ")) +
+        " (lower-case-crc changes nothing when the CRC has no letter).\n"
         "Stop it with Ctrl+C (SIGINT) or SIGTERM; --save then writes the records.");
     parser.addHelpOption();
     const QCommandLineOption deviceOpt("device", "Serve this serial device instead of a pty.",

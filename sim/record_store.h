@@ -12,7 +12,6 @@ class RecordStore {
   public:
     // Fills every record with deterministic sample data, and cards 1..cards.
     void seed(int cards, unsigned seed = 1);
-    void clear() { records_.clear(); }
 
     QByteArray value(const QByteArray& key) const { return records_.value(key); }
     void setValue(const QByteArray& key, const QByteArray& value);

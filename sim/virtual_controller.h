@@ -58,7 +58,6 @@ class VirtualController {
     // Request texts received with a good CRC (address, code, index, data),
     // in order, whether answered or not.
     const QList<QByteArray>& requests() const { return requests_; }
-    void clearRequests() { requests_.clear(); }
 
     // Builds a reply frame: ETX, address, code, data, EOT, CRC, CR.
     static QByteArray replyFrame(const QByteArray& address, const QByteArray& code,
