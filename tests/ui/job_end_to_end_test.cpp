@@ -42,10 +42,13 @@ struct EndToEnd {
         find<QAction>("mnuCommPortActive")->trigger();
         ASSERT_TRUE(window->blnPortOpen);
     }
-    void tickAll(int cards) {
+    // Port 1 open, every category ticked with 2500 cards, the backup path typed.
+    void prepareSave() {
+        openPort(1);
         for (QCheckBox* box : window->findChildren<QCheckBox*>())
             box->setChecked(true);
-        find<QScrollBar>("vslCardNumber")->setValue(cards);
+        find<QScrollBar>("vslCardNumber")->setValue(2500);
+        find<QLineEdit>("txtSave")->setText(backup);
     }
     bool runJob(const char* button) {
         find<QPushButton>(button)->click();
@@ -63,9 +66,7 @@ struct EndToEnd {
 TEST(EndToEnd, ABackupRestoresAWholeControllerIntoAnEmptyOne) {
     EndToEnd e;
     kt::test::MessageCatcher catcher;
-    e.openPort(1);
-    e.tickAll(2500);
-    e.find<QLineEdit>("txtSave")->setText(e.backup);
+    e.prepareSave();
     ASSERT_TRUE(e.runJob("cmdSave"));
     ASSERT_EQ(catcher.messages.size(), 1);
     EXPECT_EQ(catcher.messages[0].text, e.window->languageText("ProcessSaveOk") + ".");
@@ -89,9 +90,7 @@ TEST(EndToEnd, ABackupRestoresAWholeControllerIntoAnEmptyOne) {
 TEST(EndToEnd, ClosingTheWindowDuringAJobEndsItCleanly) {
     EndToEnd e;
     kt::test::MessageCatcher catcher;
-    e.openPort(1);
-    e.tickAll(2500);
-    e.find<QLineEdit>("txtSave")->setText(e.backup);
+    e.prepareSave();
     // Closed from inside a link wait, in the middle of the user cards.
     qsizetype requestsAtClose = 0;
     QTimer closer;
