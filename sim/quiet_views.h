@@ -48,7 +48,8 @@ class QuietJobView : public engine::JobView {
     QString loadFileText() const override { return backup_; }
     void showProgress(double, double) override {}
     void showJobCaption(const QString&) override {}
-    void switchControls() override {}
+    void showJobRunning(bool) override {}
+    void showJobSummary(const QString&) override {}
 
     QuietLinkView& messages() { return link_; }
 

@@ -2,6 +2,7 @@
 // card files that hold user cards from index 2000 on.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace kt::engine {
@@ -12,10 +13,42 @@ inline constexpr char kTitle[] = "KT560AX";
 inline constexpr char kDataSection[] = "Data";
 inline constexpr int kCardRecordLength = 24;
 
+// The manifest of the last Save, in "HEAD" after the title. The Windows
+// program reads only the title and ignores these keys.
+inline constexpr char kCompleteKey[] = "Complete";     // 0 from the start, 1 once finished
+inline constexpr char kStartedKey[] = "Started";       // ISO 8601 local time with offset
+inline constexpr char kFinishedKey[] = "Finished";     // likewise
+inline constexpr char kControllerKey[] = "Controller"; // address, two digits
+inline constexpr char kCategoriesKey[] = "Categories"; // Language.ini keys, comma-separated
+inline constexpr char kCardsKey[] = "Cards";           // card count, when cards were saved
+inline constexpr char kRecordsKey[] = "Records";       // records stored
+
 // The file that holds user card `index`: the main file for 1 to 1999, else
 // the card file of its block of 2000 (tags 2, 4, 6, 8), named by the tag in
 // front of the main file's name, in the main file's directory:
 // /backup/01.KT gives /backup/201.KT; a bare 01.KT gives 201.KT.
 QString cardFile(const QString& mainFile, int index);
+
+// Creates `file` with `contents`, readable and writable by its owner only,
+// when it does not exist; an existing file is left as it is, mode included.
+// Backup files hold every card number and the security PIN. The file
+// appears whole or not at all. False when it could not be created.
+bool createPrivateFile(const QString& file, const QByteArray& contents = {});
+
+// The card record of a Save reply: leading blanks removed, then the first
+// 24 characters as they are. Empty when fewer than 24 remain.
+QByteArray cardRecordOfReply(const QByteArray& data);
+
+// How a card record is stored: between double quotes when the INI reader
+// would otherwise change it (a blank or tab at either end, or quotes
+// around it), else as it is.
+QByteArray storedCardValue(const QByteArray& record);
+
+// The card record of a stored value: blanks at both ends removed, then one
+// pair of enclosing double quotes.
+QByteArray cardRecordOfStoredValue(const QByteArray& value);
+
+// The current local time in ISO 8601 with its offset from UTC.
+QByteArray localTimeStamp();
 
 } // namespace kt::engine

@@ -11,6 +11,18 @@ int Category::progressShare(int cardCount) const {
     return share;
 }
 
+int Category::recordCount(int cardCount) const {
+    if (userCards)
+        return cardCount;
+    int records = 0;
+    for (const RecordBlock& block : blocks) {
+        const int indexes = block.digits ? block.last - block.first + 1 : 1;
+        for (const RecordGroup& group : block.groups)
+            records += int(group.codes.size()) * indexes;
+    }
+    return records;
+}
+
 const QList<Category>& categories() {
     static const QList<Category> table = {
         {2,

@@ -37,6 +37,9 @@ struct Category {
     // Progress increments of a job with this category: one per group and
     // index, or the card count for user cards.
     int progressShare(int cardCount) const;
+    // Records of a job with this category: one per code, group and index,
+    // or the card count for user cards.
+    int recordCount(int cardCount) const;
 };
 
 // The categories, steps 2 to 10.

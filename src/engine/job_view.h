@@ -1,6 +1,6 @@
 // What a transfer job needs of the window: the operator's choices, the
-// progress bar and caption, and switching the controls. The link's view
-// (status bar, language texts, messages) comes with it.
+// progress bar and caption, and the controls of a running job. The link's
+// view (status bar, language texts, messages) comes with it.
 #pragma once
 
 #include "link/link_view.h"
@@ -20,8 +20,12 @@ class JobView : public link::LinkView {
     virtual QString loadFileText() const = 0;                // txtLoad
     virtual void showProgress(double value, double max) = 0; // prbComm
     virtual void showJobCaption(const QString& caption) = 0; // lblComm
-    // Flips the job-sensitive controls (lsubSwitchControls).
-    virtual void switchControls() = 0;
+    // Sets the controls for a running job, or back for an idle window
+    // (lsubSwitchControls).
+    virtual void showJobRunning(bool running) = 0;
+    // What a job that stopped short did, shown in status bar panel 1 until
+    // the next frame is sent.
+    virtual void showJobSummary(const QString& summary) = 0;
 };
 
 } // namespace kt::engine

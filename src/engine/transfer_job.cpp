@@ -2,9 +2,11 @@
 
 #include "backup_file.h"
 #include "shell/ini_file.h"
+#include "shell/language.h"
 #include "shell/settings.h"
 #include "shell/text_format.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 namespace kt::engine {
@@ -36,19 +38,64 @@ TransferJob::TransferJob(link::SerialPort& port, link::Clock& clock, JobView& vi
     connect(&tmrProcess, &QTimer::timeout, this, &TransferJob::tmrProcess_Timer);
 }
 
+bool TransferJob::takeChoices() {
+    address_ = shell::formatDigits(view_.controllerId(), 2);
+    cardCount_ = view_.cardCount();
+    selected_.clear();
+    for (const Category& category : categories())
+        if (view_.checkValue(category.checkBox) == 1)
+            selected_.append(&category);
+    if (!selected_.isEmpty())
+        return true;
+    view_.showMessage(3, 1, view_.languageText("NothingSelected") + '.');
+    return false;
+}
+
+bool TransferJob::isSelected(const Category& category) const {
+    return selected_.contains(&category);
+}
+
 void TransferJob::cmdSave_Click() {
-    if (blnJobActive)
+    if (blnJobActive || !takeChoices())
         return;
     const QString path = trimBlanks(view_.saveFileText());
-    if (!shell::WriteIni(path, kHeadSection, kTitleKey, kTitle)) {
-        view_.showMessage(3, 1, view_.languageText("FileOpenError") + '.');
+    if (!writeSaveHead(path)) {
+        view_.showMessage(3, 1, path + " - " + view_.languageText("FileOpenError") + '.');
         return;
     }
     start(0, "SaveFile", path);
 }
 
+bool TransferJob::writeSaveHead(const QString& path) {
+    // A new file appears with its title and Complete=0 in one step.
+    const bool existed = QFileInfo::exists(path);
+    if (path.isEmpty() ||
+        !createPrivateFile(path, QByteArray("[HEAD]\r\nTitle=") + kTitle + "\r\nComplete=0\r\n"))
+        return false;
+    QList<QByteArray> keys;
+    for (const Category* category : std::as_const(selected_))
+        keys.append(category->languageKey);
+    const auto head = [&](const char* key, const QByteArray& value) {
+        return shell::WriteIni(path, kHeadSection, key, value);
+    };
+    // The title first, as the Windows program expects it; Complete=0 until
+    // the job has finished, so that a stopped backup is known as such.
+    const bool cards = std::any_of(selected_.cbegin(), selected_.cend(),
+                                   [](const Category* c) { return c->userCards; });
+    const bool written = head(kTitleKey, kTitle) && head(kCompleteKey, "0") &&
+                         head(kStartedKey, localTimeStamp()) && head(kControllerKey, address_) &&
+                         head(kCategoriesKey, keys.join(',')) &&
+                         (cards ? head(kCardsKey, QByteArray::number(cardCount_))
+                                : shell::RemoveIni(path, kHeadSection, kCardsKey)) &&
+                         shell::RemoveIni(path, kHeadSection, kFinishedKey) &&
+                         shell::RemoveIni(path, kHeadSection, kRecordsKey);
+    if (!written && !existed)
+        QFile::remove(path);
+    return written;
+}
+
 void TransferJob::cmdLoad_Click() {
-    if (blnJobActive)
+    if (blnJobActive || !takeChoices())
         return;
     const QString path = trimBlanks(view_.loadFileText());
     const QFileInfo info(path);
@@ -61,14 +108,53 @@ void TransferJob::cmdLoad_Click() {
         view_.showMessage(3, 1, view_.languageText("FileFormatError") + '.');
         return;
     }
-    start(1, "LoadFile", path);
+    if (confirmLoad(path))
+        start(1, "LoadFile", path);
+}
+
+bool TransferJob::confirmLoad(const QString& path) {
+    const auto head = [&](const char* key) {
+        return shell::trimBlanks(shell::ReadIni(path, kHeadSection, key));
+    };
+    QStringList reasons;
+    if (head(kCompleteKey) == "0")
+        reasons.append(view_.languageText("WarnIncomplete"));
+    const QByteArray fileCards = head(kCardsKey);
+    for (const Category* category : std::as_const(selected_)) {
+        if (category->userCards && !fileCards.isEmpty() &&
+            cardCount_ > shell::leadingNumber(fileCards))
+            reasons.append(
+                shell::fillIn(view_.languageText("WarnCardCount"),
+                              {QString::number(cardCount_), QString::fromLatin1(fileCards)}));
+    }
+    const QByteArray savedCategories = head(kCategoriesKey);
+    if (!savedCategories.isEmpty()) {
+        QList<QByteArray> saved;
+        for (const QByteArray& key : savedCategories.split(','))
+            saved.append(key.trimmed().toLower());
+        for (const Category* category : std::as_const(selected_))
+            if (!saved.contains(QByteArray(category->languageKey).toLower()))
+                reasons.append(shell::fillIn(view_.languageText("WarnCategory"),
+                                             {view_.languageText(category->languageKey)}));
+    }
+    if (reasons.isEmpty())
+        return true;
+    QString text = view_.languageText("LoadWarning");
+    for (const QString& reason : std::as_const(reasons))
+        text += "\n- " + reason + '.';
+    text += "\n\n" + view_.languageText("LoadAnyway");
+    return view_.showMessage(2, 0, text) == 1;
 }
 
 void TransferJob::start(int direction, const char* pathKey, const QString& path) {
     strDataFile = path;
     shell::WriteIni(iniFile_, shell::kSystemSection, pathKey, path.toUtf8());
     intDirection = direction;
-    view_.switchControls();
+    counts_ = {};
+    for (const Category* category : std::as_const(selected_))
+        counts_.total += category->recordCount(cardCount_);
+    ++jobSerial_;
+    view_.showJobRunning(true);
     blnJobActive = true;
     intStep = 1;
     tmrProcess.start();
@@ -81,7 +167,8 @@ void TransferJob::cmdCancel_Click() {
     link_->blnLinkEnabled = false;
     tmrProcess.stop();
     shell::SyncIniDirectory(strDataFile);
-    view_.switchControls();
+    showStoppedSummary();
+    view_.showJobRunning(false);
 }
 
 void TransferJob::tmrProcess_Timer() {
@@ -89,6 +176,7 @@ void TransferJob::tmrProcess_Timer() {
     if (!blnJobActive || inTick_)
         return;
     inTick_ = true;
+    tickSerial_ = jobSerial_;
     if (intStep == kAbortedStep)
         stepEnd(false);
     else if (intStep == kFinishedStep)
@@ -96,7 +184,7 @@ void TransferJob::tmrProcess_Timer() {
     else if (intStep == 1)
         stepSetUp();
     else if (const Category* category = categoryOfStep(intStep))
-        category->userCards ? stepUserCards() : stepCategory(*category);
+        category->userCards ? stepUserCards(*category) : stepCategory(*category);
     inTick_ = false;
 }
 
@@ -108,15 +196,14 @@ void TransferJob::stepSetUp() {
     link_->blnLinkEnabled = true;
     progressMax_ = 1;
     intStep = 2;
-    for (const Category& category : categories())
-        if (view_.checkValue(category.checkBox) == 1)
-            progressMax_ += category.progressShare(view_.cardCount());
+    for (const Category* category : std::as_const(selected_))
+        progressMax_ += category->progressShare(cardCount_);
     view_.showProgress(progressValue_, progressMax_);
 }
 
 void TransferJob::stepCategory(const Category& category) {
     strCaption_ = view_.languageText(category.languageKey);
-    if (view_.checkValue(category.checkBox) != 1) {
+    if (!isSelected(category)) {
         intStep = category.nextStep;
         return;
     }
@@ -138,23 +225,23 @@ void TransferJob::stepCategory(const Category& category) {
             }
         }
     }
-    intStep = category.nextStep;
+    if (alive())
+        intStep = category.nextStep;
 }
 
-void TransferJob::stepUserCards() {
-    strCaption_ = view_.languageText("UserCardDatabase");
-    const Category& category = *categoryOfStep(7);
-    if (view_.checkValue(category.checkBox) != 1) {
+void TransferJob::stepUserCards(const Category& category) {
+    strCaption_ = view_.languageText(category.languageKey);
+    if (!isSelected(category)) {
         intStep = category.nextStep;
         return;
     }
-    const int count = view_.cardCount();
-    for (int index = 1; index <= count; ++index) {
+    for (int index = 1; index <= cardCount_; ++index) {
         advance(strCaption_ + QStringLiteral("- Card No: ") + numberText(index));
         if (!transferCard(index))
             return;
     }
-    intStep = category.nextStep;
+    if (alive())
+        intStep = category.nextStep;
 }
 
 void TransferJob::stepEnd(bool finished) {
@@ -163,11 +250,39 @@ void TransferJob::stepEnd(bool finished) {
     link_->blnLinkEnabled = false;
     blnJobActive = false;
     tmrProcess.stop();
+    // Complete=1 goes last: a backup killed before it stays marked as
+    // stopped.
+    if (finished && intDirection == 0) {
+        const auto head = [&](const char* key, const QByteArray& value) {
+            return shell::WriteIni(strDataFile, kHeadSection, key, value);
+        };
+        finished = head(kFinishedKey, localTimeStamp()) &&
+                   head(kRecordsKey, QByteArray::number(counts_.done)) && head(kCompleteKey, "1");
+        if (!finished)
+            view_.showMessage(3, 1,
+                              strDataFile + " - " + view_.languageText("FileOpenError") + '.');
+    }
     shell::SyncIniDirectory(strDataFile);
-    if (finished)
-        view_.showMessage(
-            4, 1, view_.languageText(intDirection ? "ProcessLoadOk" : "ProcessSaveOk") + '.');
-    view_.switchControls();
+    if (finished) {
+        const QString summary =
+            intDirection == 0
+                ? shell::fillIn(view_.languageText("SaveSummary"),
+                                {QString::number(counts_.done), QString::number(counts_.empty)})
+                : shell::fillIn(view_.languageText("LoadSummary"),
+                                {QString::number(counts_.done), QString::number(counts_.skipped)});
+        view_.showMessage(4, 1,
+                          view_.languageText(intDirection ? "ProcessLoadOk" : "ProcessSaveOk") +
+                              ".\n" + summary + '.');
+    } else {
+        showStoppedSummary();
+    }
+    view_.showJobRunning(false);
+}
+
+void TransferJob::showStoppedSummary() {
+    view_.showJobSummary(
+        shell::fillIn(view_.languageText(intDirection ? "LoadStopped" : "SaveStopped"),
+                      {QString::number(counts_.done), QString::number(counts_.total)}));
 }
 
 void TransferJob::advance(const QString& caption) {
@@ -176,22 +291,21 @@ void TransferJob::advance(const QString& caption) {
     view_.showJobCaption(caption);
 }
 
-QByteArray TransferJob::address() const {
-    return shell::formatDigits(view_.controllerId(), 2);
-}
-
 bool TransferJob::transferRecord(const QByteArray& key) {
     if (intDirection == 0) {
-        link_->lsubTransaction(address() + key);
-        if (!blnJobActive || link_->blnCommError)
+        link_->lsubTransaction(address_ + key);
+        if (!alive() || link_->blnCommError)
             return false;
-        return stopOnWriteFailure(
-            shell::WriteIni(strDataFile, kDataSection, key, shell::trimBlanks(link_->strRxData)),
-            strDataFile);
+        return store(strDataFile, key, shell::trimBlanks(link_->strRxData));
     }
+    // A record without a value goes out as its read request, which leaves
+    // the controller's record as it is; it counts as skipped.
     const QByteArray value = shell::trimBlanks(shell::ReadIni(strDataFile, kDataSection, key));
-    link_->lsubTransaction(address() + key + value);
-    return blnJobActive && !link_->blnCommError;
+    link_->lsubTransaction(address_ + key + value);
+    if (!alive() || link_->blnCommError)
+        return false;
+    ++(value.isEmpty() ? counts_.skipped : counts_.done);
+    return true;
 }
 
 bool TransferJob::transferCard(int index) {
@@ -199,31 +313,47 @@ bool TransferJob::transferCard(int index) {
     const QByteArray digits = shell::formatDigits(index, 4);
     const QByteArray key = "HA" + digits;
     if (intDirection != 0) {
-        const QByteArray record = shell::trimBlanks(shell::ReadIni(file, kDataSection, key));
-        if (record.size() != kCardRecordLength)
-            return true; // nothing stored for this card: nothing is sent
-        link_->lsubTransaction(address() + key + record);
-        return blnJobActive && !link_->blnCommError;
+        const QByteArray record = cardRecordOfStoredValue(shell::ReadIni(file, kDataSection, key));
+        if (record.size() != kCardRecordLength) {
+            ++counts_.skipped; // nothing stored for this card: nothing is sent
+            return true;
+        }
+        link_->lsubTransaction(address_ + key + record);
+        if (!alive() || link_->blnCommError)
+            return false;
+        ++counts_.done;
+        return true;
     }
-    link_->lsubTransaction(address() + "HB" + digits);
-    if (!blnJobActive || link_->blnCommError)
+    link_->lsubTransaction(address_ + "HB" + digits);
+    if (!alive() || link_->blnCommError)
         return false;
-    const QByteArray reply = shell::trimBlanks(link_->strRxData);
-    if (reply.size() >= kCardRecordLength)
-        return stopOnWriteFailure(shell::WriteIni(file, kDataSection, key,
-                                                  shell::trimBlanks(reply.left(kCardRecordLength))),
-                                  file);
-    // The controller holds no card here: an older backup's card must not
-    // come back on a restore.
-    return stopOnWriteFailure(shell::RemoveIni(file, kDataSection, key), file);
+    const QByteArray record = cardRecordOfReply(link_->strRxData);
+    if (record.isEmpty()) {
+        // The controller holds no card here: an older backup's card must
+        // not come back on a restore.
+        if (!shell::RemoveIni(file, kDataSection, key))
+            return stopWithMessage(file + " - " + view_.languageText("FileOpenError") + '.');
+        ++counts_.empty;
+        return true;
+    }
+    return store(file, key, storedCardValue(record));
 }
 
-bool TransferJob::stopOnWriteFailure(bool written, const QString& file) {
-    if (written)
-        return true;
+bool TransferJob::store(const QString& file, const QByteArray& key, const QByteArray& value) {
+    if (!shell::iniCanHold(value))
+        return stopWithMessage(
+            shell::fillIn(view_.languageText("ReplyNotStorable"), {QString::fromLatin1(key)}) +
+            '.');
+    if (!createPrivateFile(file) || !shell::WriteIni(file, kDataSection, key, value))
+        return stopWithMessage(file + " - " + view_.languageText("FileOpenError") + '.');
+    ++counts_.done;
+    return true;
+}
+
+bool TransferJob::stopWithMessage(const QString& text) {
     link_->blnLinkEnabled = false;
     intStep = kAbortedStep;
-    view_.showMessage(3, 1, file + " - " + view_.languageText("FileOpenError") + '.');
+    view_.showMessage(3, 1, text);
     return false;
 }
 

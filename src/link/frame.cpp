@@ -26,7 +26,10 @@ QByteArray CRC16(const QByteArray& text) {
 }
 
 QByteArray buildRequestFrame(const QByteArray& requestText) {
-    const QByteArray body = SOH + shell::trimBlanks(requestText) + STX;
+    qsizetype begin = 0;
+    while (begin < requestText.size() && requestText[begin] == ' ')
+        ++begin;
+    const QByteArray body = SOH + requestText.mid(begin) + STX;
     return body + CRC16(body) + CR;
 }
 

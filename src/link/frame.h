@@ -45,7 +45,8 @@ QByteArray Hex4(unsigned value);
 // CRC16 of the text with blanks at both ends removed, as four hex digits.
 QByteArray CRC16(const QByteArray& text);
 
-// SOH, the trimmed request text, STX, the CRC digits and CR.
+// SOH, the request text without leading blanks, STX, the CRC digits and
+// CR. Trailing blanks belong to the data: a card record may end in blanks.
 QByteArray buildRequestFrame(const QByteArray& requestText);
 
 struct ReplyCheck {

@@ -13,24 +13,30 @@ LinkTransaction::LinkTransaction(SerialPort& port, Clock& clock, LinkView& view,
     : port_(port), clock_(clock), view_(view), settings_(settings), intStep_(intStep) {}
 
 void LinkTransaction::lsubTransaction(const QByteArray& requestText) {
+    if (!blnLinkEnabled)
+        return;
     int tries = 0;
     // The line has been quiet since the previous transaction returned; a
     // retry waits its whole TX delay after the pause.
     double txDelayFrom = returnedAtMs_ >= 0 ? returnedAtMs_ : clock_.nowMs();
     const auto done = qScopeGuard([this] { returnedAtMs_ = clock_.nowMs(); });
+    // A cancel cuts the transaction short: no verdict on the try, no count,
+    // no message, and the status panel goes back to the port's state.
+    const auto cancelled = [this] {
+        blnCommError = true;
+        view_.showLinkState(LinkState::Idle);
+    };
     for (;;) {
-        if (!blnLinkEnabled)
-            return;
         blnCommError = false;
         sngReplyTimeOut_ = settings_.sngRxTimeOut;
         strTxFrame = buildRequestFrame(requestText);
 
         view_.showLinkState(LinkState::Busy);
         view_.setActivity(true);
-        const bool sent = lsubSendData(txDelayFrom);
+        lsubSendData(txDelayFrom);
         view_.setActivity(false);
-        if (!sent && !blnLinkEnabled)
-            return; // cancelled during the TX delay: nothing was sent
+        if (!blnLinkEnabled)
+            return cancelled();
 
         if (!blnCommError) {
             view_.showLinkState(LinkState::Ok);
@@ -45,29 +51,32 @@ void LinkTransaction::lsubTransaction(const QByteArray& requestText) {
             intStep_ = kAbortedStep;
             return;
         }
+        waitUnlessCancelled(clock_.nowMs() + std::round(double(settings_.sngRxTimeOut)));
         if (!blnLinkEnabled)
-            return; // cancelled: no pause before a try that will not come
-        Delay(clock_, settings_.sngRxTimeOut);
+            return cancelled();
         txDelayFrom = clock_.nowMs();
     }
 }
 
-bool LinkTransaction::lsubSendData(double txDelayFromMs) {
+void LinkTransaction::waitUnlessCancelled(double deadlineMs) {
+    clock_.waitUntil(deadlineMs, [this] { return !blnLinkEnabled; });
+}
+
+void LinkTransaction::lsubSendData(double txDelayFromMs) {
     view_.showEcho(shell::trimBlanks(strTxFrame));
-    clock_.waitUntil(txDelayFromMs + std::round(double(settings_.sngTxDelay)),
-                     [] { return false; });
-    if (!blnLinkEnabled) {
-        blnCommError = true;
-        return false;
-    }
+    waitUnlessCancelled(txDelayFromMs + std::round(double(settings_.sngTxDelay)));
+    if (!blnLinkEnabled)
+        return;
     port_.readAll(); // a late reply to an earlier try is not this request's reply
     if (!port_.write(strTxFrame)) {
         strRxBuffer.clear();
         blnCommError = true;
     } else {
-        Delay(clock_, settings_.sngRxDelay);
+        waitUnlessCancelled(clock_.nowMs() + std::round(double(settings_.sngRxDelay)));
+        if (!blnLinkEnabled)
+            return;
         lsubWaitReply();
-        if (!blnCommError) {
+        if (!blnCommError && blnLinkEnabled) {
             const ReplyCheck check = checkReply(strRxBuffer, strTxFrame);
             strRxBuffer = check.frame;
             if (check.accepted)
@@ -77,17 +86,18 @@ bool LinkTransaction::lsubSendData(double txDelayFromMs) {
         }
     }
     view_.showEcho(shell::trimBlanks(strRxBuffer));
-    return true;
 }
 
 void LinkTransaction::lsubWaitReply() {
     strRxBuffer.clear();
-    // The wait ends at the first CR, when the line floods without one, or
-    // when the port is lost; only the time-out makes it a failure besides.
+    // The wait ends at the first CR, when the line floods without one, when
+    // the port is lost, or at a cancel; only the time-out makes it a
+    // failure besides.
     const double deadline = clock_.nowMs() + std::round(double(sngReplyTimeOut_));
     clock_.waitUntil(deadline, [&] {
         strRxBuffer += port_.readAll();
-        return strRxBuffer.contains(CR) || strRxBuffer.size() > kMaxReplyBytes || !port_.isOpen();
+        return strRxBuffer.contains(CR) || strRxBuffer.size() > kMaxReplyBytes || !port_.isOpen() ||
+               !blnLinkEnabled;
     });
     if (!strRxBuffer.contains(CR)) {
         // Nothing, a line flooding without CR, or the port lost.

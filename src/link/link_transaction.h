@@ -26,10 +26,12 @@ class LinkTransaction {
 
     // Sends the request text (address, command code, index, data; framed
     // here) until a reply is accepted or eleven tries have failed. Returns
-    // at once, sending nothing, while blnLinkEnabled is false. Afterwards
-    // blnCommError tells failure; on success strRxData holds the data field.
-    // On giving up the "CommunicationError" message has been shown and
-    // intStep is 999.
+    // at once, sending nothing and changing nothing, while blnLinkEnabled
+    // is false. Afterwards blnCommError tells failure; on success strRxData
+    // holds the data field. On giving up the "CommunicationError" message
+    // has been shown and intStep is 999. Clearing blnLinkEnabled during a
+    // wait (a cancel) ends the call at once with blnCommError set, without
+    // counting the try or showing a message.
     void lsubTransaction(const QByteArray& requestText);
 
     bool blnLinkEnabled = false; // transactions may run (set by the job)
@@ -40,10 +42,12 @@ class LinkTransaction {
     QByteArray strRxData;
 
   private:
-    // One try; false when the link was disabled before the frame was sent.
-    // The TX delay runs from `txDelayFromMs`.
-    bool lsubSendData(double txDelayFromMs);
+    // One try; the TX delay runs from `txDelayFromMs`. Returns early when
+    // the link is disabled during a wait.
+    void lsubSendData(double txDelayFromMs);
     void lsubWaitReply();
+    // Processes events until the deadline or until the link is disabled.
+    void waitUnlessCancelled(double deadlineMs);
 
     SerialPort& port_;
     Clock& clock_;

@@ -13,6 +13,7 @@ enum class LinkState {
     Busy,  // raised, first activity picture, the "Busy" text
     Ok,    // inset, OK picture, the "OK" text
     Error, // inset, error picture, the "Error" text
+    Idle,  // no try under way (a cancelled one): the port's own state
 };
 
 class LinkView {

@@ -32,6 +32,13 @@ const QStringList& jobControls() {
     return names;
 }
 
+const QStringList& settingControls() {
+    static const QStringList names = {"opLanguage(0)", "opLanguage(1)", "opLanguage(2)",
+                                      "txtTxDelay",    "txtRxDelay",    "txtRxTimeOut",
+                                      "cmdOk"};
+    return names;
+}
+
 int checkValue(Qt::CheckState state) {
     switch (state) {
     case Qt::Unchecked:

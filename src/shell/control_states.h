@@ -11,9 +11,11 @@ namespace kt::shell {
 const QStringList& portControls();
 inline constexpr char kPortMenu[] = "mnuCommPort";
 
-// Flipped when a job starts and again when it ends; fraCommStatus is shown
-// exactly while txtSave is disabled.
+// Disabled while a job runs.
 const QStringList& jobControls();
+
+// The controls of the settings panel: disabled while a job runs.
+const QStringList& settingControls();
 
 // The nine category check boxes, in the order a job visits them.
 const QStringList& categoryCheckBoxes();

@@ -132,13 +132,9 @@ Location locate(const QByteArray& data, const QByteArray& section, const QByteAr
     return found;
 }
 
-bool fitsOnOneLine(const QByteArray& text) {
-    return !text.contains('\r') && !text.contains('\n') && !text.contains('\0');
-}
-
 // A name must come back unchanged when the file is read again.
 bool isUsableName(const QByteArray& name, char forbidden) {
-    return !name.isEmpty() && fitsOnOneLine(name) && !name.contains(forbidden) &&
+    return !name.isEmpty() && iniCanHold(name) && !name.contains(forbidden) &&
            !isBlank(name.front()) && !isBlank(name.back()) && name.front() != ';' &&
            name.front() != '[';
 }
@@ -172,6 +168,10 @@ bool writeWhole(const QString& file, const QByteArray& data) {
 
 } // namespace
 
+bool iniCanHold(const QByteArray& value) {
+    return !value.contains('\r') && !value.contains('\n') && !value.contains('\0');
+}
+
 QByteArray ReadIni(const QString& file, const QByteArray& section, const QByteArray& key) {
     lngIniResult = 0;
     QFile in(file);
@@ -191,7 +191,7 @@ bool WriteIni(const QString& file, const QByteArray& section, const QByteArray& 
     lngIniResult = 0;
     const QByteArray sectionName = section.trimmed();
     const QByteArray keyName = key.trimmed();
-    if (!fitsOnOneLine(value) || !isUsableName(sectionName, ']') || !isUsableName(keyName, '='))
+    if (!iniCanHold(value) || !isUsableName(sectionName, ']') || !isUsableName(keyName, '='))
         return false;
     if (QFileInfo(file).isDir())
         return false;

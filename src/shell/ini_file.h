@@ -38,6 +38,9 @@ QByteArray ReadIni(const QString& file, const QByteArray& section, const QByteAr
 bool WriteIni(const QString& file, const QByteArray& section, const QByteArray& key,
               const QByteArray& value);
 
+// Whether a value can stand on one line of an INI file (no CR, LF or NUL).
+bool iniCanHold(const QByteArray& value);
+
 // Removes every line of `key` in `section` of `file`, leaving every other
 // byte as it was. A missing file or key needs no change. Returns false when
 // the file cannot be read or rewritten.

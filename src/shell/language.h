@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace kt::shell {
 
@@ -13,5 +14,9 @@ QByteArray languageSection(int intLanguage);
 // The trimmed text of `key` in `section` of `iniFile`, decoded from UTF-8.
 // A missing file, section or key gives the empty text.
 QString languageText(const QString& iniFile, const QByteArray& section, const char* key);
+
+// The text with %1, %2 ... replaced by the values; a placeholder without a
+// value, and a text without placeholders, stay as they are.
+QString fillIn(const QString& text, const QStringList& values);
 
 } // namespace kt::shell

@@ -143,15 +143,28 @@ void frmKT550AX::lsubShowPortState() {
 }
 
 void frmKT550AX::lsubPortControls() {
-    setControlEnabled(shell::kPortMenu, !blnPortOpen);
-    for (const QString& name : shell::portControls())
-        setControlEnabled(name, blnPortOpen);
+    applyControlStates();
 }
 
-void frmKT550AX::lsubSwitchControls() {
-    for (const QString& name : shell::jobControls())
-        setControlEnabled(name, !isControlEnabled(name));
-    fraCommStatus->setVisible(!txtSave->isEnabled());
+void frmKT550AX::lsubSwitchControls(bool jobRunning) {
+    jobRunning_ = jobRunning;
+    applyControlStates();
+}
+
+void frmKT550AX::applyControlStates() {
+    const QStringList& port = shell::portControls();
+    const QStringList& job = shell::jobControls();
+    const QStringList& panel = shell::settingControls();
+    for (const QStringList* list : {&port, &job, &panel})
+        for (const QString& name : *list)
+            setControlEnabled(name,
+                              (blnPortOpen || !port.contains(name)) &&
+                                  (!jobRunning_ || !(job.contains(name) || panel.contains(name))));
+    setControlEnabled(shell::kPortMenu, !blnPortOpen && !jobRunning_);
+    // The menu item opens the panel; it stays off while the panel is open.
+    if (!fraSetting->isHidden())
+        mnuSetting->setEnabled(false);
+    fraCommStatus->setVisible(jobRunning_);
     updateRightPanel();
 }
 
@@ -235,14 +248,15 @@ void frmKT550AX::onPortLost(const QString& description) {
 }
 
 void frmKT550AX::mnuSetting_Click() {
+    if (jobRunning_)
+        return;
     if (settings.intLanguage >= 0 && settings.intLanguage <= 2)
         opLanguage[settings.intLanguage]->setChecked(true);
     txtRxDelay->setText(QString::fromLatin1(shell::shortestDecimal(settings.sngRxDelay)));
     txtTxDelay->setText(QString::fromLatin1(shell::shortestDecimal(settings.sngTxDelay)));
     txtRxTimeOut->setText(QString::fromLatin1(shell::shortestDecimal(settings.sngRxTimeOut)));
     fraSetting->show();
-    updateRightPanel();
-    mnuSetting->setEnabled(false);
+    applyControlStates();
 }
 
 void frmKT550AX::timeBoxChanged(QLineEdit* box, float* value) {
@@ -258,14 +272,15 @@ void frmKT550AX::timeBoxChanged(QLineEdit* box, float* value) {
 }
 
 void frmKT550AX::cmdOk_Click() {
+    if (jobRunning_)
+        return;
     settings.clampTimes();
     shell::writePanelSettings(strIniFile, settings);
     lsubApplyLanguage();
     lsubShowPortState();
     pnlStatusText_->setText(blnPortOpen ? strTextOn : strTextOff);
     fraSetting->hide();
-    updateRightPanel();
-    mnuSetting->setEnabled(true);
+    applyControlStates();
 }
 
 void frmKT550AX::tmrComm_Timer() {
@@ -307,6 +322,12 @@ void frmKT550AX::showLinkState(link::LinkState state) {
         break;
     case link::LinkState::Error:
         setStatusPanel(Picture::CommError, strTextError, false);
+        break;
+    case link::LinkState::Idle:
+        if (blnPortOpen)
+            setStatusPanel(Picture::CommOk, strTextOk, false);
+        else
+            setStatusPanel(Picture::CommError, strTextOff, false);
         break;
     }
 }
@@ -360,11 +381,12 @@ void frmKT550AX::showJobCaption(const QString& caption) {
     lblComm->setText(caption);
 }
 
-void frmKT550AX::switchControls() {
-    lsubSwitchControls();
-    // The port may have gone away during the job.
-    if (!job_->blnJobActive && !blnPortOpen)
-        lsubPortControls();
+void frmKT550AX::showJobRunning(bool running) {
+    lsubSwitchControls(running);
+}
+
+void frmKT550AX::showJobSummary(const QString& summary) {
+    sbrEcho_->setText(summary);
 }
 
 void frmKT550AX::closeEvent(QCloseEvent* event) {

@@ -41,9 +41,9 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     void lsubShowPortState();
     // Enables the controls that need an open port, and the port menu when closed.
     void lsubPortControls();
-    // Flips the controls a running job must not change; shows fraCommStatus
-    // exactly while they are off.
-    void lsubSwitchControls();
+    // Disables the controls a running job must not change, or enables them
+    // again; shows fraCommStatus exactly while a job runs.
+    void lsubSwitchControls(bool jobRunning);
 
     // The Enabled state of a control by its name (widgets, menus, actions).
     bool isControlEnabled(const QString& name) const;
@@ -64,7 +64,8 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     QString loadFileText() const override;
     void showProgress(double value, double max) override;
     void showJobCaption(const QString& caption) override;
-    void switchControls() override;
+    void showJobRunning(bool running) override;
+    void showJobSummary(const QString& summary) override;
 
     engine::TransferJob& job() { return *job_; }
 
@@ -86,6 +87,9 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     QWidget* buildCommStatusPanel();
     void buildStatusBar();
     void updateRightPanel();
+    // Every control's Enabled state from the port, a running job and the
+    // settings panel.
+    void applyControlStates();
 
     void mnuCom_Click(int index);
     void mnuCommPortActive_Click();
@@ -152,6 +156,7 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     QWidget* pnlStatus = nullptr;
     QLabel* sbrErrors_ = nullptr;
     QTimer tmrComm;
+    bool jobRunning_ = false;
 };
 
 // How a frame shows in the status bar: control characters as their

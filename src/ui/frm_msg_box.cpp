@@ -4,6 +4,7 @@
 #include "shell/message_layout.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QGraphicsDropShadowEffect>
 #include <QLabel>
 #include <QPainter>
@@ -19,11 +20,7 @@ namespace {
 using D = shell::MsgBoxDesign;
 
 struct MessageState {
-    QString strMsgTitle;
-    QString strMsgText;
-    int intMsgStyle = 0;
-    int intMsgButtons = 0;
-    int intMsgResult = 0;
+    QPointer<frmMsgBox> shown; // the box on screen, if any
     QString okText = QStringLiteral("OK(&O)");
     QString cancelText = QStringLiteral("Cancel(&C)");
 };
@@ -221,7 +218,6 @@ void frmMsgBox::reject() {
 }
 
 void frmMsgBox::finish(int result) {
-    state().intMsgResult = result;
     tmrImage_.stop();
     done(result);
 }
@@ -231,24 +227,21 @@ void setMessageButtonTexts(const QString& ok, const QString& cancel) {
     state().cancelText = cancel;
 }
 
-frmMsgBox& messageBox() {
-    static QPointer<frmMsgBox> dialog;
-    if (!dialog)
-        dialog = new frmMsgBox;
-    return *dialog;
-}
-
 int ShowMessage(const QString& title, int style, int buttons, const QString& text) {
-    QApplication::beep();
     MessageState& s = state();
-    s.strMsgTitle = title;
-    s.intMsgStyle = style;
-    s.intMsgButtons = buttons;
-    s.strMsgText = text;
-    frmMsgBox& dialog = messageBox();
-    dialog.load(s.strMsgTitle, s.intMsgStyle, s.intMsgButtons, s.strMsgText);
-    dialog.exec();
-    return s.intMsgResult;
+    while (s.shown && s.shown->isVisible()) {
+        QEventLoop wait;
+        QObject::connect(s.shown, &QDialog::finished, &wait, &QEventLoop::quit);
+        QObject::connect(s.shown, &QObject::destroyed, &wait, &QEventLoop::quit);
+        wait.exec();
+    }
+    QApplication::beep();
+    // A box of its own: the closed box's wait may still be on the stack
+    // below this call, and a dialog cannot run two waits at once.
+    frmMsgBox dialog;
+    s.shown = &dialog;
+    dialog.load(title, style, buttons, text);
+    return dialog.exec();
 }
 
 } // namespace kt::ui

@@ -54,10 +54,8 @@ void setMessageButtonTexts(const QString& ok, const QString& cancel);
 // Sounds the beep, shows the message modally and returns the button that
 // closed it: 1 OK, 2 Cancel. Style codes: 1 critical, 2 question, 3
 // exclamation, 4 information. Button codes: 0 OK and Cancel, 1 OK only, 2
-// Cancel only.
+// Cancel only. One box at a time: a message raised while a box is open
+// (by a handler that runs during its wait) is shown once that box closes.
 int ShowMessage(const QString& title, int style, int buttons, const QString& text);
-
-// The one message box of the program, created on first use.
-frmMsgBox& messageBox();
 
 } // namespace kt::ui

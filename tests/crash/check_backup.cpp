@@ -1,9 +1,11 @@
 // Checks a backup file set left by a Save job, killed or not, against the
 // records of the virtual controller it was saved from:
 //   check_backup BACKUP_FILE CARDS SEED [--complete]
-// Every file must parse, every key present must hold its whole value, and
-// the folder must hold nothing but the backup files. With --complete every
-// record must be there. Prints what is wrong and exits 1.
+// Every file must parse, every key present must hold its whole value, the
+// folder must hold nothing but the backup files, and no other user may
+// read them. The main file says Complete=0 unless every record is there.
+// With --complete every record must be there and the file must say
+// Complete=1. Prints what is wrong and exits 1.
 #include "engine/backup_file.h"
 #include "sim/record_store.h"
 
@@ -21,8 +23,13 @@ void problem(const QString& text) {
     ++problems;
 }
 
-// Reads one file strictly: section headers and key=value lines only.
-QMap<QByteArray, QByteArray> readStrictly(const QString& path, bool mainFile) {
+const QList<QByteArray> kHeadKeys = {"Title",      "Complete",   "Started", "Finished",
+                                     "Controller", "Categories", "Cards",   "Records"};
+
+// Reads one file strictly: section headers and key=value lines only. The
+// HEAD keys of the main file go to `head`.
+QMap<QByteArray, QByteArray> readStrictly(const QString& path, bool mainFile,
+                                          QMap<QByteArray, QByteArray>& head) {
     QMap<QByteArray, QByteArray> data;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -33,7 +40,6 @@ QMap<QByteArray, QByteArray> readStrictly(const QString& path, bool mainFile) {
     if (!text.isEmpty() && !text.endsWith("\r\n"))
         problem(path + " ends in the middle of a line");
     QByteArray section;
-    bool title = false;
     for (const QByteArray& line : text.split('\n')) {
         if (line.isEmpty())
             continue;
@@ -43,8 +49,8 @@ QMap<QByteArray, QByteArray> readStrictly(const QString& path, bool mainFile) {
         } else if (content.contains('=')) {
             const QByteArray key = content.left(content.indexOf('='));
             const QByteArray value = content.mid(content.indexOf('=') + 1);
-            if (section == "HEAD" && key == "Title" && value == "KT560AX")
-                title = true;
+            if (section == "HEAD" && mainFile && kHeadKeys.contains(key))
+                head.insert(key, value);
             else if (section == "Data")
                 data.insert(key, value);
             else
@@ -53,8 +59,11 @@ QMap<QByteArray, QByteArray> readStrictly(const QString& path, bool mainFile) {
             problem(path + ": line that does not parse: " + QString::fromLatin1(content));
         }
     }
-    if (mainFile && !title)
+    if (mainFile && head.value("Title") != "KT560AX")
         problem(path + " has no HEAD title");
+    if (QFile::permissions(path) &
+        (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther))
+        problem(path + " can be read or written by other users");
     return data;
 }
 
@@ -80,10 +89,11 @@ int main(int argc, char** argv) {
             problem("stray file " + dir.filePath(name));
 
     int records = 0;
+    QMap<QByteArray, QByteArray> head;
     for (const QString& path : files) {
         if (!QFileInfo::exists(path))
             continue;
-        const auto data = readStrictly(path, path == mainFile);
+        const auto data = readStrictly(path, path == mainFile, head);
         for (auto it = data.cbegin(); it != data.cend(); ++it) {
             ++records;
             if (!expected.records().contains(it.key()))
@@ -92,8 +102,21 @@ int main(int argc, char** argv) {
                 problem(path + ": key " + QString::fromLatin1(it.key()) + " holds a wrong value");
         }
     }
-    if (complete && records != expected.records().size())
+    const bool all = records == expected.records().size();
+    if (complete && !all)
         problem(QString("%1 records of %2").arg(records).arg(expected.records().size()));
-    std::printf("%d records checked, %d problems\n", records, problems);
+    const QByteArray said = head.value("Complete");
+    if (QFileInfo::exists(mainFile) && said != "0" && said != "1")
+        problem("the main file says neither Complete=0 nor Complete=1");
+    if (said == "1" &&
+        (!all || head.value("Records").toInt() != records || !head.contains("Finished")))
+        problem(QString("Complete=1 with %1 records of %2, Records=%3")
+                    .arg(records)
+                    .arg(expected.records().size())
+                    .arg(QString::fromLatin1(head.value("Records"))));
+    if (complete && said != "1")
+        problem("a finished backup that does not say Complete=1");
+    std::printf("%d records checked, Complete=%s, %d problems\n", records,
+                said.isEmpty() ? "(none)" : said.constData(), problems);
     return problems ? 1 : 0;
 }

@@ -109,13 +109,19 @@ TEST(FaultMatrix, EachFaultEndsAsTheRulesSay) {
         EXPECT_EQ(savedKeys(view.saveFile), jobKeys().mid(0, c.savedRecords));
         for (const QByteArray& key : savedKeys(view.saveFile))
             EXPECT_EQ(kt::shell::ReadIni(view.saveFile, "Data", key), sim.store.value(key));
-        const QString message = finished ? "4/1/" + view.languageText("ProcessSaveOk") + "."
+        const QString message = finished ? view.savedMessage(14, 0)
                                          : "3/1/" + view.languageText("CommunicationError") + ".";
         EXPECT_EQ(view.messages, QStringList{message});
+        EXPECT_EQ(view.summaries,
+                  finished
+                      ? QStringList{}
+                      : QStringList{
+                            QString("Backup stopped: %1 of 14 records saved").arg(c.savedRecords)});
+        EXPECT_EQ(kt::shell::ReadIni(view.saveFile, "HEAD", "Complete"), finished ? "1" : "0");
         EXPECT_EQ(job.intStep, finished ? kt::engine::TransferJob::kFinishedStep
                                         : kt::engine::TransferJob::kAbortedStep);
         EXPECT_GE(job.link().lngErrorCount, c.minFailedTries);
-        EXPECT_EQ(view.switches, 2);
+        EXPECT_EQ(view.runningShown, (QList<bool>{true, false}));
         EXPECT_EQ(port.isOpen(), c.vanishAfter < 0);
     }
 }

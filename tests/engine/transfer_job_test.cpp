@@ -2,44 +2,22 @@
 // controller: request order, keys written, progress, captions, failures,
 // cancel, card files and card rules.
 #include "engine/backup_file.h"
-#include "engine/transfer_job.h"
 #include "shell/ini_file.h"
-#include "sim/memory_port.h"
-#include "support/fake_job_view.h"
+#include "support/job_rig.h"
 #include "support/printers.h"
 
 #include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
 
 using namespace kt::sim;
 using kt::engine::TransferJob;
+using kt::test::JobRig;
+using kt::test::keysOf;
 
-// The Data section of a backup file as key=value lines, in file order.
 QList<QByteArray> dataLines(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QList<QByteArray> lines;
-    bool inData = false;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        const QByteArray text = line.trimmed();
-        if (text.startsWith('['))
-            inData = text == "[Data]";
-        else if (inData && !text.isEmpty())
-            lines.append(text);
-    }
-    return lines;
-}
-
-QList<QByteArray> keysOf(const QList<QByteArray>& lines) {
-    QList<QByteArray> keys;
-    for (const QByteArray& line : lines)
-        keys.append(line.left(line.indexOf('=')));
-    return keys;
+    return kt::test::sectionLines(path);
 }
 
 QList<QByteArray> series(const char* code, int first, int last, int digits) {
@@ -56,39 +34,6 @@ QList<QByteArray> interleaved(QList<const char*> codes, int last) {
             keys.append(code + QByteArray::number(i).rightJustified(2, '0'));
     return keys;
 }
-
-struct JobRig {
-    explicit JobRig(int cards = 100) {
-        store.seed(cards);
-        port.open();
-        settings.sngTxDelay = 10;
-        settings.sngRxDelay = 10;
-        settings.sngRxTimeOut = 200;
-        view.saveFile = dir.filePath("01.KT");
-        view.loadFile = view.saveFile;
-    }
-    // Runs the job's ticks until it ends.
-    void run() {
-        for (int tick = 0; tick < 100 && job.blnJobActive; ++tick)
-            job.tmrProcess_Timer();
-    }
-    QList<QByteArray> requestsWithoutAddress() const {
-        QList<QByteArray> requests;
-        for (const QByteArray& r : controller.requests())
-            requests.append(r.mid(2));
-        return requests;
-    }
-
-    QTemporaryDir dir;
-    QString ini = dir.filePath("Language.ini");
-    RecordStore store;
-    VirtualController controller{store, {1, 7}};
-    VirtualClock clock;
-    MemoryPort port{controller, clock};
-    kt::shell::Settings settings;
-    kt::test::FakeJobView view;
-    TransferJob job{port, clock, view, settings, ini};
-};
 
 struct CategoryCase {
     const char* checkBox;
@@ -135,9 +80,8 @@ TEST(TransferJob, SaveRequestsEachCategoryInOrderAndWritesItsKeys) {
         EXPECT_EQ(r.view.progressValue, r.view.progressMax);
         // Caption of the job set-up, then one per progress step.
         EXPECT_EQ(r.view.captions.size(), 1 + c.share);
-        EXPECT_EQ(r.view.messages,
-                  QStringList{"4/1/" + r.view.languageText("ProcessSaveOk") + "."});
-        EXPECT_EQ(r.view.switches, 2);
+        EXPECT_EQ(r.view.messages, QStringList{r.view.savedMessage(c.keys.size(), 0)});
+        EXPECT_EQ(r.view.runningShown, (QList<bool>{true, false}));
         EXPECT_EQ(kt::shell::ReadIni(r.ini, "System", "SaveFile"), r.view.saveFile.toUtf8());
     }
 }
@@ -160,8 +104,7 @@ TEST(TransferJob, LoadSendsEachStoredValueAfterItsKey) {
         EXPECT_EQ(r.requestsWithoutAddress(), expected);
         for (const QByteArray& key : c.keys)
             EXPECT_EQ(r.store.value(key), source.store.value(key)) << key.constData();
-        EXPECT_EQ(r.view.messages,
-                  QStringList{"4/1/" + r.view.languageText("ProcessLoadOk") + "."});
+        EXPECT_EQ(r.view.messages, QStringList{r.view.loadedMessage(c.keys.size(), 0)});
     }
 }
 
@@ -202,7 +145,8 @@ TEST(TransferJob, ALinkFailureLeavesExactlyTheEarlierKeys) {
     EXPECT_EQ(r.job.intStep, TransferJob::kAbortedStep);
     EXPECT_FALSE(r.job.blnJobActive);
     EXPECT_EQ(r.view.progressValue, r.view.progressMax);
-    EXPECT_EQ(r.view.switches, 2);
+    EXPECT_EQ(r.view.runningShown, (QList<bool>{true, false}));
+    EXPECT_EQ(r.view.summaries, QStringList{"Backup stopped: 19 of 49 records saved"});
 }
 
 TEST(TransferJob, CancelDuringAWaitSendsAndWritesNothingMore) {
@@ -236,7 +180,8 @@ TEST(TransferJob, CancelDuringAWaitSendsAndWritesNothingMore) {
         EXPECT_EQ(dataLines(r.view.saveFile).size(), c.keys);
         EXPECT_FALSE(r.job.blnJobActive);
         EXPECT_TRUE(r.view.messages.isEmpty());
-        EXPECT_EQ(r.view.switches, 2);
+        EXPECT_EQ(r.view.runningShown, (QList<bool>{true, false}));
+        EXPECT_EQ(r.view.summaries, QStringList{"Backup stopped: 50 of 250 records saved"});
         EXPECT_FALSE(r.job.tmrProcess.isActive());
     }
 }
@@ -323,21 +268,20 @@ TEST(TransferJob, CardRecordsMustHaveTwentyFourCharacters) {
     }
 }
 
-TEST(TransferJob, NothingTickedOrGrayedSendsNothing) {
-    JobRig r;
-    for (const char* box : {"chkMasterCard", "chkSystemDatabase", "chkUserCard"})
-        r.view.checks[box] = 2; // grayed counts as unticked
-    r.job.cmdSave_Click();
-    int ticks = 0;
-    while (r.job.blnJobActive && ticks < 100) {
-        r.job.tmrProcess_Timer();
-        ++ticks;
+TEST(TransferJob, NothingTickedStartsNothing) {
+    for (const bool save : {true, false}) {
+        SCOPED_TRACE(save ? "Save" : "Load");
+        JobRig r;
+        r.view.checks.clear();
+        for (const char* box : {"chkMasterCard", "chkSystemDatabase", "chkUserCard"})
+            r.view.checks[box] = 2; // grayed counts as unticked
+        save ? r.job.cmdSave_Click() : r.job.cmdLoad_Click();
+        EXPECT_FALSE(r.job.blnJobActive);
+        EXPECT_EQ(r.view.messages,
+                  QStringList{"3/1/" + r.view.languageText("NothingSelected") + "."});
+        EXPECT_FALSE(QFile::exists(r.view.saveFile));
+        EXPECT_TRUE(r.view.runningShown.isEmpty());
     }
-    EXPECT_EQ(ticks, 1 + 9 + 1);
-    EXPECT_TRUE(r.controller.requests().isEmpty());
-    EXPECT_EQ(r.view.progressMax, 1);
-    EXPECT_EQ(r.view.progressValue, 1);
-    EXPECT_EQ(r.view.messages, QStringList{"4/1/" + r.view.languageText("ProcessSaveOk") + "."});
 }
 
 TEST(TransferJob, StartChecksRefuseBadFiles) {
@@ -358,7 +302,8 @@ TEST(TransferJob, StartChecksRefuseBadFiles) {
          true,
          r.dir.filePath("no/such/dir/01.KT"),
          {},
-         english + r.view.languageText("FileOpenError") + "."},
+         english + r.dir.filePath("no/such/dir/01.KT") + " - " +
+             r.view.languageText("FileOpenError") + "."},
         {"missing load file",
          false,
          "  " + missing + " ",
@@ -414,8 +359,9 @@ TEST(TransferJob, AValueTheFileCannotHoldStopsTheJob) {
     r.job.cmdSave_Click();
     r.run();
     EXPECT_EQ(keysOf(dataLines(r.view.saveFile)), QList<QByteArray>{"DC"});
-    EXPECT_EQ(r.view.messages, QStringList{"3/1/" + r.view.saveFile + " - " +
-                                           r.view.languageText("FileOpenError") + "."});
+    EXPECT_EQ(r.view.messages,
+              QStringList{"3/1/The controller's reply for record DI cannot be stored in a backup "
+                          "file (it holds a line break or a NUL byte)."});
     EXPECT_EQ(r.job.intStep, TransferJob::kAbortedStep);
     EXPECT_FALSE(r.job.blnJobActive);
 }

@@ -43,10 +43,13 @@ TEST(Crc, CheckValues) {
     EXPECT_EQ(Hex4(0), "0000");
 }
 
-TEST(Frame, RequestFrameOfATrimmedText) {
-    EXPECT_EQ(buildRequestFrame(" 01DC "), QByteArray("\x01"
-                                                      "01DC\x02"
-                                                      "CDBF\r"));
+TEST(Frame, RequestFrameKeepsTheBlanksThatEndTheData) {
+    EXPECT_EQ(buildRequestFrame(" 01DC"), QByteArray("\x01"
+                                                     "01DC\x02"
+                                                     "CDBF\r"));
+    const QByteArray card = "01HA0001" + QByteArray(23, 'C') + ' ';
+    EXPECT_EQ(buildRequestFrame(card),
+              "\x01" + card + "\x02" + CRC16("\x01" + card + "\x02") + "\r");
     EXPECT_EQ(buildRequestFrame("07HA0001").size(), 15);
 }
 

@@ -45,7 +45,7 @@ struct Rig {
 class LinkTransactionTest : public ::testing::Test, public Rig {};
 
 TEST_F(LinkTransactionTest, AcceptedOnTheFirstTry) {
-    link.lsubTransaction(" 01DC ");
+    link.lsubTransaction(" 01DC");
     EXPECT_FALSE(link.blnCommError);
     EXPECT_EQ(link.strRxData, store.value("DC"));
     EXPECT_EQ(port.written(), QList<QByteArray>{kt::link::buildRequestFrame("01DC")});
@@ -141,14 +141,37 @@ TEST_F(LinkTransactionTest, DisabledLinkSendsNothingAndChangesNothing) {
     EXPECT_EQ(clock.nowMs(), 0);
 }
 
-TEST_F(LinkTransactionTest, DisablingTheLinkBetweenTriesStopsTheRetries) {
-    fault(Fault::Silence, -1);
-    clock.schedule(400, [&] { link.blnLinkEnabled = false; }); // during the first pause
-    link.lsubTransaction("01DC");
-    EXPECT_TRUE(link.blnCommError);
-    EXPECT_EQ(port.written().size(), 1);
-    EXPECT_TRUE(view.messages.isEmpty());
-    EXPECT_EQ(intStep, 5);
+TEST(LinkTransaction, ACancelEndsTheTransactionAtOnceWithoutAVerdict) {
+    struct Case {
+        const char* name;
+        double cancelAtMs;
+        int frames;
+        int failedTries;
+    };
+    // Tries of 15 + 25 + 300 ms on a silent line, pauses of 300 ms: the
+    // eleventh try waits for its reply from 6440 ms on.
+    const Case cases[] = {
+        {"in the TX delay", 5, 0, 0},
+        {"in the RX delay", 20, 1, 0},
+        {"in the reply wait", 100, 1, 0},
+        {"in the pause after a failed try", 400, 1, 1},
+        {"in the last try's reply wait", 6500, 11, 10},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig r;
+        r.fault(Fault::Silence, -1);
+        r.clock.schedule(c.cancelAtMs, [&r] { r.link.blnLinkEnabled = false; });
+        r.link.lsubTransaction("01DC");
+        EXPECT_TRUE(r.link.blnCommError);
+        EXPECT_EQ(r.clock.nowMs(), c.cancelAtMs);
+        EXPECT_EQ(r.port.written().size(), c.frames);
+        EXPECT_EQ(r.link.lngErrorCount, c.failedTries);
+        EXPECT_TRUE(r.view.messages.isEmpty());
+        EXPECT_EQ(r.intStep, 5);
+        EXPECT_EQ(r.view.states.last(), LinkState::Idle);
+        EXPECT_EQ(r.view.activity.last(), false);
+    }
 }
 
 TEST_F(LinkTransactionTest, InputWaitingBeforeTheRequestIsDiscarded) {

@@ -23,7 +23,7 @@ class FakeJobView : public engine::JobView {
     }
     int showMessage(int styleCode, int buttonCode, const QString& text) override {
         messages.append(QString("%1/%2/%3").arg(styleCode).arg(buttonCode).arg(text));
-        return 1;
+        return answer;
     }
 
     // JobView
@@ -38,7 +38,22 @@ class FakeJobView : public engine::JobView {
         ++progressUpdates;
     }
     void showJobCaption(const QString& caption) override { captions.append(caption); }
-    void switchControls() override { ++switches; }
+    void showJobRunning(bool running) override { runningShown.append(running); }
+    void showJobSummary(const QString& summary) override { summaries.append(summary); }
+
+    // The success message of a finished job with its counts.
+    QString savedMessage(int saved, int emptySlots) const {
+        return "4/1/" + languageText("ProcessSaveOk") + ".\n" +
+               shell::fillIn(languageText("SaveSummary"),
+                             {QString::number(saved), QString::number(emptySlots)}) +
+               '.';
+    }
+    QString loadedMessage(int sent, int skipped) const {
+        return "4/1/" + languageText("ProcessLoadOk") + ".\n" +
+               shell::fillIn(languageText("LoadSummary"),
+                             {QString::number(sent), QString::number(skipped)}) +
+               '.';
+    }
 
     void tickOnly(const char* checkBox) {
         checks.clear();
@@ -58,7 +73,9 @@ class FakeJobView : public engine::JobView {
     QStringList messages;
     QList<link::LinkState> linkStates;
     QList<std::int32_t> errorCounts;
-    int switches = 0;
+    QList<bool> runningShown;
+    QStringList summaries;
+    int answer = 1; // the button pressed in every message box
 };
 
 } // namespace kt::test

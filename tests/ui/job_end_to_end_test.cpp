@@ -69,7 +69,8 @@ TEST(EndToEnd, ABackupRestoresAWholeControllerIntoAnEmptyOne) {
     e.prepareSave();
     ASSERT_TRUE(e.runJob("cmdSave"));
     ASSERT_EQ(catcher.messages.size(), 1);
-    EXPECT_EQ(catcher.messages[0].text, e.window->languageText("ProcessSaveOk") + ".");
+    EXPECT_EQ(catcher.messages[0].text, e.window->languageText("ProcessSaveOk") +
+                                            ".\n2959 records saved, 0 card slots empty.");
     EXPECT_EQ(QDir(e.dir.path()).entryList({"*.KT"}), (QStringList{"01.KT", "201.KT"}));
     EXPECT_EQ(e.source.controller.requests().size(), 459 + 2500);
 
@@ -78,7 +79,9 @@ TEST(EndToEnd, ABackupRestoresAWholeControllerIntoAnEmptyOne) {
     e.find<QLineEdit>("txtLoad")->setText(e.backup);
     ASSERT_TRUE(e.runJob("cmdLoad"));
     ASSERT_EQ(catcher.messages.size(), 2);
-    EXPECT_EQ(catcher.messages[1].text, e.window->languageText("ProcessLoadOk") + ".");
+    EXPECT_EQ(catcher.messages[1].text,
+              e.window->languageText("ProcessLoadOk") +
+                  ".\n2959 records sent, 0 skipped (no value in the file).");
     EXPECT_EQ(e.target.store.records().size(), e.source.store.records().size());
     EXPECT_TRUE(e.target.store.records() == e.source.store.records());
     EXPECT_EQ(e.window->job().link().lngErrorCount, 0);

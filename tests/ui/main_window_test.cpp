@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -96,12 +97,77 @@ TEST(MainWindow, EnabledStateFollowsThePortAndTheJob) {
     r.trigger("mnuCommPortActive");
     ASSERT_TRUE(r.window->blnPortOpen);
     check("port open", &Row::open, false);
-    r.window->lsubSwitchControls();
+    r.window->lsubSwitchControls(true);
     check("job running", &Row::job, true);
-    r.window->lsubSwitchControls();
+    r.window->lsubSwitchControls(false);
     check("job ended", &Row::open, false);
     r.trigger("mnuCommPortActive");
     check("port closed again", &Row::closed, false);
+}
+
+TEST(MainWindow, TheSettingsPanelChangesNothingDuringAJob) {
+    WindowRig r;
+    r.trigger("mnuCommPortActive");
+    r.trigger("mnuSetting");
+    r.find<QCheckBox>("chkFlowControl")->setChecked(true);
+    r.find<QLineEdit>("txtSave")->setText(r.dir.filePath("01.KT"));
+    // Started by an accessibility client while the panel is open.
+    r.window->job().cmdSave_Click();
+    ASSERT_TRUE(r.window->job().blnJobActive);
+    const char* panel[] = {"opLanguage(0)", "opLanguage(2)", "txtTxDelay",
+                           "txtRxDelay",    "txtRxTimeOut",  "cmdOk"};
+    for (const char* name : panel)
+        EXPECT_FALSE(r.window->isControlEnabled(name)) << name;
+    r.find<QPushButton>("cmdOk")->click();
+    r.trigger("mnuSetting");
+    EXPECT_FALSE(r.window->isControlEnabled("mnuSetting"));
+    EXPECT_TRUE(r.find<QWidget>("fraSetting")->isVisible());
+
+    r.window->job().cmdCancel_Click();
+    for (const char* name : panel)
+        EXPECT_TRUE(r.window->isControlEnabled(name)) << name;
+    EXPECT_FALSE(r.window->isControlEnabled("mnuSetting")); // the panel is still open
+    r.find<QPushButton>("cmdOk")->click();
+    EXPECT_TRUE(r.window->isControlEnabled("mnuSetting"));
+}
+
+TEST(MainWindow, ADeviceUnpluggedUnderTheSuccessMessageWaitsForIt) {
+    WindowRig r;
+    r.trigger("mnuCommPortActive");
+    r.find<QCheckBox>("chkSystemDatabase")->setChecked(true);
+    r.find<QLineEdit>("txtSave")->setText(r.dir.filePath("01.KT"));
+    QStringList texts;
+    QPointer<QDialog> first;
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        if (!first) {
+            first = box;
+            texts.append(box->findChild<QLabel*>("lblMessage")->text());
+            r.controller.line->hangUp();
+        } else if (box == first && !r.window->blnPortOpen) {
+            box->findChild<QPushButton*>("cmdOk")->click(); // the loss is known meanwhile
+        } else if (box != first) {
+            texts.append(box->findChild<QLabel*>("lblMessage")->text());
+            box->findChild<QPushButton*>("cmdOk")->click();
+        }
+    });
+    driver.start(5);
+    r.find<QPushButton>("cmdSave")->click();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return texts.size() == 2 && !r.window->job().blnJobActive; }, 10000));
+    EXPECT_TRUE(texts[0].startsWith(r.window->languageText("ProcessSaveOk")))
+        << texts[0].toStdString();
+    EXPECT_TRUE(texts[1].startsWith("COM1:19200,e,8,1")) << texts[1].toStdString();
+    // The controls of a closed port, the file panels back.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return r.find<QWidget>("fraSave")->isVisible(); }, 1000));
+    EXPECT_FALSE(r.find<QWidget>("fraCommStatus")->isVisible());
+    EXPECT_FALSE(r.window->isControlEnabled("cmdSave"));
+    EXPECT_TRUE(r.window->isControlEnabled("mnuCommPort"));
+    EXPECT_TRUE(r.window->isControlEnabled("mnuCommPortActive"));
+    EXPECT_EQ(r.find<QLabel>("CommStatusText")->text(), "Error");
 }
 
 TEST(MainWindow, ChoosingAPortAndOpeningIt) {

@@ -75,13 +75,13 @@ int main(int argc, char** argv) {
     settle();
     ok &= save(window.grab(), outDir, "4-traditional-chinese.png");
 
-    window.lsubSwitchControls();
+    window.lsubSwitchControls(true);
     settle();
     ok &= save(window.grab(), outDir, "5-job-panel.png");
-    window.lsubSwitchControls();
+    window.lsubSwitchControls(false);
 
     QTimer::singleShot(700, [&] {
-        kt::ui::frmMsgBox& box = kt::ui::messageBox();
+        auto& box = *qobject_cast<kt::ui::frmMsgBox*>(QApplication::activeModalWidget());
         const QRect frame = box.frameGeometry();
         ok &= save(box.screen()->grabWindow(0, frame.x() - 40, frame.y() - 40, frame.width() + 80,
                                             frame.height() + 80),

@@ -1,0 +1,80 @@
+// A transfer job on the virtual clock against the in-process controller:
+// the set-up that headless engine tests share, and a reader of a backup
+// file's records.
+#pragma once
+
+#include "engine/transfer_job.h"
+#include "sim/memory_port.h"
+#include "support/fake_job_view.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace kt::test {
+
+// The lines of one section of a backup file as key=value, in file order.
+inline QList<QByteArray> sectionLines(const QString& path, const QByteArray& section = "Data") {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QList<QByteArray> lines;
+    bool inSection = false;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const QByteArray text = line.trimmed();
+        if (text.startsWith('['))
+            inSection = text == '[' + section + ']';
+        else if (inSection && !text.isEmpty())
+            lines.append(text);
+    }
+    return lines;
+}
+
+inline QList<QByteArray> keysOf(const QList<QByteArray>& lines) {
+    QList<QByteArray> keys;
+    for (const QByteArray& line : lines)
+        keys.append(line.left(line.indexOf('=')));
+    return keys;
+}
+
+struct JobRig {
+    // A controller seeded with `cards` cards, answering addresses 1 and 7;
+    // the system database ticked; the backup file in a scratch folder.
+    explicit JobRig(int cards = 100) {
+        store.seed(cards);
+        port.open();
+        settings.sngTxDelay = 10;
+        settings.sngRxDelay = 10;
+        settings.sngRxTimeOut = 200;
+        view.saveFile = dir.filePath("01.KT");
+        view.loadFile = view.saveFile;
+        view.tickOnly("chkSystemDatabase");
+    }
+    // Runs the job's ticks until it ends.
+    void run() {
+        for (int tick = 0; tick < 100 && job.blnJobActive; ++tick)
+            job.tmrProcess_Timer();
+    }
+    // Runs ticks until the job reaches `step`.
+    void runTo(int step) {
+        for (int tick = 0; tick < 100 && job.blnJobActive && job.intStep != step; ++tick)
+            job.tmrProcess_Timer();
+    }
+    QList<QByteArray> requestsWithoutAddress() const {
+        QList<QByteArray> requests;
+        for (const QByteArray& r : controller.requests())
+            requests.append(r.mid(2));
+        return requests;
+    }
+
+    QTemporaryDir dir;
+    QString ini = dir.filePath("Language.ini");
+    sim::RecordStore store;
+    sim::VirtualController controller{store, {1, 7}};
+    sim::VirtualClock clock;
+    sim::MemoryPort port{controller, clock};
+    shell::Settings settings;
+    FakeJobView view;
+    engine::TransferJob job{port, clock, view, settings, ini};
+};
+
+} // namespace kt::test
