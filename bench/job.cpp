@@ -25,12 +25,14 @@ int main(int argc, char** argv) {
     settings.sngRxTimeOut = 200;
 
     QTemporaryDir dir(QDir::currentPath() + "/bench-job-XXXXXX");
-    kt::sim::QuietJobView view(dir.filePath("01.KT"), 9999);
-    kt::engine::TransferJob job(port, clock, view, settings, dir.filePath("Language.ini"));
+    kt::sim::QuietJobView view;
+    kt::engine::TransferJob job(port, clock, view, settings);
 
     QElapsedTimer timer;
     timer.start();
-    job.cmdSave_Click();
+    job.start({.file = dir.filePath("01.KT"),
+               .categories = kt::engine::allCategories(),
+               .cardCount = 9999});
     while (job.blnJobActive)
         job.tmrProcess_Timer();
     const double seconds = timer.nsecsElapsed() / 1e9;

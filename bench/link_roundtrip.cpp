@@ -36,8 +36,7 @@ int main(int argc, char** argv) {
     settings.sngRxTimeOut = 200;
     kt::link::EventLoopClock clock;
     kt::sim::QuietLinkView view;
-    int step = 7;
-    kt::link::LinkTransaction link(port, clock, view, settings, step);
+    kt::link::LinkTransaction link(port, clock, view, settings);
     link.blnLinkEnabled = true;
 
     std::vector<double> ms;

@@ -1,5 +1,8 @@
 // The controller's commands as the virtual controller knows them: the
-// two-letter code, the number of index digits and the index range.
+// two-letter code, the number of index digits and the index range. Written
+// apart from the engine's category table on purpose: the tests compare what
+// the engine sends with what this table expects, so an error in either
+// shows.
 #pragma once
 
 #include <QByteArray>

@@ -2,6 +2,7 @@
 // serial device, for trying the program without hardware.
 #include "line_endpoint.h"
 #include "link/port_settings.h"
+#include "link/trace.h"
 #include "record_store.h"
 #include "virtual_controller.h"
 
@@ -22,22 +23,6 @@ int signalPipe[2] = {-1, -1};
 void onSignal(int) {
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
-}
-
-QByteArray printable(const QByteArray& bytes) {
-    static const char* names[] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
-                                  "BS",  "HT",  "LF",  "VT",  "FF",  "CR",  "SO",  "SI"};
-    QByteArray text;
-    for (const char c : bytes) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 16)
-            text += QByteArray("<") + names[u] + ">";
-        else if (u < 32 || u == 127)
-            text += "<" + QByteArray::number(u, 16) + ">";
-        else
-            text += c;
-    }
-    return text;
 }
 
 int fail(const QString& message) {
@@ -147,7 +132,7 @@ int main(int argc, char** argv) {
     }
     if (parser.isSet(logOpt))
         QObject::connect(line.get(), &LineEndpoint::received, [](const QByteArray& bytes) {
-            std::fprintf(stderr, "received: %s\n", printable(bytes).constData());
+            std::fprintf(stderr, "received: %s\n", kt::link::printable(bytes).constData());
         });
 
     const QString linkPath = parser.value(linkOpt);

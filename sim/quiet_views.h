@@ -15,12 +15,13 @@ class QuietLinkView : public link::LinkView {
     void showErrorCount(std::int32_t) override {}
     void setActivity(bool) override {}
     QString languageText(const char* key) const override { return QString::fromLatin1(key); }
-    int showMessage(int styleCode, int, const QString& text) override {
-        failed = failed || styleCode != 4;
+    shell::MsgAnswer showMessage(shell::MsgStyle style, shell::MsgButtons,
+                                 const QString& text) override {
+        failed = failed || style != shell::MsgStyle::Information;
         ++messages;
         if (printMessages)
             std::printf("%s\n", qPrintable(text));
-        return 1;
+        return shell::MsgAnswer::Ok;
     }
 
     bool printMessages = false;
@@ -28,24 +29,19 @@ class QuietLinkView : public link::LinkView {
     bool failed = false; // a message other than information was shown
 };
 
-// Every category ticked, controller 1, a given card count and backup file.
+// A job view that shows nothing, and records whether a message other
+// than information was shown.
 class QuietJobView : public engine::JobView {
   public:
-    QuietJobView(QString backupFile, int cards) : backup_(std::move(backupFile)), cards_(cards) {}
-
     void showEcho(const QByteArray& frame) override { link_.showEcho(frame); }
     void showLinkState(link::LinkState state) override { link_.showLinkState(state); }
     void showErrorCount(std::int32_t count) override { link_.showErrorCount(count); }
     void setActivity(bool running) override { link_.setActivity(running); }
     QString languageText(const char* key) const override { return link_.languageText(key); }
-    int showMessage(int styleCode, int buttonCode, const QString& text) override {
-        return link_.showMessage(styleCode, buttonCode, text);
+    shell::MsgAnswer showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
+                                 const QString& text) override {
+        return link_.showMessage(style, buttons, text);
     }
-    int checkValue(const char*) const override { return 1; }
-    int controllerId() const override { return 1; }
-    int cardCount() const override { return cards_; }
-    QString saveFileText() const override { return backup_; }
-    QString loadFileText() const override { return backup_; }
     void showProgress(double, double) override {}
     void showJobCaption(const QString&) override {}
     void showJobRunning(bool) override {}
@@ -54,8 +50,6 @@ class QuietJobView : public engine::JobView {
     QuietLinkView& messages() { return link_; }
 
   private:
-    QString backup_;
-    int cards_;
     QuietLinkView link_;
 };
 

@@ -2,8 +2,23 @@
 
 namespace kt::engine {
 
+namespace {
+
+const CardRecords kUserCards = {
+    .readCode = "HB", .writeCode = "HA", .digits = 4, .maxCount = 9999, .suffix = "- Card No: "};
+
+// Blocks of indexed records and of single records.
+RecordBlock indexed(int first, int last, int digits, QList<RecordGroup> groups) {
+    return {.first = first, .last = last, .digits = digits, .groups = std::move(groups)};
+}
+RecordBlock single(RecordGroup group) {
+    return {.groups = {std::move(group)}};
+}
+
+} // namespace
+
 int Category::progressShare(int cardCount) const {
-    if (userCards)
+    if (cards)
         return cardCount;
     int share = 0;
     for (const RecordBlock& block : blocks)
@@ -12,7 +27,7 @@ int Category::progressShare(int cardCount) const {
 }
 
 int Category::recordCount(int cardCount) const {
-    if (userCards)
+    if (cards)
         return cardCount;
     int records = 0;
     for (const RecordBlock& block : blocks) {
@@ -25,77 +40,101 @@ int Category::recordCount(int cardCount) const {
 
 const QList<Category>& categories() {
     static const QList<Category> table = {
-        {2,
-         3,
-         "chkMasterCard",
-         "MasterCard",
-         false,
-         {{1, 3, 1, {{"- Master: ", true, 0, "", {"BA"}}}},
-          {1, 3, 1, {{"- Engineer: ", true, 0, "", {"BB"}}}},
-          {1, 8, 1, {{"- Operator: ", true, 0, "", {"BC"}}}}}},
-        {3,
-         4,
-         "chkSystemDatabase",
-         "SystemDatabase",
-         false,
-         {{0, 0, 0, {{"- Module", false, 0, "", {"DC"}}}},
-          {0, 0, 0, {{"- APB Level", false, 0, "", {"DI"}}}}}},
-        {4,
-         5,
-         "chkApplicationSet",
-         "ApplicationSet",
-         false,
-         {{1, 16, 2, {{"- AppSet: ", true, 0, "", {"EA", "EB", "EC"}}}},
-          {0, 0, 0, {{"- Security PIN", false, 0, "", {"ED"}}}}}},
-        {5,
-         6,
-         "chkTimeZoneTable",
-         "TimeZoneTable",
-         false,
-         {{1, 30, 2, {{"- Timer: ", true, 0, "", {"FA"}}}},
-          {1, 60, 2, {{"- TimeZone: ", true, 0, "", {"FD"}}}}}},
-        {6,
-         7,
-         "chkHolidayTable",
-         "HolidayTable",
-         false,
-         {{1, 12, 2, {{"- HolidayTable: ", true, 0, "", {"GA"}}}}}},
-        {7, 8, "chkUserCard", "UserCardDatabase", true, {}},
-        {8,
-         9,
-         "chkFlowControl",
-         "FlowControl",
-         false,
-         {{1, 250, 3, {{"- Flow No: ", true, 0, "", {"MD"}}}}}},
-        {9,
-         10,
-         "chkDoSet",
-         "DoSetTimeZone",
-         false,
-         {{1,
-           16,
-           2,
-           {{"- DO Set No: ", true, 0, " (Holiday)", {"NA"}},
-            {"- DO Set No: ", true, 0, " (Week)", {"NB"}}}},
-          {0, 0, 0, {{"- DO Set No: ", true, 17, " (Type)", {"ND"}}}}}},
-        {10,
-         998,
-         "chkDiSet",
-         "DiSetTimeZone",
-         false,
-         {{1,
-           4,
-           2,
-           {{"- DI Set No: ", true, 0, " (Holiday)", {"OA"}},
-            {"- DI Set No: ", true, 0, " (Week)", {"OB"}}}},
-          {0, 0, 0, {{"- DI Set No: ", true, 5, " (Module)", {"OD"}}}}}},
+        {.step = 2,
+         .nextStep = 3,
+         .checkBox = "chkMasterCard",
+         .languageKey = "MasterCard",
+         .name = "master",
+         .blocks = {indexed(1, 3, 1, {{.suffix = "- Master: ", .codes = {"BA"}}}),
+                    indexed(1, 3, 1, {{.suffix = "- Engineer: ", .codes = {"BB"}}}),
+                    indexed(1, 8, 1, {{.suffix = "- Operator: ", .codes = {"BC"}}})}},
+        {.step = 3,
+         .nextStep = 4,
+         .checkBox = "chkSystemDatabase",
+         .languageKey = "SystemDatabase",
+         .name = "system",
+         .blocks = {single({.suffix = "- Module", .numbered = false, .codes = {"DC"}}),
+                    single({.suffix = "- APB Level", .numbered = false, .codes = {"DI"}})}},
+        {.step = 4,
+         .nextStep = 5,
+         .checkBox = "chkApplicationSet",
+         .languageKey = "ApplicationSet",
+         .name = "appset",
+         .blocks = {indexed(1, 16, 2, {{.suffix = "- AppSet: ", .codes = {"EA", "EB", "EC"}}}),
+                    single({.suffix = "- Security PIN", .numbered = false, .codes = {"ED"}})}},
+        {.step = 5,
+         .nextStep = 6,
+         .checkBox = "chkTimeZoneTable",
+         .languageKey = "TimeZoneTable",
+         .name = "timezone",
+         .blocks = {indexed(1, 30, 2, {{.suffix = "- Timer: ", .codes = {"FA"}}}),
+                    indexed(1, 60, 2, {{.suffix = "- TimeZone: ", .codes = {"FD"}}})}},
+        {.step = 6,
+         .nextStep = 7,
+         .checkBox = "chkHolidayTable",
+         .languageKey = "HolidayTable",
+         .name = "holiday",
+         .blocks = {indexed(1, 12, 2, {{.suffix = "- HolidayTable: ", .codes = {"GA"}}})}},
+        {.step = 7,
+         .nextStep = 8,
+         .checkBox = "chkUserCard",
+         .languageKey = "UserCardDatabase",
+         .name = "cards",
+         .blocks = {},
+         .cards = &kUserCards},
+        {.step = 8,
+         .nextStep = 9,
+         .checkBox = "chkFlowControl",
+         .languageKey = "FlowControl",
+         .name = "flow",
+         .blocks = {indexed(1, 250, 3, {{.suffix = "- Flow No: ", .codes = {"MD"}}})}},
+        {.step = 9,
+         .nextStep = 10,
+         .checkBox = "chkDoSet",
+         .languageKey = "DoSetTimeZone",
+         .name = "doset",
+         .blocks = {indexed(1, 16, 2,
+                            {{.suffix = "- DO Set No: ", .trailer = " (Holiday)", .codes = {"NA"}},
+                             {.suffix = "- DO Set No: ", .trailer = " (Week)", .codes = {"NB"}}}),
+                    single({.suffix = "- DO Set No: ",
+                            .fixedNumber = 17,
+                            .trailer = " (Type)",
+                            .codes = {"ND"}})}},
+        {.step = 10,
+         .nextStep = kFinishedStep,
+         .checkBox = "chkDiSet",
+         .languageKey = "DiSetTimeZone",
+         .name = "diset",
+         .blocks = {indexed(1, 4, 2,
+                            {{.suffix = "- DI Set No: ", .trailer = " (Holiday)", .codes = {"OA"}},
+                             {.suffix = "- DI Set No: ", .trailer = " (Week)", .codes = {"OB"}}}),
+                    single({.suffix = "- DI Set No: ",
+                            .fixedNumber = 5,
+                            .trailer = " (Module)",
+                            .codes = {"OD"}})}},
     };
     return table;
+}
+
+QList<const Category*> allCategories() {
+    QList<const Category*> all;
+    for (const Category& category : categories())
+        all.append(&category);
+    return all;
 }
 
 const Category* categoryOfStep(int step) {
     for (const Category& category : categories())
         if (category.step == step)
+            return &category;
+    return nullptr;
+}
+
+const Category* findCategory(const QByteArray& name) {
+    const QByteArray wanted = name.trimmed().toLower();
+    for (const Category& category : categories())
+        if (wanted == QByteArray(category.name) ||
+            wanted == QByteArray(category.languageKey).toLower())
             return &category;
     return nullptr;
 }

@@ -1,6 +1,7 @@
 #include "transfer_job.h"
 
 #include "backup_file.h"
+#include "link/trace.h"
 #include "shell/ini_file.h"
 #include "shell/language.h"
 #include "shell/settings.h"
@@ -12,6 +13,10 @@
 namespace kt::engine {
 
 namespace {
+
+using shell::MsgAnswer;
+using shell::MsgButtons;
+using shell::MsgStyle;
 
 QString trimBlanks(const QString& text) {
     qsizetype begin = 0;
@@ -30,62 +35,91 @@ QString numberText(long long number) {
 } // namespace
 
 TransferJob::TransferJob(link::SerialPort& port, link::Clock& clock, JobView& view,
-                         const shell::Settings& settings, QString iniFile)
-    : view_(view), iniFile_(std::move(iniFile)),
-      link_(std::make_unique<link::LinkTransaction>(port, clock, view, settings, intStep)) {
+                         const shell::Settings& settings)
+    : view_(view), link_(std::make_unique<link::LinkTransaction>(port, clock, view, settings)) {
     tmrProcess.setObjectName("tmrProcess");
     tmrProcess.setInterval(10);
     connect(&tmrProcess, &QTimer::timeout, this, &TransferJob::tmrProcess_Timer);
 }
 
-bool TransferJob::takeChoices() {
-    address_ = shell::formatDigits(view_.controllerId(), 2);
-    cardCount_ = view_.cardCount();
-    selected_.clear();
+bool TransferJob::start(const JobRequest& request) {
+    if (blnJobActive)
+        return false;
+    // The job's own copy, its categories in the order a job visits them.
+    JobRequest taken = request;
+    taken.file = trimBlanks(request.file);
+    taken.categories.clear();
     for (const Category& category : categories())
-        if (view_.checkValue(category.checkBox) == 1)
-            selected_.append(&category);
-    if (!selected_.isEmpty())
-        return true;
-    view_.showMessage(3, 1, view_.languageText("NothingSelected") + '.');
-    return false;
-}
-
-bool TransferJob::isSelected(const Category& category) const {
-    return selected_.contains(&category);
-}
-
-void TransferJob::cmdSave_Click() {
-    if (blnJobActive || !takeChoices())
-        return;
-    const QString path = trimBlanks(view_.saveFileText());
-    if (!writeSaveHead(path)) {
-        view_.showMessage(3, 1, path + " - " + view_.languageText("FileOpenError") + '.');
-        return;
+        if (request.includes(category))
+            taken.categories.append(&category);
+    address_ = shell::formatDigits(taken.address, 2);
+    if (taken.categories.isEmpty()) {
+        view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok,
+                          view_.languageText("NothingSelected") + '.');
+        return false;
     }
-    start(0, "SaveFile", path);
+    const QString& path = taken.file;
+    if (taken.direction == Direction::Save) {
+        if (!writeSaveHead(taken)) {
+            view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok,
+                              path + " - " + view_.languageText("FileOpenError") + '.');
+            return false;
+        }
+    } else {
+        const QFileInfo info(path);
+        if (path.isEmpty() || !info.exists() || info.isDir()) {
+            view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok,
+                              path + " - " + view_.languageText("FileNoFund") + '.');
+            return false;
+        }
+        const QByteArray title = shell::trimBlanks(shell::ReadIni(path, kHeadSection, kTitleKey));
+        if (title != kTitle || shell::lngIniResult == 0) {
+            view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok,
+                              view_.languageText("FileFormatError") + '.');
+            return false;
+        }
+        if (!confirmLoad(taken))
+            return false;
+    }
+
+    request_ = taken;
+    strDataFile = path;
+    intDirection = taken.direction;
+    counts_ = {};
+    for (const Category* category : std::as_const(request_.categories))
+        counts_.total += category->recordCount(request_.cardCount);
+    qCDebug(ktJob, "%s job: file %s, address %s, %d records", save() ? "Save" : "Load",
+            qPrintable(path), address_.constData(), counts_.total);
+    ++jobSerial_;
+    view_.showJobRunning(true);
+    blnJobActive = true;
+    intStep = kSetUpStep;
+    tmrProcess.start();
+    return true;
 }
 
-bool TransferJob::writeSaveHead(const QString& path) {
+bool TransferJob::writeSaveHead(const JobRequest& request) {
+    const QString& path = request.file;
     // A new file appears with its title and Complete=0 in one step.
     const bool existed = QFileInfo::exists(path);
     if (path.isEmpty() ||
         !createPrivateFile(path, QByteArray("[HEAD]\r\nTitle=") + kTitle + "\r\nComplete=0\r\n"))
         return false;
     QList<QByteArray> keys;
-    for (const Category* category : std::as_const(selected_))
+    bool cards = false;
+    for (const Category* category : request.categories) {
         keys.append(category->languageKey);
+        cards = cards || category->cards;
+    }
     const auto head = [&](const char* key, const QByteArray& value) {
         return shell::WriteIni(path, kHeadSection, key, value);
     };
     // The title first, as the Windows program expects it; Complete=0 until
     // the job has finished, so that a stopped backup is known as such.
-    const bool cards = std::any_of(selected_.cbegin(), selected_.cend(),
-                                   [](const Category* c) { return c->userCards; });
     const bool written = head(kTitleKey, kTitle) && head(kCompleteKey, "0") &&
                          head(kStartedKey, localTimeStamp()) && head(kControllerKey, address_) &&
                          head(kCategoriesKey, keys.join(',')) &&
-                         (cards ? head(kCardsKey, QByteArray::number(cardCount_))
+                         (cards ? head(kCardsKey, QByteArray::number(request.cardCount))
                                 : shell::RemoveIni(path, kHeadSection, kCardsKey)) &&
                          shell::RemoveIni(path, kHeadSection, kFinishedKey) &&
                          shell::RemoveIni(path, kHeadSection, kRecordsKey);
@@ -94,46 +128,28 @@ bool TransferJob::writeSaveHead(const QString& path) {
     return written;
 }
 
-void TransferJob::cmdLoad_Click() {
-    if (blnJobActive || !takeChoices())
-        return;
-    const QString path = trimBlanks(view_.loadFileText());
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists() || info.isDir()) {
-        view_.showMessage(3, 1, path + " - " + view_.languageText("FileNoFund") + '.');
-        return;
-    }
-    const QByteArray title = shell::trimBlanks(shell::ReadIni(path, kHeadSection, kTitleKey));
-    if (title != kTitle || shell::lngIniResult == 0) {
-        view_.showMessage(3, 1, view_.languageText("FileFormatError") + '.');
-        return;
-    }
-    if (confirmLoad(path))
-        start(1, "LoadFile", path);
-}
-
-bool TransferJob::confirmLoad(const QString& path) {
+bool TransferJob::confirmLoad(const JobRequest& request) {
     const auto head = [&](const char* key) {
-        return shell::trimBlanks(shell::ReadIni(path, kHeadSection, key));
+        return shell::trimBlanks(shell::ReadIni(request.file, kHeadSection, key));
     };
     QStringList reasons;
     if (head(kCompleteKey) == "0")
         reasons.append(view_.languageText("WarnIncomplete"));
     const QByteArray fileCards = head(kCardsKey);
-    for (const Category* category : std::as_const(selected_)) {
-        if (category->userCards && !fileCards.isEmpty() &&
-            cardCount_ > shell::leadingNumber(fileCards))
-            reasons.append(
-                shell::fillIn(view_.languageText("WarnCardCount"),
-                              {QString::number(cardCount_), QString::fromLatin1(fileCards)}));
+    for (const Category* category : request.categories) {
+        if (category->cards && !fileCards.isEmpty() &&
+            request.cardCount > shell::leadingNumber(fileCards))
+            reasons.append(shell::fillIn(
+                view_.languageText("WarnCardCount"),
+                {QString::number(request.cardCount), QString::fromLatin1(fileCards)}));
     }
     const QByteArray savedCategories = head(kCategoriesKey);
     if (!savedCategories.isEmpty()) {
-        QList<QByteArray> saved;
+        QList<const Category*> saved;
         for (const QByteArray& key : savedCategories.split(','))
-            saved.append(key.trimmed().toLower());
-        for (const Category* category : std::as_const(selected_))
-            if (!saved.contains(QByteArray(category->languageKey).toLower()))
+            saved.append(findCategory(key));
+        for (const Category* category : request.categories)
+            if (!saved.contains(category))
                 reasons.append(shell::fillIn(view_.languageText("WarnCategory"),
                                              {view_.languageText(category->languageKey)}));
     }
@@ -143,26 +159,13 @@ bool TransferJob::confirmLoad(const QString& path) {
     for (const QString& reason : std::as_const(reasons))
         text += "\n- " + reason + '.';
     text += "\n\n" + view_.languageText("LoadAnyway");
-    return view_.showMessage(2, 0, text) == 1;
+    return view_.showMessage(MsgStyle::Question, MsgButtons::OkCancel, text) == MsgAnswer::Ok;
 }
 
-void TransferJob::start(int direction, const char* pathKey, const QString& path) {
-    strDataFile = path;
-    shell::WriteIni(iniFile_, shell::kSystemSection, pathKey, path.toUtf8());
-    intDirection = direction;
-    counts_ = {};
-    for (const Category* category : std::as_const(selected_))
-        counts_.total += category->recordCount(cardCount_);
-    ++jobSerial_;
-    view_.showJobRunning(true);
-    blnJobActive = true;
-    intStep = 1;
-    tmrProcess.start();
-}
-
-void TransferJob::cmdCancel_Click() {
+void TransferJob::cancel() {
     if (!blnJobActive)
         return;
+    qCDebug(ktJob, "cancelled at step %d", intStep);
     blnJobActive = false;
     link_->blnLinkEnabled = false;
     tmrProcess.stop();
@@ -181,10 +184,10 @@ void TransferJob::tmrProcess_Timer() {
         stepEnd(false);
     else if (intStep == kFinishedStep)
         stepEnd(true);
-    else if (intStep == 1)
+    else if (intStep == kSetUpStep)
         stepSetUp();
     else if (const Category* category = categoryOfStep(intStep))
-        category->userCards ? stepUserCards(*category) : stepCategory(*category);
+        category->cards ? stepUserCards(*category) : stepCategory(*category);
     inTick_ = false;
 }
 
@@ -196,14 +199,16 @@ void TransferJob::stepSetUp() {
     link_->blnLinkEnabled = true;
     progressMax_ = 1;
     intStep = 2;
-    for (const Category* category : std::as_const(selected_))
-        progressMax_ += category->progressShare(cardCount_);
+    for (const Category* category : std::as_const(request_.categories))
+        progressMax_ += category->progressShare(request_.cardCount);
     view_.showProgress(progressValue_, progressMax_);
 }
 
 void TransferJob::stepCategory(const Category& category) {
     strCaption_ = view_.languageText(category.languageKey);
-    if (!isSelected(category)) {
+    qCDebug(ktJob, "step %d: %s%s", intStep, category.languageKey,
+            request_.includes(category) ? "" : " (not chosen)");
+    if (!request_.includes(category)) {
         intStep = category.nextStep;
         return;
     }
@@ -231,13 +236,15 @@ void TransferJob::stepCategory(const Category& category) {
 
 void TransferJob::stepUserCards(const Category& category) {
     strCaption_ = view_.languageText(category.languageKey);
-    if (!isSelected(category)) {
+    qCDebug(ktJob, "step %d: %s%s", intStep, category.languageKey,
+            request_.includes(category) ? "" : " (not chosen)");
+    if (!request_.includes(category)) {
         intStep = category.nextStep;
         return;
     }
-    for (int index = 1; index <= cardCount_; ++index) {
-        advance(strCaption_ + QStringLiteral("- Card No: ") + numberText(index));
-        if (!transferCard(index))
+    for (int index = 1; index <= request_.cardCount; ++index) {
+        advance(strCaption_ + QString::fromLatin1(category.cards->suffix) + numberText(index));
+        if (!transferCard(*category.cards, index))
             return;
     }
     if (alive())
@@ -250,29 +257,31 @@ void TransferJob::stepEnd(bool finished) {
     link_->blnLinkEnabled = false;
     blnJobActive = false;
     tmrProcess.stop();
+    qCDebug(ktJob, "%s: %d of %d records done", finished ? "finished" : "stopped", counts_.done,
+            counts_.total);
     // Complete=1 goes last: a backup killed before it stays marked as
     // stopped.
-    if (finished && intDirection == 0) {
+    if (finished && save()) {
         const auto head = [&](const char* key, const QByteArray& value) {
             return shell::WriteIni(strDataFile, kHeadSection, key, value);
         };
         finished = head(kFinishedKey, localTimeStamp()) &&
                    head(kRecordsKey, QByteArray::number(counts_.done)) && head(kCompleteKey, "1");
         if (!finished)
-            view_.showMessage(3, 1,
+            view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok,
                               strDataFile + " - " + view_.languageText("FileOpenError") + '.');
     }
     shell::SyncIniDirectory(strDataFile);
     if (finished) {
         const QString summary =
-            intDirection == 0
+            save()
                 ? shell::fillIn(view_.languageText("SaveSummary"),
                                 {QString::number(counts_.done), QString::number(counts_.empty)})
                 : shell::fillIn(view_.languageText("LoadSummary"),
                                 {QString::number(counts_.done), QString::number(counts_.skipped)});
-        view_.showMessage(4, 1,
-                          view_.languageText(intDirection ? "ProcessLoadOk" : "ProcessSaveOk") +
-                              ".\n" + summary + '.');
+        view_.showMessage(MsgStyle::Information, MsgButtons::Ok,
+                          view_.languageText(save() ? "ProcessSaveOk" : "ProcessLoadOk") + ".\n" +
+                              summary + '.');
     } else {
         showStoppedSummary();
     }
@@ -281,7 +290,7 @@ void TransferJob::stepEnd(bool finished) {
 
 void TransferJob::showStoppedSummary() {
     view_.showJobSummary(
-        shell::fillIn(view_.languageText(intDirection ? "LoadStopped" : "SaveStopped"),
+        shell::fillIn(view_.languageText(save() ? "SaveStopped" : "LoadStopped"),
                       {QString::number(counts_.done), QString::number(counts_.total)}));
 }
 
@@ -291,41 +300,44 @@ void TransferJob::advance(const QString& caption) {
     view_.showJobCaption(caption);
 }
 
+bool TransferJob::transact(const QByteArray& requestText) {
+    link_->lsubTransaction(requestText);
+    if (!alive())
+        return false;
+    if (link_->blnGaveUp)
+        intStep = kAbortedStep;
+    return !link_->blnCommError;
+}
+
 bool TransferJob::transferRecord(const QByteArray& key) {
-    if (intDirection == 0) {
-        link_->lsubTransaction(address_ + key);
-        if (!alive() || link_->blnCommError)
-            return false;
-        return store(strDataFile, key, shell::trimBlanks(link_->strRxData));
-    }
+    if (save())
+        return transact(address_ + key) &&
+               store(strDataFile, key, shell::trimBlanks(link_->strRxData));
     // A record without a value goes out as its read request, which leaves
     // the controller's record as it is; it counts as skipped.
     const QByteArray value = shell::trimBlanks(shell::ReadIni(strDataFile, kDataSection, key));
-    link_->lsubTransaction(address_ + key + value);
-    if (!alive() || link_->blnCommError)
+    if (!transact(address_ + key + value))
         return false;
     ++(value.isEmpty() ? counts_.skipped : counts_.done);
     return true;
 }
 
-bool TransferJob::transferCard(int index) {
+bool TransferJob::transferCard(const CardRecords& cards, int index) {
     const QString file = cardFile(strDataFile, index);
-    const QByteArray digits = shell::formatDigits(index, 4);
-    const QByteArray key = "HA" + digits;
-    if (intDirection != 0) {
+    const QByteArray digits = shell::formatDigits(index, cards.digits);
+    const QByteArray key = cards.writeCode + digits;
+    if (!save()) {
         const QByteArray record = cardRecordOfStoredValue(shell::ReadIni(file, kDataSection, key));
         if (record.size() != kCardRecordLength) {
             ++counts_.skipped; // nothing stored for this card: nothing is sent
             return true;
         }
-        link_->lsubTransaction(address_ + key + record);
-        if (!alive() || link_->blnCommError)
+        if (!transact(address_ + key + record))
             return false;
         ++counts_.done;
         return true;
     }
-    link_->lsubTransaction(address_ + "HB" + digits);
-    if (!alive() || link_->blnCommError)
+    if (!transact(address_ + cards.readCode + digits))
         return false;
     const QByteArray record = cardRecordOfReply(link_->strRxData);
     if (record.isEmpty()) {
@@ -353,7 +365,7 @@ bool TransferJob::store(const QString& file, const QByteArray& key, const QByteA
 bool TransferJob::stopWithMessage(const QString& text) {
     link_->blnLinkEnabled = false;
     intStep = kAbortedStep;
-    view_.showMessage(3, 1, text);
+    view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, text);
     return false;
 }
 

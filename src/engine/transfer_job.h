@@ -4,7 +4,7 @@
 // 999 ends a job the link or the backup file gave up on.
 #pragma once
 
-#include "categories.h"
+#include "job_request.h"
 #include "job_view.h"
 #include "link/link_transaction.h"
 
@@ -17,50 +17,44 @@ namespace kt::engine {
 class TransferJob : public QObject {
     Q_OBJECT
   public:
-    static constexpr int kFinishedStep = 998;
-    static constexpr int kAbortedStep = 999;
-
     // What the running or last job did with its records.
     struct Counts {
-        int total = 0;   // records of the ticked categories
+        int total = 0;   // records of the chosen categories
         int done = 0;    // saved into the file, or sent with their value
         int empty = 0;   // Save: card slots the controller holds no card in
         int skipped = 0; // Load: records without a value in the file
     };
 
-    // `iniFile` is Language.ini, where the paths of the last jobs are kept.
     TransferJob(link::SerialPort& port, link::Clock& clock, JobView& view,
-                const shell::Settings& settings, QString iniFile);
+                const shell::Settings& settings);
 
-    // Start a Save job into txtSave's file, or a Load job from txtLoad's.
-    void cmdSave_Click();
-    void cmdLoad_Click();
-    // Ends the running job at once; nothing more is sent or written.
-    void cmdCancel_Click();
+    // Starts the job: for a Save, writes the backup's title and manifest;
+    // for a Load, checks the file and asks before a risky restore. False,
+    // after a message, when nothing starts.
+    bool start(const JobRequest& request);
+    // Ends the running job at once; nothing more is sent or written
+    // (cmdCancel_Click).
+    void cancel();
     // One step of the running job.
     void tmrProcess_Timer();
 
     link::LinkTransaction& link() { return *link_; }
+    const JobRequest& request() const { return request_; }
     const Counts& counts() const { return counts_; }
 
     bool blnJobActive = false;
-    int intDirection = 0; // 0 Save, 1 Load
+    Direction intDirection = Direction::Save;
     QString strDataFile;
     int intStep = 0;
     QTimer tmrProcess;
 
   private:
-    // Takes the ticked categories, the address and the card count; a job
-    // uses these copies from its start to its end. False, with a message,
-    // when nothing is ticked.
-    bool takeChoices();
-    bool isSelected(const Category& category) const;
+    bool save() const { return intDirection == Direction::Save; }
     // Writes the title and the manifest of a starting Save.
-    bool writeSaveHead(const QString& path);
+    bool writeSaveHead(const JobRequest& request);
     // Asks before a Load from a backup that may not restore the controller
     // as it was; true when there is nothing to ask or the user goes on.
-    bool confirmLoad(const QString& path);
-    void start(int direction, const char* pathKey, const QString& path);
+    bool confirmLoad(const JobRequest& request);
 
     void stepSetUp();
     void stepCategory(const Category& category);
@@ -71,10 +65,12 @@ class TransferJob : public QObject {
 
     // Progress + 1 and the caption of the next record or group.
     void advance(const QString& caption);
-    // Moves one record; false when the step must end (link failure, a
-    // failed write, or the job cancelled meanwhile).
+    // One link transaction of the job; false when the step must end (the
+    // link gave up, or the job was cancelled meanwhile).
+    bool transact(const QByteArray& requestText);
+    // Moves one record; false when the step must end.
     bool transferRecord(const QByteArray& key);
-    bool transferCard(int index);
+    bool transferCard(const CardRecords& cards, int index);
     // Stores one record of a Save; false, with the job stopped and a
     // message, when it cannot be stored.
     bool store(const QString& file, const QByteArray& key, const QByteArray& value);
@@ -83,7 +79,6 @@ class TransferJob : public QObject {
     void showStoppedSummary();
 
     JobView& view_;
-    const QString iniFile_;
     std::unique_ptr<link::LinkTransaction> link_;
     QString strCaption_;
     double progressValue_ = 0;
@@ -94,9 +89,8 @@ class TransferJob : public QObject {
     quint64 jobSerial_ = 0;
     quint64 tickSerial_ = 0;
 
+    JobRequest request_;
     QByteArray address_; // two digits
-    int cardCount_ = 0;
-    QList<const Category*> selected_;
     Counts counts_;
 };
 

@@ -19,13 +19,11 @@ struct EventLoopClock::Private {
     QElapsedTimer elapsed;
 };
 
-EventLoopClock::EventLoopClock() : d(new Private) {
+EventLoopClock::EventLoopClock() : d(std::make_unique<Private>()) {
     d->elapsed.start();
 }
 
-EventLoopClock::~EventLoopClock() {
-    delete d;
-}
+EventLoopClock::~EventLoopClock() = default;
 
 double EventLoopClock::nowMs() const {
     return d->elapsed.nsecsElapsed() / 1e6;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 namespace kt::link {
 
@@ -36,7 +37,7 @@ class EventLoopClock final : public Clock {
 
   private:
     struct Private;
-    Private* d;
+    std::unique_ptr<Private> d;
 };
 
 } // namespace kt::link

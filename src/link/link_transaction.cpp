@@ -2,6 +2,7 @@
 
 #include "frame.h"
 #include "shell/text_format.h"
+#include "trace.h"
 
 #include <QScopeGuard>
 #include <cmath>
@@ -9,12 +10,13 @@
 namespace kt::link {
 
 LinkTransaction::LinkTransaction(SerialPort& port, Clock& clock, LinkView& view,
-                                 const shell::Settings& settings, int& intStep)
-    : port_(port), clock_(clock), view_(view), settings_(settings), intStep_(intStep) {}
+                                 const shell::Settings& settings)
+    : port_(port), clock_(clock), view_(view), settings_(settings) {}
 
 void LinkTransaction::lsubTransaction(const QByteArray& requestText) {
     if (!blnLinkEnabled)
         return;
+    blnGaveUp = false;
     int tries = 0;
     // The line has been quiet since the previous transaction returned; a
     // retry waits its whole TX delay after the pause.
@@ -23,6 +25,7 @@ void LinkTransaction::lsubTransaction(const QByteArray& requestText) {
     // A cancel cuts the transaction short: no verdict on the try, no count,
     // no message, and the status panel goes back to the port's state.
     const auto cancelled = [this] {
+        qCDebug(ktLink, "%.1f ms: cancelled", clock_.nowMs());
         blnCommError = true;
         view_.showLinkState(LinkState::Idle);
     };
@@ -46,9 +49,12 @@ void LinkTransaction::lsubTransaction(const QByteArray& requestText) {
         ++tries;
         ++lngErrorCount;
         view_.showErrorCount(lngErrorCount);
+        qCDebug(ktLink, "%.1f ms: try %d failed", clock_.nowMs(), tries);
         if (tries >= kMaxTries) {
-            view_.showMessage(3, 1, view_.languageText("CommunicationError") + '.');
-            intStep_ = kAbortedStep;
+            qCDebug(ktLink, "%.1f ms: gave up", clock_.nowMs());
+            blnGaveUp = true;
+            view_.showMessage(shell::MsgStyle::Exclamation, shell::MsgButtons::Ok,
+                              view_.languageText("CommunicationError") + '.');
             return;
         }
         waitUnlessCancelled(clock_.nowMs() + std::round(double(settings_.sngRxTimeOut)));
@@ -68,7 +74,9 @@ void LinkTransaction::lsubSendData(double txDelayFromMs) {
     if (!blnLinkEnabled)
         return;
     port_.readAll(); // a late reply to an earlier try is not this request's reply
+    qCDebug(ktLink, "%.1f ms: sent %s", clock_.nowMs(), printable(strTxFrame).constData());
     if (!port_.write(strTxFrame)) {
+        qCDebug(ktLink, "%.1f ms: the write failed", clock_.nowMs());
         strRxBuffer.clear();
         blnCommError = true;
     } else {
@@ -78,6 +86,8 @@ void LinkTransaction::lsubSendData(double txDelayFromMs) {
         lsubWaitReply();
         if (!blnCommError && blnLinkEnabled) {
             const ReplyCheck check = checkReply(strRxBuffer, strTxFrame);
+            qCDebug(ktLink, "%.1f ms: received %s (%s)", clock_.nowMs(),
+                    printable(strRxBuffer).constData(), check.accepted ? "accepted" : "refused");
             strRxBuffer = check.frame;
             if (check.accepted)
                 strRxData = check.data;
@@ -103,8 +113,11 @@ void LinkTransaction::lsubWaitReply() {
         // Nothing, a line flooding without CR, or the port lost.
         strRxBuffer.truncate(kMaxReplyBytes);
         blnCommError = true;
+        qCDebug(ktLink, "%.1f ms: no reply (%lld bytes without CR%s)", clock_.nowMs(),
+                qlonglong(strRxBuffer.size()), port_.isOpen() ? "" : ", port lost");
     } else if (clock_.nowMs() > deadline) {
         blnCommError = true; // the CR came after the time-out
+        qCDebug(ktLink, "%.1f ms: the reply came after the time-out", clock_.nowMs());
     }
 }
 

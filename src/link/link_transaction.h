@@ -16,26 +16,25 @@ class LinkTransaction {
   public:
     static constexpr int kMaxTries = 11;                   // the first and ten retries
     static constexpr qsizetype kMaxReplyBytes = 64 * 1024; // a longer line without CR fails
-    static constexpr int kAbortedStep = 999;
 
     // The times are read from `settings` at each use, so changes made in
-    // the settings panel take effect at the next pause or wait. `intStep`
-    // is the job's step, set to 999 when the link gives up.
-    LinkTransaction(SerialPort& port, Clock& clock, LinkView& view, const shell::Settings& settings,
-                    int& intStep);
+    // the settings panel take effect at the next pause or wait.
+    LinkTransaction(SerialPort& port, Clock& clock, LinkView& view,
+                    const shell::Settings& settings);
 
     // Sends the request text (address, command code, index, data; framed
     // here) until a reply is accepted or eleven tries have failed. Returns
     // at once, sending nothing and changing nothing, while blnLinkEnabled
     // is false. Afterwards blnCommError tells failure; on success strRxData
     // holds the data field. On giving up the "CommunicationError" message
-    // has been shown and intStep is 999. Clearing blnLinkEnabled during a
+    // has been shown and blnGaveUp is set. Clearing blnLinkEnabled during a
     // wait (a cancel) ends the call at once with blnCommError set, without
     // counting the try or showing a message.
     void lsubTransaction(const QByteArray& requestText);
 
     bool blnLinkEnabled = false; // transactions may run (set by the job)
     bool blnCommError = false;   // the last transaction failed
+    bool blnGaveUp = false;      // ... after eleven failed tries
     std::int32_t lngErrorCount = 0;
     QByteArray strTxFrame;
     QByteArray strRxBuffer;
@@ -53,7 +52,6 @@ class LinkTransaction {
     Clock& clock_;
     LinkView& view_;
     const shell::Settings& settings_;
-    int& intStep_;
     float sngReplyTimeOut_ = 0;
     // When the last transaction returned: the caller's own work after it
     // (writing the record, captions) counts towards the next TX delay.

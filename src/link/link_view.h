@@ -2,6 +2,8 @@
 // tests and any other front end.
 #pragma once
 
+#include "shell/message_codes.h"
+
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
@@ -29,10 +31,9 @@ class LinkView {
     virtual void setActivity(bool running) = 0;
     // The current language's text of a key, trimmed.
     virtual QString languageText(const char* key) const = 0;
-    // ShowMessage with the program's title: style code 1 critical, 2
-    // question, 3 exclamation, 4 information; button code 0 OK and Cancel,
-    // 1 OK only, 2 Cancel only. Returns the button pressed.
-    virtual int showMessage(int styleCode, int buttonCode, const QString& text) = 0;
+    // ShowMessage with the program's title; returns the button pressed.
+    virtual shell::MsgAnswer showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
+                                         const QString& text) = 0;
 };
 
 } // namespace kt::link

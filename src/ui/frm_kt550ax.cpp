@@ -1,7 +1,6 @@
 #include "frm_kt550ax.h"
 
 #include "frm_msg_box.h"
-#include "shell/control_states.h"
 #include "shell/ini_file.h"
 #include "shell/language.h"
 #include "shell/text_format.h"
@@ -39,14 +38,13 @@ frmKT550AX::frmKT550AX(const QString& iniFile, QWidget* parent)
     mscComm = std::make_unique<link::QtSerialPort>(strIniFile);
     mscComm->setObjectName("mscComm");
     connect(mscComm.get(), &link::SerialPort::lost, this, &frmKT550AX::onPortLost);
-    job_ = std::make_unique<engine::TransferJob>(*mscComm, clock_, *this, settings, strIniFile);
-    connect(cmdSave, &QPushButton::clicked, job_.get(), &engine::TransferJob::cmdSave_Click);
-    connect(cmdLoad, &QPushButton::clicked, job_.get(), &engine::TransferJob::cmdLoad_Click);
-    connect(cmdCancel, &QPushButton::clicked, job_.get(), &engine::TransferJob::cmdCancel_Click);
+    job_ = std::make_unique<engine::TransferJob>(*mscComm, clock_, *this, settings);
+    connect(cmdSave, &QPushButton::clicked, this, &frmKT550AX::cmdSave_Click);
+    connect(cmdLoad, &QPushButton::clicked, this, &frmKT550AX::cmdLoad_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &frmKT550AX::cmdCancel_Click);
 
     tmrComm.setObjectName("tmrComm");
     tmrComm.setInterval(200);
-    tmrComm.setProperty("tag", QStringLiteral("1"));
     connect(&tmrComm, &QTimer::timeout, this, &frmKT550AX::tmrComm_Timer);
 
     // Start-up, in order.
@@ -91,11 +89,8 @@ void frmKT550AX::lsubApplyLanguage() {
     mnuExit->setText(text("Exit"));
     fraSet->setTitle(text("LinkSetting"));
     lblControllerIDLabel->setText(text("ControllerID"));
-    static const char* categoryKeys[] = {"MasterCard",    "SystemDatabase", "ApplicationSet",
-                                         "TimeZoneTable", "HolidayTable",   "UserCardDatabase",
-                                         "FlowControl",   "DoSetTimeZone",  "DiSetTimeZone"};
-    for (int i = 0; i < categoryBoxes_.size(); ++i)
-        categoryBoxes_[i]->setText(text(categoryKeys[i]));
+    for (const auto& [category, box] : std::as_const(categoryBoxes_))
+        box->setText(text(category->languageKey));
     fraSetting->setTitle(text("FunctionSetting"));
     lblRxDelay->setText(text("RxDelay"));
     lblTxDelay->setText(text("TxDelay"));
@@ -124,8 +119,12 @@ void frmKT550AX::lsubApplyLanguage() {
     txtLoad->setAccessibleName(lblLoad->text());
     vslControllerID->setAccessibleName(lblControllerIDLabel->text());
     lblControllerID->setAccessibleName(lblControllerIDLabel->text());
-    vslCardNumber->setAccessibleName(categoryBoxes_[5]->text());
-    lblCardNumber->setAccessibleName(categoryBoxes_[5]->text());
+    for (const auto& [category, box] : std::as_const(categoryBoxes_)) {
+        if (category->cards) {
+            vslCardNumber->setAccessibleName(box->text());
+            lblCardNumber->setAccessibleName(box->text());
+        }
+    }
     txtTxDelay->setAccessibleName(lblTxDelay->text());
     txtRxDelay->setAccessibleName(lblRxDelay->text());
     txtRxTimeOut->setAccessibleName(lblTxTimeOut->text());
@@ -151,38 +150,45 @@ void frmKT550AX::lsubSwitchControls(bool jobRunning) {
     applyControlStates();
 }
 
+void frmKT550AX::buildControlRules() {
+    const unsigned port = kOpenPort;
+    const unsigned portIdle = kOpenPort | kNoJob;
+    controlRules_ = {{mnuCommPort->menuAction(), kClosedPort | kNoJob},
+                     {mnuCommPortActive, kNoJob},
+                     {mnuSetting, kNoJob | kPanelClosed},
+                     {mnuExit, kNoJob},
+                     {fraSet, port},
+                     {lblControllerIDLabel, port},
+                     {lblControllerID, port},
+                     {vslControllerID, portIdle},
+                     {lblCardNumber, port},
+                     {vslCardNumber, portIdle}};
+    for (const auto& [category, box] : std::as_const(categoryBoxes_))
+        controlRules_.append({box, portIdle});
+    const QList<QObject*> panels = {fraSave, lblSave, fraLoad, lblLoad};
+    for (QObject* control : panels)
+        controlRules_.append({control, port});
+    const QList<QObject*> jobStarts = {txtSave, cmdSaveBrowse, cmdSave,
+                                       txtLoad, cmdLoadBrowse, cmdLoad};
+    for (QObject* control : jobStarts)
+        controlRules_.append({control, portIdle});
+    // The settings panel changes nothing while a job runs.
+    const QList<QObject*> settingPanel = {opLanguage[0], opLanguage[1], opLanguage[2], txtTxDelay,
+                                          txtRxDelay,    txtRxTimeOut,  cmdOk};
+    for (QObject* control : settingPanel)
+        controlRules_.append({control, kNoJob});
+}
+
 void frmKT550AX::applyControlStates() {
-    const QStringList& port = shell::portControls();
-    const QStringList& job = shell::jobControls();
-    const QStringList& panel = shell::settingControls();
-    for (const QStringList* list : {&port, &job, &panel})
-        for (const QString& name : *list)
-            setControlEnabled(name,
-                              (blnPortOpen || !port.contains(name)) &&
-                                  (!jobRunning_ || !(job.contains(name) || panel.contains(name))));
-    setControlEnabled(shell::kPortMenu, !blnPortOpen && !jobRunning_);
-    // The menu item opens the panel; it stays off while the panel is open.
-    if (!fraSetting->isHidden())
-        mnuSetting->setEnabled(false);
+    applyControlRules(
+        controlRules_,
+        {.portOpen = blnPortOpen, .jobRunning = jobRunning_, .panelOpen = !fraSetting->isHidden()});
     fraCommStatus->setVisible(jobRunning_);
     updateRightPanel();
 }
 
-void frmKT550AX::setControlEnabled(const QString& name, bool enabled) {
-    if (name == QLatin1String(shell::kPortMenu)) {
-        mnuCommPort->menuAction()->setEnabled(enabled);
-        return;
-    }
-    if (QObject* control = findChild<QObject*>(name))
-        control->setProperty("enabled", enabled);
-    if (name == QLatin1String("txtSave"))
-        cmdSaveBrowse->setEnabled(enabled);
-    else if (name == QLatin1String("txtLoad"))
-        cmdLoadBrowse->setEnabled(enabled);
-}
-
 bool frmKT550AX::isControlEnabled(const QString& name) const {
-    if (name == QLatin1String(shell::kPortMenu))
+    if (name == QLatin1String("mnuCommPort"))
         return mnuCommPort->menuAction()->isEnabled();
     // A widget's own flag: a control inside a disabled frame keeps it.
     if (const QWidget* widget = findChild<QWidget*>(name))
@@ -218,7 +224,7 @@ void frmKT550AX::mnuCommPortActive_Click() {
             blnPortOpen = false;
             setStatusPanel(Picture::CommError, strTextError, false);
             ShowMessage(
-                strTitle, 1, 1,
+                strTitle, shell::MsgStyle::Critical, shell::MsgButtons::Ok,
                 QStringLiteral("COM%1:%2\r\n\r\n          %3")
                     .arg(settings.intComPort)
                     .arg(QString::fromLatin1(settingsText), mscComm->errorString().trimmed()));
@@ -240,7 +246,7 @@ void frmKT550AX::onPortLost(const QString& description) {
     if (job_->blnJobActive)
         return;
     lsubPortControls();
-    ShowMessage(strTitle, 1, 1,
+    ShowMessage(strTitle, shell::MsgStyle::Critical, shell::MsgButtons::Ok,
                 QStringLiteral("COM%1:%2\r\n\r\n          %3")
                     .arg(settings.intComPort)
                     .arg(QString::fromLatin1(shell::trimBlanks(settings.strSettings)),
@@ -284,17 +290,13 @@ void frmKT550AX::cmdOk_Click() {
 }
 
 void frmKT550AX::tmrComm_Timer() {
-    if (tmrComm.property("tag").toString() != QLatin1String("1")) {
-        pnlStatusPicture_->setPixmap(picture(Picture::Comm1, 16, devicePixelRatioF()));
-        tmrComm.setProperty("tag", QStringLiteral("1"));
-    } else {
-        pnlStatusPicture_->setPixmap(picture(Picture::Comm2, 16, devicePixelRatioF()));
-        tmrComm.setProperty("tag", QStringLiteral("2"));
-    }
+    activityPhase_ = activityPhase_ == 1 ? 2 : 1;
+    pnlStatusPicture_->setPixmap(
+        picture(activityPhase_ == 1 ? Picture::Comm1 : Picture::Comm2, 16, devicePixelRatioF()));
 }
 
 void frmKT550AX::setStatusPanel(Picture which, const QString& text, bool raised) {
-    static_cast<QFrame*>(pnlStatus)->setFrameShadow(raised ? QFrame::Raised : QFrame::Sunken);
+    pnlStatus->setFrameShadow(raised ? QFrame::Raised : QFrame::Sunken);
     pnlStatusPicture_->setPixmap(picture(which, 16, devicePixelRatioF()));
     pnlStatusText_->setText(text);
 }
@@ -347,29 +349,35 @@ QString frmKT550AX::languageText(const char* key) const {
     return shell::languageText(strIniFile, strLanguage, key);
 }
 
-int frmKT550AX::showMessage(int styleCode, int buttonCode, const QString& text) {
-    return ShowMessage(strTitle, styleCode, buttonCode, text);
+shell::MsgAnswer frmKT550AX::showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
+                                         const QString& text) {
+    return ShowMessage(strTitle, style, buttons, text);
 }
 
-int frmKT550AX::checkValue(const char* checkBox) const {
-    const auto* box = findChild<QCheckBox*>(QString::fromLatin1(checkBox));
-    return box ? shell::checkValue(box->checkState()) : 0;
+engine::JobRequest frmKT550AX::jobRequest(engine::Direction direction) const {
+    engine::JobRequest request;
+    request.direction = direction;
+    request.file = (direction == engine::Direction::Save ? txtSave : txtLoad)->text();
+    request.address = vslControllerID->value();
+    request.cardCount = vslCardNumber->value();
+    for (const auto& [category, box] : categoryBoxes_)
+        if (checkValue(box->checkState()) == 1)
+            request.categories.append(category);
+    return request;
 }
 
-int frmKT550AX::controllerId() const {
-    return vslControllerID->value();
+void frmKT550AX::cmdSave_Click() {
+    if (job_->start(jobRequest(engine::Direction::Save)))
+        shell::WriteIni(strIniFile, shell::kSystemSection, "SaveFile", job_->strDataFile.toUtf8());
 }
 
-int frmKT550AX::cardCount() const {
-    return vslCardNumber->value();
+void frmKT550AX::cmdLoad_Click() {
+    if (job_->start(jobRequest(engine::Direction::Load)))
+        shell::WriteIni(strIniFile, shell::kSystemSection, "LoadFile", job_->strDataFile.toUtf8());
 }
 
-QString frmKT550AX::saveFileText() const {
-    return txtSave->text();
-}
-
-QString frmKT550AX::loadFileText() const {
-    return txtLoad->text();
+void frmKT550AX::cmdCancel_Click() {
+    job_->cancel();
 }
 
 void frmKT550AX::showProgress(double value, double max) {
@@ -391,7 +399,7 @@ void frmKT550AX::showJobSummary(const QString& summary) {
 
 void frmKT550AX::closeEvent(QCloseEvent* event) {
     // A running job ends first: nothing is sent or written after the close.
-    job_->cmdCancel_Click();
+    job_->cancel();
     tmrComm.stop();
     if (blnPortOpen) {
         mscComm->close();

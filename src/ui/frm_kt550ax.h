@@ -3,6 +3,7 @@
 // settings panel.
 #pragma once
 
+#include "control_states.h"
 #include "engine/job_view.h"
 #include "engine/transfer_job.h"
 #include "image_list.h"
@@ -16,6 +17,7 @@
 
 class QAction;
 class QCheckBox;
+class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -54,18 +56,22 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     void showErrorCount(std::int32_t count) override;
     void setActivity(bool running) override;
     QString languageText(const char* key) const override;
-    int showMessage(int styleCode, int buttonCode, const QString& text) override;
+    shell::MsgAnswer showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
+                                 const QString& text) override;
 
     // JobView
-    int checkValue(const char* checkBox) const override;
-    int controllerId() const override;
-    int cardCount() const override;
-    QString saveFileText() const override;
-    QString loadFileText() const override;
     void showProgress(double value, double max) override;
     void showJobCaption(const QString& caption) override;
     void showJobRunning(bool running) override;
     void showJobSummary(const QString& summary) override;
+
+    // Start a Save job into txtSave's file, or a Load job from txtLoad's,
+    // with the choices of the controls; cancel the running job.
+    void cmdSave_Click();
+    void cmdLoad_Click();
+    void cmdCancel_Click();
+    // The job the controls ask for.
+    engine::JobRequest jobRequest(engine::Direction direction) const;
 
     engine::TransferJob& job() { return *job_; }
 
@@ -87,6 +93,8 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     QWidget* buildCommStatusPanel();
     void buildStatusBar();
     void updateRightPanel();
+    // The rules of when each control may be used.
+    void buildControlRules();
     // Every control's Enabled state from the port, a running job and the
     // settings panel.
     void applyControlStates();
@@ -101,7 +109,6 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     // Fills a path box from a file dialog.
     void browse(QLineEdit* box, bool forSaving);
     void setStatusPanel(Picture picture, const QString& text, bool raised);
-    void setControlEnabled(const QString& name, bool enabled);
 
     std::unique_ptr<link::QtSerialPort> mscComm;
     link::EventLoopClock clock_;
@@ -120,7 +127,8 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     QScrollBar* vslControllerID = nullptr;
     QLabel* lblCardNumber = nullptr;
     QScrollBar* vslCardNumber = nullptr;
-    QList<QCheckBox*> categoryBoxes_;
+    // The check box of each category, in the table's order.
+    QList<std::pair<const engine::Category*, QCheckBox*>> categoryBoxes_;
 
     QWidget* filePanels_ = nullptr;
     QGroupBox* fraSave = nullptr;
@@ -153,10 +161,12 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     QLabel* sbrEcho_ = nullptr;
     QLabel* pnlStatusPicture_ = nullptr;
     QLabel* pnlStatusText_ = nullptr;
-    QWidget* pnlStatus = nullptr;
+    QFrame* pnlStatus = nullptr;
     QLabel* sbrErrors_ = nullptr;
     QTimer tmrComm;
+    int activityPhase_ = 1; // the activity picture shown last, 1 or 2
     bool jobRunning_ = false;
+    QList<ControlRule> controlRules_;
 };
 
 // How a frame shows in the status bar: control characters as their

@@ -1,7 +1,6 @@
 // Creation and arrangement of the main window's controls.
 #include "frm_kt550ax.h"
 
-#include "shell/control_states.h"
 #include "shell/language.h"
 
 #include <QActionGroup>
@@ -60,6 +59,7 @@ void frmKT550AX::buildWindow() {
     body->addWidget(right, 1);
     setCentralWidget(central);
     buildStatusBar();
+    buildControlRules();
     updateRightPanel();
 }
 
@@ -110,17 +110,17 @@ QWidget* frmKT550AX::buildLinkSetting() {
     idRow->addStretch(1);
     layout->addLayout(idRow, 0, 0);
 
-    const QStringList& names = shell::categoryCheckBoxes();
     int row = 1;
-    for (const QString& name : names) {
-        auto* box = named(new QCheckBox(name.mid(3)), name);
-        categoryBoxes_.append(box);
+    for (const engine::Category& category : engine::categories()) {
+        auto* box = named(new QCheckBox(QString::fromLatin1(category.languageKey)),
+                          QString::fromLatin1(category.checkBox));
+        categoryBoxes_.append({&category, box});
         layout->addWidget(box, row++, 0);
-        if (name == QLatin1String("chkUserCard")) {
+        if (category.cards) {
             // The number of cards belongs to the card category.
             lblCardNumber = valueLabel("lblCardNumber", QStringLiteral("100"));
             vslCardNumber = named(new QScrollBar(Qt::Horizontal), "vslCardNumber");
-            vslCardNumber->setRange(1, 9999);
+            vslCardNumber->setRange(1, category.cards->maxCount);
             vslCardNumber->setSingleStep(10);
             vslCardNumber->setPageStep(100);
             vslCardNumber->setValue(100);
@@ -253,8 +253,7 @@ void frmKT550AX::buildStatusBar() {
     sbrEcho_->setMinimumWidth(120);
     sbrEcho_->setAccessibleName(QStringLiteral("Last frame"));
     pnlStatus = named(new QFrame, "CommStatus");
-    auto* frame = static_cast<QFrame*>(pnlStatus);
-    frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    pnlStatus->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     auto* statusLayout = new QHBoxLayout(pnlStatus);
     statusLayout->setContentsMargins(4, 1, 6, 1);
     pnlStatusPicture_ = named(new QLabel, "CommStatusPicture");

@@ -1,7 +1,7 @@
 #include "frm_msg_box.h"
 
 #include "image_list.h"
-#include "shell/message_layout.h"
+#include "message_layout.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -17,7 +17,10 @@ namespace kt::ui {
 
 namespace {
 
-using D = shell::MsgBoxDesign;
+using D = MsgBoxDesign;
+using shell::MsgAnswer;
+using shell::MsgButtons;
+using shell::MsgStyle;
 
 struct MessageState {
     QPointer<frmMsgBox> shown; // the box on screen, if any
@@ -37,18 +40,17 @@ QFont fontOf(qreal points) {
     return font;
 }
 
-QColor messageColour(int style) {
+QColor messageColour(MsgStyle style) {
     switch (style) {
-    case 1:
+    case MsgStyle::Critical:
         return QColor(255, 0, 0);
-    case 2:
-    case 4:
+    case MsgStyle::Question:
+    case MsgStyle::Information:
         return QColor(0, 0, 255);
-    case 3:
-        return QColor(255, 255, 0);
-    default:
-        return QColor(0, 0, 0);
+    case MsgStyle::Exclamation:
+        break;
     }
+    return QColor(255, 255, 0);
 }
 
 } // namespace
@@ -91,8 +93,8 @@ frmMsgBox::frmMsgBox()
     cmdCancel_->setObjectName("cmdCancel");
     for (QPushButton* button : {cmdOk_, cmdCancel_})
         button->setFont(fontOf(9.75));
-    connect(cmdOk_, &QPushButton::clicked, this, [this] { finish(1); });
-    connect(cmdCancel_, &QPushButton::clicked, this, [this] { finish(2); });
+    connect(cmdOk_, &QPushButton::clicked, this, [this] { finish(MsgAnswer::Ok); });
+    connect(cmdCancel_, &QPushButton::clicked, this, [this] { finish(MsgAnswer::Cancel); });
 
     tmrImage_.setObjectName("tmrImage");
     tmrImage_.setInterval(500);
@@ -100,18 +102,19 @@ frmMsgBox::frmMsgBox()
 }
 
 int frmMsgBox::px(double twips) const {
-    return int(std::lround(twips * logicalDpiX() / shell::kTwipsPerInch));
+    return int(std::lround(twips * logicalDpiX() / kTwipsPerInch));
 }
 
 double frmMsgBox::twips(int pixels) const {
-    return pixels * shell::kTwipsPerInch / logicalDpiX();
+    return pixels * kTwipsPerInch / logicalDpiX();
 }
 
 void frmMsgBox::place(QWidget* widget, int left, int top) {
     widget->move(px(left), px(top));
 }
 
-void frmMsgBox::load(const QString& title, int style, int buttons, const QString& text) {
+void frmMsgBox::load(const QString& title, MsgStyle style, MsgButtons buttons,
+                     const QString& text) {
     MessageState& s = state();
     // Design values first: the dialog is loaded afresh for every message.
     place(imgIcon_[0], D::iconLeft, D::iconTop);
@@ -136,7 +139,7 @@ void frmMsgBox::load(const QString& title, int style, int buttons, const QString
     for (QLabel* label : lblTitle_)
         label->adjustSize();
     const int iconPixels = px(D::iconSize);
-    const QPixmap icon = picture(imlImage(style), iconPixels, devicePixelRatioF());
+    const QPixmap icon = picture(imlImage(int(style)), iconPixels, devicePixelRatioF());
     for (QLabel* image : imgIcon_) {
         image->setPixmap(icon);
         image->resize(iconPixels, iconPixels);
@@ -146,14 +149,11 @@ void frmMsgBox::load(const QString& title, int style, int buttons, const QString
     lblMessage_->setStyleSheet(
         QStringLiteral("color: %1; background: transparent;").arg(messageColour(style).name()));
 
-    const shell::MsgBoxButtons b = shell::msgBoxButtons(buttons, intButtonBottom);
+    const MsgBoxButtons b = msgBoxButtons(buttons);
     cmdOk_->setVisible(b.ok);
     cmdCancel_->setVisible(b.cancel);
     place(cmdCancel_, D::buttonLeft, b.cancelTop);
-    if (b.defaultButton == 1)
-        cmdOk_->setDefault(true);
-    else if (b.defaultButton == 2)
-        cmdCancel_->setDefault(true);
+    (b.defaultButton == MsgAnswer::Ok ? cmdOk_ : cmdCancel_)->setDefault(true);
     intButtonBottom = b.buttonBottom;
 
     QString shown = text;
@@ -169,9 +169,9 @@ void frmMsgBox::load(const QString& title, int style, int buttons, const QString
 void frmMsgBox::relayout() {
     const QRect m = lblMessage_->geometry();
     const QRect t = lblTitle_[1]->geometry();
-    shell::msgBoxSize({twips(m.x()), twips(m.y()), twips(m.width()), twips(m.height())},
-                      {double(shadowLeft_), 0, twips(t.width()), twips(t.height())},
-                      intButtonBottom, &widthTwips_, &heightTwips_);
+    msgBoxSize({twips(m.x()), twips(m.y()), twips(m.width()), twips(m.height())},
+               {double(shadowLeft_), 0, twips(t.width()), twips(t.height())}, intButtonBottom,
+               &widthTwips_, &heightTwips_);
     QRect screen(0, 0, 1024, 768);
     if (const QScreen* s = this->screen() ? this->screen() : QGuiApplication::primaryScreen())
         screen = s->availableGeometry();
@@ -214,12 +214,12 @@ void frmMsgBox::tmrImage_Timer() {
 void frmMsgBox::reject() {
     // Escape means Cancel only when Cancel is offered.
     if (cmdCancel_->isVisible())
-        finish(2);
+        finish(MsgAnswer::Cancel);
 }
 
-void frmMsgBox::finish(int result) {
+void frmMsgBox::finish(MsgAnswer answer) {
     tmrImage_.stop();
-    done(result);
+    done(int(answer));
 }
 
 void setMessageButtonTexts(const QString& ok, const QString& cancel) {
@@ -227,7 +227,8 @@ void setMessageButtonTexts(const QString& ok, const QString& cancel) {
     state().cancelText = cancel;
 }
 
-int ShowMessage(const QString& title, int style, int buttons, const QString& text) {
+MsgAnswer ShowMessage(const QString& title, MsgStyle style, MsgButtons buttons,
+                      const QString& text) {
     MessageState& s = state();
     while (s.shown && s.shown->isVisible()) {
         QEventLoop wait;
@@ -241,7 +242,7 @@ int ShowMessage(const QString& title, int style, int buttons, const QString& tex
     frmMsgBox dialog;
     s.shown = &dialog;
     dialog.load(title, style, buttons, text);
-    return dialog.exec();
+    return dialog.exec() == int(MsgAnswer::Ok) ? MsgAnswer::Ok : MsgAnswer::Cancel;
 }
 
 } // namespace kt::ui

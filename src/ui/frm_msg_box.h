@@ -4,6 +4,8 @@
 // until OK or Cancel is pressed.
 #pragma once
 
+#include "shell/message_codes.h"
+
 #include <QDialog>
 #include <QTimer>
 
@@ -18,7 +20,8 @@ class frmMsgBox final : public QDialog {
     frmMsgBox();
 
     // Dialog load: takes the message and lays the dialog out afresh.
-    void load(const QString& title, int style, int buttons, const QString& text);
+    void load(const QString& title, shell::MsgStyle style, shell::MsgButtons buttons,
+              const QString& text);
 
     // The dialog's size in twips, as last laid out.
     int widthTwips() const { return widthTwips_; }
@@ -32,7 +35,7 @@ class frmMsgBox final : public QDialog {
   private:
     void relayout();
     void tmrImage_Timer();
-    void finish(int result);
+    void finish(shell::MsgAnswer answer);
     int px(double twips) const;
     double twips(int pixels) const;
     void place(QWidget* widget, int left, int top);
@@ -52,10 +55,9 @@ class frmMsgBox final : public QDialog {
 void setMessageButtonTexts(const QString& ok, const QString& cancel);
 
 // Sounds the beep, shows the message modally and returns the button that
-// closed it: 1 OK, 2 Cancel. Style codes: 1 critical, 2 question, 3
-// exclamation, 4 information. Button codes: 0 OK and Cancel, 1 OK only, 2
-// Cancel only. One box at a time: a message raised while a box is open
-// (by a handler that runs during its wait) is shown once that box closes.
-int ShowMessage(const QString& title, int style, int buttons, const QString& text);
+// closed it. One box at a time: a message raised while a box is open (by a
+// handler that runs during its wait) is shown once that box closes.
+shell::MsgAnswer ShowMessage(const QString& title, shell::MsgStyle style, shell::MsgButtons buttons,
+                             const QString& text);
 
 } // namespace kt::ui

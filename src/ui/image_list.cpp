@@ -3,7 +3,6 @@
 #include <QHash>
 #include <QPainter>
 #include <QSvgRenderer>
-#include <cstring>
 
 // The pictures live in a static library, whose resources must be
 // registered by hand.
@@ -49,14 +48,6 @@ const char* resourceOf(Picture which) {
 
 Picture imlImage(int index) {
     return index >= 1 && index <= 8 ? Picture(index) : Picture::Critical;
-}
-
-Picture imlImage(const char* key) {
-    static const char* keys[] = {"Comm1", "Comm2", "CommOk", "CommError"};
-    for (int i = 0; i < 4; ++i)
-        if (std::strcmp(keys[i], key) == 0)
-            return Picture(5 + i);
-    return Picture::CommError;
 }
 
 QPixmap picture(Picture which, int logicalSize, qreal devicePixelRatio) {

@@ -22,10 +22,8 @@ enum class Picture {
     Load,
 };
 
-// The image list entry of a 1-based index (1..8), or of a key ("Comm1",
-// "Comm2", "CommOk", "CommError").
+// The image list entry of a 1-based index (1..8).
 Picture imlImage(int index);
-Picture imlImage(const char* key);
 
 // The picture at the given logical size and device pixel ratio.
 QPixmap picture(Picture which, int logicalSize, qreal devicePixelRatio);

@@ -7,6 +7,7 @@
 #include "shell/ini_file.h"
 #include "sim/pty_controller.h"
 #include "support/fake_job_view.h"
+#include "support/job_rig.h"
 #include "support/printers.h"
 
 #include <QFile>
@@ -18,21 +19,8 @@ namespace {
 
 using namespace kt::sim;
 
-// The keys of the Data section, in file order.
 QList<QByteArray> savedKeys(const QString& path) {
-    QFile file(path);
-    QList<QByteArray> keys;
-    if (!file.open(QIODevice::ReadOnly))
-        return keys;
-    bool inData = false;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        const QByteArray text = line.trimmed();
-        if (text.startsWith('['))
-            inData = text == "[Data]";
-        else if (inData && text.contains('='))
-            keys.append(text.left(text.indexOf('=')));
-    }
-    return keys;
+    return kt::test::keysOf(kt::test::sectionLines(path));
 }
 
 // System database and holiday table: DC, DI, GA01..GA12.
@@ -99,16 +87,17 @@ TEST(FaultMatrix, EachFaultEndsAsTheRulesSay) {
         settings.sngRxDelay = 1;
         settings.sngRxTimeOut = 60;
         kt::test::FakeJobView view;
-        view.checks = {{"chkSystemDatabase", 1}, {"chkHolidayTable", 1}};
-        view.saveFile = dir.filePath("01.KT");
-        kt::engine::TransferJob job(port, clock, view, settings, ini);
-        job.cmdSave_Click();
+        const QString backup = dir.filePath("01.KT");
+        kt::engine::TransferJob job(port, clock, view, settings);
+        job.start({.file = backup,
+                   .categories = {kt::engine::findCategory("system"),
+                                  kt::engine::findCategory("holiday")}});
         ASSERT_TRUE(QTest::qWaitFor([&] { return !job.blnJobActive; }, 30000));
 
         const bool finished = c.savedRecords == 14;
-        EXPECT_EQ(savedKeys(view.saveFile), jobKeys().mid(0, c.savedRecords));
-        for (const QByteArray& key : savedKeys(view.saveFile))
-            EXPECT_EQ(kt::shell::ReadIni(view.saveFile, "Data", key), sim.store.value(key));
+        EXPECT_EQ(savedKeys(backup), jobKeys().mid(0, c.savedRecords));
+        for (const QByteArray& key : savedKeys(backup))
+            EXPECT_EQ(kt::shell::ReadIni(backup, "Data", key), sim.store.value(key));
         const QString message = finished ? view.savedMessage(14, 0)
                                          : "3/1/" + view.languageText("CommunicationError") + ".";
         EXPECT_EQ(view.messages, QStringList{message});
@@ -117,9 +106,8 @@ TEST(FaultMatrix, EachFaultEndsAsTheRulesSay) {
                       ? QStringList{}
                       : QStringList{
                             QString("Backup stopped: %1 of 14 records saved").arg(c.savedRecords)});
-        EXPECT_EQ(kt::shell::ReadIni(view.saveFile, "HEAD", "Complete"), finished ? "1" : "0");
-        EXPECT_EQ(job.intStep, finished ? kt::engine::TransferJob::kFinishedStep
-                                        : kt::engine::TransferJob::kAbortedStep);
+        EXPECT_EQ(kt::shell::ReadIni(backup, "HEAD", "Complete"), finished ? "1" : "0");
+        EXPECT_EQ(job.intStep, finished ? kt::engine::kFinishedStep : kt::engine::kAbortedStep);
         EXPECT_GE(job.link().lngErrorCount, c.minFailedTries);
         EXPECT_EQ(view.runningShown, (QList<bool>{true, false}));
         EXPECT_EQ(port.isOpen(), c.vanishAfter < 0);

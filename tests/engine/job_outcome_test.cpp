@@ -12,7 +12,6 @@
 
 namespace {
 
-using kt::engine::TransferJob;
 using kt::shell::ReadIni;
 using kt::shell::WriteIni;
 using kt::test::JobRig;
@@ -23,38 +22,39 @@ QByteArray cardKey(int index) {
 
 TEST(JobOutcome, ARestartInsideTheCancelledJobsLinkWaitRunsWhole) {
     JobRig r;
-    r.view.tickOnly("chkFlowControl");
-    r.job.cmdSave_Click();
+    r.choose({"flow"});
+    r.save();
     r.runTo(8);
     // Each flow record takes 20 ms; at 1015 ms the 51st waits in its RX
     // delay. Cancel and Save are handled in the same wait, as a quick
     // double click does.
     r.clock.schedule(1015, [&] {
-        r.job.cmdCancel_Click();
-        r.job.cmdSave_Click();
+        r.job.cancel();
+        r.save();
     });
     r.run();
     EXPECT_EQ(r.controller.requests().size(), 51 + 250);
-    const QList<QByteArray> lines = kt::test::sectionLines(r.view.saveFile);
+    const QList<QByteArray> lines = kt::test::sectionLines(r.saveFile);
     ASSERT_EQ(lines.size(), 250);
     for (const QByteArray& line : lines) {
         const QByteArray key = line.left(line.indexOf('='));
         EXPECT_EQ(line.mid(key.size() + 1), r.store.value(key)) << key.constData();
     }
-    EXPECT_EQ(r.job.intStep, TransferJob::kFinishedStep);
+    EXPECT_EQ(r.job.intStep, kt::engine::kFinishedStep);
     EXPECT_EQ(r.view.messages, QStringList{r.view.savedMessage(250, 0)});
-    EXPECT_EQ(ReadIni(r.view.saveFile, "HEAD", "Complete"), "1");
+    EXPECT_EQ(ReadIni(r.saveFile, "HEAD", "Complete"), "1");
 }
 
 TEST(JobOutcome, AddressAndCardCountAreTakenOnceAtTheStart) {
     JobRig r;
-    r.view.checks = {{"chkSystemDatabase", 1}, {"chkUserCard", 1}};
-    r.view.cards = 30;
-    r.job.cmdSave_Click();
-    // A disabled scroll bar moved by an accessibility client, mid-job.
+    r.choose({"system", "cards"});
+    r.request.cardCount = 30;
+    r.save();
+    // The request changed mid-job, as a disabled scroll bar moved by an
+    // accessibility client would change it.
     r.clock.schedule(50, [&] {
-        r.view.id = 7;
-        r.view.cards = 5;
+        r.request.address = 7;
+        r.request.cardCount = 5;
     });
     r.run();
     EXPECT_EQ(r.controller.requests().size(), 2 + 30);
@@ -66,11 +66,11 @@ TEST(JobOutcome, AddressAndCardCountAreTakenOnceAtTheStart) {
 TEST(JobOutcome, TheManifestSaysWhetherTheBackupFinished) {
     const QRegularExpression stamp(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(Z|[+-]\d\d:\d\d)$)");
     JobRig r;
-    r.view.checks = {{"chkSystemDatabase", 1}, {"chkUserCard", 1}};
-    r.view.cards = 3;
-    r.job.cmdSave_Click();
+    r.choose({"system", "cards"});
+    r.request.cardCount = 3;
+    r.save();
     r.run();
-    const QList<QByteArray> head = kt::test::sectionLines(r.view.saveFile, "HEAD");
+    const QList<QByteArray> head = kt::test::sectionLines(r.saveFile, "HEAD");
     ASSERT_EQ(kt::test::keysOf(head),
               (QList<QByteArray>{"Title", "Complete", "Started", "Controller", "Categories",
                                  "Cards", "Finished", "Records"}));
@@ -81,21 +81,20 @@ TEST(JobOutcome, TheManifestSaysWhetherTheBackupFinished) {
     EXPECT_EQ(head[5], "Cards=3");
     EXPECT_EQ(head[7], "Records=5");
     for (const char* key : {"Started", "Finished"})
-        EXPECT_TRUE(
-            stamp.match(QString::fromLatin1(ReadIni(r.view.saveFile, "HEAD", key))).hasMatch())
+        EXPECT_TRUE(stamp.match(QString::fromLatin1(ReadIni(r.saveFile, "HEAD", key))).hasMatch())
             << key;
 
     // A second Save into the same file, cancelled: the file says it stopped,
     // and keeps nothing of the first job's end.
-    r.view.tickOnly("chkFlowControl");
-    r.job.cmdSave_Click();
+    r.choose({"flow"});
+    r.save();
     r.runTo(8);
-    r.clock.schedule(r.clock.nowMs() + 300, [&] { r.job.cmdCancel_Click(); });
+    r.clock.schedule(r.clock.nowMs() + 300, [&] { r.job.cancel(); });
     r.run();
-    EXPECT_EQ(kt::test::keysOf(kt::test::sectionLines(r.view.saveFile, "HEAD")),
+    EXPECT_EQ(kt::test::keysOf(kt::test::sectionLines(r.saveFile, "HEAD")),
               (QList<QByteArray>{"Title", "Complete", "Started", "Controller", "Categories"}));
-    EXPECT_EQ(ReadIni(r.view.saveFile, "HEAD", "Complete"), "0");
-    EXPECT_EQ(ReadIni(r.view.saveFile, "HEAD", "Categories"), "FlowControl");
+    EXPECT_EQ(ReadIni(r.saveFile, "HEAD", "Complete"), "0");
+    EXPECT_EQ(ReadIni(r.saveFile, "HEAD", "Categories"), "FlowControl");
 }
 
 TEST(JobOutcome, ALoadAsksOnceBeforeARiskyRestore) {
@@ -104,42 +103,43 @@ TEST(JobOutcome, ALoadAsksOnceBeforeARiskyRestore) {
         QList<std::pair<const char*, QByteArray>> head;
         int cards;
         QStringList reasons; // empty: no question
-        int answer;
+        kt::shell::MsgAnswer answer;
         bool starts;
     };
+    using enum kt::shell::MsgAnswer;
     const QString incomplete = "the backup stopped before its end, the file is incomplete";
     const QString cards = "100 cards are chosen but the backup holds 50: cards above 50 would "
                           "come from an older backup or be missing";
     const QString holidays = "Holiday Table was not part of the last backup into this file";
     const Case cases[] = {
-        {"an older backup without manifest", {}, 100, {}, 1, true},
+        {"an older backup without manifest", {}, 100, {}, Ok, true},
         {"a finished backup that holds it all",
          {{"Complete", "1"}, {"Cards", "100"}, {"Categories", "HolidayTable,UserCardDatabase"}},
          100,
          {},
-         1,
+         Ok,
          true},
-        {"a stopped backup, cancelled", {{"Complete", "0"}}, 100, {incomplete}, 2, false},
-        {"more cards than saved", {{"Cards", "50"}}, 100, {cards}, 1, true},
-        {"fewer cards than saved", {{"Cards", "50"}}, 40, {}, 1, true},
-        {"a category not saved", {{"Categories", " userCardDatabase "}}, 100, {holidays}, 1, true},
+        {"a stopped backup, cancelled", {{"Complete", "0"}}, 100, {incomplete}, Cancel, false},
+        {"more cards than saved", {{"Cards", "50"}}, 100, {cards}, Ok, true},
+        {"fewer cards than saved", {{"Cards", "50"}}, 40, {}, Ok, true},
+        {"a category not saved", {{"Categories", " userCardDatabase "}}, 100, {holidays}, Ok, true},
         {"all three in one box",
          {{"Complete", "0"}, {"Cards", "50"}, {"Categories", "UserCardDatabase"}},
          100,
          {incomplete, cards, holidays},
-         2,
+         Cancel,
          false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         JobRig r;
-        WriteIni(r.view.loadFile, "HEAD", "Title", "KT560AX");
+        WriteIni(r.loadFile, "HEAD", "Title", "KT560AX");
         for (const auto& [key, value] : c.head)
-            WriteIni(r.view.loadFile, "HEAD", key, value);
-        r.view.checks = {{"chkHolidayTable", 1}, {"chkUserCard", 1}};
-        r.view.cards = c.cards;
+            WriteIni(r.loadFile, "HEAD", key, value);
+        r.choose({"holiday", "cards"});
+        r.request.cardCount = c.cards;
         r.view.answer = c.answer;
-        r.job.cmdLoad_Click();
+        r.load();
         EXPECT_EQ(r.job.blnJobActive, c.starts);
         if (c.reasons.isEmpty()) {
             EXPECT_TRUE(r.view.messages.isEmpty());
@@ -165,20 +165,20 @@ TEST(JobOutcome, CardsEndingInBlanksSurviveABackupAndARestore) {
     source.store.setValue(cardKey(3), "   " + tab); // leading blanks go, the rest stays
     source.store.setValue(cardKey(4), quotes);
     source.store.setValue(cardKey(5), plain.left(23)); // too short: an empty slot
-    source.view.tickOnly("chkUserCard");
-    source.view.cards = 6;
-    source.job.cmdSave_Click();
+    source.choose({"cards"});
+    source.request.cardCount = 6;
+    source.save();
     source.run();
     EXPECT_EQ(source.view.messages, QStringList{source.view.savedMessage(4, 2)});
-    EXPECT_EQ(kt::test::sectionLines(source.view.saveFile),
+    EXPECT_EQ(kt::test::sectionLines(source.saveFile),
               (QList<QByteArray>{"HA0001=" + plain, "HA0002=\"" + blank + '"',
                                  "HA0003=\"" + tab + '"', "HA0004=\"" + quotes + '"'}));
 
     JobRig target(0);
-    target.view.loadFile = source.view.saveFile;
-    target.view.tickOnly("chkUserCard");
-    target.view.cards = 6;
-    target.job.cmdLoad_Click();
+    target.loadFile = source.saveFile;
+    target.choose({"cards"});
+    target.request.cardCount = 6;
+    target.load();
     target.run();
     EXPECT_EQ(target.view.messages, QStringList{target.view.loadedMessage(4, 2)});
     for (int i = 1; i <= 4; ++i)
@@ -196,17 +196,17 @@ TEST(JobOutcome, BackupFilesAreReadableByTheirOwnerOnly) {
     WriteIni(existing, "HEAD", "Title", "KT560AX");
     QFile::setPermissions(existing, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
                                         QFile::ReadOther);
-    r.view.tickOnly("chkUserCard");
-    r.view.cards = 2001;
-    r.job.cmdSave_Click();
+    r.choose({"cards"});
+    r.request.cardCount = 2001;
+    r.save();
     r.run();
-    for (const QString& file : {r.view.saveFile, kt::engine::cardFile(r.view.saveFile, 2000)}) {
+    for (const QString& file : {r.saveFile, kt::engine::cardFile(r.saveFile, 2000)}) {
         ASSERT_TRUE(QFile::exists(file));
         EXPECT_EQ(QFile::permissions(file) & othersMay, 0) << file.toStdString();
     }
-    r.view.saveFile = existing;
-    r.view.tickOnly("chkSystemDatabase");
-    r.job.cmdSave_Click();
+    r.saveFile = existing;
+    r.choose({"system"});
+    r.save();
     r.run();
     EXPECT_EQ(QFile::permissions(existing) & othersMay, QFile::ReadGroup | QFile::ReadOther);
 }

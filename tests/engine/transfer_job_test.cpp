@@ -12,7 +12,6 @@
 namespace {
 
 using namespace kt::sim;
-using kt::engine::TransferJob;
 using kt::test::JobRig;
 using kt::test::keysOf;
 
@@ -36,33 +35,32 @@ QList<QByteArray> interleaved(QList<const char*> codes, int last) {
 }
 
 struct CategoryCase {
-    const char* checkBox;
+    const char* name;
     QList<QByteArray> keys; // in request order
     int share;
 };
 
 QList<CategoryCase> categoryCases() {
     return {
-        {"chkMasterCard", series("BA", 1, 3, 1) + series("BB", 1, 3, 1) + series("BC", 1, 8, 1),
-         14},
-        {"chkSystemDatabase", {"DC", "DI"}, 2},
-        {"chkApplicationSet", interleaved({"EA", "EB", "EC"}, 16) + QList<QByteArray>{"ED"}, 17},
-        {"chkTimeZoneTable", series("FA", 1, 30, 2) + series("FD", 1, 60, 2), 90},
-        {"chkHolidayTable", series("GA", 1, 12, 2), 12},
-        {"chkUserCard", series("HA", 1, 100, 4), 100},
-        {"chkFlowControl", series("MD", 1, 250, 3), 250},
-        {"chkDoSet", interleaved({"NA", "NB"}, 16) + QList<QByteArray>{"ND"}, 33},
-        {"chkDiSet", interleaved({"OA", "OB"}, 4) + QList<QByteArray>{"OD"}, 9},
+        {"master", series("BA", 1, 3, 1) + series("BB", 1, 3, 1) + series("BC", 1, 8, 1), 14},
+        {"system", {"DC", "DI"}, 2},
+        {"appset", interleaved({"EA", "EB", "EC"}, 16) + QList<QByteArray>{"ED"}, 17},
+        {"timezone", series("FA", 1, 30, 2) + series("FD", 1, 60, 2), 90},
+        {"holiday", series("GA", 1, 12, 2), 12},
+        {"cards", series("HA", 1, 100, 4), 100},
+        {"flow", series("MD", 1, 250, 3), 250},
+        {"doset", interleaved({"NA", "NB"}, 16) + QList<QByteArray>{"ND"}, 33},
+        {"diset", interleaved({"OA", "OB"}, 4) + QList<QByteArray>{"OD"}, 9},
     };
 }
 
 TEST(TransferJob, SaveRequestsEachCategoryInOrderAndWritesItsKeys) {
     for (const CategoryCase& c : categoryCases()) {
-        SCOPED_TRACE(c.checkBox);
+        SCOPED_TRACE(c.name);
         JobRig r;
-        r.view.tickOnly(c.checkBox);
-        r.view.id = 7;
-        r.job.cmdSave_Click();
+        r.choose({c.name});
+        r.request.address = 7;
+        r.save();
         ASSERT_TRUE(r.job.blnJobActive);
         r.run();
 
@@ -74,28 +72,27 @@ TEST(TransferJob, SaveRequestsEachCategoryInOrderAndWritesItsKeys) {
         }
         EXPECT_EQ(r.requestsWithoutAddress(), expectedRequests);
         EXPECT_TRUE(r.controller.requests().first().startsWith("07"));
-        EXPECT_EQ(dataLines(r.view.saveFile), expectedLines);
-        EXPECT_EQ(kt::shell::ReadIni(r.view.saveFile, "HEAD", "Title"), "KT560AX");
+        EXPECT_EQ(dataLines(r.saveFile), expectedLines);
+        EXPECT_EQ(kt::shell::ReadIni(r.saveFile, "HEAD", "Title"), "KT560AX");
         EXPECT_EQ(r.view.progressMax, 1 + c.share);
         EXPECT_EQ(r.view.progressValue, r.view.progressMax);
         // Caption of the job set-up, then one per progress step.
         EXPECT_EQ(r.view.captions.size(), 1 + c.share);
         EXPECT_EQ(r.view.messages, QStringList{r.view.savedMessage(c.keys.size(), 0)});
         EXPECT_EQ(r.view.runningShown, (QList<bool>{true, false}));
-        EXPECT_EQ(kt::shell::ReadIni(r.ini, "System", "SaveFile"), r.view.saveFile.toUtf8());
     }
 }
 
 TEST(TransferJob, LoadSendsEachStoredValueAfterItsKey) {
     for (const CategoryCase& c : categoryCases()) {
-        SCOPED_TRACE(c.checkBox);
+        SCOPED_TRACE(c.name);
         JobRig source;
         QString error;
-        ASSERT_TRUE(source.store.saveBackup(source.view.saveFile, &error));
+        ASSERT_TRUE(source.store.saveBackup(source.saveFile, &error));
         JobRig r(0);
-        r.view.loadFile = source.view.saveFile;
-        r.view.tickOnly(c.checkBox);
-        r.job.cmdLoad_Click();
+        r.loadFile = source.saveFile;
+        r.choose({c.name});
+        r.load();
         r.run();
 
         QList<QByteArray> expected;
@@ -110,10 +107,9 @@ TEST(TransferJob, LoadSendsEachStoredValueAfterItsKey) {
 
 TEST(TransferJob, CaptionsShowTheIndexAfterTwoBlanks) {
     JobRig r;
-    r.view.checks = {{"chkMasterCard", 1}, {"chkSystemDatabase", 1}, {"chkApplicationSet", 1},
-                     {"chkUserCard", 1},   {"chkDoSet", 1},          {"chkDiSet", 1}};
-    r.view.cards = 12;
-    r.job.cmdSave_Click();
+    r.choose({"master", "system", "appset", "cards", "doset", "diset"});
+    r.request.cardCount = 12;
+    r.save();
     r.run();
     const QStringList expected = {"Communication Step",
                                   "Master Card- Operator:  8",
@@ -130,19 +126,19 @@ TEST(TransferJob, CaptionsShowTheIndexAfterTwoBlanks) {
 
 TEST(TransferJob, ALinkFailureLeavesExactlyTheEarlierKeys) {
     JobRig r;
-    r.view.tickOnly("chkApplicationSet");
+    r.choose({"appset"});
     FaultPlan plan;
     plan.fault = Fault::Silence;
     plan.startAfter = 19; // EA01..EC06 and EA07 are answered, EB07 is not
     r.controller.setFaultPlan(plan);
-    r.job.cmdSave_Click();
+    r.save();
     r.run();
-    EXPECT_EQ(keysOf(dataLines(r.view.saveFile)),
+    EXPECT_EQ(keysOf(dataLines(r.saveFile)),
               interleaved({"EA", "EB", "EC"}, 6) + QList<QByteArray>{"EA07"});
     EXPECT_EQ(r.requestsWithoutAddress().last(), "EB07");
     EXPECT_EQ(r.view.messages,
               QStringList{"3/1/" + r.view.languageText("CommunicationError") + "."});
-    EXPECT_EQ(r.job.intStep, TransferJob::kAbortedStep);
+    EXPECT_EQ(r.job.intStep, kt::engine::kAbortedStep);
     EXPECT_FALSE(r.job.blnJobActive);
     EXPECT_EQ(r.view.progressValue, r.view.progressMax);
     EXPECT_EQ(r.view.runningShown, (QList<bool>{true, false}));
@@ -163,21 +159,14 @@ TEST(TransferJob, CancelDuringAWaitSendsAndWritesNothingMore) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.cancelAtMs);
         JobRig r;
-        r.view.tickOnly("chkFlowControl");
-        r.job.cmdSave_Click();
-        r.job.tmrProcess_Timer(); // set-up
-        r.job.tmrProcess_Timer(); // master cards, not ticked
-        r.job.tmrProcess_Timer();
-        r.job.tmrProcess_Timer();
-        r.job.tmrProcess_Timer();
-        r.job.tmrProcess_Timer();
-        r.job.tmrProcess_Timer(); // user cards, not ticked
-        ASSERT_EQ(r.job.intStep, 8);
-        r.clock.schedule(c.cancelAtMs, [&] { r.job.cmdCancel_Click(); });
+        r.choose({"flow"});
+        r.save();
+        r.runTo(8);
+        r.clock.schedule(c.cancelAtMs, [&] { r.job.cancel(); });
         r.job.tmrProcess_Timer(); // flow control, cancelled within
         r.run();
         EXPECT_EQ(r.controller.requests().size(), c.requests);
-        EXPECT_EQ(dataLines(r.view.saveFile).size(), c.keys);
+        EXPECT_EQ(dataLines(r.saveFile).size(), c.keys);
         EXPECT_FALSE(r.job.blnJobActive);
         EXPECT_TRUE(r.view.messages.isEmpty());
         EXPECT_EQ(r.view.runningShown, (QList<bool>{true, false}));
@@ -192,15 +181,15 @@ TEST(TransferJob, CardsGoToTheFileOfTheirBlock) {
     for (const int i : indexes)
         r.store.setValue("HA" + QByteArray::number(i).rightJustified(4, '0'),
                          QByteArray::number(i).rightJustified(24, 'C'));
-    r.view.tickOnly("chkUserCard");
-    r.view.cards = 9999;
-    r.job.cmdSave_Click();
+    r.choose({"cards"});
+    r.request.cardCount = 9999;
+    r.save();
     r.run();
     EXPECT_EQ(r.controller.requests().size(), 9999);
     EXPECT_EQ(QDir(r.dir.path()).entryList({"*.KT"}, QDir::Files),
               (QStringList{"01.KT", "201.KT", "401.KT", "601.KT", "801.KT"}));
     for (const int i : indexes) {
-        const QString file = kt::engine::cardFile(r.view.saveFile, i);
+        const QString file = kt::engine::cardFile(r.saveFile, i);
         EXPECT_EQ(
             kt::shell::ReadIni(file, "Data", "HA" + QByteArray::number(i).rightJustified(4, '0')),
             QByteArray::number(i).rightJustified(24, 'C'))
@@ -210,10 +199,10 @@ TEST(TransferJob, CardsGoToTheFileOfTheirBlock) {
     EXPECT_EQ(keysOf(dataLines(r.dir.filePath("201.KT"))), (QList<QByteArray>{"HA2000", "HA3999"}));
 
     JobRig target(0);
-    target.view.loadFile = r.view.saveFile;
-    target.view.tickOnly("chkUserCard");
-    target.view.cards = 9999;
-    target.job.cmdLoad_Click();
+    target.loadFile = r.saveFile;
+    target.choose({"cards"});
+    target.request.cardCount = 9999;
+    target.load();
     target.run();
     EXPECT_EQ(target.controller.requests().size(), std::size(indexes));
     EXPECT_EQ(target.store.records(), r.store.records());
@@ -234,14 +223,14 @@ TEST(TransferJob, CardRecordsMustHaveTwentyFourCharacters) {
     for (const SaveCase& c : saves) {
         SCOPED_TRACE(c.reply.constData());
         JobRig r(0);
-        ASSERT_TRUE(kt::shell::WriteIni(r.view.saveFile, "Data", "HA0001", "old card from before"));
+        ASSERT_TRUE(kt::shell::WriteIni(r.saveFile, "Data", "HA0001", "old card from before"));
         r.store.setValue("HA0001", c.reply);
-        r.view.tickOnly("chkUserCard");
-        r.view.cards = 1;
-        r.job.cmdSave_Click();
+        r.choose({"cards"});
+        r.request.cardCount = 1;
+        r.save();
         r.run();
-        EXPECT_EQ(kt::shell::ReadIni(r.view.saveFile, "Data", "HA0001"), c.stored);
-        EXPECT_EQ(dataLines(r.view.saveFile).size(), c.stored.isEmpty() ? 0 : 1);
+        EXPECT_EQ(kt::shell::ReadIni(r.saveFile, "Data", "HA0001"), c.stored);
+        EXPECT_EQ(dataLines(r.saveFile).size(), c.stored.isEmpty() ? 0 : 1);
     }
     struct LoadCase {
         QByteArray stored;
@@ -255,12 +244,12 @@ TEST(TransferJob, CardRecordsMustHaveTwentyFourCharacters) {
     for (const LoadCase& c : loads) {
         SCOPED_TRACE(c.stored.constData());
         JobRig r(0);
-        kt::shell::WriteIni(r.view.loadFile, "HEAD", "Title", "KT560AX");
+        kt::shell::WriteIni(r.loadFile, "HEAD", "Title", "KT560AX");
         if (!c.stored.isEmpty())
-            kt::shell::WriteIni(r.view.loadFile, "Data", "HA0001", c.stored);
-        r.view.tickOnly("chkUserCard");
-        r.view.cards = 1;
-        r.job.cmdLoad_Click();
+            kt::shell::WriteIni(r.loadFile, "Data", "HA0001", c.stored);
+        r.choose({"cards"});
+        r.request.cardCount = 1;
+        r.load();
         r.run();
         EXPECT_EQ(r.controller.requests(),
                   c.sent ? QList<QByteArray>{"01HA0001" + card} : QList<QByteArray>{});
@@ -268,86 +257,54 @@ TEST(TransferJob, CardRecordsMustHaveTwentyFourCharacters) {
     }
 }
 
-TEST(TransferJob, NothingTickedStartsNothing) {
-    for (const bool save : {true, false}) {
-        SCOPED_TRACE(save ? "Save" : "Load");
-        JobRig r;
-        r.view.checks.clear();
-        for (const char* box : {"chkMasterCard", "chkSystemDatabase", "chkUserCard"})
-            r.view.checks[box] = 2; // grayed counts as unticked
-        save ? r.job.cmdSave_Click() : r.job.cmdLoad_Click();
-        EXPECT_FALSE(r.job.blnJobActive);
-        EXPECT_EQ(r.view.messages,
-                  QStringList{"3/1/" + r.view.languageText("NothingSelected") + "."});
-        EXPECT_FALSE(QFile::exists(r.view.saveFile));
-        EXPECT_TRUE(r.view.runningShown.isEmpty());
-    }
-}
-
-TEST(TransferJob, StartChecksRefuseBadFiles) {
-    JobRig r;
-    const QString english = "3/1/";
-    struct Case {
-        const char* name;
-        bool save;
-        QString path;
-        QByteArray title; // written first when not null
-        QString message;  // empty: the job starts
-    };
-    const QString missing = r.dir.filePath("missing.KT");
-    const QString wrongCase = r.dir.filePath("case.KT");
-    const QString blanks = r.dir.filePath("blanks.KT");
-    const Case cases[] = {
-        {"unwritable save path",
-         true,
-         r.dir.filePath("no/such/dir/01.KT"),
-         {},
-         english + r.dir.filePath("no/such/dir/01.KT") + " - " +
-             r.view.languageText("FileOpenError") + "."},
-        {"missing load file",
-         false,
-         "  " + missing + " ",
-         {},
-         english + missing + " - " + r.view.languageText("FileNoFund") + "."},
-        {"title in other case", false, wrongCase, "kt560ax",
-         english + r.view.languageText("FileFormatError") + "."},
-        {"title with blanks", false, blanks, "  KT560AX  ", ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        r.view.messages.clear();
-        if (!c.title.isNull())
-            kt::shell::WriteIni(c.path, "HEAD", "Title", c.title);
-        (c.save ? r.view.saveFile : r.view.loadFile) = c.path;
-        c.save ? r.job.cmdSave_Click() : r.job.cmdLoad_Click();
-        EXPECT_EQ(r.job.blnJobActive, c.message.isEmpty());
-        EXPECT_EQ(r.view.messages, c.message.isEmpty() ? QStringList{} : QStringList{c.message});
-        r.job.cmdCancel_Click();
-    }
-}
-
-TEST(TransferJob, FilesThatAreNoBackupAreRefusedAtLoad) {
+TEST(TransferJob, AJobThatCannotStartSaysWhyAndTouchesNothing) {
     QByteArray garbage;
     for (int i = 0; i < 4096; ++i)
         garbage += char((i * 7919) % 256);
-    const std::pair<const char*, QByteArray> files[] = {
-        {"binary garbage", garbage},
-        {"a 10 MB line", QByteArray(10 * 1024 * 1024, 'x')},
-        {"no line ends", "[HEAD]Title=KT560AX[Data]DC=01"},
-        {"a section header without end", "[HEAD\r\nTitle=KT560AX\r\n"},
-        {"empty", ""},
+    const QString noCategory = "NothingSelected", notFound = "FileNoFund",
+                  notBackup = "FileFormatError", unwritable = "FileOpenError";
+    struct Case {
+        const char* name;
+        bool save;
+        QString file;        // in the scratch folder, as typed
+        QByteArray contents; // written there first when not null
+        QString key;         // the message's text; empty: the job starts
+        bool withPath;       // the message begins with the path and " - "
     };
-    for (const auto& [name, bytes] : files) {
-        SCOPED_TRACE(name);
+    const Case cases[] = {
+        {"nothing ticked, Save", true, "01.KT", {}, noCategory, false},
+        {"nothing ticked, Load", false, "01.KT", "[HEAD]\nTitle=KT560AX\n", noCategory, false},
+        {"a save path in no folder", true, "no/such/dir/01.KT", {}, unwritable, true},
+        {"a missing load file", false, "missing.KT", {}, notFound, true},
+        {"a title in another case", false, "01.KT", "[HEAD]\nTitle=kt560ax\n", notBackup, false},
+        {"a title with blanks", false, "01.KT", "[HEAD]\nTitle=  KT560AX  \n", "", false},
+        {"binary garbage", false, "01.KT", garbage, notBackup, false},
+        {"a 10 MB line", false, "01.KT", QByteArray(10 * 1024 * 1024, 'x'), notBackup, false},
+        {"no line ends", false, "01.KT", "[HEAD]Title=KT560AX[Data]DC=01", notBackup, false},
+        {"a header without end", false, "01.KT", "[HEAD\r\nTitle=KT560AX\r\n", notBackup, false},
+        {"an empty file", false, "01.KT", "", notBackup, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         JobRig r;
-        QFile file(r.view.loadFile);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        file.close();
-        r.job.cmdLoad_Click();
-        EXPECT_FALSE(r.job.blnJobActive);
-        EXPECT_EQ(r.view.messages,
-                  QStringList{"3/1/" + r.view.languageText("FileFormatError") + "."});
+        if (c.key == noCategory)
+            r.choose({});
+        const QString path = r.dir.filePath(c.file);
+        if (!c.contents.isNull()) {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(c.contents);
+        }
+        const bool started = r.start(
+            c.save ? kt::engine::Direction::Save : kt::engine::Direction::Load, "  " + path + " ");
+        EXPECT_EQ(started, c.key.isEmpty());
+        EXPECT_EQ(r.job.blnJobActive, started);
+        if (started)
+            continue;
+        const QString text = r.view.languageText(qPrintable(c.key)) + ".";
+        EXPECT_EQ(r.view.messages, QStringList{"3/1/" + (c.withPath ? path + " - " : "") + text});
+        EXPECT_EQ(QFile::exists(path), !c.contents.isNull());
+        EXPECT_TRUE(r.view.runningShown.isEmpty());
         EXPECT_TRUE(r.controller.requests().isEmpty());
     }
 }
@@ -355,14 +312,14 @@ TEST(TransferJob, FilesThatAreNoBackupAreRefusedAtLoad) {
 TEST(TransferJob, AValueTheFileCannotHoldStopsTheJob) {
     JobRig r;
     r.store.setValue("DI", "AB\nCD"); // a line feed cannot stand in an INI value
-    r.view.tickOnly("chkSystemDatabase");
-    r.job.cmdSave_Click();
+    r.choose({"system"});
+    r.save();
     r.run();
-    EXPECT_EQ(keysOf(dataLines(r.view.saveFile)), QList<QByteArray>{"DC"});
+    EXPECT_EQ(keysOf(dataLines(r.saveFile)), QList<QByteArray>{"DC"});
     EXPECT_EQ(r.view.messages,
               QStringList{"3/1/The controller's reply for record DI cannot be stored in a backup "
                           "file (it holds a line break or a NUL byte)."});
-    EXPECT_EQ(r.job.intStep, TransferJob::kAbortedStep);
+    EXPECT_EQ(r.job.intStep, kt::engine::kAbortedStep);
     EXPECT_FALSE(r.job.blnJobActive);
 }
 

@@ -38,8 +38,7 @@ struct Rig {
     MemoryPort port{controller, clock};
     kt::shell::Settings settings;
     kt::test::RecordingView view;
-    int intStep = 5;
-    LinkTransaction link{port, clock, view, settings, intStep};
+    LinkTransaction link{port, clock, view, settings};
 };
 
 class LinkTransactionTest : public ::testing::Test, public Rig {};
@@ -55,7 +54,7 @@ TEST_F(LinkTransactionTest, AcceptedOnTheFirstTry) {
     EXPECT_EQ(view.echoes.last(), VirtualController::replyFrame("01", "DC", store.value("DC")));
     EXPECT_EQ(link.lngErrorCount, 0);
     EXPECT_TRUE(view.errorCounts.isEmpty());
-    EXPECT_EQ(intStep, 5);
+    EXPECT_FALSE(link.blnGaveUp);
 }
 
 TEST_F(LinkTransactionTest, RecoversFromRefusedRepliesByRetrying) {
@@ -92,7 +91,7 @@ TEST_F(LinkTransactionTest, RecoversFromRefusedRepliesByRetrying) {
         clock.waitUntil(clock.nowMs() + 1000, [] { return false; }); // let late output land
     }
     EXPECT_TRUE(view.messages.isEmpty());
-    EXPECT_EQ(intStep, 5);
+    EXPECT_FALSE(link.blnGaveUp);
 }
 
 TEST_F(LinkTransactionTest, GivesUpAfterElevenTries) {
@@ -119,7 +118,7 @@ TEST_F(LinkTransactionTest, GivesUpAfterElevenTries) {
         c.arrange(r);
         r.link.lsubTransaction("01DC");
         EXPECT_TRUE(r.link.blnCommError);
-        EXPECT_EQ(r.intStep, 999);
+        EXPECT_TRUE(r.link.blnGaveUp);
         EXPECT_EQ(r.link.lngErrorCount, 11);
         EXPECT_EQ(r.view.errorCounts.last(), 11);
         EXPECT_EQ(r.view.messages, QStringList{kt::test::kGiveUpMessage});
@@ -168,7 +167,7 @@ TEST(LinkTransaction, ACancelEndsTheTransactionAtOnceWithoutAVerdict) {
         EXPECT_EQ(r.port.written().size(), c.frames);
         EXPECT_EQ(r.link.lngErrorCount, c.failedTries);
         EXPECT_TRUE(r.view.messages.isEmpty());
-        EXPECT_EQ(r.intStep, 5);
+        EXPECT_FALSE(r.link.blnGaveUp);
         EXPECT_EQ(r.view.states.last(), LinkState::Idle);
         EXPECT_EQ(r.view.activity.last(), false);
     }

@@ -1,13 +1,12 @@
-// A JobView for headless jobs: the operator's choices are set by the test,
-// and everything shown is recorded. Language texts are the English ones of
-// the shipped Language.ini.
+// A JobView for headless jobs that records everything shown and answers
+// every question with `answer`. Language texts are the English ones of the
+// shipped Language.ini.
 #pragma once
 
 #include "engine/job_view.h"
 #include "shell/language.h"
-#include "support/recording_view.h"
 
-#include <QMap>
+#include <QStringList>
 
 namespace kt::test {
 
@@ -21,21 +20,16 @@ class FakeJobView : public engine::JobView {
     QString languageText(const char* key) const override {
         return shell::languageText(QStringLiteral(KT_SOURCE_DIR "/Language.ini"), "English", key);
     }
-    int showMessage(int styleCode, int buttonCode, const QString& text) override {
-        messages.append(QString("%1/%2/%3").arg(styleCode).arg(buttonCode).arg(text));
+    shell::MsgAnswer showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
+                                 const QString& text) override {
+        messages.append(QString("%1/%2/%3").arg(int(style)).arg(int(buttons)).arg(text));
         return answer;
     }
 
     // JobView
-    int checkValue(const char* checkBox) const override { return checks.value(checkBox, 0); }
-    int controllerId() const override { return id; }
-    int cardCount() const override { return cards; }
-    QString saveFileText() const override { return saveFile; }
-    QString loadFileText() const override { return loadFile; }
     void showProgress(double value, double max) override {
         progressValue = value;
         progressMax = max;
-        ++progressUpdates;
     }
     void showJobCaption(const QString& caption) override { captions.append(caption); }
     void showJobRunning(bool running) override { runningShown.append(running); }
@@ -55,27 +49,15 @@ class FakeJobView : public engine::JobView {
                '.';
     }
 
-    void tickOnly(const char* checkBox) {
-        checks.clear();
-        checks[checkBox] = 1;
-    }
-
-    QMap<QString, int> checks;
-    int id = 1;
-    int cards = 100;
-    QString saveFile;
-    QString loadFile;
-
+    shell::MsgAnswer answer = shell::MsgAnswer::Ok;
     double progressValue = 0;
     double progressMax = 0;
-    int progressUpdates = 0;
     QStringList captions;
     QStringList messages;
     QList<link::LinkState> linkStates;
     QList<std::int32_t> errorCounts;
     QList<bool> runningShown;
     QStringList summaries;
-    int answer = 1; // the button pressed in every message box
 };
 
 } // namespace kt::test

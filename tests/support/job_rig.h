@@ -38,16 +38,30 @@ inline QList<QByteArray> keysOf(const QList<QByteArray>& lines) {
 
 struct JobRig {
     // A controller seeded with `cards` cards, answering addresses 1 and 7;
-    // the system database ticked; the backup file in a scratch folder.
+    // a job of the system database, address 1, 100 cards; the backup file
+    // in a scratch folder.
     explicit JobRig(int cards = 100) {
         store.seed(cards);
         port.open();
         settings.sngTxDelay = 10;
         settings.sngRxDelay = 10;
         settings.sngRxTimeOut = 200;
-        view.saveFile = dir.filePath("01.KT");
-        view.loadFile = view.saveFile;
-        view.tickOnly("chkSystemDatabase");
+        saveFile = dir.filePath("01.KT");
+        loadFile = saveFile;
+        choose({"system"});
+    }
+    // The categories of the next job, by their command-line names.
+    void choose(const QList<QByteArray>& names) {
+        request.categories.clear();
+        for (const QByteArray& name : names)
+            request.categories.append(engine::findCategory(name));
+    }
+    bool save() { return start(engine::Direction::Save, saveFile); }
+    bool load() { return start(engine::Direction::Load, loadFile); }
+    bool start(engine::Direction direction, const QString& file) {
+        request.direction = direction;
+        request.file = file;
+        return job.start(request);
     }
     // Runs the job's ticks until it ends.
     void run() {
@@ -67,14 +81,16 @@ struct JobRig {
     }
 
     QTemporaryDir dir;
-    QString ini = dir.filePath("Language.ini");
+    QString saveFile;
+    QString loadFile;
+    engine::JobRequest request;
     sim::RecordStore store;
     sim::VirtualController controller{store, {1, 7}};
     sim::VirtualClock clock;
     sim::MemoryPort port{controller, clock};
     shell::Settings settings;
     FakeJobView view;
-    engine::TransferJob job{port, clock, view, settings, ini};
+    engine::TransferJob job{port, clock, view, settings};
 };
 
 } // namespace kt::test

@@ -17,9 +17,10 @@ class RecordingView : public link::LinkView {
     QString languageText(const char* key) const override {
         return QString::fromLatin1(key) == "CommunicationError" ? "Communication failed" : "";
     }
-    int showMessage(int styleCode, int buttonCode, const QString& text) override {
-        messages.append(QString("%1/%2/%3").arg(styleCode).arg(buttonCode).arg(text));
-        return 1;
+    shell::MsgAnswer showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
+                                 const QString& text) override {
+        messages.append(QString("%1/%2/%3").arg(int(style)).arg(int(buttons)).arg(text));
+        return shell::MsgAnswer::Ok;
     }
 
     QList<QByteArray> echoes;

@@ -105,6 +105,23 @@ TEST(MainWindow, EnabledStateFollowsThePortAndTheJob) {
     check("port closed again", &Row::closed, false);
 }
 
+TEST(MainWindow, AJobTakesOnlyTheTickedBoxes) {
+    WindowRig r;
+    r.find<QCheckBox>("chkMasterCard")->setCheckState(Qt::Checked);
+    r.find<QCheckBox>("chkUserCard")->setCheckState(Qt::Checked);
+    r.find<QCheckBox>("chkDiSet")->setCheckState(Qt::PartiallyChecked); // grayed: not ticked
+    r.find<QScrollBar>("vslControllerID")->setValue(7);
+    r.find<QScrollBar>("vslCardNumber")->setValue(2437);
+    r.find<QLineEdit>("txtLoad")->setText("/backup/site.KT");
+    const kt::engine::JobRequest request = r.window->jobRequest(kt::engine::Direction::Load);
+    EXPECT_EQ(request.categories,
+              (QList<const kt::engine::Category*>{kt::engine::findCategory("master"),
+                                                  kt::engine::findCategory("cards")}));
+    EXPECT_EQ(request.address, 7);
+    EXPECT_EQ(request.cardCount, 2437);
+    EXPECT_EQ(request.file, "/backup/site.KT");
+}
+
 TEST(MainWindow, TheSettingsPanelChangesNothingDuringAJob) {
     WindowRig r;
     r.trigger("mnuCommPortActive");
@@ -112,7 +129,7 @@ TEST(MainWindow, TheSettingsPanelChangesNothingDuringAJob) {
     r.find<QCheckBox>("chkFlowControl")->setChecked(true);
     r.find<QLineEdit>("txtSave")->setText(r.dir.filePath("01.KT"));
     // Started by an accessibility client while the panel is open.
-    r.window->job().cmdSave_Click();
+    r.window->cmdSave_Click();
     ASSERT_TRUE(r.window->job().blnJobActive);
     const char* panel[] = {"opLanguage(0)", "opLanguage(2)", "txtTxDelay",
                            "txtRxDelay",    "txtRxTimeOut",  "cmdOk"};
@@ -123,7 +140,7 @@ TEST(MainWindow, TheSettingsPanelChangesNothingDuringAJob) {
     EXPECT_FALSE(r.window->isControlEnabled("mnuSetting"));
     EXPECT_TRUE(r.find<QWidget>("fraSetting")->isVisible());
 
-    r.window->job().cmdCancel_Click();
+    r.window->cmdCancel_Click();
     for (const char* name : panel)
         EXPECT_TRUE(r.window->isControlEnabled(name)) << name;
     EXPECT_FALSE(r.window->isControlEnabled("mnuSetting")); // the panel is still open
@@ -253,7 +270,8 @@ TEST(MainWindow, ALanguageSwitchChangesEveryCaptionAndTheMessageTitle) {
     EXPECT_EQ(r.find<QLabel>("CommStatusText")->text(), r.text(tc, "ON"));
 
     kt::test::MessageCatcher catcher;
-    r.window->showMessage(4, 1, r.window->languageText("ProcessSaveOk") + '.');
+    r.window->showMessage(kt::shell::MsgStyle::Information, kt::shell::MsgButtons::Ok,
+                          r.window->languageText("ProcessSaveOk") + '.');
     ASSERT_EQ(catcher.messages.size(), 1);
     EXPECT_EQ(catcher.messages[0].title, r.text(tc, "LinkKT550AX"));
     EXPECT_EQ(catcher.messages[0].text, r.text(tc, "ProcessSaveOk") + ".");

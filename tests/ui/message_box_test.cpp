@@ -1,7 +1,7 @@
 // The message box lays itself out in twips from its title, text and buttons.
-#include "shell/message_layout.h"
 #include "support/message_catcher.h"
 #include "ui/frm_msg_box.h"
+#include "ui/message_layout.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -11,8 +11,11 @@
 
 namespace {
 
-using kt::shell::MsgBoxDesign;
+using kt::shell::MsgAnswer;
+using kt::shell::MsgButtons;
+using kt::shell::MsgStyle;
 using kt::ui::frmMsgBox;
+using kt::ui::MsgBoxDesign;
 
 double twipsOf(const QWidget* w, int pixels) {
     return pixels * 1440.0 / w->logicalDpiX();
@@ -20,7 +23,7 @@ double twipsOf(const QWidget* w, int pixels) {
 
 TEST(MessageBox, ButtonLayouts) {
     frmMsgBox box;
-    box.load("Title", 4, 1, "Short text.");
+    box.load("Title", MsgStyle::Information, MsgButtons::Ok, "Short text.");
     auto* ok = box.findChild<QPushButton*>("cmdOk");
     auto* cancel = box.findChild<QPushButton*>("cmdCancel");
     EXPECT_FALSE(ok->isHidden());
@@ -29,14 +32,14 @@ TEST(MessageBox, ButtonLayouts) {
     EXPECT_EQ(box.intButtonBottom, 1800);
     const int heightWithOk = box.heightTwips();
 
-    box.load("Title", 4, 2, "Short text.");
+    box.load("Title", MsgStyle::Information, MsgButtons::Cancel, "Short text.");
     EXPECT_TRUE(ok->isHidden());
     EXPECT_FALSE(cancel->isHidden());
     EXPECT_TRUE(cancel->isDefault());
     EXPECT_NEAR(twipsOf(&box, cancel->y()), MsgBoxDesign::okTop, 15);
     EXPECT_EQ(box.heightTwips(), heightWithOk);
 
-    box.load("Title", 4, 0, "Short text.");
+    box.load("Title", MsgStyle::Information, MsgButtons::OkCancel, "Short text.");
     EXPECT_FALSE(ok->isHidden());
     EXPECT_FALSE(cancel->isHidden());
     EXPECT_EQ(box.intButtonBottom, 2280);
@@ -45,12 +48,14 @@ TEST(MessageBox, ButtonLayouts) {
 
 TEST(MessageBox, WidthFollowsTheWiderOfTitleAndText) {
     frmMsgBox box;
-    box.load("T", 3, 1, "A message text that is clearly much wider than the title.");
+    box.load("T", MsgStyle::Exclamation, MsgButtons::Ok,
+             "A message text that is clearly much wider than the title.");
     const QLabel* message = box.findChild<QLabel*>("lblMessage");
     EXPECT_EQ(box.widthTwips(),
               int(std::nearbyint(twipsOf(&box, message->x() + message->width()))) + 330);
 
-    box.load("A title that is clearly much wider than the text", 3, 1, "Hi.");
+    box.load("A title that is clearly much wider than the text", MsgStyle::Exclamation,
+             MsgButtons::Ok, "Hi.");
     const QLabel* shadow = box.findChild<QLabel*>("lblTitle(1)");
     const int wide = box.widthTwips();
     EXPECT_EQ(wide, int(std::nearbyint(105 + twipsOf(&box, shadow->width()))) + 330);
@@ -62,9 +67,11 @@ TEST(MessageBox, WidthFollowsTheWiderOfTitleAndText) {
 TEST(MessageBox, EnterPressesTheDefaultButton) {
     QTimer::singleShot(50,
                        [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return); });
-    EXPECT_EQ(kt::ui::ShowMessage("Title", 4, 1, "Done."), 1);
+    EXPECT_EQ(kt::ui::ShowMessage("Title", MsgStyle::Information, MsgButtons::Ok, "Done."),
+              MsgAnswer::Ok);
     kt::test::MessageCatcher cancel("cmdCancel");
-    EXPECT_EQ(kt::ui::ShowMessage("Title", 2, 0, "Sure?"), 2);
+    EXPECT_EQ(kt::ui::ShowMessage("Title", MsgStyle::Question, MsgButtons::OkCancel, "Sure?"),
+              MsgAnswer::Cancel);
 }
 
 } // namespace

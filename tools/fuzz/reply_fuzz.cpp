@@ -76,8 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     settings.sngRxDelay = 10;
     settings.sngRxTimeOut = 200;
     kt::sim::QuietLinkView view;
-    int step = 2;
-    kt::link::LinkTransaction link(port, clock, view, settings, step);
+    kt::link::LinkTransaction link(port, clock, view, settings);
     link.blnLinkEnabled = true;
     double at = 20;
     std::uint32_t state = chunkSeed * 2654435761u + 1;

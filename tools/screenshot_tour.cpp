@@ -88,7 +88,8 @@ int main(int argc, char** argv) {
                    outDir, "6-message-box.png");
         box.findChild<QPushButton*>("cmdOk")->click();
     });
-    window.showMessage(4, 1, window.languageText("ProcessSaveOk") + '.');
+    window.showMessage(kt::shell::MsgStyle::Information, kt::shell::MsgButtons::Ok,
+                       window.languageText("ProcessSaveOk") + '.');
     window.close();
     return ok ? 0 : 1;
 }

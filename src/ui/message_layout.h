@@ -3,7 +3,9 @@
 // that the labels and buttons need.
 #pragma once
 
-namespace kt::shell {
+#include "shell/message_codes.h"
+
+namespace kt::ui {
 
 inline constexpr double kTwipsPerInch = 1440;
 
@@ -22,15 +24,13 @@ struct MsgBoxDesign {
 struct MsgBoxButtons {
     bool ok = false;
     bool cancel = false;
-    int defaultButton = 0; // 1 OK, 2 Cancel, 0 none
+    shell::MsgAnswer defaultButton = shell::MsgAnswer::Ok;
     int cancelTop = MsgBoxDesign::cancelTop;
     int buttonBottom = 0; // lower edge of the lowest visible button
 };
 
-// Button code 0: OK and Cancel; 1: OK only; 2: Cancel only, moved up into
-// the OK position. Any other code shows no button and keeps
-// `previousButtonBottom`.
-MsgBoxButtons msgBoxButtons(int buttonCode, int previousButtonBottom);
+// OK and Cancel; OK only; Cancel only, moved up into the OK position.
+MsgBoxButtons msgBoxButtons(shell::MsgButtons buttons);
 
 struct Extent {
     double left;
@@ -45,4 +45,4 @@ struct Extent {
 void msgBoxSize(const Extent& message, const Extent& titleShadow, int buttonBottom, int* width,
                 int* height);
 
-} // namespace kt::shell
+} // namespace kt::ui

@@ -3,30 +3,25 @@
 #include <algorithm>
 #include <cmath>
 
-namespace kt::shell {
+namespace kt::ui {
 
-MsgBoxButtons msgBoxButtons(int buttonCode, int previousButtonBottom) {
+MsgBoxButtons msgBoxButtons(shell::MsgButtons buttons) {
     using D = MsgBoxDesign;
     MsgBoxButtons b;
-    b.buttonBottom = previousButtonBottom;
-    switch (buttonCode) {
-    case 0:
+    switch (buttons) {
+    case shell::MsgButtons::OkCancel:
         b.ok = b.cancel = true;
-        b.defaultButton = 1;
         b.buttonBottom = D::cancelTop + D::buttonHeight;
         break;
-    case 1:
+    case shell::MsgButtons::Ok:
         b.ok = true;
-        b.defaultButton = 1;
         b.buttonBottom = D::okTop + D::buttonHeight;
         break;
-    case 2:
+    case shell::MsgButtons::Cancel:
         b.cancel = true;
-        b.defaultButton = 2;
+        b.defaultButton = shell::MsgAnswer::Cancel;
         b.cancelTop = D::okTop;
         b.buttonBottom = D::okTop + D::buttonHeight;
-        break;
-    default:
         break;
     }
     return b;
@@ -41,4 +36,4 @@ void msgBoxSize(const Extent& message, const Extent& titleShadow, int buttonBott
     *height = int(std::nearbyint(bottom)) + MsgBoxDesign::marginBottom;
 }
 
-} // namespace kt::shell
+} // namespace kt::ui

@@ -1,0 +1,26 @@
+#include "trace.h"
+
+Q_LOGGING_CATEGORY(ktLink, "kt.link", QtWarningMsg)
+Q_LOGGING_CATEGORY(ktJob, "kt.job", QtWarningMsg)
+
+namespace kt::link {
+
+QByteArray printable(const QByteArray& bytes) {
+    static const char* const names[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
+                                          "BS",  "HT",  "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
+                                          "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
+                                          "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+    QByteArray text;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 32)
+            text += QByteArray("<") + names[byte] + '>';
+        else if (byte < 127)
+            text += c;
+        else
+            text += "\\x" + QByteArray::number(byte, 16).rightJustified(2, '0');
+    }
+    return text;
+}
+
+} // namespace kt::link

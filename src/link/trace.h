@@ -1,0 +1,18 @@
+// A trace of the line, off by default: frames sent and received, tries and
+// time-outs (category kt.link), and the steps of a job (kt.job). Switch it
+// on with QT_LOGGING_RULES="kt.*.debug=true".
+#pragma once
+
+#include <QByteArray>
+#include <QLoggingCategory>
+
+Q_DECLARE_LOGGING_CATEGORY(ktLink)
+Q_DECLARE_LOGGING_CATEGORY(ktJob)
+
+namespace kt::link {
+
+// The bytes with control characters written as <SOH>, <CR> ... and other
+// bytes outside printable ASCII as \xNN, for one line of the trace.
+QByteArray printable(const QByteArray& bytes);
+
+} // namespace kt::link
