@@ -2,8 +2,8 @@
 // controller answering at once, with TX and RX delays of 10 ms: prints the
 // median and 99th percentile per transaction and their ratio to the 20 ms
 // that the two delays alone take.
+#include "link/line_port.h"
 #include "link/link_transaction.h"
-#include "link/qt_serial_port.h"
 #include "sim/pty_controller.h"
 #include "sim/quiet_views.h"
 
@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", qPrintable(controller.error));
         return 1;
     }
-    kt::link::QtSerialPort port(ini);
+    kt::link::LinePort port(ini);
     if (!port.setPortNumber(1) || !port.setSettings("19200,e,8,1") || !port.open()) {
         std::fprintf(stderr, "%s\n", qPrintable(port.errorString()));
         return 1;

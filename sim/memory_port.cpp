@@ -7,13 +7,6 @@ namespace kt::sim {
 MemoryPort::MemoryPort(VirtualController& controller, VirtualClock& clock)
     : controller_(controller), clock_(clock) {}
 
-bool MemoryPort::setPortNumber(int number) {
-    if (number >= 1 && number <= 8)
-        return true;
-    error_ = QStringLiteral("There is no port COM%1.").arg(number);
-    return false;
-}
-
 bool MemoryPort::setSettings(const QByteArray& text) {
     return link::parsePortSettings(text, &error_).has_value();
 }

@@ -14,7 +14,6 @@ class MemoryPort final : public link::SerialPort {
   public:
     MemoryPort(VirtualController& controller, VirtualClock& clock);
 
-    bool setPortNumber(int number) override;
     bool setSettings(const QByteArray& text) override;
     bool open() override;
     void close() override { open_ = false; }

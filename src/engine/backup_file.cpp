@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <cstdlib>
 
 namespace kt::engine {
 
@@ -54,7 +55,11 @@ QByteArray cardRecordOfStoredValue(const QByteArray& value) {
 
 QByteArray localTimeStamp() {
     const QDateTime now = QDateTime::currentDateTime();
-    return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate).toLatin1();
+    const int offset = now.offsetFromUtc() / 60; // minutes east of UTC
+    const int size = std::abs(offset);
+    return now.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1() +
+           (offset < 0 ? '-' : '+') + shell::formatDigits(size / 60, 2) + ':' +
+           shell::formatDigits(size % 60, 2);
 }
 
 } // namespace kt::engine

@@ -53,36 +53,29 @@ bool TransferJob::start(const JobRequest& request) {
         if (request.includes(category))
             taken.categories.append(&category);
     address_ = shell::formatDigits(taken.address, 2);
-    if (taken.categories.isEmpty()) {
-        view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok,
-                          view_.languageText("NothingSelected") + '.');
-        return false;
-    }
+    if (taken.categories.isEmpty())
+        return refuse(JobOutcome::NothingChosen, view_.languageText("NothingSelected") + '.');
     const QString& path = taken.file;
     if (taken.direction == Direction::Save) {
-        if (!writeSaveHead(taken)) {
-            view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok,
-                              path + " - " + view_.languageText("FileOpenError") + '.');
-            return false;
-        }
+        if (!writeSaveHead(taken))
+            return refuse(JobOutcome::FileError,
+                          path + " - " + view_.languageText("FileOpenError") + '.');
     } else {
         const QFileInfo info(path);
-        if (path.isEmpty() || !info.exists() || info.isDir()) {
-            view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok,
-                              path + " - " + view_.languageText("FileNoFund") + '.');
-            return false;
-        }
+        if (path.isEmpty() || !info.exists() || info.isDir())
+            return refuse(JobOutcome::FileError,
+                          path + " - " + view_.languageText("FileNoFund") + '.');
         const QByteArray title = shell::trimBlanks(shell::ReadIni(path, kHeadSection, kTitleKey));
-        if (title != kTitle || shell::lngIniResult == 0) {
-            view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok,
-                              view_.languageText("FileFormatError") + '.');
+        if (title != kTitle || shell::lngIniResult == 0)
+            return refuse(JobOutcome::FileError, view_.languageText("FileFormatError") + '.');
+        if (!confirmLoad(taken)) {
+            outcome_ = JobOutcome::Declined;
             return false;
         }
-        if (!confirmLoad(taken))
-            return false;
     }
 
     request_ = taken;
+    outcome_ = JobOutcome::None;
     strDataFile = path;
     intDirection = taken.direction;
     counts_ = {};
@@ -166,6 +159,7 @@ void TransferJob::cancel() {
     if (!blnJobActive)
         return;
     qCDebug(ktJob, "cancelled at step %d", intStep);
+    outcome_ = JobOutcome::Cancelled;
     blnJobActive = false;
     link_->blnLinkEnabled = false;
     tmrProcess.stop();
@@ -267,10 +261,14 @@ void TransferJob::stepEnd(bool finished) {
         };
         finished = head(kFinishedKey, localTimeStamp()) &&
                    head(kRecordsKey, QByteArray::number(counts_.done)) && head(kCompleteKey, "1");
-        if (!finished)
+        if (!finished) {
+            outcome_ = JobOutcome::FileError;
             view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok,
                               strDataFile + " - " + view_.languageText("FileOpenError") + '.');
+        }
     }
+    if (finished)
+        outcome_ = JobOutcome::Finished;
     shell::SyncIniDirectory(strDataFile);
     if (finished) {
         const QString summary =
@@ -304,8 +302,10 @@ bool TransferJob::transact(const QByteArray& requestText) {
     link_->lsubTransaction(requestText);
     if (!alive())
         return false;
-    if (link_->blnGaveUp)
+    if (link_->blnGaveUp) {
         intStep = kAbortedStep;
+        outcome_ = JobOutcome::CommunicationError;
+    }
     return !link_->blnCommError;
 }
 
@@ -362,9 +362,16 @@ bool TransferJob::store(const QString& file, const QByteArray& key, const QByteA
     return true;
 }
 
+bool TransferJob::refuse(JobOutcome outcome, const QString& text) {
+    outcome_ = outcome;
+    view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, text);
+    return false;
+}
+
 bool TransferJob::stopWithMessage(const QString& text) {
     link_->blnLinkEnabled = false;
     intStep = kAbortedStep;
+    outcome_ = JobOutcome::FileError;
     view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, text);
     return false;
 }

@@ -14,6 +14,17 @@
 
 namespace kt::engine {
 
+// How the last job ended, or why it did not start.
+enum class JobOutcome {
+    None,               // no job yet, or one still running
+    Finished,           // every record transferred
+    Cancelled,          // stopped by the user
+    CommunicationError, // the controller stopped answering, or the port went away
+    FileError,          // the backup file could not be read or written
+    NothingChosen,      // no category chosen: nothing started
+    Declined,           // a Load whose question was answered with Cancel
+};
+
 class TransferJob : public QObject {
     Q_OBJECT
   public:
@@ -39,8 +50,12 @@ class TransferJob : public QObject {
     void tmrProcess_Timer();
 
     link::LinkTransaction& link() { return *link_; }
+    const link::LinkTransaction& link() const { return *link_; }
     const JobRequest& request() const { return request_; }
     const Counts& counts() const { return counts_; }
+    JobOutcome outcome() const { return outcome_; }
+    // Records handled so far: saved, sent, empty or skipped.
+    int processed() const { return counts_.done + counts_.empty + counts_.skipped; }
 
     bool blnJobActive = false;
     Direction intDirection = Direction::Save;
@@ -75,6 +90,8 @@ class TransferJob : public QObject {
     // message, when it cannot be stored.
     bool store(const QString& file, const QByteArray& key, const QByteArray& value);
     bool stopWithMessage(const QString& text);
+    // Refuses to start with a message; false.
+    bool refuse(JobOutcome outcome, const QString& text);
     // The summary of a job that stopped short.
     void showStoppedSummary();
 
@@ -92,6 +109,7 @@ class TransferJob : public QObject {
     JobRequest request_;
     QByteArray address_; // two digits
     Counts counts_;
+    JobOutcome outcome_ = JobOutcome::None;
 };
 
 } // namespace kt::engine

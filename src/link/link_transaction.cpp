@@ -50,7 +50,7 @@ void LinkTransaction::lsubTransaction(const QByteArray& requestText) {
         ++lngErrorCount;
         view_.showErrorCount(lngErrorCount);
         qCDebug(ktLink, "%.1f ms: try %d failed", clock_.nowMs(), tries);
-        if (tries >= kMaxTries) {
+        if (tries >= maxTries) {
             qCDebug(ktLink, "%.1f ms: gave up", clock_.nowMs());
             blnGaveUp = true;
             view_.showMessage(shell::MsgStyle::Exclamation, shell::MsgButtons::Ok,

@@ -32,6 +32,7 @@ class LinkTransaction {
     // counting the try or showing a message.
     void lsubTransaction(const QByteArray& requestText);
 
+    int maxTries = kMaxTries;    // fewer for a quick look, as a bus scan takes
     bool blnLinkEnabled = false; // transactions may run (set by the job)
     bool blnCommError = false;   // the last transaction failed
     bool blnGaveUp = false;      // ... after eleven failed tries

@@ -3,6 +3,10 @@
 #include "shell/ini_file.h"
 #include "shell/settings.h"
 
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QUrl>
+
 namespace kt::link {
 
 QString deviceForPort(int number, const QString& iniFile) {
@@ -16,6 +20,74 @@ QString deviceForPort(int number, const QString& iniFile) {
         return QString::fromUtf8(mapped);
     return QStringLiteral("/dev/ttyS%1").arg(number - 1);
 #endif
+}
+
+namespace {
+
+std::optional<PortAddress> parseTarget(const QString& name, QString* error) {
+    static const QRegularExpression form(
+        QStringLiteral("^(tcp|socket|rfc2217)://(\\[[^\\]]+\\]|[^:/\\[\\]]+):([0-9]{1,5})/?$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = form.match(name);
+    const int port = match.hasMatch() ? match.captured(3).toInt() : 0;
+    if (!match.hasMatch() || port < 1 || port > 65535) {
+        *error = QStringLiteral("\"%1\" is not a network port: write tcp://HOST:PORT or "
+                                "rfc2217://HOST:PORT, with a port number from 1 to 65535.")
+                     .arg(name);
+        return std::nullopt;
+    }
+    PortAddress address;
+    address.kind = match.captured(1).toLower() == QLatin1String("rfc2217")
+                       ? PortAddress::Kind::Rfc2217
+                       : PortAddress::Kind::RawTcp;
+    address.host = match.captured(2);
+    if (address.host.startsWith(u'['))
+        address.host = address.host.mid(1, address.host.size() - 2);
+    address.tcpPort = quint16(port);
+    address.label = name;
+    return address;
+}
+
+// A device named relative to the current folder is taken there; a bare
+// name that names no file there ("ttyUSB0") is one of /dev.
+PortAddress deviceAddress(const QString& device) {
+    PortAddress address;
+    const QFileInfo here(device);
+    address.device = !here.isAbsolute() && here.exists() ? here.absoluteFilePath() : device;
+    address.label = device;
+    return address;
+}
+
+} // namespace
+
+std::optional<PortAddress> parsePortName(const QString& name, const QString& iniFile,
+                                         QString* error) {
+    const QString trimmed = name.trimmed();
+    static const QRegularExpression com(QStringLiteral("^COM([0-9]+)$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    if (const QRegularExpressionMatch match = com.match(trimmed); match.hasMatch()) {
+        const int number = match.captured(1).toInt();
+        if (number < 1 || number > 8) {
+            *error = QStringLiteral("There is no port COM%1: choose COM1 to COM8.").arg(number);
+            return std::nullopt;
+        }
+        const QString mapped = deviceForPort(number, iniFile);
+        std::optional<PortAddress> address = mapped.contains(QLatin1String("://"))
+                                                 ? parseTarget(mapped, error)
+                                                 : deviceAddress(mapped);
+        if (address)
+            address->label = QStringLiteral("COM%1").arg(number);
+        else
+            *error = QStringLiteral("COM%1 in Language.ini: %2").arg(number).arg(*error);
+        return address;
+    }
+    if (trimmed.contains(QLatin1String("://")))
+        return parseTarget(trimmed, error);
+    if (trimmed.isEmpty()) {
+        *error = QStringLiteral("No port has been named.");
+        return std::nullopt;
+    }
+    return deviceAddress(trimmed);
 }
 
 } // namespace kt::link

@@ -1,13 +1,30 @@
-// Which device a port number names. On Windows COMn is the port itself.
-// Elsewhere key "COMn" of section "COMMUNICATION" of Language.ini gives the
-// device path (/dev/ttyUSB0, a /dev/serial/by-id/... link); without that key
-// COMn is /dev/ttyS<n-1>.
+// Which line a port name names:
+//   COM1..COM8          on Windows the port itself; elsewhere key "COMn" of
+//                       section "COMMUNICATION" of Language.ini (a device
+//                       path or one of the forms below), else /dev/ttyS<n-1>
+//   a device path       /dev/ttyUSB0, /dev/serial/by-id/...
+//   tcp://HOST:PORT     raw TCP to a serial device server (also socket://)
+//   rfc2217://HOST:PORT a serial device server in RFC 2217 (telnet) mode
 #pragma once
 
 #include <QString>
+#include <optional>
 
 namespace kt::link {
 
 QString deviceForPort(int number, const QString& iniFile);
+
+struct PortAddress {
+    enum class Kind { Device, RawTcp, Rfc2217 };
+    Kind kind = Kind::Device;
+    QString device; // Kind::Device
+    QString host;   // the TCP kinds
+    quint16 tcpPort = 0;
+    QString label; // how messages name it: "COM3", or the name as given
+};
+
+// The address of a port name, or nothing with a description in `error`.
+std::optional<PortAddress> parsePortName(const QString& name, const QString& iniFile,
+                                         QString* error);
 
 } // namespace kt::link

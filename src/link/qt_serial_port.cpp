@@ -1,6 +1,5 @@
 #include "qt_serial_port.h"
 
-#include "port_naming.h"
 #include "tty_reset.h"
 
 #include <QFileInfo>
@@ -39,8 +38,7 @@ QSerialPort::StopBits toQt(PortSettings::StopBits stopBits) {
 
 } // namespace
 
-QtSerialPort::QtSerialPort(QString iniFile, QObject* parent)
-    : SerialPort(parent), iniFile_(std::move(iniFile)) {
+QtSerialPort::QtSerialPort(QObject* parent) : SerialPort(parent) {
     // Closing inside the error notification itself is not safe, so the
     // reaction is queued; the port stops reading meanwhile.
     connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError,
@@ -52,14 +50,9 @@ bool QtSerialPort::fail(const QString& description) {
     return false;
 }
 
-bool QtSerialPort::setPortNumber(int number) {
-    number_ = 0;
-    device_.clear();
-    if (number < 1 || number > 8)
-        return fail(QStringLiteral("There is no port COM%1: choose COM1 to COM8.").arg(number));
-    number_ = number;
-    device_ = deviceForPort(number, iniFile_);
-    return true;
+void QtSerialPort::setDevice(const QString& device, const QString& label) {
+    device_ = device;
+    label_ = label == device ? QString() : QStringLiteral(" (%1)").arg(label);
 }
 
 bool QtSerialPort::setSettings(const QByteArray& text) {
@@ -71,7 +64,7 @@ bool QtSerialPort::setSettings(const QByteArray& text) {
 bool QtSerialPort::open() {
     if (port_.isOpen())
         close();
-    if (number_ == 0)
+    if (device_.isEmpty())
         return fail(QStringLiteral("No port has been chosen."));
     if (!settings_)
         return error_.isEmpty() ? fail(QStringLiteral("No settings have been given.")) : false;
@@ -79,11 +72,10 @@ bool QtSerialPort::open() {
 #ifndef Q_OS_WIN
     const QFileInfo info(device_);
     if (!info.exists())
-        return fail(QStringLiteral("The device %1 (COM%2) does not exist. Check that the "
-                                   "serial adapter is plugged in, or name the right device "
-                                   "under key COM%2 of section COMMUNICATION in Language.ini.")
-                        .arg(device_)
-                        .arg(number_));
+        return fail(QStringLiteral("The device %1%2 does not exist. Check that the serial "
+                                   "adapter is plugged in, or name the right device (under key "
+                                   "COMn of section COMMUNICATION in Language.ini for COMn).")
+                        .arg(device_, label_));
     if (!info.isReadable() || !info.isWritable())
         return fail(
             QStringLiteral("Permission denied on %1. The user must be a member of "
@@ -106,20 +98,14 @@ bool QtSerialPort::open() {
         const QString detail = port_.errorString();
         port_.clearError();
         if (code == QSerialPort::DeviceNotFoundError)
-            return fail(QStringLiteral("The device %1 (COM%2) does not exist (%3).")
-                            .arg(device_)
-                            .arg(number_)
-                            .arg(detail));
+            return fail(QStringLiteral("The device %1%2 does not exist (%3).")
+                            .arg(device_, label_, detail));
         if (code == QSerialPort::PermissionError)
-            return fail(QStringLiteral("The device %1 (COM%2) is busy: another program is "
-                                       "using it. Close that program and try again (%3).")
-                            .arg(device_)
-                            .arg(number_)
-                            .arg(detail));
-        return fail(QStringLiteral("The device %1 (COM%2) cannot be opened: %3.")
-                        .arg(device_)
-                        .arg(number_)
-                        .arg(detail));
+            return fail(QStringLiteral("The device %1%2 is busy: another program is using it. "
+                                       "Close that program and try again (%3).")
+                            .arg(device_, label_, detail));
+        return fail(
+            QStringLiteral("The device %1%2 cannot be opened: %3.").arg(device_, label_, detail));
     }
     // Bytes that waited in the device before the open are not a reply.
     port_.clear();
@@ -159,10 +145,8 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error) {
         return;
     const QString detail = port_.errorString();
     close();
-    fail(QStringLiteral("The device %1 (COM%2) stopped working and was closed: %3.")
-             .arg(device_)
-             .arg(number_)
-             .arg(detail));
+    fail(QStringLiteral("The device %1%2 stopped working and was closed: %3.")
+             .arg(device_, label_, detail));
     emit lost(error_);
 }
 

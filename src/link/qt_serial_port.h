@@ -1,4 +1,4 @@
-// The serial port of the program, on QSerialPort.
+// A serial device, on QSerialPort.
 #pragma once
 
 #include "port_settings.h"
@@ -11,10 +11,10 @@ namespace kt::link {
 class QtSerialPort final : public SerialPort {
     Q_OBJECT
   public:
-    // `iniFile` is Language.ini, where COMn may be mapped to a device path.
-    explicit QtSerialPort(QString iniFile, QObject* parent = nullptr);
+    explicit QtSerialPort(QObject* parent = nullptr);
 
-    bool setPortNumber(int number) override;
+    // The device for the next open; `label` names it in messages ("COM3").
+    void setDevice(const QString& device, const QString& label);
     bool setSettings(const QByteArray& text) override;
     bool open() override;
     void close() override;
@@ -23,17 +23,13 @@ class QtSerialPort final : public SerialPort {
     bool write(const QByteArray& bytes) override;
     QString errorString() const override { return error_; }
 
-    // The device path the chosen port number maps to.
-    QString device() const { return device_; }
-
   private:
     void onError(QSerialPort::SerialPortError error);
     bool fail(const QString& description);
 
-    QString iniFile_;
     QSerialPort port_;
-    int number_ = 0;
     QString device_;
+    QString label_; // " (COM3)" after the device in messages, or empty
     std::optional<PortSettings> settings_;
     QString error_;
 };

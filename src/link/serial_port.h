@@ -1,5 +1,6 @@
-// The serial port seam: the operations the link uses. The program uses
-// QtSerialPort; tests use an in-memory port or a pseudo-terminal.
+// The serial port seam: the operations the link uses. The program uses a
+// LinePort (a serial device or a serial device server); tests use an
+// in-memory port or a pseudo-terminal.
 #pragma once
 
 #include <QByteArray>
@@ -13,9 +14,6 @@ class SerialPort : public QObject {
   public:
     using QObject::QObject;
 
-    // Chooses COM1..COM8 for the next open. Returns false, with a
-    // description in errorString(), when the number names no port.
-    virtual bool setPortNumber(int number) = 0;
     // The settings text for the next open, such as "19200,e,8,1". Returns
     // false, with a description, when the text is not a valid setting.
     virtual bool setSettings(const QByteArray& text) = 0;

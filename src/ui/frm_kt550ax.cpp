@@ -35,7 +35,7 @@ QString displayFrame(const QByteArray& frame) {
 frmKT550AX::frmKT550AX(const QString& iniFile, QWidget* parent)
     : QMainWindow(parent), strIniFile(iniFile) {
     buildWindow();
-    mscComm = std::make_unique<link::QtSerialPort>(strIniFile);
+    mscComm = std::make_unique<link::LinePort>(strIniFile);
     mscComm->setObjectName("mscComm");
     connect(mscComm.get(), &link::SerialPort::lost, this, &frmKT550AX::onPortLost);
     job_ = std::make_unique<engine::TransferJob>(*mscComm, clock_, *this, settings);

@@ -8,7 +8,7 @@
 #include "engine/transfer_job.h"
 #include "image_list.h"
 #include "link/clock.h"
-#include "link/qt_serial_port.h"
+#include "link/line_port.h"
 #include "shell/settings.h"
 
 #include <QMainWindow>
@@ -110,7 +110,7 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     void browse(QLineEdit* box, bool forSaving);
     void setStatusPanel(Picture picture, const QString& text, bool raised);
 
-    std::unique_ptr<link::QtSerialPort> mscComm;
+    std::unique_ptr<link::LinePort> mscComm;
     link::EventLoopClock clock_;
     std::unique_ptr<engine::TransferJob> job_;
 

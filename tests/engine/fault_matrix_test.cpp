@@ -3,7 +3,7 @@
 // the job recovers by retrying or stops with the communication error, and
 // the backup file holds exactly the records accepted before.
 #include "engine/transfer_job.h"
-#include "link/qt_serial_port.h"
+#include "link/line_port.h"
 #include "shell/ini_file.h"
 #include "sim/pty_controller.h"
 #include "support/fake_job_view.h"
@@ -79,7 +79,7 @@ TEST(FaultMatrix, EachFaultEndsAsTheRulesSay) {
                 QTimer::singleShot(0, [&] { sim.line->hangUp(); });
         });
 
-        kt::link::QtSerialPort port(ini);
+        kt::link::LinePort port(ini);
         ASSERT_TRUE(port.setPortNumber(1) && port.setSettings("19200,e,8,1") && port.open());
         kt::link::EventLoopClock clock;
         kt::shell::Settings settings;

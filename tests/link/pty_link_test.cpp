@@ -1,7 +1,7 @@
 // The link over a real pseudo-terminal, through QSerialPort and the real
 // clock, against the virtual controller: one round trip per fault kind.
+#include "link/line_port.h"
 #include "link/link_transaction.h"
-#include "link/qt_serial_port.h"
 #include "shell/ini_file.h"
 #include "sim/pty_controller.h"
 #include "support/recording_view.h"
@@ -17,8 +17,8 @@
 
 namespace {
 
+using kt::link::LinePort;
 using kt::link::LinkTransaction;
-using kt::link::QtSerialPort;
 using namespace kt::sim;
 
 struct PtyRig {
@@ -38,7 +38,7 @@ struct PtyRig {
     PtyController sim{100};
     RecordStore& store = sim.store;
     VirtualController& controller = sim.controller;
-    QtSerialPort port{ini};
+    LinePort port{ini};
     kt::link::EventLoopClock clock;
     kt::shell::Settings settings;
     kt::test::RecordingView view;
@@ -85,20 +85,19 @@ TEST(PtyLink, OpenErrorsSayWhatToDo) {
     QTemporaryDir dir;
     const QString ini = dir.filePath("Language.ini");
     kt::shell::WriteIni(ini, "COMMUNICATION", "COM3", "/dev/kt-no-such-device");
-    QtSerialPort port(ini);
+    LinePort port(ini);
 
     EXPECT_FALSE(port.setPortNumber(9));
     EXPECT_TRUE(port.errorString().contains("COM1 to COM8"));
 
     ASSERT_TRUE(port.setPortNumber(3));
-    EXPECT_EQ(port.device(), "/dev/kt-no-such-device");
     ASSERT_TRUE(port.setSettings("19200,e,8,1"));
     EXPECT_FALSE(port.open());
-    EXPECT_TRUE(port.errorString().contains("does not exist")) << port.errorString().toStdString();
+    EXPECT_TRUE(port.errorString().contains("/dev/kt-no-such-device (COM3) does not exist"))
+        << port.errorString().toStdString();
     EXPECT_FALSE(port.isOpen());
 
     ASSERT_TRUE(port.setPortNumber(4));
-    EXPECT_EQ(port.device(), "/dev/ttyS3");
     EXPECT_FALSE(port.setSettings("19200,x,8,1"));
     EXPECT_TRUE(port.errorString().contains("parity")) << port.errorString().toStdString();
     EXPECT_FALSE(port.open());
@@ -115,7 +114,7 @@ TEST(PtyLink, BytesWaitingBeforeTheOpenAreDropped) {
     QTemporaryDir dir;
     const QString ini = dir.filePath("Language.ini");
     kt::shell::WriteIni(ini, "COMMUNICATION", "COM1", line->devicePath().toUtf8());
-    QtSerialPort port(ini);
+    LinePort port(ini);
     port.setPortNumber(1);
     port.setSettings("19200,e,8,1");
     ASSERT_TRUE(port.open());

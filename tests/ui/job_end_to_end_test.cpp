@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -89,6 +90,37 @@ TEST(EndToEnd, ABackupRestoresAWholeControllerIntoAnEmptyOne) {
     // The controls are back as before the jobs.
     EXPECT_TRUE(e.window->isControlEnabled("cmdSave"));
     EXPECT_FALSE(e.find<QWidget>("fraCommStatus")->isVisible());
+}
+
+TEST(EndToEnd, TheCommandLineWritesTheSameFileAsTheWindow) {
+    EndToEnd e;
+    kt::test::MessageCatcher catcher;
+    e.openPort(1);
+    for (const char* box : {"chkSystemDatabase", "chkHolidayTable", "chkUserCard", "chkDiSet"})
+        e.find<QCheckBox>(box)->setChecked(true);
+    e.find<QScrollBar>("vslCardNumber")->setValue(40);
+    e.find<QLineEdit>("txtSave")->setText(e.backup);
+    ASSERT_TRUE(e.runJob("cmdSave"));
+    e.find<QAction>("mnuCommPortActive")->trigger(); // the command line takes the line over
+
+    QProcess cli;
+    const QString cliBackup = e.dir.filePath("cli.KT");
+    cli.start(QStringLiteral(KT_CLI),
+              {"save", cliBackup, "--port", e.source.line->devicePath(), "--only",
+               "system,holiday,cards,diset", "--cards", "40", "--quiet"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cli.state() == QProcess::NotRunning; }, 30000));
+    EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    const auto withoutTimes = [](const QString& path) {
+        QFile file(path);
+        file.open(QIODevice::ReadOnly);
+        QList<QByteArray> lines = file.readAll().split('\n');
+        lines.removeIf([](const QByteArray& line) {
+            return line.startsWith("Started=") || line.startsWith("Finished=");
+        });
+        return lines;
+    };
+    EXPECT_GT(withoutTimes(cliBackup).size(), 60); // 63 records and the head
+    EXPECT_EQ(withoutTimes(cliBackup), withoutTimes(e.backup));
 }
 
 TEST(EndToEnd, ClosingTheWindowDuringAJobEndsItCleanly) {

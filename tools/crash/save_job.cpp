@@ -4,7 +4,7 @@
 //   save_job LANGUAGE_INI BACKUP_FILE CARDS [TX_DELAY RX_DELAY]
 // COM1 of LANGUAGE_INI names the device.
 #include "engine/transfer_job.h"
-#include "link/qt_serial_port.h"
+#include "link/line_port.h"
 #include "sim/quiet_views.h"
 
 #include <QCoreApplication>
@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
                      "usage: save_job LANGUAGE_INI BACKUP_FILE CARDS [TX_DELAY RX_DELAY]\n");
         return 2;
     }
-    kt::link::QtSerialPort port(QString::fromLocal8Bit(argv[1]));
+    kt::link::LinePort port(QString::fromLocal8Bit(argv[1]));
     if (!port.setPortNumber(1) || !port.setSettings("19200,e,8,1") || !port.open()) {
         std::fprintf(stderr, "%s\n", qPrintable(port.errorString()));
         return 2;

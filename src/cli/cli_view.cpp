@@ -1,0 +1,130 @@
+#include "cli_view.h"
+
+#include "shell/language.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace kt::cli {
+
+namespace {
+
+void printLine(const QString& text) {
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
+QString duration(double seconds) {
+    const int whole = int(seconds + 0.5);
+    return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+CliView::CliView(QString iniFile, QByteArray languageSection, bool quiet, bool yes)
+    : iniFile_(std::move(iniFile)), section_(std::move(languageSection)), quiet_(quiet), yes_(yes),
+      terminal_(isatty(STDERR_FILENO)) {}
+
+QString CliView::languageText(const char* key) const {
+    return shell::languageText(iniFile_, section_, key);
+}
+
+shell::MsgAnswer CliView::showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
+                                      const QString& text) {
+    clearBar();
+    QString shown = text;
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    if (buttons == shell::MsgButtons::OkCancel) {
+        printLine(shown);
+        if (yes_) {
+            printLine(QStringLiteral("Going on: --yes was given."));
+            return shell::MsgAnswer::Ok;
+        }
+        declined_ = true;
+        printLine(QStringLiteral("Nothing was written. Give --yes to go on anyway."));
+        return shell::MsgAnswer::Cancel;
+    }
+    if (style == shell::MsgStyle::Information && job_ && !quiet_) {
+        finishCategory(); // the job's end: its last category is done
+        step_ = 0;
+    }
+    if (style != shell::MsgStyle::Information || !quiet_)
+        printLine(shown);
+    return shell::MsgAnswer::Ok;
+}
+
+void CliView::showProgress(double, double) {
+    if (quiet_ || !job_)
+        return;
+    if (job_->intStep != step_) {
+        finishCategory();
+        step_ = job_->intStep;
+        processedAtStepStart_ = job_->processed();
+        stepStartSeconds_ = elapsed_.elapsed() / 1000.0;
+    }
+    if (terminal_ && (!lastDraw_.isValid() || lastDraw_.elapsed() >= 100)) {
+        drawBar();
+        lastDraw_.start();
+    }
+}
+
+void CliView::finishCategory() {
+    const engine::Category* category = engine::categoryOfStep(step_);
+    if (!category || !job_->request().includes(*category))
+        return;
+    if (terminal_) {
+        drawBar();
+        std::fprintf(stderr, "\n");
+        barShown_ = false;
+        return;
+    }
+    const double seconds = elapsed_.elapsed() / 1000.0 - stepStartSeconds_;
+    printLine(QStringLiteral("%1: %2 records, %3 s")
+                  .arg(languageText(category->languageKey))
+                  .arg(job_->processed() - processedAtStepStart_)
+                  .arg(seconds, 0, 'f', 1));
+}
+
+void CliView::drawBar() {
+    const engine::Category* category = engine::categoryOfStep(step_);
+    if (!category)
+        return;
+    const int done = job_->processed();
+    const int total = std::max(job_->counts().total, 1);
+    const double seconds = std::max(elapsed_.elapsed() / 1000.0, 0.001);
+    const double rate = done / seconds;
+    const QString left = rate > 0 ? duration((total - done) / rate) : QStringLiteral("?");
+    constexpr int kWidth = 24;
+    const int filled = done * kWidth / total;
+    std::fprintf(stderr, "\r\033[K%s  %d/%d records  %.0f/s  %s left  [%s%s]",
+                 qPrintable(languageText(category->languageKey)), done, total, rate,
+                 qPrintable(left), QByteArray(filled, '#').constData(),
+                 QByteArray(kWidth - filled, '-').constData());
+    std::fflush(stderr);
+    barShown_ = true;
+}
+
+void CliView::clearBar() {
+    if (barShown_) {
+        std::fprintf(stderr, "\r\033[K");
+        barShown_ = false;
+    }
+}
+
+void CliView::showJobRunning(bool running) {
+    if (running) {
+        elapsed_.start();
+        step_ = 0;
+        return;
+    }
+    if (!quiet_ && job_)
+        finishCategory();
+    step_ = 0;
+}
+
+void CliView::showJobSummary(const QString& summary) {
+    clearBar();
+    printLine(summary);
+    step_ = 0; // the stopped category has no line of its own
+}
+
+} // namespace kt::cli

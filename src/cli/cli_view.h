@@ -1,0 +1,56 @@
+// What a job shows on a terminal or in a scheduler's log: messages and the
+// end summary on standard error, questions answered by --yes, and progress
+// as a bar on a terminal or one line per category otherwise.
+#pragma once
+
+#include "engine/job_view.h"
+#include "engine/transfer_job.h"
+
+#include <QElapsedTimer>
+
+namespace kt::cli {
+
+class CliView : public engine::JobView {
+  public:
+    // Texts from `iniFile`'s `languageSection`.
+    CliView(QString iniFile, QByteArray languageSection, bool quiet, bool yes);
+
+    // The job whose progress to show.
+    void attach(const engine::TransferJob* job) { job_ = job; }
+    // Every question was answered with Cancel because --yes was not given.
+    bool declined() const { return declined_; }
+
+    void showEcho(const QByteArray&) override {}
+    void showLinkState(link::LinkState) override {}
+    void showErrorCount(std::int32_t) override {}
+    void setActivity(bool) override {}
+    QString languageText(const char* key) const override;
+    shell::MsgAnswer showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
+                                 const QString& text) override;
+    void showProgress(double value, double max) override;
+    void showJobCaption(const QString&) override {}
+    void showJobRunning(bool running) override;
+    void showJobSummary(const QString& summary) override;
+
+  private:
+    // Ends the progress of the category of `step`; a new one begins.
+    void finishCategory();
+    void drawBar();
+    void clearBar();
+
+    QString iniFile_;
+    QByteArray section_;
+    bool quiet_;
+    bool yes_;
+    bool terminal_;
+    bool declined_ = false;
+    const engine::TransferJob* job_ = nullptr;
+    QElapsedTimer elapsed_;
+    QElapsedTimer lastDraw_;
+    bool barShown_ = false;
+    int step_ = 0; // the step whose category is under way
+    int processedAtStepStart_ = 0;
+    double stepStartSeconds_ = 0;
+};
+
+} // namespace kt::cli

@@ -1,0 +1,66 @@
+#include "command_support.h"
+
+#include "exit_status.h"
+#include "shell/language.h"
+
+#include <cstdio>
+
+namespace kt::cli {
+
+QByteArray languageOf(const CliOptions& options) {
+    const QByteArray section = shell::languageSection(options.settings.intLanguage);
+    return section.isEmpty() ? shell::languageSection(0) : section;
+}
+
+void complain(const QString& text) {
+    std::fprintf(stderr, "kt560ax: %s\n", qPrintable(text));
+}
+
+bool openPort(const CliOptions& options, link::LinePort& port) {
+    if (port.setPortName(options.port) && port.setSettings(options.settings.strSettings) &&
+        port.open())
+        return true;
+    complain(QStringLiteral("cannot open %1 (%2): %3")
+                 .arg(options.port, QString::fromLatin1(options.settings.strSettings),
+                      port.errorString()));
+    return false;
+}
+
+int exitStatusOf(engine::JobOutcome outcome) {
+    switch (outcome) {
+    case engine::JobOutcome::Finished:
+        return kDone;
+    case engine::JobOutcome::Cancelled:
+        return kInterrupted;
+    case engine::JobOutcome::NothingChosen:
+        return kUsage;
+    case engine::JobOutcome::FileError:
+    case engine::JobOutcome::Declined:
+        return kFileError;
+    case engine::JobOutcome::CommunicationError:
+    case engine::JobOutcome::None:
+        break;
+    }
+    return kCommError;
+}
+
+const char* outcomeName(engine::JobOutcome outcome) {
+    switch (outcome) {
+    case engine::JobOutcome::Finished:
+        return "finished";
+    case engine::JobOutcome::Cancelled:
+        return "interrupted";
+    case engine::JobOutcome::NothingChosen:
+        return "nothing chosen";
+    case engine::JobOutcome::FileError:
+        return "file error";
+    case engine::JobOutcome::Declined:
+        return "declined";
+    case engine::JobOutcome::CommunicationError:
+    case engine::JobOutcome::None:
+        break;
+    }
+    return "communication error";
+}
+
+} // namespace kt::cli

@@ -1,0 +1,144 @@
+#include "fleet.h"
+
+#include "engine/backup_file.h"
+#include "shell/ini_file.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <algorithm>
+
+namespace kt::cli {
+
+namespace {
+
+bool takeNumber(const QString& text, int low, int high, int* value) {
+    bool ok = false;
+    const int number = text.toInt(&ok);
+    if (!ok || number < low || number > high)
+        return false;
+    *value = number;
+    return true;
+}
+
+} // namespace
+
+Fleet parseFleet(const QByteArray& text, const QString& fileName, const QString& defaultFolder) {
+    Fleet fleet;
+    const auto error = [&](int line, const QString& what) {
+        fleet.errors.append(QStringLiteral("%1 line %2: %3").arg(fileName).arg(line).arg(what));
+    };
+    static const QRegularExpression usableName(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9_.-]*$"));
+    const QList<QByteArray> lines =
+        QByteArray(text).replace("\r\n", "\n").replace('\r', '\n').split('\n');
+    FleetController* current = nullptr;
+    bool inBadSection = false; // its keys were reported with its header
+    QStringList seen;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const int number = int(i) + 1;
+        const QString line = QString::fromUtf8(lines[i]).trimmed();
+        if (line.isEmpty() || line.startsWith(u';') || line.startsWith(u'#'))
+            continue;
+        if (line.startsWith(u'[')) {
+            const QString name =
+                line.endsWith(u']') ? line.mid(1, line.size() - 2).trimmed() : QString();
+            if (!usableName.match(name).hasMatch()) {
+                error(number, QStringLiteral("\"%1\" is not a usable controller name: use letters, "
+                                             "digits, '_', '-' and '.'.")
+                                  .arg(line));
+                current = nullptr;
+                inBadSection = true;
+                continue;
+            }
+            inBadSection = false;
+            if (seen.contains(name, Qt::CaseInsensitive))
+                error(number, QStringLiteral("controller [%1] is named twice.").arg(name));
+            seen.append(name);
+            FleetController controller;
+            controller.name = name;
+            controller.folder = defaultFolder;
+            controller.line = number;
+            fleet.controllers.append(controller);
+            current = &fleet.controllers.last();
+            continue;
+        }
+        const qsizetype equals = line.indexOf(u'=');
+        if (equals < 0) {
+            error(number,
+                  QStringLiteral("\"%1\" is neither [controller] nor Key=value.").arg(line));
+            continue;
+        }
+        if (!current) {
+            if (!inBadSection)
+                error(number, QStringLiteral("a key before the first [controller] section."));
+            continue;
+        }
+        const QString key = line.left(equals).trimmed().toLower();
+        const QString value = line.mid(equals + 1).trimmed();
+        if (key == QLatin1String("port")) {
+            current->port = value;
+        } else if (key == QLatin1String("address")) {
+            if (!takeNumber(value, 1, 99, &current->address))
+                error(number, QStringLiteral("Address takes 1 to 99, not \"%1\".").arg(value));
+        } else if (key == QLatin1String("cards")) {
+            if (!takeNumber(value, 1, 9999, &current->cards))
+                error(number, QStringLiteral("Cards takes 1 to 9999, not \"%1\".").arg(value));
+        } else if (key == QLatin1String("only")) {
+            current->categories.clear();
+            for (const QString& name : value.split(u',', Qt::SkipEmptyParts)) {
+                const engine::Category* category = engine::findCategory(name.toUtf8());
+                if (!category)
+                    error(number,
+                          QStringLiteral("there is no category \"%1\".").arg(name.trimmed()));
+                else if (!current->categories.contains(category))
+                    current->categories.append(category);
+            }
+            if (current->categories.isEmpty())
+                error(number, QStringLiteral("Only names no category."));
+        } else if (key == QLatin1String("folder")) {
+            current->folder = value;
+        } else {
+            error(number, QStringLiteral("unknown key \"%1\": use Port, Address, Only, Cards or "
+                                         "Folder.")
+                              .arg(line.left(equals).trimmed()));
+        }
+    }
+    for (const FleetController& controller : std::as_const(fleet.controllers))
+        if (controller.port.isEmpty())
+            error(controller.line,
+                  QStringLiteral("controller [%1] has no Port.").arg(controller.name));
+    if (fleet.controllers.isEmpty() && fleet.errors.isEmpty())
+        fleet.errors.append(QStringLiteral("%1: no [controller] section.").arg(fileName));
+    return fleet;
+}
+
+QStringList backupsToRemove(QList<StoredBackup> backups, int keep) {
+    // Time stamps sort as text: newest first.
+    std::sort(backups.begin(), backups.end(),
+              [](const StoredBackup& a, const StoredBackup& b) { return a.name > b.name; });
+    QStringList doomed;
+    int completeSeen = 0;
+    for (const StoredBackup& backup : std::as_const(backups)) {
+        if (backup.complete) {
+            if (++completeSeen > keep)
+                doomed.append(backup.name);
+        } else if (completeSeen > 0) {
+            doomed.append(backup.name); // a stopped backup older than a complete one
+        }
+    }
+    return doomed;
+}
+
+QList<StoredBackup> storedBackups(const QString& folder) {
+    static const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d_\\d{6}\\.KT$"));
+    QList<StoredBackup> backups;
+    for (const QString& name : QDir(folder).entryList(QDir::Files)) {
+        if (!stamp.match(name).hasMatch())
+            continue;
+        const QByteArray complete =
+            shell::ReadIni(QDir(folder).filePath(name), engine::kHeadSection, engine::kCompleteKey);
+        backups.append({name, complete.trimmed() == "1"});
+    }
+    return backups;
+}
+
+} // namespace kt::cli

@@ -1,0 +1,42 @@
+// kt560ax: the command line of the KT560AX Data Backup System, for
+// schedulers and scripts. Same engine, files and rules as the window.
+#include "exit_status.h"
+#include "fleet_command.h"
+#include "options.h"
+#include "scan_command.h"
+#include "shell/settings.h"
+#include "transfer_command.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kt560ax"));
+
+    // The settings and texts of the window's Language.ini beside the
+    // program; without one, the shipped texts and default settings.
+    QString iniFile =
+        kt::shell::AppendBackslash(QCoreApplication::applicationDirPath()) + "Language.ini";
+    if (!QFileInfo::exists(iniFile))
+        iniFile = QStringLiteral(":/Language.ini");
+
+    QString error;
+    QString info;
+    const auto options =
+        kt::cli::parseOptions(QCoreApplication::arguments().mid(1), iniFile, &error, &info);
+    if (!options) {
+        if (!info.isEmpty()) {
+            std::printf("%s", qPrintable(info));
+            return kt::cli::kDone;
+        }
+        std::fprintf(stderr, "kt560ax: %s\n", qPrintable(error));
+        return kt::cli::kUsage;
+    }
+    if (options->command == QLatin1String("run"))
+        return kt::cli::runFleet(*options, iniFile);
+    if (options->command == QLatin1String("scan"))
+        return kt::cli::runScan(*options, iniFile);
+    return kt::cli::runTransfer(*options, iniFile);
+}

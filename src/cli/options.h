@@ -1,0 +1,39 @@
+// The command line of kt560ax: a command, its files and the options that
+// steer a job. Defaults come from Language.ini as the window reads it.
+#pragma once
+
+#include "engine/job_request.h"
+#include "shell/settings.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace kt::cli {
+
+struct CliOptions {
+    QString command;   // save, load, run, scan
+    QStringList files; // the command's file arguments
+    QString port;      // COMn, a device path or a network port
+    int address = 1;
+    QList<const engine::Category*> categories = engine::allCategories();
+    std::optional<int> cards; // --cards; unset: the command's default
+    shell::Settings settings; // the line settings and times
+    bool yes = false;
+    bool quiet = false;
+    bool json = false;
+    int keep = 0; // run: complete backups kept per controller; 0 keeps all
+    int from = 1; // scan
+    int to = 99;
+};
+
+// The text of --help.
+QString helpText();
+
+// Parses the arguments (without the program's name) over the settings of
+// `iniFile`. On a mistake returns nothing with a message in `error`; on
+// --help or --version returns nothing with the text in `info`.
+std::optional<CliOptions> parseOptions(const QStringList& arguments, const QString& iniFile,
+                                       QString* error, QString* info);
+
+} // namespace kt::cli

@@ -1,0 +1,89 @@
+#include "scan_command.h"
+
+#include "command_support.h"
+#include "exit_status.h"
+#include "link/clock.h"
+#include "link/link_transaction.h"
+#include "shell/text_format.h"
+#include "signal_watch.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdio>
+#include <unistd.h>
+
+namespace kt::cli {
+
+namespace {
+
+// Shows nothing: a silent address is the expected answer of a scan.
+class ScanView final : public link::LinkView {
+  public:
+    void showEcho(const QByteArray&) override {}
+    void showLinkState(link::LinkState) override {}
+    void showErrorCount(std::int32_t) override {}
+    void setActivity(bool) override {}
+    QString languageText(const char*) const override { return {}; }
+    shell::MsgAnswer showMessage(shell::MsgStyle, shell::MsgButtons, const QString&) override {
+        return shell::MsgAnswer::Ok;
+    }
+};
+
+// A controller at 19200 baud answers a DC request well within this.
+constexpr float kScanTimeOutMs = 150;
+
+} // namespace
+
+int runScan(const CliOptions& options, const QString& iniFile) {
+    link::LinePort port(iniFile);
+    if (!openPort(options, port))
+        return kPortError;
+    SignalWatch watch;
+    shell::Settings settings = options.settings;
+    settings.sngRxTimeOut = std::min(settings.sngRxTimeOut, kScanTimeOutMs);
+    link::EventLoopClock clock;
+    ScanView view;
+    link::LinkTransaction link(port, clock, view, settings);
+    link.maxTries = 1;
+    QObject::connect(&watch, &SignalWatch::arrived, [&] { link.blnLinkEnabled = false; });
+
+    QList<int> answering;
+    for (int address = options.from; address <= options.to && !watch.interrupted(); ++address) {
+        link.blnLinkEnabled = true;
+        link.lsubTransaction(shell::formatDigits(address, 2) + "DC");
+        if (!link.blnCommError && !watch.interrupted()) {
+            answering.append(address);
+            if (!options.json)
+                std::printf("%02d\n", address);
+        }
+        if (!options.quiet && isatty(2))
+            std::fprintf(stderr, "\r\033[Kaddress %02d of %02d..%02d, %lld answered", address,
+                         options.from, options.to, qlonglong(answering.size()));
+    }
+    if (!options.quiet && isatty(2))
+        std::fprintf(stderr, "\r\033[K");
+    port.close();
+
+    const int status = watch.interrupted()   ? kInterrupted
+                       : answering.isEmpty() ? kCommError
+                                             : kDone;
+    if (options.json) {
+        QJsonArray addresses;
+        for (const int address : answering)
+            addresses.append(address);
+        std::printf("%s\n", QJsonDocument(QJsonObject{{"command", "scan"},
+                                                      {"port", options.port},
+                                                      {"addresses", addresses},
+                                                      {"exitStatus", status}})
+                                .toJson(QJsonDocument::Compact)
+                                .constData());
+    }
+    if (!options.quiet)
+        std::fprintf(stderr, "%lld of %d addresses answered on %s.\n", qlonglong(answering.size()),
+                     options.to - options.from + 1, qPrintable(options.port));
+    std::fflush(stdout);
+    return status;
+}
+
+} // namespace kt::cli

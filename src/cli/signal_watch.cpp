@@ -1,0 +1,43 @@
+#include "signal_watch.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace kt::cli {
+
+namespace {
+
+int pipeEnds[2] = {-1, -1};
+
+void onSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(pipeEnds[1], &byte, 1);
+}
+
+} // namespace
+
+SignalWatch::SignalWatch() {
+    if (pipeEnds[0] < 0 && ::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    notifier_ = std::make_unique<QSocketNotifier>(pipeEnds[0], QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
+        char bytes[16];
+        while (::read(pipeEnds[0], bytes, sizeof bytes) > 0) {
+        }
+        interrupted_ = true;
+        emit arrived();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+SignalWatch::~SignalWatch() {
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+}
+
+} // namespace kt::cli

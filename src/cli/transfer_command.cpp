@@ -1,0 +1,104 @@
+#include "transfer_command.h"
+
+#include "cli_view.h"
+#include "command_support.h"
+#include "engine/backup_file.h"
+#include "exit_status.h"
+#include "shell/ini_file.h"
+#include "shell/text_format.h"
+#include "signal_watch.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdio>
+
+namespace kt::cli {
+
+namespace {
+
+// The card count of a job: --cards, else for a Load the backup's own.
+int cardCountOf(const CliOptions& options, engine::Direction direction) {
+    if (options.cards)
+        return *options.cards;
+    if (direction == engine::Direction::Load) {
+        const int saved = shell::roundToInt(shell::leadingNumber(
+            shell::ReadIni(options.files[0], engine::kHeadSection, engine::kCardsKey)));
+        if (saved >= 1 && saved <= 9999)
+            return saved;
+    }
+    return 9999;
+}
+
+void printJson(const CliOptions& options, const engine::JobRequest& request,
+               const engine::TransferJob& job, double seconds, int status) {
+    QJsonArray categories;
+    for (const engine::Category* category : request.categories)
+        categories.append(QString::fromLatin1(category->name));
+    const QJsonObject summary{
+        {"command", options.command},
+        {"file", request.file},
+        {"port", options.port},
+        {"address", request.address},
+        {"categories", categories},
+        {"cards", request.cardCount},
+        {"records", job.counts().done},
+        {"emptyCardSlots", job.counts().empty},
+        {"skipped", job.counts().skipped},
+        {"failedTries", int(job.link().lngErrorCount)},
+        {"seconds", qRound(seconds * 10) / 10.0},
+        {"outcome", QString::fromLatin1(outcomeName(job.outcome()))},
+        {"exitStatus", status},
+    };
+    std::printf("%s\n", QJsonDocument(summary).toJson(QJsonDocument::Compact).constData());
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int runTransfer(const CliOptions& options, const QString& iniFile) {
+    const engine::Direction direction = options.command == QLatin1String("save")
+                                            ? engine::Direction::Save
+                                            : engine::Direction::Load;
+    const engine::JobRequest request{.direction = direction,
+                                     .file = options.files[0],
+                                     .address = options.address,
+                                     .categories = options.categories,
+                                     .cardCount = cardCountOf(options, direction)};
+    link::LinePort port(iniFile);
+    if (!openPort(options, port))
+        return kPortError;
+
+    SignalWatch watch;
+    link::EventLoopClock clock;
+    CliView view(iniFile, languageOf(options), options.quiet, options.yes);
+    engine::TransferJob job(port, clock, view, options.settings);
+    view.attach(&job);
+    QElapsedTimer elapsed;
+    elapsed.start();
+
+    QEventLoop loop;
+    QObject::connect(&watch, &SignalWatch::arrived, &loop, [&] {
+        job.cancel();
+        loop.quit();
+    });
+    QObject::connect(&job.tmrProcess, &QTimer::timeout, &loop, [&] {
+        if (!job.blnJobActive)
+            loop.quit();
+    });
+    if (job.start(request) && !watch.interrupted())
+        loop.exec();
+    // A job stopped inside a link wait unwinds before the port closes.
+    job.cancel();
+    port.close();
+
+    const int status = exitStatusOf(job.outcome());
+    if (options.json)
+        printJson(options, job.request().file.isEmpty() ? request : job.request(), job,
+                  elapsed.elapsed() / 1000.0, status);
+    return status;
+}
+
+} // namespace kt::cli

@@ -1,0 +1,82 @@
+#include "line_port.h"
+
+#include "qt_serial_port.h"
+#include "tcp_port.h"
+
+namespace kt::link {
+
+LinePort::LinePort(QString iniFile, QObject* parent)
+    : SerialPort(parent), iniFile_(std::move(iniFile)) {}
+
+LinePort::~LinePort() = default;
+
+bool LinePort::setPortNumber(int number) {
+    return setPortName(QStringLiteral("COM%1").arg(number));
+}
+
+bool LinePort::setPortName(const QString& name) {
+    address_ = parsePortName(name, iniFile_, &error_);
+    return address_.has_value();
+}
+
+bool LinePort::setSettings(const QByteArray& text) {
+    QString error;
+    if (!parsePortSettings(text, &error)) {
+        error_ = error;
+        return false;
+    }
+    settings_ = text;
+    return true;
+}
+
+bool LinePort::open() {
+    close();
+    if (!address_) {
+        if (error_.isEmpty())
+            error_ = QStringLiteral("No port has been chosen.");
+        return false;
+    }
+    if (address_->kind == PortAddress::Kind::Device) {
+        auto device = std::make_unique<QtSerialPort>();
+        device->setDevice(address_->device, address_->label);
+        line_ = std::move(device);
+    } else {
+        auto server = std::make_unique<TcpPort>();
+        server->setTarget(address_->host, address_->tcpPort,
+                          address_->kind == PortAddress::Kind::Rfc2217, address_->label);
+        line_ = std::move(server);
+    }
+    connect(line_.get(), &SerialPort::lost, this, &SerialPort::lost);
+    if (line_->setSettings(settings_) && line_->open())
+        return true;
+    error_ = line_->errorString();
+    line_.reset();
+    return false;
+}
+
+void LinePort::close() {
+    if (line_)
+        line_->close();
+}
+
+bool LinePort::isOpen() const {
+    return line_ && line_->isOpen();
+}
+
+QByteArray LinePort::readAll() {
+    return line_ ? line_->readAll() : QByteArray();
+}
+
+bool LinePort::write(const QByteArray& bytes) {
+    if (!line_) {
+        error_ = QStringLiteral("The port is not open.");
+        return false;
+    }
+    return line_->write(bytes);
+}
+
+QString LinePort::errorString() const {
+    return line_ ? line_->errorString() : error_;
+}
+
+} // namespace kt::link

@@ -1,0 +1,153 @@
+#include "tcp_port.h"
+
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+
+namespace kt::link {
+
+void TcpPort::setTarget(const QString& host, quint16 port, bool rfc2217, const QString& label) {
+    host_ = host;
+    port_ = port;
+    rfc2217_ = rfc2217;
+    label_ = label;
+}
+
+bool TcpPort::setSettings(const QByteArray& text) {
+    QString error;
+    settings_ = parsePortSettings(text, &error);
+    return settings_ ? true : fail(error);
+}
+
+bool TcpPort::fail(const QString& description) {
+    error_ = description;
+    return false;
+}
+
+bool TcpPort::waitFor(const std::function<bool()>& done, int timeoutMs) {
+    const QDeadlineTimer deadline(timeoutMs);
+    QEventLoop loop;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        tick.start(int(std::clamp<qint64>(deadline.remainingTime(), 1, 20)));
+        loop.exec();
+    }
+    return true;
+}
+
+bool TcpPort::open() {
+    close();
+    if (host_.isEmpty())
+        return fail(QStringLiteral("No server has been named."));
+    if (!settings_)
+        return error_.isEmpty() ? fail(QStringLiteral("No settings have been given.")) : false;
+
+    socket_ = std::make_unique<QTcpSocket>();
+    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket_->connectToHost(host_, port_);
+    const bool connected = waitFor(
+                               [this] {
+                                   return socket_->state() == QAbstractSocket::ConnectedState ||
+                                          socket_->state() == QAbstractSocket::UnconnectedState;
+                               },
+                               kConnectTimeoutMs) &&
+                           socket_->state() == QAbstractSocket::ConnectedState;
+    if (!connected) {
+        const QString reason =
+            socket_->state() == QAbstractSocket::UnconnectedState
+                ? socket_->errorString()
+                : QStringLiteral("no answer within %1 s").arg(kConnectTimeoutMs / 1000);
+        socket_.reset();
+        return fail(QStringLiteral("Cannot connect to the serial device server %1:%2 (%3): %4. "
+                                   "Check that the server is on, that the address and port "
+                                   "are right and that no firewall is in the way.")
+                        .arg(host_)
+                        .arg(port_)
+                        .arg(label_, reason));
+    }
+    telnet_ = TelnetCodec();
+    pending_.clear();
+    if (rfc2217_) {
+        socket_->write(TelnetCodec::opening(*settings_));
+        socket_->flush();
+        const bool answered = waitFor(
+            [this] {
+                pending_ += telnet_.decode(socket_->readAll());
+                if (const QByteArray replies = telnet_.takeReplies(); !replies.isEmpty())
+                    socket_->write(replies);
+                return telnet_.settingsAcknowledged() || telnet_.refusedComPort() ||
+                       socket_->state() != QAbstractSocket::ConnectedState;
+            },
+            kConnectTimeoutMs);
+        if (!answered || !telnet_.settingsAcknowledged()) {
+            socket_.reset();
+            return fail(QStringLiteral("The server %1:%2 does not take serial settings by RFC "
+                                       "2217. Set it to telnet RFC 2217 mode, or set its serial "
+                                       "side by hand and use tcp://%1:%2.")
+                            .arg(host_)
+                            .arg(port_));
+        }
+    }
+    // Bytes that came before the open are not a reply.
+    pending_.clear();
+    socket_->readAll();
+    connect(socket_.get(), &QTcpSocket::disconnected, this, &TcpPort::onDropped,
+            Qt::QueuedConnection);
+    connect(socket_.get(), &QTcpSocket::errorOccurred, this, &TcpPort::onDropped,
+            Qt::QueuedConnection);
+    error_.clear();
+    return true;
+}
+
+void TcpPort::close() {
+    if (!socket_)
+        return;
+    socket_->disconnect(this);
+    socket_->abort();
+    socket_.reset();
+}
+
+bool TcpPort::isOpen() const {
+    return socket_ && socket_->state() == QAbstractSocket::ConnectedState;
+}
+
+QByteArray TcpPort::readAll() {
+    if (!socket_)
+        return {};
+    QByteArray data;
+    data.swap(pending_);
+    const QByteArray received = socket_->readAll();
+    if (!rfc2217_)
+        return data + received;
+    data += telnet_.decode(received);
+    if (const QByteArray replies = telnet_.takeReplies(); !replies.isEmpty())
+        socket_->write(replies);
+    return data;
+}
+
+bool TcpPort::write(const QByteArray& bytes) {
+    if (!isOpen())
+        return fail(QStringLiteral("The connection to %1 is not open.").arg(label_));
+    const QByteArray wire = rfc2217_ ? TelnetCodec::escape(bytes) : bytes;
+    if (socket_->write(wire) != wire.size())
+        return fail(
+            QStringLiteral("Writing to %1 failed: %2.").arg(label_, socket_->errorString()));
+    socket_->flush();
+    return true;
+}
+
+void TcpPort::onDropped() {
+    if (!socket_)
+        return;
+    const QString detail = socket_->errorString();
+    close();
+    fail(QStringLiteral("The connection to the serial device server %1 was lost: %2.")
+             .arg(label_, detail));
+    emit lost(error_);
+}
+
+} // namespace kt::link

@@ -1,0 +1,49 @@
+// A serial line reached through a serial device server over TCP: raw (the
+// server's serial side is set up on the server) or RFC 2217, where the
+// program sets the serial settings through telnet negotiation.
+#pragma once
+
+#include "port_settings.h"
+#include "serial_port.h"
+#include "telnet_codec.h"
+
+#include <QTcpSocket>
+#include <memory>
+
+namespace kt::link {
+
+class TcpPort final : public SerialPort {
+    Q_OBJECT
+  public:
+    static constexpr int kConnectTimeoutMs = 5000;
+
+    explicit TcpPort(QObject* parent = nullptr) : SerialPort(parent) {}
+
+    // The server for the next open; `label` names it in messages.
+    void setTarget(const QString& host, quint16 port, bool rfc2217, const QString& label);
+    bool setSettings(const QByteArray& text) override;
+    bool open() override;
+    void close() override;
+    bool isOpen() const override;
+    QByteArray readAll() override;
+    bool write(const QByteArray& bytes) override;
+    QString errorString() const override { return error_; }
+
+  private:
+    bool fail(const QString& description);
+    // Runs events until `done()` or the time-out; false on time-out.
+    bool waitFor(const std::function<bool()>& done, int timeoutMs);
+    void onDropped();
+
+    QString host_;
+    quint16 port_ = 0;
+    bool rfc2217_ = false;
+    QString label_;
+    std::optional<PortSettings> settings_;
+    std::unique_ptr<QTcpSocket> socket_;
+    TelnetCodec telnet_;
+    QByteArray pending_; // data decoded while waiting for the negotiation
+    QString error_;
+};
+
+} // namespace kt::link

@@ -1,0 +1,172 @@
+#!/usr/bin/env bash
+# kt560ax end to end, as a scheduler runs it, against virtual controllers
+# on pseudo-terminals and through ser2net:
+#   cli_test.sh KT560AX VIRTUAL_CONTROLLER
+# Each check prints PASS or FAIL; the script exits 1 when one failed.
+set -uo pipefail
+kt=$(readlink -f "$1")
+sim=$(readlink -f "$2")
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+passed=0
+failed=0
+check() { # check NAME COMMAND...
+    local name=$1
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+        echo "PASS $name"
+    else
+        failed=$((failed + 1))
+        echo "FAIL $name"
+    fi
+}
+# A virtual controller on a pty linked at $1; the rest are its options.
+start_sim() {
+    local link=$1
+    shift
+    "$sim" --link "$link" "$@" >"$link.log" 2>&1 &
+    pids+=($!)
+    last_sim=$!
+    for _ in $(seq 100); do [ -e "$link" ] && return 0; sleep 0.05; done
+    echo "the virtual controller at $link did not start" >&2
+    return 1
+}
+stop_sim() { kill -TERM "$1" && wait "$1" 2>/dev/null; }
+# The sorted key=value lines of a backup's Data sections, card files included.
+records() {
+    local dir base
+    dir=$(dirname "$1")
+    base=$(basename "$1")
+    for f in "$1" "$dir/2$base" "$dir/4$base" "$dir/6$base" "$dir/8$base"; do
+        [ -f "$f" ] && awk '/^\[/{d=($0 ~ /^\[Data\]/)} d && /=/' "$f" | tr -d '\r'
+    done | sort
+}
+# Both backups exist and hold the same records.
+same_records() {
+    [ -f "$1" ] && [ -f "$2" ] && [ -n "$(records "$1")" ] && diff <(records "$1") <(records "$2")
+}
+head_key() { awk -F= -v k="$2" '$1==k{print $2}' "$1" | tr -d '\r' | head -1; }
+fast=(--tx-delay 10 --rx-delay 10 --timeout 200 --quiet)
+
+# Save, then load into an empty controller: both hold the same records.
+start_sim a.tty --cards 30 --save a.sim.KT; sim_a=$last_sim
+start_sim b.tty --empty --save b.sim.KT; sim_b=$last_sim
+only=(--only master,system,appset,cards,diset)
+"$kt" save a.KT --port a.tty --cards 30 "${only[@]}" "${fast[@]}"
+check "save exits 0" [ $? -eq 0 ]
+check "save is complete" [ "$(head_key a.KT Complete)" = 1 ]
+"$kt" load a.KT --port b.tty "${only[@]}" "${fast[@]}"
+check "load exits 0 and takes the file's card count" [ $? -eq 0 ]
+stop_sim "$sim_a"
+stop_sim "$sim_b"
+keys='^(B|D|E|H|O)'
+check "the restored controller equals the original" \
+    diff <(records a.sim.KT | grep -aE "$keys") <(records b.sim.KT)
+check "the backup holds every record" same_records a.KT b.sim.KT
+
+# The exit statuses.
+start_sim c.tty --cards 50; sim_c=$last_sim
+"$kt" save 2>/dev/null
+check "a wrong command line exits 1" [ $? -eq 1 ]
+"$kt" load missing.KT --port c.tty "${fast[@]}" 2>/dev/null
+check "a missing backup exits 2" [ $? -eq 2 ]
+printf '[HEAD]\r\nTitle=KT560AX\r\nComplete=0\r\n' >stopped.KT
+"$kt" load stopped.KT --port c.tty --only system "${fast[@]}" 2>stopped.err
+check "a load from a stopped backup without --yes exits 2" [ $? -eq 2 ]
+check "... and says why" grep -q "stopped before its end" stopped.err
+"$kt" load stopped.KT --port c.tty --only system --yes "${fast[@]}" 2>/dev/null
+check "... and with --yes it loads" [ $? -eq 0 ]
+"$kt" save x.KT --port ./no-such-tty "${fast[@]}" 2>/dev/null
+check "a port that cannot be opened exits 6" [ $? -eq 6 ]
+"$kt" save d.KT --port c.tty --address 9 --only system "${fast[@]}" 2>/dev/null
+check "a controller that does not answer exits 3" [ $? -eq 3 ]
+check "... and leaves Complete=0" [ "$(head_key d.KT Complete)" = 0 ]
+"$kt" save e.KT --port c.tty --cards 50 --tx-delay 10 --rx-delay 10 --quiet --json >e.json &
+job=$!
+for _ in $(seq 100); do grep -q '^FD' e.KT 2>/dev/null && break; sleep 0.05; done
+kill -TERM "$job"
+wait "$job"
+check "SIGTERM in the middle of a job exits 5" [ $? -eq 5 ]
+check "... and leaves Complete=0" [ "$(head_key e.KT Complete)" = 0 ]
+check "... and says so in the summary" grep -q '"outcome":"interrupted"' e.json
+stop_sim "$sim_c"
+
+# A bus scan finds the two controllers of 99 addresses.
+start_sim bus.tty --address 3,42; sim_bus=$last_sim
+check "scan lists the answering addresses" \
+    [ "$("$kt" scan --port bus.tty --quiet --tx-delay 10 --rx-delay 10)" = "$(printf '03\n42')" ]
+
+# A fleet of three controllers on two ports.
+start_sim p1.tty --address 1,2 --cards 20; sim_p1=$last_sim
+cat >fleet.ini <<FLEET
+; two controllers on one bus, one on its own line
+[north]
+Port=$work/p1.tty
+Address=1
+Only=system,cards
+Cards=20
+Folder=$work/backups
+[south]
+Port=$work/p1.tty
+Address=2
+Only=system,holiday
+[gate]
+Port=$work/bus.tty
+Address=42
+Only=system
+FLEET
+"$kt" run fleet.ini --tx-delay 10 --rx-delay 10 --json >fleet.json 2>fleet.err
+check "a fleet exits 0" [ $? -eq 0 ]
+check "... with a complete backup per controller" \
+    [ "$(grep -l '^Complete=1' backups/north/*.KT ./south/*.KT ./gate/*.KT 2>/dev/null | wc -l)" -eq 3 ]
+check "... and a summary table" grep -q "^north .*finished" fleet.err
+sleep 1
+"$kt" run fleet.ini --tx-delay 10 --rx-delay 10 --keep 1 --quiet
+check "--keep 1 leaves one backup per controller" [ "$(ls backups/north | wc -l)" -eq 1 ]
+printf '[gate]\nPort=%s\nAdress=4\n' "$work/bus.tty" >bad.ini
+"$kt" run bad.ini 2>bad.err
+check "a fleet file with a mistake exits 2" [ $? -eq 2 ]
+check "... naming its line" grep -q "bad.ini line 3: unknown key \"Adress\"" bad.err
+
+# Through ser2net, in raw TCP and in RFC 2217 mode.
+if command -v ser2net >/dev/null; then
+    tty=$(readlink -f bus.tty)
+    port=$((20000 + RANDOM % 20000))
+    cat >ser2net.yaml <<YAML
+%YAML 1.1
+---
+connection: &raw
+  accepter: tcp,127.0.0.1,$port
+  connector: serialdev,$tty,19200e81,local
+connection: &rfc2217
+  accepter: telnet(rfc2217),tcp,127.0.0.1,$((port + 1))
+  connector: serialdev,$tty,19200e81,local
+YAML
+    ser2net -n -u -c ser2net.yaml -P "$work/ser2net.pid" >ser2net.log 2>&1 &
+    pids+=($!)
+    sleep 0.5
+    "$kt" save direct.KT --port bus.tty --address 3 --only system,holiday,appset "${fast[@]}"
+    for mode in tcp rfc2217; do
+        p=$port
+        [ $mode = rfc2217 ] && p=$((port + 1))
+        "$kt" save $mode.KT --port $mode://127.0.0.1:$p --address 3 \
+            --only system,holiday,appset "${fast[@]}"
+        check "a save through ser2net ($mode) exits 0" [ $? -eq 0 ]
+        check "... and holds what a direct save holds" same_records direct.KT $mode.KT
+    done
+else
+    echo "ser2net is not installed: the device server checks are skipped"
+fi
+stop_sim "$sim_bus"
+stop_sim "$sim_p1"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,89 @@
+// The fleet file's reading and what --keep removes.
+#include "cli/fleet.h"
+#include "support/printers.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using kt::cli::backupsToRemove;
+using kt::cli::parseFleet;
+using kt::cli::StoredBackup;
+
+TEST(Fleet, ReadsEachControllerWithItsDefaults) {
+    const QByteArray text = "; site A\r\n"
+                            "[door-north]\r\n"
+                            "port = tcp://10.0.0.7:4001\r\n"
+                            "ADDRESS=7\r\n"
+                            "Only=cards, system\r\n"
+                            "Cards=2437\r\n"
+                            "Folder=/var/backups/kt\r\n"
+                            "\r\n"
+                            "# the gate has its own line\r\n"
+                            "[gate]\r\n"
+                            "Port=/dev/ttyUSB0\r\n";
+    const kt::cli::Fleet fleet = parseFleet(text, "site.ini", "/etc/kt");
+    ASSERT_TRUE(fleet.errors.isEmpty()) << fleet.errors.join('\n').toStdString();
+    ASSERT_EQ(fleet.controllers.size(), 2);
+    const kt::cli::FleetController& north = fleet.controllers[0];
+    EXPECT_EQ(north.name, "door-north");
+    EXPECT_EQ(north.port, "tcp://10.0.0.7:4001");
+    EXPECT_EQ(north.address, 7);
+    EXPECT_EQ(north.categories,
+              (QList<const kt::engine::Category*>{kt::engine::findCategory("cards"),
+                                                  kt::engine::findCategory("system")}));
+    EXPECT_EQ(north.cards, 2437);
+    EXPECT_EQ(north.folder, "/var/backups/kt");
+    const kt::cli::FleetController& gate = fleet.controllers[1];
+    EXPECT_EQ(gate.address, 1);
+    EXPECT_EQ(gate.categories.size(), 9);
+    EXPECT_EQ(gate.cards, 9999);
+    EXPECT_EQ(gate.folder, "/etc/kt");
+    EXPECT_EQ(gate.line, 10);
+}
+
+TEST(Fleet, EachMistakeNamesItsLine) {
+    const std::pair<QByteArray, QString> cases[] = {
+        {"Port=COM1\n", "f.ini line 1: a key before the first [controller] section."},
+        {"[a]\nPort=COM1\nAddress=100\n", "f.ini line 3: Address takes 1 to 99, not \"100\"."},
+        {"[a]\nPort=COM1\nCards=0\n", "f.ini line 3: Cards takes 1 to 9999, not \"0\"."},
+        {"[a]\nPort=COM1\nOnly=cards,doors\n", "f.ini line 3: there is no category \"doors\"."},
+        {"[a]\nPort=COM1\nSpeed=9600\n", "f.ini line 3: unknown key \"Speed\": use Port, "
+                                         "Address, Only, Cards or Folder."},
+        {"[a]\nAddress=2\n", "f.ini line 1: controller [a] has no Port."},
+        {"[a]\nPort=COM1\n[A]\nPort=COM2\n", "f.ini line 3: controller [A] is named twice."},
+        {"[../x]\nPort=COM1\n", "f.ini line 1: \"[../x]\" is not a usable controller name: use "
+                                "letters, digits, '_', '-' and '.'."},
+        {"[a]\nPort=COM1\nAddress 2\n",
+         "f.ini line 3: \"Address 2\" is neither [controller] nor Key=value."},
+        {"; nothing\n", "f.ini: no [controller] section."},
+    };
+    for (const auto& [text, error] : cases) {
+        SCOPED_TRACE(text.constData());
+        EXPECT_EQ(parseFleet(text, "f.ini", "/").errors, QStringList{error});
+    }
+}
+
+TEST(Fleet, KeepRemovesOlderBackupsButNeverANewerStoppedOne) {
+    struct Case {
+        const char* name;
+        QList<StoredBackup> backups;
+        int keep;
+        QStringList removed;
+    };
+    const QString a = "2026-12-01_020000.KT", b = "2026-12-02_020000.KT",
+                  c = "2026-12-03_020000.KT", d = "2026-12-04_020000.KT";
+    const Case cases[] = {
+        {"all complete", {{a, true}, {c, true}, {b, true}}, 2, {a}},
+        {"a stopped one newest stays", {{a, true}, {b, true}, {c, false}}, 1, {a}},
+        {"a stopped one between goes", {{a, true}, {b, false}, {c, true}}, 1, {b, a}},
+        {"nothing complete yet", {{a, false}, {b, false}}, 1, {}},
+        {"fewer than kept", {{a, true}, {d, false}}, 3, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(backupsToRemove(c.backups, c.keep), c.removed);
+    }
+}
+
+} // namespace
