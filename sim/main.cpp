@@ -73,6 +73,8 @@ int main(int argc, char** argv) {
         "fault-after", "Answer n replies normally before the fault starts.", "n", "0");
     const QCommandLineOption dropOpt("drop-every", "Leave every k-th request unanswered.", "k",
                                      "0");
+    const QCommandLineOption alterOpt(
+        "alter", "Make every k-th record read back differ from the one stored.", "k", "0");
     const QCommandLineOption lateOpt("late-ms", "Delay of a late reply (default 1500).", "ms",
                                      "1500");
     const QCommandLineOption piecesOpt("pieces", "Pieces of a split reply (default 3).", "n", "3");
@@ -82,8 +84,8 @@ int main(int argc, char** argv) {
                                          "19200,e,8,1");
     const QCommandLineOption logOpt("log", "Print every byte received, on stderr.");
     parser.addOptions({deviceOpt, linkOpt, addressOpt, cardsOpt, seedOpt, emptyOpt, loadOpt,
-                       saveOpt, faultOpt, afterOpt, countOpt, dropOpt, lateOpt, piecesOpt, gapOpt,
-                       paceOpt, settingsOpt, logOpt});
+                       saveOpt, faultOpt, afterOpt, countOpt, dropOpt, alterOpt, lateOpt, piecesOpt,
+                       gapOpt, paceOpt, settingsOpt, logOpt});
     parser.process(app);
 
     QList<int> addresses;
@@ -111,6 +113,7 @@ int main(int argc, char** argv) {
     plan.startAfter = parser.value(afterOpt).toInt();
     plan.count = parser.value(countOpt).toInt();
     plan.dropEvery = parser.value(dropOpt).toInt();
+    plan.alterEvery = parser.value(alterOpt).toInt();
     plan.lateMs = parser.value(lateOpt).toDouble();
     plan.pieces = parser.value(piecesOpt).toInt();
     plan.gapMs = parser.value(gapOpt).toDouble();

@@ -59,6 +59,20 @@ QByteArray VirtualController::replyFrame(const QByteArray& address, const QByteA
     return body + link::CRC16(body) + CR;
 }
 
+namespace {
+
+// The record with its last character changed, or a new value for an empty
+// one; a card keeps its 24 characters.
+QByteArray altered(QByteArray value) {
+    if (value.isEmpty())
+        return "ALTERED";
+    char& last = value[value.size() - 1];
+    last = last == 'Z' ? 'Y' : 'Z';
+    return value;
+}
+
+} // namespace
+
 QList<Chunk> VirtualController::receive(const QByteArray& bytes) {
     QList<Chunk> output;
     pending_ += bytes;
@@ -114,9 +128,11 @@ QList<Chunk> VirtualController::answer(const QByteArray& frame) {
     const QByteArray key = recordKey(*command, index);
     const QByteArray data = text.mid(4 + command->digits);
     QByteArray replyData;
-    if (data.isEmpty())
+    if (data.isEmpty()) {
         replyData = store_.value(key);
-    else
+        if (plan_.alterEvery > 0 && ++readCount_ % plan_.alterEvery == 0)
+            replyData = altered(replyData);
+    } else
         store_.setValue(key, data);
     return applyFault(replyFrame(address, code, replyData), address, code, replyData);
 }

@@ -33,6 +33,7 @@ struct FaultPlan {
     int startAfter = 0;   // replies answered normally before the fault starts
     int count = -1;       // replies the fault applies to: the next `count`, or all (-1)
     int dropEvery = 0;    // every k-th request goes unanswered (0: none)
+    int alterEvery = 0;   // every k-th record read back differs from the one stored (0: none)
     double lateMs = 1500; // delay of a late reply
     int pieces = 3;       // pieces of a split reply
     double gapMs = 5;     // gap between the pieces
@@ -74,6 +75,7 @@ class VirtualController {
     QByteArray pending_;
     QList<QByteArray> requests_;
     int requestCount_ = 0;
+    int readCount_ = 0;
 };
 
 } // namespace kt::sim

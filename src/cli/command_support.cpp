@@ -34,6 +34,8 @@ int exitStatusOf(engine::JobOutcome outcome) {
         return kInterrupted;
     case engine::JobOutcome::NothingChosen:
         return kUsage;
+    case engine::JobOutcome::Differences:
+        return kDifferences;
     case engine::JobOutcome::FileError:
     case engine::JobOutcome::Declined:
         return kFileError;
@@ -42,25 +44,6 @@ int exitStatusOf(engine::JobOutcome outcome) {
         break;
     }
     return kCommError;
-}
-
-const char* outcomeName(engine::JobOutcome outcome) {
-    switch (outcome) {
-    case engine::JobOutcome::Finished:
-        return "finished";
-    case engine::JobOutcome::Cancelled:
-        return "interrupted";
-    case engine::JobOutcome::NothingChosen:
-        return "nothing chosen";
-    case engine::JobOutcome::FileError:
-        return "file error";
-    case engine::JobOutcome::Declined:
-        return "declined";
-    case engine::JobOutcome::CommunicationError:
-    case engine::JobOutcome::None:
-        break;
-    }
-    return "communication error";
 }
 
 } // namespace kt::cli

@@ -15,7 +15,6 @@ QByteArray languageOf(const CliOptions& options);
 bool openPort(const CliOptions& options, link::LinePort& port);
 
 int exitStatusOf(engine::JobOutcome outcome);
-const char* outcomeName(engine::JobOutcome outcome);
 
 // Prints one line to standard error, after the program's name.
 void complain(const QString& text);

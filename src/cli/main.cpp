@@ -1,9 +1,11 @@
 // kt560ax: the command line of the KT560AX Data Backup System, for
 // schedulers and scripts. Same engine, files and rules as the window.
+#include "diff_command.h"
 #include "exit_status.h"
 #include "fleet_command.h"
 #include "options.h"
 #include "scan_command.h"
+#include "shell/language.h"
 #include "shell/settings.h"
 #include "transfer_command.h"
 
@@ -20,7 +22,7 @@ int main(int argc, char** argv) {
     QString iniFile =
         kt::shell::AppendBackslash(QCoreApplication::applicationDirPath()) + "Language.ini";
     if (!QFileInfo::exists(iniFile))
-        iniFile = QStringLiteral(":/Language.ini");
+        iniFile = kt::shell::shippedIniFile();
 
     QString error;
     QString info;
@@ -38,5 +40,9 @@ int main(int argc, char** argv) {
         return kt::cli::runFleet(*options, iniFile);
     if (options->command == QLatin1String("scan"))
         return kt::cli::runScan(*options, iniFile);
+    if (options->command == QLatin1String("diff"))
+        return kt::cli::runDiff(*options);
+    if (options->command == QLatin1String("log"))
+        return kt::cli::runLog(*options);
     return kt::cli::runTransfer(*options, iniFile);
 }

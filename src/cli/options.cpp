@@ -15,6 +15,11 @@ with the same files and rules as the KT560AX Data Backup System window.
 Commands:
   save FILE         read the chosen categories from the controller into FILE
   load FILE         write the chosen categories of FILE into the controller
+  verify FILE       read the chosen categories from the controller and compare
+                    them with FILE, writing nothing; lists each difference
+  diff OLD NEW      compare two backups record by record (card files too):
+                    added, removed and changed records by category
+  log [-n N]        the last N jobs of the job log (default 20)
   run FLEET.ini     back up every controller of a fleet file (see below)
   scan              list the controller addresses that answer on a port
 
@@ -41,6 +46,7 @@ Options:
   --json            a summary as JSON on standard output
   --keep N          run: keep the N newest complete backups per controller
   --from N --to N   scan: the addresses to try (default 1 to 99)
+  -n N              log: how many jobs to show
   --help            this text
   --version         the program's version
 
@@ -57,6 +63,9 @@ the same port (one RS-485 bus) one after another.
 
 Progress goes to standard error: a progress bar on a terminal, one line
 per category otherwise.
+
+Every save, load and verify, from the window or here, adds a line to the
+job log, $XDG_STATE_HOME/kt560ax/jobs.log (~/.local/state/kt560ax/jobs.log).
 
 Exit status:
   0  done            3  communication error   6  the port cannot be opened
@@ -99,7 +108,7 @@ std::optional<CliOptions> parseOptions(const QStringList& arguments, const QStri
     };
     static const QStringList withValue = {"--port",     "--address",  "--only",     "--cards",
                                           "--settings", "--tx-delay", "--rx-delay", "--timeout",
-                                          "--keep",     "--from",     "--to"};
+                                          "--keep",     "--from",     "--to",       "-n"};
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         QString argument = arguments[i];
         QString value;
@@ -162,6 +171,9 @@ std::optional<CliOptions> parseOptions(const QStringList& arguments, const QStri
                             argument == QLatin1String("--from") ? &options.from : &options.to))
                 return fail(QStringLiteral("%1 takes an address 1 to 99, not \"%2\".")
                                 .arg(argument, value));
+        } else if (argument == QLatin1String("-n")) {
+            if (!takeNumber(value, 1, 100000, &options.lines))
+                return fail(QStringLiteral("-n takes a number of jobs, not \"%1\".").arg(value));
         } else if (argument == QLatin1String("--yes") || argument == QLatin1String("-y")) {
             options.yes = true;
         } else if (argument == QLatin1String("--quiet") || argument == QLatin1String("-q")) {
@@ -179,15 +191,16 @@ std::optional<CliOptions> parseOptions(const QStringList& arguments, const QStri
     options.settings.clampTimes();
 
     static const QMap<QString, int> fileCounts = {
-        {"save", 1}, {"load", 1}, {"run", 1}, {"scan", 0}};
+        {"save", 1}, {"load", 1}, {"verify", 1}, {"diff", 2}, {"run", 1}, {"scan", 0}, {"log", 0}};
     if (options.command.isEmpty())
-        return fail(QStringLiteral("Name a command: save, load, run or scan."));
+        return fail(QStringLiteral("Name a command: save, load, verify, diff, run, scan or log."));
     if (!fileCounts.contains(options.command))
         return fail(QStringLiteral("Unknown command \"%1\".").arg(options.command));
     const int files = fileCounts.value(options.command);
     if (options.files.size() != files)
-        return fail(files == 1 ? QStringLiteral("%1 takes one file.").arg(options.command)
-                               : QStringLiteral("%1 takes no file.").arg(options.command));
+        return fail(files == 2   ? QStringLiteral("%1 takes two files.").arg(options.command)
+                    : files == 1 ? QStringLiteral("%1 takes one file.").arg(options.command)
+                                 : QStringLiteral("%1 takes no file.").arg(options.command));
     if (options.from > options.to)
         return fail(QStringLiteral("--from must not be above --to."));
     return options;

@@ -12,7 +12,7 @@
 namespace kt::cli {
 
 struct CliOptions {
-    QString command;   // save, load, run, scan
+    QString command;   // save, load, verify, diff, run, scan, log
     QStringList files; // the command's file arguments
     QString port;      // COMn, a device path or a network port
     int address = 1;
@@ -25,6 +25,7 @@ struct CliOptions {
     int keep = 0; // run: complete backups kept per controller; 0 keeps all
     int from = 1; // scan
     int to = 99;
+    int lines = 20; // log: the number of jobs shown
 };
 
 // The text of --help.

@@ -19,11 +19,12 @@ namespace kt::cli {
 
 namespace {
 
-// The card count of a job: --cards, else for a Load the backup's own.
+// The card count of a job: --cards, else for a Load or a Verify the
+// backup's own.
 int cardCountOf(const CliOptions& options, engine::Direction direction) {
     if (options.cards)
         return *options.cards;
-    if (direction == engine::Direction::Load) {
+    if (direction != engine::Direction::Save) {
         const int saved = shell::roundToInt(shell::leadingNumber(
             shell::ReadIni(options.files[0], engine::kHeadSection, engine::kCardsKey)));
         if (saved >= 1 && saved <= 9999)
@@ -32,12 +33,32 @@ int cardCountOf(const CliOptions& options, engine::Direction direction) {
     return 9999;
 }
 
+} // namespace
+
+QJsonArray differencesJson(const QList<engine::RecordDifference>& differences, const char* before,
+                           const char* after) {
+    static const char* kinds[] = {"added", "removed", "changed"};
+    QJsonArray list;
+    for (const engine::RecordDifference& d : differences) {
+        const engine::Category* category = engine::categoryOfKey(d.key);
+        list.append(QJsonObject{
+            {"key", QString::fromLatin1(d.key)},
+            {"category", category ? QString::fromLatin1(category->name) : QStringLiteral("other")},
+            {"kind", kinds[int(d.kind)]},
+            {before, QString::fromLatin1(d.before)},
+            {after, QString::fromLatin1(d.after)}});
+    }
+    return list;
+}
+
+namespace {
+
 void printJson(const CliOptions& options, const engine::JobRequest& request,
                const engine::TransferJob& job, double seconds, int status) {
     QJsonArray categories;
     for (const engine::Category* category : request.categories)
         categories.append(QString::fromLatin1(category->name));
-    const QJsonObject summary{
+    QJsonObject summary{
         {"command", options.command},
         {"file", request.file},
         {"port", options.port},
@@ -49,9 +70,11 @@ void printJson(const CliOptions& options, const engine::JobRequest& request,
         {"skipped", job.counts().skipped},
         {"failedTries", int(job.link().lngErrorCount)},
         {"seconds", qRound(seconds * 10) / 10.0},
-        {"outcome", QString::fromLatin1(outcomeName(job.outcome()))},
+        {"outcome", QString::fromLatin1(engine::outcomeName(job.outcome()))},
         {"exitStatus", status},
     };
+    if (request.direction == engine::Direction::Verify)
+        summary.insert("differences", differencesJson(job.differences(), "file", "controller"));
     std::printf("%s\n", QJsonDocument(summary).toJson(QJsonDocument::Compact).constData());
     std::fflush(stdout);
 }
@@ -59,14 +82,16 @@ void printJson(const CliOptions& options, const engine::JobRequest& request,
 } // namespace
 
 int runTransfer(const CliOptions& options, const QString& iniFile) {
-    const engine::Direction direction = options.command == QLatin1String("save")
-                                            ? engine::Direction::Save
-                                            : engine::Direction::Load;
+    const engine::Direction direction =
+        options.command == QLatin1String("save")   ? engine::Direction::Save
+        : options.command == QLatin1String("load") ? engine::Direction::Load
+                                                   : engine::Direction::Verify;
     const engine::JobRequest request{.direction = direction,
                                      .file = options.files[0],
                                      .address = options.address,
                                      .categories = options.categories,
-                                     .cardCount = cardCountOf(options, direction)};
+                                     .cardCount = cardCountOf(options, direction),
+                                     .portName = options.port};
     link::LinePort port(iniFile);
     if (!openPort(options, port))
         return kPortError;
@@ -75,6 +100,8 @@ int runTransfer(const CliOptions& options, const QString& iniFile) {
     link::EventLoopClock clock;
     CliView view(iniFile, languageOf(options), options.quiet, options.yes);
     engine::TransferJob job(port, clock, view, options.settings);
+    const engine::JobLog log;
+    job.setJobLog(&log);
     view.attach(&job);
     QElapsedTimer elapsed;
     elapsed.start();
@@ -95,6 +122,10 @@ int runTransfer(const CliOptions& options, const QString& iniFile) {
     port.close();
 
     const int status = exitStatusOf(job.outcome());
+    if (!job.differences().isEmpty() && !options.json)
+        std::printf(
+            "%s", qPrintable(engine::describeDifferences(job.differences(), QStringLiteral("file"),
+                                                         QStringLiteral("controller"))));
     if (options.json)
         printJson(options, job.request().file.isEmpty() ? request : job.request(), job,
                   elapsed.elapsed() / 1000.0, status);

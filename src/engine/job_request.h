@@ -11,16 +11,20 @@
 namespace kt::engine {
 
 enum class Direction {
-    Save, // controller to backup file
-    Load, // backup file to controller
+    Save,   // controller to backup file
+    Load,   // backup file to controller
+    Verify, // controller compared with backup file; nothing is written
 };
 
 struct JobRequest {
     Direction direction = Direction::Save;
-    QString file;                      // the backup's main file
-    int address = 1;                   // controller address, 1..99
-    QList<const Category*> categories; // entries of categories(), in its order
-    int cardCount = 100;               // user cards 1..cardCount, 1..9999
+    QString file;                        // the backup's main file
+    int address = 1;                     // controller address, 1..99
+    QList<const Category*> categories{}; // entries of categories(), in its order
+    int cardCount = 100;                 // user cards 1..cardCount, 1..9999
+    QString portName{};                  // how the job log names the port
+    bool verifyAfterLoad = false;        // Load: read everything back and compare
+    QString reportFile{}; // Verify: where the differences are listed (empty: nowhere)
 
     bool includes(const Category& category) const { return categories.contains(&category); }
 };

@@ -9,6 +9,9 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QSaveFile>
+#include <cstdio>
 
 namespace kt::engine {
 
@@ -33,6 +36,27 @@ QString numberText(long long number) {
 }
 
 } // namespace
+
+const char* outcomeName(JobOutcome outcome) {
+    switch (outcome) {
+    case JobOutcome::Finished:
+        return "finished";
+    case JobOutcome::Cancelled:
+        return "cancelled";
+    case JobOutcome::NothingChosen:
+        return "nothing chosen";
+    case JobOutcome::FileError:
+        return "file error";
+    case JobOutcome::Declined:
+        return "declined";
+    case JobOutcome::Differences:
+        return "differences";
+    case JobOutcome::CommunicationError:
+    case JobOutcome::None:
+        break;
+    }
+    return "communication error";
+}
 
 TransferJob::TransferJob(link::SerialPort& port, link::Clock& clock, JobView& view,
                          const shell::Settings& settings)
@@ -60,18 +84,11 @@ bool TransferJob::start(const JobRequest& request) {
         if (!writeSaveHead(taken))
             return refuse(JobOutcome::FileError,
                           path + " - " + view_.languageText("FileOpenError") + '.');
-    } else {
-        const QFileInfo info(path);
-        if (path.isEmpty() || !info.exists() || info.isDir())
-            return refuse(JobOutcome::FileError,
-                          path + " - " + view_.languageText("FileNoFund") + '.');
-        const QByteArray title = shell::trimBlanks(shell::ReadIni(path, kHeadSection, kTitleKey));
-        if (title != kTitle || shell::lngIniResult == 0)
-            return refuse(JobOutcome::FileError, view_.languageText("FileFormatError") + '.');
-        if (!confirmLoad(taken)) {
-            outcome_ = JobOutcome::Declined;
-            return false;
-        }
+    } else if (!checkBackupFile(path)) {
+        return false;
+    } else if (taken.direction == Direction::Load && !confirmLoad(taken)) {
+        outcome_ = JobOutcome::Declined;
+        return false;
     }
 
     request_ = taken;
@@ -79,15 +96,27 @@ bool TransferJob::start(const JobRequest& request) {
     strDataFile = path;
     intDirection = taken.direction;
     counts_ = {};
+    differences_.clear();
+    startedAt_ = localTimeStamp();
     for (const Category* category : std::as_const(request_.categories))
         counts_.total += category->recordCount(request_.cardCount);
-    qCDebug(ktJob, "%s job: file %s, address %s, %d records", save() ? "Save" : "Load",
-            qPrintable(path), address_.constData(), counts_.total);
+    qCDebug(ktJob, "job %d: file %s, address %s, %d records", int(intDirection), qPrintable(path),
+            address_.constData(), counts_.total);
     ++jobSerial_;
     view_.showJobRunning(true);
     blnJobActive = true;
     intStep = kSetUpStep;
     tmrProcess.start();
+    return true;
+}
+
+bool TransferJob::checkBackupFile(const QString& path) {
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists() || info.isDir())
+        return refuse(JobOutcome::FileError, path + " - " + view_.languageText("FileNoFund") + '.');
+    const QByteArray title = shell::trimBlanks(shell::ReadIni(path, kHeadSection, kTitleKey));
+    if (title != kTitle || shell::lngIniResult == 0)
+        return refuse(JobOutcome::FileError, view_.languageText("FileFormatError") + '.');
     return true;
 }
 
@@ -165,6 +194,7 @@ void TransferJob::cancel() {
     tmrProcess.stop();
     shell::SyncIniDirectory(strDataFile);
     showStoppedSummary();
+    logJob();
     view_.showJobRunning(false);
 }
 
@@ -246,6 +276,16 @@ void TransferJob::stepUserCards(const Category& category) {
 }
 
 void TransferJob::stepEnd(bool finished) {
+    if (finished && intDirection == Direction::Load && request_.verifyAfterLoad) {
+        // The restore is done: read it all back in the same job.
+        outcome_ = JobOutcome::Finished;
+        logJob();
+        intDirection = Direction::Verify;
+        counts_ = {.total = counts_.total};
+        startedAt_ = localTimeStamp();
+        intStep = kSetUpStep;
+        return;
+    }
     progressValue_ = progressMax_;
     view_.showProgress(progressValue_, progressMax_);
     link_->blnLinkEnabled = false;
@@ -268,9 +308,11 @@ void TransferJob::stepEnd(bool finished) {
         }
     }
     if (finished)
-        outcome_ = JobOutcome::Finished;
+        outcome_ = differences_.isEmpty() ? JobOutcome::Finished : JobOutcome::Differences;
     shell::SyncIniDirectory(strDataFile);
-    if (finished) {
+    if (finished && verify()) {
+        endVerify();
+    } else if (finished) {
         const QString summary =
             save()
                 ? shell::fillIn(view_.languageText("SaveSummary"),
@@ -283,13 +325,75 @@ void TransferJob::stepEnd(bool finished) {
     } else {
         showStoppedSummary();
     }
+    logJob();
     view_.showJobRunning(false);
 }
 
 void TransferJob::showStoppedSummary() {
-    view_.showJobSummary(
-        shell::fillIn(view_.languageText(save() ? "SaveStopped" : "LoadStopped"),
-                      {QString::number(counts_.done), QString::number(counts_.total)}));
+    const char* key = save() ? "SaveStopped" : verify() ? "VerifyStopped" : "LoadStopped";
+    view_.showJobSummary(shell::fillIn(
+        view_.languageText(key), {QString::number(counts_.done), QString::number(counts_.total)}));
+}
+
+void TransferJob::endVerify() {
+    const int differing = int(differences_.size());
+    if (differing == 0) {
+        view_.showMessage(
+            MsgStyle::Information, MsgButtons::Ok,
+            shell::fillIn(view_.languageText("VerifyOk"), {QString::number(counts_.done)}) + '.');
+        return;
+    }
+    QString text =
+        shell::fillIn(view_.languageText("VerifyDiffer"), {QString::number(differing)}) + '.';
+    if (!request_.reportFile.isEmpty())
+        text += '\n' +
+                (writeReport()
+                     ? shell::fillIn(view_.languageText("VerifyReport"), {request_.reportFile})
+                     : request_.reportFile + " - " + view_.languageText("FileOpenError")) +
+                '.';
+    view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, text);
+}
+
+bool TransferJob::writeReport() const {
+    const QString text =
+        QStringLiteral("Verify of %1 against controller %2 on %3, %4\n%5 records differ, %6 "
+                       "match\n\n")
+            .arg(strDataFile, QString::fromLatin1(address_), request_.portName,
+                 QString::fromLatin1(startedAt_))
+            .arg(differences_.size())
+            .arg(counts_.done - differences_.size()) +
+        describeDifferences(differences_, QStringLiteral("file"), QStringLiteral("controller"));
+    // The report holds card numbers: readable by its owner only.
+    if (!QFileInfo::exists(request_.reportFile))
+        return createPrivateFile(request_.reportFile, text.toUtf8());
+    QSaveFile out(request_.reportFile);
+    const QByteArray bytes = text.toUtf8();
+    return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit();
+}
+
+void TransferJob::logJob() const {
+    if (!log_)
+        return;
+    static const char* directions[] = {"save", "load", "verify"};
+    QJsonArray names;
+    for (const Category* category : request_.categories)
+        names.append(QString::fromLatin1(category->name));
+    QJsonObject entry{{"start", QString::fromLatin1(startedAt_)},
+                      {"end", QString::fromLatin1(localTimeStamp())},
+                      {"direction", directions[int(intDirection)]},
+                      {"port", request_.portName},
+                      {"address", request_.address},
+                      {"file", strDataFile},
+                      {"categories", names},
+                      {"cards", request_.cardCount},
+                      {"records", counts_.done},
+                      {"failedTries", int(link_->lngErrorCount)},
+                      {"outcome", QString::fromLatin1(outcomeName(outcome_))}};
+    if (verify())
+        entry.insert("differences", int(differences_.size()));
+    QString error;
+    if (!log_->append(entry, &error))
+        std::fprintf(stderr, "kt560ax: the job log: %s\n", qPrintable(error));
 }
 
 void TransferJob::advance(const QString& caption) {
@@ -309,10 +413,29 @@ bool TransferJob::transact(const QByteArray& requestText) {
     return !link_->blnCommError;
 }
 
+void TransferJob::compare(const QByteArray& key, const QByteArray& inFile,
+                          const QByteArray& inController) {
+    ++counts_.done;
+    if (inFile != inController)
+        differences_.append({.kind = inFile.isEmpty()         ? RecordDifference::Kind::Added
+                                     : inController.isEmpty() ? RecordDifference::Kind::Removed
+                                                              : RecordDifference::Kind::Changed,
+                             .key = key,
+                             .before = inFile,
+                             .after = inController});
+}
+
 bool TransferJob::transferRecord(const QByteArray& key) {
     if (save())
         return transact(address_ + key) &&
                store(strDataFile, key, shell::trimBlanks(link_->strRxData));
+    if (verify()) {
+        if (!transact(address_ + key))
+            return false;
+        compare(key, shell::trimBlanks(shell::ReadIni(strDataFile, kDataSection, key)),
+                shell::trimBlanks(link_->strRxData));
+        return true;
+    }
     // A record without a value goes out as its read request, which leaves
     // the controller's record as it is; it counts as skipped.
     const QByteArray value = shell::trimBlanks(shell::ReadIni(strDataFile, kDataSection, key));
@@ -326,6 +449,16 @@ bool TransferJob::transferCard(const CardRecords& cards, int index) {
     const QString file = cardFile(strDataFile, index);
     const QByteArray digits = shell::formatDigits(index, cards.digits);
     const QByteArray key = cards.writeCode + digits;
+    if (verify()) {
+        if (!transact(address_ + cards.readCode + digits))
+            return false;
+        // An empty slot equals a missing or unusable stored card.
+        QByteArray stored = cardRecordOfStoredValue(shell::ReadIni(file, kDataSection, key));
+        if (stored.size() != kCardRecordLength)
+            stored.clear();
+        compare(key, stored, cardRecordOfReply(link_->strRxData));
+        return true;
+    }
     if (!save()) {
         const QByteArray record = cardRecordOfStoredValue(shell::ReadIni(file, kDataSection, key));
         if (record.size() != kCardRecordLength) {

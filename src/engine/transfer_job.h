@@ -4,9 +4,11 @@
 // 999 ends a job the link or the backup file gave up on.
 #pragma once
 
+#include "job_log.h"
 #include "job_request.h"
 #include "job_view.h"
 #include "link/link_transaction.h"
+#include "record_compare.h"
 
 #include <QObject>
 #include <QTimer>
@@ -23,7 +25,11 @@ enum class JobOutcome {
     FileError,          // the backup file could not be read or written
     NothingChosen,      // no category chosen: nothing started
     Declined,           // a Load whose question was answered with Cancel
+    Differences,        // a Verify that found records that differ
 };
+
+// The outcome as the job log and --json name it.
+const char* outcomeName(JobOutcome outcome);
 
 class TransferJob : public QObject {
     Q_OBJECT
@@ -31,7 +37,7 @@ class TransferJob : public QObject {
     // What the running or last job did with its records.
     struct Counts {
         int total = 0;   // records of the chosen categories
-        int done = 0;    // saved into the file, or sent with their value
+        int done = 0;    // saved into the file, sent with their value, or compared
         int empty = 0;   // Save: card slots the controller holds no card in
         int skipped = 0; // Load: records without a value in the file
     };
@@ -53,6 +59,11 @@ class TransferJob : public QObject {
     const link::LinkTransaction& link() const { return *link_; }
     const JobRequest& request() const { return request_; }
     const Counts& counts() const { return counts_; }
+    // Verify: the records that differ, the file's value before the
+    // controller's.
+    const QList<RecordDifference>& differences() const { return differences_; }
+    // Where each job's end is logged; none by default.
+    void setJobLog(const JobLog* log) { log_ = log; }
     JobOutcome outcome() const { return outcome_; }
     // Records handled so far: saved, sent, empty or skipped.
     int processed() const { return counts_.done + counts_.empty + counts_.skipped; }
@@ -65,6 +76,15 @@ class TransferJob : public QObject {
 
   private:
     bool save() const { return intDirection == Direction::Save; }
+    bool verify() const { return intDirection == Direction::Verify; }
+    // Checks that the file is a backup; false after a message.
+    bool checkBackupFile(const QString& path);
+    // Compares what the controller holds under `key` with the file's value.
+    void compare(const QByteArray& key, const QByteArray& inFile, const QByteArray& inController);
+    // The end of a Verify: its message and its report.
+    void endVerify();
+    bool writeReport() const;
+    void logJob() const;
     // Writes the title and the manifest of a starting Save.
     bool writeSaveHead(const JobRequest& request);
     // Asks before a Load from a backup that may not restore the controller
@@ -110,6 +130,9 @@ class TransferJob : public QObject {
     QByteArray address_; // two digits
     Counts counts_;
     JobOutcome outcome_ = JobOutcome::None;
+    QList<RecordDifference> differences_;
+    const JobLog* log_ = nullptr;
+    QByteArray startedAt_;
 };
 
 } // namespace kt::engine

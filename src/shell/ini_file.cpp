@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSet>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -184,6 +185,33 @@ QByteArray ReadIni(const QString& file, const QByteArray& section, const QByteAr
     QByteArray value = data.mid(where.value.begin, where.value.end - where.value.begin);
     lngIniResult = std::int32_t(qMin<qsizetype>(value.size(), INT32_MAX));
     return value;
+}
+
+QList<std::pair<QByteArray, QByteArray>> ReadIniSection(const QString& file,
+                                                        const QByteArray& section) {
+    QList<std::pair<QByteArray, QByteArray>> entries;
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly))
+        return entries;
+    const QByteArray data = in.readAll();
+    const QByteArray wanted = section.trimmed();
+    QSet<QByteArray> seen;
+    bool inSection = false;
+    forEachLine(data, [&](const Line& line) {
+        const ParsedLine parsed = parseLine(data, line);
+        if (parsed.kind == LineKind::Section) {
+            inSection = sameName(data, parsed.name, wanted);
+            return;
+        }
+        if (!inSection || parsed.kind != LineKind::Entry)
+            return;
+        const QByteArray key = data.mid(parsed.name.begin, parsed.name.end - parsed.name.begin);
+        if (seen.contains(key.toUpper()))
+            return;
+        seen.insert(key.toUpper());
+        entries.append({key, data.mid(parsed.value.begin, parsed.value.end - parsed.value.begin)});
+    });
+    return entries;
 }
 
 bool WriteIni(const QString& file, const QByteArray& section, const QByteArray& key,

@@ -17,8 +17,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <cstdint>
+#include <utility>
 
 namespace kt::shell {
 
@@ -37,6 +39,12 @@ QByteArray ReadIni(const QString& file, const QByteArray& section, const QByteAr
 // not be read back as written.
 bool WriteIni(const QString& file, const QByteArray& section, const QByteArray& key,
               const QByteArray& value);
+
+// Every key of `section` (in every section of that name) with its value,
+// in file order; of duplicate keys (any letter case) only the first. An
+// empty list when the file or the section does not exist.
+QList<std::pair<QByteArray, QByteArray>> ReadIniSection(const QString& file,
+                                                        const QByteArray& section);
 
 // Whether a value can stand on one line of an INI file (no CR, LF or NUL).
 bool iniCanHold(const QByteArray& value);

@@ -3,7 +3,22 @@
 #include "ini_file.h"
 #include "text_format.h"
 
+// The texts live in a static library, whose resources must be registered
+// by hand, outside any namespace.
+static void registerShippedTexts() {
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(shipped);
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
+
 namespace kt::shell {
+
+QString shippedIniFile() {
+    registerShippedTexts();
+    return QStringLiteral(":/shipped/Language.ini");
+}
 
 QByteArray languageSection(int intLanguage) {
     switch (intLanguage) {
@@ -18,10 +33,27 @@ QByteArray languageSection(int intLanguage) {
     }
 }
 
+namespace {
+
+// Keys that Language.ini files written for the earlier program lack.
+bool isAddedKey(const char* key) {
+    static const QList<QByteArray> added = {
+        "Browse",       "NothingSelected",  "SaveSummary",     "LoadSummary",    "SaveStopped",
+        "LoadStopped",  "ReplyNotStorable", "LoadWarning",     "WarnIncomplete", "WarnCardCount",
+        "WarnCategory", "LoadAnyway",       "VerifyAfterLoad", "VerifyOk",       "VerifyDiffer",
+        "VerifyReport", "VerifyStopped"};
+    return added.contains(QByteArray(key));
+}
+
+} // namespace
+
 QString languageText(const QString& iniFile, const QByteArray& section, const char* key) {
     if (section.isEmpty())
         return {};
-    return QString::fromUtf8(trimBlanks(ReadIni(iniFile, section, key)));
+    QByteArray text = trimBlanks(ReadIni(iniFile, section, key));
+    if (lngIniResult == 0 && isAddedKey(key))
+        text = trimBlanks(ReadIni(shippedIniFile(), section, key));
+    return QString::fromUtf8(text);
 }
 
 QString fillIn(const QString& text, const QStringList& values) {

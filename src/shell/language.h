@@ -12,8 +12,13 @@ namespace kt::shell {
 QByteArray languageSection(int intLanguage);
 
 // The trimmed text of `key` in `section` of `iniFile`, decoded from UTF-8.
-// A missing file, section or key gives the empty text.
+// A missing file, section or key gives the empty text, except for the keys
+// this version added: an older Language.ini lacks them, and their shipped
+// text is taken instead.
 QString languageText(const QString& iniFile, const QByteArray& section, const char* key);
+
+// The path of the Language.ini the program ships with, built in.
+QString shippedIniFile();
 
 // The text with %1, %2 ... replaced by the values; a placeholder without a
 // value, and a text without placeholders, stay as they are.

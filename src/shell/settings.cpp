@@ -48,6 +48,7 @@ Settings readSettings(const QString& iniFile) {
     // Language.ini is UTF-8, so the remembered paths are too.
     s.saveFile = QString::fromUtf8(readTrimmed(iniFile, kSystemSection, "SaveFile"));
     s.loadFile = QString::fromUtf8(readTrimmed(iniFile, kSystemSection, "LoadFile"));
+    s.verifyAfterLoad = readTrimmed(iniFile, kSystemSection, "VerifyAfterLoad") == "1";
     return s;
 }
 
@@ -57,6 +58,7 @@ void writeComPort(const QString& iniFile, int comPort) {
 
 void writePanelSettings(const QString& iniFile, const Settings& settings) {
     WriteIni(iniFile, kSystemSection, "Language", QByteArray::number(settings.intLanguage));
+    WriteIni(iniFile, kSystemSection, "VerifyAfterLoad", settings.verifyAfterLoad ? "1" : "0");
     WriteIni(iniFile, kCommSection, "TXDelayTime", shortestDecimal(settings.sngTxDelay));
     WriteIni(iniFile, kCommSection, "RXDelayTime", shortestDecimal(settings.sngRxDelay));
     WriteIni(iniFile, kCommSection, "RXTimeOut", shortestDecimal(settings.sngRxTimeOut));

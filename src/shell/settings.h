@@ -25,6 +25,7 @@ struct Settings {
     int intLanguage = 0;                       // 0 English, 1 Traditional, 2 Simplified Chinese
     QString saveFile;                          // backup file path of the last Save job
     QString loadFile;                          // backup file path of the last Load job
+    bool verifyAfterLoad = false;              // read a restore back and compare it
 
     // Brings the three times into their limits; a value on a limit stays.
     void clampTimes();

@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -39,6 +40,7 @@ frmKT550AX::frmKT550AX(const QString& iniFile, QWidget* parent)
     mscComm->setObjectName("mscComm");
     connect(mscComm.get(), &link::SerialPort::lost, this, &frmKT550AX::onPortLost);
     job_ = std::make_unique<engine::TransferJob>(*mscComm, clock_, *this, settings);
+    job_->setJobLog(&jobLog_);
     connect(cmdSave, &QPushButton::clicked, this, &frmKT550AX::cmdSave_Click);
     connect(cmdLoad, &QPushButton::clicked, this, &frmKT550AX::cmdLoad_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmKT550AX::cmdCancel_Click);
@@ -95,6 +97,7 @@ void frmKT550AX::lsubApplyLanguage() {
     lblRxDelay->setText(text("RxDelay"));
     lblTxDelay->setText(text("TxDelay"));
     lblTxTimeOut->setText(text("RxTimeOut"));
+    chkVerifyAfterLoad->setText(text("VerifyAfterLoad"));
     cmdOk->setText(strTextOk.trimmed());
     fraCommStatus->setTitle(text("CommunicationStatus"));
     cmdCancel->setText(strTextCancel.trimmed());
@@ -173,8 +176,9 @@ void frmKT550AX::buildControlRules() {
     for (QObject* control : jobStarts)
         controlRules_.append({control, portIdle});
     // The settings panel changes nothing while a job runs.
-    const QList<QObject*> settingPanel = {opLanguage[0], opLanguage[1], opLanguage[2], txtTxDelay,
-                                          txtRxDelay,    txtRxTimeOut,  cmdOk};
+    const QList<QObject*> settingPanel = {opLanguage[0],      opLanguage[1], opLanguage[2],
+                                          txtTxDelay,         txtRxDelay,    txtRxTimeOut,
+                                          chkVerifyAfterLoad, cmdOk};
     for (QObject* control : settingPanel)
         controlRules_.append({control, kNoJob});
 }
@@ -261,6 +265,7 @@ void frmKT550AX::mnuSetting_Click() {
     txtRxDelay->setText(QString::fromLatin1(shell::shortestDecimal(settings.sngRxDelay)));
     txtTxDelay->setText(QString::fromLatin1(shell::shortestDecimal(settings.sngTxDelay)));
     txtRxTimeOut->setText(QString::fromLatin1(shell::shortestDecimal(settings.sngRxTimeOut)));
+    chkVerifyAfterLoad->setChecked(settings.verifyAfterLoad);
     fraSetting->show();
     applyControlStates();
 }
@@ -360,6 +365,14 @@ engine::JobRequest frmKT550AX::jobRequest(engine::Direction direction) const {
     request.file = (direction == engine::Direction::Save ? txtSave : txtLoad)->text();
     request.address = vslControllerID->value();
     request.cardCount = vslCardNumber->value();
+    request.portName = QStringLiteral("COM%1").arg(settings.intComPort);
+    if (direction == engine::Direction::Load && settings.verifyAfterLoad) {
+        // The differences go beside the backup: /backup/site.KT gives
+        // /backup/site.verify.txt.
+        request.verifyAfterLoad = true;
+        const QFileInfo backup(request.file.trimmed());
+        request.reportFile = backup.dir().filePath(backup.completeBaseName() + ".verify.txt");
+    }
     for (const auto& [category, box] : categoryBoxes_)
         if (checkValue(box->checkState()) == 1)
             request.categories.append(category);

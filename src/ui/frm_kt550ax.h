@@ -113,6 +113,7 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     std::unique_ptr<link::LinePort> mscComm;
     link::EventLoopClock clock_;
     std::unique_ptr<engine::TransferJob> job_;
+    engine::JobLog jobLog_;
 
     QMenu* mnuCommPort = nullptr;
     QAction* mnuCom[9] = {};
@@ -151,6 +152,7 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     QLineEdit* txtTxDelay = nullptr;
     QLineEdit* txtRxDelay = nullptr;
     QLineEdit* txtRxTimeOut = nullptr;
+    QCheckBox* chkVerifyAfterLoad = nullptr;
     QPushButton* cmdOk = nullptr;
 
     QGroupBox* fraCommStatus = nullptr;

@@ -214,6 +214,12 @@ QWidget* frmKT550AX::buildSettingPanel() {
     times->setColumnStretch(3, 1);
     layout->addLayout(times);
 
+    chkVerifyAfterLoad =
+        named(new QCheckBox(QStringLiteral("Verify after restore")), "chkVerifyAfterLoad");
+    connect(chkVerifyAfterLoad, &QCheckBox::toggled, this,
+            [this](bool on) { settings.verifyAfterLoad = on; });
+    layout->addWidget(chkVerifyAfterLoad);
+
     cmdOk = named(new QPushButton(QStringLiteral("OK")), "cmdOk");
     connect(cmdOk, &QPushButton::clicked, this, &frmKT550AX::cmdOk_Click);
     auto* buttons = new QHBoxLayout;

@@ -15,6 +15,7 @@ cleanup() {
 }
 trap cleanup EXIT
 cd "$work"
+export XDG_STATE_HOME=$work/state # the job log of these runs
 passed=0
 failed=0
 check() { # check NAME COMMAND...
@@ -96,8 +97,32 @@ kill -TERM "$job"
 wait "$job"
 check "SIGTERM in the middle of a job exits 5" [ $? -eq 5 ]
 check "... and leaves Complete=0" [ "$(head_key e.KT Complete)" = 0 ]
-check "... and says so in the summary" grep -q '"outcome":"interrupted"' e.json
+check "... and says so in the summary" grep -q '"outcome":"cancelled"' e.json
 stop_sim "$sim_c"
+
+# Verify a controller against its backup, and compare two backups.
+start_sim v.tty --cards 40; sim_v=$last_sim
+"$kt" save v.KT --port v.tty --only system,cards --cards 40 "${fast[@]}"
+"$kt" verify v.KT --port v.tty --only system,cards "${fast[@]}" >v.out
+check "verify of an unchanged controller exits 0" [ $? -eq 0 ]
+check "... and lists nothing" [ ! -s v.out ]
+stop_sim "$sim_v"
+start_sim w.tty --cards 40 --alter 12; sim_w=$last_sim
+"$kt" verify v.KT --port w.tty --only system,cards "${fast[@]}" >w.out
+check "verify of an altered controller exits 4" [ $? -eq 4 ]
+check "... and lists each difference with both values" \
+    grep -q '^  HA0022 (card 22) changed: file ".*", controller ".*Z"$' w.out
+check "... by category" grep -q '^UserCardDatabase: 3 differences$' w.out
+stop_sim "$sim_w"
+"$kt" diff v.KT v.KT --quiet
+check "diff of a backup with itself exits 0" [ $? -eq 0 ]
+sed 's/^HA0005=.*//' v.KT >v2.KT
+"$kt" diff v.KT v2.KT --json >diff.json
+check "diff of a backup without card 5 exits 4" [ $? -eq 4 ]
+check "... and names it removed" grep -q '"key":"HA0005","kind":"removed"' diff.json
+"$kt" log -n 3 >log.out
+check "the job log lists the last jobs" [ "$(grep -c '^20' log.out)" -eq 3 ]
+check "... with their outcome" grep -q 'verify .*differences (3)' log.out
 
 # A bus scan finds the two controllers of 99 addresses.
 start_sim bus.tty --address 3,42; sim_bus=$last_sim

@@ -83,6 +83,18 @@ TEST_P(IniFileTest, LooksUpKeysLikeTheWindowsService) {
     EXPECT_EQ(lngIniResult, 0);
 }
 
+TEST_P(IniFileTest, ReadsAWholeSectionAsTheLookUpWould) {
+    put(file());
+    using Entries = QList<std::pair<QByteArray, QByteArray>>;
+    EXPECT_EQ(kt::shell::ReadIniSection(path, "data"),
+              (Entries{{"dc", "0102030405"},
+                       {"DI", ""},
+                       {"Name", "\xA4\xA4\xA4\xE5 \xB1\xB1\xA8\xEE"},
+                       {"Quoted", "\"  keep quotes  \""},
+                       {"Dup", "first"}}));
+    EXPECT_TRUE(kt::shell::ReadIniSection(path, "Missing").isEmpty());
+}
+
 TEST_P(IniFileTest, ReplacesAValueInPlaceAndKeepsEveryOtherByte) {
     put(file());
     ASSERT_TRUE(WriteIni(path, "DATA", "Dc", "FFEE"));

@@ -78,12 +78,18 @@ TEST(EndToEnd, ABackupRestoresAWholeControllerIntoAnEmptyOne) {
 
     e.find<QAction>("mnuCommPortActive")->trigger();
     e.openPort(2);
+    // The restore is read back and compared.
+    e.find<QAction>("mnuSetting")->trigger();
+    e.find<QCheckBox>("chkVerifyAfterLoad")->setChecked(true);
+    e.find<QPushButton>("cmdOk")->click();
+    EXPECT_EQ(kt::shell::ReadIni(e.ini, "System", "VerifyAfterLoad"), "1");
+    e.window->settings.sngTxDelay = 0;
+    e.window->settings.sngRxDelay = 0;
     e.find<QLineEdit>("txtLoad")->setText(e.backup);
     ASSERT_TRUE(e.runJob("cmdLoad"));
     ASSERT_EQ(catcher.messages.size(), 2);
-    EXPECT_EQ(catcher.messages[1].text,
-              e.window->languageText("ProcessLoadOk") +
-                  ".\n2959 records sent, 0 skipped (no value in the file).");
+    EXPECT_EQ(catcher.messages[1].text, "Restore verified: 2959 records match.");
+    EXPECT_EQ(e.target.controller.requests().size(), 2 * (459 + 2500));
     EXPECT_EQ(e.target.store.records().size(), e.source.store.records().size());
     EXPECT_TRUE(e.target.store.records() == e.source.store.records());
     EXPECT_EQ(e.window->job().link().lngErrorCount, 0);

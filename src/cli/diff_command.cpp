@@ -1,0 +1,92 @@
+#include "diff_command.h"
+
+#include "command_support.h"
+#include "engine/backup_file.h"
+#include "engine/job_log.h"
+#include "engine/record_compare.h"
+#include "exit_status.h"
+#include "shell/ini_file.h"
+#include "shell/text_format.h"
+#include "transfer_command.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <cstdio>
+
+namespace kt::cli {
+
+namespace {
+
+bool isBackup(const QString& file) {
+    if (!QFileInfo(file).isFile()) {
+        complain(QStringLiteral("%1 - no such file.").arg(file));
+        return false;
+    }
+    if (shell::trimBlanks(shell::ReadIni(file, engine::kHeadSection, engine::kTitleKey)) !=
+        engine::kTitle) {
+        complain(QStringLiteral("%1 is not a KT560AX backup file (no Title=KT560AX in HEAD).")
+                     .arg(file));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int runDiff(const CliOptions& options) {
+    const QString& older = options.files[0];
+    const QString& newer = options.files[1];
+    if (!isBackup(older) || !isBackup(newer))
+        return kFileError;
+    const QList<engine::RecordDifference> differences =
+        engine::compareRecords(engine::readBackupRecords(older), engine::readBackupRecords(newer));
+    int counts[3] = {};
+    for (const engine::RecordDifference& d : differences)
+        ++counts[int(d.kind)];
+    const int status = differences.isEmpty() ? kDone : kDifferences;
+    if (options.json) {
+        std::printf("%s\n", QJsonDocument(QJsonObject{{"command", "diff"},
+                                                      {"old", older},
+                                                      {"new", newer},
+                                                      {"added", counts[0]},
+                                                      {"removed", counts[1]},
+                                                      {"changed", counts[2]},
+                                                      {"differences",
+                                                       differencesJson(differences, "old", "new")},
+                                                      {"exitStatus", status}})
+                                .toJson(QJsonDocument::Compact)
+                                .constData());
+        return status;
+    }
+    std::printf("%s", qPrintable(engine::describeDifferences(differences, QStringLiteral("old"),
+                                                             QStringLiteral("new"))));
+    if (!options.quiet)
+        std::fprintf(stderr, "%d added, %d removed, %d changed\n", counts[0], counts[1], counts[2]);
+    return status;
+}
+
+int runLog(const CliOptions& options) {
+    const engine::JobLog log;
+    const QList<QJsonObject> entries = log.last(options.lines);
+    if (entries.isEmpty()) {
+        std::fprintf(stderr, "No jobs in %s yet.\n", qPrintable(log.path()));
+        return kDone;
+    }
+    std::printf("%-19s %-7s %-24s %4s %7s %5s  %-20s %s\n", "start", "job", "port", "addr",
+                "records", "tries", "outcome", "file");
+    for (const QJsonObject& e : entries) {
+        QString outcome = e.value("outcome").toString();
+        if (e.contains("differences"))
+            outcome += QStringLiteral(" (%1)").arg(e.value("differences").toInt());
+        std::printf("%-19s %-7s %-24s %4s %7d %5d  %-20s %s\n",
+                    qPrintable(e.value("start").toString().left(19).replace(u'T', u' ')),
+                    qPrintable(e.value("direction").toString()),
+                    qPrintable(e.value("port").toString()),
+                    shell::formatDigits(e.value("address").toInt(), 2).constData(),
+                    e.value("records").toInt(), e.value("failedTries").toInt(), qPrintable(outcome),
+                    qPrintable(e.value("file").toString()));
+    }
+    return kDone;
+}
+
+} // namespace kt::cli

@@ -1,0 +1,30 @@
+// The job log: one JSON line per job, from the window and the command line
+// alike, appended to jobs.log in the user's state folder.
+#pragma once
+
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+namespace kt::engine {
+
+class JobLog {
+  public:
+    // $XDG_STATE_HOME/kt560ax/jobs.log, by default
+    // ~/.local/state/kt560ax/jobs.log; on Windows in the AppData folder.
+    static QString defaultPath();
+
+    explicit JobLog(QString path = defaultPath()) : path_(std::move(path)) {}
+    const QString& path() const { return path_; }
+
+    // Appends one line; false with the reason when it cannot be written.
+    bool append(const QJsonObject& entry, QString* error) const;
+    // The last `count` entries, oldest first; lines that do not parse are
+    // left out.
+    QList<QJsonObject> last(int count) const;
+
+  private:
+    QString path_;
+};
+
+} // namespace kt::engine

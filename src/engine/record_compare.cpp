@@ -1,0 +1,120 @@
+#include "record_compare.h"
+
+#include "backup_file.h"
+#include "shell/ini_file.h"
+#include "shell/text_format.h"
+
+#include <QSet>
+#include <algorithm>
+
+namespace kt::engine {
+
+const Category* categoryOfKey(const QByteArray& key) {
+    const QByteArray code = key.left(2).toUpper();
+    for (const Category& category : categories()) {
+        if (category.cards && code == category.cards->writeCode)
+            return &category;
+        for (const RecordBlock& block : category.blocks)
+            for (const RecordGroup& group : block.groups)
+                for (const char* groupCode : group.codes)
+                    if (code == groupCode)
+                        return &category;
+    }
+    return nullptr;
+}
+
+QMap<QByteArray, QByteArray> readBackupRecords(const QString& mainFile) {
+    QMap<QByteArray, QByteArray> records;
+    QStringList files = {mainFile};
+    for (int index = 2000; index <= 9999; index += 2000)
+        files.append(cardFile(mainFile, index));
+    for (const QString& file : std::as_const(files)) {
+        for (const auto& [name, value] : shell::ReadIniSection(file, kDataSection)) {
+            const QByteArray key = name.toUpper();
+            if (records.contains(key))
+                continue;
+            const Category* category = categoryOfKey(key);
+            if (category && category->cards) {
+                const QByteArray card = cardRecordOfStoredValue(value);
+                if (card.size() == kCardRecordLength)
+                    records.insert(key, card);
+            } else {
+                records.insert(key, shell::trimBlanks(value));
+            }
+        }
+    }
+    return records;
+}
+
+namespace {
+
+// Categories in their table's order, keys without a category last.
+int orderOf(const QByteArray& key) {
+    const Category* category = categoryOfKey(key);
+    return category ? category->step : kFinishedStep;
+}
+
+} // namespace
+
+QList<RecordDifference> compareRecords(const QMap<QByteArray, QByteArray>& before,
+                                       const QMap<QByteArray, QByteArray>& after) {
+    QSet<QByteArray> keys;
+    for (auto it = before.cbegin(); it != before.cend(); ++it)
+        keys.insert(it.key());
+    for (auto it = after.cbegin(); it != after.cend(); ++it)
+        keys.insert(it.key());
+    QList<QByteArray> ordered(keys.cbegin(), keys.cend());
+    std::sort(ordered.begin(), ordered.end(), [](const QByteArray& a, const QByteArray& b) {
+        return std::pair(orderOf(a), a) < std::pair(orderOf(b), b);
+    });
+    QList<RecordDifference> differences;
+    for (const QByteArray& key : std::as_const(ordered)) {
+        const QByteArray old = before.value(key);
+        const QByteArray now = after.value(key);
+        if (old == now)
+            continue;
+        RecordDifference difference;
+        difference.key = key;
+        difference.before = old;
+        difference.after = now;
+        difference.kind = old.isEmpty()   ? RecordDifference::Kind::Added
+                          : now.isEmpty() ? RecordDifference::Kind::Removed
+                                          : RecordDifference::Kind::Changed;
+        differences.append(difference);
+    }
+    return differences;
+}
+
+QString describeDifferences(const QList<RecordDifference>& differences, const QString& beforeName,
+                            const QString& afterName) {
+    static const char* kinds[] = {"added", "removed", "changed"};
+    QString text;
+    const Category* current = nullptr;
+    bool first = true;
+    for (qsizetype i = 0; i < differences.size(); ++i) {
+        const RecordDifference& d = differences[i];
+        const Category* category = categoryOfKey(d.key);
+        if (first || category != current) {
+            current = category;
+            first = false;
+            const auto count = std::count_if(differences.cbegin() + i, differences.cend(),
+                                             [&](const RecordDifference& other) {
+                                                 return categoryOfKey(other.key) == category;
+                                             });
+            text += QStringLiteral("%1: %2 %3\n")
+                        .arg(category ? QString::fromLatin1(category->languageKey)
+                                      : QStringLiteral("Other"))
+                        .arg(count)
+                        .arg(count == 1 ? "difference" : "differences");
+        }
+        QString where = QString::fromLatin1(d.key);
+        if (category && category->cards)
+            where += QStringLiteral(" (card %1)").arg(d.key.mid(2).toInt());
+        text += QStringLiteral("  %1 %2: %3 \"%4\", %5 \"%6\"\n")
+                    .arg(where, QLatin1String(kinds[int(d.kind)]), beforeName,
+                         QString::fromLatin1(d.before), afterName, QString::fromLatin1(d.after));
+    }
+    return text;
+}
+
+} // namespace kt::engine

@@ -1,0 +1,41 @@
+// Records compared as a Save stores them: the records of a backup file set,
+// the category a key belongs to, and the differences between two sets of
+// records or between a backup and a controller.
+#pragma once
+
+#include "categories.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QString>
+
+namespace kt::engine {
+
+// Every record of a backup file set (the main file and its card files),
+// keys in upper case. A value is trimmed; a card is its 24 characters, and
+// a card value that a restore would not send counts as no card at all.
+QMap<QByteArray, QByteArray> readBackupRecords(const QString& mainFile);
+
+// The category of a record key, or nullptr for a key of none.
+const Category* categoryOfKey(const QByteArray& key);
+
+struct RecordDifference {
+    enum class Kind { Added, Removed, Changed };
+    Kind kind = Kind::Changed;
+    QByteArray key;
+    QByteArray before; // in the older backup, or in the backup file
+    QByteArray after;  // in the newer backup, or in the controller
+};
+
+// The records that differ between two sets, in the categories' order, then
+// by key. A record missing on one side and empty on the other is equal.
+QList<RecordDifference> compareRecords(const QMap<QByteArray, QByteArray>& before,
+                                       const QMap<QByteArray, QByteArray>& after);
+
+// A readable list grouped by category, with a count for each: for a verify
+// ("file" and "controller") or a diff ("old" and "new").
+QString describeDifferences(const QList<RecordDifference>& differences, const QString& beforeName,
+                            const QString& afterName);
+
+} // namespace kt::engine
