@@ -1,13 +1,14 @@
 // The KT560AX Data Backup System: back up a KT550AX access controller into
 // a file and restore it.
-#include "shell/settings.h"
+#include "shell/ini_location.h"
 #include "ui/frm_kt550ax.h"
+#include "ui/frm_msg_box.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QLockFile>
 #include <QRegularExpression>
+#include <cstdio>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -23,10 +24,20 @@ int main(int argc, char** argv) {
     if (!lock.tryLock(0))
         return 0;
 
-    const QString strAppPath = kt::shell::AppendBackslash(QCoreApplication::applicationDirPath());
-    const QString strIniFile = strAppPath.trimmed() + QStringLiteral("Language.ini");
-    if (!QFileInfo::exists(strIniFile))
-        return 0;
+    const kt::shell::IniLocation ini =
+        kt::shell::locateLanguageIni(QCoreApplication::applicationDirPath());
+    if (ini.path.isEmpty()) {
+        const QString text =
+            ini.error +
+            QStringLiteral(
+                ". The program keeps its settings there: make the folder writable, or set "
+                "XDG_CONFIG_HOME to a folder that is.");
+        std::fprintf(stderr, "kt560ax-backup: %s\n", qPrintable(text));
+        kt::ui::ShowMessage(QStringLiteral("KT560AX Data Backup System V2.00"),
+                            kt::shell::MsgStyle::Critical, kt::shell::MsgButtons::Ok, text);
+        return 1;
+    }
+    const QString strIniFile = ini.path;
 
     kt::ui::frmKT550AX window(strIniFile);
     window.show();

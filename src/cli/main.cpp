@@ -5,24 +5,27 @@
 #include "fleet_command.h"
 #include "options.h"
 #include "scan_command.h"
+#include "shell/ini_location.h"
 #include "shell/language.h"
-#include "shell/settings.h"
 #include "transfer_command.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <cstdio>
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kt560ax"));
 
-    // The settings and texts of the window's Language.ini beside the
-    // program; without one, the shipped texts and default settings.
-    QString iniFile =
-        kt::shell::AppendBackslash(QCoreApplication::applicationDirPath()) + "Language.ini";
-    if (!QFileInfo::exists(iniFile))
+    // The settings and texts of the window's Language.ini; when none can be
+    // had, the shipped texts and the default settings.
+    const kt::shell::IniLocation ini =
+        kt::shell::locateLanguageIni(QCoreApplication::applicationDirPath());
+    QString iniFile = ini.path;
+    if (iniFile.isEmpty()) {
+        std::fprintf(stderr, "kt560ax: %s; going on with the default settings.\n",
+                     qPrintable(ini.error));
         iniFile = kt::shell::shippedIniFile();
+    }
 
     QString error;
     QString info;

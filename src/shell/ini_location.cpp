@@ -1,0 +1,58 @@
+#include "ini_location.h"
+
+#include "language.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace kt::shell {
+
+namespace {
+
+QString userConfigFolder() {
+#ifdef Q_OS_WIN
+    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+#else
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (config.isEmpty() || !QDir::isAbsolutePath(config))
+        config = QDir::homePath() + QStringLiteral("/.config");
+    return config + QStringLiteral("/kt560ax");
+#endif
+}
+
+} // namespace
+
+IniLocation locateLanguageIni(const QString& programDir) {
+    const QDir program(programDir);
+    const QFileInfo beside(program.filePath(QStringLiteral("Language.ini")));
+    if (beside.isFile() && QFileInfo(programDir).isWritable())
+        return {beside.filePath(), {}};
+
+    const QString folder = userConfigFolder();
+    const QString own = QDir(folder).filePath(QStringLiteral("Language.ini"));
+    if (QFileInfo(own).isFile())
+        return {own, {}};
+
+    // The first start of this user: a copy of the shipped file, or of the
+    // one beside a program whose folder is not writable.
+    QString shipped = beside.isFile()
+                          ? beside.filePath()
+                          : program.filePath(QStringLiteral("../share/kt560ax/Language.ini"));
+    if (!QFileInfo(shipped).isFile())
+        shipped = shippedIniFile();
+    QFile source(shipped);
+    QByteArray text;
+    if (source.open(QIODevice::ReadOnly))
+        text = source.readAll();
+    QFile copy(own);
+    if (!QDir().mkpath(folder) || !copy.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
+        copy.write(text) != text.size() || !copy.flush())
+        return {{},
+                QStringLiteral("Language.ini cannot be created in %1: %2")
+                    .arg(folder, copy.errorString())};
+    return {own, {}};
+}
+
+} // namespace kt::shell

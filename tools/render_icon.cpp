@@ -1,0 +1,30 @@
+// Renders an SVG picture as a square PNG of a given size, for the icon
+// sizes that desktops look up:
+//   render_icon SVG SIZE PNG
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QSvgRenderer>
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: render_icon SVG SIZE PNG\n");
+        return 2;
+    }
+    QSvgRenderer svg(QString::fromLocal8Bit(argv[1]));
+    const int size = atoi(argv[2]);
+    if (!svg.isValid() || size <= 0) {
+        std::fprintf(stderr, "render_icon: cannot render %s at %s\n", argv[1], argv[2]);
+        return 1;
+    }
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    svg.render(&painter);
+    painter.end();
+    return image.save(QString::fromLocal8Bit(argv[3])) ? 0 : 1;
+}
