@@ -2,6 +2,7 @@
 // port open, settings panel, job panel, Traditional Chinese, message box.
 // Run under an X server (scripts/screenshots starts Xvfb).
 #include "shell/ini_file.h"
+#include "shell/language.h"
 #include "sim/pty_controller.h"
 #include "ui/frm_kt550ax.h"
 #include "ui/frm_msg_box.h"
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -75,21 +77,37 @@ int main(int argc, char** argv) {
     settle();
     ok &= save(window.grab(), outDir, "4-traditional-chinese.png");
 
-    window.lsubSwitchControls(true);
-    settle();
+    // A backup under way: which way, where, how far.
+    window.findChild<QRadioButton*>("opLanguage(0)")->click();
+    window.findChild<QAction*>("mnuSetting")->trigger();
+    window.findChild<QRadioButton*>("opLanguage(0)")->click();
+    window.findChild<QPushButton*>("cmdOk")->click();
+    window.findChild<QLineEdit*>("txtSave")->setText(dir.filePath("site-a.KT"));
+    window.findChild<QPushButton*>("cmdSave")->click();
+    settle(1500);
     ok &= save(window.grab(), outDir, "5-job-panel.png");
-    window.lsubSwitchControls(false);
+    window.cmdCancel_Click();
+    settle();
 
-    QTimer::singleShot(700, [&] {
-        auto& box = *qobject_cast<kt::ui::frmMsgBox*>(QApplication::activeModalWidget());
-        const QRect frame = box.frameGeometry();
-        ok &= save(box.screen()->grabWindow(0, frame.x() - 40, frame.y() - 40, frame.width() + 80,
-                                            frame.height() + 80),
-                   outDir, "6-message-box.png");
-        box.findChild<QPushButton*>("cmdOk")->click();
-    });
+    // A message box: the restore's question, then a long message that wraps.
+    const auto grabBox = [&](const char* name, const char* button) {
+        QTimer::singleShot(700, [&, name, button] {
+            auto& box = *qobject_cast<kt::ui::frmMsgBox*>(QApplication::activeModalWidget());
+            const QRect frame = box.frameGeometry();
+            ok &= save(box.screen()->grabWindow(0, frame.x() - 40, frame.y() - 40,
+                                                frame.width() + 80, frame.height() + 80),
+                       outDir, name);
+            box.findChild<QPushButton*>(button)->click();
+        });
+    };
+    window.findChild<QLineEdit*>("txtLoad")->setText(dir.filePath("site-a.KT"));
+    grabBox("6-restore-question.png", "cmdCancel");
+    window.findChild<QPushButton*>("cmdLoad")->click();
+    grabBox("7-message-box.png", "cmdOk");
     window.showMessage(kt::shell::MsgStyle::Information, kt::shell::MsgButtons::Ok,
-                       window.languageText("ProcessSaveOk") + '.');
+                       window.languageText("ProcessSaveOk") + ".\n" +
+                           kt::shell::fillIn(window.languageText("SaveSummary"), {"2516", "0"}) +
+                           '.');
     window.close();
     return ok ? 0 : 1;
 }

@@ -1,13 +1,13 @@
 // The KT560AX Data Backup System: back up a KT550AX access controller into
 // a file and restore it.
 #include "shell/ini_location.h"
+#include "single_instance.h"
 #include "ui/frm_kt550ax.h"
 #include "ui/frm_msg_box.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QLockFile>
-#include <QRegularExpression>
 #include <cstdio>
 
 int main(int argc, char** argv) {
@@ -15,14 +15,17 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("KT560AX Data Backup System"));
 
     // One copy at a time. A copy that crashed leaves a lock naming a dead
-    // process, which the next start takes over.
-    QString user = qEnvironmentVariable("USER", qEnvironmentVariable("USERNAME"));
-    user.remove(QRegularExpression(QStringLiteral("[^A-Za-z0-9_.-]")));
-    QLockFile lock(
-        QDir(QDir::tempPath()).filePath(QStringLiteral("kt560ax-backup-%1.lock").arg(user)));
+    // process, which the next start takes over. A second start brings the
+    // running copy's window to the front.
+    QLockFile lock(QDir(QDir::tempPath()).filePath(kt::app::instanceName() + ".lock"));
     lock.setStaleLockTime(0);
-    if (!lock.tryLock(0))
+    if (!lock.tryLock(0)) {
+        if (kt::app::bringRunningCopyToFront())
+            std::fprintf(stderr, "kt560ax-backup: it runs already; its window is in front now.\n");
+        else
+            std::fprintf(stderr, "kt560ax-backup: another copy runs already.\n");
         return 0;
+    }
 
     const kt::shell::IniLocation ini =
         kt::shell::locateLanguageIni(QCoreApplication::applicationDirPath());
@@ -40,6 +43,12 @@ int main(int argc, char** argv) {
     const QString strIniFile = ini.path;
 
     kt::ui::frmKT550AX window(strIniFile);
+    const kt::app::InstanceServer later([&window] {
+        window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+        window.show();
+        window.raise();
+        window.activateWindow();
+    });
     window.show();
     return app.exec();
 }

@@ -24,6 +24,7 @@ struct JobRequest {
     int cardCount = 100;                 // user cards 1..cardCount, 1..9999
     QString portName{};                  // how the job log names the port
     bool verifyAfterLoad = false;        // Load: read everything back and compare
+    bool askBeforeLoad = false;          // Load: ask before writing into the controller
     QString reportFile{}; // Verify: where the differences are listed (empty: nowhere)
 
     bool includes(const Category& category) const { return categories.contains(&category); }

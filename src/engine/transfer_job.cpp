@@ -175,12 +175,27 @@ bool TransferJob::confirmLoad(const JobRequest& request) {
                 reasons.append(shell::fillIn(view_.languageText("WarnCategory"),
                                              {view_.languageText(category->languageKey)}));
     }
-    if (reasons.isEmpty())
+    if (reasons.isEmpty() && !request.askBeforeLoad)
         return true;
-    QString text = view_.languageText("LoadWarning");
-    for (const QString& reason : std::as_const(reasons))
-        text += "\n- " + reason + '.';
-    text += "\n\n" + view_.languageText("LoadAnyway");
+    QString text;
+    if (request.askBeforeLoad) {
+        // What is about to be written where, in the same box as the warnings.
+        QStringList names;
+        for (const Category* category : request.categories)
+            names.append(
+                view_.languageText(category->languageKey) +
+                (category->cards ? QStringLiteral(" (%1)").arg(request.cardCount) : QString()));
+        text = shell::fillIn(view_.languageText("LoadConfirm"),
+                             {request.file, QString::fromLatin1(address_), names.join(", ")});
+        if (!reasons.isEmpty())
+            text += "\n\n";
+    }
+    if (!reasons.isEmpty()) {
+        text += view_.languageText("LoadWarning");
+        for (const QString& reason : std::as_const(reasons))
+            text += "\n- " + reason + '.';
+    }
+    text += "\n\n" + view_.languageText(reasons.isEmpty() ? "LoadGoOn" : "LoadAnyway");
     return view_.showMessage(MsgStyle::Question, MsgButtons::OkCancel, text) == MsgAnswer::Ok;
 }
 

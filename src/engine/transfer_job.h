@@ -87,8 +87,9 @@ class TransferJob : public QObject {
     void logJob() const;
     // Writes the title and the manifest of a starting Save.
     bool writeSaveHead(const JobRequest& request);
-    // Asks before a Load from a backup that may not restore the controller
-    // as it was; true when there is nothing to ask or the user goes on.
+    // Asks before a Load when the request wants it, or when the backup may
+    // not restore the controller as it was; true when there is nothing to
+    // ask or the user goes on.
     bool confirmLoad(const JobRequest& request);
 
     void stepSetUp();

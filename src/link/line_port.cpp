@@ -34,6 +34,7 @@ bool LinePort::open() {
     if (!address_) {
         if (error_.isEmpty())
             error_ = QStringLiteral("No port has been chosen.");
+        setOpenError(OpenError::Other, {});
         return false;
     }
     if (address_->kind == PortAddress::Kind::Device) {
@@ -47,9 +48,13 @@ bool LinePort::open() {
         line_ = std::move(server);
     }
     connect(line_.get(), &SerialPort::lost, this, &SerialPort::lost);
-    if (line_->setSettings(settings_) && line_->open())
+    if (line_->setSettings(settings_) && line_->open()) {
+        setOpenError(OpenError::None, {});
         return true;
+    }
     error_ = line_->errorString();
+    setOpenError(line_->openError() == OpenError::None ? OpenError::Other : line_->openError(),
+                 line_->errorDevice(), line_->errorGroup());
     line_.reset();
     return false;
 }

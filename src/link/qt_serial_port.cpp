@@ -71,17 +71,22 @@ bool QtSerialPort::open() {
 
 #ifndef Q_OS_WIN
     const QFileInfo info(device_);
-    if (!info.exists())
+    if (!info.exists()) {
+        setOpenError(OpenError::Missing, device_);
         return fail(QStringLiteral("The device %1%2 does not exist. Check that the serial "
                                    "adapter is plugged in, or name the right device (under key "
                                    "COMn of section COMMUNICATION in Language.ini for COMn).")
                         .arg(device_, label_));
-    if (!info.isReadable() || !info.isWritable())
+    }
+    if (!info.isReadable() || !info.isWritable()) {
+        setOpenError(OpenError::Denied, device_,
+                     info.group().isEmpty() ? QStringLiteral("dialout") : info.group());
         return fail(
             QStringLiteral("Permission denied on %1. The user must be a member of "
                            "the group that owns the device (%2, usually dialout): "
                            "sudo usermod -aG %2 $USER, then log in again.")
                 .arg(device_, info.group().isEmpty() ? QStringLiteral("dialout") : info.group()));
+    }
 #endif
 
     resetTerminalSettings(device_);
@@ -97,6 +102,10 @@ bool QtSerialPort::open() {
         const QSerialPort::SerialPortError code = port_.error();
         const QString detail = port_.errorString();
         port_.clearError();
+        setOpenError(code == QSerialPort::DeviceNotFoundError ? OpenError::Missing
+                     : code == QSerialPort::PermissionError   ? OpenError::Busy
+                                                              : OpenError::Other,
+                     device_);
         if (code == QSerialPort::DeviceNotFoundError)
             return fail(QStringLiteral("The device %1%2 does not exist (%3).")
                             .arg(device_, label_, detail));
@@ -109,6 +118,7 @@ bool QtSerialPort::open() {
     }
     // Bytes that waited in the device before the open are not a reply.
     port_.clear();
+    setOpenError(OpenError::None, {});
     error_.clear();
     return true;
 }

@@ -29,6 +29,26 @@ class SerialPort : public QObject {
     // The description of the last failure, for a technician to act on.
     virtual QString errorString() const = 0;
 
+    // What kind of failure the last open was, so that a front end can say
+    // it in its own words; the device or server it concerns, and for a
+    // permission the group that owns the device.
+    enum class OpenError { None, Missing, Denied, Busy, Server, Other };
+    OpenError openError() const { return openError_; }
+    QString errorDevice() const { return errorDevice_; }
+    QString errorGroup() const { return errorGroup_; }
+
+  protected:
+    void setOpenError(OpenError kind, const QString& device, const QString& group = {}) {
+        openError_ = kind;
+        errorDevice_ = device;
+        errorGroup_ = group;
+    }
+
+  private:
+    OpenError openError_ = OpenError::None;
+    QString errorDevice_;
+    QString errorGroup_;
+
   signals:
     // The open port failed while in use (device unplugged, other end gone)
     // and has been closed.

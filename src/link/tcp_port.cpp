@@ -62,6 +62,7 @@ bool TcpPort::open() {
                 ? socket_->errorString()
                 : QStringLiteral("no answer within %1 s").arg(kConnectTimeoutMs / 1000);
         socket_.reset();
+        setOpenError(OpenError::Server, label_);
         return fail(QStringLiteral("Cannot connect to the serial device server %1:%2 (%3): %4. "
                                    "Check that the server is on, that the address and port "
                                    "are right and that no firewall is in the way.")
@@ -85,6 +86,7 @@ bool TcpPort::open() {
             kConnectTimeoutMs);
         if (!answered || !telnet_.settingsAcknowledged()) {
             socket_.reset();
+            setOpenError(OpenError::Server, label_);
             return fail(QStringLiteral("The server %1:%2 does not take serial settings by RFC "
                                        "2217. Set it to telnet RFC 2217 mode, or set its serial "
                                        "side by hand and use tcp://%1:%2.")
@@ -100,6 +102,7 @@ bool TcpPort::open() {
     connect(socket_.get(), &QTcpSocket::errorOccurred, this, &TcpPort::onDropped,
             Qt::QueuedConnection);
     error_.clear();
+    setOpenError(OpenError::None, {});
     return true;
 }
 

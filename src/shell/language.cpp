@@ -41,7 +41,9 @@ bool isAddedKey(const char* key) {
         "Browse",       "NothingSelected",  "SaveSummary",     "LoadSummary",    "SaveStopped",
         "LoadStopped",  "ReplyNotStorable", "LoadWarning",     "WarnIncomplete", "WarnCardCount",
         "WarnCategory", "LoadAnyway",       "VerifyAfterLoad", "VerifyOk",       "VerifyDiffer",
-        "VerifyReport", "VerifyStopped"};
+        "VerifyReport", "VerifyStopped",    "LoadConfirm",     "LoadGoOn",       "JobSave",
+        "JobLoad",      "JobProgress",      "ChooseDevice",    "PortMissing",    "PortDenied",
+        "PortBusy",     "PortFailed",       "ServerFailed",    "JobVerify"};
     return added.contains(QByteArray(key));
 }
 

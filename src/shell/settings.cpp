@@ -49,7 +49,13 @@ Settings readSettings(const QString& iniFile) {
     s.saveFile = QString::fromUtf8(readTrimmed(iniFile, kSystemSection, "SaveFile"));
     s.loadFile = QString::fromUtf8(readTrimmed(iniFile, kSystemSection, "LoadFile"));
     s.verifyAfterLoad = readTrimmed(iniFile, kSystemSection, "VerifyAfterLoad") == "1";
+    const int cards = roundToInt(leadingNumber(readTrimmed(iniFile, kSystemSection, "CardNumber")));
+    s.cardCount = cards >= 1 && cards <= 9999 ? cards : 100;
     return s;
+}
+
+void writeCardCount(const QString& iniFile, int cardCount) {
+    WriteIni(iniFile, kSystemSection, "CardNumber", QByteArray::number(cardCount));
 }
 
 void writeComPort(const QString& iniFile, int comPort) {

@@ -26,6 +26,7 @@ struct Settings {
     QString saveFile;                          // backup file path of the last Save job
     QString loadFile;                          // backup file path of the last Load job
     bool verifyAfterLoad = false;              // read a restore back and compare it
+    int cardCount = 100;                       // user cards of the last job, 1..9999
 
     // Brings the three times into their limits; a value on a limit stays.
     void clampTimes();
@@ -35,6 +36,9 @@ struct Settings {
 // defaults: ComPort outside 1..8 gives 2, a blank Protocol the default
 // text, times are clamped, Language outside 0..2 gives 0.
 Settings readSettings(const QString& iniFile);
+
+// Remembers the card count of a job. Failures are not reported.
+void writeCardCount(const QString& iniFile, int cardCount);
 
 // Remembers the chosen port number. Failures are not reported.
 void writeComPort(const QString& iniFile, int comPort);

@@ -1,6 +1,10 @@
 #include "frm_kt550ax.h"
 
+#include "device_list.h"
+#include "engine/backup_file.h"
 #include "frm_msg_box.h"
+#include "link/port_naming.h"
+#include "number_box.h"
 #include "shell/ini_file.h"
 #include "shell/language.h"
 #include "shell/text_format.h"
@@ -11,7 +15,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
@@ -23,12 +29,30 @@
 
 namespace kt::ui {
 
+QString withMnemonic(const QString& caption, QChar letter) {
+    if (caption.isEmpty() || caption.contains(u'&'))
+        return caption;
+    const qsizetype at = caption.indexOf(letter, 0, Qt::CaseInsensitive);
+    if (at >= 0)
+        return caption.left(at) + u'&' + caption.mid(at);
+    return caption + QStringLiteral("(&%1)").arg(letter);
+}
+
 QString displayFrame(const QByteArray& frame) {
+    // Names in guillemets stay readable in any font, where the control
+    // picture characters often show as empty boxes.
+    static const char* const names[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
+                                          "BS",  "HT",  "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
+                                          "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
+                                          "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
     QString text;
     text.reserve(frame.size());
     for (const char c : frame) {
         const auto byte = static_cast<unsigned char>(c);
-        text += byte < 0x20 ? QChar(0x2400 + byte) : QChar(byte); // control pictures, Latin-1
+        if (byte < 0x20)
+            text += QChar(0x2039) + QLatin1String(names[byte]) + QChar(0x203A);
+        else
+            text += QChar(byte); // Latin-1
     }
     return text;
 }
@@ -58,10 +82,10 @@ frmKT550AX::frmKT550AX(const QString& iniFile, QWidget* parent)
     lsubApplyLanguage();
     lsubShowPortState();
     lsubPortControls();
-    setStatusPanel(Picture::CommError, strTextOff, false);
+    setStatusPanel(Picture::CommOff, strTextOff, false);
     sbrErrors_->setText(QStringLiteral("0"));
     vslControllerID->setValue(1);
-    vslCardNumber->setValue(100);
+    vslCardNumber->setValue(settings.cardCount);
 }
 
 frmKT550AX::~frmKT550AX() = default;
@@ -79,16 +103,25 @@ void frmKT550AX::lsubApplyLanguage() {
     strTextBusy = text("Busy");
     strTextOff = text("OFF");
     strTextOn = text("ON");
-    setMessageButtonTexts(strTextOk, strTextCancel);
+    setMessageButtonTexts(withMnemonic(strTextOk.trimmed(), u'O'),
+                          withMnemonic(strTextCancel.trimmed(), u'C'));
+    // Qt's own dialogs (file, device choice) in the same language.
+    static const char* const qtTranslations[] = {nullptr, "qtbase_zh_TW", "qtbase_zh_CN"};
+    QCoreApplication::removeTranslator(&qtTranslator_);
+    const int language = settings.intLanguage;
+    if (language >= 1 && language <= 2 &&
+        qtTranslator_.load(QLatin1String(qtTranslations[language]),
+                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtTranslator_);
 
     fraLanguage->setTitle(text("Language"));
     opLanguage[0]->setText(text("English"));
     opLanguage[1]->setText(text("TraditionChinese"));
     opLanguage[2]->setText(text("SimplifiedChinese"));
-    mnuCommPort->setTitle(text("ComPort"));
-    mnuCommPortActive->setText(text(blnPortOpen ? "CloseComPort" : "OpenComPort"));
-    mnuSetting->setText(text("Setting"));
-    mnuExit->setText(text("Exit"));
+    mnuCommPort->setTitle(withMnemonic(text("ComPort"), u'C'));
+    mnuChooseDevice->setText(withMnemonic(text("ChooseDevice"), u'D'));
+    mnuSetting->setText(withMnemonic(text("Setting"), u'S'));
+    mnuExit->setText(withMnemonic(text("Exit"), u'X'));
     fraSet->setTitle(text("LinkSetting"));
     lblControllerIDLabel->setText(text("ControllerID"));
     for (const auto& [category, box] : std::as_const(categoryBoxes_))
@@ -98,9 +131,9 @@ void frmKT550AX::lsubApplyLanguage() {
     lblTxDelay->setText(text("TxDelay"));
     lblTxTimeOut->setText(text("RxTimeOut"));
     chkVerifyAfterLoad->setText(text("VerifyAfterLoad"));
-    cmdOk->setText(strTextOk.trimmed());
+    cmdOk->setText(withMnemonic(strTextOk.trimmed(), u'O'));
     fraCommStatus->setTitle(text("CommunicationStatus"));
-    cmdCancel->setText(strTextCancel.trimmed());
+    cmdCancel->setText(withMnemonic(strTextCancel.trimmed(), u'C'));
     fraSave->setTitle(text("SaveFile"));
     lblSave->setText(text("SaveFileName"));
     fraLoad->setTitle(text("LoadFile"));
@@ -114,6 +147,8 @@ void frmKT550AX::lsubApplyLanguage() {
     QString browse = text("Browse");
     if (browse.isEmpty())
         browse = QStringLiteral("…");
+    cmdSave->setShortcut(QKeySequence(QStringLiteral("Alt+S")));
+    cmdLoad->setShortcut(QKeySequence(QStringLiteral("Alt+L")));
     for (QToolButton* button : {cmdSaveBrowse, cmdLoadBrowse}) {
         button->setToolTip(browse);
         button->setAccessibleName(browse);
@@ -121,11 +156,11 @@ void frmKT550AX::lsubApplyLanguage() {
     txtSave->setAccessibleName(lblSave->text());
     txtLoad->setAccessibleName(lblLoad->text());
     vslControllerID->setAccessibleName(lblControllerIDLabel->text());
-    lblControllerID->setAccessibleName(lblControllerIDLabel->text());
+    txtControllerID->setAccessibleName(lblControllerIDLabel->text());
     for (const auto& [category, box] : std::as_const(categoryBoxes_)) {
         if (category->cards) {
             vslCardNumber->setAccessibleName(box->text());
-            lblCardNumber->setAccessibleName(box->text());
+            txtCardNumber->setAccessibleName(box->text());
         }
     }
     txtTxDelay->setAccessibleName(lblTxDelay->text());
@@ -141,7 +176,12 @@ void frmKT550AX::lsubShowPortState() {
     mnuProtocol->setText(QStringLiteral("  [ COM%1:%2 ]   <%3>")
                              .arg(settings.intComPort)
                              .arg(settingsText, blnPortOpen ? strTextOn : strTextOff));
-    mnuCommPortActive->setText(languageText(blnPortOpen ? "CloseComPort" : "OpenComPort"));
+    mnuCommPortActive->setText(
+        withMnemonic(languageText(blnPortOpen ? "CloseComPort" : "OpenComPort"), u'P'));
+    // Each port item shows the line it maps to.
+    for (int i = 1; i <= 8; ++i)
+        mnuCom[i]->setText(
+            QStringLiteral("COM %1   %2").arg(i).arg(link::deviceForPort(i, strIniFile)));
 }
 
 void frmKT550AX::lsubPortControls() {
@@ -162,12 +202,13 @@ void frmKT550AX::buildControlRules() {
                      {mnuExit, kNoJob},
                      {fraSet, port},
                      {lblControllerIDLabel, port},
-                     {lblControllerID, port},
+                     {txtControllerID, portIdle},
                      {vslControllerID, portIdle},
-                     {lblCardNumber, port},
+                     {txtCardNumber, portIdle},
                      {vslCardNumber, portIdle}};
     for (const auto& [category, box] : std::as_const(categoryBoxes_))
         controlRules_.append({box, portIdle});
+    controlRules_.append({mnuChooseDevice, kClosedPort | kNoJob});
     const QList<QObject*> panels = {fraSave, lblSave, fraLoad, lblLoad};
     for (QObject* control : panels)
         controlRules_.append({control, port});
@@ -217,7 +258,7 @@ void frmKT550AX::mnuCommPortActive_Click() {
     if (blnPortOpen) {
         mscComm->close();
         blnPortOpen = false;
-        setStatusPanel(Picture::CommError, strTextOff, false);
+        setStatusPanel(Picture::CommOff, strTextOff, false);
     } else {
         // Number and settings are checked before the open: a failure leaves the port closed.
         const QByteArray settingsText = shell::trimBlanks(settings.strSettings);
@@ -227,11 +268,10 @@ void frmKT550AX::mnuCommPortActive_Click() {
             QApplication::beep();
             blnPortOpen = false;
             setStatusPanel(Picture::CommError, strTextError, false);
-            ShowMessage(
-                strTitle, shell::MsgStyle::Critical, shell::MsgButtons::Ok,
-                QStringLiteral("COM%1:%2\r\n\r\n          %3")
-                    .arg(settings.intComPort)
-                    .arg(QString::fromLatin1(settingsText), mscComm->errorString().trimmed()));
+            ShowMessage(strTitle, shell::MsgStyle::Critical, shell::MsgButtons::Ok,
+                        QStringLiteral("COM%1:%2\r\n\r\n          %3")
+                            .arg(settings.intComPort)
+                            .arg(QString::fromLatin1(settingsText), portErrorText()));
         } else {
             blnPortOpen = true;
             setStatusPanel(Picture::CommOk, strTextOk, false);
@@ -239,6 +279,52 @@ void frmKT550AX::mnuCommPortActive_Click() {
     }
     lsubShowPortState();
     lsubPortControls();
+}
+
+QString frmKT550AX::portErrorText() const {
+    using E = link::SerialPort::OpenError;
+    const QString device = mscComm->errorDevice();
+    QString text;
+    switch (mscComm->openError()) {
+    case E::Missing:
+        text = shell::fillIn(languageText("PortMissing"), {device});
+        break;
+    case E::Denied:
+        text = shell::fillIn(languageText("PortDenied"), {device, mscComm->errorGroup()});
+        break;
+    case E::Busy:
+        text = shell::fillIn(languageText("PortBusy"), {device});
+        break;
+    case E::Server:
+        text = shell::fillIn(languageText("ServerFailed"), {device});
+        break;
+    case E::None:
+    case E::Other:
+        text = shell::fillIn(
+            languageText("PortFailed"),
+            {QStringLiteral("COM%1").arg(settings.intComPort), mscComm->errorString().trimmed()});
+        break;
+    }
+    // The details, in English, as a tooltip would give them.
+    return text.isEmpty() ? mscComm->errorString().trimmed() : text + '.';
+}
+
+void frmKT550AX::mnuChooseDevice_Click() {
+    const QString current = link::deviceForPort(settings.intComPort, strIniFile);
+    QStringList lines = serialDeviceLines();
+    if (!lines.contains(current))
+        lines.prepend(current);
+    bool ok = false;
+    const QString chosen = QInputDialog::getItem(
+        this, languageText("ChooseDevice"),
+        QStringLiteral("COM%1 (tcp://HOST:PORT, rfc2217://HOST:PORT):").arg(settings.intComPort),
+        lines, int(lines.indexOf(current)), true, &ok);
+    const QString name = portNameOfLine(chosen);
+    if (!ok || name.isEmpty())
+        return;
+    shell::WriteIni(strIniFile, shell::kCommSection,
+                    "COM" + QByteArray::number(settings.intComPort), name.toUtf8());
+    lsubShowPortState();
 }
 
 void frmKT550AX::onPortLost(const QString& description) {
@@ -317,6 +403,7 @@ void frmKT550AX::browse(QLineEdit* box, bool forSaving) {
 
 void frmKT550AX::showEcho(const QByteArray& frame) {
     sbrEcho_->setText(displayFrame(frame));
+    sbrEcho_->setToolTip(sbrEcho_->text());
 }
 
 void frmKT550AX::showLinkState(link::LinkState state) {
@@ -334,7 +421,7 @@ void frmKT550AX::showLinkState(link::LinkState state) {
         if (blnPortOpen)
             setStatusPanel(Picture::CommOk, strTextOk, false);
         else
-            setStatusPanel(Picture::CommError, strTextOff, false);
+            setStatusPanel(Picture::CommOff, strTextOff, false);
         break;
     }
 }
@@ -366,6 +453,7 @@ engine::JobRequest frmKT550AX::jobRequest(engine::Direction direction) const {
     request.address = vslControllerID->value();
     request.cardCount = vslCardNumber->value();
     request.portName = QStringLiteral("COM%1").arg(settings.intComPort);
+    request.askBeforeLoad = direction == engine::Direction::Load;
     if (direction == engine::Direction::Load && settings.verifyAfterLoad) {
         // The differences go beside the backup: /backup/site.KT gives
         // /backup/site.verify.txt.
@@ -380,13 +468,22 @@ engine::JobRequest frmKT550AX::jobRequest(engine::Direction direction) const {
 }
 
 void frmKT550AX::cmdSave_Click() {
-    if (job_->start(jobRequest(engine::Direction::Save)))
-        shell::WriteIni(strIniFile, shell::kSystemSection, "SaveFile", job_->strDataFile.toUtf8());
+    if (!job_->start(jobRequest(engine::Direction::Save)))
+        return;
+    shell::WriteIni(strIniFile, shell::kSystemSection, "SaveFile", job_->strDataFile.toUtf8());
+    shell::writeCardCount(strIniFile, vslCardNumber->value());
 }
 
 void frmKT550AX::cmdLoad_Click() {
-    if (job_->start(jobRequest(engine::Direction::Load)))
-        shell::WriteIni(strIniFile, shell::kSystemSection, "LoadFile", job_->strDataFile.toUtf8());
+    // A backup that says how many cards it holds restores that many.
+    const int saved = shell::roundToInt(shell::leadingNumber(
+        shell::ReadIni(txtLoad->text().trimmed(), engine::kHeadSection, engine::kCardsKey)));
+    if (saved >= 1 && saved <= vslCardNumber->maximum())
+        vslCardNumber->setValue(saved);
+    if (!job_->start(jobRequest(engine::Direction::Load)))
+        return;
+    shell::WriteIni(strIniFile, shell::kSystemSection, "LoadFile", job_->strDataFile.toUtf8());
+    shell::writeCardCount(strIniFile, vslCardNumber->value());
 }
 
 void frmKT550AX::cmdCancel_Click() {
@@ -396,6 +493,34 @@ void frmKT550AX::cmdCancel_Click() {
 void frmKT550AX::showProgress(double value, double max) {
     prbComm->setMaximum(qRound(max));
     prbComm->setValue(qRound(value));
+    if (!jobInfoShown_.isValid() || jobInfoShown_.elapsed() >= 250)
+        showJobInfo();
+}
+
+void frmKT550AX::showJobInfo() {
+    jobInfoShown_.start();
+    const engine::JobRequest& request = job_->request();
+    const QString address = QString::fromLatin1(shell::formatDigits(request.address, 2));
+    const QString file = lblJobInfo->fontMetrics().elidedText(request.file, Qt::ElideMiddle, 320);
+    const char* key = job_->intDirection == engine::Direction::Save   ? "JobSave"
+                      : job_->intDirection == engine::Direction::Load ? "JobLoad"
+                                                                      : "JobVerify";
+    const QString where = job_->intDirection == engine::Direction::Load
+                              ? shell::fillIn(languageText(key), {file, address})
+                              : shell::fillIn(languageText(key), {address, file});
+    const auto clock = [](qint64 ms) {
+        const qint64 s = (ms + 500) / 1000;
+        return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+    };
+    const int done = job_->processed();
+    const int total = job_->counts().total;
+    const qint64 elapsed = jobClock_.elapsed();
+    const QString left = done > 0 ? clock(elapsed * (total - done) / done) : QStringLiteral("?");
+    lblJobInfo->setText(
+        where + '\n' +
+        shell::fillIn(languageText("JobProgress"),
+                      {QString::number(done), QString::number(total), clock(elapsed), left}));
+    lblJobInfo->setToolTip(request.file);
 }
 
 void frmKT550AX::showJobCaption(const QString& caption) {
@@ -403,11 +528,16 @@ void frmKT550AX::showJobCaption(const QString& caption) {
 }
 
 void frmKT550AX::showJobRunning(bool running) {
+    if (running) {
+        jobClock_.start();
+        showJobInfo();
+    }
     lsubSwitchControls(running);
 }
 
 void frmKT550AX::showJobSummary(const QString& summary) {
     sbrEcho_->setText(summary);
+    sbrEcho_->setToolTip(summary);
 }
 
 void frmKT550AX::closeEvent(QCloseEvent* event) {

@@ -11,8 +11,10 @@
 #include "link/line_port.h"
 #include "shell/settings.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTimer>
+#include <QTranslator>
 #include <memory>
 
 class QAction;
@@ -29,6 +31,8 @@ class QScrollBar;
 class QToolButton;
 
 namespace kt::ui {
+
+class NumberBox;
 
 class frmKT550AX : public QMainWindow, public engine::JobView {
     Q_OBJECT
@@ -101,6 +105,10 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
 
     void mnuCom_Click(int index);
     void mnuCommPortActive_Click();
+    // Maps the chosen COMn to a device from a list, or to a typed name.
+    void mnuChooseDevice_Click();
+    // Why the port cannot be opened, in the chosen language.
+    QString portErrorText() const;
     void mnuSetting_Click();
     void cmdOk_Click();
     void timeBoxChanged(QLineEdit* box, float* value);
@@ -109,6 +117,8 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     // Fills a path box from a file dialog.
     void browse(QLineEdit* box, bool forSaving);
     void setStatusPanel(Picture picture, const QString& text, bool raised);
+    // The job panel's account of the running job.
+    void showJobInfo();
 
     std::unique_ptr<link::LinePort> mscComm;
     link::EventLoopClock clock_;
@@ -117,6 +127,7 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
 
     QMenu* mnuCommPort = nullptr;
     QAction* mnuCom[9] = {};
+    QAction* mnuChooseDevice = nullptr;
     QAction* mnuCommPortActive = nullptr;
     QAction* mnuSetting = nullptr;
     QAction* mnuExit = nullptr;
@@ -124,9 +135,9 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
 
     QGroupBox* fraSet = nullptr;
     QLabel* lblControllerIDLabel = nullptr;
-    QLabel* lblControllerID = nullptr;
+    NumberBox* txtControllerID = nullptr;
     QScrollBar* vslControllerID = nullptr;
-    QLabel* lblCardNumber = nullptr;
+    NumberBox* txtCardNumber = nullptr;
     QScrollBar* vslCardNumber = nullptr;
     // The check box of each category, in the table's order.
     QList<std::pair<const engine::Category*, QCheckBox*>> categoryBoxes_;
@@ -156,6 +167,7 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     QPushButton* cmdOk = nullptr;
 
     QGroupBox* fraCommStatus = nullptr;
+    QLabel* lblJobInfo = nullptr; // which way, where, how far, how long
     QLabel* lblComm = nullptr;
     QProgressBar* prbComm = nullptr;
     QPushButton* cmdCancel = nullptr;
@@ -166,13 +178,20 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     QFrame* pnlStatus = nullptr;
     QLabel* sbrErrors_ = nullptr;
     QTimer tmrComm;
+    QTranslator qtTranslator_;
+    QElapsedTimer jobClock_;
+    QElapsedTimer jobInfoShown_;
     int activityPhase_ = 1; // the activity picture shown last, 1 or 2
     bool jobRunning_ = false;
     QList<ControlRule> controlRules_;
 };
 
-// How a frame shows in the status bar: control characters as their
-// symbols (SOH as ␁, CR as ␍ ...).
+// The caption with `letter` as its keyboard mnemonic (Alt+letter): marked
+// where the caption has it, else added as "(&L)" as Chinese captions do.
+QString withMnemonic(const QString& caption, QChar letter);
+
+// How a frame shows in the status bar: control characters by their names
+// (SOH as ‹SOH›, CR as ‹CR›), other bytes as Latin-1.
 QString displayFrame(const QByteArray& frame);
 
 } // namespace kt::ui

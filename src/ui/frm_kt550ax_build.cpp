@@ -1,5 +1,6 @@
 // Creation and arrangement of the main window's controls.
 #include "frm_kt550ax.h"
+#include "number_box.h"
 
 #include "shell/language.h"
 
@@ -27,12 +28,10 @@ template <typename T> T* named(T* object, const QString& name) {
     return object;
 }
 
-QLabel* valueLabel(const QString& name, const QString& text) {
-    auto* label = named(new QLabel(text), name);
-    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    label->setAlignment(Qt::AlignCenter);
-    label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 8);
-    return label;
+NumberBox* numberBox(const QString& name, int minimum, int maximum, int digits) {
+    auto* box = named(new NumberBox(minimum, maximum, digits), name);
+    box->setMinimumWidth(box->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 8);
+    return box;
 }
 
 } // namespace
@@ -75,6 +74,10 @@ void frmKT550AX::buildMenus() {
         ports->addAction(mnuCom[i]);
         connect(mnuCom[i], &QAction::triggered, this, [this, i] { mnuCom_Click(i); });
     }
+    mnuCommPort->addSeparator();
+    mnuChooseDevice =
+        named(mnuCommPort->addAction(QStringLiteral("Choose device…")), "mnuChooseDevice");
+    connect(mnuChooseDevice, &QAction::triggered, this, &frmKT550AX::mnuChooseDevice_Click);
     mnuCommPortActive = named(bar->addAction(QStringLiteral("Open Com Port")), "mnuCommPortActive");
     connect(mnuCommPortActive, &QAction::triggered, this, &frmKT550AX::mnuCommPortActive_Click);
     mnuSetting = named(bar->addAction(QStringLiteral("Setting")), "mnuSetting");
@@ -92,20 +95,18 @@ QWidget* frmKT550AX::buildLinkSetting() {
 
     lblControllerIDLabel =
         named(new QLabel(QStringLiteral("Controller ID:")), "lblControllerIDLabel");
-    lblControllerID = valueLabel("lblControllerID", QStringLiteral("01"));
+    txtControllerID = numberBox("txtControllerID", 1, 99, 2);
+    lblControllerIDLabel->setBuddy(txtControllerID);
     vslControllerID = named(new QScrollBar(Qt::Vertical), "vslControllerID");
     vslControllerID->setRange(1, 99);
     vslControllerID->setSingleStep(1);
     vslControllerID->setPageStep(10);
     vslControllerID->setValue(1);
-    vslControllerID->setFixedHeight(lblControllerID->sizeHint().height() + 12);
-    connect(vslControllerID, &QScrollBar::valueChanged, this, [this](int value) {
-        lblControllerID->setText(
-            QString::fromLatin1(QByteArray::number(value).rightJustified(2, '0')));
-    });
+    vslControllerID->setFixedHeight(txtControllerID->sizeHint().height() + 12);
+    txtControllerID->follow(vslControllerID);
     auto* idRow = new QHBoxLayout;
     idRow->addWidget(lblControllerIDLabel);
-    idRow->addWidget(lblControllerID);
+    idRow->addWidget(txtControllerID);
     idRow->addWidget(vslControllerID);
     idRow->addStretch(1);
     layout->addLayout(idRow, 0, 0);
@@ -118,21 +119,18 @@ QWidget* frmKT550AX::buildLinkSetting() {
         layout->addWidget(box, row++, 0);
         if (category.cards) {
             // The number of cards belongs to the card category.
-            lblCardNumber = valueLabel("lblCardNumber", QStringLiteral("100"));
+            txtCardNumber = numberBox("txtCardNumber", 1, category.cards->maxCount, 4);
             vslCardNumber = named(new QScrollBar(Qt::Horizontal), "vslCardNumber");
             vslCardNumber->setRange(1, category.cards->maxCount);
             vslCardNumber->setSingleStep(10);
             vslCardNumber->setPageStep(100);
             vslCardNumber->setValue(100);
             vslCardNumber->setMinimumWidth(140);
-            connect(vslCardNumber, &QScrollBar::valueChanged, this, [this](int value) {
-                lblCardNumber->setText(
-                    QString::fromLatin1(QByteArray::number(value).rightJustified(4, '0')));
-            });
+            txtCardNumber->follow(vslCardNumber);
             auto* cards = new QHBoxLayout;
             cards->setContentsMargins(22, 0, 0, 4);
             cards->addWidget(vslCardNumber, 1);
-            cards->addWidget(lblCardNumber);
+            cards->addWidget(txtCardNumber);
             layout->addLayout(cards, row++, 0);
         }
     }
@@ -234,12 +232,16 @@ QWidget* frmKT550AX::buildSettingPanel() {
 QWidget* frmKT550AX::buildCommStatusPanel() {
     fraCommStatus = named(new QGroupBox(QStringLiteral("Communication Step")), "fraCommStatus");
     auto* layout = new QVBoxLayout(fraCommStatus);
+    lblJobInfo = named(new QLabel, "lblJobInfo");
+    lblJobInfo->setWordWrap(true);
+    lblJobInfo->setTextFormat(Qt::PlainText);
     lblComm = named(new QLabel(QStringLiteral("Communication Status")), "lblComm");
     lblComm->setWordWrap(true);
     prbComm = named(new QProgressBar, "prbComm");
     prbComm->setRange(0, 1);
     prbComm->setValue(0);
     cmdCancel = named(new QPushButton(QStringLiteral("Cancel")), "cmdCancel");
+    layout->addWidget(lblJobInfo);
     layout->addWidget(lblComm);
     layout->addWidget(prbComm);
     auto* buttons = new QHBoxLayout;

@@ -160,10 +160,31 @@ void frmMsgBox::load(const QString& title, MsgStyle style, MsgButtons buttons,
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     lblMessage_->setText(shown);
     lblMessage_->setAccessibleName(shown);
-    lblMessage_->adjustSize();
+    fitMessage();
     lblTitle_[0]->raise();
     relayout();
     tmrImage_.start();
+}
+
+void frmMsgBox::fitMessage() {
+    // As wide as its longest line, but no wider than the screen leaves room
+    // for: longer lines wrap at word boundaries.
+    QRect screen(0, 0, 1024, 768);
+    if (const QScreen* s = this->screen() ? this->screen() : QGuiApplication::primaryScreen())
+        screen = s->availableGeometry();
+    const int room = screen.width() - px(D::messageLeft + D::marginRight);
+    const QFontMetrics metrics(lblMessage_->font());
+    int natural = 0;
+    for (const QString& line : lblMessage_->text().split(u'\n'))
+        natural = std::max(natural, metrics.horizontalAdvance(line));
+    const bool wrap = natural + 4 > room;
+    lblMessage_->setWordWrap(wrap);
+    lblMessage_->setMinimumSize(0, 0);
+    lblMessage_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    if (wrap)
+        lblMessage_->resize(room, lblMessage_->heightForWidth(room));
+    else
+        lblMessage_->adjustSize();
 }
 
 void frmMsgBox::relayout() {

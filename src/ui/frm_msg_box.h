@@ -33,6 +33,8 @@ class frmMsgBox final : public QDialog {
     void reject() override;
 
   private:
+    // Sizes the message to its text, wrapping lines the screen cannot hold.
+    void fitMessage();
     void relayout();
     void tmrImage_Timer();
     void finish(shell::MsgAnswer answer);

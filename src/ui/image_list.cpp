@@ -36,6 +36,8 @@ const char* resourceOf(Picture which) {
         return ":/icons/commok.svg";
     case Picture::CommError:
         return ":/icons/commerror.svg";
+    case Picture::CommOff:
+        return ":/icons/commoff.svg";
     case Picture::Save:
         return ":/icons/save.svg";
     case Picture::Load:

@@ -1,7 +1,8 @@
 // imlImage: the program's pictures, drawn from SVG so they stay crisp at
 // any screen scale. Entries 1..4 are the message box icons (critical,
 // question, exclamation, information), 5..8 the link states "Comm1",
-// "Comm2", "CommOk", "CommError".
+// "Comm2", "CommOk", "CommError"; besides them CommOff and the buttons'
+// pictures.
 #pragma once
 
 #include <QIcon>
@@ -18,6 +19,7 @@ enum class Picture {
     Comm2,
     CommOk,
     CommError,
+    CommOff, // the port closed: grey, unlike the red of an error
     Save,
     Load,
 };

@@ -34,8 +34,9 @@ cp "$ini" "$work/bin/Language.ini"
 first=$!
 sleep 1
 kill -0 "$first" 2>/dev/null || fail "the first copy did not keep running"
-timeout 10 "$work/bin/kt560ax-backup" 2>/dev/null
+timeout 10 "$work/bin/kt560ax-backup" 2>"$work/second"
 [ $? -eq 0 ] || fail "a second copy did not end at once"
+grep -q "its window is in front now" "$work/second" || fail "a second copy did not bring the first to the front"
 
 kill -9 "$first"
 wait "$first" 2>/dev/null

@@ -87,8 +87,16 @@ TEST(EndToEnd, ABackupRestoresAWholeControllerIntoAnEmptyOne) {
     e.window->settings.sngRxDelay = 0;
     e.find<QLineEdit>("txtLoad")->setText(e.backup);
     ASSERT_TRUE(e.runJob("cmdLoad"));
-    ASSERT_EQ(catcher.messages.size(), 2);
-    EXPECT_EQ(catcher.messages[1].text, "Restore verified: 2959 records match.");
+    // The restore asks first, naming what goes where.
+    ASSERT_EQ(catcher.messages.size(), 3);
+    EXPECT_TRUE(catcher.messages[1].text.startsWith("Restore " + e.backup +
+                                                    " into controller 01: "
+                                                    "Master Card, System Database"))
+        << catcher.messages[1].text.toStdString();
+    EXPECT_TRUE(catcher.messages[1].text.endsWith("Card Data (2500), Flow Control, "
+                                                  "DO Set Time Zone, DI Alarm Time Zone.\n\n"
+                                                  "Write it into the controller now?"));
+    EXPECT_EQ(catcher.messages[2].text, "Restore verified: 2959 records match.");
     EXPECT_EQ(e.target.controller.requests().size(), 2 * (459 + 2500));
     EXPECT_EQ(e.target.store.records().size(), e.source.store.records().size());
     EXPECT_TRUE(e.target.store.records() == e.source.store.records());

@@ -15,7 +15,9 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -23,6 +25,12 @@
 namespace {
 
 using kt::ui::frmKT550AX;
+
+// A caption as shown, without its keyboard mnemonic.
+QString plain(QString caption) {
+    static const QRegularExpression added(QStringLiteral("\\(&.\\)$"));
+    return caption.remove(added).remove(u'&');
+}
 
 struct WindowRig {
     WindowRig() {
@@ -62,9 +70,9 @@ TEST(MainWindow, EnabledStateFollowsThePortAndTheJob) {
         {"mnuExit", true, true, false},
         {"fraSet", false, true, true},
         {"lblControllerIDLabel", false, true, true},
-        {"lblControllerID", false, true, true},
+        {"txtControllerID", false, true, false},
         {"vslControllerID", false, true, false},
-        {"lblCardNumber", false, true, true},
+        {"txtCardNumber", false, true, false},
         {"vslCardNumber", false, true, false},
         {"chkMasterCard", false, true, false},
         {"chkSystemDatabase", false, true, false},
@@ -198,10 +206,10 @@ TEST(MainWindow, ChoosingAPortAndOpeningIt) {
     r.trigger("mnuCom(1)");
     r.trigger("mnuCommPortActive");
     EXPECT_EQ(r.find<QAction>("mnuProtocol")->text(), "  [ COM1:19200,e,8,1 ]   <ON>");
-    EXPECT_EQ(r.find<QAction>("mnuCommPortActive")->text(), "Close Com Port");
+    EXPECT_EQ(plain(r.find<QAction>("mnuCommPortActive")->text()), "Close Com Port");
     EXPECT_EQ(r.find<QLabel>("CommStatusText")->text(), "OK");
     r.trigger("mnuCommPortActive");
-    EXPECT_EQ(r.find<QAction>("mnuCommPortActive")->text(), "Open Com Port");
+    EXPECT_EQ(plain(r.find<QAction>("mnuCommPortActive")->text()), "Open Com Port");
     EXPECT_EQ(r.find<QLabel>("CommStatusText")->text(), "OFF");
 }
 
@@ -252,7 +260,7 @@ TEST(MainWindow, ALanguageSwitchChangesEveryCaptionAndTheMessageTitle) {
         {"cmdOk", "OK"},
         {"cmdCancel", "Cancel"}};
     for (const auto& [name, key] : captioned)
-        EXPECT_EQ(r.find<QAbstractButton>(name)->text(), r.text(tc, key)) << name;
+        EXPECT_EQ(plain(r.find<QAbstractButton>(name)->text()), r.text(tc, key)) << name;
     const std::pair<const char*, const char*> labels[] = {{"lblControllerIDLabel", "ControllerID"},
                                                           {"lblRxDelay", "RxDelay"},
                                                           {"lblTxDelay", "TxDelay"},
@@ -261,10 +269,11 @@ TEST(MainWindow, ALanguageSwitchChangesEveryCaptionAndTheMessageTitle) {
                                                           {"lblLoad", "LoadFileName"}};
     for (const auto& [name, key] : labels)
         EXPECT_EQ(r.find<QLabel>(name)->text(), r.text(tc, key)) << name;
-    EXPECT_EQ(r.find<QMenu>("mnuCommPort")->title(), r.text(tc, "ComPort"));
-    EXPECT_EQ(r.find<QAction>("mnuCommPortActive")->text(), r.text(tc, "CloseComPort"));
-    EXPECT_EQ(r.find<QAction>("mnuSetting")->text(), r.text(tc, "Setting"));
-    EXPECT_EQ(r.find<QAction>("mnuExit")->text(), r.text(tc, "Exit"));
+    EXPECT_EQ(plain(r.find<QMenu>("mnuCommPort")->title()), r.text(tc, "ComPort"));
+    EXPECT_EQ(plain(r.find<QAction>("mnuCommPortActive")->text()), r.text(tc, "CloseComPort"));
+    EXPECT_EQ(plain(r.find<QAction>("mnuSetting")->text()), r.text(tc, "Setting"));
+    EXPECT_EQ(plain(r.find<QAction>("mnuExit")->text()), r.text(tc, "Exit"));
+    EXPECT_TRUE(r.find<QAction>("mnuSetting")->text().endsWith("(&S)"));
     EXPECT_EQ(r.window->windowTitle(), r.text(tc, "LinkKT550AX"));
     EXPECT_TRUE(r.find<QAction>("mnuProtocol")->text().endsWith("<" + r.text(tc, "ON") + ">"));
     EXPECT_EQ(r.find<QLabel>("CommStatusText")->text(), r.text(tc, "ON"));
@@ -308,25 +317,39 @@ TEST(MainWindow, SettingsPanelTakesTypedTimesAtOnceAndClampsOnOk) {
     EXPECT_EQ(timeOut->text(), "1000");
 }
 
-TEST(MainWindow, ScrollBarLabels) {
+TEST(MainWindow, NumbersFollowTheScrollBarsAndCanBeTyped) {
     WindowRig r;
+    r.trigger("mnuCommPortActive");
     auto* id = r.find<QScrollBar>("vslControllerID");
     auto* cards = r.find<QScrollBar>("vslCardNumber");
-    auto* idLabel = r.find<QLabel>("lblControllerID");
-    auto* cardLabel = r.find<QLabel>("lblCardNumber");
-    EXPECT_EQ(idLabel->text(), "01");
-    EXPECT_EQ(cardLabel->text(), "100");
+    auto* idBox = r.find<QSpinBox>("txtControllerID");
+    auto* cardBox = r.find<QSpinBox>("txtCardNumber");
+    EXPECT_EQ(idBox->text(), "01");
+    EXPECT_EQ(cardBox->text(), "0100");
     const std::tuple<int, const char*, int, const char*> cases[] = {
         {7, "07", 42, "0042"}, {99, "99", 9999, "9999"}, {1, "01", 1, "0001"}};
     for (const auto& [idValue, idText, cardValue, cardText] : cases) {
         id->setValue(idValue);
         cards->setValue(cardValue);
-        EXPECT_EQ(idLabel->text(), idText);
-        EXPECT_EQ(cardLabel->text(), cardText);
+        EXPECT_EQ(idBox->text(), idText);
+        EXPECT_EQ(cardBox->text(), cardText);
     }
     EXPECT_EQ(id->pageStep(), 10);
     EXPECT_EQ(cards->singleStep(), 10);
     EXPECT_EQ(cards->pageStep(), 100);
+
+    // Typed from the keyboard, the box moves its scroll bar.
+    EXPECT_TRUE(cardBox->focusPolicy() & Qt::TabFocus);
+    cardBox->setFocus();
+    cardBox->selectAll();
+    QTest::keyClicks(cardBox, "2437");
+    QTest::keyClick(cardBox, Qt::Key_Return);
+    EXPECT_EQ(cards->value(), 2437);
+    EXPECT_TRUE(idBox->focusPolicy() & Qt::TabFocus);
+    idBox->selectAll();
+    QTest::keyClicks(idBox, "42");
+    QTest::keyClick(idBox, Qt::Key_Enter);
+    EXPECT_EQ(id->value(), 42);
 }
 
 TEST(MainWindow, StartsOnALanguageIniOfGarbage) {

@@ -5,6 +5,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -62,6 +63,19 @@ TEST(MessageBox, WidthFollowsTheWiderOfTitleAndText) {
     // The shadow's hop to the upper left makes the window 30 twips narrower.
     EXPECT_TRUE(QTest::qWaitFor([&] { return box.widthTwips() != wide; }, 3000));
     EXPECT_EQ(box.widthTwips(), wide - 30);
+}
+
+TEST(MessageBox, ALongTextWrapsWithinTheScreen) {
+    frmMsgBox box;
+    const QString longText = QString("The device /dev/serial/by-id/usb-FTDI_FT232R ").repeated(20);
+    box.load("Title", MsgStyle::Critical, MsgButtons::Ok, longText);
+    const QLabel* message = box.findChild<QLabel*>("lblMessage");
+    const QRect screen = box.screen()->availableGeometry();
+    EXPECT_LE(box.width(), screen.width());
+    EXPECT_LE(message->x() + message->width(), box.width());
+    EXPECT_GT(message->height(), 3 * message->fontMetrics().height()); // wrapped on lines
+    box.load("Title", MsgStyle::Critical, MsgButtons::Ok, "Short.");
+    EXPECT_LT(message->height(), 2 * message->fontMetrics().height());
 }
 
 TEST(MessageBox, EnterPressesTheDefaultButton) {
