@@ -11,6 +11,9 @@ Q_DECLARE_LOGGING_CATEGORY(ktJob)
 
 namespace kt::link {
 
+// The name of a control character (0 to 31): "SOH", "CR" ...
+const char* controlName(unsigned char byte);
+
 // The bytes with control characters written as <SOH>, <CR> ... and other
 // bytes outside printable ASCII as \xNN, for one line of the trace.
 QByteArray printable(const QByteArray& bytes);

@@ -4,6 +4,7 @@
 #include "engine/backup_file.h"
 #include "frm_msg_box.h"
 #include "link/port_naming.h"
+#include "link/trace.h"
 #include "number_box.h"
 #include "shell/ini_file.h"
 #include "shell/language.h"
@@ -41,16 +42,12 @@ QString withMnemonic(const QString& caption, QChar letter) {
 QString displayFrame(const QByteArray& frame) {
     // Names in guillemets stay readable in any font, where the control
     // picture characters often show as empty boxes.
-    static const char* const names[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
-                                          "BS",  "HT",  "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
-                                          "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
-                                          "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
     QString text;
     text.reserve(frame.size());
     for (const char c : frame) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20)
-            text += QChar(0x2039) + QLatin1String(names[byte]) + QChar(0x203A);
+            text += QChar(0x2039) + QLatin1String(link::controlName(byte)) + QChar(0x203A);
         else
             text += QChar(byte); // Latin-1
     }
