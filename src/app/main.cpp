@@ -1,12 +1,12 @@
 // The KT560AX Data Backup System: back up a KT550AX access controller into
 // a file and restore it.
 #include "shell/ini_location.h"
+#include "shell/user_folders.h"
 #include "single_instance.h"
 #include "ui/frm_kt550ax.h"
 #include "ui/frm_msg_box.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QLockFile>
 #include <cstdio>
 
@@ -16,11 +16,21 @@ int main(int argc, char** argv) {
 
     // One copy at a time. A copy that crashed leaves a lock naming a dead
     // process, which the next start takes over. A second start brings the
-    // running copy's window to the front.
-    QLockFile lock(QDir(QDir::tempPath()).filePath(kt::app::instanceName() + ".lock"));
+    // running copy's window to the front. Lock and socket live in a folder
+    // of the user's own, where no other user can take their names.
+    QString why;
+    const QString runtime = kt::shell::runtimeFolder(&why);
+    if (runtime.isEmpty()) {
+        std::fprintf(stderr, "kt560ax-backup: %s.\n", qPrintable(why));
+        kt::ui::ShowMessage(QStringLiteral("KT560AX Data Backup System V2.00"),
+                            kt::shell::MsgStyle::Critical, kt::shell::MsgButtons::Ok, why + '.');
+        return 1;
+    }
+    const QString socket = kt::app::instanceSocket(runtime);
+    QLockFile lock(kt::app::instanceLock(runtime));
     lock.setStaleLockTime(0);
     if (!lock.tryLock(0)) {
-        if (kt::app::bringRunningCopyToFront())
+        if (kt::app::bringRunningCopyToFront(socket))
             std::fprintf(stderr, "kt560ax-backup: it runs already; its window is in front now.\n");
         else
             std::fprintf(stderr, "kt560ax-backup: another copy runs already.\n");
@@ -43,7 +53,7 @@ int main(int argc, char** argv) {
     const QString strIniFile = ini.path;
 
     kt::ui::frmKT550AX window(strIniFile);
-    const kt::app::InstanceServer later([&window] {
+    const kt::app::InstanceServer later(socket, [&window] {
         window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
         window.show();
         window.raise();

@@ -1,19 +1,21 @@
 #include "single_instance.h"
 
+#include <QDir>
 #include <QLocalSocket>
-#include <QRegularExpression>
 
 namespace kt::app {
 
-QString instanceName() {
-    QString user = qEnvironmentVariable("USER", qEnvironmentVariable("USERNAME"));
-    user.remove(QRegularExpression(QStringLiteral("[^A-Za-z0-9_.-]")));
-    return QStringLiteral("kt560ax-backup-%1").arg(user);
+QString instanceSocket(const QString& runtimeFolder) {
+    return QDir(runtimeFolder).filePath(QStringLiteral("kt560ax-backup.socket"));
 }
 
-bool bringRunningCopyToFront() {
+QString instanceLock(const QString& runtimeFolder) {
+    return QDir(runtimeFolder).filePath(QStringLiteral("kt560ax-backup.lock"));
+}
+
+bool bringRunningCopyToFront(const QString& name) {
     QLocalSocket socket;
-    socket.connectToServer(instanceName());
+    socket.connectToServer(name);
     if (!socket.waitForConnected(2000))
         return false;
     socket.write("front\n");
@@ -22,11 +24,11 @@ bool bringRunningCopyToFront() {
     return socket.waitForReadyRead(2000) && socket.readAll().startsWith("ok");
 }
 
-InstanceServer::InstanceServer(std::function<void()> toFront) {
+InstanceServer::InstanceServer(const QString& socket, std::function<void()> toFront) {
     // A copy that crashed may have left its socket behind.
-    QLocalServer::removeServer(instanceName());
+    QLocalServer::removeServer(socket);
     server_.setSocketOptions(QLocalServer::UserAccessOption);
-    server_.listen(instanceName());
+    server_.listen(socket);
     QObject::connect(&server_, &QLocalServer::newConnection, &server_, [this, toFront] {
         while (QLocalSocket* socket = server_.nextPendingConnection()) {
             QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);

@@ -8,16 +8,18 @@
 
 namespace kt::app {
 
-// The name of the socket of this user's running copy.
-QString instanceName();
+// The socket of this user's running copy and the lock beside it, in the
+// user's runtime folder (see shell::runtimeFolder).
+QString instanceSocket(const QString& runtimeFolder);
+QString instanceLock(const QString& runtimeFolder);
 
 // Asks the running copy to come to the front; true when it answered.
-bool bringRunningCopyToFront();
+bool bringRunningCopyToFront(const QString& socket);
 
 // Serves the later starts: each calls `toFront`.
 class InstanceServer {
   public:
-    explicit InstanceServer(std::function<void()> toFront);
+    InstanceServer(const QString& socket, std::function<void()> toFront);
 
   private:
     QLocalServer server_;

@@ -5,6 +5,7 @@
 #include "engine/job_log.h"
 #include "engine/record_compare.h"
 #include "exit_status.h"
+#include "link/trace.h"
 #include "shell/ini_file.h"
 #include "shell/text_format.h"
 #include "transfer_command.h"
@@ -18,8 +19,9 @@ namespace kt::cli {
 namespace {
 
 bool isBackup(const QString& file) {
-    if (!QFileInfo(file).isFile()) {
-        complain(QStringLiteral("%1 - no such file.").arg(file));
+    if (const engine::FileSetProblem problem = engine::checkBackupFileSet(file, false);
+        problem.problem != shell::FileProblem::None) {
+        complain(shell::describeFileProblem(problem.problem, problem.file) + '.');
         return false;
     }
     if (shell::trimBlanks(shell::ReadIni(file, engine::kHeadSection, engine::kTitleKey)) !=
@@ -74,17 +76,21 @@ int runLog(const CliOptions& options) {
     }
     std::printf("%-19s %-7s %-24s %4s %7s %5s  %-20s %s\n", "start", "job", "port", "addr",
                 "records", "tries", "outcome", "file");
+    // The log is a file anyone may have written to: nothing in it reaches
+    // the terminal raw.
+    const auto text = [](const QJsonObject& entry, const char* key) {
+        return link::displayText(entry.value(key).toString());
+    };
     for (const QJsonObject& e : entries) {
-        QString outcome = e.value("outcome").toString();
+        QString outcome = text(e, "outcome");
         if (e.contains("differences"))
             outcome += QStringLiteral(" (%1)").arg(e.value("differences").toInt());
         std::printf("%-19s %-7s %-24s %4s %7d %5d  %-20s %s\n",
-                    qPrintable(e.value("start").toString().left(19).replace(u'T', u' ')),
-                    qPrintable(e.value("direction").toString()),
-                    qPrintable(e.value("port").toString()),
+                    qPrintable(text(e, "start").left(19).replace(u'T', u' ')),
+                    qPrintable(text(e, "direction")), qPrintable(text(e, "port")),
                     shell::formatDigits(e.value("address").toInt(), 2).constData(),
                     e.value("records").toInt(), e.value("failedTries").toInt(), qPrintable(outcome),
-                    qPrintable(e.value("file").toString()));
+                    qPrintable(text(e, "file")));
     }
     return kDone;
 }

@@ -2,6 +2,7 @@
 
 #include "engine/backup_file.h"
 #include "shell/ini_file.h"
+#include "shell/text_format.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -22,7 +23,7 @@ bool takeNumber(const QString& text, int low, int high, int* value) {
 
 } // namespace
 
-Fleet parseFleet(const QByteArray& text, const QString& fileName, const QString& defaultFolder) {
+Fleet parseFleet(const QByteArray& text, const QString& fileName, const QString& fleetFolder) {
     Fleet fleet;
     const auto error = [&](int line, const QString& what) {
         fleet.errors.append(QStringLiteral("%1 line %2: %3").arg(fileName).arg(line).arg(what));
@@ -55,7 +56,7 @@ Fleet parseFleet(const QByteArray& text, const QString& fileName, const QString&
             seen.append(name);
             FleetController controller;
             controller.name = name;
-            controller.folder = defaultFolder;
+            controller.folder = fleetFolder;
             controller.line = number;
             fleet.controllers.append(controller);
             current = &fleet.controllers.last();
@@ -95,7 +96,11 @@ Fleet parseFleet(const QByteArray& text, const QString& fileName, const QString&
             if (current->categories.isEmpty())
                 error(number, QStringLiteral("Only names no category."));
         } else if (key == QLatin1String("folder")) {
-            current->folder = value;
+            // A name that begins with '-' would read as an option.
+            if (value.isEmpty() || value.startsWith(u'-'))
+                error(number, QStringLiteral("Folder takes a folder, not \"%1\".").arg(value));
+            else
+                current->folder = QDir(fleetFolder).absoluteFilePath(value);
         } else {
             error(number, QStringLiteral("unknown key \"%1\": use Port, Address, Only, Cards or "
                                          "Folder.")
@@ -111,13 +116,18 @@ Fleet parseFleet(const QByteArray& text, const QString& fileName, const QString&
     return fleet;
 }
 
-QStringList backupsToRemove(QList<StoredBackup> backups, int keep) {
-    // Time stamps sort as text: newest first.
-    std::sort(backups.begin(), backups.end(),
-              [](const StoredBackup& a, const StoredBackup& b) { return a.name > b.name; });
+QStringList backupsToRemove(QList<StoredBackup> backups, int keep, const QString& justMade) {
+    // Newest first; among equal times, by name.
+    std::sort(backups.begin(), backups.end(), [](const StoredBackup& a, const StoredBackup& b) {
+        return a.made != b.made ? a.made > b.made : a.name > b.name;
+    });
     QStringList doomed;
     int completeSeen = 0;
     for (const StoredBackup& backup : std::as_const(backups)) {
+        if (backup.name == justMade) {
+            completeSeen += backup.complete ? 1 : 0;
+            continue;
+        }
         if (backup.complete) {
             if (++completeSeen > keep)
                 doomed.append(backup.name);
@@ -128,17 +138,55 @@ QStringList backupsToRemove(QList<StoredBackup> backups, int keep) {
     return doomed;
 }
 
+namespace {
+
+const QRegularExpression& backupName() {
+    static const QRegularExpression name(
+        QStringLiteral("^(\\d{4}-\\d\\d-\\d\\d_\\d{6})(-\\d+)?\\.KT$"));
+    return name;
+}
+
+QDateTime manifestTime(const QString& file, const char* key) {
+    return QDateTime::fromString(
+        QString::fromLatin1(shell::trimBlanks(shell::ReadIni(file, engine::kHeadSection, key))),
+        Qt::ISODate);
+}
+
+} // namespace
+
 QList<StoredBackup> storedBackups(const QString& folder) {
-    static const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d_\\d{6}\\.KT$"));
     QList<StoredBackup> backups;
     for (const QString& name : QDir(folder).entryList(QDir::Files)) {
-        if (!stamp.match(name).hasMatch())
+        const QRegularExpressionMatch match = backupName().match(name);
+        if (!match.hasMatch())
             continue;
-        const QByteArray complete =
-            shell::ReadIni(QDir(folder).filePath(name), engine::kHeadSection, engine::kCompleteKey);
-        backups.append({name, complete.trimmed() == "1"});
+        const QString file = QDir(folder).filePath(name);
+        StoredBackup backup{name, shell::trimBlanks(shell::ReadIni(file, engine::kHeadSection,
+                                                                   engine::kCompleteKey)) == "1"};
+        backup.made =
+            manifestTime(file, backup.complete ? engine::kFinishedKey : engine::kStartedKey);
+        if (!backup.made.isValid())
+            backup.made =
+                QDateTime::fromString(match.captured(1), QStringLiteral("yyyy-MM-dd_HHmmss"));
+        backups.append(backup);
     }
     return backups;
+}
+
+QString claimBackupName(const QString& folder, const QString& stamp) {
+    for (int n = 1; n <= 1000; ++n) {
+        const QString file = QDir(folder).filePath(
+            stamp + (n > 1 ? QStringLiteral("-%1").arg(n) : QString()) + QStringLiteral(".KT"));
+        switch (engine::createNewBackupFile(file)) {
+        case engine::NewFile::Created:
+            return file;
+        case engine::NewFile::Exists:
+            continue;
+        case engine::NewFile::Failed:
+            return {};
+        }
+    }
+    return {};
 }
 
 } // namespace kt::cli

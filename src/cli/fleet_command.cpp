@@ -5,7 +5,9 @@
 #include "exit_status.h"
 #include "fleet.h"
 #include "link/port_naming.h"
+#include "shell/regular_file.h"
 #include "shell/text_format.h"
+#include "shell/user_folders.h"
 #include "signal_watch.h"
 
 #include <QCoreApplication>
@@ -14,6 +16,8 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -25,6 +29,9 @@
 namespace kt::cli {
 
 namespace {
+
+// Far more than a fleet of hundreds of controllers needs.
+constexpr qint64 kMaxFleetBytes = 1024 * 1024;
 
 struct JobResult {
     const FleetController* controller;
@@ -41,13 +48,23 @@ struct PortQueue {
     std::unique_ptr<QProcess> running;
 };
 
-// What makes two port names one line: the device, or the server.
-QString lineOf(const link::PortAddress& address) {
-    return address.kind == link::PortAddress::Kind::Device
-               ? QFileInfo(address.device).canonicalFilePath().isEmpty()
-                     ? address.device
-                     : QFileInfo(address.device).canonicalFilePath()
-               : address.host.toLower() + ':' + QString::number(address.tcpPort);
+// What makes two port names one line: the device by its resolved path, or
+// the server by each address its name resolves to, with its port.
+QStringList linesOf(const link::PortAddress& address) {
+    if (address.kind == link::PortAddress::Kind::Device) {
+        const QString canonical = QFileInfo(address.device).canonicalFilePath();
+        return {canonical.isEmpty() ? address.device : canonical};
+    }
+    const QString port = QString::number(address.tcpPort);
+    QStringList lines;
+    for (const QHostAddress& host : QHostInfo::fromName(address.host).addresses()) {
+        bool mapped = false;
+        const QHostAddress v4(host.toIPv4Address(&mapped));
+        lines.append((mapped ? v4 : host).toString() + '#' + port);
+    }
+    if (lines.isEmpty()) // not resolved now: its name stands for it
+        lines.append(address.host.toLower() + '#' + port);
+    return lines;
 }
 
 QStringList childArguments(const CliOptions& options, const FleetController& controller,
@@ -70,11 +87,15 @@ QStringList childArguments(const CliOptions& options, const FleetController& con
             QStringLiteral("--quiet"),    QStringLiteral("--json")};
 }
 
-void prune(const QString& folder, int keep) {
-    for (const QString& name : backupsToRemove(storedBackups(folder), keep)) {
+void prune(const QString& folder, int keep, const QString& justMade) {
+    for (const QString& name : backupsToRemove(storedBackups(folder), keep, justMade)) {
         const QString mainFile = QDir(folder).filePath(name);
-        for (int index = 1; index <= 9999; index += 2000)
-            QFile::remove(engine::cardFile(mainFile, index));
+        engine::BackupLock lock;
+        if (lock.take(mainFile, true) != engine::BackupLock::Result::Taken)
+            continue; // in use: the next run removes it
+        for (const QString& file : engine::backupFileSet(mainFile))
+            QFile::remove(file);
+        QFile::remove(engine::lockFileOf(mainFile));
     }
 }
 
@@ -97,14 +118,18 @@ void printTable(const QList<JobResult>& results) {
 
 int runFleet(const CliOptions& options, const QString& iniFile) {
     const QString fleetFile = options.files[0];
-    QFile file(fleetFile);
-    if (!file.open(QIODevice::ReadOnly)) {
-        complain(QStringLiteral("cannot read the fleet file %1: %2.")
-                     .arg(fleetFile, file.errorString()));
+    QByteArray text;
+    if (const shell::FileProblem problem = shell::readRegularFile(fleetFile, &text, kMaxFleetBytes);
+        problem != shell::FileProblem::None) {
+        complain(QStringLiteral("the fleet file: %1.")
+                     .arg(shell::describeFileProblem(problem, fleetFile)));
         return kFileError;
     }
-    Fleet fleet = parseFleet(file.readAll(), fleetFile, QFileInfo(fleetFile).absolutePath());
-    std::map<QString, PortQueue> queues;
+    Fleet fleet = parseFleet(text, fleetFile, QFileInfo(fleetFile).absolutePath());
+    // Controllers on one line share a queue: a queue per line, and each
+    // line names the queue it belongs to.
+    std::map<int, PortQueue> queues;
+    std::map<QString, int> queueOfLine;
     QList<JobResult> results;
     results.reserve(fleet.controllers.size());
     const QString stamp =
@@ -117,12 +142,17 @@ int runFleet(const CliOptions& options, const QString& iniFile) {
                 QStringLiteral("%1 line %2: %3").arg(fleetFile).arg(controller.line).arg(error));
             continue;
         }
-        const QString folder = QDir(controller.folder).filePath(controller.name);
         JobResult result;
         result.controller = &controller;
-        result.file = QDir(folder).filePath(stamp + ".KT");
         results.append(result);
-        queues[lineOf(*address)].jobs.append(&results.last());
+        const QStringList lines = linesOf(*address);
+        int queue = int(queues.size());
+        for (const QString& line : lines)
+            if (const auto known = queueOfLine.find(line); known != queueOfLine.end())
+                queue = known->second;
+        for (const QString& line : lines)
+            queueOfLine.emplace(line, queue);
+        queues[queue].jobs.append(&results.last());
     }
     if (!fleet.errors.isEmpty()) {
         for (const QString& error : std::as_const(fleet.errors))
@@ -137,9 +167,11 @@ int runFleet(const CliOptions& options, const QString& iniFile) {
         if (watch.interrupted() || queue.next >= queue.jobs.size())
             return;
         JobResult* job = queue.jobs[queue.next++];
-        const QString folder = QFileInfo(job->file).absolutePath();
-        if (!QDir().mkpath(folder)) {
-            complain(QStringLiteral("[%1] cannot create the folder %2.")
+        const QString folder = QDir(job->controller->folder).filePath(job->controller->name);
+        if (shell::makePrivateFolders(folder))
+            job->file = claimBackupName(folder, stamp);
+        if (job->file.isEmpty()) {
+            complain(QStringLiteral("[%1] cannot create a backup file in the folder %2.")
                          .arg(job->controller->name, folder));
             job->status = kFileError;
             job->started = true;
@@ -166,7 +198,8 @@ int runFleet(const CliOptions& options, const QString& iniFile) {
                 job->summary = QJsonDocument::fromJson(output.split('\n').last()).object();
                 job->status = how == QProcess::NormalExit ? code : kInterrupted;
                 if (options.keep > 0)
-                    prune(QFileInfo(job->file).absolutePath(), options.keep);
+                    prune(QFileInfo(job->file).absolutePath(), options.keep,
+                          QFileInfo(job->file).fileName());
                 --running;
                 startNext(queue);
                 if (running == 0)

@@ -10,11 +10,15 @@
 #include "transfer_command.h"
 
 #include <QCoreApplication>
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kt560ax"));
+    // A reader of the progress or the summary that went away (a closed pipe)
+    // must not end a job half way: what cannot be shown is dropped.
+    std::signal(SIGPIPE, SIG_IGN);
 
     // The settings and texts of the window's Language.ini; when none can be
     // had, the shipped texts and the default settings.

@@ -2,7 +2,11 @@
 
 #include "shell/text_format.h"
 
+#include "link/port_naming.h"
+#include "link/port_settings.h"
+
 #include <QMap>
+#include <QRegularExpression>
 
 namespace kt::cli {
 
@@ -86,12 +90,13 @@ bool takeNumber(const QString& text, int low, int high, int* value) {
     return true;
 }
 
+// A plain decimal number of milliseconds: no sign, no exponent, no NaN or
+// infinity, which would stall every wait.
 bool takeTime(const QString& text, float* value) {
-    bool ok = false;
-    const float number = text.trimmed().toFloat(&ok);
-    if (!ok || number < 0)
+    static const QRegularExpression plain(QStringLiteral("^[0-9]{1,9}(\\.[0-9]{1,9})?$"));
+    if (!plain.match(text.trimmed()).hasMatch())
         return false;
-    *value = number;
+    *value = text.trimmed().toFloat();
     return true;
 }
 
@@ -109,6 +114,7 @@ std::optional<CliOptions> parseOptions(const QStringList& arguments, const QStri
     static const QStringList withValue = {"--port",     "--address",  "--only",     "--cards",
                                           "--settings", "--tx-delay", "--rx-delay", "--timeout",
                                           "--keep",     "--from",     "--to",       "-n"};
+    bool portGiven = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         QString argument = arguments[i];
         QString value;
@@ -130,6 +136,7 @@ std::optional<CliOptions> parseOptions(const QStringList& arguments, const QStri
         }
         if (argument == QLatin1String("--port")) {
             options.port = value.trimmed();
+            portGiven = true;
         } else if (argument == QLatin1String("--address")) {
             if (!takeNumber(value, 1, 99, &options.address))
                 return fail(QStringLiteral("--address takes 1 to 99, not \"%1\".").arg(value));
@@ -152,6 +159,9 @@ std::optional<CliOptions> parseOptions(const QStringList& arguments, const QStri
             options.cards = cards;
         } else if (argument == QLatin1String("--settings")) {
             options.settings.strSettings = shell::trimBlanks(value.toLatin1());
+            QString why;
+            if (!link::parsePortSettings(options.settings.strSettings, &why))
+                return fail(QStringLiteral("--settings: %1").arg(why));
         } else if (argument == QLatin1String("--tx-delay") ||
                    argument == QLatin1String("--rx-delay") ||
                    argument == QLatin1String("--timeout")) {
@@ -203,6 +213,11 @@ std::optional<CliOptions> parseOptions(const QStringList& arguments, const QStri
                                  : QStringLiteral("%1 takes no file.").arg(options.command));
     if (options.from > options.to)
         return fail(QStringLiteral("--from must not be above --to."));
+    if (portGiven) {
+        QString why;
+        if (!link::parsePortName(options.port, iniFile, &why))
+            return fail(QStringLiteral("--port: %1").arg(why));
+    }
     return options;
 }
 

@@ -36,10 +36,10 @@ constexpr float kScanTimeOutMs = 150;
 } // namespace
 
 int runScan(const CliOptions& options, const QString& iniFile) {
+    SignalWatch watch;
     link::LinePort port(iniFile);
     if (!openPort(options, port))
-        return kPortError;
-    SignalWatch watch;
+        return watch.interrupted() ? kInterrupted : kPortError;
     shell::Settings settings = options.settings;
     settings.sngRxTimeOut = std::min(settings.sngRxTimeOut, kScanTimeOutMs);
     link::EventLoopClock clock;

@@ -3,6 +3,7 @@
 #include "cli_view.h"
 #include "command_support.h"
 #include "engine/backup_file.h"
+#include "engine/record_compare.h"
 #include "exit_status.h"
 #include "shell/ini_file.h"
 #include "shell/text_format.h"
@@ -19,14 +20,13 @@ namespace kt::cli {
 
 namespace {
 
-// The card count of a job: --cards, else for a Load or a Verify the
-// backup's own.
+// The card count of a job: --cards, else for a Load or a Verify the slots
+// the backup covers.
 int cardCountOf(const CliOptions& options, engine::Direction direction) {
     if (options.cards)
         return *options.cards;
     if (direction != engine::Direction::Save) {
-        const int saved = shell::roundToInt(shell::leadingNumber(
-            shell::ReadIni(options.files[0], engine::kHeadSection, engine::kCardsKey)));
+        const int saved = engine::backupCardCount(options.files[0]);
         if (saved >= 1 && saved <= 9999)
             return saved;
     }
@@ -92,11 +92,14 @@ int runTransfer(const CliOptions& options, const QString& iniFile) {
                                      .categories = options.categories,
                                      .cardCount = cardCountOf(options, direction),
                                      .portName = options.port};
+    // A signal while a server is being reached (up to its time-out) is an
+    // interruption too.
+    SignalWatch watch;
     link::LinePort port(iniFile);
     if (!openPort(options, port))
-        return kPortError;
-
-    SignalWatch watch;
+        return watch.interrupted() ? kInterrupted : kPortError;
+    if (watch.interrupted())
+        return kInterrupted;
     link::EventLoopClock clock;
     CliView view(iniFile, languageOf(options), options.quiet, options.yes);
     engine::TransferJob job(port, clock, view, options.settings);

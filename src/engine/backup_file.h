@@ -2,8 +2,11 @@
 // card files that hold user cards from index 2000 on.
 #pragma once
 
+#include "shell/regular_file.h"
+
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace kt::engine {
 
@@ -29,11 +32,59 @@ inline constexpr char kRecordsKey[] = "Records";       // records stored
 // /backup/01.KT gives /backup/201.KT; a bare 01.KT gives 201.KT.
 QString cardFile(const QString& mainFile, int index);
 
+// The main file and every card file a set may have, card files in the order
+// of their cards.
+QStringList backupFileSet(const QString& mainFile);
+
+// The first file of the set that cannot be used, with its problem, or
+// {None, empty}: the main file must be a readable regular file of a sane
+// size unless `mayBeMissing`; each card file that exists must be too.
+struct FileSetProblem {
+    shell::FileProblem problem = shell::FileProblem::None;
+    QString file;
+};
+FileSetProblem checkBackupFileSet(const QString& mainFile, bool mayBeMissing);
+
+// The hidden file whose advisory lock stands for a backup file set:
+// /backup/01.KT gives /backup/.01.KT.lock. The files of the set are
+// replaced on every write, so they cannot carry the lock themselves.
+QString lockFileOf(const QString& mainFile);
+
+// An advisory lock on a backup file set for the length of a job: shared by
+// readers (a restore, a verify, a comparison), exclusive for a Save. The
+// system releases it when the process ends, however it ends.
+class BackupLock {
+  public:
+    enum class Result {
+        Taken,  // held now (for a reader in a read-only folder: nothing to hold)
+        InUse,  // another job holds the set
+        Failed, // the lock file cannot be made where a Save must write
+    };
+    BackupLock() = default;
+    BackupLock(const BackupLock&) = delete;
+    BackupLock& operator=(const BackupLock&) = delete;
+    ~BackupLock() { release(); }
+
+    Result take(const QString& mainFile, bool exclusive);
+    void release();
+
+  private:
+    int fd_ = -1;
+};
+
 // Creates `file` with `contents`, readable and writable by its owner only,
 // when it does not exist; an existing file is left as it is, mode included.
 // Backup files hold every card number and the security PIN. The file
 // appears whole or not at all. False when it could not be created.
 bool createPrivateFile(const QString& file, const QByteArray& contents = {});
+
+// What a new backup file holds before its first record.
+QByteArray newBackupContents();
+
+// Creates a new, empty backup file (its title and Complete=0) that did not
+// exist before, for its owner only; an existing file is left alone.
+enum class NewFile { Created, Exists, Failed };
+NewFile createNewBackupFile(const QString& file);
 
 // The card record of a Save reply: leading blanks removed, then the first
 // 24 characters as they are. Empty when fewer than 24 remain.

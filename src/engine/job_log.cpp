@@ -1,10 +1,13 @@
 #include "job_log.h"
 
+#include "shell/user_folders.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QStandardPaths>
+#include <algorithm>
 
 namespace kt::engine {
 
@@ -21,12 +24,19 @@ QString JobLog::defaultPath() {
 }
 
 bool JobLog::append(const QJsonObject& entry, QString* error) const {
-    if (!QDir().mkpath(QFileInfo(path_).absolutePath())) {
+    if (!shell::makePrivateFolders(QFileInfo(path_).absolutePath())) {
         *error = QStringLiteral("cannot create the folder of %1").arg(path_);
         return false;
     }
+    if (QFileInfo(path_).size() > kRotateBytes) {
+        // Another job may rotate at the same moment: whichever rename comes
+        // second finds nothing to move, and both go on with a new log.
+        QFile::remove(path_ + QStringLiteral(".1"));
+        QFile::rename(path_, path_ + QStringLiteral(".1"));
+    }
     QFile file(path_);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append,
+                   QFile::ReadOwner | QFile::WriteOwner)) {
         *error = QStringLiteral("cannot write %1: %2").arg(path_, file.errorString());
         return false;
     }
@@ -41,16 +51,45 @@ bool JobLog::append(const QJsonObject& entry, QString* error) const {
 }
 
 QList<QJsonObject> JobLog::last(int count) const {
-    QFile file(path_);
     QList<QJsonObject> entries;
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file(path_);
+    if (count <= 0 || !file.open(QIODevice::ReadOnly))
         return entries;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        const QJsonDocument document = QJsonDocument::fromJson(line);
-        if (document.isObject())
-            entries.append(document.object());
+    // Blocks from the end until enough lines have been seen. A line longer
+    // than any entry can be is no entry: its bytes are dropped as they come.
+    constexpr qint64 kBlock = 64 * 1024;
+    constexpr qsizetype kMaxLine = 1024 * 1024;
+    qint64 end = file.size();
+    QByteArray tail;       // the start of a line whose end was read before
+    bool skipping = false; // the line being read is too long to be an entry
+    while (end > 0 && entries.size() < count) {
+        const qint64 begin = std::max<qint64>(0, end - kBlock);
+        if (!file.seek(begin))
+            break;
+        const QByteArray block = file.read(end - begin) + tail;
+        end = begin;
+        qsizetype lineEnd = block.size();
+        for (qsizetype i = block.size() - 1; i >= -1 && entries.size() < count; --i) {
+            if (i >= 0 && block[i] != '\n')
+                continue;
+            if (i < 0 && end > 0)
+                break; // the line begins in an earlier block
+            if (!skipping) {
+                const QJsonDocument document =
+                    QJsonDocument::fromJson(block.mid(i + 1, lineEnd - (i + 1)));
+                if (document.isObject())
+                    entries.prepend(document.object());
+            }
+            skipping = false;
+            lineEnd = std::max<qsizetype>(i, 0);
+        }
+        tail = block.left(lineEnd);
+        if (tail.size() > kMaxLine) {
+            tail.clear();
+            skipping = true;
+        }
     }
-    return entries.mid(std::max<qsizetype>(0, entries.size() - count));
+    return entries;
 }
 
 } // namespace kt::engine

@@ -10,6 +10,10 @@ namespace kt::engine {
 
 class JobLog {
   public:
+    // Past this size the log moves to jobs.log.1 (replacing an older one)
+    // and a new log begins, so the log never grows without bound.
+    static constexpr qint64 kRotateBytes = 4 * 1024 * 1024;
+
     // $XDG_STATE_HOME/kt560ax/jobs.log, by default
     // ~/.local/state/kt560ax/jobs.log; on Windows in the AppData folder.
     static QString defaultPath();
@@ -18,9 +22,11 @@ class JobLog {
     const QString& path() const { return path_; }
 
     // Appends one line; false with the reason when it cannot be written.
+    // A new log is readable and writable by its owner only.
     bool append(const QJsonObject& entry, QString* error) const;
     // The last `count` entries, oldest first; lines that do not parse are
-    // left out.
+    // left out. Read from the end, so a long log costs no more than the
+    // lines asked for.
     QList<QJsonObject> last(int count) const;
 
   private:

@@ -1,6 +1,7 @@
 #include "record_compare.h"
 
 #include "backup_file.h"
+#include "link/trace.h"
 #include "shell/ini_file.h"
 #include "shell/text_format.h"
 
@@ -23,12 +24,25 @@ const Category* categoryOfKey(const QByteArray& key) {
     return nullptr;
 }
 
+int highestCardSlot(const QMap<QByteArray, QByteArray>& records) {
+    int highest = 0;
+    for (auto it = records.cbegin(); it != records.cend(); ++it) {
+        const Category* category = categoryOfKey(it.key());
+        if (category && category->cards)
+            highest = std::max(highest, it.key().mid(2).toInt());
+    }
+    return highest;
+}
+
+int backupCardCount(const QString& mainFile) {
+    const int named =
+        shell::roundToInt(shell::leadingNumber(shell::ReadIni(mainFile, kHeadSection, kCardsKey)));
+    return std::max(named, highestCardSlot(readBackupRecords(mainFile)));
+}
+
 QMap<QByteArray, QByteArray> readBackupRecords(const QString& mainFile) {
     QMap<QByteArray, QByteArray> records;
-    QStringList files = {mainFile};
-    for (int index = 2000; index <= 9999; index += 2000)
-        files.append(cardFile(mainFile, index));
-    for (const QString& file : std::as_const(files)) {
+    for (const QString& file : backupFileSet(mainFile)) {
         for (const auto& [name, value] : shell::ReadIniSection(file, kDataSection)) {
             const QByteArray key = name.toUpper();
             if (records.contains(key))
@@ -111,8 +125,9 @@ QString describeDifferences(const QList<RecordDifference>& differences, const QS
         if (category && category->cards)
             where += QStringLiteral(" (card %1)").arg(d.key.mid(2).toInt());
         text += QStringLiteral("  %1 %2: %3 \"%4\", %5 \"%6\"\n")
-                    .arg(where, QLatin1String(kinds[int(d.kind)]), beforeName,
-                         QString::fromLatin1(d.before), afterName, QString::fromLatin1(d.after));
+                    .arg(link::displayBytes(where.toLatin1()), QLatin1String(kinds[int(d.kind)]),
+                         beforeName, link::displayBytes(d.before), afterName,
+                         link::displayBytes(d.after));
     }
     return text;
 }

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QSaveFile>
+#include <algorithm>
 #include <cstdio>
 
 namespace kt::engine {
@@ -20,16 +21,6 @@ namespace {
 using shell::MsgAnswer;
 using shell::MsgButtons;
 using shell::MsgStyle;
-
-QString trimBlanks(const QString& text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin] == u' ')
-        ++begin;
-    while (end > begin && text[end - 1] == u' ')
-        --end;
-    return text.mid(begin, end - begin);
-}
 
 QString numberText(long long number) {
     return QString::fromLatin1(shell::numberWithSign(number));
@@ -70,8 +61,8 @@ bool TransferJob::start(const JobRequest& request) {
     if (blnJobActive)
         return false;
     // The job's own copy, its categories in the order a job visits them.
+    // The file is taken as given: a name may end in a blank.
     JobRequest taken = request;
-    taken.file = trimBlanks(request.file);
     taken.categories.clear();
     for (const Category& category : categories())
         if (request.includes(category))
@@ -80,7 +71,25 @@ bool TransferJob::start(const JobRequest& request) {
     if (taken.categories.isEmpty())
         return refuse(JobOutcome::NothingChosen, view_.languageText("NothingSelected") + '.');
     const QString& path = taken.file;
-    if (taken.direction == Direction::Save) {
+    if (path.isEmpty())
+        return refuse(JobOutcome::FileError, path + " - " + view_.languageText("FileNoFund") + '.');
+    // One job at a time on a file set: a second Save would mix two
+    // controllers' records into one backup.
+    auto lock = std::make_unique<BackupLock>();
+    const bool saving = taken.direction == Direction::Save;
+    switch (lock->take(path, saving)) {
+    case BackupLock::Result::InUse:
+        return refuse(JobOutcome::FileError, path + " - " + view_.languageText("FileInUse") + '.');
+    case BackupLock::Result::Failed:
+        return refuse(JobOutcome::FileError,
+                      path + " - " + view_.languageText("FileOpenError") + '.');
+    case BackupLock::Result::Taken:
+        break;
+    }
+    if (const FileSetProblem problem = checkBackupFileSet(path, saving);
+        problem.problem != shell::FileProblem::None)
+        return refuse(JobOutcome::FileError, fileProblemText(problem));
+    if (saving) {
         if (!writeSaveHead(taken))
             return refuse(JobOutcome::FileError,
                           path + " - " + view_.languageText("FileOpenError") + '.');
@@ -91,6 +100,7 @@ bool TransferJob::start(const JobRequest& request) {
         return false;
     }
 
+    lock_ = std::move(lock);
     request_ = taken;
     outcome_ = JobOutcome::None;
     strDataFile = path;
@@ -110,10 +120,29 @@ bool TransferJob::start(const JobRequest& request) {
     return true;
 }
 
+QString TransferJob::fileProblemText(const FileSetProblem& problem) const {
+    const char* key = "FileOpenError";
+    switch (problem.problem) {
+    case shell::FileProblem::Missing:
+        key = "FileNoFund";
+        break;
+    case shell::FileProblem::NotRegular:
+        key = "FileNotRegular";
+        break;
+    case shell::FileProblem::TooLarge:
+        key = "FileTooLarge";
+        break;
+    case shell::FileProblem::Denied:
+        key = "FileDenied";
+        break;
+    case shell::FileProblem::None:
+    case shell::FileProblem::Unreadable:
+        break;
+    }
+    return problem.file + " - " + view_.languageText(key) + '.';
+}
+
 bool TransferJob::checkBackupFile(const QString& path) {
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists() || info.isDir())
-        return refuse(JobOutcome::FileError, path + " - " + view_.languageText("FileNoFund") + '.');
     const QByteArray title = shell::trimBlanks(shell::ReadIni(path, kHeadSection, kTitleKey));
     if (title != kTitle || shell::lngIniResult == 0)
         return refuse(JobOutcome::FileError, view_.languageText("FileFormatError") + '.');
@@ -124,8 +153,7 @@ bool TransferJob::writeSaveHead(const JobRequest& request) {
     const QString& path = request.file;
     // A new file appears with its title and Complete=0 in one step.
     const bool existed = QFileInfo::exists(path);
-    if (path.isEmpty() ||
-        !createPrivateFile(path, QByteArray("[HEAD]\r\nTitle=") + kTitle + "\r\nComplete=0\r\n"))
+    if (path.isEmpty() || !createPrivateFile(path, newBackupContents()))
         return false;
     QList<QByteArray> keys;
     bool cards = false;
@@ -154,16 +182,23 @@ bool TransferJob::confirmLoad(const JobRequest& request) {
     const auto head = [&](const char* key) {
         return shell::trimBlanks(shell::ReadIni(request.file, kHeadSection, key));
     };
+    // Reasons stop a restore that nobody confirms; notes are only said.
     QStringList reasons;
+    QStringList notes;
     if (head(kCompleteKey) == "0")
         reasons.append(view_.languageText("WarnIncomplete"));
-    const QByteArray fileCards = head(kCardsKey);
-    for (const Category* category : request.categories) {
-        if (category->cards && !fileCards.isEmpty() &&
-            request.cardCount > shell::leadingNumber(fileCards))
-            reasons.append(shell::fillIn(
-                view_.languageText("WarnCardCount"),
-                {QString::number(request.cardCount), QString::fromLatin1(fileCards)}));
+    const QByteArray namedCards = head(kCardsKey);
+    const int held = highestCardSlot(readBackupRecords(request.file));
+    const int fileCards = std::max(shell::roundToInt(shell::leadingNumber(namedCards)), held);
+    if (std::any_of(request.categories.cbegin(), request.categories.cend(),
+                    [](const Category* category) { return category->cards != nullptr; })) {
+        if (fileCards > 0 && request.cardCount != fileCards)
+            reasons.append(
+                shell::fillIn(view_.languageText("WarnCardNumbers"),
+                              {QString::number(fileCards), QString::number(request.cardCount)}));
+        if (!namedCards.isEmpty() && shell::leadingNumber(namedCards) < held)
+            notes.append(shell::fillIn(view_.languageText("WarnCardsHeader"),
+                                       {QString::fromLatin1(namedCards), QString::number(held)}));
     }
     const QByteArray savedCategories = head(kCategoriesKey);
     if (!savedCategories.isEmpty()) {
@@ -175,8 +210,12 @@ bool TransferJob::confirmLoad(const JobRequest& request) {
                 reasons.append(shell::fillIn(view_.languageText("WarnCategory"),
                                              {view_.languageText(category->languageKey)}));
     }
-    if (reasons.isEmpty() && !request.askBeforeLoad)
+    if (reasons.isEmpty() && !request.askBeforeLoad) {
+        for (const QString& note : std::as_const(notes))
+            view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, note + '.');
         return true;
+    }
+    reasons += notes;
     QString text;
     if (request.askBeforeLoad) {
         // What is about to be written where, in the same box as the warnings.
@@ -208,6 +247,7 @@ void TransferJob::cancel() {
     link_->blnLinkEnabled = false;
     tmrProcess.stop();
     shell::SyncIniDirectory(strDataFile);
+    lock_.reset();
     showStoppedSummary();
     logJob();
     view_.showJobRunning(false);
@@ -325,6 +365,7 @@ void TransferJob::stepEnd(bool finished) {
     if (finished)
         outcome_ = differences_.isEmpty() ? JobOutcome::Finished : JobOutcome::Differences;
     shell::SyncIniDirectory(strDataFile);
+    lock_.reset();
     if (finished && verify()) {
         endVerify();
     } else if (finished) {
@@ -454,6 +495,8 @@ bool TransferJob::transferRecord(const QByteArray& key) {
     // A record without a value goes out as its read request, which leaves
     // the controller's record as it is; it counts as skipped.
     const QByteArray value = shell::trimBlanks(shell::ReadIni(strDataFile, kDataSection, key));
+    if (!canSend(key, value))
+        return false;
     if (!transact(address_ + key + value))
         return false;
     ++(value.isEmpty() ? counts_.skipped : counts_.done);
@@ -480,6 +523,8 @@ bool TransferJob::transferCard(const CardRecords& cards, int index) {
             ++counts_.skipped; // nothing stored for this card: nothing is sent
             return true;
         }
+        if (!canSend(key, record))
+            return false;
         if (!transact(address_ + key + record))
             return false;
         ++counts_.done;
@@ -508,6 +553,18 @@ bool TransferJob::store(const QString& file, const QByteArray& key, const QByteA
         return stopWithMessage(file + " - " + view_.languageText("FileOpenError") + '.');
     ++counts_.done;
     return true;
+}
+
+bool TransferJob::canSend(const QByteArray& key, const QByteArray& value) {
+    // A control character would end or corrupt the request frame; a tab is
+    // data.
+    const bool control = std::any_of(value.cbegin(), value.cend(), [](char c) {
+        return static_cast<unsigned char>(c) < 32 && c != '\t';
+    });
+    if (!control)
+        return true;
+    return stopWithMessage(
+        shell::fillIn(view_.languageText("ValueNotSendable"), {QString::fromLatin1(key)}) + '.');
 }
 
 bool TransferJob::refuse(JobOutcome outcome, const QString& text) {

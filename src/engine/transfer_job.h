@@ -4,6 +4,7 @@
 // 999 ends a job the link or the backup file gave up on.
 #pragma once
 
+#include "backup_file.h"
 #include "job_log.h"
 #include "job_request.h"
 #include "job_view.h"
@@ -79,6 +80,8 @@ class TransferJob : public QObject {
     bool verify() const { return intDirection == Direction::Verify; }
     // Checks that the file is a backup; false after a message.
     bool checkBackupFile(const QString& path);
+    // The message for a file of the set that cannot be used.
+    QString fileProblemText(const FileSetProblem& problem) const;
     // Compares what the controller holds under `key` with the file's value.
     void compare(const QByteArray& key, const QByteArray& inFile, const QByteArray& inController);
     // The end of a Verify: its message and its report.
@@ -111,6 +114,9 @@ class TransferJob : public QObject {
     // message, when it cannot be stored.
     bool store(const QString& file, const QByteArray& key, const QByteArray& value);
     bool stopWithMessage(const QString& text);
+    // Whether a record of a Load can go into a request frame; false, with
+    // the job stopped and a message naming the record, when it cannot.
+    bool canSend(const QByteArray& key, const QByteArray& value);
     // Refuses to start with a message; false.
     bool refuse(JobOutcome outcome, const QString& text);
     // The summary of a job that stopped short.
@@ -134,6 +140,8 @@ class TransferJob : public QObject {
     QList<RecordDifference> differences_;
     const JobLog* log_ = nullptr;
     QByteArray startedAt_;
+    // Held from the start of a job to its end.
+    std::unique_ptr<BackupLock> lock_;
 };
 
 } // namespace kt::engine

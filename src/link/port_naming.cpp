@@ -66,9 +66,9 @@ std::optional<PortAddress> parsePortName(const QString& name, const QString& ini
     static const QRegularExpression com(QStringLiteral("^COM([0-9]+)$"),
                                         QRegularExpression::CaseInsensitiveOption);
     if (const QRegularExpressionMatch match = com.match(trimmed); match.hasMatch()) {
-        const int number = match.captured(1).toInt();
+        const int number = match.captured(1).toInt(); // 0 when it does not fit
         if (number < 1 || number > 8) {
-            *error = QStringLiteral("There is no port COM%1: choose COM1 to COM8.").arg(number);
+            *error = QStringLiteral("There is no port %1: choose COM1 to COM8.").arg(trimmed);
             return std::nullopt;
         }
         const QString mapped = deviceForPort(number, iniFile);

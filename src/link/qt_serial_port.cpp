@@ -43,6 +43,13 @@ QtSerialPort::QtSerialPort(QObject* parent) : SerialPort(parent) {
     // reaction is queued; the port stops reading meanwhile.
     connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError,
             Qt::QueuedConnection);
+    port_.setReadBufferSize(kMaxBuffered);
+    connect(&port_, &QSerialPort::readyRead, this, &QtSerialPort::drain);
+}
+
+void QtSerialPort::drain() {
+    received_ += port_.readAll();
+    keepNewest(received_);
 }
 
 bool QtSerialPort::fail(const QString& description) {
@@ -118,6 +125,7 @@ bool QtSerialPort::open() {
     }
     // Bytes that waited in the device before the open are not a reply.
     port_.clear();
+    received_.clear();
     setOpenError(OpenError::None, {});
     error_.clear();
     return true;
@@ -127,6 +135,7 @@ void QtSerialPort::close() {
     if (port_.isOpen())
         port_.close();
     port_.clearError();
+    received_.clear();
 }
 
 bool QtSerialPort::isOpen() const {
@@ -134,13 +143,18 @@ bool QtSerialPort::isOpen() const {
 }
 
 QByteArray QtSerialPort::readAll() {
-    return port_.isOpen() ? port_.readAll() : QByteArray();
+    if (!port_.isOpen())
+        return {};
+    drain();
+    QByteArray data;
+    data.swap(received_);
+    return data;
 }
 
 bool QtSerialPort::write(const QByteArray& bytes) {
     if (!port_.isOpen())
         return fail(QStringLiteral("The port is not open."));
-    if (port_.write(bytes) != bytes.size()) {
+    if (port_.bytesToWrite() > kMaxUnsent || port_.write(bytes) != bytes.size()) {
         port_.clearError();
         return fail(QStringLiteral("Writing to %1 failed.").arg(device_));
     }

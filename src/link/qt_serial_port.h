@@ -25,6 +25,9 @@ class QtSerialPort final : public SerialPort {
 
   private:
     void onError(QSerialPort::SerialPortError error);
+    // Takes what arrived into `received_`, so that bytes nobody asks for
+    // (between requests, or with the port idle) never pile up.
+    void drain();
     bool fail(const QString& description);
 
     QSerialPort port_;
@@ -32,6 +35,7 @@ class QtSerialPort final : public SerialPort {
     QString label_; // " (COM3)" after the device in messages, or empty
     std::optional<PortSettings> settings_;
     QString error_;
+    QByteArray received_;
 };
 
 } // namespace kt::link

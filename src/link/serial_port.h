@@ -14,6 +14,14 @@ class SerialPort : public QObject {
   public:
     using QObject::QObject;
 
+    // What a port keeps of the bytes that arrived and were not yet taken:
+    // far more than any reply, so that a line that floods with garbage
+    // costs a bounded amount of memory. The oldest bytes go first.
+    static constexpr qsizetype kMaxBuffered = 64 * 1024;
+    // What may wait to be sent before a peer that does not read counts as
+    // a lost port.
+    static constexpr qsizetype kMaxUnsent = 64 * 1024;
+
     // The settings text for the next open, such as "19200,e,8,1". Returns
     // false, with a description, when the text is not a valid setting.
     virtual bool setSettings(const QByteArray& text) = 0;
@@ -38,6 +46,11 @@ class SerialPort : public QObject {
     QString errorGroup() const { return errorGroup_; }
 
   protected:
+    // Drops the oldest bytes of `buffer` beyond kMaxBuffered.
+    static void keepNewest(QByteArray& buffer) {
+        if (buffer.size() > kMaxBuffered)
+            buffer.remove(0, buffer.size() - kMaxBuffered);
+    }
     void setOpenError(OpenError kind, const QString& device, const QString& group = {}) {
         openError_ = kind;
         errorDevice_ = device;

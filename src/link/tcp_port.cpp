@@ -48,6 +48,7 @@ bool TcpPort::open() {
 
     socket_ = std::make_unique<QTcpSocket>();
     socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket_->setReadBufferSize(kMaxBuffered);
     socket_->connectToHost(host_, port_);
     const bool connected = waitFor(
                                [this] {
@@ -78,9 +79,11 @@ bool TcpPort::open() {
         const bool answered = waitFor(
             [this] {
                 pending_ += telnet_.decode(socket_->readAll());
+                keepNewest(pending_);
                 if (const QByteArray replies = telnet_.takeReplies(); !replies.isEmpty())
                     socket_->write(replies);
                 return telnet_.settingsAcknowledged() || telnet_.refusedComPort() ||
+                       telnet_.protocolError() || socket_->bytesToWrite() > kMaxUnsent ||
                        socket_->state() != QAbstractSocket::ConnectedState;
             },
             kConnectTimeoutMs);
@@ -101,12 +104,15 @@ bool TcpPort::open() {
             Qt::QueuedConnection);
     connect(socket_.get(), &QTcpSocket::errorOccurred, this, &TcpPort::onDropped,
             Qt::QueuedConnection);
+    connect(socket_.get(), &QTcpSocket::readyRead, this, &TcpPort::drain);
     error_.clear();
     setOpenError(OpenError::None, {});
     return true;
 }
 
 void TcpPort::close() {
+    dropping_ = false;
+    pending_.clear();
     if (!socket_)
         return;
     socket_->disconnect(this);
@@ -115,31 +121,64 @@ void TcpPort::close() {
 }
 
 bool TcpPort::isOpen() const {
-    return socket_ && socket_->state() == QAbstractSocket::ConnectedState;
+    return socket_ && !dropping_ && socket_->state() == QAbstractSocket::ConnectedState;
+}
+
+void TcpPort::drain() {
+    if (!socket_ || dropping_)
+        return;
+    const QByteArray received = socket_->readAll();
+    pending_ += rfc2217_ ? telnet_.decode(received) : received;
+    keepNewest(pending_);
+    if (rfc2217_ && telnet_.protocolError())
+        return dropLater(QStringLiteral("The serial device server %1 broke the telnet protocol (a "
+                                        "subnegotiation longer than %2 bytes).")
+                             .arg(label_)
+                             .arg(TelnetCodec::kMaxSubnegotiation));
+    if (const QByteArray replies = telnet_.takeReplies(); !replies.isEmpty())
+        socket_->write(replies);
+    if (socket_->bytesToWrite() > kMaxUnsent)
+        dropLater(QStringLiteral("The serial device server %1 does not take what is sent to it.")
+                      .arg(label_));
+}
+
+void TcpPort::dropLater(const QString& description) {
+    dropping_ = true;
+    fail(description);
+    // The socket may be the sender of the signal being handled: it goes
+    // once that has returned.
+    QMetaObject::invokeMethod(
+        this,
+        [this, description] {
+            if (!socket_)
+                return;
+            close();
+            fail(description);
+            emit lost(error_);
+        },
+        Qt::QueuedConnection);
 }
 
 QByteArray TcpPort::readAll() {
-    if (!socket_)
-        return {};
+    drain();
     QByteArray data;
     data.swap(pending_);
-    const QByteArray received = socket_->readAll();
-    if (!rfc2217_)
-        return data + received;
-    data += telnet_.decode(received);
-    if (const QByteArray replies = telnet_.takeReplies(); !replies.isEmpty())
-        socket_->write(replies);
     return data;
 }
 
 bool TcpPort::write(const QByteArray& bytes) {
-    if (!isOpen())
+    if (!isOpen() || dropping_)
         return fail(QStringLiteral("The connection to %1 is not open.").arg(label_));
     const QByteArray wire = rfc2217_ ? TelnetCodec::escape(bytes) : bytes;
     if (socket_->write(wire) != wire.size())
         return fail(
             QStringLiteral("Writing to %1 failed: %2.").arg(label_, socket_->errorString()));
     socket_->flush();
+    if (socket_->bytesToWrite() > kMaxUnsent) {
+        dropLater(QStringLiteral("The serial device server %1 does not take what is sent to it.")
+                      .arg(label_));
+        return false;
+    }
     return true;
 }
 

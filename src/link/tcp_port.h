@@ -34,6 +34,12 @@ class TcpPort final : public SerialPort {
     // Runs events until `done()` or the time-out; false on time-out.
     bool waitFor(const std::function<bool()>& done, int timeoutMs);
     void onDropped();
+    // Takes what arrived into `pending_` (decoded, the server's telnet
+    // commands answered), bounded; a server that breaks the protocol or
+    // does not read what is sent is dropped.
+    void drain();
+    // Ends the connection as lost once the current event has been handled.
+    void dropLater(const QString& description);
 
     QString host_;
     quint16 port_ = 0;
@@ -42,8 +48,9 @@ class TcpPort final : public SerialPort {
     std::optional<PortSettings> settings_;
     std::unique_ptr<QTcpSocket> socket_;
     TelnetCodec telnet_;
-    QByteArray pending_; // data decoded while waiting for the negotiation
+    QByteArray pending_; // data decoded and not yet taken
     QString error_;
+    bool dropping_ = false; // found broken, to be closed as lost
 };
 
 } // namespace kt::link

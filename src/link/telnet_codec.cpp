@@ -85,6 +85,8 @@ QByteArray TelnetCodec::escape(const QByteArray& data) {
 QByteArray TelnetCodec::decode(const QByteArray& bytes) {
     QByteArray data;
     for (const char c : bytes) {
+        if (protocolError_)
+            break;
         const auto byte = static_cast<unsigned char>(c);
         switch (state_) {
         case State::Data:
@@ -116,6 +118,7 @@ QByteArray TelnetCodec::decode(const QByteArray& bytes) {
                 state_ = State::SubIac;
             else
                 sub_ += c;
+            protocolError_ = sub_.size() > kMaxSubnegotiation;
             break;
         case State::SubIac:
             if (byte == SE) {
@@ -142,10 +145,13 @@ void TelnetCodec::onOption(unsigned char verb, unsigned char option) {
     if (option == kComPort && (verb == DONT || verb == WONT))
         refusedComPort_ = true;
     // Options the program asked for need no answer; others are refused.
-    if (!ours && verb == DO)
+    if (!ours && verb == DO && !refusedDo_[option]) {
+        refusedDo_[option] = true;
         replies_ += command(WONT, option);
-    else if (!ours && verb == WILL)
+    } else if (!ours && verb == WILL && !refusedWill_[option]) {
+        refusedWill_[option] = true;
         replies_ += command(DONT, option);
+    }
 }
 
 void TelnetCodec::onSubnegotiation(const QByteArray& body) {

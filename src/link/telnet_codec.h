@@ -8,6 +8,7 @@
 #include "port_settings.h"
 
 #include <QByteArray>
+#include <bitset>
 
 namespace kt::link {
 
@@ -16,6 +17,9 @@ class TelnetCodec {
     static constexpr unsigned char IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251,
                                    SB = 250, SE = 240;
     static constexpr unsigned char kBinary = 0, kSuppressGoAhead = 3, kComPort = 44;
+    // Longer than any subnegotiation a server sends; a longer one is a
+    // protocol error.
+    static constexpr qsizetype kMaxSubnegotiation = 512;
 
     // The negotiation and the settings, to send once connected.
     static QByteArray opening(const PortSettings& settings);
@@ -29,6 +33,9 @@ class TelnetCodec {
 
     bool refusedComPort() const { return refusedComPort_; } // DONT or WONT COM-PORT-OPTION
     bool settingsAcknowledged() const { return baudAcknowledged_; }
+    // The server broke the protocol (an endless subnegotiation); nothing
+    // more is decoded.
+    bool protocolError() const { return protocolError_; }
 
   private:
     void onOption(unsigned char command, unsigned char option);
@@ -38,6 +45,11 @@ class TelnetCodec {
     unsigned char command_ = 0;
     QByteArray sub_;
     QByteArray replies_;
+    // Each option is refused once: a server that asks again and again gets
+    // no more answers, so the replies stay bounded.
+    std::bitset<256> refusedDo_;
+    std::bitset<256> refusedWill_;
+    bool protocolError_ = false;
     bool refusedComPort_ = false;
     bool baudAcknowledged_ = false;
 };

@@ -27,4 +27,29 @@ QByteArray printable(const QByteArray& bytes) {
     return text;
 }
 
+QString displayText(const QString& text) {
+    // Names in guillemets stay readable in any font, where the control
+    // picture characters often show as empty boxes.
+    const auto named = [](const QString& name) { return QChar(0x2039) + name + QChar(0x203A); };
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        if (code < 0x20)
+            shown += named(QLatin1String(controlName(static_cast<unsigned char>(code))));
+        else if (code == 0x7F)
+            shown += named(QStringLiteral("DEL"));
+        else if (code >= 0x80 && code <= 0x9F)
+            shown +=
+                named(QStringLiteral("x%1").arg(int(code), 2, 16).toUpper().replace(u'X', u'x'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+QString displayBytes(const QByteArray& bytes) {
+    return displayText(QString::fromLatin1(bytes));
+}
+
 } // namespace kt::link

@@ -1,5 +1,7 @@
 #include "ini_file.h"
 
+#include "regular_file.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -144,15 +146,9 @@ bool isUsableName(const QByteArray& name, char forbidden) {
 // to read returns false, so that a write never replaces a file it could not
 // read.
 bool readWhole(const QString& file, QByteArray& data, bool& exists) {
-    data.clear();
-    exists = QFileInfo::exists(file);
-    if (!exists)
-        return true;
-    QFile in(file);
-    if (!in.open(QIODevice::ReadOnly))
-        return false;
-    data = in.readAll();
-    return in.error() == QFileDevice::NoError;
+    const FileProblem problem = readRegularFile(file, &data);
+    exists = problem != FileProblem::Missing;
+    return problem == FileProblem::None || problem == FileProblem::Missing;
 }
 
 // Replaces the file atomically with `data`.
@@ -175,10 +171,9 @@ bool iniCanHold(const QByteArray& value) {
 
 QByteArray ReadIni(const QString& file, const QByteArray& section, const QByteArray& key) {
     lngIniResult = 0;
-    QFile in(file);
-    if (!in.open(QIODevice::ReadOnly))
+    QByteArray data;
+    if (readRegularFile(file, &data) != FileProblem::None)
         return {};
-    const QByteArray data = in.readAll();
     const Location where = locate(data, section.trimmed(), key.trimmed());
     if (!where.keyFound)
         return {};
@@ -190,10 +185,9 @@ QByteArray ReadIni(const QString& file, const QByteArray& section, const QByteAr
 QList<std::pair<QByteArray, QByteArray>> ReadIniSection(const QString& file,
                                                         const QByteArray& section) {
     QList<std::pair<QByteArray, QByteArray>> entries;
-    QFile in(file);
-    if (!in.open(QIODevice::ReadOnly))
+    QByteArray data;
+    if (readRegularFile(file, &data) != FileProblem::None)
         return entries;
-    const QByteArray data = in.readAll();
     const QByteArray wanted = section.trimmed();
     QSet<QByteArray> seen;
     bool inSection = false;

@@ -46,8 +46,12 @@ IniLocation locateLanguageIni(const QString& programDir) {
     QByteArray text;
     if (source.open(QIODevice::ReadOnly))
         text = source.readAll();
+    // Private: it maps each COMn to a device or a server, and whoever could
+    // change that would receive the next restore's cards.
     QFile copy(own);
-    if (!QDir().mkpath(folder) || !copy.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
+    if (!QDir().mkpath(folder) ||
+        !copy.open(QIODevice::WriteOnly | QIODevice::NewOnly,
+                   QFile::ReadOwner | QFile::WriteOwner) ||
         copy.write(text) != text.size() || !copy.flush())
         return {{},
                 QStringLiteral("Language.ini cannot be created in %1: %2")

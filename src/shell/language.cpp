@@ -38,12 +38,15 @@ namespace {
 // Keys that Language.ini files written for the earlier program lack.
 bool isAddedKey(const char* key) {
     static const QList<QByteArray> added = {
-        "Browse",       "NothingSelected",  "SaveSummary",     "LoadSummary",    "SaveStopped",
-        "LoadStopped",  "ReplyNotStorable", "LoadWarning",     "WarnIncomplete", "WarnCardCount",
-        "WarnCategory", "LoadAnyway",       "VerifyAfterLoad", "VerifyOk",       "VerifyDiffer",
-        "VerifyReport", "VerifyStopped",    "LoadConfirm",     "LoadGoOn",       "JobSave",
-        "JobLoad",      "JobProgress",      "ChooseDevice",    "PortMissing",    "PortDenied",
-        "PortBusy",     "PortFailed",       "ServerFailed",    "JobVerify"};
+        "Browse",          "NothingSelected", "SaveSummary",      "LoadSummary",
+        "SaveStopped",     "LoadStopped",     "ReplyNotStorable", "LoadWarning",
+        "WarnIncomplete",  "WarnCardNumbers", "WarnCategory",     "LoadAnyway",
+        "VerifyAfterLoad", "VerifyOk",        "VerifyDiffer",     "VerifyReport",
+        "VerifyStopped",   "LoadConfirm",     "LoadGoOn",         "JobSave",
+        "JobLoad",         "JobProgress",     "ChooseDevice",     "PortMissing",
+        "PortDenied",      "PortBusy",        "PortFailed",       "ServerFailed",
+        "JobVerify",       "WarnCardsHeader", "FileInUse",        "FileNotRegular",
+        "FileTooLarge",    "FileDenied",      "ValueNotSendable"};
     return added.contains(QByteArray(key));
 }
 

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <algorithm>
+#include <cmath>
 
 namespace kt::shell {
 
@@ -21,9 +22,13 @@ float readTime(const QString& iniFile, const char* key) {
 } // namespace
 
 void Settings::clampTimes() {
-    sngTxDelay = std::clamp(sngTxDelay, kMinTxDelay, kMaxTxDelay);
-    sngRxDelay = std::clamp(sngRxDelay, kMinRxDelay, kMaxRxDelay);
-    sngRxTimeOut = std::clamp(sngRxTimeOut, kMinRxTimeOut, kMaxRxTimeOut);
+    // A time that is no number at all takes the lowest value.
+    const auto clamp = [](float value, float low, float high) {
+        return std::isnan(value) ? low : std::clamp(value, low, high);
+    };
+    sngTxDelay = clamp(sngTxDelay, kMinTxDelay, kMaxTxDelay);
+    sngRxDelay = clamp(sngRxDelay, kMinRxDelay, kMaxRxDelay);
+    sngRxTimeOut = clamp(sngRxTimeOut, kMinRxTimeOut, kMaxRxTimeOut);
 }
 
 Settings readSettings(const QString& iniFile) {

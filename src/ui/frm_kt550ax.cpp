@@ -2,6 +2,7 @@
 
 #include "device_list.h"
 #include "engine/backup_file.h"
+#include "engine/record_compare.h"
 #include "frm_msg_box.h"
 #include "link/port_naming.h"
 #include "link/trace.h"
@@ -37,21 +38,6 @@ QString withMnemonic(const QString& caption, QChar letter) {
     if (at >= 0)
         return caption.left(at) + u'&' + caption.mid(at);
     return caption + QStringLiteral("(&%1)").arg(letter);
-}
-
-QString displayFrame(const QByteArray& frame) {
-    // Names in guillemets stay readable in any font, where the control
-    // picture characters often show as empty boxes.
-    QString text;
-    text.reserve(frame.size());
-    for (const char c : frame) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20)
-            text += QChar(0x2039) + QLatin1String(link::controlName(byte)) + QChar(0x203A);
-        else
-            text += QChar(byte); // Latin-1
-    }
-    return text;
 }
 
 frmKT550AX::frmKT550AX(const QString& iniFile, QWidget* parent)
@@ -394,12 +380,20 @@ void frmKT550AX::browse(QLineEdit* box, bool forSaving) {
     const QString filter = QStringLiteral("KT560AX backup (*.KT);;All files (*)");
     const QString path = forSaving ? QFileDialog::getSaveFileName(this, title, box->text(), filter)
                                    : QFileDialog::getOpenFileName(this, title, box->text(), filter);
-    if (!path.isEmpty())
-        box->setText(QDir::toNativeSeparators(path));
+    if (path.isEmpty())
+        return;
+    box->setText(QDir::toNativeSeparators(path));
+    // A backup chosen for a restore proposes its own card count, in view;
+    // the technician may change it before the restore.
+    if (!forSaving) {
+        const int cards = engine::backupCardCount(path);
+        if (cards >= 1 && cards <= vslCardNumber->maximum())
+            vslCardNumber->setValue(cards);
+    }
 }
 
 void frmKT550AX::showEcho(const QByteArray& frame) {
-    sbrEcho_->setText(displayFrame(frame));
+    sbrEcho_->setText(link::displayBytes(frame));
     sbrEcho_->setToolTip(sbrEcho_->text());
 }
 
@@ -446,7 +440,8 @@ shell::MsgAnswer frmKT550AX::showMessage(shell::MsgStyle style, shell::MsgButton
 engine::JobRequest frmKT550AX::jobRequest(engine::Direction direction) const {
     engine::JobRequest request;
     request.direction = direction;
-    request.file = (direction == engine::Direction::Save ? txtSave : txtLoad)->text();
+    // Blanks typed around a name in the box are not part of it.
+    request.file = (direction == engine::Direction::Save ? txtSave : txtLoad)->text().trimmed();
     request.address = vslControllerID->value();
     request.cardCount = vslCardNumber->value();
     request.portName = QStringLiteral("COM%1").arg(settings.intComPort);
@@ -472,11 +467,6 @@ void frmKT550AX::cmdSave_Click() {
 }
 
 void frmKT550AX::cmdLoad_Click() {
-    // A backup that says how many cards it holds restores that many.
-    const int saved = shell::roundToInt(shell::leadingNumber(
-        shell::ReadIni(txtLoad->text().trimmed(), engine::kHeadSection, engine::kCardsKey)));
-    if (saved >= 1 && saved <= vslCardNumber->maximum())
-        vslCardNumber->setValue(saved);
     if (!job_->start(jobRequest(engine::Direction::Load)))
         return;
     shell::WriteIni(strIniFile, shell::kSystemSection, "LoadFile", job_->strDataFile.toUtf8());

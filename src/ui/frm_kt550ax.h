@@ -190,8 +190,4 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
 // where the caption has it, else added as "(&L)" as Chinese captions do.
 QString withMnemonic(const QString& caption, QChar letter);
 
-// How a frame shows in the status bar: control characters by their names
-// (SOH as ‹SOH›, CR as ‹CR›), other bytes as Latin-1.
-QString displayFrame(const QByteArray& frame);
-
 } // namespace kt::ui

@@ -2,6 +2,10 @@
 #include "cli/fleet.h"
 #include "support/printers.h"
 
+#include "shell/ini_file.h"
+
+#include <QTemporaryDir>
+#include <QTimeZone>
 #include <gtest/gtest.h>
 
 namespace {
@@ -17,7 +21,7 @@ TEST(Fleet, ReadsEachControllerWithItsDefaults) {
                             "ADDRESS=7\r\n"
                             "Only=cards, system\r\n"
                             "Cards=2437\r\n"
-                            "Folder=/var/backups/kt\r\n"
+                            "Folder=kt\r\n"
                             "\r\n"
                             "# the gate has its own line\r\n"
                             "[gate]\r\n"
@@ -33,7 +37,7 @@ TEST(Fleet, ReadsEachControllerWithItsDefaults) {
               (QList<const kt::engine::Category*>{kt::engine::findCategory("cards"),
                                                   kt::engine::findCategory("system")}));
     EXPECT_EQ(north.cards, 2437);
-    EXPECT_EQ(north.folder, "/var/backups/kt");
+    EXPECT_EQ(north.folder, "/etc/kt/kt"); // from the fleet file's folder
     const kt::cli::FleetController& gate = fleet.controllers[1];
     EXPECT_EQ(gate.address, 1);
     EXPECT_EQ(gate.categories.size(), 9);
@@ -57,6 +61,7 @@ TEST(Fleet, EachMistakeNamesItsLine) {
         {"[a]\nPort=COM1\nAddress 2\n",
          "f.ini line 3: \"Address 2\" is neither [controller] nor Key=value."},
         {"; nothing\n", "f.ini: no [controller] section."},
+        {"[a]\nPort=COM1\nFolder=-x\n", "f.ini line 3: Folder takes a folder, not \"-x\"."},
     };
     for (const auto& [text, error] : cases) {
         SCOPED_TRACE(text.constData());
@@ -70,20 +75,60 @@ TEST(Fleet, KeepRemovesOlderBackupsButNeverANewerStoppedOne) {
         QList<StoredBackup> backups;
         int keep;
         QStringList removed;
+        QString justMade = {};
+    };
+    const auto at = [](int day, int hour = 2) {
+        return QDateTime(QDate(2026, 12, day), QTime(hour, 0), QTimeZone(3600));
     };
     const QString a = "2026-12-01_020000.KT", b = "2026-12-02_020000.KT",
-                  c = "2026-12-03_020000.KT", d = "2026-12-04_020000.KT";
+                  c = "2026-12-03_020000.KT", d = "2026-12-04_020000.KT",
+                  c2 = "2026-12-03_020000-2.KT";
     const Case cases[] = {
-        {"all complete", {{a, true}, {c, true}, {b, true}}, 2, {a}},
-        {"a stopped one newest stays", {{a, true}, {b, true}, {c, false}}, 1, {a}},
-        {"a stopped one between goes", {{a, true}, {b, false}, {c, true}}, 1, {b, a}},
-        {"nothing complete yet", {{a, false}, {b, false}}, 1, {}},
-        {"fewer than kept", {{a, true}, {d, false}}, 3, {}},
+        {"all complete", {{a, true, at(1)}, {c, true, at(3)}, {b, true, at(2)}}, 2, {a}},
+        {"a stopped one newest stays",
+         {{a, true, at(1)}, {b, true, at(2)}, {c, false, at(3)}},
+         1,
+         {a}},
+        {"a stopped one between goes",
+         {{a, true, at(1)}, {b, false, at(2)}, {c, true, at(3)}},
+         1,
+         {b, a}},
+        {"nothing complete yet", {{a, false, at(1)}, {b, false, at(2)}}, 1, {}},
+        {"fewer than kept", {{a, true, at(1)}, {d, false, at(4)}}, 3, {}},
+        // A clock stepped back: the name says the 4th, the backup ended on
+        // the 2nd, and the backup just made is never removed.
+        {"a name from the future",
+         {{a, true, at(1)}, {d, true, at(2)}, {c, true, at(3)}},
+         1,
+         {d, a},
+         c},
+        {"a backup dated after the one just made",
+         {{a, true, at(1)}, {b, true, at(5)}, {c, true, at(3)}},
+         1,
+         {a},
+         c},
+        {"two backups of one second", {{c, true, at(3)}, {c2, true, at(3, 3)}}, 1, {c}, c2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(backupsToRemove(c.backups, c.keep), c.removed);
+        EXPECT_EQ(backupsToRemove(c.backups, c.keep, c.justMade), c.removed);
     }
+}
+
+TEST(Fleet, NamesAreClaimedOnceAndOrderedByTheManifest) {
+    QTemporaryDir dir;
+    const QString first = kt::cli::claimBackupName(dir.path(), "2026-12-06_020000");
+    const QString second = kt::cli::claimBackupName(dir.path(), "2026-12-06_020000");
+    EXPECT_EQ(QFileInfo(first).fileName(), "2026-12-06_020000.KT");
+    EXPECT_EQ(QFileInfo(second).fileName(), "2026-12-06_020000-2.KT");
+    EXPECT_EQ(QFile::permissions(first) & (QFile::ReadOther | QFile::ReadGroup), 0);
+    // The later name holds the earlier backup: the manifest decides.
+    kt::shell::WriteIni(first, "HEAD", "Complete", "1");
+    kt::shell::WriteIni(first, "HEAD", "Finished", "2026-12-06T03:00:00+01:00");
+    kt::shell::WriteIni(second, "HEAD", "Complete", "1");
+    kt::shell::WriteIni(second, "HEAD", "Finished", "2026-12-06T02:30:00+00:00");
+    const QList<StoredBackup> stored = kt::cli::storedBackups(dir.path());
+    EXPECT_EQ(backupsToRemove(stored, 1, {}), QStringList{QFileInfo(first).fileName()});
 }
 
 } // namespace

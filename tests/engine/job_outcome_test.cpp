@@ -101,32 +101,44 @@ TEST(JobOutcome, ALoadAsksOnceBeforeARiskyRestore) {
     struct Case {
         const char* name;
         QList<std::pair<const char*, QByteArray>> head;
+        int held; // cards 1..held in the file
         int cards;
         QStringList reasons; // empty: no question
         kt::shell::MsgAnswer answer;
         bool starts;
+        QString note = {}; // said without a question
     };
     using enum kt::shell::MsgAnswer;
     const QString incomplete = "the backup stopped before its end, the file is incomplete";
-    const QString cards = "100 cards are chosen but the backup holds 50: cards above 50 would "
-                          "come from an older backup or be missing";
+    const QString more = "the backup holds 50 cards; 100 will be restored";
+    const QString fewer = "the backup holds 50 cards; 40 will be restored";
+    const QString stale = "the backup's header says 3 cards, but its files hold cards up to 5";
     const QString holidays = "Holiday Table was not part of the last backup into this file";
     const Case cases[] = {
-        {"an older backup without manifest", {}, 100, {}, Ok, true},
+        {"an older backup without manifest", {}, 0, 100, {}, Ok, true},
         {"a finished backup that holds it all",
          {{"Complete", "1"}, {"Cards", "100"}, {"Categories", "HolidayTable,UserCardDatabase"}},
+         90,
          100,
          {},
          Ok,
          true},
-        {"a stopped backup, cancelled", {{"Complete", "0"}}, 100, {incomplete}, Cancel, false},
-        {"more cards than saved", {{"Cards", "50"}}, 100, {cards}, Ok, true},
-        {"fewer cards than saved", {{"Cards", "50"}}, 40, {}, Ok, true},
-        {"a category not saved", {{"Categories", " userCardDatabase "}}, 100, {holidays}, Ok, true},
+        {"a stopped backup, cancelled", {{"Complete", "0"}}, 0, 100, {incomplete}, Cancel, false},
+        {"more cards than saved", {{"Cards", "50"}}, 50, 100, {more}, Ok, true},
+        {"fewer cards than saved", {{"Cards", "50"}}, 50, 40, {fewer}, Ok, true},
+        {"more cards held than the header says", {{"Cards", "3"}}, 5, 5, {}, Ok, true, stale},
+        {"a category not saved",
+         {{"Categories", " userCardDatabase "}},
+         0,
+         100,
+         {holidays},
+         Ok,
+         true},
         {"all three in one box",
          {{"Complete", "0"}, {"Cards", "50"}, {"Categories", "UserCardDatabase"}},
+         50,
          100,
-         {incomplete, cards, holidays},
+         {incomplete, more, holidays},
          Cancel,
          false},
     };
@@ -136,13 +148,16 @@ TEST(JobOutcome, ALoadAsksOnceBeforeARiskyRestore) {
         WriteIni(r.loadFile, "HEAD", "Title", "KT560AX");
         for (const auto& [key, value] : c.head)
             WriteIni(r.loadFile, "HEAD", key, value);
+        for (int i = 1; i <= c.held; ++i)
+            WriteIni(r.loadFile, "Data", cardKey(i), "0012345678123401FF00FF00");
         r.choose({"holiday", "cards"});
         r.request.cardCount = c.cards;
         r.view.answer = c.answer;
         r.load();
         EXPECT_EQ(r.job.blnJobActive, c.starts);
         if (c.reasons.isEmpty()) {
-            EXPECT_TRUE(r.view.messages.isEmpty());
+            EXPECT_EQ(r.view.messages,
+                      c.note.isEmpty() ? QStringList{} : QStringList{"3/1/" + c.note + "."});
             continue;
         }
         QString text = "2/0/This backup may not restore the controller as it was:";

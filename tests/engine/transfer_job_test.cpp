@@ -295,8 +295,8 @@ TEST(TransferJob, AJobThatCannotStartSaysWhyAndTouchesNothing) {
             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
             file.write(c.contents);
         }
-        const bool started = r.start(
-            c.save ? kt::engine::Direction::Save : kt::engine::Direction::Load, "  " + path + " ");
+        const bool started =
+            r.start(c.save ? kt::engine::Direction::Save : kt::engine::Direction::Load, path);
         EXPECT_EQ(started, c.key.isEmpty());
         EXPECT_EQ(r.job.blnJobActive, started);
         if (started)

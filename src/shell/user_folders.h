@@ -1,0 +1,21 @@
+// Folders that belong to the user alone: new folders of the program's own
+// files are made for their owner only, and the single-copy lock and its
+// socket live in a folder no other user can take.
+#pragma once
+
+#include <QString>
+
+namespace kt::shell {
+
+// Makes `folder` and the folders above it that are missing, each readable
+// by its owner only. Existing folders keep their modes.
+bool makePrivateFolders(const QString& folder);
+
+// The user's runtime folder: $XDG_RUNTIME_DIR when it is a folder of this
+// user's, else a folder of the system's temporary folder named by the
+// user id and made for the user alone, else (another user took that name)
+// a folder in the user's cache folder. Empty, with the reason in `error`,
+// when none of them can be had.
+QString runtimeFolder(QString* error);
+
+} // namespace kt::shell
