@@ -36,8 +36,8 @@ Options:
   --address N       controller address 1..99 (default 1)
   --only LIST       categories, comma-separated, of: master, system, appset,
                     timezone, holiday, cards, flow, doset, diset (default all)
-  --cards N         user cards 1..9999; save: default 9999; load: default
-                    the backup's Cards, else 9999
+  --cards N         user cards 1..9999; save: default 9999; load and verify:
+                    default the card slots the backup covers, else 9999
   --settings TEXT   line settings such as 19200,e,8,1 (default the window's)
   --tx-delay MS     pause before each request, 10..100 ms
   --rx-delay MS     pause before each reply wait, 10..100 ms
@@ -49,6 +49,8 @@ Options:
   --quiet           no progress, only errors
   --json            a summary as JSON on standard output
   --keep N          run: keep the N newest complete backups per controller
+                    (newest by their manifest's Finished time; the backup
+                    just made is never removed)
   --from N --to N   scan: the addresses to try (default 1 to 99)
   -n N              log: how many jobs to show
   --help            this text
@@ -61,7 +63,8 @@ Fleet file: one section per controller; the section name names its folder.
   Only=master,system,cards
   Cards=2500
   Folder=/var/backups/kt560ax
-A backup goes to FOLDER/SECTION/YYYY-MM-DD_HHMMSS.KT, card files beside it.
+A backup goes to FOLDER/SECTION/YYYY-MM-DD_HHMMSS.KT, card files beside it;
+a relative FOLDER is taken from the fleet file's folder.
 Controllers on different ports are backed up at the same time, those on
 the same port (one RS-485 bus) one after another.
 
@@ -75,6 +78,8 @@ Exit status:
   0  done            3  communication error   6  the port cannot be opened
   1  usage           4  differences found
   2  file error      5  interrupted (SIGINT, SIGTERM)
+A backup file set in use by another job, or a backup that is no regular
+file, is a file error: the job starts nothing.
 A fleet exits with the highest status of its jobs.
 )");
 }

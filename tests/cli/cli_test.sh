@@ -4,57 +4,7 @@
 #   cli_test.sh KT560AX VIRTUAL_CONTROLLER
 # Each check prints PASS or FAIL; the script exits 1 when one failed.
 set -uo pipefail
-kt=$(readlink -f "$1")
-sim=$(readlink -f "$2")
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
-export XDG_STATE_HOME=$work/state # the job log of these runs
-passed=0
-failed=0
-check() { # check NAME COMMAND...
-    local name=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-        echo "PASS $name"
-    else
-        failed=$((failed + 1))
-        echo "FAIL $name"
-    fi
-}
-# A virtual controller on a pty linked at $1; the rest are its options.
-start_sim() {
-    local link=$1
-    shift
-    "$sim" --link "$link" "$@" >"$link.log" 2>&1 &
-    pids+=($!)
-    last_sim=$!
-    for _ in $(seq 100); do [ -e "$link" ] && return 0; sleep 0.05; done
-    echo "the virtual controller at $link did not start" >&2
-    return 1
-}
-stop_sim() { kill -TERM "$1" && wait "$1" 2>/dev/null; }
-# The sorted key=value lines of a backup's Data sections, card files included.
-records() {
-    local dir base
-    dir=$(dirname "$1")
-    base=$(basename "$1")
-    for f in "$1" "$dir/2$base" "$dir/4$base" "$dir/6$base" "$dir/8$base"; do
-        [ -f "$f" ] && awk '/^\[/{d=($0 ~ /^\[Data\]/)} d && /=/' "$f" | tr -d '\r'
-    done | sort
-}
-# Both backups exist and hold the same records.
-same_records() {
-    [ -f "$1" ] && [ -f "$2" ] && [ -n "$(records "$1")" ] && diff <(records "$1") <(records "$2")
-}
-head_key() { awk -F= -v k="$2" '$1==k{print $2}' "$1" | tr -d '\r' | head -1; }
+source "$(dirname "$0")/support.sh" "$1" "$2"
 fast=(--tx-delay 10 --rx-delay 10 --timeout 200 --quiet)
 
 # Save, then load into an empty controller: both hold the same records.
@@ -163,21 +113,7 @@ check "... naming its line" grep -q "bad.ini line 3: unknown key \"Adress\"" bad
 
 # Through ser2net, in raw TCP and in RFC 2217 mode.
 if command -v ser2net >/dev/null; then
-    tty=$(readlink -f bus.tty)
-    port=$((20000 + RANDOM % 20000))
-    cat >ser2net.yaml <<YAML
-%YAML 1.1
----
-connection: &raw
-  accepter: tcp,127.0.0.1,$port
-  connector: serialdev,$tty,19200e81,local
-connection: &rfc2217
-  accepter: telnet(rfc2217),tcp,127.0.0.1,$((port + 1))
-  connector: serialdev,$tty,19200e81,local
-YAML
-    ser2net -n -u -c ser2net.yaml -P "$work/ser2net.pid" >ser2net.log 2>&1 &
-    pids+=($!)
-    sleep 0.5
+    start_ser2net bus.tty
     "$kt" save direct.KT --port bus.tty --address 3 --only system,holiday,appset "${fast[@]}"
     for mode in tcp rfc2217; do
         p=$port

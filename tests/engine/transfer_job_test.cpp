@@ -7,7 +7,12 @@
 #include "support/printers.h"
 
 #include <QDir>
+#include <functional>
 #include <gtest/gtest.h>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -324,3 +329,117 @@ TEST(TransferJob, AValueTheFileCannotHoldStopsTheJob) {
 }
 
 } // namespace
+
+#ifdef Q_OS_UNIX
+// A file set that is not plain files, or that another job holds, starts
+// nothing, says which file and writes nothing.
+TEST(TransferJob, AFileSetThatCannotBeUsedStartsNothing) {
+    enum class Holder { None, Reader, Writer };
+    struct Case {
+        const char* name;
+        bool save;
+        std::function<QString(const QString& main)> prepare; // the file the message names
+        const char* key;
+        Holder holder = Holder::None;
+    };
+    const QByteArray backup = "[HEAD]\nTitle=KT560AX\n[Data]\nDC=01\n";
+    const auto write = [](const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    const auto fifo = [](const QString& path) {
+        EXPECT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        return path;
+    };
+    const Case cases[] = {
+        {"a backup that is a FIFO", false, [&](const QString& m) { return fifo(m); },
+         "FileNotRegular"},
+        {"a save into a FIFO", true, [&](const QString& m) { return fifo(m); }, "FileNotRegular"},
+        {"a card file linked to /dev/zero", false,
+         [&](const QString& m) {
+             write(m, backup);
+             const QString cards = kt::engine::cardFile(m, 2000);
+             QFile::link("/dev/zero", cards);
+             return cards;
+         },
+         "FileNotRegular"},
+        {"a backup larger than any can be", false,
+         [&](const QString& m) {
+             write(m, backup);
+             QFile(m).resize(kt::shell::kMaxIniFileBytes + 1); // sparse: no disk used
+             return m;
+         },
+         "FileTooLarge"},
+        {"a save while another save runs", true,
+         [&](const QString& m) {
+             write(m, backup);
+             return m;
+         },
+         "FileInUse", Holder::Writer},
+        {"a restore while a save runs", false,
+         [&](const QString& m) {
+             write(m, backup);
+             return m;
+         },
+         "FileInUse", Holder::Writer},
+        {"a save while a restore runs", true,
+         [&](const QString& m) {
+             write(m, backup);
+             return m;
+         },
+         "FileInUse", Holder::Reader},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        JobRig r;
+        const QString named = c.prepare(r.saveFile);
+        kt::engine::BackupLock other;
+        if (c.holder != Holder::None) {
+            ASSERT_EQ(other.take(r.saveFile, c.holder == Holder::Writer),
+                      kt::engine::BackupLock::Result::Taken);
+        }
+        EXPECT_FALSE(c.save ? r.save() : r.load());
+        EXPECT_EQ(r.view.messages,
+                  QStringList{"3/1/" + named + " - " + r.view.languageText(c.key) + "."});
+        EXPECT_TRUE(r.controller.requests().isEmpty());
+        EXPECT_EQ(r.job.outcome(), kt::engine::JobOutcome::FileError);
+    }
+    // Two restores from one backup may run side by side.
+    JobRig r;
+    write(r.loadFile, backup);
+    kt::engine::BackupLock reader;
+    ASSERT_EQ(reader.take(r.loadFile, false), kt::engine::BackupLock::Result::Taken);
+    EXPECT_TRUE(r.load());
+}
+#endif
+
+// A value with a control character would break the request frame: the
+// restore stops there and names the record.
+TEST(TransferJob, ARestoreNeverSendsAControlCharacter) {
+    const std::pair<const char*, QByteArray> cases[] = {
+        {"system", "DI=12\x02"
+                   "34"},
+        {"cards", "HA0002=0012345678123401FF00FF\x1b"
+                  "0"},
+    };
+    for (const auto& [category, line] : cases) {
+        SCOPED_TRACE(category);
+        JobRig r;
+        const QByteArray key = line.left(line.indexOf('='));
+        QFile file(r.loadFile);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[HEAD]\nTitle=KT560AX\n[Data]\nHA0001=0012345678123401FF00FF00\n" + line +
+                   "\n");
+        file.close();
+        r.choose({category});
+        r.request.cardCount = 3;
+        r.load();
+        r.run();
+        EXPECT_EQ(r.view.messages.last(),
+                  "3/1/The backup's value of record " + key +
+                      " holds a control character and cannot be sent to the controller.");
+        for (const QByteArray& request : r.controller.requests())
+            EXPECT_FALSE(request.contains(key)) << request.constData();
+        EXPECT_EQ(r.job.outcome(), kt::engine::JobOutcome::FileError);
+    }
+}

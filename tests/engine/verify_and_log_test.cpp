@@ -8,6 +8,8 @@
 #include "support/printers.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
@@ -178,6 +180,38 @@ TEST(JobLog, EveryJobEndsWithOneLine) {
     r.run();
     EXPECT_EQ(r.job.outcome(), JobOutcome::Finished);
     EXPECT_EQ(r.view.messages.size(), 1);
+}
+
+// A log that has grown long is read from its end, lines that are no entry
+// (garbage, a line of megabytes) are passed over, and the next job starts a
+// new log, private as the first.
+TEST(JobLog, ALongLogIsReadFromItsEndAndRotated) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("jobs.log");
+    const kt::engine::JobLog log(path);
+    QString error;
+    ASSERT_TRUE(log.append({{"n", 0}}, &error));
+    EXPECT_EQ(QFile::permissions(path) &
+                  ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
+              0);
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        for (int n = 1; n <= 40000; ++n)
+            file.write("{\"n\":" + QByteArray::number(n) + ",\"pad\":\"" + QByteArray(80, 'p') +
+                       "\"}\n");
+        file.write(QByteArray(3 * 1024 * 1024, '{') + "\nnot json\n{\"n\":40001}\n");
+    }
+    const QList<QJsonObject> last = log.last(3);
+    ASSERT_EQ(last.size(), 3);
+    EXPECT_EQ(last[0]["n"].toInt(), 39999);
+    EXPECT_EQ(last[2]["n"].toInt(), 40001);
+    EXPECT_EQ(log.last(1).first()["n"].toInt(), 40001);
+
+    ASSERT_TRUE(log.append({{"n", 40002}}, &error));
+    EXPECT_EQ(log.last(5).size(), 1); // a new log
+    EXPECT_GT(QFileInfo(path + ".1").size(), kt::engine::JobLog::kRotateBytes);
+    EXPECT_EQ(QFile::permissions(path) & (QFile::ReadGroup | QFile::ReadOther), 0);
 }
 
 } // namespace

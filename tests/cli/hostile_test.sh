@@ -1,0 +1,164 @@
+#!/usr/bin/env bash
+# kt560ax against hostile input: bad numbers, FIFOs and devices in place of
+# backups, two jobs on one file, servers that flood or break the protocol,
+# signals while connecting, a closed pipe, one server spelt two ways.
+#   hostile_test.sh KT560AX VIRTUAL_CONTROLLER HOSTILE_SERVER
+# Each check prints PASS or FAIL; the script exits 1 when one failed.
+set -uo pipefail
+server_program=$(readlink -f "$3")
+source "$(dirname "$0")/support.sh" "$1" "$2"
+fast=(--tx-delay 10 --rx-delay 10 --timeout 200 --quiet)
+# Memory is measured only without the sanitizers, which keep freed memory.
+measure_memory=1
+[ -n "${ASAN_OPTIONS:-}" ] && measure_memory=0
+
+# Runs kt560ax with a time limit; sets $status and $peak_kb (its peak RSS).
+run_kt() {
+    local limit=$1
+    shift
+    "$kt" "$@" &
+    local job=$!
+    peak_kb=0
+    local waited=0
+    while kill -0 "$job" 2>/dev/null && [ "$waited" -lt $((limit * 10)) ]; do
+        local hwm
+        hwm=$(awk '/^VmHWM/{print $2}' "/proc/$job/status" 2>/dev/null)
+        [ -n "$hwm" ] && [ "$hwm" -gt "$peak_kb" ] && peak_kb=$hwm
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    if kill -0 "$job" 2>/dev/null; then
+        kill -KILL "$job"
+        wait "$job" 2>/dev/null
+        status=124
+    else
+        wait "$job"
+        status=$?
+    fi
+}
+small_peak() { [ "$measure_memory" -eq 0 ] || [ "$peak_kb" -lt 61440 ]; }
+start_server() { # start_server MODE SECONDS: sets $server_port
+    "$server_program" "$1" "$2" >server.port &
+    pids+=($!)
+    for _ in $(seq 50); do [ -s server.port ] && break; sleep 0.05; done
+    server_port=$(cat server.port)
+}
+
+# Numbers that are not numbers, settings and ports that are no such thing.
+start_sim a.tty --cards 20; sim_a=$last_sim
+for option in "--tx-delay nan" "--rx-delay inf" "--timeout 1e3" "--timeout -5"; do
+    run_kt 5 save n.KT --port a.tty $option --quiet 2>/dev/null
+    check "$option is a usage error" [ "$status" -eq 1 ]
+done
+run_kt 5 save n.KT --port a.tty --settings 19200,q,8,1 2>/dev/null
+check "a malformed --settings is a usage error" [ "$status" -eq 1 ]
+run_kt 5 save n.KT --port COM99999999999 2>port.err
+check "a port that cannot be is a usage error" [ "$status" -eq 1 ]
+check "... named as given" grep -q "COM99999999999" port.err
+
+# Only regular files of a sane size.
+mkfifo fifo.KT
+run_kt 10 load fifo.KT --port a.tty "${fast[@]}" 2>fifo.err
+check "a backup that is a FIFO exits 2 at once" [ "$status" -eq 2 ]
+check "... naming it" grep -q "fifo.KT - is not a regular file" fifo.err
+"$kt" save good.KT --port a.tty --only cards --cards 20 "${fast[@]}"
+ln -s /dev/zero 2good.KT
+run_kt 10 verify good.KT --port a.tty "${fast[@]}" 2>zero.err
+check "a card file linked to /dev/zero exits 2" [ "$status" -eq 2 ]
+check "... naming it" grep -q "2good.KT - is not a regular file" zero.err
+run_kt 10 diff good.KT fifo.KT 2>/dev/null
+check "diff of a FIFO exits 2" [ "$status" -eq 2 ]
+rm 2good.KT
+
+# A file name is taken as given, blanks and all.
+"$kt" save "blank.KT  " --port a.tty --only system "${fast[@]}"
+check "a file name ending in blanks is kept" [ -f "blank.KT  " ] && [ ! -e blank.KT ]
+
+# A backup whose header names fewer cards than its files hold.
+printf '[HEAD]\r\nTitle=KT560AX\r\nComplete=1\r\nCards=3\r\n[Data]\r\n' >stale.KT
+for i in 1 2 3 4 5; do printf 'HA000%d=00123456781234%02dFF00FF00\r\n' $i $i >>stale.KT; done
+"$kt" load stale.KT --port a.tty --only cards --tx-delay 10 --rx-delay 10 --json >stale.json 2>stale.err
+check "a load restores every card the files hold" grep -q '"cards":5,' stale.json
+check "... and warns of the stale header" grep -q "says 3 cards, but its files hold cards up to 5" stale.err
+stop_sim "$sim_a"
+
+# Two saves from two controllers into one file: the second starts nothing.
+start_sim b.tty --cards 300; sim_b=$last_sim
+start_sim c.tty --cards 300 --seed 2; sim_c=$last_sim
+"$kt" save two.KT --port b.tty --only cards --cards 300 "${fast[@]}" &
+first=$!
+for _ in $(seq 100); do grep -q '^HA0001' two.KT 2>/dev/null && break; sleep 0.05; done
+"$kt" save two.KT --port c.tty --only cards --cards 300 "${fast[@]}" 2>two.err
+check "a second save into a file in use exits 2" [ $? -eq 2 ]
+check "... naming the file" grep -q "two.KT - is in use by another job" two.err
+wait "$first"
+check "... and the first save completes" [ $? -eq 0 ] && [ "$(head_key two.KT Complete)" = 1 ]
+stop_sim "$sim_c"
+
+# A closed pipe for the progress: the job goes on and is logged.
+(umask 000 && "$kt" save pipe.KT --port b.tty --only system --tx-delay 10 --rx-delay 10 2>&1 | head -c 1 >/dev/null
+ exit "${PIPESTATUS[0]}")
+check "a closed standard error pipe does not end the job" [ $? -eq 0 ] &&
+    [ "$(head_key pipe.KT Complete)" = 1 ]
+check "... and the job log has its line" grep -q "pipe.KT" state/kt560ax/jobs.log
+check "the job log is private under umask 000" [ "$(stat -c %a state/kt560ax/jobs.log)" = 600 ]
+stop_sim "$sim_b"
+
+# A signal while a device server is reached exits 5.
+start_server silent 20
+"$kt" save sig.KT --port "rfc2217://127.0.0.1:$server_port" "${fast[@]}" 2>/dev/null &
+job=$!
+sleep 1
+kill -TERM "$job"
+wait "$job"
+check "SIGTERM while connecting exits 5" [ $? -eq 5 ]
+
+# Servers that flood or break the protocol: a communication error within
+# the time-outs, in bounded memory.
+for mode in flood endless-sb do-no-read; do
+    scheme=rfc2217
+    [ $mode = flood ] && scheme=tcp
+    start_server $mode 40
+    run_kt 30 save "$mode.KT" --port "$scheme://127.0.0.1:$server_port" --only system "${fast[@]}" \
+        2>/dev/null
+    check "a server that does $mode ends as a communication error" [ "$status" -eq 3 ]
+    check "... with a peak of ${peak_kb} kB, under 60 MB" small_peak
+done
+
+# One device server spelt two ways is one line: its controllers one by one.
+if command -v ser2net >/dev/null; then
+    start_sim bus.tty --address 1,2 --cards 10; sim_bus=$last_sim
+    start_ser2net bus.tty
+    mkdir site
+    printf '[one]\nPort=tcp://127.0.0.1:%s\nAddress=1\nOnly=system,cards\nCards=10\nFolder=out\n' \
+        "$port" >site/fleet.ini
+    printf '[two]\nPort=tcp://localhost:%s\nAddress=2\nOnly=system\nFolder=out\n' "$port" \
+        >>site/fleet.ini
+    # A backup dated tomorrow (a clock stepped back) must not push out the new one.
+    mkdir -p site/out/one
+    tomorrow=$(date -d tomorrow +%Y-%m-%d)
+    printf '[HEAD]\r\nTitle=KT560AX\r\nComplete=1\r\nFinished=%sT02:00:00+00:00\r\n' "$tomorrow" \
+        >"site/out/one/${tomorrow}_020000.KT"
+    (umask 000 && cd / && "$kt" run "$work/site/fleet.ini" --keep 1 --tx-delay 10 --rx-delay 10 \
+        --quiet)
+    check "a fleet on one server spelt two ways exits 0" [ $? -eq 0 ]
+    check "... with both backups complete" \
+        [ "$(grep -l '^Complete=1' site/out/one/"$(date +%Y-%m-%d)"_*.KT site/out/two/*.KT |
+            wc -l)" -eq 2 ]
+    check "... a relative folder taken from the fleet file's" [ -d site/out/one ]
+    check "... fleet folders private under umask 000" [ "$(stat -c %a site/out/two)" = 700 ]
+    stop_sim "$sim_bus"
+else
+    echo "ser2net is not installed: the device server checks are skipped"
+fi
+
+# Another user's backup: permission denied, with its name.
+if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
+    chmod 755 "$work"
+    setpriv --reuid=65534 --regid=65534 --clear-groups "$kt" diff good.KT good.KT 2>denied.err
+    check "another user's backup exits 2" [ $? -eq 2 ]
+    check "... with permission denied and its name" grep -q "good.KT - permission denied" denied.err
+fi
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
