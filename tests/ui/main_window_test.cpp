@@ -130,6 +130,31 @@ TEST(MainWindow, AJobTakesOnlyTheTickedBoxes) {
     EXPECT_EQ(request.file, "/backup/site.KT");
 }
 
+// A restore never changes the card count chosen: the question names both
+// numbers, even when the backup's header names fewer cards than it holds.
+TEST(MainWindow, ARestoreKeepsTheCardCountChosenAndNamesBoth) {
+    WindowRig r;
+    const QString backup = r.dir.filePath("stale.KT");
+    kt::shell::WriteIni(backup, "HEAD", "Title", "KT560AX");
+    kt::shell::WriteIni(backup, "HEAD", "Cards", "3");
+    for (int i = 1; i <= 5; ++i)
+        kt::shell::WriteIni(backup, "Data", "HA000" + QByteArray::number(i),
+                            "0012345678123401FF00FF00");
+    r.trigger("mnuCommPortActive");
+    r.find<QCheckBox>("chkUserCard")->setCheckState(Qt::Checked);
+    r.find<QScrollBar>("vslCardNumber")->setValue(100);
+    r.find<QLineEdit>("txtLoad")->setText(backup);
+    kt::test::MessageCatcher catcher("cmdCancel");
+    r.find<QPushButton>("cmdLoad")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !catcher.messages.isEmpty(); }, 5000));
+    EXPECT_TRUE(catcher.messages[0].text.contains("- the backup holds 5 cards; 100 will be "
+                                                  "restored.\n- the backup's header says 3 "
+                                                  "cards, but its files hold cards up to 5."))
+        << catcher.messages[0].text.toStdString();
+    EXPECT_EQ(r.find<QScrollBar>("vslCardNumber")->value(), 100);
+    EXPECT_TRUE(r.controller.controller.requests().isEmpty());
+}
+
 TEST(MainWindow, TheSettingsPanelChangesNothingDuringAJob) {
     WindowRig r;
     r.trigger("mnuCommPortActive");
