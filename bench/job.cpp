@@ -4,10 +4,11 @@
 // framing, checking, backup-file writes, progress and captions.
 #include "engine/transfer_job.h"
 #include "sim/memory_port.h"
-#include "sim/quiet_views.h"
+#include "support/quiet_views.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTemporaryDir>
 #include <cstdio>
 
@@ -25,22 +26,22 @@ int main(int argc, char** argv) {
     settings.sngRxTimeOut = 200;
 
     QTemporaryDir dir(QDir::currentPath() + "/bench-job-XXXXXX");
-    kt::sim::QuietJobView view;
+    kt::test::QuietJobView view;
     kt::engine::TransferJob job(port, clock, view, settings);
 
     QElapsedTimer timer;
     timer.start();
-    job.start({.file = dir.filePath("01.KT"),
-               .categories = kt::engine::allCategories(),
-               .cardCount = 9999});
-    while (job.blnJobActive)
-        job.tmrProcess_Timer();
+    QEventLoop loop;
+    QObject::connect(&job, &kt::engine::TransferJob::finished, &loop, &QEventLoop::quit);
+    if (job.start({.file = dir.filePath("01.KT"),
+                   .categories = kt::engine::allCategories(),
+                   .cardCount = 9999}))
+        loop.exec();
     const double seconds = timer.nsecsElapsed() / 1e9;
     const qsizetype records = controller.requests().size();
     std::printf("Save job, all categories, 9999 cards: %lld records, %d failed tries\n",
-                qlonglong(records), int(job.link().lngErrorCount));
+                qlonglong(records), int(job.link().errorCount()));
     std::printf("program's own work %.2f s, %.3f ms per record (line time %.0f s, not waited)\n",
                 seconds, seconds * 1000 / records, clock.nowMs() / 1000);
-    return records == 459 + 9999 && view.messages().messages == 1 && !view.messages().failed ? 0
-                                                                                             : 1;
+    return records == 459 + 9999 && view.messages == 1 && !view.failed ? 0 : 1;
 }

@@ -5,7 +5,7 @@
 #include "link/line_port.h"
 #include "link/link_transaction.h"
 #include "sim/pty_controller.h"
-#include "sim/quiet_views.h"
+#include "support/quiet_views.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -35,18 +35,18 @@ int main(int argc, char** argv) {
     settings.sngRxDelay = 10;
     settings.sngRxTimeOut = 200;
     kt::link::EventLoopClock clock;
-    kt::sim::QuietLinkView view;
+    kt::test::QuietLinkView view;
     kt::link::LinkTransaction link(port, clock, view, settings);
-    link.blnLinkEnabled = true;
+    link.enable();
 
     std::vector<double> ms;
     ms.reserve(count);
     for (int i = 1; i <= count; ++i) {
         const QByteArray request = "01HB" + QByteArray::number(i % 9999 + 1).rightJustified(4, '0');
         const double start = clock.nowMs();
-        link.lsubTransaction(request);
+        const bool accepted = link.lsubTransaction(request).accepted();
         ms.push_back(clock.nowMs() - start);
-        if (link.blnCommError) {
+        if (!accepted) {
             std::fprintf(stderr, "transaction %d failed\n", i);
             return 1;
         }
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     const double median = ms[ms.size() / 2];
     const double p99 = ms[std::min(ms.size() - 1, ms.size() * 99 / 100)];
     std::printf("%d transactions, TX delay 10 ms, RX delay 10 ms, failed tries %d\n", count,
-                int(link.lngErrorCount));
+                int(link.errorCount()));
     std::printf("median %.3f ms (%.2f %% over 20 ms), p99 %.3f ms (%.2f %% over)\n", median,
                 (median / 20 - 1) * 100, p99, (p99 / 20 - 1) * 100);
     return 0;

@@ -72,9 +72,11 @@ int main(int argc, char** argv) {
     });
     closer.start(1);
     timer.start();
+    QEventLoop ended;
+    QObject::connect(&window.job(), &kt::engine::TransferJob::finished, &ended, &QEventLoop::quit);
     window.findChild<QPushButton*>("cmdSave")->click();
-    while (window.job().blnJobActive || jobMs == 0)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (window.job().isActive())
+        ended.exec(); // the end message comes first, closed by `closer`
 
     // The ideal from the frames that actually crossed the line.
     const QList<QByteArray>& requests = sim.controller.requests();
@@ -92,7 +94,7 @@ int main(int argc, char** argv) {
     idealMs += ticks * 10;
     std::printf("%s: %lld records, %d failed tries\n",
                 paced ? "paced at 19200 baud" : "answering at once", qlonglong(requests.size()),
-                int(window.job().link().lngErrorCount));
+                int(window.job().link().errorCount()));
     std::printf("measured %.2f s, ideal %.2f s (%s), %+.2f %%\n", jobMs / 1000, idealMs / 1000,
                 paced ? "TX delay + max(RX delay, line time) a record, 11 timer ticks"
                       : "20 ms a record, 11 timer ticks",

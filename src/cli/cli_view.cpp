@@ -43,24 +43,30 @@ shell::MsgAnswer CliView::showMessage(shell::MsgStyle style, shell::MsgButtons b
         printLine(QStringLiteral("Nothing was written. Give --yes to go on anyway."));
         return shell::MsgAnswer::Cancel;
     }
-    if (style == shell::MsgStyle::Information && job_ && !quiet_) {
-        finishCategory(); // the job's end: its last category is done
-        step_ = 0;
-    }
+    clearBar();
     if (style != shell::MsgStyle::Information || !quiet_)
         printLine(shown);
     return shell::MsgAnswer::Ok;
 }
 
+void CliView::attach(const engine::TransferJob* job) {
+    job_ = job;
+    QObject::connect(job, &engine::TransferJob::categoryStarted, job,
+                     [this](const engine::Category* category) {
+                         category_ = category;
+                         processedAtStart_ = job_->processed();
+                         startSeconds_ = elapsed_.elapsed() / 1000.0;
+                     });
+    QObject::connect(job, &engine::TransferJob::categoryFinished, job, [this] {
+        if (!quiet_)
+            finishCategory();
+        category_ = nullptr;
+    });
+}
+
 void CliView::showProgress(double, double) {
-    if (quiet_ || !job_)
+    if (quiet_ || !category_)
         return;
-    if (job_->intStep != step_) {
-        finishCategory();
-        step_ = job_->intStep;
-        processedAtStepStart_ = job_->processed();
-        stepStartSeconds_ = elapsed_.elapsed() / 1000.0;
-    }
     if (terminal_ && (!lastDraw_.isValid() || lastDraw_.elapsed() >= 100)) {
         drawBar();
         lastDraw_.start();
@@ -68,26 +74,20 @@ void CliView::showProgress(double, double) {
 }
 
 void CliView::finishCategory() {
-    const engine::Category* category = engine::categoryOfStep(step_);
-    if (!category || !job_->request().includes(*category))
-        return;
     if (terminal_) {
         drawBar();
         std::fprintf(stderr, "\n");
         barShown_ = false;
         return;
     }
-    const double seconds = elapsed_.elapsed() / 1000.0 - stepStartSeconds_;
+    const double seconds = elapsed_.elapsed() / 1000.0 - startSeconds_;
     printLine(QStringLiteral("%1: %2 records, %3 s")
-                  .arg(languageText(category->languageKey))
-                  .arg(job_->processed() - processedAtStepStart_)
+                  .arg(languageText(category_->languageKey))
+                  .arg(job_->processed() - processedAtStart_)
                   .arg(seconds, 0, 'f', 1));
 }
 
 void CliView::drawBar() {
-    const engine::Category* category = engine::categoryOfStep(step_);
-    if (!category)
-        return;
     const int done = job_->processed();
     const int total = std::max(job_->counts().total, 1);
     const double seconds = std::max(elapsed_.elapsed() / 1000.0, 0.001);
@@ -96,7 +96,7 @@ void CliView::drawBar() {
     constexpr int kWidth = 24;
     const int filled = done * kWidth / total;
     std::fprintf(stderr, "\r\033[K%s  %d/%d records  %.0f/s  %s left  [%s%s]",
-                 qPrintable(languageText(category->languageKey)), done, total, rate,
+                 qPrintable(languageText(category_->languageKey)), done, total, rate,
                  qPrintable(left), QByteArray(filled, '#').constData(),
                  QByteArray(kWidth - filled, '-').constData());
     std::fflush(stderr);
@@ -111,20 +111,15 @@ void CliView::clearBar() {
 }
 
 void CliView::showJobRunning(bool running) {
-    if (running) {
+    if (running)
         elapsed_.start();
-        step_ = 0;
-        return;
-    }
-    if (!quiet_ && job_)
-        finishCategory();
-    step_ = 0;
+    category_ = nullptr;
 }
 
 void CliView::showJobSummary(const QString& summary) {
     clearBar();
     printLine(summary);
-    step_ = 0; // the stopped category has no line of its own
+    category_ = nullptr; // the stopped category has no line of its own
 }
 
 } // namespace kt::cli

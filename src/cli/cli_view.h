@@ -15,8 +15,8 @@ class CliView : public engine::JobView {
     // Texts from `iniFile`'s `languageSection`.
     CliView(QString iniFile, QByteArray languageSection, bool quiet, bool yes);
 
-    // The job whose progress to show.
-    void attach(const engine::TransferJob* job) { job_ = job; }
+    // The job whose progress to show, category by category.
+    void attach(const engine::TransferJob* job);
     // Every question was answered with Cancel because --yes was not given.
     bool declined() const { return declined_; }
 
@@ -33,7 +33,7 @@ class CliView : public engine::JobView {
     void showJobSummary(const QString& summary) override;
 
   private:
-    // Ends the progress of the category of `step`; a new one begins.
+    // Ends the progress of the category under way: its line, or its bar.
     void finishCategory();
     void drawBar();
     void clearBar();
@@ -48,9 +48,9 @@ class CliView : public engine::JobView {
     QElapsedTimer elapsed_;
     QElapsedTimer lastDraw_;
     bool barShown_ = false;
-    int step_ = 0; // the step whose category is under way
-    int processedAtStepStart_ = 0;
-    double stepStartSeconds_ = 0;
+    const engine::Category* category_ = nullptr; // the one under way
+    int processedAtStart_ = 0;
+    double startSeconds_ = 0;
 };
 
 } // namespace kt::cli

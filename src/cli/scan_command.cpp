@@ -24,10 +24,6 @@ class ScanView final : public link::LinkView {
     void showLinkState(link::LinkState) override {}
     void showErrorCount(std::int32_t) override {}
     void setActivity(bool) override {}
-    QString languageText(const char*) const override { return {}; }
-    shell::MsgAnswer showMessage(shell::MsgStyle, shell::MsgButtons, const QString&) override {
-        return shell::MsgAnswer::Ok;
-    }
 };
 
 // A controller at 19200 baud answers a DC request well within this.
@@ -45,14 +41,15 @@ int runScan(const CliOptions& options, const QString& iniFile) {
     link::EventLoopClock clock;
     ScanView view;
     link::LinkTransaction link(port, clock, view, settings);
-    link.maxTries = 1;
-    QObject::connect(&watch, &SignalWatch::arrived, [&] { link.blnLinkEnabled = false; });
+    link.setMaxTries(1);
+    QObject::connect(&watch, &SignalWatch::arrived, [&] { link.disable(); });
 
     QList<int> answering;
     for (int address = options.from; address <= options.to && !watch.interrupted(); ++address) {
-        link.blnLinkEnabled = true;
-        link.lsubTransaction(shell::formatDigits(address, 2) + "DC");
-        if (!link.blnCommError && !watch.interrupted()) {
+        link.enable();
+        const bool answered =
+            link.lsubTransaction(shell::formatDigits(address, 2) + "DC").accepted();
+        if (answered && !watch.interrupted()) {
             answering.append(address);
             if (!options.json)
                 std::printf("%02d\n", address);

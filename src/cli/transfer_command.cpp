@@ -68,7 +68,7 @@ void printJson(const CliOptions& options, const engine::JobRequest& request,
         {"records", job.counts().done},
         {"emptyCardSlots", job.counts().empty},
         {"skipped", job.counts().skipped},
-        {"failedTries", int(job.link().lngErrorCount)},
+        {"failedTries", int(job.link().errorCount())},
         {"seconds", qRound(seconds * 10) / 10.0},
         {"outcome", QString::fromLatin1(engine::outcomeName(job.outcome()))},
         {"exitStatus", status},
@@ -114,10 +114,7 @@ int runTransfer(const CliOptions& options, const QString& iniFile) {
         job.cancel();
         loop.quit();
     });
-    QObject::connect(&job.tmrProcess, &QTimer::timeout, &loop, [&] {
-        if (!job.blnJobActive)
-            loop.quit();
-    });
+    QObject::connect(&job, &engine::TransferJob::finished, &loop, &QEventLoop::quit);
     if (job.start(request) && !watch.interrupted())
         loop.exec();
     // A job stopped inside a link wait unwinds before the port closes.

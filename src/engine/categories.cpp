@@ -40,57 +40,41 @@ int Category::recordCount(int cardCount) const {
 
 const QList<Category>& categories() {
     static const QList<Category> table = {
-        {.step = 2,
-         .nextStep = 3,
-         .checkBox = "chkMasterCard",
+        {.checkBox = "chkMasterCard",
          .languageKey = "MasterCard",
          .name = "master",
          .blocks = {indexed(1, 3, 1, {{.suffix = "- Master: ", .codes = {"BA"}}}),
                     indexed(1, 3, 1, {{.suffix = "- Engineer: ", .codes = {"BB"}}}),
                     indexed(1, 8, 1, {{.suffix = "- Operator: ", .codes = {"BC"}}})}},
-        {.step = 3,
-         .nextStep = 4,
-         .checkBox = "chkSystemDatabase",
+        {.checkBox = "chkSystemDatabase",
          .languageKey = "SystemDatabase",
          .name = "system",
          .blocks = {single({.suffix = "- Module", .numbered = false, .codes = {"DC"}}),
                     single({.suffix = "- APB Level", .numbered = false, .codes = {"DI"}})}},
-        {.step = 4,
-         .nextStep = 5,
-         .checkBox = "chkApplicationSet",
+        {.checkBox = "chkApplicationSet",
          .languageKey = "ApplicationSet",
          .name = "appset",
          .blocks = {indexed(1, 16, 2, {{.suffix = "- AppSet: ", .codes = {"EA", "EB", "EC"}}}),
                     single({.suffix = "- Security PIN", .numbered = false, .codes = {"ED"}})}},
-        {.step = 5,
-         .nextStep = 6,
-         .checkBox = "chkTimeZoneTable",
+        {.checkBox = "chkTimeZoneTable",
          .languageKey = "TimeZoneTable",
          .name = "timezone",
          .blocks = {indexed(1, 30, 2, {{.suffix = "- Timer: ", .codes = {"FA"}}}),
                     indexed(1, 60, 2, {{.suffix = "- TimeZone: ", .codes = {"FD"}}})}},
-        {.step = 6,
-         .nextStep = 7,
-         .checkBox = "chkHolidayTable",
+        {.checkBox = "chkHolidayTable",
          .languageKey = "HolidayTable",
          .name = "holiday",
          .blocks = {indexed(1, 12, 2, {{.suffix = "- HolidayTable: ", .codes = {"GA"}}})}},
-        {.step = 7,
-         .nextStep = 8,
-         .checkBox = "chkUserCard",
+        {.checkBox = "chkUserCard",
          .languageKey = "UserCardDatabase",
          .name = "cards",
          .blocks = {},
          .cards = &kUserCards},
-        {.step = 8,
-         .nextStep = 9,
-         .checkBox = "chkFlowControl",
+        {.checkBox = "chkFlowControl",
          .languageKey = "FlowControl",
          .name = "flow",
          .blocks = {indexed(1, 250, 3, {{.suffix = "- Flow No: ", .codes = {"MD"}}})}},
-        {.step = 9,
-         .nextStep = 10,
-         .checkBox = "chkDoSet",
+        {.checkBox = "chkDoSet",
          .languageKey = "DoSetTimeZone",
          .name = "doset",
          .blocks = {indexed(1, 16, 2,
@@ -100,9 +84,7 @@ const QList<Category>& categories() {
                             .fixedNumber = 17,
                             .trailer = " (Type)",
                             .codes = {"ND"}})}},
-        {.step = 10,
-         .nextStep = kFinishedStep,
-         .checkBox = "chkDiSet",
+        {.checkBox = "chkDiSet",
          .languageKey = "DiSetTimeZone",
          .name = "diset",
          .blocks = {indexed(1, 4, 2,
@@ -123,11 +105,8 @@ QList<const Category*> allCategories() {
     return all;
 }
 
-const Category* categoryOfStep(int step) {
-    for (const Category& category : categories())
-        if (category.step == step)
-            return &category;
-    return nullptr;
+int categoryIndex(const Category& category) {
+    return int(&category - categories().constData());
 }
 
 const Category* findCategory(const QByteArray& name) {

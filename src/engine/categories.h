@@ -1,5 +1,5 @@
 // The one table of the nine data categories, in the order a job visits
-// them: job steps, check boxes, Language.ini keys, command codes, index
+// them: check boxes, Language.ini keys, command codes, index
 // ranges and digits, caption suffixes and record groups. The engine's
 // steps, the window's check boxes and captions, the progress bar and the
 // command line's category names all come from it.
@@ -39,8 +39,6 @@ struct CardRecords {
 };
 
 struct Category {
-    int step; // job step that transfers the category
-    int nextStep;
     const char* checkBox;    // object name of its check box
     const char* languageKey; // caption text; also its name in a backup's manifest
     const char* name;        // its name on the command line
@@ -55,18 +53,14 @@ struct Category {
     int recordCount(int cardCount) const;
 };
 
-inline constexpr int kSetUpStep = 1;
-inline constexpr int kFinishedStep = 998;
-inline constexpr int kAbortedStep = 999;
-
-// The categories, steps 2 to 10.
+// The categories, in the order a job visits them.
 const QList<Category>& categories();
 
 // Every category, as a job that takes them all asks for them.
 QList<const Category*> allCategories();
 
-// The category of a job step, or nullptr.
-const Category* categoryOfStep(int step);
+// The position of a category in the table.
+int categoryIndex(const Category& category);
 
 // The category of a command-line name or a Language.ini key (any letter
 // case), or nullptr.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "link/link_view.h"
+#include "shell/message_codes.h"
 
 #include <QString>
 
@@ -11,6 +12,11 @@ namespace kt::engine {
 
 class JobView : public link::LinkView {
   public:
+    // The current language's text of a key, trimmed.
+    virtual QString languageText(const char* key) const = 0;
+    // ShowMessage with the program's title; returns the button pressed.
+    virtual shell::MsgAnswer showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
+                                         const QString& text) = 0;
     virtual void showProgress(double value, double max) = 0; // prbComm
     virtual void showJobCaption(const QString& caption) = 0; // lblComm
     // Sets the controls for a running job, or back for an idle window

@@ -65,7 +65,7 @@ namespace {
 // Categories in their table's order, keys without a category last.
 int orderOf(const QByteArray& key) {
     const Category* category = categoryOfKey(key);
-    return category ? category->step : kFinishedStep;
+    return category ? categoryIndex(*category) : int(categories().size());
 }
 
 } // namespace

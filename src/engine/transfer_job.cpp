@@ -244,13 +244,14 @@ void TransferJob::cancel() {
     qCDebug(ktJob, "cancelled at step %d", intStep);
     outcome_ = JobOutcome::Cancelled;
     blnJobActive = false;
-    link_->blnLinkEnabled = false;
+    link_->disable();
     tmrProcess.stop();
     shell::SyncIniDirectory(strDataFile);
     lock_.reset();
     showStoppedSummary();
     logJob();
     view_.showJobRunning(false);
+    emit finished(outcome_);
 }
 
 void TransferJob::tmrProcess_Timer() {
@@ -265,19 +266,27 @@ void TransferJob::tmrProcess_Timer() {
         stepEnd(true);
     else if (intStep == kSetUpStep)
         stepSetUp();
-    else if (const Category* category = categoryOfStep(intStep))
-        category->cards ? stepUserCards(*category) : stepCategory(*category);
+    else
+        stepCategory(categories()[intStep - kFirstCategoryStep]);
     inTick_ = false;
 }
 
+int TransferJob::nextStep(int step) const {
+    for (int index = std::max(0, step + 1 - kFirstCategoryStep); index < categories().size();
+         ++index)
+        if (request_.includes(categories()[index]))
+            return kFirstCategoryStep + index;
+    return kFinishedStep;
+}
+
 void TransferJob::stepSetUp() {
-    link_->lngErrorCount = 0;
+    link_->resetErrorCount();
     view_.showErrorCount(0);
     progressValue_ = 0;
     view_.showJobCaption(view_.languageText("CommunicationStatus"));
-    link_->blnLinkEnabled = true;
+    link_->enable();
     progressMax_ = 1;
-    intStep = 2;
+    intStep = nextStep(kSetUpStep);
     for (const Category* category : std::as_const(request_.categories))
         progressMax_ += category->progressShare(request_.cardCount);
     view_.showProgress(progressValue_, progressMax_);
@@ -285,12 +294,19 @@ void TransferJob::stepSetUp() {
 
 void TransferJob::stepCategory(const Category& category) {
     strCaption_ = view_.languageText(category.languageKey);
-    qCDebug(ktJob, "step %d: %s%s", intStep, category.languageKey,
-            request_.includes(category) ? "" : " (not chosen)");
-    if (!request_.includes(category)) {
-        intStep = category.nextStep;
+    qCDebug(ktJob, "step %d: %s", intStep, category.languageKey);
+    emit categoryStarted(&category);
+    if (!alive())
         return;
-    }
+    if (category.cards ? !transferCards(category) : !transferBlocks(category))
+        return;
+    if (!alive())
+        return;
+    emit categoryFinished(&category);
+    intStep = nextStep(intStep);
+}
+
+bool TransferJob::transferBlocks(const Category& category) {
     for (const RecordBlock& block : category.blocks) {
         const int first = block.digits ? block.first : 0;
         const int last = block.digits ? block.last : 0;
@@ -304,34 +320,25 @@ void TransferJob::stepCategory(const Category& category) {
                     const QByteArray key =
                         code + (block.digits ? shell::formatDigits(index, block.digits) : "");
                     if (!transferRecord(key))
-                        return;
+                        return false;
                 }
             }
         }
     }
-    if (alive())
-        intStep = category.nextStep;
+    return true;
 }
 
-void TransferJob::stepUserCards(const Category& category) {
-    strCaption_ = view_.languageText(category.languageKey);
-    qCDebug(ktJob, "step %d: %s%s", intStep, category.languageKey,
-            request_.includes(category) ? "" : " (not chosen)");
-    if (!request_.includes(category)) {
-        intStep = category.nextStep;
-        return;
-    }
+bool TransferJob::transferCards(const Category& category) {
     for (int index = 1; index <= request_.cardCount; ++index) {
         advance(strCaption_ + QString::fromLatin1(category.cards->suffix) + numberText(index));
         if (!transferCard(*category.cards, index))
-            return;
+            return false;
     }
-    if (alive())
-        intStep = category.nextStep;
+    return true;
 }
 
-void TransferJob::stepEnd(bool finished) {
-    if (finished && intDirection == Direction::Load && request_.verifyAfterLoad) {
+void TransferJob::stepEnd(bool complete) {
+    if (complete && intDirection == Direction::Load && request_.verifyAfterLoad) {
         // The restore is done: read it all back in the same job.
         outcome_ = JobOutcome::Finished;
         logJob();
@@ -343,32 +350,32 @@ void TransferJob::stepEnd(bool finished) {
     }
     progressValue_ = progressMax_;
     view_.showProgress(progressValue_, progressMax_);
-    link_->blnLinkEnabled = false;
+    link_->disable();
     blnJobActive = false;
     tmrProcess.stop();
-    qCDebug(ktJob, "%s: %d of %d records done", finished ? "finished" : "stopped", counts_.done,
+    qCDebug(ktJob, "%s: %d of %d records done", complete ? "complete" : "stopped", counts_.done,
             counts_.total);
     // Complete=1 goes last: a backup killed before it stays marked as
     // stopped.
-    if (finished && save()) {
+    if (complete && save()) {
         const auto head = [&](const char* key, const QByteArray& value) {
             return shell::WriteIni(strDataFile, kHeadSection, key, value);
         };
-        finished = head(kFinishedKey, localTimeStamp()) &&
+        complete = head(kFinishedKey, localTimeStamp()) &&
                    head(kRecordsKey, QByteArray::number(counts_.done)) && head(kCompleteKey, "1");
-        if (!finished) {
+        if (!complete) {
             outcome_ = JobOutcome::FileError;
             view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok,
                               strDataFile + " - " + view_.languageText("FileOpenError") + '.');
         }
     }
-    if (finished)
+    if (complete)
         outcome_ = differences_.isEmpty() ? JobOutcome::Finished : JobOutcome::Differences;
     shell::SyncIniDirectory(strDataFile);
     lock_.reset();
-    if (finished && verify()) {
+    if (complete && verify()) {
         endVerify();
-    } else if (finished) {
+    } else if (complete) {
         const QString summary =
             save()
                 ? shell::fillIn(view_.languageText("SaveSummary"),
@@ -383,6 +390,7 @@ void TransferJob::stepEnd(bool finished) {
     }
     logJob();
     view_.showJobRunning(false);
+    emit finished(outcome_);
 }
 
 void TransferJob::showStoppedSummary() {
@@ -443,7 +451,7 @@ void TransferJob::logJob() const {
                       {"categories", names},
                       {"cards", request_.cardCount},
                       {"records", counts_.done},
-                      {"failedTries", int(link_->lngErrorCount)},
+                      {"failedTries", int(link_->errorCount())},
                       {"outcome", QString::fromLatin1(outcomeName(outcome_))}};
     if (verify())
         entry.insert("differences", int(differences_.size()));
@@ -459,14 +467,24 @@ void TransferJob::advance(const QString& caption) {
 }
 
 bool TransferJob::transact(const QByteArray& requestText) {
-    link_->lsubTransaction(requestText);
+    const link::TxResult result = link_->lsubTransaction(requestText);
     if (!alive())
         return false;
-    if (link_->blnGaveUp) {
+    switch (result.status) {
+    case link::TxResult::Status::Accepted:
+        reply_ = result.data;
+        return true;
+    case link::TxResult::Status::Failed:
+    case link::TxResult::Status::GaveUp:
         intStep = kAbortedStep;
         outcome_ = JobOutcome::CommunicationError;
+        view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok,
+                          view_.languageText("CommunicationError") + '.');
+        return false;
+    case link::TxResult::Status::Cancelled:
+        break;
     }
-    return !link_->blnCommError;
+    return false;
 }
 
 void TransferJob::compare(const QByteArray& key, const QByteArray& inFile,
@@ -483,13 +501,12 @@ void TransferJob::compare(const QByteArray& key, const QByteArray& inFile,
 
 bool TransferJob::transferRecord(const QByteArray& key) {
     if (save())
-        return transact(address_ + key) &&
-               store(strDataFile, key, shell::trimBlanks(link_->strRxData));
+        return transact(address_ + key) && store(strDataFile, key, shell::trimBlanks(reply_));
     if (verify()) {
         if (!transact(address_ + key))
             return false;
         compare(key, shell::trimBlanks(shell::ReadIni(strDataFile, kDataSection, key)),
-                shell::trimBlanks(link_->strRxData));
+                shell::trimBlanks(reply_));
         return true;
     }
     // A record without a value goes out as its read request, which leaves
@@ -514,7 +531,7 @@ bool TransferJob::transferCard(const CardRecords& cards, int index) {
         QByteArray stored = cardRecordOfStoredValue(shell::ReadIni(file, kDataSection, key));
         if (stored.size() != kCardRecordLength)
             stored.clear();
-        compare(key, stored, cardRecordOfReply(link_->strRxData));
+        compare(key, stored, cardRecordOfReply(reply_));
         return true;
     }
     if (!save()) {
@@ -532,7 +549,7 @@ bool TransferJob::transferCard(const CardRecords& cards, int index) {
     }
     if (!transact(address_ + cards.readCode + digits))
         return false;
-    const QByteArray record = cardRecordOfReply(link_->strRxData);
+    const QByteArray record = cardRecordOfReply(reply_);
     if (record.isEmpty()) {
         // The controller holds no card here: an older backup's card must
         // not come back on a restore.
@@ -574,7 +591,7 @@ bool TransferJob::refuse(JobOutcome outcome, const QString& text) {
 }
 
 bool TransferJob::stopWithMessage(const QString& text) {
-    link_->blnLinkEnabled = false;
+    link_->disable();
     intStep = kAbortedStep;
     outcome_ = JobOutcome::FileError;
     view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, text);

@@ -1,7 +1,7 @@
-// Save and Load jobs: a state machine driven by the 10 ms timer tmrProcess.
-// Step 1 sets the job up, steps 2 to 10 each transfer one category whole
-// (one link transaction per record), 998 finishes with the success message,
-// 999 ends a job the link or the backup file gave up on.
+// Save, Load and Verify jobs: a state machine driven by a 10 ms timer. The
+// first step sets the job up, then one step per chosen category transfers
+// it whole (one link transaction per record), and the last step ends the
+// job with its message. The job announces each category and its end.
 #pragma once
 
 #include "backup_file.h"
@@ -53,8 +53,14 @@ class TransferJob : public QObject {
     // Ends the running job at once; nothing more is sent or written
     // (cmdCancel_Click).
     void cancel();
-    // One step of the running job.
+    // One step of the running job; the timer calls it, and so may a test
+    // on the virtual clock.
     void tmrProcess_Timer();
+
+    bool isActive() const { return blnJobActive; }
+    // What the running or last job does: a restore that verifies itself
+    // turns into a verify.
+    Direction direction() const { return intDirection; }
 
     link::LinkTransaction& link() { return *link_; }
     const link::LinkTransaction& link() const { return *link_; }
@@ -69,13 +75,22 @@ class TransferJob : public QObject {
     // Records handled so far: saved, sent, empty or skipped.
     int processed() const { return counts_.done + counts_.empty + counts_.skipped; }
 
-    bool blnJobActive = false;
-    Direction intDirection = Direction::Save;
-    QString strDataFile;
-    int intStep = 0;
-    QTimer tmrProcess;
+  signals:
+    // A chosen category's records are about to be transferred, or have all
+    // been.
+    void categoryStarted(const kt::engine::Category* category);
+    void categoryFinished(const kt::engine::Category* category);
+    // The job has ended, its message shown and its log line written.
+    void finished(kt::engine::JobOutcome outcome);
 
   private:
+    static constexpr int kSetUpStep = 1;
+    static constexpr int kFirstCategoryStep = 2;
+    static constexpr int kFinishedStep = 998;
+    static constexpr int kAbortedStep = 999;
+    // The step of the first chosen category after `step`, or the last step.
+    int nextStep(int step) const;
+
     bool save() const { return intDirection == Direction::Save; }
     bool verify() const { return intDirection == Direction::Verify; }
     // Checks that the file is a backup; false after a message.
@@ -97,8 +112,10 @@ class TransferJob : public QObject {
 
     void stepSetUp();
     void stepCategory(const Category& category);
-    void stepUserCards(const Category& category);
-    void stepEnd(bool finished);
+    // The records of a category; false when the step must end.
+    bool transferBlocks(const Category& category);
+    bool transferCards(const Category& category);
+    void stepEnd(bool complete);
     // The job is still the one the running tick belongs to, and not cancelled.
     bool alive() const { return blnJobActive && tickSerial_ == jobSerial_; }
 
@@ -140,6 +157,12 @@ class TransferJob : public QObject {
     QList<RecordDifference> differences_;
     const JobLog* log_ = nullptr;
     QByteArray startedAt_;
+    QByteArray reply_; // the data of the last reply accepted
+    bool blnJobActive = false;
+    Direction intDirection = Direction::Save;
+    QString strDataFile;
+    int intStep = 0;
+    QTimer tmrProcess;
     // Held from the start of a job to its end.
     std::unique_ptr<BackupLock> lock_;
 };

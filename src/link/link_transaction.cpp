@@ -13,21 +13,25 @@ LinkTransaction::LinkTransaction(SerialPort& port, Clock& clock, LinkView& view,
                                  const shell::Settings& settings)
     : port_(port), clock_(clock), view_(view), settings_(settings) {}
 
-void LinkTransaction::lsubTransaction(const QByteArray& requestText) {
+TxResult LinkTransaction::lsubTransaction(const QByteArray& requestText) {
+    using Status = TxResult::Status;
     if (!blnLinkEnabled)
-        return;
-    blnGaveUp = false;
+        return {Status::Cancelled, {}};
+    if (!port_.isOpen()) {
+        qCDebug(ktLink, "%.1f ms: the port is not open", clock_.nowMs());
+        return {Status::Failed, {}};
+    }
     int tries = 0;
     // The line has been quiet since the previous transaction returned; a
     // retry waits its whole TX delay after the pause.
     double txDelayFrom = returnedAtMs_ >= 0 ? returnedAtMs_ : clock_.nowMs();
     const auto done = qScopeGuard([this] { returnedAtMs_ = clock_.nowMs(); });
     // A cancel cuts the transaction short: no verdict on the try, no count,
-    // no message, and the status panel goes back to the port's state.
-    const auto cancelled = [this] {
+    // and the status panel goes back to the port's state.
+    const auto cancelled = [this]() -> TxResult {
         qCDebug(ktLink, "%.1f ms: cancelled", clock_.nowMs());
-        blnCommError = true;
         view_.showLinkState(LinkState::Idle);
+        return {Status::Cancelled, {}};
     };
     for (;;) {
         blnCommError = false;
@@ -43,19 +47,16 @@ void LinkTransaction::lsubTransaction(const QByteArray& requestText) {
 
         if (!blnCommError) {
             view_.showLinkState(LinkState::Ok);
-            return;
+            return {Status::Accepted, strRxData};
         }
         view_.showLinkState(LinkState::Error);
         ++tries;
         ++lngErrorCount;
         view_.showErrorCount(lngErrorCount);
         qCDebug(ktLink, "%.1f ms: try %d failed", clock_.nowMs(), tries);
-        if (tries >= maxTries) {
+        if (tries >= maxTries_) {
             qCDebug(ktLink, "%.1f ms: gave up", clock_.nowMs());
-            blnGaveUp = true;
-            view_.showMessage(shell::MsgStyle::Exclamation, shell::MsgButtons::Ok,
-                              view_.languageText("CommunicationError") + '.');
-            return;
+            return {Status::GaveUp, {}};
         }
         waitUnlessCancelled(clock_.nowMs() + std::round(double(settings_.sngRxTimeOut)));
         if (!blnLinkEnabled)

@@ -12,6 +12,20 @@
 
 namespace kt::link {
 
+// How a transaction ended.
+struct TxResult {
+    enum class Status {
+        Accepted,  // a reply was accepted; `data` holds its data field
+        Failed,    // the port is not open: nothing could be sent
+        GaveUp,    // every try failed
+        Cancelled, // the link was disabled before or during the transaction
+    };
+    Status status = Status::Cancelled;
+    QByteArray data;
+
+    bool accepted() const { return status == Status::Accepted; }
+};
+
 class LinkTransaction {
   public:
     static constexpr int kMaxTries = 11;                   // the first and ten retries
@@ -23,27 +37,25 @@ class LinkTransaction {
                     const shell::Settings& settings);
 
     // Sends the request text (address, command code, index, data; framed
-    // here) until a reply is accepted or eleven tries have failed. Returns
-    // at once, sending nothing and changing nothing, while blnLinkEnabled
-    // is false. Afterwards blnCommError tells failure; on success strRxData
-    // holds the data field. On giving up the "CommunicationError" message
-    // has been shown and blnGaveUp is set. Clearing blnLinkEnabled during a
-    // wait (a cancel) ends the call at once with blnCommError set, without
-    // counting the try or showing a message.
-    void lsubTransaction(const QByteArray& requestText);
+    // here) until a reply is accepted or the tries are used up. Sends
+    // nothing while the link is disabled. Disabling the link during a wait
+    // (a cancel) ends the call at once, without counting the try.
+    TxResult lsubTransaction(const QByteArray& requestText);
 
-    int maxTries = kMaxTries;    // fewer for a quick look, as a bus scan takes
-    bool blnLinkEnabled = false; // transactions may run (set by the job)
-    bool blnCommError = false;   // the last transaction failed
-    bool blnGaveUp = false;      // ... after eleven failed tries
-    std::int32_t lngErrorCount = 0;
-    QByteArray strTxFrame;
-    QByteArray strRxBuffer;
-    QByteArray strRxData;
+    // Transactions may run from now on, until disable(); disable() may be
+    // called from inside a wait.
+    void enable() { blnLinkEnabled = true; }
+    void disable() { blnLinkEnabled = false; }
+    bool isEnabled() const { return blnLinkEnabled; }
+    // Fewer tries for a quick look, as a bus scan takes.
+    void setMaxTries(int tries) { maxTries_ = tries; }
+    // Failed tries since the last reset.
+    std::int32_t errorCount() const { return lngErrorCount; }
+    void resetErrorCount() { lngErrorCount = 0; }
 
   private:
-    // One try; the TX delay runs from `txDelayFromMs`. Returns early when
-    // the link is disabled during a wait.
+    // One try; the TX delay runs from `txDelayFromMs`. Sets blnCommError
+    // when the try failed; returns early when the link is disabled.
     void lsubSendData(double txDelayFromMs);
     void lsubWaitReply();
     // Processes events until the deadline or until the link is disabled.
@@ -53,6 +65,13 @@ class LinkTransaction {
     Clock& clock_;
     LinkView& view_;
     const shell::Settings& settings_;
+    int maxTries_ = kMaxTries;
+    bool blnLinkEnabled = false;
+    bool blnCommError = false; // the last try failed
+    std::int32_t lngErrorCount = 0;
+    QByteArray strTxFrame;
+    QByteArray strRxBuffer;
+    QByteArray strRxData;
     float sngReplyTimeOut_ = 0;
     // When the last transaction returned: the caller's own work after it
     // (writing the record, captions) counts towards the next TX delay.

@@ -2,10 +2,7 @@
 // tests and any other front end.
 #pragma once
 
-#include "shell/message_codes.h"
-
 #include <QByteArray>
-#include <QString>
 #include <cstdint>
 
 namespace kt::link {
@@ -29,11 +26,6 @@ class LinkView {
     virtual void showErrorCount(std::int32_t count) = 0;
     // Starts or stops the two-picture activity animation (tmrComm).
     virtual void setActivity(bool running) = 0;
-    // The current language's text of a key, trimmed.
-    virtual QString languageText(const char* key) const = 0;
-    // ShowMessage with the program's title; returns the button pressed.
-    virtual shell::MsgAnswer showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
-                                         const QString& text) = 0;
 };
 
 } // namespace kt::link

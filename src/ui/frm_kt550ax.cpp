@@ -316,7 +316,7 @@ void frmKT550AX::onPortLost(const QString& description) {
     lsubShowPortState();
     // A running job gives up on its own and reports it; the controls follow
     // the closed port when it has ended.
-    if (job_->blnJobActive)
+    if (job_->isActive())
         return;
     lsubPortControls();
     ShowMessage(strTitle, shell::MsgStyle::Critical, shell::MsgButtons::Ok,
@@ -462,14 +462,14 @@ engine::JobRequest frmKT550AX::jobRequest(engine::Direction direction) const {
 void frmKT550AX::cmdSave_Click() {
     if (!job_->start(jobRequest(engine::Direction::Save)))
         return;
-    shell::WriteIni(strIniFile, shell::kSystemSection, "SaveFile", job_->strDataFile.toUtf8());
+    shell::WriteIni(strIniFile, shell::kSystemSection, "SaveFile", job_->request().file.toUtf8());
     shell::writeCardCount(strIniFile, vslCardNumber->value());
 }
 
 void frmKT550AX::cmdLoad_Click() {
     if (!job_->start(jobRequest(engine::Direction::Load)))
         return;
-    shell::WriteIni(strIniFile, shell::kSystemSection, "LoadFile", job_->strDataFile.toUtf8());
+    shell::WriteIni(strIniFile, shell::kSystemSection, "LoadFile", job_->request().file.toUtf8());
     shell::writeCardCount(strIniFile, vslCardNumber->value());
 }
 
@@ -489,10 +489,10 @@ void frmKT550AX::showJobInfo() {
     const engine::JobRequest& request = job_->request();
     const QString address = QString::fromLatin1(shell::formatDigits(request.address, 2));
     const QString file = lblJobInfo->fontMetrics().elidedText(request.file, Qt::ElideMiddle, 320);
-    const char* key = job_->intDirection == engine::Direction::Save   ? "JobSave"
-                      : job_->intDirection == engine::Direction::Load ? "JobLoad"
-                                                                      : "JobVerify";
-    const QString where = job_->intDirection == engine::Direction::Load
+    const char* key = job_->direction() == engine::Direction::Save   ? "JobSave"
+                      : job_->direction() == engine::Direction::Load ? "JobLoad"
+                                                                     : "JobVerify";
+    const QString where = job_->direction() == engine::Direction::Load
                               ? shell::fillIn(languageText(key), {file, address})
                               : shell::fillIn(languageText(key), {address, file});
     const auto clock = [](qint64 ms) {

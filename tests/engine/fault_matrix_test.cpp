@@ -92,7 +92,7 @@ TEST(FaultMatrix, EachFaultEndsAsTheRulesSay) {
         job.start({.file = backup,
                    .categories = {kt::engine::findCategory("system"),
                                   kt::engine::findCategory("holiday")}});
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !job.blnJobActive; }, 30000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !job.isActive(); }, 30000));
 
         const bool finished = c.savedRecords == 14;
         EXPECT_EQ(savedKeys(backup), jobKeys().mid(0, c.savedRecords));
@@ -107,8 +107,9 @@ TEST(FaultMatrix, EachFaultEndsAsTheRulesSay) {
                       : QStringList{
                             QString("Backup stopped: %1 of 14 records saved").arg(c.savedRecords)});
         EXPECT_EQ(kt::shell::ReadIni(backup, "HEAD", "Complete"), finished ? "1" : "0");
-        EXPECT_EQ(job.intStep, finished ? kt::engine::kFinishedStep : kt::engine::kAbortedStep);
-        EXPECT_GE(job.link().lngErrorCount, c.minFailedTries);
+        EXPECT_EQ(job.outcome(), finished ? kt::engine::JobOutcome::Finished
+                                          : kt::engine::JobOutcome::CommunicationError);
+        EXPECT_GE(job.link().errorCount(), c.minFailedTries);
         EXPECT_EQ(view.runningShown, (QList<bool>{true, false}));
         EXPECT_EQ(port.isOpen(), c.vanishAfter < 0);
     }

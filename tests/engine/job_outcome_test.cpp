@@ -24,7 +24,7 @@ TEST(JobOutcome, ARestartInsideTheCancelledJobsLinkWaitRunsWhole) {
     JobRig r;
     r.choose({"flow"});
     r.save();
-    r.runTo(8);
+    r.tick(); // set up: the next step is flow control
     // Each flow record takes 20 ms; at 1015 ms the 51st waits in its RX
     // delay. Cancel and Save are handled in the same wait, as a quick
     // double click does.
@@ -40,7 +40,6 @@ TEST(JobOutcome, ARestartInsideTheCancelledJobsLinkWaitRunsWhole) {
         const QByteArray key = line.left(line.indexOf('='));
         EXPECT_EQ(line.mid(key.size() + 1), r.store.value(key)) << key.constData();
     }
-    EXPECT_EQ(r.job.intStep, kt::engine::kFinishedStep);
     EXPECT_EQ(r.view.messages, QStringList{r.view.savedMessage(250, 0)});
     EXPECT_EQ(ReadIni(r.saveFile, "HEAD", "Complete"), "1");
 }
@@ -88,7 +87,7 @@ TEST(JobOutcome, TheManifestSaysWhetherTheBackupFinished) {
     // and keeps nothing of the first job's end.
     r.choose({"flow"});
     r.save();
-    r.runTo(8);
+    r.tick(); // set up: the next step is flow control
     r.clock.schedule(r.clock.nowMs() + 300, [&] { r.job.cancel(); });
     r.run();
     EXPECT_EQ(kt::test::keysOf(kt::test::sectionLines(r.saveFile, "HEAD")),
@@ -154,7 +153,7 @@ TEST(JobOutcome, ALoadAsksOnceBeforeARiskyRestore) {
         r.request.cardCount = c.cards;
         r.view.answer = c.answer;
         r.load();
-        EXPECT_EQ(r.job.blnJobActive, c.starts);
+        EXPECT_EQ(r.job.isActive(), c.starts);
         if (c.reasons.isEmpty()) {
             EXPECT_EQ(r.view.messages,
                       c.note.isEmpty() ? QStringList{} : QStringList{"3/1/" + c.note + "."});

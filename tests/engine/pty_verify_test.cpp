@@ -34,7 +34,7 @@ TEST(PtyVerify, EqualAndAlteredControllersOverALine) {
                                .file = backup,
                                .categories = {kt::engine::findCategory("cards")},
                                .cardCount = 2010}));
-        return QTest::qWaitFor([&] { return !job.blnJobActive; }, 60000);
+        return QTest::qWaitFor([&] { return !job.isActive(); }, 60000);
     };
     ASSERT_TRUE(run(Direction::Save));
     ASSERT_TRUE(run(Direction::Verify));

@@ -66,7 +66,7 @@ TEST(TransferJob, SaveRequestsEachCategoryInOrderAndWritesItsKeys) {
         r.choose({c.name});
         r.request.address = 7;
         r.save();
-        ASSERT_TRUE(r.job.blnJobActive);
+        ASSERT_TRUE(r.job.isActive());
         r.run();
 
         QList<QByteArray> expectedRequests;
@@ -143,8 +143,7 @@ TEST(TransferJob, ALinkFailureLeavesExactlyTheEarlierKeys) {
     EXPECT_EQ(r.requestsWithoutAddress().last(), "EB07");
     EXPECT_EQ(r.view.messages,
               QStringList{"3/1/" + r.view.languageText("CommunicationError") + "."});
-    EXPECT_EQ(r.job.intStep, kt::engine::kAbortedStep);
-    EXPECT_FALSE(r.job.blnJobActive);
+    EXPECT_FALSE(r.job.isActive());
     EXPECT_EQ(r.view.progressValue, r.view.progressMax);
     EXPECT_EQ(r.view.runningShown, (QList<bool>{true, false}));
     EXPECT_EQ(r.view.summaries, QStringList{"Backup stopped: 19 of 49 records saved"});
@@ -166,17 +165,16 @@ TEST(TransferJob, CancelDuringAWaitSendsAndWritesNothingMore) {
         JobRig r;
         r.choose({"flow"});
         r.save();
-        r.runTo(8);
+        r.tick(); // set up: the next step is flow control
         r.clock.schedule(c.cancelAtMs, [&] { r.job.cancel(); });
         r.job.tmrProcess_Timer(); // flow control, cancelled within
         r.run();
         EXPECT_EQ(r.controller.requests().size(), c.requests);
         EXPECT_EQ(dataLines(r.saveFile).size(), c.keys);
-        EXPECT_FALSE(r.job.blnJobActive);
+        EXPECT_FALSE(r.job.isActive());
         EXPECT_TRUE(r.view.messages.isEmpty());
         EXPECT_EQ(r.view.runningShown, (QList<bool>{true, false}));
         EXPECT_EQ(r.view.summaries, QStringList{"Backup stopped: 50 of 250 records saved"});
-        EXPECT_FALSE(r.job.tmrProcess.isActive());
     }
 }
 
@@ -303,7 +301,7 @@ TEST(TransferJob, AJobThatCannotStartSaysWhyAndTouchesNothing) {
         const bool started =
             r.start(c.save ? kt::engine::Direction::Save : kt::engine::Direction::Load, path);
         EXPECT_EQ(started, c.key.isEmpty());
-        EXPECT_EQ(r.job.blnJobActive, started);
+        EXPECT_EQ(r.job.isActive(), started);
         if (started)
             continue;
         const QString text = r.view.languageText(qPrintable(c.key)) + ".";
@@ -324,8 +322,7 @@ TEST(TransferJob, AValueTheFileCannotHoldStopsTheJob) {
     EXPECT_EQ(r.view.messages,
               QStringList{"3/1/The controller's reply for record DI cannot be stored in a backup "
                           "file (it holds a line break or a NUL byte)."});
-    EXPECT_EQ(r.job.intStep, kt::engine::kAbortedStep);
-    EXPECT_FALSE(r.job.blnJobActive);
+    EXPECT_FALSE(r.job.isActive());
 }
 
 } // namespace

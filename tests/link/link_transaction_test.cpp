@@ -11,6 +11,8 @@ namespace {
 
 using kt::link::LinkState;
 using kt::link::LinkTransaction;
+using kt::link::TxResult;
+using Status = kt::link::TxResult::Status;
 using namespace kt::sim;
 
 // The link with the in-process controller on a virtual clock.
@@ -21,7 +23,7 @@ struct Rig {
         settings.sngRxDelay = 25;
         settings.sngRxTimeOut = 300;
         port.open();
-        link.blnLinkEnabled = true;
+        link.enable();
     }
 
     void fault(Fault kind, int count) {
@@ -44,17 +46,16 @@ struct Rig {
 class LinkTransactionTest : public ::testing::Test, public Rig {};
 
 TEST_F(LinkTransactionTest, AcceptedOnTheFirstTry) {
-    link.lsubTransaction(" 01DC");
-    EXPECT_FALSE(link.blnCommError);
-    EXPECT_EQ(link.strRxData, store.value("DC"));
+    const TxResult result = link.lsubTransaction(" 01DC");
+    EXPECT_EQ(result.status, Status::Accepted);
+    EXPECT_EQ(result.data, store.value("DC"));
     EXPECT_EQ(port.written(), QList<QByteArray>{kt::link::buildRequestFrame("01DC")});
     EXPECT_EQ(clock.nowMs(), 15 + 25);
     EXPECT_EQ(view.states, (QList<LinkState>{LinkState::Busy, LinkState::Ok}));
     EXPECT_EQ(view.activity, (QList<bool>{true, false}));
     EXPECT_EQ(view.echoes.last(), VirtualController::replyFrame("01", "DC", store.value("DC")));
-    EXPECT_EQ(link.lngErrorCount, 0);
+    EXPECT_EQ(link.errorCount(), 0);
     EXPECT_TRUE(view.errorCounts.isEmpty());
-    EXPECT_FALSE(link.blnGaveUp);
 }
 
 TEST_F(LinkTransactionTest, RecoversFromRefusedRepliesByRetrying) {
@@ -77,21 +78,19 @@ TEST_F(LinkTransactionTest, RecoversFromRefusedRepliesByRetrying) {
     for (const Case& c : cases) {
         SCOPED_TRACE(int(c.fault));
         fault(c.fault, c.count);
-        const int before = link.lngErrorCount;
+        const int before = link.errorCount();
         const qsizetype writes = port.written().size();
-        link.lsubTransaction(request);
-        EXPECT_FALSE(link.blnCommError);
-        EXPECT_EQ(link.strRxData, "");
-        EXPECT_EQ(link.lngErrorCount - before, c.failedTries);
+        const TxResult result = link.lsubTransaction(request);
+        EXPECT_EQ(result.status, Status::Accepted);
+        EXPECT_EQ(result.data, "");
+        EXPECT_EQ(link.errorCount() - before, c.failedTries);
         EXPECT_EQ(port.written().size() - writes, c.failedTries + 1);
         if (c.failedTries > 0) {
-            EXPECT_EQ(view.errorCounts.last(), link.lngErrorCount);
+            EXPECT_EQ(view.errorCounts.last(), link.errorCount());
         }
         EXPECT_EQ(view.states.last(), LinkState::Ok);
         clock.waitUntil(clock.nowMs() + 1000, [] { return false; }); // let late output land
     }
-    EXPECT_TRUE(view.messages.isEmpty());
-    EXPECT_FALSE(link.blnGaveUp);
 }
 
 TEST_F(LinkTransactionTest, GivesUpAfterElevenTries) {
@@ -116,28 +115,32 @@ TEST_F(LinkTransactionTest, GivesUpAfterElevenTries) {
         SCOPED_TRACE(c.name);
         Rig r;
         c.arrange(r);
-        r.link.lsubTransaction("01DC");
-        EXPECT_TRUE(r.link.blnCommError);
-        EXPECT_TRUE(r.link.blnGaveUp);
-        EXPECT_EQ(r.link.lngErrorCount, 11);
+        EXPECT_EQ(r.link.lsubTransaction("01DC").status, Status::GaveUp);
+        EXPECT_EQ(r.link.errorCount(), 11);
         EXPECT_EQ(r.view.errorCounts.last(), 11);
-        EXPECT_EQ(r.view.messages, QStringList{kt::test::kGiveUpMessage});
         EXPECT_EQ(r.view.states.last(), LinkState::Error);
         EXPECT_EQ(r.clock.nowMs(), c.expectedMs);
         EXPECT_EQ(r.port.written().size(), c.frames);
     }
 }
 
-TEST_F(LinkTransactionTest, DisabledLinkSendsNothingAndChangesNothing) {
-    link.blnLinkEnabled = false;
-    link.blnCommError = true;
-    link.strRxData = "kept";
-    link.lsubTransaction("01DC");
-    EXPECT_TRUE(link.blnCommError);
-    EXPECT_EQ(link.strRxData, "kept");
-    EXPECT_TRUE(port.written().isEmpty());
-    EXPECT_TRUE(view.states.isEmpty());
-    EXPECT_EQ(clock.nowMs(), 0);
+TEST(LinkTransaction, ADisabledLinkOrAClosedPortSendsNothing) {
+    const std::pair<std::function<void(Rig&)>, Status> cases[] = {
+        {[](Rig& r) { r.link.disable(); }, Status::Cancelled},
+        {[](Rig& r) { r.port.close(); }, Status::Failed},
+    };
+    for (const auto& [arrange, status] : cases) {
+        SCOPED_TRACE(int(status));
+        Rig r;
+        arrange(r);
+        const TxResult result = r.link.lsubTransaction("01DC");
+        EXPECT_EQ(result.status, status);
+        EXPECT_TRUE(result.data.isEmpty());
+        EXPECT_TRUE(r.port.written().isEmpty());
+        EXPECT_TRUE(r.view.states.isEmpty());
+        EXPECT_EQ(r.clock.nowMs(), 0);
+        EXPECT_EQ(r.link.errorCount(), 0);
+    }
 }
 
 TEST(LinkTransaction, ACancelEndsTheTransactionAtOnceWithoutAVerdict) {
@@ -160,14 +163,11 @@ TEST(LinkTransaction, ACancelEndsTheTransactionAtOnceWithoutAVerdict) {
         SCOPED_TRACE(c.name);
         Rig r;
         r.fault(Fault::Silence, -1);
-        r.clock.schedule(c.cancelAtMs, [&r] { r.link.blnLinkEnabled = false; });
-        r.link.lsubTransaction("01DC");
-        EXPECT_TRUE(r.link.blnCommError);
+        r.clock.schedule(c.cancelAtMs, [&r] { r.link.disable(); });
+        EXPECT_EQ(r.link.lsubTransaction("01DC").status, Status::Cancelled);
         EXPECT_EQ(r.clock.nowMs(), c.cancelAtMs);
         EXPECT_EQ(r.port.written().size(), c.frames);
-        EXPECT_EQ(r.link.lngErrorCount, c.failedTries);
-        EXPECT_TRUE(r.view.messages.isEmpty());
-        EXPECT_FALSE(r.link.blnGaveUp);
+        EXPECT_EQ(r.link.errorCount(), c.failedTries);
         EXPECT_EQ(r.view.states.last(), LinkState::Idle);
         EXPECT_EQ(r.view.activity.last(), false);
     }
@@ -176,16 +176,13 @@ TEST(LinkTransaction, ACancelEndsTheTransactionAtOnceWithoutAVerdict) {
 TEST_F(LinkTransactionTest, InputWaitingBeforeTheRequestIsDiscarded) {
     // A stale reply from this address would pass the check: the code is not compared.
     port.inject(VirtualController::replyFrame("01", "DI", "STALE"));
-    link.lsubTransaction("01DC");
-    EXPECT_FALSE(link.blnCommError);
-    EXPECT_EQ(link.strRxData, store.value("DC"));
+    EXPECT_EQ(link.lsubTransaction("01DC").data, store.value("DC"));
 }
 
 TEST_F(LinkTransactionTest, ChangedTimesApplyFromTheNextWait) {
     fault(Fault::Silence, 1);
     clock.schedule(50, [&] { settings.sngRxTimeOut = 500; }); // during the first wait
-    link.lsubTransaction("01DC");
-    EXPECT_FALSE(link.blnCommError);
+    EXPECT_TRUE(link.lsubTransaction("01DC").accepted());
     // First try: its wait keeps 300; the pause and the second try use 500.
     EXPECT_EQ(clock.nowMs(), (15 + 25 + 300) + 500 + (15 + 25));
 }

@@ -30,7 +30,7 @@ struct PtyRig {
         EXPECT_TRUE(port.setPortNumber(1));
         EXPECT_TRUE(port.setSettings("19200,e,8,1"));
         EXPECT_TRUE(port.open()) << port.errorString().toStdString();
-        link.blnLinkEnabled = true;
+        link.enable();
     }
 
     QTemporaryDir dir;
@@ -50,18 +50,16 @@ TEST(PtyLink, AReplySplitWithGapsIsAccepted) {
     FaultPlan plan;
     plan.fault = Fault::SplitReply; // three pieces, 5 ms apart
     r.controller.setFaultPlan(plan);
-    r.link.lsubTransaction("01DC");
-    EXPECT_FALSE(r.link.blnCommError);
-    EXPECT_EQ(r.link.strRxData, r.store.value("DC"));
-    EXPECT_EQ(r.link.lngErrorCount, 0);
+    EXPECT_EQ(r.link.lsubTransaction("01DC").data, r.store.value("DC"));
+    EXPECT_EQ(r.link.errorCount(), 0);
 }
 
 TEST(PtyLink, WritesReachTheControllerAndAreAcknowledged) {
     PtyRig r;
     const QByteArray card = "123456789012345678901234";
-    r.link.lsubTransaction("01HA0042" + card);
-    EXPECT_FALSE(r.link.blnCommError);
-    EXPECT_EQ(r.link.strRxData, "");
+    const kt::link::TxResult written = r.link.lsubTransaction("01HA0042" + card);
+    EXPECT_TRUE(written.accepted());
+    EXPECT_EQ(written.data, "");
     EXPECT_EQ(r.store.value("HA0042"), card);
 }
 
@@ -73,12 +71,9 @@ TEST(PtyLink, AVanishedDeviceClosesThePortAndTheJobGivesUp) {
     r.controller.setFaultPlan(plan);
     r.settings.sngRxTimeOut = 50;
     QTimer::singleShot(30, [&] { r.sim.line->hangUp(); });
-    r.link.lsubTransaction("01DC");
-    EXPECT_TRUE(r.link.blnCommError);
-    EXPECT_TRUE(r.link.blnGaveUp);
+    EXPECT_EQ(r.link.lsubTransaction("01DC").status, kt::link::TxResult::Status::GaveUp);
     EXPECT_FALSE(r.port.isOpen());
     EXPECT_EQ(lost.count(), 1);
-    EXPECT_EQ(r.view.messages, QStringList{kt::test::kGiveUpMessage});
 }
 
 TEST(PtyLink, OpenErrorsSayWhatToDo) {
@@ -136,8 +131,7 @@ TEST(PtyLink, OpensADeviceThatAKilledProgramLeftConfigured) {
     ::close(fd);
 
     EXPECT_TRUE(r.port.open()) << r.port.errorString().toStdString();
-    r.link.lsubTransaction("01DC");
-    EXPECT_FALSE(r.link.blnCommError);
+    EXPECT_TRUE(r.link.lsubTransaction("01DC").accepted());
 }
 
 } // namespace

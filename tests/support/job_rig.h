@@ -63,16 +63,14 @@ struct JobRig {
         request.file = file;
         return job.start(request);
     }
-    // Runs the job's ticks until it ends.
+    // Runs the job's steps until it ends.
     void run() {
-        for (int tick = 0; tick < 100 && job.blnJobActive; ++tick)
+        for (int tick = 0; tick < 100 && job.isActive(); ++tick)
             job.tmrProcess_Timer();
     }
-    // Runs ticks until the job reaches `step`.
-    void runTo(int step) {
-        for (int tick = 0; tick < 100 && job.blnJobActive && job.intStep != step; ++tick)
-            job.tmrProcess_Timer();
-    }
+    // Runs one step: the first sets the job up, each later one moves one
+    // chosen category.
+    void tick() { job.tmrProcess_Timer(); }
     QList<QByteArray> requestsWithoutAddress() const {
         QList<QByteArray> requests;
         for (const QByteArray& r : controller.requests())

@@ -53,7 +53,7 @@ struct EndToEnd {
     }
     bool runJob(const char* button) {
         find<QPushButton>(button)->click();
-        return QTest::qWaitFor([&] { return !window->job().blnJobActive; }, 120000);
+        return QTest::qWaitFor([&] { return !window->job().isActive(); }, 120000);
     }
 
     QTemporaryDir dir;
@@ -100,7 +100,7 @@ TEST(EndToEnd, ABackupRestoresAWholeControllerIntoAnEmptyOne) {
     EXPECT_EQ(e.target.controller.requests().size(), 2 * (459 + 2500));
     EXPECT_EQ(e.target.store.records().size(), e.source.store.records().size());
     EXPECT_TRUE(e.target.store.records() == e.source.store.records());
-    EXPECT_EQ(e.window->job().link().lngErrorCount, 0);
+    EXPECT_EQ(e.window->job().link().errorCount(), 0);
     // The controls are back as before the jobs.
     EXPECT_TRUE(e.window->isControlEnabled("cmdSave"));
     EXPECT_FALSE(e.find<QWidget>("fraCommStatus")->isVisible());
@@ -152,7 +152,7 @@ TEST(EndToEnd, ClosingTheWindowDuringAJobEndsItCleanly) {
     });
     closer.start(1);
     e.find<QPushButton>("cmdSave")->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !e.window->job().blnJobActive; }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !e.window->job().isActive(); }, 60000));
     EXPECT_GT(requestsAtClose, 200);
     EXPECT_LT(requestsAtClose, 459 + 2500);
     EXPECT_FALSE(e.window->blnPortOpen);

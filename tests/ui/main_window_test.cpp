@@ -163,7 +163,7 @@ TEST(MainWindow, TheSettingsPanelChangesNothingDuringAJob) {
     r.find<QLineEdit>("txtSave")->setText(r.dir.filePath("01.KT"));
     // Started by an accessibility client while the panel is open.
     r.window->cmdSave_Click();
-    ASSERT_TRUE(r.window->job().blnJobActive);
+    ASSERT_TRUE(r.window->job().isActive());
     const char* panel[] = {"opLanguage(0)", "opLanguage(2)", "txtTxDelay",
                            "txtRxDelay",    "txtRxTimeOut",  "cmdOk"};
     for (const char* name : panel)
@@ -207,7 +207,7 @@ TEST(MainWindow, ADeviceUnpluggedUnderTheSuccessMessageWaitsForIt) {
     driver.start(5);
     r.find<QPushButton>("cmdSave")->click();
     ASSERT_TRUE(
-        QTest::qWaitFor([&] { return texts.size() == 2 && !r.window->job().blnJobActive; }, 10000));
+        QTest::qWaitFor([&] { return texts.size() == 2 && !r.window->job().isActive(); }, 10000));
     EXPECT_TRUE(texts[0].startsWith(r.window->languageText("ProcessSaveOk")))
         << texts[0].toStdString();
     EXPECT_TRUE(texts[1].startsWith("COM1:19200,e,8,1")) << texts[1].toStdString();

@@ -5,7 +5,7 @@
 // COM1 of LANGUAGE_INI names the device.
 #include "engine/transfer_job.h"
 #include "link/line_port.h"
-#include "sim/quiet_views.h"
+#include "support/quiet_views.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -26,18 +26,15 @@ int main(int argc, char** argv) {
     settings.sngTxDelay = argc > 5 ? float(atof(argv[4])) : 10;
     settings.sngRxDelay = argc > 5 ? float(atof(argv[5])) : 10;
     settings.sngRxTimeOut = 500;
-    kt::sim::QuietJobView view;
-    view.messages().printMessages = true;
+    kt::test::QuietJobView view;
+    view.printMessages = true;
     kt::link::EventLoopClock clock;
     kt::engine::TransferJob job(port, clock, view, settings);
-    QObject::connect(&job.tmrProcess, &QTimer::timeout, &app, [&] {
-        if (!job.blnJobActive)
-            app.quit();
-    });
+    QObject::connect(&job, &kt::engine::TransferJob::finished, &app, &QCoreApplication::quit);
     if (!job.start({.file = QString::fromLocal8Bit(argv[2]),
                     .categories = kt::engine::allCategories(),
                     .cardCount = atoi(argv[3])}))
         return 1;
     app.exec();
-    return view.messages().failed ? 1 : 0;
+    return view.failed ? 1 : 0;
 }

@@ -7,7 +7,7 @@
 #include "link/frame.h"
 #include "link/link_transaction.h"
 #include "sim/memory_port.h"
-#include "sim/quiet_views.h"
+#include "support/quiet_views.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -75,9 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     settings.sngTxDelay = 10;
     settings.sngRxDelay = 10;
     settings.sngRxTimeOut = 200;
-    kt::sim::QuietLinkView view;
+    kt::test::QuietLinkView view;
     kt::link::LinkTransaction link(port, clock, view, settings);
-    link.blnLinkEnabled = true;
+    link.enable();
     double at = 20;
     std::uint32_t state = chunkSeed * 2654435761u + 1;
     for (qsizetype pos = 0; pos < stream.size();) {
@@ -88,11 +88,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         at += (state >> 8) % 40;
         pos += length;
     }
-    link.lsubTransaction("01DC");
-    check(link.lngErrorCount <= kt::link::LinkTransaction::kMaxTries);
-    if (!link.blnCommError) {
-        check(stream.contains(link.strRxData));
-        checkAccepted(kt::link::checkReply(link.strRxBuffer, request), request);
-    }
+    const kt::link::TxResult result = link.lsubTransaction("01DC");
+    check(link.errorCount() <= kt::link::LinkTransaction::kMaxTries);
+    if (result.accepted())
+        check(stream.contains(result.data));
     return 0;
 }

@@ -6,9 +6,19 @@
 
 #include <cstdio>
 
-namespace kt::sim {
+namespace kt::test {
 
 class QuietLinkView : public link::LinkView {
+  public:
+    void showEcho(const QByteArray&) override {}
+    void showLinkState(link::LinkState) override {}
+    void showErrorCount(std::int32_t) override {}
+    void setActivity(bool) override {}
+};
+
+// A job view that shows nothing but its messages, when asked to, and
+// records whether one other than information was shown.
+class QuietJobView : public engine::JobView {
   public:
     void showEcho(const QByteArray&) override {}
     void showLinkState(link::LinkState) override {}
@@ -23,34 +33,14 @@ class QuietLinkView : public link::LinkView {
             std::printf("%s\n", qPrintable(text));
         return shell::MsgAnswer::Ok;
     }
+    void showProgress(double, double) override {}
+    void showJobCaption(const QString&) override {}
+    void showJobRunning(bool) override {}
+    void showJobSummary(const QString&) override {}
 
     bool printMessages = false;
     int messages = 0;
     bool failed = false; // a message other than information was shown
 };
 
-// A job view that shows nothing, and records whether a message other
-// than information was shown.
-class QuietJobView : public engine::JobView {
-  public:
-    void showEcho(const QByteArray& frame) override { link_.showEcho(frame); }
-    void showLinkState(link::LinkState state) override { link_.showLinkState(state); }
-    void showErrorCount(std::int32_t count) override { link_.showErrorCount(count); }
-    void setActivity(bool running) override { link_.setActivity(running); }
-    QString languageText(const char* key) const override { return link_.languageText(key); }
-    shell::MsgAnswer showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
-                                 const QString& text) override {
-        return link_.showMessage(style, buttons, text);
-    }
-    void showProgress(double, double) override {}
-    void showJobCaption(const QString&) override {}
-    void showJobRunning(bool) override {}
-    void showJobSummary(const QString&) override {}
-
-    QuietLinkView& messages() { return link_; }
-
-  private:
-    QuietLinkView link_;
-};
-
-} // namespace kt::sim
+} // namespace kt::test
