@@ -24,8 +24,7 @@ bool isBackup(const QString& file) {
         complain(shell::describeFileProblem(problem.problem, problem.file) + '.');
         return false;
     }
-    if (shell::trimBlanks(shell::ReadIni(file, engine::kHeadSection, engine::kTitleKey)) !=
-        engine::kTitle) {
+    if (!engine::readManifest(file).titled) {
         complain(QStringLiteral("%1 is not a KT560AX backup file (no Title=KT560AX in HEAD).")
                      .arg(file));
         return false;

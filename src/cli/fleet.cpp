@@ -81,8 +81,10 @@ Fleet parseFleet(const QByteArray& text, const QString& fileName, const QString&
             if (!takeNumber(value, 1, 99, &current->address))
                 error(number, QStringLiteral("Address takes 1 to 99, not \"%1\".").arg(value));
         } else if (key == QLatin1String("cards")) {
-            if (!takeNumber(value, 1, 9999, &current->cards))
-                error(number, QStringLiteral("Cards takes 1 to 9999, not \"%1\".").arg(value));
+            if (!takeNumber(value, 1, engine::kMaxCards, &current->cards))
+                error(number, QStringLiteral("Cards takes 1 to %1, not \"%2\".")
+                                  .arg(engine::kMaxCards)
+                                  .arg(value));
         } else if (key == QLatin1String("only")) {
             current->categories.clear();
             for (const QString& name : value.split(u',', Qt::SkipEmptyParts)) {
@@ -146,12 +148,6 @@ const QRegularExpression& backupName() {
     return name;
 }
 
-QDateTime manifestTime(const QString& file, const char* key) {
-    return QDateTime::fromString(
-        QString::fromLatin1(shell::trimBlanks(shell::ReadIni(file, engine::kHeadSection, key))),
-        Qt::ISODate);
-}
-
 } // namespace
 
 QList<StoredBackup> storedBackups(const QString& folder) {
@@ -160,11 +156,9 @@ QList<StoredBackup> storedBackups(const QString& folder) {
         const QRegularExpressionMatch match = backupName().match(name);
         if (!match.hasMatch())
             continue;
-        const QString file = QDir(folder).filePath(name);
-        StoredBackup backup{name, shell::trimBlanks(shell::ReadIni(file, engine::kHeadSection,
-                                                                   engine::kCompleteKey)) == "1"};
-        backup.made =
-            manifestTime(file, backup.complete ? engine::kFinishedKey : engine::kStartedKey);
+        const engine::Manifest manifest = engine::readManifest(QDir(folder).filePath(name));
+        StoredBackup backup{name, manifest.complete.value_or(false)};
+        backup.made = backup.complete ? manifest.finishedAt() : manifest.startedAt();
         if (!backup.made.isValid())
             backup.made =
                 QDateTime::fromString(match.captured(1), QStringLiteral("yyyy-MM-dd_HHmmss"));

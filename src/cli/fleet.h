@@ -1,6 +1,7 @@
 // A fleet file: one section per controller, and what --keep removes.
 #pragma once
 
+#include "engine/backup_file.h"
 #include "engine/categories.h"
 
 #include <QDateTime>
@@ -15,7 +16,7 @@ struct FleetController {
     QString port;
     int address = 1;
     QList<const engine::Category*> categories = engine::allCategories();
-    int cards = 9999;
+    int cards = engine::kMaxCards;
     QString folder; // the backups go to folder/name/
     int line = 0;   // of the section's header
 };

@@ -27,10 +27,10 @@ int cardCountOf(const CliOptions& options, engine::Direction direction) {
         return *options.cards;
     if (direction != engine::Direction::Save) {
         const int saved = engine::backupCardCount(options.files[0]);
-        if (saved >= 1 && saved <= 9999)
+        if (saved >= 1 && saved <= engine::kMaxCards)
             return saved;
     }
-    return 9999;
+    return engine::kMaxCards;
 }
 
 } // namespace

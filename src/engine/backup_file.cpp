@@ -1,5 +1,6 @@
 #include "backup_file.h"
 
+#include "shell/ini_file.h"
 #include "shell/text_format.h"
 
 #include <QDir>
@@ -19,10 +20,93 @@
 
 namespace kt::engine {
 
+namespace {
+
+inline constexpr char kCompleteKey[] = "Complete";
+inline constexpr char kStartedKey[] = "Started";
+inline constexpr char kFinishedKey[] = "Finished";
+inline constexpr char kControllerKey[] = "Controller";
+inline constexpr char kCategoriesKey[] = "Categories";
+inline constexpr char kCardsKey[] = "Cards";
+inline constexpr char kRecordsKey[] = "Records";
+
+std::optional<int> numberOf(const QByteArray& value) {
+    if (value.isEmpty())
+        return std::nullopt;
+    return shell::roundToInt(shell::leadingNumber(value));
+}
+
+QDateTime instant(const QByteArray& text) {
+    return QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate);
+}
+
+} // namespace
+
+QDateTime Manifest::startedAt() const {
+    return instant(started);
+}
+
+QDateTime Manifest::finishedAt() const {
+    return instant(finished);
+}
+
+Manifest readManifest(const QString& mainFile) {
+    Manifest manifest;
+    for (const auto& [key, raw] : shell::ReadIniSection(mainFile, kHeadSection)) {
+        const QByteArray value = shell::trimBlanks(raw);
+        const auto is = [&](const char* name) { return qstricmp(key, name) == 0; };
+        if (is(kTitleKey)) {
+            manifest.titled = value == kTitle;
+        } else if (is(kCompleteKey)) {
+            if (value == "0" || value == "1")
+                manifest.complete = value == "1";
+        } else if (is(kStartedKey)) {
+            manifest.started = value;
+        } else if (is(kFinishedKey)) {
+            manifest.finished = value;
+        } else if (is(kControllerKey)) {
+            manifest.controller = value;
+        } else if (is(kCategoriesKey)) {
+            for (const QByteArray& name : value.split(','))
+                if (!shell::trimBlanks(name).isEmpty())
+                    manifest.categories.append(shell::trimBlanks(name));
+        } else if (is(kCardsKey)) {
+            manifest.cards = numberOf(value);
+        } else if (is(kRecordsKey)) {
+            manifest.records = numberOf(value);
+        }
+    }
+    return manifest;
+}
+
+bool writeSaveStart(const QString& mainFile, const QByteArray& controller,
+                    const QList<QByteArray>& categories, std::optional<int> cards) {
+    const auto head = [&](const char* key, const QByteArray& value) {
+        return shell::WriteIni(mainFile, kHeadSection, key, value);
+    };
+    const auto drop = [&](const char* key) {
+        return shell::RemoveIni(mainFile, kHeadSection, key);
+    };
+    // The title first, as the Windows program expects it.
+    return head(kTitleKey, kTitle) && head(kCompleteKey, "0") &&
+           head(kStartedKey, localTimeStamp()) && head(kControllerKey, controller) &&
+           head(kCategoriesKey, categories.join(',')) &&
+           (cards ? head(kCardsKey, QByteArray::number(*cards)) : drop(kCardsKey)) &&
+           drop(kFinishedKey) && drop(kRecordsKey);
+}
+
+bool writeSaveEnd(const QString& mainFile, int records) {
+    const auto head = [&](const char* key, const QByteArray& value) {
+        return shell::WriteIni(mainFile, kHeadSection, key, value);
+    };
+    return head(kFinishedKey, localTimeStamp()) && head(kRecordsKey, QByteArray::number(records)) &&
+           head(kCompleteKey, "1");
+}
+
 QString cardFile(const QString& mainFile, int index) {
-    if (index < 2000)
+    if (index < kCardsPerFile)
         return mainFile;
-    const int tag = index / 2000 * 2;
+    const int tag = index / kCardsPerFile * 2;
     qsizetype slash = mainFile.lastIndexOf(u'/');
 #ifdef Q_OS_WIN
     slash = std::max({slash, mainFile.lastIndexOf(u'\\'), mainFile.lastIndexOf(u':')});
@@ -32,7 +116,7 @@ QString cardFile(const QString& mainFile, int index) {
 
 QStringList backupFileSet(const QString& mainFile) {
     QStringList files = {mainFile};
-    for (int index = 2000; index <= 9999; index += 2000)
+    for (int index = kCardsPerFile; index <= kMaxCards; index += kCardsPerFile)
         files.append(cardFile(mainFile, index));
     return files;
 }

@@ -5,8 +5,10 @@
 #include "shell/regular_file.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 namespace kt::engine {
 
@@ -15,19 +17,44 @@ inline constexpr char kTitleKey[] = "Title";
 inline constexpr char kTitle[] = "KT560AX";
 inline constexpr char kDataSection[] = "Data";
 inline constexpr int kCardRecordLength = 24;
+// User cards 1 to kMaxCards; the main file holds cards below kCardsPerFile,
+// each card file the next kCardsPerFile.
+inline constexpr int kMaxCards = 9999;
+inline constexpr int kCardsPerFile = 2000;
 
 // The manifest of the last Save, in "HEAD" after the title. The Windows
-// program reads only the title and ignores these keys.
-inline constexpr char kCompleteKey[] = "Complete";     // 0 from the start, 1 once finished
-inline constexpr char kStartedKey[] = "Started";       // ISO 8601 local time with offset
-inline constexpr char kFinishedKey[] = "Finished";     // likewise
-inline constexpr char kControllerKey[] = "Controller"; // address, two digits
-inline constexpr char kCategoriesKey[] = "Categories"; // Language.ini keys, comma-separated
-inline constexpr char kCardsKey[] = "Cards";           // card count, when cards were saved
-inline constexpr char kRecordsKey[] = "Records";       // records stored
+// program reads only the title and ignores the rest; a file without them is
+// an older backup.
+struct Manifest {
+    bool titled = false;          // Title=KT560AX: a backup file at all
+    std::optional<bool> complete; // Complete: 0 from a Save's start, 1 once it finished
+    QByteArray started;           // ISO 8601 local time with offset
+    QByteArray finished;          // likewise
+    QByteArray controller;        // address, two digits
+    QList<QByteArray> categories; // Language.ini keys; empty: not said
+    std::optional<int> cards;     // card count, when cards were saved
+    std::optional<int> records;   // records stored
 
-// The file that holds user card `index`: the main file for 1 to 1999, else
-// the card file of its block of 2000 (tags 2, 4, 6, 8), named by the tag in
+    // The times as instants, invalid when missing or malformed.
+    QDateTime startedAt() const;
+    QDateTime finishedAt() const;
+};
+
+// The manifest of a backup's main file; all empty when it cannot be read.
+Manifest readManifest(const QString& mainFile);
+
+// The title and the manifest of a Save that starts now: Complete=0, its
+// start, controller, categories and card count (none: no cards saved); the
+// keys of the end of an earlier Save go. False when the file cannot take
+// them.
+bool writeSaveStart(const QString& mainFile, const QByteArray& controller,
+                    const QList<QByteArray>& categories, std::optional<int> cards);
+// The end of a Save that finished: Finished, Records, then Complete=1, last,
+// so that a backup killed before it stays marked as stopped.
+bool writeSaveEnd(const QString& mainFile, int records);
+
+// The file that holds user card `index`: the main file below kCardsPerFile,
+// else the card file of its block (tags 2, 4, 6, 8), named by the tag in
 // front of the main file's name, in the main file's directory:
 // /backup/01.KT gives /backup/201.KT; a bare 01.KT gives 201.KT.
 QString cardFile(const QString& mainFile, int index);

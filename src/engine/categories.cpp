@@ -1,11 +1,16 @@
 #include "categories.h"
 
+#include "backup_file.h"
+
 namespace kt::engine {
 
 namespace {
 
-const CardRecords kUserCards = {
-    .readCode = "HB", .writeCode = "HA", .digits = 4, .maxCount = 9999, .suffix = "- Card No: "};
+const CardRecords kUserCards = {.readCode = "HB",
+                                .writeCode = "HA",
+                                .digits = 4,
+                                .maxCount = kMaxCards,
+                                .suffix = "- Card No: "};
 
 // Blocks of indexed records and of single records.
 RecordBlock indexed(int first, int last, int digits, QList<RecordGroup> groups) {

@@ -21,7 +21,7 @@ struct JobRequest {
     QString file;                        // the backup's main file
     int address = 1;                     // controller address, 1..99
     QList<const Category*> categories{}; // entries of categories(), in its order
-    int cardCount = 100;                 // user cards 1..cardCount, 1..9999
+    int cardCount = 100;                 // user cards 1..cardCount, at most kMaxCards
     QString portName{};                  // how the job log names the port
     bool verifyAfterLoad = false;        // Load: read everything back and compare
     bool askBeforeLoad = false;          // Load: ask before writing into the controller

@@ -35,9 +35,8 @@ int highestCardSlot(const QMap<QByteArray, QByteArray>& records) {
 }
 
 int backupCardCount(const QString& mainFile) {
-    const int named =
-        shell::roundToInt(shell::leadingNumber(shell::ReadIni(mainFile, kHeadSection, kCardsKey)));
-    return std::max(named, highestCardSlot(readBackupRecords(mainFile)));
+    return std::max(readManifest(mainFile).cards.value_or(0),
+                    highestCardSlot(readBackupRecords(mainFile)));
 }
 
 QMap<QByteArray, QByteArray> readBackupRecords(const QString& mainFile) {

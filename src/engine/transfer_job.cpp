@@ -143,8 +143,7 @@ QString TransferJob::fileProblemText(const FileSetProblem& problem) const {
 }
 
 bool TransferJob::checkBackupFile(const QString& path) {
-    const QByteArray title = shell::trimBlanks(shell::ReadIni(path, kHeadSection, kTitleKey));
-    if (title != kTitle || shell::lngIniResult == 0)
+    if (!readManifest(path).titled)
         return refuse(JobOutcome::FileError, view_.languageText("FileFormatError") + '.');
     return true;
 }
@@ -161,49 +160,37 @@ bool TransferJob::writeSaveHead(const JobRequest& request) {
         keys.append(category->languageKey);
         cards = cards || category->cards;
     }
-    const auto head = [&](const char* key, const QByteArray& value) {
-        return shell::WriteIni(path, kHeadSection, key, value);
-    };
-    // The title first, as the Windows program expects it; Complete=0 until
-    // the job has finished, so that a stopped backup is known as such.
-    const bool written = head(kTitleKey, kTitle) && head(kCompleteKey, "0") &&
-                         head(kStartedKey, localTimeStamp()) && head(kControllerKey, address_) &&
-                         head(kCategoriesKey, keys.join(',')) &&
-                         (cards ? head(kCardsKey, QByteArray::number(request.cardCount))
-                                : shell::RemoveIni(path, kHeadSection, kCardsKey)) &&
-                         shell::RemoveIni(path, kHeadSection, kFinishedKey) &&
-                         shell::RemoveIni(path, kHeadSection, kRecordsKey);
+    // Complete=0 until the job has finished, so that a stopped backup is
+    // known as such.
+    const bool written = writeSaveStart(path, address_, keys,
+                                        cards ? std::optional(request.cardCount) : std::nullopt);
     if (!written && !existed)
         QFile::remove(path);
     return written;
 }
 
 bool TransferJob::confirmLoad(const JobRequest& request) {
-    const auto head = [&](const char* key) {
-        return shell::trimBlanks(shell::ReadIni(request.file, kHeadSection, key));
-    };
+    const Manifest manifest = readManifest(request.file);
     // Reasons stop a restore that nobody confirms; notes are only said.
     QStringList reasons;
     QStringList notes;
-    if (head(kCompleteKey) == "0")
+    if (manifest.complete == false)
         reasons.append(view_.languageText("WarnIncomplete"));
-    const QByteArray namedCards = head(kCardsKey);
     const int held = highestCardSlot(readBackupRecords(request.file));
-    const int fileCards = std::max(shell::roundToInt(shell::leadingNumber(namedCards)), held);
+    const int fileCards = std::max(manifest.cards.value_or(0), held);
     if (std::any_of(request.categories.cbegin(), request.categories.cend(),
                     [](const Category* category) { return category->cards != nullptr; })) {
         if (fileCards > 0 && request.cardCount != fileCards)
             reasons.append(
                 shell::fillIn(view_.languageText("WarnCardNumbers"),
                               {QString::number(fileCards), QString::number(request.cardCount)}));
-        if (!namedCards.isEmpty() && shell::leadingNumber(namedCards) < held)
+        if (manifest.cards && *manifest.cards < held)
             notes.append(shell::fillIn(view_.languageText("WarnCardsHeader"),
-                                       {QString::fromLatin1(namedCards), QString::number(held)}));
+                                       {QString::number(*manifest.cards), QString::number(held)}));
     }
-    const QByteArray savedCategories = head(kCategoriesKey);
-    if (!savedCategories.isEmpty()) {
+    if (!manifest.categories.isEmpty()) {
         QList<const Category*> saved;
-        for (const QByteArray& key : savedCategories.split(','))
+        for (const QByteArray& key : manifest.categories)
             saved.append(findCategory(key));
         for (const Category* category : request.categories)
             if (!saved.contains(category))
@@ -358,11 +345,7 @@ void TransferJob::stepEnd(bool complete) {
     // Complete=1 goes last: a backup killed before it stays marked as
     // stopped.
     if (complete && save()) {
-        const auto head = [&](const char* key, const QByteArray& value) {
-            return shell::WriteIni(strDataFile, kHeadSection, key, value);
-        };
-        complete = head(kFinishedKey, localTimeStamp()) &&
-                   head(kRecordsKey, QByteArray::number(counts_.done)) && head(kCompleteKey, "1");
+        complete = writeSaveEnd(strDataFile, counts_.done);
         if (!complete) {
             outcome_ = JobOutcome::FileError;
             view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok,

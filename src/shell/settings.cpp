@@ -55,7 +55,7 @@ Settings readSettings(const QString& iniFile) {
     s.loadFile = QString::fromUtf8(readTrimmed(iniFile, kSystemSection, "LoadFile"));
     s.verifyAfterLoad = readTrimmed(iniFile, kSystemSection, "VerifyAfterLoad") == "1";
     const int cards = roundToInt(leadingNumber(readTrimmed(iniFile, kSystemSection, "CardNumber")));
-    s.cardCount = cards >= 1 && cards <= 9999 ? cards : 100;
+    s.cardCount = cards >= 1 ? cards : 100; // the window keeps it within the card limit
     return s;
 }
 

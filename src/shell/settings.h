@@ -26,7 +26,7 @@ struct Settings {
     QString saveFile;                          // backup file path of the last Save job
     QString loadFile;                          // backup file path of the last Load job
     bool verifyAfterLoad = false;              // read a restore back and compare it
-    int cardCount = 100;                       // user cards of the last job, 1..9999
+    int cardCount = 100;                       // user cards of the last job
 
     // Brings the three times into their limits; a value on a limit stays.
     void clampTimes();

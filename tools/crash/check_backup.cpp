@@ -80,12 +80,12 @@ int main(int argc, char** argv) {
     kt::sim::RecordStore expected;
     expected.seed(cards, unsigned(atoi(argv[3])));
 
-    QSet<QString> files;
-    for (int index = 1; index <= 9999; index += 1000)
-        files.insert(kt::engine::cardFile(mainFile, index));
+    const QStringList set = kt::engine::backupFileSet(mainFile);
+    const QSet<QString> files(set.cbegin(), set.cend());
     const QDir dir = QFileInfo(mainFile).dir();
     for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden))
-        if (!files.contains(dir.filePath(name)))
+        if (!files.contains(dir.filePath(name)) &&
+            dir.filePath(name) != kt::engine::lockFileOf(mainFile))
             problem("stray file " + dir.filePath(name));
 
     int records = 0;
