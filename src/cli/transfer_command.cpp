@@ -105,6 +105,9 @@ int runTransfer(const CliOptions& options, const QString& iniFile) {
     engine::TransferJob job(port, clock, view, options.settings);
     const engine::JobLog log;
     job.setJobLog(&log);
+    QObject::connect(&job, &engine::TransferJob::logFailed, [](const QString& reason) {
+        complain(QStringLiteral("the job log: %1").arg(reason));
+    });
     view.attach(&job);
     QElapsedTimer elapsed;
     elapsed.start();

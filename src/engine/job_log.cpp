@@ -1,15 +1,38 @@
 #include "job_log.h"
 
+#include "backup_file.h"
 #include "shell/user_folders.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QStandardPaths>
 #include <algorithm>
 
 namespace kt::engine {
+
+const char* outcomeName(JobOutcome outcome) {
+    switch (outcome) {
+    case JobOutcome::Finished:
+        return "finished";
+    case JobOutcome::Cancelled:
+        return "cancelled";
+    case JobOutcome::NothingChosen:
+        return "nothing chosen";
+    case JobOutcome::FileError:
+        return "file error";
+    case JobOutcome::Declined:
+        return "declined";
+    case JobOutcome::Differences:
+        return "differences";
+    case JobOutcome::CommunicationError:
+    case JobOutcome::None:
+        break;
+    }
+    return "communication error";
+}
 
 QString JobLog::defaultPath() {
 #ifdef Q_OS_WIN
@@ -23,7 +46,7 @@ QString JobLog::defaultPath() {
     return folder + QStringLiteral("/jobs.log");
 }
 
-bool JobLog::append(const QJsonObject& entry, QString* error) const {
+bool JobLog::appendLine(const QJsonObject& entry, QString* error) const {
     if (!shell::makePrivateFolders(QFileInfo(path_).absolutePath())) {
         *error = QStringLiteral("cannot create the folder of %1").arg(path_);
         return false;
@@ -48,6 +71,27 @@ bool JobLog::append(const QJsonObject& entry, QString* error) const {
         return false;
     }
     return true;
+}
+
+bool JobLog::append(const JobEntry& entry, QString* error) const {
+    static const char* directions[] = {"save", "load", "verify"};
+    QJsonArray names;
+    for (const Category* category : entry.categories)
+        names.append(QString::fromLatin1(category->name));
+    QJsonObject line{{"start", QString::fromLatin1(entry.start)},
+                     {"end", QString::fromLatin1(localTimeStamp())},
+                     {"direction", directions[int(entry.direction)]},
+                     {"port", entry.port},
+                     {"address", entry.address},
+                     {"file", entry.file},
+                     {"categories", names},
+                     {"cards", entry.cards},
+                     {"records", entry.records},
+                     {"failedTries", entry.failedTries},
+                     {"outcome", QString::fromLatin1(outcomeName(entry.outcome))}};
+    if (entry.differences)
+        line.insert("differences", *entry.differences);
+    return appendLine(line, error);
 }
 
 QList<QJsonObject> JobLog::last(int count) const {

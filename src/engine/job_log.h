@@ -2,11 +2,32 @@
 // alike, appended to jobs.log in the user's state folder.
 #pragma once
 
+#include "job_request.h"
+
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <optional>
 
 namespace kt::engine {
+
+// The outcome as the job log and --json name it.
+const char* outcomeName(JobOutcome outcome);
+
+// One job as the log keeps it; it ended when it is appended.
+struct JobEntry {
+    QByteArray start{}; // ISO 8601 local time with offset
+    Direction direction = Direction::Save;
+    QString port{};
+    int address = 1;
+    QString file{};
+    QList<const Category*> categories{};
+    int cards = 0;
+    int records = 0;
+    int failedTries = 0;
+    JobOutcome outcome = JobOutcome::None;
+    std::optional<int> differences{}; // a verify's
+};
 
 class JobLog {
   public:
@@ -23,13 +44,15 @@ class JobLog {
 
     // Appends one line; false with the reason when it cannot be written.
     // A new log is readable and writable by its owner only.
-    bool append(const QJsonObject& entry, QString* error) const;
+    bool append(const JobEntry& entry, QString* error) const;
     // The last `count` entries, oldest first; lines that do not parse are
     // left out. Read from the end, so a long log costs no more than the
     // lines asked for.
     QList<QJsonObject> last(int count) const;
 
   private:
+    bool appendLine(const QJsonObject& line, QString* error) const;
+
     QString path_;
 };
 

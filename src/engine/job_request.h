@@ -1,6 +1,7 @@
-// What a job is asked to do: the window builds it from its controls, the
-// command line from its arguments. A job keeps its own copy from start to
-// end, so nothing that changes meanwhile can steer it.
+// What a job is asked to do, and how it ended: the window builds the
+// request from its controls, the command line from its arguments. A job
+// keeps its own copy from start to end, so nothing that changes meanwhile
+// can steer it.
 #pragma once
 
 #include "categories.h"
@@ -28,6 +29,18 @@ struct JobRequest {
     QString reportFile{}; // Verify: where the differences are listed (empty: nowhere)
 
     bool includes(const Category& category) const { return categories.contains(&category); }
+};
+
+// How the last job ended, or why it did not start.
+enum class JobOutcome {
+    None,               // no job yet, or one still running
+    Finished,           // every record transferred
+    Cancelled,          // stopped by the user
+    CommunicationError, // the controller stopped answering, or the port went away
+    FileError,          // the backup file could not be read or written
+    NothingChosen,      // no category chosen: nothing started
+    Declined,           // a Load whose question was answered with Cancel
+    Differences,        // a Verify that found records that differ
 };
 
 } // namespace kt::engine

@@ -5,6 +5,8 @@
 #include "shell/ini_file.h"
 #include "shell/text_format.h"
 
+#include <QFileInfo>
+#include <QSaveFile>
 #include <QSet>
 #include <algorithm>
 
@@ -129,6 +131,23 @@ QString describeDifferences(const QList<RecordDifference>& differences, const QS
                          link::displayBytes(d.after));
     }
     return text;
+}
+
+bool writeVerifyReport(const QString& reportFile, const VerifyReport& report) {
+    const QString text =
+        QStringLiteral("Verify of %1 against controller %2 on %3, %4\n%5 records differ, %6 "
+                       "match\n\n")
+            .arg(report.file, QString::fromLatin1(report.controller), report.port,
+                 QString::fromLatin1(report.started))
+            .arg(report.differences.size())
+            .arg(report.compared - report.differences.size()) +
+        describeDifferences(report.differences, QStringLiteral("file"),
+                            QStringLiteral("controller"));
+    const QByteArray bytes = text.toUtf8();
+    if (!QFileInfo::exists(reportFile))
+        return createPrivateFile(reportFile, bytes);
+    QSaveFile out(reportFile);
+    return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit();
 }
 
 } // namespace kt::engine

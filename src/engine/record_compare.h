@@ -48,4 +48,19 @@ QList<RecordDifference> compareRecords(const QMap<QByteArray, QByteArray>& befor
 QString describeDifferences(const QList<RecordDifference>& differences, const QString& beforeName,
                             const QString& afterName);
 
+// What a verify found, for its report beside the backup.
+struct VerifyReport {
+    QString file;          // the backup
+    QByteArray controller; // address, two digits
+    QString port;
+    QByteArray started; // ISO 8601 local time with offset
+    int compared = 0;
+    QList<RecordDifference> differences;
+};
+
+// Writes the report: a header with the counts, then every difference. It
+// holds card numbers: a new report is readable by its owner only. False
+// when it cannot be written.
+bool writeVerifyReport(const QString& reportFile, const VerifyReport& report);
+
 } // namespace kt::engine

@@ -2,6 +2,7 @@
 
 #include "backup_file.h"
 #include "link/trace.h"
+#include "load_warnings.h"
 #include "shell/ini_file.h"
 #include "shell/language.h"
 #include "shell/settings.h"
@@ -9,10 +10,7 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QSaveFile>
 #include <algorithm>
-#include <cstdio>
 
 namespace kt::engine {
 
@@ -27,27 +25,6 @@ QString numberText(long long number) {
 }
 
 } // namespace
-
-const char* outcomeName(JobOutcome outcome) {
-    switch (outcome) {
-    case JobOutcome::Finished:
-        return "finished";
-    case JobOutcome::Cancelled:
-        return "cancelled";
-    case JobOutcome::NothingChosen:
-        return "nothing chosen";
-    case JobOutcome::FileError:
-        return "file error";
-    case JobOutcome::Declined:
-        return "declined";
-    case JobOutcome::Differences:
-        return "differences";
-    case JobOutcome::CommunicationError:
-    case JobOutcome::None:
-        break;
-    }
-    return "communication error";
-}
 
 TransferJob::TransferJob(link::SerialPort& port, link::Clock& clock, JobView& view,
                          const shell::Settings& settings)
@@ -170,33 +147,12 @@ bool TransferJob::writeSaveHead(const JobRequest& request) {
 }
 
 bool TransferJob::confirmLoad(const JobRequest& request) {
-    const Manifest manifest = readManifest(request.file);
     // Reasons stop a restore that nobody confirms; notes are only said.
     QStringList reasons;
     QStringList notes;
-    if (manifest.complete == false)
-        reasons.append(view_.languageText("WarnIncomplete"));
-    const int held = highestCardSlot(readBackupRecords(request.file));
-    const int fileCards = std::max(manifest.cards.value_or(0), held);
-    if (std::any_of(request.categories.cbegin(), request.categories.cend(),
-                    [](const Category* category) { return category->cards != nullptr; })) {
-        if (fileCards > 0 && request.cardCount != fileCards)
-            reasons.append(
-                shell::fillIn(view_.languageText("WarnCardNumbers"),
-                              {QString::number(fileCards), QString::number(request.cardCount)}));
-        if (manifest.cards && *manifest.cards < held)
-            notes.append(shell::fillIn(view_.languageText("WarnCardsHeader"),
-                                       {QString::number(*manifest.cards), QString::number(held)}));
-    }
-    if (!manifest.categories.isEmpty()) {
-        QList<const Category*> saved;
-        for (const QByteArray& key : manifest.categories)
-            saved.append(findCategory(key));
-        for (const Category* category : request.categories)
-            if (!saved.contains(category))
-                reasons.append(shell::fillIn(view_.languageText("WarnCategory"),
-                                             {view_.languageText(category->languageKey)}));
-    }
+    for (const LoadWarning& warning : loadWarnings(
+             readManifest(request.file), highestCardSlot(readBackupRecords(request.file)), request))
+        (warning.blocking() ? reasons : notes).append(warningText(warning));
     if (reasons.isEmpty() && !request.askBeforeLoad) {
         for (const QString& note : std::as_const(notes))
             view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, note + '.');
@@ -223,6 +179,23 @@ bool TransferJob::confirmLoad(const JobRequest& request) {
     }
     text += "\n\n" + view_.languageText(reasons.isEmpty() ? "LoadGoOn" : "LoadAnyway");
     return view_.showMessage(MsgStyle::Question, MsgButtons::OkCancel, text) == MsgAnswer::Ok;
+}
+
+QString TransferJob::warningText(const LoadWarning& warning) const {
+    const QString first = QString::number(warning.first);
+    const QString second = QString::number(warning.second);
+    switch (warning.kind) {
+    case LoadWarning::Kind::Incomplete:
+        return view_.languageText("WarnIncomplete");
+    case LoadWarning::Kind::CardNumbers:
+        return shell::fillIn(view_.languageText("WarnCardNumbers"), {first, second});
+    case LoadWarning::Kind::CategoryNotSaved:
+        return shell::fillIn(view_.languageText("WarnCategory"),
+                             {view_.languageText(warning.category->languageKey)});
+    case LoadWarning::Kind::CardsHeader:
+        break;
+    }
+    return shell::fillIn(view_.languageText("WarnCardsHeader"), {first, second});
 }
 
 void TransferJob::cancel() {
@@ -402,45 +375,32 @@ void TransferJob::endVerify() {
 }
 
 bool TransferJob::writeReport() const {
-    const QString text =
-        QStringLiteral("Verify of %1 against controller %2 on %3, %4\n%5 records differ, %6 "
-                       "match\n\n")
-            .arg(strDataFile, QString::fromLatin1(address_), request_.portName,
-                 QString::fromLatin1(startedAt_))
-            .arg(differences_.size())
-            .arg(counts_.done - differences_.size()) +
-        describeDifferences(differences_, QStringLiteral("file"), QStringLiteral("controller"));
-    // The report holds card numbers: readable by its owner only.
-    if (!QFileInfo::exists(request_.reportFile))
-        return createPrivateFile(request_.reportFile, text.toUtf8());
-    QSaveFile out(request_.reportFile);
-    const QByteArray bytes = text.toUtf8();
-    return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit();
+    return writeVerifyReport(request_.reportFile, {.file = strDataFile,
+                                                   .controller = address_,
+                                                   .port = request_.portName,
+                                                   .started = startedAt_,
+                                                   .compared = counts_.done,
+                                                   .differences = differences_});
 }
 
-void TransferJob::logJob() const {
+void TransferJob::logJob() {
     if (!log_)
         return;
-    static const char* directions[] = {"save", "load", "verify"};
-    QJsonArray names;
-    for (const Category* category : request_.categories)
-        names.append(QString::fromLatin1(category->name));
-    QJsonObject entry{{"start", QString::fromLatin1(startedAt_)},
-                      {"end", QString::fromLatin1(localTimeStamp())},
-                      {"direction", directions[int(intDirection)]},
-                      {"port", request_.portName},
-                      {"address", request_.address},
-                      {"file", strDataFile},
-                      {"categories", names},
-                      {"cards", request_.cardCount},
-                      {"records", counts_.done},
-                      {"failedTries", int(link_->errorCount())},
-                      {"outcome", QString::fromLatin1(outcomeName(outcome_))}};
-    if (verify())
-        entry.insert("differences", int(differences_.size()));
+    JobEntry entry{.start = startedAt_,
+                   .direction = intDirection,
+                   .port = request_.portName,
+                   .address = request_.address,
+                   .file = strDataFile,
+                   .categories = request_.categories,
+                   .cards = request_.cardCount,
+                   .records = counts_.done,
+                   .failedTries = int(link_->errorCount()),
+                   .outcome = outcome_,
+                   .differences =
+                       verify() ? std::optional(int(differences_.size())) : std::nullopt};
     QString error;
     if (!log_->append(entry, &error))
-        std::fprintf(stderr, "kt560ax: the job log: %s\n", qPrintable(error));
+        emit logFailed(error);
 }
 
 void TransferJob::advance(const QString& caption) {

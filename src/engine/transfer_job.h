@@ -9,6 +9,7 @@
 #include "job_request.h"
 #include "job_view.h"
 #include "link/link_transaction.h"
+#include "load_warnings.h"
 #include "record_compare.h"
 
 #include <QObject>
@@ -16,21 +17,6 @@
 #include <memory>
 
 namespace kt::engine {
-
-// How the last job ended, or why it did not start.
-enum class JobOutcome {
-    None,               // no job yet, or one still running
-    Finished,           // every record transferred
-    Cancelled,          // stopped by the user
-    CommunicationError, // the controller stopped answering, or the port went away
-    FileError,          // the backup file could not be read or written
-    NothingChosen,      // no category chosen: nothing started
-    Declined,           // a Load whose question was answered with Cancel
-    Differences,        // a Verify that found records that differ
-};
-
-// The outcome as the job log and --json name it.
-const char* outcomeName(JobOutcome outcome);
 
 class TransferJob : public QObject {
     Q_OBJECT
@@ -82,6 +68,8 @@ class TransferJob : public QObject {
     void categoryFinished(const kt::engine::Category* category);
     // The job has ended, its message shown and its log line written.
     void finished(kt::engine::JobOutcome outcome);
+    // The job log could not take the job's line; the job goes on.
+    void logFailed(const QString& reason);
 
   private:
     static constexpr int kSetUpStep = 1;
@@ -102,13 +90,14 @@ class TransferJob : public QObject {
     // The end of a Verify: its message and its report.
     void endVerify();
     bool writeReport() const;
-    void logJob() const;
+    void logJob();
     // Writes the title and the manifest of a starting Save.
     bool writeSaveHead(const JobRequest& request);
     // Asks before a Load when the request wants it, or when the backup may
     // not restore the controller as it was; true when there is nothing to
     // ask or the user goes on.
     bool confirmLoad(const JobRequest& request);
+    QString warningText(const LoadWarning& warning) const;
 
     void stepSetUp();
     void stepCategory(const Category& category);

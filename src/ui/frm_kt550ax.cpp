@@ -28,6 +28,7 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QToolButton>
+#include <cstdio>
 
 namespace kt::ui {
 
@@ -48,6 +49,11 @@ frmKT550AX::frmKT550AX(const QString& iniFile, QWidget* parent)
     connect(mscComm.get(), &link::SerialPort::lost, this, &frmKT550AX::onPortLost);
     job_ = std::make_unique<engine::TransferJob>(*mscComm, clock_, *this, settings);
     job_->setJobLog(&jobLog_);
+    // A log that cannot be written stops nothing: it is said where a
+    // technician's terminal shows it.
+    connect(job_.get(), &engine::TransferJob::logFailed, this, [](const QString& reason) {
+        std::fprintf(stderr, "kt560ax-backup: the job log: %s\n", qPrintable(reason));
+    });
     connect(cmdSave, &QPushButton::clicked, this, &frmKT550AX::cmdSave_Click);
     connect(cmdLoad, &QPushButton::clicked, this, &frmKT550AX::cmdLoad_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmKT550AX::cmdCancel_Click);

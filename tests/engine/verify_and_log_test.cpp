@@ -176,10 +176,14 @@ TEST(JobLog, EveryJobEndsWithOneLine) {
     r.job.setJobLog(&nowhere);
     r.controller.setFaultPlan({});
     r.view.messages.clear();
+    QString reason;
+    QObject::connect(&r.job, &kt::engine::TransferJob::logFailed,
+                     [&](const QString& why) { reason = why; });
     ASSERT_TRUE(r.save());
     r.run();
     EXPECT_EQ(r.job.outcome(), JobOutcome::Finished);
     EXPECT_EQ(r.view.messages.size(), 1);
+    EXPECT_TRUE(reason.contains("jobs.log")) << reason.toStdString();
 }
 
 // A log that has grown long is read from its end, lines that are no entry
@@ -190,7 +194,7 @@ TEST(JobLog, ALongLogIsReadFromItsEndAndRotated) {
     const QString path = dir.filePath("jobs.log");
     const kt::engine::JobLog log(path);
     QString error;
-    ASSERT_TRUE(log.append({{"n", 0}}, &error));
+    ASSERT_TRUE(log.append({.records = 0}, &error));
     EXPECT_EQ(QFile::permissions(path) &
                   ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
               0);
@@ -198,17 +202,17 @@ TEST(JobLog, ALongLogIsReadFromItsEndAndRotated) {
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::Append));
         for (int n = 1; n <= 40000; ++n)
-            file.write("{\"n\":" + QByteArray::number(n) + ",\"pad\":\"" + QByteArray(80, 'p') +
-                       "\"}\n");
-        file.write(QByteArray(3 * 1024 * 1024, '{') + "\nnot json\n{\"n\":40001}\n");
+            file.write("{\"records\":" + QByteArray::number(n) + ",\"pad\":\"" +
+                       QByteArray(80, 'p') + "\"}\n");
+        file.write(QByteArray(3 * 1024 * 1024, '{') + "\nnot json\n{\"records\":40001}\n");
     }
     const QList<QJsonObject> last = log.last(3);
     ASSERT_EQ(last.size(), 3);
-    EXPECT_EQ(last[0]["n"].toInt(), 39999);
-    EXPECT_EQ(last[2]["n"].toInt(), 40001);
-    EXPECT_EQ(log.last(1).first()["n"].toInt(), 40001);
+    EXPECT_EQ(last[0]["records"].toInt(), 39999);
+    EXPECT_EQ(last[2]["records"].toInt(), 40001);
+    EXPECT_EQ(log.last(1).first()["records"].toInt(), 40001);
 
-    ASSERT_TRUE(log.append({{"n", 40002}}, &error));
+    ASSERT_TRUE(log.append({.records = 40002}, &error));
     EXPECT_EQ(log.last(5).size(), 1); // a new log
     EXPECT_GT(QFileInfo(path + ".1").size(), kt::engine::JobLog::kRotateBytes);
     EXPECT_EQ(QFile::permissions(path) & (QFile::ReadGroup | QFile::ReadOther), 0);
