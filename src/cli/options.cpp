@@ -1,61 +1,234 @@
 #include "options.h"
 
+#include "engine/backup_file.h"
+#include "shell/language.h"
 #include "shell/text_format.h"
 
 #include "link/port_naming.h"
 #include "link/port_settings.h"
 
-#include <QMap>
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace kt::cli {
 
+namespace {
+
+bool takeNumber(const QString& text, int low, int high, int* value) {
+    bool ok = false;
+    const int number = text.trimmed().toInt(&ok);
+    if (!ok || number < low || number > high)
+        return false;
+    *value = number;
+    return true;
+}
+
+// A plain decimal number of milliseconds: no sign, no exponent, no NaN or
+// infinity, which would stall every wait.
+bool takeTime(const QString& text, float* value) {
+    static const QRegularExpression plain(QStringLiteral("^[0-9]{1,9}(\\.[0-9]{1,9})?$"));
+    if (!plain.match(text.trimmed()).hasMatch())
+        return false;
+    *value = text.trimmed().toFloat();
+    return true;
+}
+
+// Reads an option's value into the options; an error text when it does not
+// fit, else an empty one.
+using Take = QString (*)(CliOptions& options, const QString& value);
+
+struct OptionSpec {
+    const char* name;
+    const char* alias; // a second spelling, or nullptr
+    const char* value; // the value's name in --help; nullptr: a switch
+    const char* help;  // lines after the first are indented under it
+    Take take;
+};
+
+QString number(const char* option, int low, int high, int* value, const QString& text,
+               const QString& what) {
+    return takeNumber(text, low, high, value)
+               ? QString()
+               : QStringLiteral("%1 takes %2, not \"%3\".").arg(option, what, text);
+}
+
+QString time(const char* option, float* value, const QString& text) {
+    return takeTime(text, value)
+               ? QString()
+               : QStringLiteral("%1 takes milliseconds, not \"%2\".").arg(option, text);
+}
+
+const QList<OptionSpec>& optionTable() {
+    static const QList<OptionSpec> table = {
+        {"--port", nullptr, "P",
+         "COM1..COM8 (mapped in Language.ini as in the window), a\n"
+         "device path such as /dev/ttyUSB0, tcp://HOST:PORT (also\n"
+         "socket://HOST:PORT) for a serial device server in raw\n"
+         "mode, or rfc2217://HOST:PORT for one in RFC 2217 mode;\n"
+         "default: the window's port",
+         [](CliOptions& o, const QString& v) {
+             o.port = v.trimmed();
+             o.portGiven = true;
+             return QString();
+         }},
+        {"--address", nullptr, "N", "controller address 1..99 (default 1)",
+         [](CliOptions& o, const QString& v) {
+             return number("--address", 1, 99, &o.address, v, "1 to 99");
+         }},
+        {"--only", nullptr, "LIST",
+         "categories, comma-separated, of: master, system, appset,\n"
+         "timezone, holiday, cards, flow, doset, diset (default all)",
+         [](CliOptions& o, const QString& v) {
+             o.categories.clear();
+             for (const QString& name : v.split(u',', Qt::SkipEmptyParts)) {
+                 const engine::Category* category = engine::findCategory(name.toUtf8());
+                 if (!category)
+                     return QStringLiteral("--only: there is no category \"%1\".")
+                         .arg(name.trimmed());
+                 if (!o.categories.contains(category))
+                     o.categories.append(category);
+             }
+             return o.categories.isEmpty() ? QStringLiteral("--only needs at least one category.")
+                                           : QString();
+         }},
+        {"--cards", nullptr, "N",
+         "user cards 1..%1; save: default %1; load and verify:\n"
+         "default the card slots the backup covers, else %1",
+         [](CliOptions& o, const QString& v) {
+             int cards = 0;
+             const QString error = number("--cards", 1, engine::kMaxCards, &cards, v,
+                                          QStringLiteral("1 to %1").arg(engine::kMaxCards));
+             if (error.isEmpty())
+                 o.cards = cards;
+             return error;
+         }},
+        {"--settings", nullptr, "TEXT", "line settings such as 19200,e,8,1 (default the window's)",
+         [](CliOptions& o, const QString& v) {
+             o.settings.strSettings = shell::trimBlanks(v.toLatin1());
+             QString why;
+             return link::parsePortSettings(o.settings.strSettings, &why)
+                        ? QString()
+                        : QStringLiteral("--settings: %1").arg(why);
+         }},
+        {"--tx-delay", nullptr, "MS", "pause before each request, 10..100 ms",
+         [](CliOptions& o, const QString& v) {
+             return time("--tx-delay", &o.settings.sngTxDelay, v);
+         }},
+        {"--rx-delay", nullptr, "MS", "pause before each reply wait, 10..100 ms",
+         [](CliOptions& o, const QString& v) {
+             return time("--rx-delay", &o.settings.sngRxDelay, v);
+         }},
+        {"--timeout", nullptr, "MS",
+         "reply time-out, 200..1000 ms (times outside the limits\n"
+         "are brought to them, as in the window)",
+         [](CliOptions& o, const QString& v) {
+             return time("--timeout", &o.settings.sngRxTimeOut, v);
+         }},
+        {"--yes", "-y", nullptr,
+         "load: restore even when the backup stopped before its\n"
+         "end, holds fewer cards than chosen or lacks a category;\n"
+         "without it such a load writes nothing and says why",
+         [](CliOptions& o, const QString&) {
+             o.yes = true;
+             return QString();
+         }},
+        {"--quiet", "-q", nullptr, "no progress, only errors",
+         [](CliOptions& o, const QString&) {
+             o.quiet = true;
+             return QString();
+         }},
+        {"--json", nullptr, nullptr, "a summary as JSON on standard output",
+         [](CliOptions& o, const QString&) {
+             o.json = true;
+             return QString();
+         }},
+        {"--keep", nullptr, "N",
+         "run: keep the N newest complete backups per controller\n"
+         "(newest by their manifest's Finished time; the backup\n"
+         "just made is never removed)",
+         [](CliOptions& o, const QString& v) {
+             return number("--keep", 1, 100000, &o.keep, v, "a number of backups");
+         }},
+        {"--from", nullptr, "N", "scan: the first address to try (default 1)",
+         [](CliOptions& o, const QString& v) {
+             return number("--from", 1, 99, &o.from, v, "an address 1 to 99");
+         }},
+        {"--to", nullptr, "N", "scan: the last address to try (default 99)",
+         [](CliOptions& o, const QString& v) {
+             return number("--to", 1, 99, &o.to, v, "an address 1 to 99");
+         }},
+        {"-n", nullptr, "N", "log: how many jobs to show",
+         [](CliOptions& o, const QString& v) {
+             return number("-n", 1, 100000, &o.lines, v, "a number of jobs");
+         }},
+    };
+    return table;
+}
+
+const OptionSpec* findOption(const QString& argument) {
+    for (const OptionSpec& option : optionTable())
+        if (argument == QLatin1String(option.name) ||
+            (option.alias && argument == QLatin1String(option.alias)))
+            return &option;
+    return nullptr;
+}
+
+// Lines of help text: the first after the name, the rest under it.
+QString helpLines(const QString& head, const char* help) {
+    QString text;
+    // %1 stands for the card limit.
+    const QStringList lines =
+        shell::fillIn(QString::fromUtf8(help), {QString::number(engine::kMaxCards)}).split(u'\n');
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        text += QStringLiteral("  %1%2\n").arg(i == 0 ? head : QString(), -18).arg(lines[i]);
+    return text;
+}
+
+} // namespace
+
+const QList<CommandSpec>& commandTable() {
+    static const QList<CommandSpec> table = {
+        {"save", 1, "save FILE", "read the chosen categories from the controller into FILE"},
+        {"load", 1, "load FILE", "write the chosen categories of FILE into the controller"},
+        {"verify", 1, "verify FILE",
+         "read the chosen categories from the controller and compare\n"
+         "them with FILE, writing nothing; lists each difference"},
+        {"diff", 2, "diff OLD NEW",
+         "compare two backups record by record (card files too):\n"
+         "added, removed and changed records by category"},
+        {"log", 0, "log [-n N]", "the last N jobs of the job log (default 20)"},
+        {"run", 1, "run FLEET.ini", "back up every controller of a fleet file (see below)"},
+        {"scan", 0, "scan", "list the controller addresses that answer on a port"},
+    };
+    return table;
+}
+
+QStringList optionNames() {
+    QStringList names;
+    for (const OptionSpec& option : optionTable()) {
+        names.append(QString::fromLatin1(option.name));
+        if (option.alias)
+            names.append(QString::fromLatin1(option.alias));
+    }
+    return names + QStringList{"--help", "-h", "--version"};
+}
+
 QString helpText() {
-    return QStringLiteral(R"(Usage: kt560ax COMMAND [OPTIONS] [FILE...]
-
-Backs up a KT550AX access controller into a backup file and restores it,
-with the same files and rules as the KT560AX Data Backup System window.
-
-Commands:
-  save FILE         read the chosen categories from the controller into FILE
-  load FILE         write the chosen categories of FILE into the controller
-  verify FILE       read the chosen categories from the controller and compare
-                    them with FILE, writing nothing; lists each difference
-  diff OLD NEW      compare two backups record by record (card files too):
-                    added, removed and changed records by category
-  log [-n N]        the last N jobs of the job log (default 20)
-  run FLEET.ini     back up every controller of a fleet file (see below)
-  scan              list the controller addresses that answer on a port
-
-Options:
-  --port P          COM1..COM8 (mapped in Language.ini as in the window), a
-                    device path such as /dev/ttyUSB0, tcp://HOST:PORT (also
-                    socket://HOST:PORT) for a serial device server in raw
-                    mode, or rfc2217://HOST:PORT for one in RFC 2217 mode;
-                    default: the window's port
-  --address N       controller address 1..99 (default 1)
-  --only LIST       categories, comma-separated, of: master, system, appset,
-                    timezone, holiday, cards, flow, doset, diset (default all)
-  --cards N         user cards 1..9999; save: default 9999; load and verify:
-                    default the card slots the backup covers, else 9999
-  --settings TEXT   line settings such as 19200,e,8,1 (default the window's)
-  --tx-delay MS     pause before each request, 10..100 ms
-  --rx-delay MS     pause before each reply wait, 10..100 ms
-  --timeout MS      reply time-out, 200..1000 ms (times outside the limits
-                    are brought to them, as in the window)
-  --yes             load: restore even when the backup stopped before its
-                    end, holds fewer cards than chosen or lacks a category;
-                    without it such a load writes nothing and says why
-  --quiet           no progress, only errors
-  --json            a summary as JSON on standard output
-  --keep N          run: keep the N newest complete backups per controller
-                    (newest by their manifest's Finished time; the backup
-                    just made is never removed)
-  --from N --to N   scan: the addresses to try (default 1 to 99)
-  -n N              log: how many jobs to show
-  --help            this text
-  --version         the program's version
-
+    QString text =
+        QStringLiteral("Usage: kt560ax COMMAND [OPTIONS] [FILE...]\n\n"
+                       "Backs up a KT550AX access controller into a backup file and restores it,\n"
+                       "with the same files and rules as the KT560AX Data Backup System window.\n\n"
+                       "Commands:\n");
+    for (const CommandSpec& command : commandTable())
+        text += helpLines(QString::fromLatin1(command.usage), command.help);
+    text += QStringLiteral("\nOptions:\n");
+    for (const OptionSpec& option : optionTable())
+        text += helpLines(QString::fromLatin1(option.name) +
+                              (option.value ? ' ' + QString::fromLatin1(option.value) : QString()),
+                          option.help);
+    text += helpLines(QStringLiteral("--help"), "this text");
+    text += helpLines(QStringLiteral("--version"), "the program's version");
+    return text + QStringLiteral(R"(
 Fleet file: one section per controller; the section name names its folder.
   [door-north]
   Port=tcp://10.0.0.7:4001
@@ -84,29 +257,6 @@ A fleet exits with the highest status of its jobs.
 )");
 }
 
-namespace {
-
-bool takeNumber(const QString& text, int low, int high, int* value) {
-    bool ok = false;
-    const int number = text.trimmed().toInt(&ok);
-    if (!ok || number < low || number > high)
-        return false;
-    *value = number;
-    return true;
-}
-
-// A plain decimal number of milliseconds: no sign, no exponent, no NaN or
-// infinity, which would stall every wait.
-bool takeTime(const QString& text, float* value) {
-    static const QRegularExpression plain(QStringLiteral("^[0-9]{1,9}(\\.[0-9]{1,9})?$"));
-    if (!plain.match(text.trimmed()).hasMatch())
-        return false;
-    *value = text.trimmed().toFloat();
-    return true;
-}
-
-} // namespace
-
 std::optional<CliOptions> parseOptions(const QStringList& arguments, const QString& iniFile,
                                        QString* error, QString* info) {
     CliOptions options;
@@ -116,20 +266,14 @@ std::optional<CliOptions> parseOptions(const QStringList& arguments, const QStri
         *error = text + QStringLiteral("\nkt560ax --help lists the commands and options.");
         return std::nullopt;
     };
-    static const QStringList withValue = {"--port",     "--address",  "--only",     "--cards",
-                                          "--settings", "--tx-delay", "--rx-delay", "--timeout",
-                                          "--keep",     "--from",     "--to",       "-n"};
-    bool portGiven = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         QString argument = arguments[i];
         QString value;
+        bool inline_ = false;
         if (argument.startsWith(QLatin1String("--")) && argument.contains(u'=')) {
             value = argument.mid(argument.indexOf(u'=') + 1);
             argument = argument.left(argument.indexOf(u'='));
-        } else if (withValue.contains(argument)) {
-            if (i + 1 >= arguments.size())
-                return fail(QStringLiteral("%1 needs a value.").arg(argument));
-            value = arguments[++i];
+            inline_ = true;
         }
         if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
             *info = helpText();
@@ -139,62 +283,14 @@ std::optional<CliOptions> parseOptions(const QStringList& arguments, const QStri
             *info = QStringLiteral("kt560ax 2.0\n");
             return std::nullopt;
         }
-        if (argument == QLatin1String("--port")) {
-            options.port = value.trimmed();
-            portGiven = true;
-        } else if (argument == QLatin1String("--address")) {
-            if (!takeNumber(value, 1, 99, &options.address))
-                return fail(QStringLiteral("--address takes 1 to 99, not \"%1\".").arg(value));
-        } else if (argument == QLatin1String("--only")) {
-            options.categories.clear();
-            for (const QString& name : value.split(u',', Qt::SkipEmptyParts)) {
-                const engine::Category* category = engine::findCategory(name.toUtf8());
-                if (!category)
-                    return fail(
-                        QStringLiteral("--only: there is no category \"%1\".").arg(name.trimmed()));
-                if (!options.categories.contains(category))
-                    options.categories.append(category);
+        if (const OptionSpec* option = findOption(argument)) {
+            if (option->value && !inline_) {
+                if (i + 1 >= arguments.size())
+                    return fail(QStringLiteral("%1 needs a value.").arg(argument));
+                value = arguments[++i];
             }
-            if (options.categories.isEmpty())
-                return fail(QStringLiteral("--only needs at least one category."));
-        } else if (argument == QLatin1String("--cards")) {
-            int cards = 0;
-            if (!takeNumber(value, 1, 9999, &cards))
-                return fail(QStringLiteral("--cards takes 1 to 9999, not \"%1\".").arg(value));
-            options.cards = cards;
-        } else if (argument == QLatin1String("--settings")) {
-            options.settings.strSettings = shell::trimBlanks(value.toLatin1());
-            QString why;
-            if (!link::parsePortSettings(options.settings.strSettings, &why))
-                return fail(QStringLiteral("--settings: %1").arg(why));
-        } else if (argument == QLatin1String("--tx-delay") ||
-                   argument == QLatin1String("--rx-delay") ||
-                   argument == QLatin1String("--timeout")) {
-            float* time = argument == QLatin1String("--tx-delay") ? &options.settings.sngTxDelay
-                          : argument == QLatin1String("--rx-delay")
-                              ? &options.settings.sngRxDelay
-                              : &options.settings.sngRxTimeOut;
-            if (!takeTime(value, time))
-                return fail(
-                    QStringLiteral("%1 takes milliseconds, not \"%2\".").arg(argument, value));
-        } else if (argument == QLatin1String("--keep")) {
-            if (!takeNumber(value, 1, 100000, &options.keep))
-                return fail(
-                    QStringLiteral("--keep takes a number of backups, not \"%1\".").arg(value));
-        } else if (argument == QLatin1String("--from") || argument == QLatin1String("--to")) {
-            if (!takeNumber(value, 1, 99,
-                            argument == QLatin1String("--from") ? &options.from : &options.to))
-                return fail(QStringLiteral("%1 takes an address 1 to 99, not \"%2\".")
-                                .arg(argument, value));
-        } else if (argument == QLatin1String("-n")) {
-            if (!takeNumber(value, 1, 100000, &options.lines))
-                return fail(QStringLiteral("-n takes a number of jobs, not \"%1\".").arg(value));
-        } else if (argument == QLatin1String("--yes") || argument == QLatin1String("-y")) {
-            options.yes = true;
-        } else if (argument == QLatin1String("--quiet") || argument == QLatin1String("-q")) {
-            options.quiet = true;
-        } else if (argument == QLatin1String("--json")) {
-            options.json = true;
+            if (const QString mistake = option->take(options, value); !mistake.isEmpty())
+                return fail(mistake);
         } else if (argument.startsWith(u'-') && argument.size() > 1) {
             return fail(QStringLiteral("Unknown option %1.").arg(argument));
         } else if (options.command.isEmpty()) {
@@ -205,20 +301,22 @@ std::optional<CliOptions> parseOptions(const QStringList& arguments, const QStri
     }
     options.settings.clampTimes();
 
-    static const QMap<QString, int> fileCounts = {
-        {"save", 1}, {"load", 1}, {"verify", 1}, {"diff", 2}, {"run", 1}, {"scan", 0}, {"log", 0}};
     if (options.command.isEmpty())
         return fail(QStringLiteral("Name a command: save, load, verify, diff, run, scan or log."));
-    if (!fileCounts.contains(options.command))
+    const auto command =
+        std::find_if(commandTable().cbegin(), commandTable().cend(), [&](const CommandSpec& c) {
+            return options.command == QLatin1String(c.name);
+        });
+    if (command == commandTable().cend())
         return fail(QStringLiteral("Unknown command \"%1\".").arg(options.command));
-    const int files = fileCounts.value(options.command);
+    const int files = command->files;
     if (options.files.size() != files)
         return fail(files == 2   ? QStringLiteral("%1 takes two files.").arg(options.command)
                     : files == 1 ? QStringLiteral("%1 takes one file.").arg(options.command)
                                  : QStringLiteral("%1 takes no file.").arg(options.command));
     if (options.from > options.to)
         return fail(QStringLiteral("--from must not be above --to."));
-    if (portGiven) {
+    if (options.portGiven) {
         QString why;
         if (!link::parsePortName(options.port, iniFile, &why))
             return fail(QStringLiteral("--port: %1").arg(why));

@@ -12,9 +12,10 @@
 namespace kt::cli {
 
 struct CliOptions {
-    QString command;   // save, load, verify, diff, run, scan, log
-    QStringList files; // the command's file arguments
-    QString port;      // COMn, a device path or a network port
+    QString command;        // save, load, verify, diff, run, scan, log
+    QStringList files;      // the command's file arguments
+    QString port;           // COMn, a device path or a network port
+    bool portGiven = false; // --port was given
     int address = 1;
     QList<const engine::Category*> categories = engine::allCategories();
     std::optional<int> cards; // --cards; unset: the command's default
@@ -28,7 +29,18 @@ struct CliOptions {
     int lines = 20; // log: the number of jobs shown
 };
 
-// The text of --help.
+// The commands: name, files taken, usage and help.
+struct CommandSpec {
+    const char* name;
+    int files;
+    const char* usage;
+    const char* help;
+};
+const QList<CommandSpec>& commandTable();
+// Every option's spelling, as the parser takes them.
+QStringList optionNames();
+
+// The text of --help, from the tables of commands and options.
 QString helpText();
 
 // Parses the arguments (without the program's name) over the settings of
