@@ -19,9 +19,8 @@ namespace kt::cli {
 namespace {
 
 bool isBackup(const QString& file) {
-    if (const engine::FileSetProblem problem = engine::checkBackupFileSet(file, false);
-        problem.problem != shell::FileProblem::None) {
-        complain(shell::describeFileProblem(problem.problem, problem.file) + '.');
+    if (const shell::Status usable = engine::checkBackupFileSet(file, false); !usable) {
+        complain(usable.error().message + '.');
         return false;
     }
     if (!engine::readManifest(file).titled) {

@@ -91,7 +91,7 @@ void prune(const QString& folder, int keep, const QString& justMade) {
     for (const QString& name : backupsToRemove(storedBackups(folder), keep, justMade)) {
         const QString mainFile = QDir(folder).filePath(name);
         engine::BackupLock lock;
-        if (lock.take(mainFile, true) != engine::BackupLock::Result::Taken)
+        if (!lock.take(mainFile, true))
             continue; // in use: the next run removes it
         for (const QString& file : engine::backupFileSet(mainFile))
             QFile::remove(file);
@@ -118,14 +118,12 @@ void printTable(const QList<JobResult>& results) {
 
 int runFleet(const CliOptions& options, const QString& iniFile) {
     const QString fleetFile = options.files[0];
-    QByteArray text;
-    if (const shell::FileProblem problem = shell::readRegularFile(fleetFile, &text, kMaxFleetBytes);
-        problem != shell::FileProblem::None) {
-        complain(QStringLiteral("the fleet file: %1.")
-                     .arg(shell::describeFileProblem(problem, fleetFile)));
+    const shell::Result<QByteArray> text = shell::readRegularFile(fleetFile, kMaxFleetBytes);
+    if (!text) {
+        complain(QStringLiteral("the fleet file: %1.").arg(text.error().message));
         return kFileError;
     }
-    Fleet fleet = parseFleet(text, fleetFile, QFileInfo(fleetFile).absolutePath());
+    Fleet fleet = parseFleet(*text, fleetFile, QFileInfo(fleetFile).absolutePath());
     // Controllers on one line share a queue: a queue per line, and each
     // line names the queue it belongs to.
     std::map<int, PortQueue> queues;

@@ -1,6 +1,7 @@
 #include "backup_file.h"
 
 #include "shell/ini_file.h"
+#include "shell/regular_file.h"
 #include "shell/text_format.h"
 
 #include <QDir>
@@ -121,16 +122,15 @@ QStringList backupFileSet(const QString& mainFile) {
     return files;
 }
 
-FileSetProblem checkBackupFileSet(const QString& mainFile, bool mayBeMissing) {
+shell::Status checkBackupFileSet(const QString& mainFile, bool mayBeMissing) {
     const QStringList files = backupFileSet(mainFile);
     for (qsizetype i = 0; i < files.size(); ++i) {
-        const shell::FileProblem problem = shell::checkRegularFile(files[i]);
+        const shell::Result<qint64> check = shell::checkRegularFile(files[i]);
         const bool missingIsFine = i > 0 || mayBeMissing;
-        if (problem != shell::FileProblem::None &&
-            !(problem == shell::FileProblem::Missing && missingIsFine))
-            return {problem, files[i]};
+        if (!check && !(check.error().code == shell::ErrorCode::NotFound && missingIsFine))
+            return check.error();
     }
-    return {};
+    return shell::done();
 }
 
 QString lockFileOf(const QString& mainFile) {
@@ -138,8 +138,10 @@ QString lockFileOf(const QString& mainFile) {
     return info.dir().filePath(u'.' + info.fileName() + QStringLiteral(".lock"));
 }
 
-BackupLock::Result BackupLock::take(const QString& mainFile, bool exclusive) {
+shell::Status BackupLock::take(const QString& mainFile, bool exclusive) {
     release();
+    const shell::Error cannotMake{shell::ErrorCode::Unwritable,
+                                  QStringLiteral("%1 cannot be locked").arg(mainFile), mainFile};
 #ifdef Q_OS_UNIX
     // Empty and readable by all: another user who may write the folder must
     // be able to take the lock too.
@@ -149,20 +151,24 @@ BackupLock::Result BackupLock::take(const QString& mainFile, bool exclusive) {
     if (fd < 0)
         fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) // a reader of a read-only folder has nobody to keep out
-        return exclusive ? Result::Failed : Result::Taken;
+        return exclusive ? shell::Status(cannotMake) : shell::done();
     while (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
         if (errno == EINTR)
             continue;
         const bool busy = errno == EWOULDBLOCK;
         ::close(fd);
-        return busy ? Result::InUse : exclusive ? Result::Failed : Result::Taken;
+        if (busy)
+            return shell::Error{shell::ErrorCode::InUse,
+                                QStringLiteral("%1 is in use by another job").arg(mainFile),
+                                mainFile};
+        return exclusive ? shell::Status(cannotMake) : shell::done();
     }
     fd_ = fd;
 #else
     Q_UNUSED(mainFile);
     Q_UNUSED(exclusive);
 #endif
-    return Result::Taken;
+    return shell::done();
 }
 
 void BackupLock::release() {

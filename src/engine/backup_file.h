@@ -2,7 +2,7 @@
 // card files that hold user cards from index 2000 on.
 #pragma once
 
-#include "shell/regular_file.h"
+#include "shell/result.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -63,14 +63,10 @@ QString cardFile(const QString& mainFile, int index);
 // of their cards.
 QStringList backupFileSet(const QString& mainFile);
 
-// The first file of the set that cannot be used, with its problem, or
-// {None, empty}: the main file must be a readable regular file of a sane
-// size unless `mayBeMissing`; each card file that exists must be too.
-struct FileSetProblem {
-    shell::FileProblem problem = shell::FileProblem::None;
-    QString file;
-};
-FileSetProblem checkBackupFileSet(const QString& mainFile, bool mayBeMissing);
+// Whether the set can be used: the main file must be a readable regular
+// file of a sane size unless `mayBeMissing`, and so must each card file that
+// exists. The error names the first file that cannot be used.
+shell::Status checkBackupFileSet(const QString& mainFile, bool mayBeMissing);
 
 // The hidden file whose advisory lock stands for a backup file set:
 // /backup/01.KT gives /backup/.01.KT.lock. The files of the set are
@@ -82,17 +78,15 @@ QString lockFileOf(const QString& mainFile);
 // system releases it when the process ends, however it ends.
 class BackupLock {
   public:
-    enum class Result {
-        Taken,  // held now (for a reader in a read-only folder: nothing to hold)
-        InUse,  // another job holds the set
-        Failed, // the lock file cannot be made where a Save must write
-    };
     BackupLock() = default;
     BackupLock(const BackupLock&) = delete;
     BackupLock& operator=(const BackupLock&) = delete;
     ~BackupLock() { release(); }
 
-    Result take(const QString& mainFile, bool exclusive);
+    // Held now (for a reader in a read-only folder there is nothing to hold).
+    // Errors: InUse when another job holds the set; Unwritable when the lock
+    // file cannot be made where a Save must write.
+    shell::Status take(const QString& mainFile, bool exclusive);
     void release();
 
   private:

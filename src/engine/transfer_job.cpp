@@ -54,18 +54,10 @@ bool TransferJob::start(const JobRequest& request) {
     // controllers' records into one backup.
     auto lock = std::make_unique<BackupLock>();
     const bool saving = taken.direction == Direction::Save;
-    switch (lock->take(path, saving)) {
-    case BackupLock::Result::InUse:
-        return refuse(JobOutcome::FileError, path + " - " + view_.languageText("FileInUse") + '.');
-    case BackupLock::Result::Failed:
-        return refuse(JobOutcome::FileError,
-                      path + " - " + view_.languageText("FileOpenError") + '.');
-    case BackupLock::Result::Taken:
-        break;
-    }
-    if (const FileSetProblem problem = checkBackupFileSet(path, saving);
-        problem.problem != shell::FileProblem::None)
-        return refuse(JobOutcome::FileError, fileProblemText(problem));
+    if (const shell::Status locked = lock->take(path, saving); !locked)
+        return refuse(JobOutcome::FileError, fileProblemText(locked.error()));
+    if (const shell::Status usable = checkBackupFileSet(path, saving); !usable)
+        return refuse(JobOutcome::FileError, fileProblemText(usable.error()));
     if (saving) {
         if (!writeSaveHead(taken))
             return refuse(JobOutcome::FileError,
@@ -97,26 +89,30 @@ bool TransferJob::start(const JobRequest& request) {
     return true;
 }
 
-QString TransferJob::fileProblemText(const FileSetProblem& problem) const {
+QString TransferJob::fileProblemText(const shell::Error& error) const {
     const char* key = "FileOpenError";
-    switch (problem.problem) {
-    case shell::FileProblem::Missing:
+    switch (error.code) {
+    case shell::ErrorCode::NotFound:
         key = "FileNoFund";
         break;
-    case shell::FileProblem::NotRegular:
+    case shell::ErrorCode::NotRegular:
         key = "FileNotRegular";
         break;
-    case shell::FileProblem::TooLarge:
+    case shell::ErrorCode::TooLarge:
         key = "FileTooLarge";
         break;
-    case shell::FileProblem::Denied:
+    case shell::ErrorCode::Denied:
         key = "FileDenied";
         break;
-    case shell::FileProblem::None:
-    case shell::FileProblem::Unreadable:
+    case shell::ErrorCode::InUse:
+        key = "FileInUse";
+        break;
+    case shell::ErrorCode::Unreadable:
+    case shell::ErrorCode::Unwritable:
+    case shell::ErrorCode::Invalid:
         break;
     }
-    return problem.file + " - " + view_.languageText(key) + '.';
+    return error.subject + " - " + view_.languageText(key) + '.';
 }
 
 bool TransferJob::checkBackupFile(const QString& path) {

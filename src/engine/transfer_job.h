@@ -84,7 +84,7 @@ class TransferJob : public QObject {
     // Checks that the file is a backup; false after a message.
     bool checkBackupFile(const QString& path);
     // The message for a file of the set that cannot be used.
-    QString fileProblemText(const FileSetProblem& problem) const;
+    QString fileProblemText(const shell::Error& error) const;
     // Compares what the controller holds under `key` with the file's value.
     void compare(const QByteArray& key, const QByteArray& inFile, const QByteArray& inController);
     // The end of a Verify: its message and its report.

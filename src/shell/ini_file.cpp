@@ -14,8 +14,6 @@
 
 namespace kt::shell {
 
-std::int32_t lngIniResult = 0;
-
 namespace {
 
 bool isBlank(char c) {
@@ -146,9 +144,10 @@ bool isUsableName(const QByteArray& name, char forbidden) {
 // to read returns false, so that a write never replaces a file it could not
 // read.
 bool readWhole(const QString& file, QByteArray& data, bool& exists) {
-    const FileProblem problem = readRegularFile(file, &data);
-    exists = problem != FileProblem::Missing;
-    return problem == FileProblem::None || problem == FileProblem::Missing;
+    const Result<QByteArray> read = readRegularFile(file);
+    exists = read || read.error().code != ErrorCode::NotFound;
+    data = read.valueOr({});
+    return read || !exists;
 }
 
 // Replaces the file atomically with `data`.
@@ -169,25 +168,28 @@ bool iniCanHold(const QByteArray& value) {
     return !value.contains('\r') && !value.contains('\n') && !value.contains('\0');
 }
 
-QByteArray ReadIni(const QString& file, const QByteArray& section, const QByteArray& key) {
-    lngIniResult = 0;
-    QByteArray data;
-    if (readRegularFile(file, &data) != FileProblem::None)
-        return {};
+Result<QByteArray> ReadIniValue(const QString& file, const QByteArray& section,
+                                const QByteArray& key) {
+    const Result<QByteArray> read = readRegularFile(file);
+    if (!read)
+        return read.error();
+    const QByteArray& data = *read;
     const Location where = locate(data, section.trimmed(), key.trimmed());
     if (!where.keyFound)
-        return {};
-    QByteArray value = data.mid(where.value.begin, where.value.end - where.value.begin);
-    lngIniResult = std::int32_t(qMin<qsizetype>(value.size(), INT32_MAX));
-    return value;
+        return Error{ErrorCode::NotFound,
+                     QStringLiteral("%1: no key %2 in section %3")
+                         .arg(file, QString::fromLatin1(key), QString::fromLatin1(section))};
+    return data.mid(where.value.begin, where.value.end - where.value.begin);
+}
+
+QByteArray ReadIni(const QString& file, const QByteArray& section, const QByteArray& key) {
+    return ReadIniValue(file, section, key).valueOr({});
 }
 
 QList<std::pair<QByteArray, QByteArray>> ReadIniSection(const QString& file,
                                                         const QByteArray& section) {
     QList<std::pair<QByteArray, QByteArray>> entries;
-    QByteArray data;
-    if (readRegularFile(file, &data) != FileProblem::None)
-        return entries;
+    const QByteArray data = readRegularFile(file).valueOr({});
     const QByteArray wanted = section.trimmed();
     QSet<QByteArray> seen;
     bool inSection = false;
@@ -210,7 +212,6 @@ QList<std::pair<QByteArray, QByteArray>> ReadIniSection(const QString& file,
 
 bool WriteIni(const QString& file, const QByteArray& section, const QByteArray& key,
               const QByteArray& value) {
-    lngIniResult = 0;
     const QByteArray sectionName = section.trimmed();
     const QByteArray keyName = key.trimmed();
     if (!iniCanHold(value) || !isUsableName(sectionName, ']') || !isUsableName(keyName, '='))
@@ -239,10 +240,7 @@ bool WriteIni(const QString& file, const QByteArray& section, const QByteArray& 
         }
     }
 
-    if (!writeWhole(file, data))
-        return false;
-    lngIniResult = 1;
-    return true;
+    return writeWhole(file, data);
 }
 
 bool RemoveIni(const QString& file, const QByteArray& section, const QByteArray& key) {

@@ -16,21 +16,21 @@
 // replaced atomically, so an interrupted write never leaves a torn file.
 #pragma once
 
+#include "result.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
-#include <cstdint>
 #include <utility>
 
 namespace kt::shell {
 
-// Result of the last ReadIni or WriteIni call: for a read the number of
-// bytes of the value found (0 when file, section or key is missing), for a
-// write non-zero on success and 0 on failure.
-extern std::int32_t lngIniResult;
-
-// The value of `key` in `section` of `file`, or an empty text when the file,
-// the section or the key does not exist.
+// The value of `key` in `section` of `file`. Errors: NotFound when the
+// file, the section or the key does not exist; what readRegularFile says of
+// a file that cannot be read.
+Result<QByteArray> ReadIniValue(const QString& file, const QByteArray& section,
+                                const QByteArray& key);
+// The same, with an empty text for a value that cannot be had.
 QByteArray ReadIni(const QString& file, const QByteArray& section, const QByteArray& key);
 
 // Writes `key` = `value` in `section` of `file`. Returns false (and leaves

@@ -55,10 +55,10 @@ bool isAddedKey(const char* key) {
 QString languageText(const QString& iniFile, const QByteArray& section, const char* key) {
     if (section.isEmpty())
         return {};
-    QByteArray text = trimBlanks(ReadIni(iniFile, section, key));
-    if (lngIniResult == 0 && isAddedKey(key))
-        text = trimBlanks(ReadIni(shippedIniFile(), section, key));
-    return QString::fromUtf8(text);
+    Result<QByteArray> text = ReadIniValue(iniFile, section, key);
+    if (!text && isAddedKey(key))
+        text = ReadIniValue(shippedIniFile(), section, key);
+    return QString::fromUtf8(trimBlanks(text.valueOr({})));
 }
 
 QString fillIn(const QString& text, const QStringList& values) {

@@ -14,151 +14,150 @@ namespace kt::shell {
 
 namespace {
 
-#ifdef Q_OS_UNIX
-FileProblem problemOfErrno(int error) {
-    switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-        return FileProblem::Missing;
-    case EACCES:
-    case EPERM:
-        return FileProblem::Denied;
-    case EISDIR:
-    case ENXIO: // a FIFO or socket without the other end
-        return FileProblem::NotRegular;
-    default:
-        return FileProblem::Unreadable;
+Error problem(ErrorCode code, const QString& path) {
+    switch (code) {
+    case ErrorCode::NotFound:
+        return {code, QStringLiteral("%1 - no such file").arg(path), path};
+    case ErrorCode::NotRegular:
+        return {code,
+                QStringLiteral("%1 is not a regular file (a folder, a FIFO or a device)").arg(path),
+                path};
+    case ErrorCode::TooLarge:
+        return {code,
+                QStringLiteral("%1 is larger than any backup can be (over %2 MB)")
+                    .arg(path)
+                    .arg(kMaxIniFileBytes / (1024 * 1024)),
+                path};
+    case ErrorCode::Denied:
+        return {code, QStringLiteral("%1 - permission denied").arg(path), path};
+    case ErrorCode::Unreadable:
+    case ErrorCode::InUse:
+    case ErrorCode::Unwritable:
+    case ErrorCode::Invalid:
+        break;
     }
+    return {ErrorCode::Unreadable, QStringLiteral("%1 cannot be read").arg(path), path};
 }
-
-// Opens without blocking and checks what was opened; -1 with `problem` set.
-int openRegular(const QString& path, qint64 maxBytes, FileProblem* problem, qint64* size) {
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        *problem = problemOfErrno(errno);
-        return -1;
-    }
-    struct stat info = {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxBytes) {
-        *problem = !S_ISREG(info.st_mode) ? FileProblem::NotRegular : FileProblem::TooLarge;
-        ::close(fd);
-        return -1;
-    }
-    *size = info.st_size;
-    *problem = FileProblem::None;
-    return fd;
-}
-#endif
-
-} // namespace
-
-namespace {
 
 // Qt's own files (resources such as the shipped texts) and other systems.
-FileProblem readThroughQt(const QString& path, QByteArray* data, qint64 maxBytes) {
+Result<QByteArray> readThroughQt(const QString& path, qint64 maxBytes) {
     const QFileInfo info(path);
     if (!info.exists())
-        return FileProblem::Missing;
+        return problem(ErrorCode::NotFound, path);
     if (!info.isFile())
-        return FileProblem::NotRegular;
+        return problem(ErrorCode::NotRegular, path);
     if (info.size() > maxBytes)
-        return FileProblem::TooLarge;
+        return problem(ErrorCode::TooLarge, path);
     QFile in(path);
     if (!in.open(QIODevice::ReadOnly))
-        return info.isReadable() ? FileProblem::Unreadable : FileProblem::Denied;
-    *data = in.read(maxBytes + 1);
-    if (data->size() > maxBytes) {
-        data->clear();
-        return FileProblem::TooLarge;
-    }
-    return in.error() == QFileDevice::NoError ? FileProblem::None : FileProblem::Unreadable;
+        return problem(info.isReadable() ? ErrorCode::Unreadable : ErrorCode::Denied, path);
+    QByteArray data = in.read(maxBytes + 1);
+    if (data.size() > maxBytes)
+        return problem(ErrorCode::TooLarge, path);
+    if (in.error() != QFileDevice::NoError)
+        return problem(ErrorCode::Unreadable, path);
+    return data;
 }
 
 bool isResource(const QString& path) {
     return path.startsWith(u':');
 }
 
+#ifdef Q_OS_UNIX
+ErrorCode codeOfErrno(int error) {
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return ErrorCode::NotFound;
+    case EACCES:
+    case EPERM:
+        return ErrorCode::Denied;
+    case EISDIR:
+    case ENXIO: // a FIFO or socket without the other end
+        return ErrorCode::NotRegular;
+    default:
+        return ErrorCode::Unreadable;
+    }
+}
+
+// Opens without blocking and checks what was opened: the descriptor and the
+// file's size.
+Result<std::pair<int, qint64>> openRegular(const QString& path, qint64 maxBytes) {
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return problem(codeOfErrno(errno), path);
+    struct stat info = {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxBytes) {
+        ::close(fd);
+        return problem(!S_ISREG(info.st_mode) ? ErrorCode::NotRegular : ErrorCode::TooLarge, path);
+    }
+    return std::pair(fd, qint64(info.st_size));
+}
+#endif
+
 } // namespace
 
-FileProblem readRegularFile(const QString& path, QByteArray* data, qint64 maxBytes) {
-    data->clear();
+Result<QByteArray> readRegularFile(const QString& path, qint64 maxBytes) {
 #ifdef Q_OS_UNIX
     if (isResource(path))
-        return readThroughQt(path, data, maxBytes);
-    FileProblem problem = FileProblem::None;
-    qint64 size = 0;
-    const int fd = openRegular(path, maxBytes, &problem, &size);
-    if (fd < 0)
-        return problem;
+        return readThroughQt(path, maxBytes);
+    const auto opened = openRegular(path, maxBytes);
+    if (!opened)
+        return opened.error();
+    const auto [fd, size] = *opened;
     // A file that grows while it is read is still read only up to the limit.
-    data->reserve(size);
+    QByteArray data;
+    data.reserve(size);
     char buffer[64 * 1024];
+    ErrorCode failure = ErrorCode::Invalid; // none
     for (;;) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
-            problem = problemOfErrno(errno);
+            failure = codeOfErrno(errno);
             break;
         }
         if (got == 0)
             break;
-        if (data->size() + got > maxBytes) {
-            problem = FileProblem::TooLarge;
+        if (data.size() + got > maxBytes) {
+            failure = ErrorCode::TooLarge;
             break;
         }
-        data->append(buffer, got);
+        data.append(buffer, got);
     }
     ::close(fd);
-    if (problem != FileProblem::None)
-        data->clear();
-    return problem;
+    if (failure != ErrorCode::Invalid)
+        return problem(failure, path);
+    return data;
 #else
-    return readThroughQt(path, data, maxBytes);
+    return readThroughQt(path, maxBytes);
 #endif
 }
 
-FileProblem checkRegularFile(const QString& path, qint64 maxBytes) {
+Result<qint64> checkRegularFile(const QString& path, qint64 maxBytes) {
 #ifdef Q_OS_UNIX
     if (isResource(path))
-        return QFileInfo(path).isFile() ? FileProblem::None : FileProblem::Missing;
-    FileProblem problem = FileProblem::None;
-    qint64 size = 0;
-    const int fd = openRegular(path, maxBytes, &problem, &size);
-    if (fd >= 0)
-        ::close(fd);
-    return problem;
+        return QFileInfo(path).isFile() ? Result<qint64>(QFileInfo(path).size())
+                                        : problem(ErrorCode::NotFound, path);
+    const auto opened = openRegular(path, maxBytes);
+    if (!opened)
+        return opened.error();
+    ::close(opened->first);
+    return opened->second;
 #else
     const QFileInfo info(path);
     if (!info.exists())
-        return FileProblem::Missing;
+        return problem(ErrorCode::NotFound, path);
     if (!info.isFile())
-        return FileProblem::NotRegular;
+        return problem(ErrorCode::NotRegular, path);
     if (info.size() > maxBytes)
-        return FileProblem::TooLarge;
-    return info.isReadable() ? FileProblem::None : FileProblem::Denied;
+        return problem(ErrorCode::TooLarge, path);
+    if (!info.isReadable())
+        return problem(ErrorCode::Denied, path);
+    return info.size();
 #endif
-}
-
-QString describeFileProblem(FileProblem problem, const QString& path) {
-    switch (problem) {
-    case FileProblem::None:
-        return {};
-    case FileProblem::Missing:
-        return QStringLiteral("%1 - no such file").arg(path);
-    case FileProblem::NotRegular:
-        return QStringLiteral("%1 is not a regular file (a folder, a FIFO or a device)").arg(path);
-    case FileProblem::TooLarge:
-        return QStringLiteral("%1 is larger than any backup can be (over %2 MB)")
-            .arg(path)
-            .arg(kMaxIniFileBytes / (1024 * 1024));
-    case FileProblem::Denied:
-        return QStringLiteral("%1 - permission denied").arg(path);
-    case FileProblem::Unreadable:
-        break;
-    }
-    return QStringLiteral("%1 cannot be read").arg(path);
 }
 
 } // namespace kt::shell

@@ -3,6 +3,8 @@
 // the program), and one larger than a limit is refused before it is read.
 #pragma once
 
+#include "result.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -12,24 +14,13 @@ namespace kt::shell {
 // full controller is well under 1 MB.
 inline constexpr qint64 kMaxIniFileBytes = 128LL * 1024 * 1024;
 
-enum class FileProblem {
-    None,
-    Missing,    // no such file
-    NotRegular, // a folder, a FIFO, a device, a socket
-    TooLarge,   // larger than the limit
-    Denied,     // no permission to read it
-    Unreadable, // any other failure to open or read
-};
+// Reads the whole of `path` when it is a regular file of at most `maxBytes`.
+// Errors: NotFound, NotRegular, TooLarge, Denied, Unreadable, each with a
+// message that names the file.
+Result<QByteArray> readRegularFile(const QString& path, qint64 maxBytes = kMaxIniFileBytes);
 
-// Reads the whole of `path` into `data` (cleared first) when it is a regular
-// file of at most `maxBytes`.
-FileProblem readRegularFile(const QString& path, QByteArray* data,
-                            qint64 maxBytes = kMaxIniFileBytes);
-
-// The same checks without reading: what readRegularFile would say of `path`.
-FileProblem checkRegularFile(const QString& path, qint64 maxBytes = kMaxIniFileBytes);
-
-// A short English description of a problem with `path`, for the command line.
-QString describeFileProblem(FileProblem problem, const QString& path);
+// The same checks without reading: the file's size, or what readRegularFile
+// would say of `path`.
+Result<qint64> checkRegularFile(const QString& path, qint64 maxBytes = kMaxIniFileBytes);
 
 } // namespace kt::shell

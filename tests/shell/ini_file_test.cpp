@@ -5,8 +5,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-using kt::shell::lngIniResult;
 using kt::shell::ReadIni;
+using kt::shell::ReadIniValue;
 using kt::shell::WriteIni;
 
 namespace {
@@ -59,6 +59,7 @@ TEST_P(IniFileTest, LooksUpKeysLikeTheWindowsService) {
         const char* section;
         const char* key;
         QByteArray value;
+        bool found = true;
     };
     const Case cases[] = {
         {"HEAD", "Title", "KT560AX"},
@@ -68,19 +69,20 @@ TEST_P(IniFileTest, LooksUpKeysLikeTheWindowsService) {
         {"Data", "Name", "\xA4\xA4\xA4\xE5 \xB1\xB1\xA8\xEE"},
         {"Data", "Quoted", "\"  keep quotes  \""},
         {"Data", "DUP", "first"},
-        {"Data", "BA1", ""},
-        {"Data", ";BA1", ""},
+        {"Data", "BA1", "", false},
+        {"Data", ";BA1", "", false},
         {"Other", "dc", "other"},
-        {"Missing", "Title", ""},
-        {"Data", "Missing", ""},
+        {"Missing", "Title", "", false},
+        {"Data", "Missing", "", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.section) + "/" + c.key);
         EXPECT_EQ(ReadIni(path, c.section, c.key), c.value);
-        EXPECT_EQ(lngIniResult, c.value.size());
+        // An empty value is found; a missing key is not.
+        EXPECT_EQ(ReadIniValue(path, c.section, c.key).ok(), c.found);
     }
-    EXPECT_EQ(ReadIni(dir.filePath("absent.KT"), "HEAD", "Title"), "");
-    EXPECT_EQ(lngIniResult, 0);
+    EXPECT_EQ(ReadIniValue(dir.filePath("absent.KT"), "HEAD", "Title").error().code,
+              kt::shell::ErrorCode::NotFound);
 }
 
 TEST_P(IniFileTest, ReadsAWholeSectionAsTheLookUpWould) {
@@ -98,7 +100,6 @@ TEST_P(IniFileTest, ReadsAWholeSectionAsTheLookUpWould) {
 TEST_P(IniFileTest, ReplacesAValueInPlaceAndKeepsEveryOtherByte) {
     put(file());
     ASSERT_TRUE(WriteIni(path, "DATA", "Dc", "FFEE"));
-    EXPECT_NE(lngIniResult, 0);
     EXPECT_EQ(contents(),
               withLineEnding(QByteArray(kWindowsFile).replace("0102030405", "FFEE"), eol()));
 
@@ -127,9 +128,7 @@ TEST_P(IniFileTest, RefusesAValueThatCannotStandOnOneLine) {
     put(file());
     for (const QByteArray& value :
          {QByteArray("a\rb"), QByteArray("a\nb"), QByteArray("a\0b", 3)}) {
-        lngIniResult = 7;
         EXPECT_FALSE(WriteIni(path, "Data", "DC", value));
-        EXPECT_EQ(lngIniResult, 0);
         EXPECT_FALSE(WriteIni(path, "Data", "NEW", value));
         EXPECT_EQ(contents(), file());
     }
@@ -169,7 +168,6 @@ TEST_F(IniFileEdgeTest, KeepsByteOrderMarkLongValuesAndAMissingLastLineEnd) {
     const QByteArray longValue(5000, 'A');
     put("\xEF\xBB\xBF[Data]\nLong=" + longValue + "\nLast=1");
     EXPECT_EQ(ReadIni(path, "data", "LONG"), longValue);
-    EXPECT_EQ(lngIniResult, 5000);
     ASSERT_TRUE(WriteIni(path, "Data", "Next", "2"));
     EXPECT_EQ(contents(), "\xEF\xBB\xBF[Data]\nLong=" + longValue + "\nLast=1\nNext=2\n");
 }
@@ -187,9 +185,7 @@ TEST_F(IniFileEdgeTest, FailsOnPathsThatCannotHoldAFile) {
                              path + "/inside-a-file.KT"};
     for (const QString& p : paths) {
         SCOPED_TRACE(p.toStdString());
-        lngIniResult = 7;
         EXPECT_FALSE(WriteIni(p, "HEAD", "Title", "KT560AX"));
-        EXPECT_EQ(lngIniResult, 0);
         EXPECT_EQ(ReadIni(p, "HEAD", "Title"), "");
     }
     EXPECT_EQ(contents(), "[HEAD]\r\n");
