@@ -40,7 +40,7 @@ Error problem(ErrorCode code, const QString& path) {
 }
 
 // Qt's own files (resources such as the shipped texts) and other systems.
-Result<QByteArray> readThroughQt(const QString& path, qint64 maxBytes) {
+Result<qint64> checkThroughQt(const QString& path, qint64 maxBytes) {
     const QFileInfo info(path);
     if (!info.exists())
         return problem(ErrorCode::NotFound, path);
@@ -48,9 +48,17 @@ Result<QByteArray> readThroughQt(const QString& path, qint64 maxBytes) {
         return problem(ErrorCode::NotRegular, path);
     if (info.size() > maxBytes)
         return problem(ErrorCode::TooLarge, path);
+    if (!info.isReadable())
+        return problem(ErrorCode::Denied, path);
+    return info.size();
+}
+
+Result<QByteArray> readThroughQt(const QString& path, qint64 maxBytes) {
+    if (const Result<qint64> checked = checkThroughQt(path, maxBytes); !checked)
+        return checked.error();
     QFile in(path);
     if (!in.open(QIODevice::ReadOnly))
-        return problem(info.isReadable() ? ErrorCode::Unreadable : ErrorCode::Denied, path);
+        return problem(ErrorCode::Unreadable, path);
     QByteArray data = in.read(maxBytes + 1);
     if (data.size() > maxBytes)
         return problem(ErrorCode::TooLarge, path);
@@ -139,24 +147,14 @@ Result<QByteArray> readRegularFile(const QString& path, qint64 maxBytes) {
 Result<qint64> checkRegularFile(const QString& path, qint64 maxBytes) {
 #ifdef Q_OS_UNIX
     if (isResource(path))
-        return QFileInfo(path).isFile() ? Result<qint64>(QFileInfo(path).size())
-                                        : problem(ErrorCode::NotFound, path);
+        return checkThroughQt(path, maxBytes);
     const auto opened = openRegular(path, maxBytes);
     if (!opened)
         return opened.error();
     ::close(opened->first);
     return opened->second;
 #else
-    const QFileInfo info(path);
-    if (!info.exists())
-        return problem(ErrorCode::NotFound, path);
-    if (!info.isFile())
-        return problem(ErrorCode::NotRegular, path);
-    if (info.size() > maxBytes)
-        return problem(ErrorCode::TooLarge, path);
-    if (!info.isReadable())
-        return problem(ErrorCode::Denied, path);
-    return info.size();
+    return checkThroughQt(path, maxBytes);
 #endif
 }
 
