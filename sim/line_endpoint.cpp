@@ -91,9 +91,11 @@ std::unique_ptr<LineEndpoint> LineEndpoint::createPty(VirtualController& control
 std::unique_ptr<LineEndpoint> LineEndpoint::openDevice(VirtualController& controller,
                                                        const QString& path,
                                                        const QByteArray& settings, QString* error) {
-    const std::optional<link::PortSettings> s = link::parsePortSettings(settings, error);
-    if (!s)
+    const shell::Result<link::PortSettings> s = link::parsePortSettings(settings);
+    if (!s) {
+        *error = s.error().message;
         return nullptr;
+    }
     if (toSpeed(s->baudRate) == B0) {
         *error = QStringLiteral("unsupported baud rate %1").arg(s->baudRate);
         return nullptr;

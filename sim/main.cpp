@@ -128,9 +128,9 @@ int main(int argc, char** argv) {
     if (!line)
         return fail(error);
     if (parser.isSet(paceOpt)) {
-        const auto parsed = kt::link::parsePortSettings(settings, &error);
+        const auto parsed = kt::link::parsePortSettings(settings);
         if (!parsed)
-            return fail(error);
+            return fail(parsed.error().message);
         line->setPacing(parsed->baudRate);
     }
     if (parser.isSet(logOpt))

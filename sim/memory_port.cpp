@@ -8,7 +8,10 @@ MemoryPort::MemoryPort(VirtualController& controller, VirtualClock& clock)
     : controller_(controller), clock_(clock) {}
 
 bool MemoryPort::setSettings(const QByteArray& text) {
-    return link::parsePortSettings(text, &error_).has_value();
+    const shell::Result<link::PortSettings> parsed = link::parsePortSettings(text);
+    if (!parsed)
+        error_ = parsed.error().message;
+    return parsed.ok();
 }
 
 bool MemoryPort::open() {

@@ -133,11 +133,12 @@ int runFleet(const CliOptions& options, const QString& iniFile) {
     const QString stamp =
         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HHmmss"));
     for (const FleetController& controller : std::as_const(fleet.controllers)) {
-        QString error;
-        const auto address = link::parsePortName(controller.port, iniFile, &error);
+        const auto address = link::parsePortName(controller.port, iniFile);
         if (!address) {
-            fleet.errors.append(
-                QStringLiteral("%1 line %2: %3").arg(fleetFile).arg(controller.line).arg(error));
+            fleet.errors.append(QStringLiteral("%1 line %2: %3")
+                                    .arg(fleetFile)
+                                    .arg(controller.line)
+                                    .arg(address.error().message));
             continue;
         }
         JobResult result;

@@ -31,17 +31,14 @@ int main(int argc, char** argv) {
         iniFile = kt::shell::shippedIniFile();
     }
 
-    QString error;
-    QString info;
-    const auto options =
-        kt::cli::parseOptions(QCoreApplication::arguments().mid(1), iniFile, &error, &info);
+    const auto options = kt::cli::parseOptions(QCoreApplication::arguments().mid(1), iniFile);
     if (!options) {
-        if (!info.isEmpty()) {
-            std::printf("%s", qPrintable(info));
-            return kt::cli::kDone;
-        }
-        std::fprintf(stderr, "kt560ax: %s\n", qPrintable(error));
+        std::fprintf(stderr, "kt560ax: %s\n", qPrintable(options.error().message));
         return kt::cli::kUsage;
+    }
+    if (!options->info.isEmpty()) {
+        std::printf("%s", qPrintable(options->info));
+        return kt::cli::kDone;
     }
     if (options->command == QLatin1String("run"))
         return kt::cli::runFleet(*options, iniFile);

@@ -105,10 +105,9 @@ const QList<OptionSpec>& optionTable() {
         {"--settings", nullptr, "TEXT", "line settings such as 19200,e,8,1 (default the window's)",
          [](CliOptions& o, const QString& v) {
              o.settings.strSettings = shell::trimBlanks(v.toLatin1());
-             QString why;
-             return link::parsePortSettings(o.settings.strSettings, &why)
-                        ? QString()
-                        : QStringLiteral("--settings: %1").arg(why);
+             const auto parsed = link::parsePortSettings(o.settings.strSettings);
+             return parsed ? QString()
+                           : QStringLiteral("--settings: %1").arg(parsed.error().message);
          }},
         {"--tx-delay", nullptr, "MS", "pause before each request, 10..100 ms",
          [](CliOptions& o, const QString& v) {
@@ -257,14 +256,14 @@ A fleet exits with the highest status of its jobs.
 )");
 }
 
-std::optional<CliOptions> parseOptions(const QStringList& arguments, const QString& iniFile,
-                                       QString* error, QString* info) {
+shell::Result<CliOptions> parseOptions(const QStringList& arguments, const QString& iniFile) {
     CliOptions options;
     options.settings = shell::readSettings(iniFile);
     options.port = QStringLiteral("COM%1").arg(options.settings.intComPort);
     const auto fail = [&](const QString& text) {
-        *error = text + QStringLiteral("\nkt560ax --help lists the commands and options.");
-        return std::nullopt;
+        return shell::Error{shell::ErrorCode::Invalid,
+                            text +
+                                QStringLiteral("\nkt560ax --help lists the commands and options.")};
     };
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         QString argument = arguments[i];
@@ -276,12 +275,12 @@ std::optional<CliOptions> parseOptions(const QStringList& arguments, const QStri
             inline_ = true;
         }
         if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
-            *info = helpText();
-            return std::nullopt;
+            options.info = helpText();
+            return options;
         }
         if (argument == QLatin1String("--version")) {
-            *info = QStringLiteral("kt560ax 2.0\n");
-            return std::nullopt;
+            options.info = QStringLiteral("kt560ax 2.0\n");
+            return options;
         }
         if (const OptionSpec* option = findOption(argument)) {
             if (option->value && !inline_) {
@@ -317,9 +316,8 @@ std::optional<CliOptions> parseOptions(const QStringList& arguments, const QStri
     if (options.from > options.to)
         return fail(QStringLiteral("--from must not be above --to."));
     if (options.portGiven) {
-        QString why;
-        if (!link::parsePortName(options.port, iniFile, &why))
-            return fail(QStringLiteral("--port: %1").arg(why));
+        if (const auto address = link::parsePortName(options.port, iniFile); !address)
+            return fail(QStringLiteral("--port: %1").arg(address.error().message));
     }
     return options;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine/job_request.h"
+#include "shell/result.h"
 #include "shell/settings.h"
 
 #include <QString>
@@ -27,6 +28,7 @@ struct CliOptions {
     int from = 1; // scan
     int to = 99;
     int lines = 20; // log: the number of jobs shown
+    QString info;   // --help or --version: the text to print instead of a command
 };
 
 // The commands: name, files taken, usage and help.
@@ -44,9 +46,8 @@ QStringList optionNames();
 QString helpText();
 
 // Parses the arguments (without the program's name) over the settings of
-// `iniFile`. On a mistake returns nothing with a message in `error`; on
-// --help or --version returns nothing with the text in `info`.
-std::optional<CliOptions> parseOptions(const QStringList& arguments, const QString& iniFile,
-                                       QString* error, QString* info);
+// `iniFile`. A mistake is an Invalid error that says what is wrong; --help
+// and --version give options whose `info` is the text to print.
+shell::Result<CliOptions> parseOptions(const QStringList& arguments, const QString& iniFile);
 
 } // namespace kt::cli

@@ -15,14 +15,16 @@ bool LinePort::setPortNumber(int number) {
 }
 
 bool LinePort::setPortName(const QString& name) {
-    address_ = parsePortName(name, iniFile_, &error_);
-    return address_.has_value();
+    const shell::Result<PortAddress> address = parsePortName(name, iniFile_);
+    address_ = address ? std::optional(*address) : std::nullopt;
+    if (!address)
+        error_ = address.error().message;
+    return address.ok();
 }
 
 bool LinePort::setSettings(const QByteArray& text) {
-    QString error;
-    if (!parsePortSettings(text, &error)) {
-        error_ = error;
+    if (const shell::Result<PortSettings> parsed = parsePortSettings(text); !parsed) {
+        error_ = parsed.error().message;
         return false;
     }
     settings_ = text;

@@ -24,18 +24,19 @@ QString deviceForPort(int number, const QString& iniFile) {
 
 namespace {
 
-std::optional<PortAddress> parseTarget(const QString& name, QString* error) {
+shell::Result<PortAddress> parseTarget(const QString& name) {
     static const QRegularExpression form(
         QStringLiteral("^(tcp|socket|rfc2217)://(\\[[^\\]]+\\]|[^:/\\[\\]]+):([0-9]{1,5})/?$"),
         QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = form.match(name);
     const int port = match.hasMatch() ? match.captured(3).toInt() : 0;
-    if (!match.hasMatch() || port < 1 || port > 65535) {
-        *error = QStringLiteral("\"%1\" is not a network port: write tcp://HOST:PORT or "
-                                "rfc2217://HOST:PORT, with a port number from 1 to 65535.")
-                     .arg(name);
-        return std::nullopt;
-    }
+    if (!match.hasMatch() || port < 1 || port > 65535)
+        return shell::Error{shell::ErrorCode::Invalid,
+                            QStringLiteral("\"%1\" is not a network port: write tcp://HOST:PORT or "
+                                           "rfc2217://HOST:PORT, with a port number from 1 to "
+                                           "65535.")
+                                .arg(name),
+                            name};
     PortAddress address;
     address.kind = match.captured(1).toLower() == QLatin1String("rfc2217")
                        ? PortAddress::Kind::Rfc2217
@@ -60,33 +61,37 @@ PortAddress deviceAddress(const QString& device) {
 
 } // namespace
 
-std::optional<PortAddress> parsePortName(const QString& name, const QString& iniFile,
-                                         QString* error) {
+shell::Result<PortAddress> parsePortName(const QString& name, const QString& iniFile) {
     const QString trimmed = name.trimmed();
+    const auto invalid = [&](const QString& text) {
+        return shell::Error{shell::ErrorCode::Invalid, text, trimmed};
+    };
     static const QRegularExpression com(QStringLiteral("^COM([0-9]+)$"),
                                         QRegularExpression::CaseInsensitiveOption);
     if (const QRegularExpressionMatch match = com.match(trimmed); match.hasMatch()) {
         const int number = match.captured(1).toInt(); // 0 when it does not fit
-        if (number < 1 || number > 8) {
-            *error = QStringLiteral("There is no port %1: choose COM1 to COM8.").arg(trimmed);
-            return std::nullopt;
-        }
+        if (number < 1 || number > 8)
+            return invalid(
+                QStringLiteral("There is no port %1: choose COM1 to COM8.").arg(trimmed));
         const QString mapped = deviceForPort(number, iniFile);
-        std::optional<PortAddress> address = mapped.contains(QLatin1String("://"))
-                                                 ? parseTarget(mapped, error)
-                                                 : deviceAddress(mapped);
-        if (address)
-            address->label = QStringLiteral("COM%1").arg(number);
-        else
-            *error = QStringLiteral("COM%1 in Language.ini: %2").arg(number).arg(*error);
+        if (!mapped.contains(QLatin1String("://"))) {
+            PortAddress address = deviceAddress(mapped);
+            address.label = QStringLiteral("COM%1").arg(number);
+            return address;
+        }
+        const shell::Result<PortAddress> target = parseTarget(mapped);
+        if (!target)
+            return invalid(QStringLiteral("COM%1 in Language.ini: %2")
+                               .arg(number)
+                               .arg(target.error().message));
+        PortAddress address = *target;
+        address.label = QStringLiteral("COM%1").arg(number);
         return address;
     }
     if (trimmed.contains(QLatin1String("://")))
-        return parseTarget(trimmed, error);
-    if (trimmed.isEmpty()) {
-        *error = QStringLiteral("No port has been named.");
-        return std::nullopt;
-    }
+        return parseTarget(trimmed);
+    if (trimmed.isEmpty())
+        return invalid(QStringLiteral("No port has been named."));
     return deviceAddress(trimmed);
 }
 

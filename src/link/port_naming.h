@@ -7,6 +7,8 @@
 //   rfc2217://HOST:PORT a serial device server in RFC 2217 (telnet) mode
 #pragma once
 
+#include "shell/result.h"
+
 #include <QString>
 #include <optional>
 
@@ -23,8 +25,7 @@ struct PortAddress {
     QString label; // how messages name it: "COM3", or the name as given
 };
 
-// The address of a port name, or nothing with a description in `error`.
-std::optional<PortAddress> parsePortName(const QString& name, const QString& iniFile,
-                                         QString* error);
+// The address of a port name; an Invalid error says what is wrong with it.
+shell::Result<PortAddress> parsePortName(const QString& name, const QString& iniFile);
 
 } // namespace kt::link

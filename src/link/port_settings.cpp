@@ -7,10 +7,8 @@ namespace kt::link {
 
 namespace {
 
-std::optional<PortSettings> fail(QString* error, const QString& text) {
-    if (error)
-        *error = text;
-    return std::nullopt;
+shell::Error invalid(const QString& text) {
+    return {shell::ErrorCode::Invalid, text};
 }
 
 bool isDigits(const QByteArray& text) {
@@ -20,21 +18,21 @@ bool isDigits(const QByteArray& text) {
 
 } // namespace
 
-std::optional<PortSettings> parsePortSettings(const QByteArray& text, QString* error) {
+shell::Result<PortSettings> parsePortSettings(const QByteArray& text) {
     const QString shown = QString::fromLatin1(text.trimmed());
     const QString expected = QStringLiteral(" (expected baud,parity,data bits,stop bits, "
                                             "for example 19200,e,8,1)");
     const QList<QByteArray> parts = text.trimmed().split(',');
     if (parts.size() != 4)
-        return fail(error, QStringLiteral("Bad settings \"%1\"").arg(shown) + expected);
+        return invalid(QStringLiteral("Bad settings \"%1\"").arg(shown) + expected);
 
     PortSettings s;
     const QByteArray baud = parts[0].trimmed();
     bool ok = isDigits(baud);
     s.baudRate = ok ? baud.toInt(&ok) : 0;
     if (!ok || s.baudRate <= 0)
-        return fail(error, QStringLiteral("Bad baud rate \"%1\" in settings \"%2\"")
-                               .arg(QString::fromLatin1(baud), shown));
+        return invalid(QStringLiteral("Bad baud rate \"%1\" in settings \"%2\"")
+                           .arg(QString::fromLatin1(baud), shown));
 
     const QByteArray parity = parts[1].trimmed().toLower();
     if (parity == "n")
@@ -48,13 +46,13 @@ std::optional<PortSettings> parsePortSettings(const QByteArray& text, QString* e
     else if (parity == "s")
         s.parity = PortSettings::Parity::Space;
     else
-        return fail(error, QStringLiteral("Bad parity \"%1\" in settings \"%2\" (n, e, o, m or s)")
-                               .arg(QString::fromLatin1(parity), shown));
+        return invalid(QStringLiteral("Bad parity \"%1\" in settings \"%2\" (n, e, o, m or s)")
+                           .arg(QString::fromLatin1(parity), shown));
 
     const QByteArray dataBits = parts[2].trimmed();
     if (dataBits.size() != 1 || dataBits[0] < '5' || dataBits[0] > '8')
-        return fail(error, QStringLiteral("Bad data bits \"%1\" in settings \"%2\" (5 to 8)")
-                               .arg(QString::fromLatin1(dataBits), shown));
+        return invalid(QStringLiteral("Bad data bits \"%1\" in settings \"%2\" (5 to 8)")
+                           .arg(QString::fromLatin1(dataBits), shown));
     s.dataBits = dataBits[0] - '0';
 
     const QByteArray stopBits = parts[3].trimmed();
@@ -65,8 +63,8 @@ std::optional<PortSettings> parsePortSettings(const QByteArray& text, QString* e
     else if (stopBits == "2")
         s.stopBits = PortSettings::StopBits::Two;
     else
-        return fail(error, QStringLiteral("Bad stop bits \"%1\" in settings \"%2\" (1, 1.5 or 2)")
-                               .arg(QString::fromLatin1(stopBits), shown));
+        return invalid(QStringLiteral("Bad stop bits \"%1\" in settings \"%2\" (1, 1.5 or 2)")
+                           .arg(QString::fromLatin1(stopBits), shown));
     return s;
 }
 

@@ -2,6 +2,8 @@
 // "19200,e,8,1", parsed strictly.
 #pragma once
 
+#include "shell/result.h"
+
 #include <QByteArray>
 #include <QString>
 #include <optional>
@@ -19,8 +21,8 @@ struct PortSettings {
 };
 
 // Parses the trimmed text: a positive baud rate; parity n, e, o, m or s (any
-// case); data bits 5 to 8; stop bits 1, 1.5 or 2. On failure returns nothing
-// and sets `error` to a description naming the faulty part.
-std::optional<PortSettings> parsePortSettings(const QByteArray& text, QString* error);
+// case); data bits 5 to 8; stop bits 1, 1.5 or 2. An Invalid error names the
+// faulty part.
+shell::Result<PortSettings> parsePortSettings(const QByteArray& text);
 
 } // namespace kt::link

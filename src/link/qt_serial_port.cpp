@@ -63,9 +63,9 @@ void QtSerialPort::setDevice(const QString& device, const QString& label) {
 }
 
 bool QtSerialPort::setSettings(const QByteArray& text) {
-    QString error;
-    settings_ = parsePortSettings(text, &error);
-    return settings_ ? true : fail(error);
+    const shell::Result<PortSettings> parsed = parsePortSettings(text);
+    settings_ = parsed ? std::optional(*parsed) : std::nullopt;
+    return parsed ? true : fail(parsed.error().message);
 }
 
 bool QtSerialPort::open() {

@@ -15,9 +15,9 @@ void TcpPort::setTarget(const QString& host, quint16 port, bool rfc2217, const Q
 }
 
 bool TcpPort::setSettings(const QByteArray& text) {
-    QString error;
-    settings_ = parsePortSettings(text, &error);
-    return settings_ ? true : fail(error);
+    const shell::Result<PortSettings> parsed = parsePortSettings(text);
+    settings_ = parsed ? std::optional(*parsed) : std::nullopt;
+    return parsed ? true : fail(parsed.error().message);
 }
 
 bool TcpPort::fail(const QString& description) {

@@ -12,10 +12,8 @@ namespace {
 using kt::cli::parseOptions;
 
 QString mistakeOf(const QStringList& arguments) {
-    QString error;
-    QString info;
-    const auto options = parseOptions(arguments, kt::shell::shippedIniFile(), &error, &info);
-    return options ? QString() : error.section(u'\n', 0, 0);
+    const auto options = parseOptions(arguments, kt::shell::shippedIniFile());
+    return options ? QString() : options.error().message.section(u'\n', 0, 0);
 }
 
 TEST(Options, NumbersSettingsAndPortsThatAreNoSuchThingAreMistakes) {

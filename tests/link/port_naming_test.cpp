@@ -45,11 +45,11 @@ TEST(PortNames, EachFormNamesItsLine) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        QString error;
-        const auto address = kt::link::parsePortName(c.name, ini, &error);
-        ASSERT_EQ(address.has_value(), c.valid) << error.toStdString();
+        const auto address = kt::link::parsePortName(c.name, ini);
+        ASSERT_EQ(address.ok(), c.valid) << address.error().message.toStdString();
         if (!c.valid) {
-            EXPECT_TRUE(error.contains(c.label)) << error.toStdString();
+            EXPECT_TRUE(address.error().message.contains(c.label))
+                << address.error().message.toStdString();
             continue;
         }
         EXPECT_EQ(address->kind, c.kind);

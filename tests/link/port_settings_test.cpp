@@ -39,16 +39,16 @@ TEST(PortSettings, StrictParsing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        QString error;
-        const auto s = parsePortSettings(c.text, &error);
-        ASSERT_EQ(s.has_value(), c.valid);
+        const auto s = parsePortSettings(c.text);
+        ASSERT_EQ(s.ok(), c.valid);
         if (c.valid) {
             EXPECT_EQ(s->baudRate, c.baud);
             EXPECT_EQ(s->parity, c.parity);
             EXPECT_EQ(s->dataBits, c.dataBits);
             EXPECT_EQ(s->stopBits, c.stopBits);
         } else {
-            EXPECT_TRUE(error.contains(c.errorNames)) << error.toStdString();
+            EXPECT_TRUE(s.error().message.contains(c.errorNames))
+                << s.error().message.toStdString();
         }
     }
 }
