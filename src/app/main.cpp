@@ -18,16 +18,16 @@ int main(int argc, char** argv) {
     // process, which the next start takes over. A second start brings the
     // running copy's window to the front. Lock and socket live in a folder
     // of the user's own, where no other user can take their names.
-    QString why;
-    const QString runtime = kt::shell::runtimeFolder(&why);
-    if (runtime.isEmpty()) {
+    const kt::shell::Result<QString> runtime = kt::shell::runtimeFolder();
+    if (!runtime) {
+        const QString why = runtime.error().message;
         std::fprintf(stderr, "kt560ax-backup: %s.\n", qPrintable(why));
         kt::ui::ShowMessage(QStringLiteral("KT560AX Data Backup System V2.00"),
                             kt::shell::MsgStyle::Critical, kt::shell::MsgButtons::Ok, why + '.');
         return 1;
     }
-    const QString socket = kt::app::instanceSocket(runtime);
-    QLockFile lock(kt::app::instanceLock(runtime));
+    const QString socket = kt::app::instanceSocket(*runtime);
+    QLockFile lock(kt::app::instanceLock(*runtime));
     lock.setStaleLockTime(0);
     if (!lock.tryLock(0)) {
         if (kt::app::bringRunningCopyToFront(socket))

@@ -46,11 +46,12 @@ QString JobLog::defaultPath() {
     return folder + QStringLiteral("/jobs.log");
 }
 
-bool JobLog::appendLine(const QJsonObject& entry, QString* error) const {
-    if (!shell::makePrivateFolders(QFileInfo(path_).absolutePath())) {
-        *error = QStringLiteral("cannot create the folder of %1").arg(path_);
-        return false;
-    }
+shell::Status JobLog::appendLine(const QJsonObject& entry) const {
+    const auto cannot = [this](const QString& why) {
+        return shell::Error{shell::ErrorCode::Unwritable, why, path_};
+    };
+    if (!shell::makePrivateFolders(QFileInfo(path_).absolutePath()))
+        return cannot(QStringLiteral("cannot create the folder of %1").arg(path_));
     if (QFileInfo(path_).size() > kRotateBytes) {
         // Another job may rotate at the same moment: whichever rename comes
         // second finds nothing to move, and both go on with a new log.
@@ -58,22 +59,17 @@ bool JobLog::appendLine(const QJsonObject& entry, QString* error) const {
         QFile::rename(path_, path_ + QStringLiteral(".1"));
     }
     QFile file(path_);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append,
-                   QFile::ReadOwner | QFile::WriteOwner)) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path_, file.errorString());
-        return false;
-    }
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append, QFile::ReadOwner | QFile::WriteOwner))
+        return cannot(QStringLiteral("cannot write %1: %2").arg(path_, file.errorString()));
     // One write of the whole line, so that jobs running side by side never
     // interleave their lines.
     const QByteArray line = QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n';
-    if (file.write(line) != line.size() || !file.flush()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path_, file.errorString());
-        return false;
-    }
-    return true;
+    if (file.write(line) != line.size() || !file.flush())
+        return cannot(QStringLiteral("cannot write %1: %2").arg(path_, file.errorString()));
+    return shell::done();
 }
 
-bool JobLog::append(const JobEntry& entry, QString* error) const {
+shell::Status JobLog::append(const JobEntry& entry) const {
     static const char* directions[] = {"save", "load", "verify"};
     QJsonArray names;
     for (const Category* category : entry.categories)
@@ -91,7 +87,7 @@ bool JobLog::append(const JobEntry& entry, QString* error) const {
                      {"outcome", QString::fromLatin1(outcomeName(entry.outcome))}};
     if (entry.differences)
         line.insert("differences", *entry.differences);
-    return appendLine(line, error);
+    return appendLine(line);
 }
 
 QList<QJsonObject> JobLog::last(int count) const {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "job_request.h"
+#include "shell/result.h"
 
 #include <QJsonObject>
 #include <QList>
@@ -42,16 +43,16 @@ class JobLog {
     explicit JobLog(QString path = defaultPath()) : path_(std::move(path)) {}
     const QString& path() const { return path_; }
 
-    // Appends one line; false with the reason when it cannot be written.
+    // Appends one line; an Unwritable error says why it cannot be written.
     // A new log is readable and writable by its owner only.
-    bool append(const JobEntry& entry, QString* error) const;
+    shell::Status append(const JobEntry& entry) const;
     // The last `count` entries, oldest first; lines that do not parse are
     // left out. Read from the end, so a long log costs no more than the
     // lines asked for.
     QList<QJsonObject> last(int count) const;
 
   private:
-    bool appendLine(const QJsonObject& line, QString* error) const;
+    shell::Status appendLine(const QJsonObject& line) const;
 
     QString path_;
 };

@@ -394,9 +394,8 @@ void TransferJob::logJob() {
                    .outcome = outcome_,
                    .differences =
                        verify() ? std::optional(int(differences_.size())) : std::nullopt};
-    QString error;
-    if (!log_->append(entry, &error))
-        emit logFailed(error);
+    if (const shell::Status logged = log_->append(entry); !logged)
+        emit logFailed(logged.error().message);
 }
 
 void TransferJob::advance(const QString& caption) {

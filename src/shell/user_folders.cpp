@@ -38,7 +38,7 @@ bool isOwnPrivateFolder(const QString& folder) {
 } // namespace
 #endif
 
-QString runtimeFolder(QString* error) {
+Result<QString> runtimeFolder() {
 #ifdef Q_OS_UNIX
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (QDir::isAbsolutePath(runtime) && isOwnPrivateFolder(runtime))
@@ -55,12 +55,11 @@ QString runtimeFolder(QString* error) {
     const QString home = cache + QStringLiteral("/kt560ax");
     if (makePrivateFolders(home) && isOwnPrivateFolder(home))
         return home;
-    *error = QStringLiteral("neither %1 nor %2 can be a private folder of this user's; set "
-                            "XDG_RUNTIME_DIR to a folder of your own")
-                 .arg(own, home);
-    return {};
+    return Error{ErrorCode::Unwritable,
+                 QStringLiteral("neither %1 nor %2 can be a private folder of this user's; set "
+                                "XDG_RUNTIME_DIR to a folder of your own")
+                     .arg(own, home)};
 #else
-    Q_UNUSED(error);
     return QDir::tempPath();
 #endif
 }

@@ -3,6 +3,8 @@
 // socket live in a folder no other user can take.
 #pragma once
 
+#include "result.h"
+
 #include <QString>
 
 namespace kt::shell {
@@ -14,8 +16,8 @@ bool makePrivateFolders(const QString& folder);
 // The user's runtime folder: $XDG_RUNTIME_DIR when it is a folder of this
 // user's, else a folder of the system's temporary folder named by the
 // user id and made for the user alone, else (another user took that name)
-// a folder in the user's cache folder. Empty, with the reason in `error`,
-// when none of them can be had.
-QString runtimeFolder(QString* error);
+// a folder in the user's cache folder. An Unwritable error when none of
+// them can be had.
+Result<QString> runtimeFolder();
 
 } // namespace kt::shell
