@@ -48,11 +48,9 @@ int main(int argc, char** argv) {
 
     kt::ui::frmKT550AX window(ini);
     window.show();
-    window.settings.sngTxDelay = kTx;
-    window.settings.sngRxDelay = kRx;
-    window.settings.sngRxTimeOut = 500;
+    window.setLinkTimes(kTx, kRx, 500);
     window.findChild<QAction*>("mnuCommPortActive")->trigger();
-    if (!window.blnPortOpen)
+    if (!window.isPortOpen())
         return 1;
     for (QCheckBox* box : window.findChildren<QCheckBox*>())
         box->setChecked(true);

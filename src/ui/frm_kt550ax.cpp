@@ -7,6 +7,7 @@
 #include "link/port_naming.h"
 #include "link/trace.h"
 #include "number_box.h"
+#include "setting_panel.h"
 #include "shell/ini_file.h"
 #include "shell/language.h"
 #include "shell/text_format.h"
@@ -24,8 +25,6 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRadioButton>
-#include <QRegularExpression>
 #include <QScrollBar>
 #include <QToolButton>
 #include <cstdio>
@@ -103,10 +102,6 @@ void frmKT550AX::lsubApplyLanguage() {
                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&qtTranslator_);
 
-    fraLanguage->setTitle(text("Language"));
-    opLanguage[0]->setText(text("English"));
-    opLanguage[1]->setText(text("TraditionChinese"));
-    opLanguage[2]->setText(text("SimplifiedChinese"));
     mnuCommPort->setTitle(withMnemonic(text("ComPort"), u'C'));
     mnuChooseDevice->setText(withMnemonic(text("ChooseDevice"), u'D'));
     mnuSetting->setText(withMnemonic(text("Setting"), u'S'));
@@ -115,12 +110,7 @@ void frmKT550AX::lsubApplyLanguage() {
     lblControllerIDLabel->setText(text("ControllerID"));
     for (const auto& [category, box] : std::as_const(categoryBoxes_))
         box->setText(text(category->languageKey));
-    fraSetting->setTitle(text("FunctionSetting"));
-    lblRxDelay->setText(text("RxDelay"));
-    lblTxDelay->setText(text("TxDelay"));
-    lblTxTimeOut->setText(text("RxTimeOut"));
-    chkVerifyAfterLoad->setText(text("VerifyAfterLoad"));
-    cmdOk->setText(withMnemonic(strTextOk.trimmed(), u'O'));
+    fraSetting->applyLanguage(text, withMnemonic(strTextOk.trimmed(), u'O'));
     fraCommStatus->setTitle(text("CommunicationStatus"));
     cmdCancel->setText(withMnemonic(strTextCancel.trimmed(), u'C'));
     fraSave->setTitle(text("SaveFile"));
@@ -152,19 +142,20 @@ void frmKT550AX::lsubApplyLanguage() {
             txtCardNumber->setAccessibleName(box->text());
         }
     }
-    txtTxDelay->setAccessibleName(lblTxDelay->text());
-    txtRxDelay->setAccessibleName(lblRxDelay->text());
-    txtRxTimeOut->setAccessibleName(lblTxTimeOut->text());
     prbComm->setAccessibleName(fraCommStatus->title());
     lblComm->setAccessibleName(fraCommStatus->title());
     pnlStatus->setAccessibleName(QStringLiteral("Link state"));
 }
 
+QString frmKT550AX::portText() const {
+    return QStringLiteral("COM%1:%2")
+        .arg(settings.intComPort)
+        .arg(QString::fromLatin1(shell::trimBlanks(settings.strSettings)));
+}
+
 void frmKT550AX::lsubShowPortState() {
-    const QString settingsText = QString::fromLatin1(shell::trimBlanks(settings.strSettings));
-    mnuProtocol->setText(QStringLiteral("  [ COM%1:%2 ]   <%3>")
-                             .arg(settings.intComPort)
-                             .arg(settingsText, blnPortOpen ? strTextOn : strTextOff));
+    mnuProtocol->setText(
+        QStringLiteral("  [ %1 ]   <%2>").arg(portText(), blnPortOpen ? strTextOn : strTextOff));
     mnuCommPortActive->setText(
         withMnemonic(languageText(blnPortOpen ? "CloseComPort" : "OpenComPort"), u'P'));
     // Each port item shows the line it maps to.
@@ -206,9 +197,7 @@ void frmKT550AX::buildControlRules() {
     for (QObject* control : jobStarts)
         controlRules_.append({control, portIdle});
     // The settings panel changes nothing while a job runs.
-    const QList<QObject*> settingPanel = {opLanguage[0],      opLanguage[1], opLanguage[2],
-                                          txtTxDelay,         txtRxDelay,    txtRxTimeOut,
-                                          chkVerifyAfterLoad, cmdOk};
+    const QList<QObject*> settingPanel = fraSetting->controls();
     for (QObject* control : settingPanel)
         controlRules_.append({control, kNoJob});
 }
@@ -258,9 +247,7 @@ void frmKT550AX::mnuCommPortActive_Click() {
             blnPortOpen = false;
             setStatusPanel(Picture::CommError, strTextError, false);
             ShowMessage(strTitle, shell::MsgStyle::Critical, shell::MsgButtons::Ok,
-                        QStringLiteral("COM%1:%2\r\n\r\n          %3")
-                            .arg(settings.intComPort)
-                            .arg(QString::fromLatin1(settingsText), portErrorText()));
+                        portText() + QStringLiteral("\r\n\r\n          ") + portErrorText());
         } else {
             blnPortOpen = true;
             setStatusPanel(Picture::CommOk, strTextOk, false);
@@ -326,35 +313,14 @@ void frmKT550AX::onPortLost(const QString& description) {
         return;
     lsubPortControls();
     ShowMessage(strTitle, shell::MsgStyle::Critical, shell::MsgButtons::Ok,
-                QStringLiteral("COM%1:%2\r\n\r\n          %3")
-                    .arg(settings.intComPort)
-                    .arg(QString::fromLatin1(shell::trimBlanks(settings.strSettings)),
-                         description.trimmed()));
+                portText() + QStringLiteral("\r\n\r\n          ") + description.trimmed());
 }
 
 void frmKT550AX::mnuSetting_Click() {
     if (jobRunning_)
         return;
-    if (settings.intLanguage >= 0 && settings.intLanguage <= 2)
-        opLanguage[settings.intLanguage]->setChecked(true);
-    txtRxDelay->setText(QString::fromLatin1(shell::shortestDecimal(settings.sngRxDelay)));
-    txtTxDelay->setText(QString::fromLatin1(shell::shortestDecimal(settings.sngTxDelay)));
-    txtRxTimeOut->setText(QString::fromLatin1(shell::shortestDecimal(settings.sngRxTimeOut)));
-    chkVerifyAfterLoad->setChecked(settings.verifyAfterLoad);
-    fraSetting->show();
+    fraSetting->open();
     applyControlStates();
-}
-
-void frmKT550AX::timeBoxChanged(QLineEdit* box, float* value) {
-    const QByteArray typed = box->text().toLatin1();
-    *value = float(shell::leadingNumber(typed));
-    // The box holds only a number. A number still being typed ("12.") stays.
-    static const QRegularExpression partial(QStringLiteral("^[0-9]+\\.[0-9]*$"));
-    const QString canonical = QString::fromLatin1(shell::shortestDecimal(*value));
-    if (box->text() != canonical && !partial.match(box->text()).hasMatch()) {
-        const QSignalBlocker block(box);
-        box->setText(canonical);
-    }
 }
 
 void frmKT550AX::cmdOk_Click() {
@@ -477,6 +443,12 @@ void frmKT550AX::cmdLoad_Click() {
         return;
     shell::WriteIni(strIniFile, shell::kSystemSection, "LoadFile", job_->request().file.toUtf8());
     shell::writeCardCount(strIniFile, vslCardNumber->value());
+}
+
+void frmKT550AX::setLinkTimes(float txDelay, float rxDelay, float rxTimeOut) {
+    settings.sngTxDelay = txDelay;
+    settings.sngRxDelay = rxDelay;
+    settings.sngRxTimeOut = rxTimeOut;
 }
 
 void frmKT550AX::cmdCancel_Click() {

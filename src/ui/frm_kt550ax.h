@@ -26,13 +26,13 @@ class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QPushButton;
-class QRadioButton;
 class QScrollBar;
 class QToolButton;
 
 namespace kt::ui {
 
 class NumberBox;
+class SettingPanel;
 
 class frmKT550AX : public QMainWindow, public engine::JobView {
     Q_OBJECT
@@ -78,22 +78,26 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     engine::JobRequest jobRequest(engine::Direction direction) const;
 
     engine::TransferJob& job() { return *job_; }
+    bool isPortOpen() const { return blnPortOpen; }
+    const shell::Settings& currentSettings() const { return settings; }
+    // The link times of the next waits, as given: a test or a benchmark may
+    // go below the limits that the settings panel keeps.
+    void setLinkTimes(float txDelay, float rxDelay, float rxTimeOut);
 
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
     const QString strIniFile;
     shell::Settings settings; // intComPort, strSettings, the times, intLanguage
     QByteArray strLanguage;
     QString strTitle, strTextOk, strTextError, strTextCancel, strTextBusy, strTextOff, strTextOn;
     bool blnPortOpen = false;
 
-  protected:
-    void closeEvent(QCloseEvent* event) override;
-
-  private:
     void buildWindow();
     void buildMenus();
     QWidget* buildLinkSetting();
     QWidget* buildFilePanels();
-    QWidget* buildSettingPanel();
     QWidget* buildCommStatusPanel();
     void buildStatusBar();
     void updateRightPanel();
@@ -111,7 +115,8 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     QString portErrorText() const;
     void mnuSetting_Click();
     void cmdOk_Click();
-    void timeBoxChanged(QLineEdit* box, float* value);
+    // The port and its settings as messages name them: "COM2:19200,e,8,1".
+    QString portText() const;
     void tmrComm_Timer();
     void onPortLost(const QString& description);
     // Fills a path box from a file dialog.
@@ -154,17 +159,7 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     QToolButton* cmdLoadBrowse = nullptr;
     QPushButton* cmdLoad = nullptr;
 
-    QGroupBox* fraSetting = nullptr;
-    QGroupBox* fraLanguage = nullptr;
-    QRadioButton* opLanguage[3] = {};
-    QLabel* lblTxDelay = nullptr;
-    QLabel* lblRxDelay = nullptr;
-    QLabel* lblTxTimeOut = nullptr;
-    QLineEdit* txtTxDelay = nullptr;
-    QLineEdit* txtRxDelay = nullptr;
-    QLineEdit* txtRxTimeOut = nullptr;
-    QCheckBox* chkVerifyAfterLoad = nullptr;
-    QPushButton* cmdOk = nullptr;
+    SettingPanel* fraSetting = nullptr;
 
     QGroupBox* fraCommStatus = nullptr;
     QLabel* lblJobInfo = nullptr; // which way, where, how far, how long

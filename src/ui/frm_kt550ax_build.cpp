@@ -1,6 +1,7 @@
 // Creation and arrangement of the main window's controls.
 #include "frm_kt550ax.h"
 #include "number_box.h"
+#include "setting_panel.h"
 
 #include "shell/language.h"
 
@@ -13,7 +14,6 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QToolButton>
@@ -52,7 +52,9 @@ void frmKT550AX::buildWindow() {
     auto* stack = new QGridLayout(right);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->addWidget(buildFilePanels(), 0, 0);
-    stack->addWidget(buildSettingPanel(), 0, 0);
+    fraSetting = new SettingPanel(settings);
+    connect(fraSetting, &SettingPanel::accepted, this, &frmKT550AX::cmdOk_Click);
+    stack->addWidget(fraSetting, 0, 0);
     stack->addWidget(buildCommStatusPanel(), 0, 0);
     right->setMinimumWidth(360);
     body->addWidget(right, 1);
@@ -172,61 +174,6 @@ QWidget* frmKT550AX::buildFilePanels() {
     connect(cmdSaveBrowse, &QToolButton::clicked, this, [this] { browse(txtSave, true); });
     connect(cmdLoadBrowse, &QToolButton::clicked, this, [this] { browse(txtLoad, false); });
     return filePanels_;
-}
-
-QWidget* frmKT550AX::buildSettingPanel() {
-    fraSetting = named(new QGroupBox(QStringLiteral("Function Setting")), "fraSetting");
-    auto* layout = new QVBoxLayout(fraSetting);
-    fraLanguage = named(new QGroupBox(QStringLiteral("Language")), "fraLanguage");
-    auto* languages = new QVBoxLayout(fraLanguage);
-    const char* captions[] = {"English", "Tradition Chinese", "Simplified Chinese"};
-    for (int i = 0; i < 3; ++i) {
-        opLanguage[i] = named(new QRadioButton(QString::fromLatin1(captions[i])),
-                              QStringLiteral("opLanguage(%1)").arg(i));
-        languages->addWidget(opLanguage[i]);
-        connect(opLanguage[i], &QRadioButton::clicked, this,
-                [this, i] { settings.intLanguage = i; });
-    }
-    layout->addWidget(fraLanguage);
-
-    auto* times = new QGridLayout;
-    const auto timeRow = [&](int row, QLabel** label, const char* labelName, const char* caption,
-                             QLineEdit** box, const char* boxName, float* value) {
-        *label = named(new QLabel(QString::fromLatin1(caption)), labelName);
-        *box = named(new QLineEdit(QStringLiteral("0")), boxName);
-        (*box)->setMaximumWidth(90);
-        (*label)->setBuddy(*box);
-        times->addWidget(*label, row, 0);
-        times->addWidget(*box, row, 1);
-        times->addWidget(new QLabel(QStringLiteral("ms")), row, 2);
-        QLineEdit* edit = *box;
-        connect(edit, &QLineEdit::textChanged, this,
-                [this, edit, value] { timeBoxChanged(edit, value); });
-    };
-    timeRow(0, &lblTxDelay, "lblTxDelay", "TX Delay Time :", &txtTxDelay, "txtTxDelay",
-            &settings.sngTxDelay);
-    timeRow(1, &lblRxDelay, "lblRxDelay", "RX Delay Time :", &txtRxDelay, "txtRxDelay",
-            &settings.sngRxDelay);
-    timeRow(2, &lblTxTimeOut, "lblTxTimeOut", "TX Time Out :", &txtRxTimeOut, "txtRxTimeOut",
-            &settings.sngRxTimeOut);
-    times->setColumnStretch(3, 1);
-    layout->addLayout(times);
-
-    chkVerifyAfterLoad =
-        named(new QCheckBox(QStringLiteral("Verify after restore")), "chkVerifyAfterLoad");
-    connect(chkVerifyAfterLoad, &QCheckBox::toggled, this,
-            [this](bool on) { settings.verifyAfterLoad = on; });
-    layout->addWidget(chkVerifyAfterLoad);
-
-    cmdOk = named(new QPushButton(QStringLiteral("OK")), "cmdOk");
-    connect(cmdOk, &QPushButton::clicked, this, &frmKT550AX::cmdOk_Click);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(cmdOk);
-    layout->addLayout(buttons);
-    layout->addStretch(1);
-    fraSetting->hide();
-    return fraSetting;
 }
 
 QWidget* frmKT550AX::buildCommStatusPanel() {

@@ -31,9 +31,7 @@ struct EndToEnd {
         window = std::make_unique<frmKT550AX>(ini);
         window->show();
         // No pauses beyond what the line takes: the test is about the data.
-        window->settings.sngTxDelay = 0;
-        window->settings.sngRxDelay = 0;
-        window->settings.sngRxTimeOut = 500;
+        window->setLinkTimes(0, 0, 500);
     }
     template <typename T> T* find(const char* name) {
         return window->findChild<T*>(QString::fromLatin1(name));
@@ -41,7 +39,7 @@ struct EndToEnd {
     void openPort(int number) {
         find<QAction>(qPrintable(QString("mnuCom(%1)").arg(number)))->trigger();
         find<QAction>("mnuCommPortActive")->trigger();
-        ASSERT_TRUE(window->blnPortOpen);
+        ASSERT_TRUE(window->isPortOpen());
     }
     // Port 1 open, every category ticked with 2500 cards, the backup path typed.
     void prepareSave() {
@@ -83,8 +81,7 @@ TEST(EndToEnd, ABackupRestoresAWholeControllerIntoAnEmptyOne) {
     e.find<QCheckBox>("chkVerifyAfterLoad")->setChecked(true);
     e.find<QPushButton>("cmdOk")->click();
     EXPECT_EQ(kt::shell::ReadIni(e.ini, "System", "VerifyAfterLoad"), "1");
-    e.window->settings.sngTxDelay = 0;
-    e.window->settings.sngRxDelay = 0;
+    e.window->setLinkTimes(0, 0, 500);
     e.find<QLineEdit>("txtLoad")->setText(e.backup);
     ASSERT_TRUE(e.runJob("cmdLoad"));
     // The restore asks first, naming what goes where.
@@ -155,7 +152,7 @@ TEST(EndToEnd, ClosingTheWindowDuringAJobEndsItCleanly) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !e.window->job().isActive(); }, 60000));
     EXPECT_GT(requestsAtClose, 200);
     EXPECT_LT(requestsAtClose, 459 + 2500);
-    EXPECT_FALSE(e.window->blnPortOpen);
+    EXPECT_FALSE(e.window->isPortOpen());
     // The port is closed: nothing more can reach the controller. Whatever
     // was on its way arrives with the events still pending.
     const qint64 sizeAtClose = QFileInfo(e.backup).size();

@@ -103,7 +103,7 @@ TEST(MainWindow, EnabledStateFollowsThePortAndTheJob) {
     };
     check("port closed", &Row::closed, false);
     r.trigger("mnuCommPortActive");
-    ASSERT_TRUE(r.window->blnPortOpen);
+    ASSERT_TRUE(r.window->isPortOpen());
     check("port open", &Row::open, false);
     r.window->lsubSwitchControls(true);
     check("job running", &Row::job, true);
@@ -197,7 +197,7 @@ TEST(MainWindow, ADeviceUnpluggedUnderTheSuccessMessageWaitsForIt) {
             first = box;
             texts.append(box->findChild<QLabel*>("lblMessage")->text());
             r.controller.line->hangUp();
-        } else if (box == first && !r.window->blnPortOpen) {
+        } else if (box == first && !r.window->isPortOpen()) {
             box->findChild<QPushButton*>("cmdOk")->click(); // the loss is known meanwhile
         } else if (box != first) {
             texts.append(box->findChild<QLabel*>("lblMessage")->text());
@@ -248,7 +248,7 @@ TEST(MainWindow, AFailedOpenSaysWhichPortAndWhy) {
     EXPECT_TRUE(text.startsWith("COM3:19200,e,8,1\n\n          The device /dev/kt-missing"))
         << text.toStdString();
     EXPECT_EQ(catcher.messages[0].title, "KT560AX Data Backup System V2.00");
-    EXPECT_FALSE(r.window->blnPortOpen);
+    EXPECT_FALSE(r.window->isPortOpen());
     EXPECT_EQ(r.find<QLabel>("CommStatusText")->text(), "Error");
     EXPECT_TRUE(r.window->isControlEnabled("mnuCommPort"));
     EXPECT_FALSE(r.window->isControlEnabled("cmdSave"));
@@ -323,7 +323,7 @@ TEST(MainWindow, SettingsPanelTakesTypedTimesAtOnceAndClampsOnOk) {
     timeOut->selectAll();
     QTest::keyClicks(timeOut, "1500");
     EXPECT_EQ(timeOut->text(), "1500");
-    EXPECT_EQ(r.window->settings.sngRxTimeOut, 1500); // in force before OK, unclamped
+    EXPECT_EQ(r.window->currentSettings().sngRxTimeOut, 1500); // in force before OK, unclamped
     txDelay->clear();
     EXPECT_EQ(txDelay->text(), "0");
     txDelay->selectAll();
@@ -331,7 +331,7 @@ TEST(MainWindow, SettingsPanelTakesTypedTimesAtOnceAndClampsOnOk) {
     EXPECT_EQ(txDelay->text(), "12.5");
 
     r.find<QPushButton>("cmdOk")->click();
-    EXPECT_EQ(r.window->settings.sngRxTimeOut, 1000);
+    EXPECT_EQ(r.window->currentSettings().sngRxTimeOut, 1000);
     EXPECT_EQ(r.text("COMMUNICATION", "RXTimeOut"), "1000");
     EXPECT_EQ(r.text("COMMUNICATION", "TXDelayTime"), "12.5");
     EXPECT_EQ(r.text("COMMUNICATION", "RXDelayTime"), "10");
@@ -387,7 +387,7 @@ TEST(MainWindow, StartsOnALanguageIniOfGarbage) {
     file.close();
     frmKT550AX window(ini);
     window.show();
-    EXPECT_EQ(window.settings.intComPort, 2);
+    EXPECT_EQ(window.currentSettings().intComPort, 2);
     EXPECT_EQ(window.findChild<QAction*>("mnuProtocol")->text(), "  [ COM2:19200,e,8,1 ]   <>");
     EXPECT_FALSE(window.isControlEnabled("cmdSave"));
 }
