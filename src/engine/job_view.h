@@ -1,6 +1,6 @@
-// What a transfer job shows: the progress bar and caption, the controls of
-// a running job and the summary of a stopped one. The link's view (frame
-// echo, link state, language texts, messages and questions) comes with it.
+// What a transfer job tells its front end: its texts and questions, how far
+// it is, that it runs, and what a job that stopped short did. What the link
+// tells of itself comes with it.
 #pragma once
 
 #include "link/link_view.h"
@@ -14,16 +14,18 @@ class JobView : public link::LinkView {
   public:
     // The current language's text of a key, trimmed.
     virtual QString languageText(const char* key) const = 0;
-    // ShowMessage with the program's title; returns the button pressed.
+    // A message or a question for the user; returns the answer.
     virtual shell::MsgAnswer showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
                                          const QString& text) = 0;
-    virtual void showProgress(double value, double max) = 0; // prbComm
-    virtual void showJobCaption(const QString& caption) = 0; // lblComm
-    // Sets the controls for a running job, or back for an idle window
-    // (lsubSwitchControls).
+    // How far the job is, in steps of the chosen categories.
+    virtual void showProgress(double value, double max) = 0;
+    // The record or group the job is at ("Card Data- Card No: 12").
+    virtual void showJobCaption(const QString& caption) = 0;
+    // A job starts, or has ended; what a front end lets a user change
+    // meanwhile is its own affair.
     virtual void showJobRunning(bool running) = 0;
-    // What a job that stopped short did, shown in status bar panel 1 until
-    // the next frame is sent.
+    // What a job that stopped short did ("Backup stopped: 812 of 2559
+    // records saved").
     virtual void showJobSummary(const QString& summary) = 0;
 };
 

@@ -36,8 +36,8 @@ class TransferJob : public QObject {
     // for a Load, checks the file and asks before a risky restore. False,
     // after a message, when nothing starts.
     bool start(const JobRequest& request);
-    // Ends the running job at once; nothing more is sent or written
-    // (cmdCancel_Click).
+    // Ends the running job at once; nothing more is sent or written, even
+    // from inside a link wait.
     void cancel();
     // One step of the running job; the timer calls it, and so may a test
     // on the virtual clock.

@@ -1,5 +1,5 @@
-// What the link shows of itself: the window implements this, and so do the
-// tests and any other front end.
+// What the link tells of itself while it works: the window implements this,
+// and so do the tests and any other front end.
 #pragma once
 
 #include <QByteArray>
@@ -7,24 +7,24 @@
 
 namespace kt::link {
 
-// Status bar panel 2 during and after a try.
+// The state of the link during and after a try.
 enum class LinkState {
-    Busy,  // raised, first activity picture, the "Busy" text
-    Ok,    // inset, OK picture, the "OK" text
-    Error, // inset, error picture, the "Error" text
+    Busy,  // a request is under way
+    Ok,    // the last request was answered
+    Error, // the last try failed (it may be retried)
     Idle,  // no try under way (a cancelled one): the port's own state
 };
 
 class LinkView {
   public:
     virtual ~LinkView() = default;
-    // Panel 1: the frame last sent, then the text received.
+    // The frame last sent, then the frame last received.
     virtual void showEcho(const QByteArray& frame) = 0;
-    // Panel 2.
+    // The link's state.
     virtual void showLinkState(LinkState state) = 0;
-    // Panel 3: failed tries since the job started.
+    // Failed tries since the job started.
     virtual void showErrorCount(std::int32_t count) = 0;
-    // Starts or stops the two-picture activity animation (tmrComm).
+    // Whether the link is busy with a try, for a sign of activity.
     virtual void setActivity(bool running) = 0;
 };
 

@@ -75,11 +75,5 @@ void writePanelSettings(const QString& iniFile, const Settings& settings) {
     WriteIni(iniFile, kCommSection, "RXTimeOut", shortestDecimal(settings.sngRxTimeOut));
 }
 
-QString AppendBackslash(const QString& path) {
-    const QString trimmedPath = path.trimmed();
-    if (trimmedPath.endsWith(u'/') || trimmedPath.endsWith(u'\\'))
-        return trimmedPath;
-    return trimmedPath + QDir::separator();
-}
 
 } // namespace kt::shell

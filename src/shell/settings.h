@@ -47,8 +47,5 @@ void writeComPort(const QString& iniFile, int comPort);
 // times (as their shortest decimal text). Failures are not reported.
 void writePanelSettings(const QString& iniFile, const Settings& settings);
 
-// The path of the directory `path` followed by one directory separator:
-// nothing is added when it already ends in '/' or '\'.
-QString AppendBackslash(const QString& path);
 
 } // namespace kt::shell

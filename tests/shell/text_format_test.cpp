@@ -1,7 +1,6 @@
 #include "shell/settings.h"
 #include "shell/text_format.h"
 
-#include <QDir>
 #include <gtest/gtest.h>
 
 namespace {
@@ -38,14 +37,11 @@ TEST(TextFormat, LeadingNumberOfATrimmedText) {
         EXPECT_EQ(leadingNumber(text), value) << text;
 }
 
-TEST(TextFormat, RoundingHalvesToEvenAndAppendingOneSeparator) {
+TEST(TextFormat, RoundingHalvesToEven) {
     EXPECT_EQ(roundToInt(2.5), 2);
     EXPECT_EQ(roundToInt(3.5), 4);
     EXPECT_EQ(roundToInt(1.6), 2);
     EXPECT_EQ(roundToInt(1e12), INT_MAX);
-    EXPECT_EQ(AppendBackslash(" /opt/kt "), "/opt/kt" + QString(QDir::separator()));
-    EXPECT_EQ(AppendBackslash("/opt/kt/"), "/opt/kt/");
-    EXPECT_EQ(AppendBackslash("C:\\KT\\"), "C:\\KT\\");
 }
 
 } // namespace
