@@ -326,8 +326,6 @@ TEST(TransferJob, AValueTheFileCannotHoldStopsTheJob) {
     EXPECT_FALSE(r.job.isActive());
 }
 
-} // namespace
-
 #ifdef Q_OS_UNIX
 // A file set that is not plain files, or that another job holds, starts
 // nothing, says which file and writes nothing.
@@ -440,3 +438,5 @@ TEST(TransferJob, ARestoreNeverSendsAControlCharacter) {
         EXPECT_EQ(r.job.outcome(), kt::engine::JobOutcome::FileError);
     }
 }
+
+} // namespace
