@@ -37,7 +37,7 @@ bool takeTime(const QString& text, float* value) {
 // fit, else an empty one.
 using Take = QString (*)(CliOptions& options, const QString& value);
 
-struct OptionSpec {
+struct OptionRow {
     const char* name;
     const char* alias; // a second spelling, or nullptr
     const char* value; // the value's name in --help; nullptr: a switch
@@ -58,8 +58,8 @@ QString time(const char* option, float* value, const QString& text) {
                : QStringLiteral("%1 takes milliseconds, not \"%2\".").arg(option, text);
 }
 
-const QList<OptionSpec>& optionTable() {
-    static const QList<OptionSpec> table = {
+const QList<OptionRow>& optionTable() {
+    static const QList<OptionRow> table = {
         {"--port", nullptr, "P",
          "COM1..COM8 (mapped in Language.ini as in the window), a\n"
          "device path such as /dev/ttyUSB0, tcp://HOST:PORT (also\n"
@@ -164,8 +164,8 @@ const QList<OptionSpec>& optionTable() {
     return table;
 }
 
-const OptionSpec* findOption(const QString& argument) {
-    for (const OptionSpec& option : optionTable())
+const OptionRow* findOption(const QString& argument) {
+    for (const OptionRow& option : optionTable())
         if (argument == QLatin1String(option.name) ||
             (option.alias && argument == QLatin1String(option.alias)))
             return &option;
@@ -185,8 +185,8 @@ QString helpLines(const QString& head, const char* help) {
 
 } // namespace
 
-const QList<CommandSpec>& commandTable() {
-    static const QList<CommandSpec> table = {
+const QList<CommandRow>& commandTable() {
+    static const QList<CommandRow> table = {
         {"save", 1, "save FILE", "read the chosen categories from the controller into FILE"},
         {"load", 1, "load FILE", "write the chosen categories of FILE into the controller"},
         {"verify", 1, "verify FILE",
@@ -204,7 +204,7 @@ const QList<CommandSpec>& commandTable() {
 
 QStringList optionNames() {
     QStringList names;
-    for (const OptionSpec& option : optionTable()) {
+    for (const OptionRow& option : optionTable()) {
         names.append(QString::fromLatin1(option.name));
         if (option.alias)
             names.append(QString::fromLatin1(option.alias));
@@ -218,10 +218,10 @@ QString helpText() {
                        "Backs up a KT550AX access controller into a backup file and restores it,\n"
                        "with the same files and rules as the KT560AX Data Backup System window.\n\n"
                        "Commands:\n");
-    for (const CommandSpec& command : commandTable())
+    for (const CommandRow& command : commandTable())
         text += helpLines(QString::fromLatin1(command.usage), command.help);
     text += QStringLiteral("\nOptions:\n");
-    for (const OptionSpec& option : optionTable())
+    for (const OptionRow& option : optionTable())
         text += helpLines(QString::fromLatin1(option.name) +
                               (option.value ? ' ' + QString::fromLatin1(option.value) : QString()),
                           option.help);
@@ -282,7 +282,7 @@ shell::Result<CliOptions> parseOptions(const QStringList& arguments, const QStri
             options.info = QStringLiteral("kt560ax 2.0\n");
             return options;
         }
-        if (const OptionSpec* option = findOption(argument)) {
+        if (const OptionRow* option = findOption(argument)) {
             if (option->value && !inline_) {
                 if (i + 1 >= arguments.size())
                     return fail(QStringLiteral("%1 needs a value.").arg(argument));
@@ -303,9 +303,8 @@ shell::Result<CliOptions> parseOptions(const QStringList& arguments, const QStri
     if (options.command.isEmpty())
         return fail(QStringLiteral("Name a command: save, load, verify, diff, run, scan or log."));
     const auto command =
-        std::find_if(commandTable().cbegin(), commandTable().cend(), [&](const CommandSpec& c) {
-            return options.command == QLatin1String(c.name);
-        });
+        std::find_if(commandTable().cbegin(), commandTable().cend(),
+                     [&](const CommandRow& c) { return options.command == QLatin1String(c.name); });
     if (command == commandTable().cend())
         return fail(QStringLiteral("Unknown command \"%1\".").arg(options.command));
     const int files = command->files;

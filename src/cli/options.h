@@ -32,13 +32,13 @@ struct CliOptions {
 };
 
 // The commands: name, files taken, usage and help.
-struct CommandSpec {
+struct CommandRow {
     const char* name;
     int files;
     const char* usage;
     const char* help;
 };
-const QList<CommandSpec>& commandTable();
+const QList<CommandRow>& commandTable();
 // Every option's spelling, as the parser takes them.
 QStringList optionNames();
 

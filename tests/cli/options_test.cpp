@@ -50,7 +50,7 @@ TEST(Options, TheManPageAndTheCompletionNameEveryOptionAndCommand) {
                                  .replace("\\-", "-")
                                  .remove(QRegularExpression("\\\\f[BIRP]"));
         QStringList names = kt::cli::optionNames();
-        for (const kt::cli::CommandSpec& command : kt::cli::commandTable())
+        for (const kt::cli::CommandRow& command : kt::cli::commandTable())
             names.append(QString::fromLatin1(command.name));
         for (const QString& name : names)
             EXPECT_TRUE(text.contains(
