@@ -63,37 +63,20 @@ TEST(MainWindow, EnabledStateFollowsThePortAndTheJob) {
         const char* name;
         bool closed, open, job;
     };
-    const Row rows[] = {
-        {"mnuCommPort", true, false, false},
-        {"mnuCommPortActive", true, true, false},
-        {"mnuSetting", true, true, false},
-        {"mnuExit", true, true, false},
-        {"fraSet", false, true, true},
-        {"lblControllerIDLabel", false, true, true},
-        {"txtControllerID", false, true, false},
-        {"vslControllerID", false, true, false},
-        {"txtCardNumber", false, true, false},
-        {"vslCardNumber", false, true, false},
-        {"chkMasterCard", false, true, false},
-        {"chkSystemDatabase", false, true, false},
-        {"chkApplicationSet", false, true, false},
-        {"chkTimeZoneTable", false, true, false},
-        {"chkHolidayTable", false, true, false},
-        {"chkUserCard", false, true, false},
-        {"chkFlowControl", false, true, false},
-        {"chkDiSet", false, true, false},
-        {"chkDoSet", false, true, false},
-        {"fraSave", false, true, true},
-        {"lblSave", false, true, true},
-        {"txtSave", false, true, false},
-        {"cmdSaveBrowse", false, true, false},
-        {"cmdSave", false, true, false},
-        {"fraLoad", false, true, true},
-        {"lblLoad", false, true, true},
-        {"txtLoad", false, true, false},
-        {"cmdLoadBrowse", false, true, false},
-        {"cmdLoad", false, true, false},
+    QList<Row> rows = {
+        {"mnuCommPort", true, false, false},     {"mnuCommPortActive", true, true, false},
+        {"mnuSetting", true, true, false},       {"mnuExit", true, true, false},
+        {"fraSet", false, true, true},           {"lblControllerIDLabel", false, true, true},
+        {"txtControllerID", false, true, false}, {"vslControllerID", false, true, false},
+        {"txtCardNumber", false, true, false},   {"vslCardNumber", false, true, false},
+        {"fraSave", false, true, true},          {"lblSave", false, true, true},
+        {"txtSave", false, true, false},         {"cmdSaveBrowse", false, true, false},
+        {"cmdSave", false, true, false},         {"fraLoad", false, true, true},
+        {"lblLoad", false, true, true},          {"txtLoad", false, true, false},
+        {"cmdLoadBrowse", false, true, false},   {"cmdLoad", false, true, false},
     };
+    for (const kt::engine::Category& category : kt::engine::categories())
+        rows.append({category.checkBox, false, true, false});
     const auto check = [&](const char* state, bool Row::*column, bool jobPanelShown) {
         SCOPED_TRACE(state);
         for (const Row& row : rows)
@@ -269,21 +252,13 @@ TEST(MainWindow, ALanguageSwitchChangesEveryCaptionAndTheMessageTitle) {
         {"fraSave", "SaveFile"},           {"fraLoad", "LoadFile"}};
     for (const auto& [name, key] : titled)
         EXPECT_EQ(r.find<QGroupBox>(name)->title(), r.text(tc, key)) << name;
-    const std::pair<const char*, const char*> captioned[] = {
-        {"opLanguage(0)", "English"},
-        {"opLanguage(1)", "TraditionChinese"},
-        {"opLanguage(2)", "SimplifiedChinese"},
-        {"chkMasterCard", "MasterCard"},
-        {"chkSystemDatabase", "SystemDatabase"},
-        {"chkApplicationSet", "ApplicationSet"},
-        {"chkTimeZoneTable", "TimeZoneTable"},
-        {"chkHolidayTable", "HolidayTable"},
-        {"chkUserCard", "UserCardDatabase"},
-        {"chkFlowControl", "FlowControl"},
-        {"chkDiSet", "DiSetTimeZone"},
-        {"chkDoSet", "DoSetTimeZone"},
-        {"cmdOk", "OK"},
-        {"cmdCancel", "Cancel"}};
+    QList<std::pair<const char*, const char*>> captioned = {{"opLanguage(0)", "English"},
+                                                            {"opLanguage(1)", "TraditionChinese"},
+                                                            {"opLanguage(2)", "SimplifiedChinese"},
+                                                            {"cmdOk", "OK"},
+                                                            {"cmdCancel", "Cancel"}};
+    for (const kt::engine::Category& category : kt::engine::categories())
+        captioned.append(std::pair(category.checkBox, category.languageKey));
     for (const auto& [name, key] : captioned)
         EXPECT_EQ(plain(r.find<QAbstractButton>(name)->text()), r.text(tc, key)) << name;
     const std::pair<const char*, const char*> labels[] = {{"lblControllerIDLabel", "ControllerID"},
