@@ -75,5 +75,4 @@ void writePanelSettings(const QString& iniFile, const Settings& settings) {
     WriteIni(iniFile, kCommSection, "RXTimeOut", shortestDecimal(settings.sngRxTimeOut));
 }
 
-
 } // namespace kt::shell

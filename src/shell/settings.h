@@ -47,5 +47,4 @@ void writeComPort(const QString& iniFile, int comPort);
 // times (as their shortest decimal text). Failures are not reported.
 void writePanelSettings(const QString& iniFile, const Settings& settings);
 
-
 } // namespace kt::shell
