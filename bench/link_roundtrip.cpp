@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
     settings.sngRxDelay = 10;
     settings.sngRxTimeOut = 200;
     kt::link::EventLoopClock clock;
-    kt::test::QuietLinkView view;
+    kt::test::QuietJobView view;
     kt::link::LinkTransaction link(port, clock, view, settings);
     link.enable();
 

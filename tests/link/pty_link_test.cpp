@@ -1,5 +1,6 @@
 // The link over a real pseudo-terminal, through QSerialPort and the real
-// clock, against the virtual controller: one round trip per fault kind.
+// clock, against the virtual controller: open errors, bytes left before the
+// open, and a device left configured by a killed program.
 #include "link/line_port.h"
 #include "link/link_transaction.h"
 #include "shell/ini_file.h"
@@ -7,9 +8,7 @@
 #include "support/recording_view.h"
 
 #include <QFile>
-#include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <termios.h>
@@ -44,37 +43,6 @@ struct PtyRig {
     kt::test::RecordingView view;
     LinkTransaction link{port, clock, view, settings};
 };
-
-TEST(PtyLink, AReplySplitWithGapsIsAccepted) {
-    PtyRig r;
-    FaultPlan plan;
-    plan.fault = Fault::SplitReply; // three pieces, 5 ms apart
-    r.controller.setFaultPlan(plan);
-    EXPECT_EQ(r.link.lsubTransaction("01DC").data, r.store.value("DC"));
-    EXPECT_EQ(r.link.errorCount(), 0);
-}
-
-TEST(PtyLink, WritesReachTheControllerAndAreAcknowledged) {
-    PtyRig r;
-    const QByteArray card = "123456789012345678901234";
-    const kt::link::TxResult written = r.link.lsubTransaction("01HA0042" + card);
-    EXPECT_TRUE(written.accepted());
-    EXPECT_EQ(written.data, "");
-    EXPECT_EQ(r.store.value("HA0042"), card);
-}
-
-TEST(PtyLink, AVanishedDeviceClosesThePortAndTheJobGivesUp) {
-    PtyRig r;
-    QSignalSpy lost(&r.port, &kt::link::SerialPort::lost);
-    FaultPlan plan;
-    plan.fault = Fault::Silence;
-    r.controller.setFaultPlan(plan);
-    r.settings.sngRxTimeOut = 50;
-    QTimer::singleShot(30, [&] { r.sim.line->hangUp(); });
-    EXPECT_EQ(r.link.lsubTransaction("01DC").status, kt::link::TxResult::Status::GaveUp);
-    EXPECT_FALSE(r.port.isOpen());
-    EXPECT_EQ(lost.count(), 1);
-}
 
 TEST(PtyLink, OpenErrorsSayWhatToDo) {
     QTemporaryDir dir;

@@ -1,7 +1,6 @@
 #include "shell/ini_file.h"
 #include "shell/settings.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -69,19 +68,6 @@ TEST(Settings, DefaultsAndLimitsApplyToStoredValues) {
         EXPECT_EQ(s.sngRxTimeOut, c.expected.rxTimeOut);
         EXPECT_EQ(s.intLanguage, c.expected.language);
     }
-}
-
-TEST(Settings, AnUnreadableLanguageIniGivesTheDefaults) {
-    QTemporaryDir dir;
-    const QString ini = dir.filePath("Language.ini");
-    QFile file(ini);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray("\x00\xFF[COMMUNICATION\nComPort=5\n", 25) + QByteArray(1 << 20, '\x01'));
-    file.close();
-    const kt::shell::Settings s = readSettings(ini);
-    EXPECT_EQ(s.intComPort, 2);
-    EXPECT_EQ(s.strSettings, "19200,e,8,1");
-    EXPECT_EQ(s.sngRxTimeOut, 200);
 }
 
 TEST(Settings, RemembersPathsAndWritesBackTheShortestText) {

@@ -8,16 +8,9 @@
 
 namespace kt::test {
 
-class QuietLinkView : public link::LinkView {
-  public:
-    void showEcho(const QByteArray&) override {}
-    void showLinkState(link::LinkState) override {}
-    void showErrorCount(std::int32_t) override {}
-    void setActivity(bool) override {}
-};
-
-// A job view that shows nothing but its messages, when asked to, and
-// records whether one other than information was shown.
+// A view that shows nothing but its messages, when asked to, and records
+// whether one other than information was shown; as a link view it shows
+// nothing at all.
 class QuietJobView : public engine::JobView {
   public:
     void showEcho(const QByteArray&) override {}

@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     settings.sngTxDelay = 10;
     settings.sngRxDelay = 10;
     settings.sngRxTimeOut = 200;
-    kt::test::QuietLinkView view;
+    kt::test::QuietJobView view;
     kt::link::LinkTransaction link(port, clock, view, settings);
     link.enable();
     double at = 20;
