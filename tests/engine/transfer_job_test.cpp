@@ -1,13 +1,16 @@
 // Save and Load jobs on the virtual clock against the in-process
-// controller: request order, keys written, progress, captions, failures,
-// cancel, card files and card rules.
+// controller: request order, keys written, progress, captions, stops,
+// cancel, card files and card rules, the manifest, and the warnings and
+// questions before a risky restore.
 #include "engine/backup_file.h"
+#include "engine/load_warnings.h"
 #include "shell/ini_file.h"
 #include "shell/regular_file.h"
 #include "support/job_rig.h"
 #include "support/printers.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 #ifdef Q_OS_UNIX
@@ -17,12 +20,18 @@
 namespace {
 
 using namespace kt::sim;
+using kt::engine::findCategory;
+using kt::shell::ReadIni;
+using kt::shell::WriteIni;
+using kt::test::cardKey;
 using kt::test::JobRig;
 using kt::test::keysOf;
+using kt::test::put;
+using kt::test::sectionLines;
 
-QList<QByteArray> dataLines(const QString& path) {
-    return kt::test::sectionLines(path);
-}
+// What a backup file must not allow anybody but its owner.
+const QFile::Permissions othersMay =
+    QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
 
 QList<QByteArray> series(const char* code, int first, int last, int digits) {
     QList<QByteArray> keys;
@@ -43,19 +52,32 @@ struct CategoryCase {
     const char* name;
     QList<QByteArray> keys; // in request order
     int share;
+    QStringList captions; // among those shown, with 100 cards
 };
 
 QList<CategoryCase> categoryCases() {
     return {
-        {"master", series("BA", 1, 3, 1) + series("BB", 1, 3, 1) + series("BC", 1, 8, 1), 14},
-        {"system", {"DC", "DI"}, 2},
-        {"appset", interleaved({"EA", "EB", "EC"}, 16) + QList<QByteArray>{"ED"}, 17},
-        {"timezone", series("FA", 1, 30, 2) + series("FD", 1, 60, 2), 90},
-        {"holiday", series("GA", 1, 12, 2), 12},
-        {"cards", series("HA", 1, 100, 4), 100},
-        {"flow", series("MD", 1, 250, 3), 250},
-        {"doset", interleaved({"NA", "NB"}, 16) + QList<QByteArray>{"ND"}, 33},
-        {"diset", interleaved({"OA", "OB"}, 4) + QList<QByteArray>{"OD"}, 9},
+        {"master",
+         series("BA", 1, 3, 1) + series("BB", 1, 3, 1) + series("BC", 1, 8, 1),
+         14,
+         {"Master Card- Operator:  8"}},
+        {"system", {"DC", "DI"}, 2, {"System Database- Module"}},
+        {"appset",
+         interleaved({"EA", "EB", "EC"}, 16) + QList<QByteArray>{"ED"},
+         17,
+         {"Application Set- AppSet:  12", "Application Set- Security PIN"}},
+        {"timezone", series("FA", 1, 30, 2) + series("FD", 1, 60, 2), 90, {}},
+        {"holiday", series("GA", 1, 12, 2), 12, {}},
+        {"cards", series("HA", 1, 100, 4), 100, {"Card Data- Card No:  100"}},
+        {"flow", series("MD", 1, 250, 3), 250, {}},
+        {"doset",
+         interleaved({"NA", "NB"}, 16) + QList<QByteArray>{"ND"},
+         33,
+         {"DO Set Time Zone- DO Set No:  3 (Week)", "DO Set Time Zone- DO Set No:  17 (Type)"}},
+        {"diset",
+         interleaved({"OA", "OB"}, 4) + QList<QByteArray>{"OD"},
+         9,
+         {"DI Alarm Time Zone- DI Set No:  5 (Module)"}},
     };
 }
 
@@ -68,187 +90,204 @@ TEST(TransferJob, EachCategoryIsSavedAndLoadedRecordByRecord) {
         JobRig r;
         r.choose({c.name});
         r.request.address = 7;
-        r.save();
-        ASSERT_TRUE(r.job.isActive());
-        r.run();
+        r.runSave();
 
         QList<QByteArray> expectedRequests;
         QList<QByteArray> expectedLines;
         QList<QByteArray> expectedWrites;
         for (const QByteArray& key : c.keys) {
-            expectedRequests.append(key.startsWith("HA") ? "HB" + key.mid(2) : key);
+            expectedRequests.append("07" + (key.startsWith("HA") ? "HB" + key.mid(2) : key));
             expectedLines.append(key + "=" + r.store.value(key));
-            expectedWrites.append(key + r.store.value(key));
+            expectedWrites.append("01" + key + r.store.value(key));
         }
-        EXPECT_EQ(r.requestsWithoutAddress(), expectedRequests);
-        EXPECT_TRUE(r.controller.requests().first().startsWith("07"));
-        EXPECT_EQ(dataLines(r.saveFile), expectedLines);
-        EXPECT_EQ(kt::shell::ReadIni(r.saveFile, "HEAD", "Title"), "KT560AX");
+        EXPECT_EQ(r.controller.requests(), expectedRequests);
+        EXPECT_EQ(sectionLines(r.saveFile), expectedLines);
+        EXPECT_EQ(QFile::permissions(r.saveFile) & othersMay, 0);
         EXPECT_EQ(r.view.progressMax, 1 + c.share);
-        EXPECT_EQ(r.view.progressValue, r.view.progressMax);
-        // Caption of the job set-up, then one per progress step.
+        // Caption of the job set-up, then one per progress step: its index
+        // after two blanks.
         EXPECT_EQ(r.view.captions.size(), 1 + c.share);
+        EXPECT_EQ(r.view.captions.first(), "Communication Step");
+        for (const QString& caption : c.captions)
+            EXPECT_TRUE(r.view.captions.contains(caption)) << caption.toStdString();
         EXPECT_EQ(r.view.messages, QStringList{r.view.savedMessage(c.keys.size(), 0)});
-        EXPECT_EQ(r.view.runningShown, (QList<bool>{true, false}));
 
         JobRig target(0);
         target.loadFile = r.saveFile;
         target.choose({c.name});
-        target.load();
-        target.run();
-        EXPECT_EQ(target.requestsWithoutAddress(), expectedWrites);
+        target.runLoad();
+        EXPECT_EQ(target.controller.requests(), expectedWrites);
         EXPECT_EQ(target.view.messages, QStringList{target.view.loadedMessage(c.keys.size(), 0)});
     }
 }
 
-TEST(TransferJob, CaptionsShowTheIndexAfterTwoBlanks) {
-    JobRig r;
-    r.choose({"master", "system", "appset", "cards", "doset", "diset"});
-    r.request.cardCount = 12;
-    r.save();
-    r.run();
-    const QStringList expected = {"Communication Step",
-                                  "Master Card- Operator:  8",
-                                  "System Database- Module",
-                                  "Application Set- AppSet:  12",
-                                  "Application Set- Security PIN",
-                                  "Card Data- Card No:  12",
-                                  "DO Set Time Zone- DO Set No:  3 (Week)",
-                                  "DO Set Time Zone- DO Set No:  17 (Type)",
-                                  "DI Alarm Time Zone- DI Set No:  5 (Module)"};
-    for (const QString& caption : expected)
-        EXPECT_TRUE(r.view.captions.contains(caption)) << caption.toStdString();
-}
-
-TEST(TransferJob, ALinkFailureLeavesExactlyTheEarlierKeys) {
-    JobRig r;
-    r.choose({"appset"});
-    FaultPlan plan;
-    plan.fault = Fault::Silence;
-    plan.startAfter = 19; // EA01..EC06 and EA07 are answered, EB07 is not
-    r.controller.setFaultPlan(plan);
-    r.save();
-    r.run();
-    EXPECT_EQ(keysOf(dataLines(r.saveFile)),
-              interleaved({"EA", "EB", "EC"}, 6) + QList<QByteArray>{"EA07"});
-    EXPECT_EQ(r.requestsWithoutAddress().last(), "EB07");
-    EXPECT_EQ(r.view.messages,
-              QStringList{"3/1/" + r.view.languageText("CommunicationError") + "."});
-    EXPECT_FALSE(r.job.isActive());
-    EXPECT_EQ(r.view.progressValue, r.view.progressMax);
-    EXPECT_EQ(r.view.runningShown, (QList<bool>{true, false}));
-    EXPECT_EQ(r.view.summaries, QStringList{"Backup stopped: 19 of 49 records saved"});
-}
-
-TEST(TransferJob, CancelDuringAWaitSendsAndWritesNothingMore) {
-    struct Case {
-        double cancelAtMs;
-        int requests;
-        int keys;
+// A job that stops midway (the link gives up, a reply the file cannot hold,
+// a value that would break the request frame) says why, keeps what it had
+// and asks for nothing more. The controller's DI cannot be stored.
+TEST(TransferJob, AJobThatStopsMidwaySaysWhyAndGoesNoFurther) {
+    using kt::engine::JobOutcome;
+    const kt::test::FakeJobView view;
+    const auto text = [&](const char* key, const QStringList& args) {
+        return kt::shell::fillIn(view.languageText(key), args);
     };
-    // Each flow record takes 20 ms: TX delay 10, write, RX delay 10.
+    const QByteArray card = "0012345678123401FF00FF00";
+    const QList<QByteArray> appset = interleaved({"EA", "EB", "EC"}, 6) + QList<QByteArray>{"EA07"};
+    const QByteArray escapeInCard = "HA0001=" + card + "\nHA0002=" + card.left(22) + "\0330\n";
+    struct Case {
+        const char* category;
+        int silentAfter;        // replies before the line goes silent; -1 never
+        QByteArray restore;     // a Load of these data lines; empty: a Save
+        QList<QByteArray> done; // a Save's keys in the file, a Load's requests
+        int total;
+        QString message;
+    };
     const Case cases[] = {
-        {1005, 50, 50}, // during the TX delay of the 51st: it is never sent
-        {1015, 51, 50}, // during the RX delay of the 51st: its reply is not written
+        {"appset", 19, {}, appset, 49, text("CommunicationError", {})},
+        {"system", -1, {}, {"DC"}, 2, text("ReplyNotStorable", {"DI"})},
+        {"system", -1, "DC=01\nDI=12\00234\n", {"01DC01"}, 2, text("ValueNotSendable", {"DI"})},
+        {"cards", -1, escapeInCard, {"01HA0001" + card}, 2, text("ValueNotSendable", {"HA0002"})},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.cancelAtMs);
+        SCOPED_TRACE(c.message.toStdString());
         JobRig r;
-        r.choose({"flow"});
-        r.save();
-        r.tick(); // set up: the next step is flow control
-        r.clock.schedule(c.cancelAtMs, [&] { r.job.cancel(); });
-        r.job.tmrProcess_Timer(); // flow control, cancelled within
-        r.run();
-        EXPECT_EQ(r.controller.requests().size(), c.requests);
-        EXPECT_EQ(dataLines(r.saveFile).size(), c.keys);
-        EXPECT_FALSE(r.job.isActive());
-        EXPECT_TRUE(r.view.messages.isEmpty());
+        r.store.setValue("DI", "AB\nCD"); // a line feed cannot stand in an INI value
+        if (c.silentAfter >= 0)
+            r.controller.setFaultPlan({.fault = Fault::Silence, .startAfter = c.silentAfter});
+        r.choose({c.category});
+        r.request.cardCount = 2;
+        const bool save = c.restore.isEmpty();
+        if (!save) {
+            ASSERT_TRUE(put(r.loadFile, "[HEAD]\nTitle=KT560AX\n[Data]\n" + c.restore));
+        }
+        r.runJob(save ? kt::engine::Direction::Save : kt::engine::Direction::Load, r.loadFile);
+        EXPECT_EQ(save ? keysOf(sectionLines(r.saveFile)) : r.controller.requests(), c.done);
+        EXPECT_EQ(r.view.messages, QStringList{"3/1/" + c.message + "."});
+        EXPECT_EQ(r.view.summaries,
+                  QStringList{text(save ? "SaveStopped" : "LoadStopped",
+                                   {QString::number(c.done.size()), QString::number(c.total)})});
+        EXPECT_EQ(r.view.progressValue, r.view.progressMax);
         EXPECT_EQ(r.view.runningShown, (QList<bool>{true, false}));
-        EXPECT_EQ(r.view.summaries, QStringList{"Backup stopped: 50 of 250 records saved"});
+        EXPECT_EQ(r.job.outcome(),
+                  c.silentAfter < 0 ? JobOutcome::FileError : JobOutcome::CommunicationError);
     }
 }
 
+// Cancel inside a link wait of the 51st flow record (each takes 20 ms: TX
+// delay 10, write, RX delay 10) sends and writes nothing more, and the file
+// says it stopped, with nothing left of an earlier Save's end. A Save in the
+// same wait, as a quick double click gives, runs whole.
+TEST(TransferJob, CancelDuringAWaitSendsAndWritesNothingMore) {
+    struct Case {
+        double cancelAtMs;
+        bool saveAgain;
+        int requests;
+        int keys;
+    };
+    const Case cases[] = {
+        {1005, false, 50, 50},       // in the TX delay of the 51st: it is never sent
+        {1015, false, 51, 50},       // in its RX delay: its reply is not written
+        {1015, true, 51 + 250, 250}, // and Save again
+    };
+    const QList<QByteArray> stoppedHead = {"Title", "Complete", "Started", "Controller",
+                                           "Categories"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.cancelAtMs << (c.saveAgain ? " and Save" : ""));
+        JobRig r;
+        ASSERT_TRUE(put(r.saveFile, "[HEAD]\nTitle=KT560AX\nComplete=1\nCards=3\n"
+                                    "Finished=2026-01-01T10:00:00+00:00\nRecords=5\n"));
+        r.choose({"flow"});
+        r.save();
+        r.tick(); // set up: the next step is flow control
+        r.clock.schedule(c.cancelAtMs, [&] {
+            r.job.cancel();
+            if (c.saveAgain)
+                r.save();
+        });
+        r.run();
+        EXPECT_EQ(r.controller.requests().size(), c.requests);
+        const QList<QByteArray> lines = sectionLines(r.saveFile);
+        ASSERT_EQ(lines.size(), c.keys);
+        for (const QByteArray& line : lines)
+            EXPECT_EQ(line.mid(line.indexOf('=') + 1), r.store.value(line.left(line.indexOf('='))));
+        EXPECT_EQ(keysOf(sectionLines(r.saveFile, "HEAD")),
+                  stoppedHead + (c.saveAgain ? QList<QByteArray>{"Finished", "Records"}
+                                             : QList<QByteArray>{}));
+        EXPECT_EQ(ReadIni(r.saveFile, "HEAD", "Complete"), c.saveAgain ? "1" : "0");
+        EXPECT_EQ(ReadIni(r.saveFile, "HEAD", "Categories"), "FlowControl");
+        EXPECT_EQ(r.view.messages,
+                  c.saveAgain ? QStringList{r.view.savedMessage(250, 0)} : QStringList{});
+        EXPECT_EQ(r.view.summaries, QStringList{"Backup stopped: 50 of 250 records saved"});
+        EXPECT_EQ(r.view.runningShown.size(), c.saveAgain ? 4 : 2);
+        EXPECT_FALSE(r.job.isActive());
+    }
+}
+
+// Cards go to the file of their block, a new file private to its owner.
 TEST(TransferJob, CardsGoToTheFileOfTheirBlock) {
     JobRig r(0);
     const int indexes[] = {1, 1999, 2000, 3999, 4000, 6000, 7999, 8000, 9999};
     for (const int i : indexes)
-        r.store.setValue("HA" + QByteArray::number(i).rightJustified(4, '0'),
-                         QByteArray::number(i).rightJustified(24, 'C'));
+        r.store.setValue(cardKey(i), QByteArray::number(i).rightJustified(24, 'C'));
+    // A main file there before, readable by all: it stays so.
+    ASSERT_TRUE(put(r.saveFile, ""));
+    QFile::setPermissions(r.saveFile, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                          QFile::ReadOther);
     r.choose({"cards"});
     r.request.cardCount = 9999;
-    r.save();
-    r.run();
+    r.runSave();
     EXPECT_EQ(r.controller.requests().size(), 9999);
-    EXPECT_EQ(QDir(r.dir.path()).entryList({"*.KT"}, QDir::Files),
-              (QStringList{"01.KT", "201.KT", "401.KT", "601.KT", "801.KT"}));
-    for (const int i : indexes) {
-        const QString file = kt::engine::cardFile(r.saveFile, i);
-        EXPECT_EQ(
-            kt::shell::ReadIni(file, "Data", "HA" + QByteArray::number(i).rightJustified(4, '0')),
-            QByteArray::number(i).rightJustified(24, 'C'))
-            << i;
+    const std::pair<QString, QList<QByteArray>> files[] = {{"01.KT", {"HA0001", "HA1999"}},
+                                                           {"201.KT", {"HA2000", "HA3999"}},
+                                                           {"401.KT", {"HA4000"}},
+                                                           {"601.KT", {"HA6000", "HA7999"}},
+                                                           {"801.KT", {"HA8000", "HA9999"}}};
+    EXPECT_EQ(QDir(r.dir.path()).entryList({"*.KT"}, QDir::Files).size(), std::size(files));
+    for (const auto& [file, keys] : files) {
+        SCOPED_TRACE(file.toStdString());
+        EXPECT_EQ(keysOf(sectionLines(r.dir.filePath(file))), keys);
+        EXPECT_EQ(QFile::permissions(r.dir.filePath(file)) & othersMay,
+                  file == "01.KT" ? QFile::ReadGroup | QFile::ReadOther : QFile::Permissions());
     }
-    EXPECT_EQ(kt::shell::ReadIni(r.dir.filePath("201.KT"), "HEAD", "Title"), "");
-    EXPECT_EQ(keysOf(dataLines(r.dir.filePath("201.KT"))), (QList<QByteArray>{"HA2000", "HA3999"}));
-
-    JobRig target(0);
-    target.loadFile = r.saveFile;
-    target.choose({"cards"});
-    target.request.cardCount = 9999;
-    target.load();
-    target.run();
-    EXPECT_EQ(target.controller.requests().size(), std::size(indexes));
-    EXPECT_EQ(target.store.records(), r.store.records());
+    EXPECT_EQ(ReadIni(r.dir.filePath("201.KT"), "HEAD", "Title"), "");
 }
 
-TEST(TransferJob, CardRecordsMustHaveTwentyFourCharacters) {
-    const QByteArray card = "0012345678123401FF00FF00";
-    struct SaveCase {
-        QByteArray reply;
-        QByteArray stored; // empty: no key
-    };
-    const SaveCase saves[] = {
-        {card, card},
-        {card + "EXTRA", card},
-        {card.left(23), ""},
-        {"", ""},
-    };
-    for (const SaveCase& c : saves) {
-        SCOPED_TRACE(c.reply.constData());
-        JobRig r(0);
-        ASSERT_TRUE(kt::shell::WriteIni(r.saveFile, "Data", "HA0001", "old card from before"));
-        r.store.setValue("HA0001", c.reply);
-        r.choose({"cards"});
-        r.request.cardCount = 1;
-        r.save();
-        r.run();
-        EXPECT_EQ(kt::shell::ReadIni(r.saveFile, "Data", "HA0001"), c.stored);
-        EXPECT_EQ(dataLines(r.saveFile).size(), c.stored.isEmpty() ? 0 : 1);
-    }
-    struct LoadCase {
-        QByteArray stored;
-        bool sent;
-    };
-    const LoadCase loads[] = {{card, true},
-                              {" " + card + " ", true},
-                              {card.left(23), false},
-                              {card + "9", false},
-                              {"", false}};
-    for (const LoadCase& c : loads) {
-        SCOPED_TRACE(c.stored.constData());
-        JobRig r(0);
-        kt::shell::WriteIni(r.loadFile, "HEAD", "Title", "KT560AX");
-        if (!c.stored.isEmpty())
-            kt::shell::WriteIni(r.loadFile, "Data", "HA0001", c.stored);
-        r.choose({"cards"});
-        r.request.cardCount = 1;
-        r.load();
-        r.run();
-        EXPECT_EQ(r.controller.requests(),
-                  c.sent ? QList<QByteArray>{"01HA0001" + card} : QList<QByteArray>{});
-        EXPECT_EQ(r.view.progressMax, 2);
-    }
+// A card record is the first 24 characters of a reply after its leading
+// blanks; fewer make an empty slot, whose older record goes. Records that
+// end in blanks are quoted in the file and come back whole; a restore sends
+// only stored records of 24 characters.
+TEST(TransferJob, CardRecordsHaveTwentyFourCharactersThroughASaveAndARestore) {
+    const QByteArray plain = "0012345678123401FF00FF00";
+    const QByteArray blank = plain.left(23) + ' ';
+    const QByteArray tab = plain.left(22) + "\t ";
+    const QByteArray quotes = '"' + plain.left(22) + '"';
+    const QByteArray replies[] = {plain, plain + "EXTRA", "   " + tab, quotes,
+                                  blank, plain.left(23),  ""};
+    JobRig source(0);
+    for (int i = 1; i <= 7; ++i)
+        source.store.setValue(cardKey(i), replies[i - 1]);
+    ASSERT_TRUE(WriteIni(source.saveFile, "Data", cardKey(6), "old card from before"));
+    source.choose({"cards"});
+    source.request.cardCount = 7;
+    source.runSave();
+    EXPECT_EQ(source.view.messages, QStringList{source.view.savedMessage(5, 2)});
+    EXPECT_EQ(sectionLines(source.saveFile),
+              (QList<QByteArray>{"HA0001=" + plain, "HA0002=" + plain, "HA0003=\"" + tab + '"',
+                                 "HA0004=\"" + quotes + '"', "HA0005=\"" + blank + '"'}));
+
+    // Stored records too short, too long, between blanks, none.
+    JobRig target(0);
+    target.loadFile = source.saveFile;
+    WriteIni(target.loadFile, "HEAD", "Cards", "9");
+    WriteIni(target.loadFile, "Data", cardKey(6), plain.left(23));
+    WriteIni(target.loadFile, "Data", cardKey(7), plain + "9");
+    WriteIni(target.loadFile, "Data", cardKey(8), " " + plain + " ");
+    target.choose({"cards"});
+    target.request.cardCount = 9;
+    target.runLoad();
+    EXPECT_EQ(target.view.messages, QStringList{target.view.loadedMessage(6, 3)});
+    EXPECT_EQ(target.controller.requests(),
+              (QList<QByteArray>{"01HA0001" + plain, "01HA0002" + plain, "01HA0003" + tab,
+                                 "01HA0004" + quotes, "01HA0005" + blank, "01HA0008" + plain}));
 }
 
 // A job that cannot start says why, names the file, and sends and writes
@@ -304,9 +343,7 @@ TEST(TransferJob, AJobThatCannotStartSaysWhyAndTouchesNothing) {
             r.choose({});
         const QString path = r.dir.filePath(c.file);
         if (!c.contents.isNull()) {
-            QFile file(path);
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write(c.contents);
+            ASSERT_TRUE(put(path, c.contents));
         }
         QString named = path;
         kt::engine::BackupLock other;
@@ -342,47 +379,97 @@ TEST(TransferJob, AJobThatCannotStartSaysWhyAndTouchesNothing) {
     }
 }
 
-TEST(TransferJob, AValueTheFileCannotHoldStopsTheJob) {
+// The request changed mid-job, as a disabled scroll bar moved by an
+// accessibility client would change it: the job and its manifest keep what
+// was asked at the start.
+TEST(JobOutcome, TheJobAndItsManifestKeepTheRequestOfTheStart) {
     JobRig r;
-    r.store.setValue("DI", "AB\nCD"); // a line feed cannot stand in an INI value
-    r.choose({"system"});
+    r.choose({"system", "cards"});
+    r.request.cardCount = 30;
     r.save();
+    r.clock.schedule(50, [&] {
+        r.request.address = 7;
+        r.request.cardCount = 5;
+    });
     r.run();
-    EXPECT_EQ(keysOf(dataLines(r.saveFile)), QList<QByteArray>{"DC"});
-    EXPECT_EQ(r.view.messages,
-              QStringList{"3/1/The controller's reply for record DI cannot be stored in a backup "
-                          "file (it holds a line break or a NUL byte)."});
-    EXPECT_FALSE(r.job.isActive());
+    EXPECT_EQ(r.controller.requests().size(), 2 + 30);
+    EXPECT_TRUE(r.controller.requests().last().startsWith("01"));
+    EXPECT_EQ(r.view.progressMax, 1 + 2 + 30);
+    const QString stamp = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)";
+    const QRegularExpression manifest(
+        "^Title=KT560AX\nComplete=1\nStarted=" + stamp +
+        "\nController=01\nCategories=SystemDatabase,UserCardDatabase\nCards=30\nFinished=" + stamp +
+        "\nRecords=32$");
+    const QString head = QString::fromLatin1(sectionLines(r.saveFile, "HEAD").join('\n'));
+    EXPECT_TRUE(manifest.match(head).hasMatch()) << head.toStdString();
 }
 
-// A value with a control character would break the request frame: the
-// restore stops there and names the record.
-TEST(TransferJob, ARestoreNeverSendsAControlCharacter) {
-    const std::pair<const char*, QByteArray> cases[] = {
-        {"system", "DI=12\x02"
-                   "34"},
-        {"cards", "HA0002=0012345678123401FF00FF\x1b"
-                  "0"},
+// Of a restore of the holiday table and the cards.
+TEST(LoadWarnings, EachRiskOfARestoreIsFoundInOrder) {
+    using kt::engine::LoadWarning;
+    using K = LoadWarning::Kind;
+    const QList<QByteArray> cards = {"UserCardDatabase"},
+                            both = {"HolidayTable", "UserCardDatabase"};
+    const LoadWarning stopped = {.kind = K::Incomplete};
+    const LoadWarning notSaved = {.kind = K::CategoryNotSaved, .category = findCategory("holiday")};
+    struct Case {
+        const char* name;
+        std::optional<bool> complete; // the manifest's
+        QList<QByteArray> categories;
+        std::optional<int> saved;
+        int held; // cards 1..held in the files
+        int chosen;
+        QList<LoadWarning> warnings;
     };
-    for (const auto& [category, line] : cases) {
-        SCOPED_TRACE(category);
+    const Case cases[] = {
+        {"an older backup without manifest", {}, {}, {}, 0, 100, {}},
+        {"a finished backup that holds it all", true, both, 100, 90, 100, {}},
+        {"fewer cards than saved", {}, {}, 50, 50, 40, {{K::CardNumbers, 50, 40}}},
+        {"more cards held than saved", {}, {}, 3, 5, 5, {{K::CardsHeader, 3, 5}}},
+        {"all three", false, cards, 50, 50, 100, {stopped, {K::CardNumbers, 50, 100}, notSaved}},
+    };
+    kt::engine::JobRequest request;
+    request.categories = {findCategory("holiday"), findCategory("cards")};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        kt::engine::Manifest manifest;
+        manifest.complete = c.complete;
+        manifest.categories = c.categories;
+        manifest.cards = c.saved;
+        request.cardCount = c.chosen;
+        EXPECT_EQ(kt::engine::loadWarnings(manifest, c.held, request), c.warnings);
+    }
+}
+
+// A Load asks once, with every reason and note, and Cancel starts nothing; a
+// manifest that names fewer cards than the files hold is only said when
+// there is nothing to ask.
+TEST(JobOutcome, ALoadAsksOnceBeforeARiskyRestore) {
+    const QString question = "2/0/This backup may not restore the controller as it was:\n"
+                             "- the backup stopped before its end, the file is incomplete.\n"
+                             "- the backup holds 50 cards; 100 will be restored.\n"
+                             "- Holiday Table was not part of the last backup into this file.\n"
+                             "- the backup's header says 40 cards, but its files hold cards up "
+                             "to 50.\n\nRestore anyway?";
+    const QString note = "3/1/the backup's header says 3 cards, but its files hold cards up to 5.";
+    const std::tuple<QByteArray, int, int, QString, bool> cases[] = {
+        {"Complete=0\nCards=40\nCategories= userCardDatabase \n", 50, 100, question, false},
+        {"Cards=3\n", 5, 5, note, true},
+    };
+    for (const auto& [head, held, cards, message, starts] : cases) {
+        SCOPED_TRACE(head.constData());
         JobRig r;
-        const QByteArray key = line.left(line.indexOf('='));
-        QFile file(r.loadFile);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("[HEAD]\nTitle=KT560AX\n[Data]\nHA0001=0012345678123401FF00FF00\n" + line +
-                   "\n");
-        file.close();
-        r.choose({category});
-        r.request.cardCount = 3;
+        QByteArray file = "[HEAD]\nTitle=KT560AX\n" + head + "[Data]\n";
+        for (int i = 1; i <= held; ++i)
+            file += cardKey(i) + "=0012345678123401FF00FF00\n";
+        ASSERT_TRUE(put(r.loadFile, file));
+        r.choose({"holiday", "cards"});
+        r.request.cardCount = cards;
+        r.view.answer = kt::shell::MsgAnswer::Cancel;
         r.load();
+        EXPECT_EQ(r.view.messages, QStringList{message});
         r.run();
-        EXPECT_EQ(r.view.messages.last(),
-                  "3/1/The backup's value of record " + key +
-                      " holds a control character and cannot be sent to the controller.");
-        for (const QByteArray& request : r.controller.requests())
-            EXPECT_FALSE(request.contains(key)) << request.constData();
-        EXPECT_EQ(r.job.outcome(), kt::engine::JobOutcome::FileError);
+        EXPECT_EQ(r.controller.requests().isEmpty(), !starts);
     }
 }
 

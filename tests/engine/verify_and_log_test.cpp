@@ -14,27 +14,34 @@
 
 namespace {
 
+using kt::engine::compareRecords;
 using kt::engine::Direction;
 using kt::engine::JobOutcome;
-using kt::engine::RecordDifference;
+using kt::engine::readBackupRecords;
 using kt::test::JobRig;
 using namespace kt::sim;
+using K = kt::engine::RecordDifference::Kind;
+using Kinds = QList<std::pair<QByteArray, K>>;
+
+Kinds kindsOf(const QList<kt::engine::RecordDifference>& differences) {
+    Kinds kinds;
+    for (const kt::engine::RecordDifference& d : differences)
+        kinds.append({d.key, d.kind});
+    return kinds;
+}
 
 TEST(Verify, FindsEveryRecordThatDiffersAndWritesNothing) {
     JobRig r(0);
     for (int i : {1, 2, 1999, 2000, 2003})
-        r.store.setValue("HA" + QByteArray::number(i).rightJustified(4, '0'),
-                         QByteArray::number(i).rightJustified(24, 'C'));
+        r.store.setValue(kt::test::cardKey(i), QByteArray::number(i).rightJustified(24, 'C'));
     r.choose({"system", "cards"});
     r.request.cardCount = 2004;
-    ASSERT_TRUE(r.save());
-    r.run();
+    ASSERT_TRUE(r.runSave());
     const QByteArray before = kt::test::sectionLines(r.saveFile).join('\n');
 
     // Unchanged: everything matches, empty card slots included.
     r.view.messages.clear();
-    ASSERT_TRUE(r.start(Direction::Verify, r.saveFile));
-    r.run();
+    ASSERT_TRUE(r.runJob(Direction::Verify, r.saveFile));
     EXPECT_EQ(r.job.outcome(), JobOutcome::Finished);
     EXPECT_EQ(r.view.messages, QStringList{"4/1/Restore verified: 2006 records match."});
 
@@ -45,18 +52,12 @@ TEST(Verify, FindsEveryRecordThatDiffersAndWritesNothing) {
     r.store.setValue("DI", "CHANGED");
     r.view.messages.clear();
     r.request.reportFile = r.dir.filePath("01.verify.txt");
-    ASSERT_TRUE(r.start(Direction::Verify, r.saveFile));
-    r.run();
+    ASSERT_TRUE(r.runJob(Direction::Verify, r.saveFile));
     EXPECT_EQ(r.job.outcome(), JobOutcome::Differences);
-    using K = RecordDifference::Kind;
-    QList<QByteArray> keys;
-    for (const RecordDifference& d : r.job.differences())
-        keys.append(d.key);
-    EXPECT_EQ(keys, (QList<QByteArray>{"DI", "HA0002", "HA2000", "HA2004"}));
-    EXPECT_EQ(r.job.differences()[1].kind, K::Removed);
-    EXPECT_EQ(r.job.differences()[2].before, QByteArray::number(2000).rightJustified(24, 'C'));
-    EXPECT_EQ(r.job.differences()[2].after, QByteArray(24, 'X'));
-    EXPECT_EQ(r.job.differences()[3].kind, K::Added);
+    EXPECT_EQ(kindsOf(r.job.differences()), (Kinds{{"DI", K::Changed},
+                                                   {"HA0002", K::Removed},
+                                                   {"HA2000", K::Changed},
+                                                   {"HA2004", K::Added}}));
     EXPECT_EQ(r.view.messages, QStringList{"3/1/4 records differ.\nThe differences are listed in " +
                                            r.request.reportFile + "."});
     QFile report(r.request.reportFile);
@@ -76,14 +77,11 @@ TEST(Verify, ARestoreReadsItselfBackInTheSameJob) {
     QString error;
     ASSERT_TRUE(source.store.saveBackup(source.saveFile, &error));
     JobRig r(0);
-    FaultPlan plan;
-    plan.alterEvery = 3; // every third record read back differs
-    r.controller.setFaultPlan(plan);
+    r.controller.setFaultPlan({.alterEvery = 3}); // every third record read back differs
     r.choose({"system", "holiday"});
     r.request.verifyAfterLoad = true;
     r.loadFile = source.saveFile;
-    ASSERT_TRUE(r.load());
-    r.run();
+    ASSERT_TRUE(r.runLoad());
     EXPECT_EQ(r.job.outcome(), JobOutcome::Differences);
     EXPECT_EQ(r.job.differences().size(), 14 / 3);
     EXPECT_EQ(r.controller.requests().size(), 2 * 14);
@@ -93,44 +91,25 @@ TEST(Verify, ARestoreReadsItselfBackInTheSameJob) {
 
 TEST(Diff, ComparesBackupsAsASaveStoresThem) {
     QTemporaryDir dir;
-    const auto write = [&](const char* name, const QByteArray& text) {
-        QFile file(dir.filePath(name));
-        file.open(QIODevice::WriteOnly);
-        file.write(text);
+    const auto file = [&](const char* name, QByteArray text) {
+        kt::test::put(dir.filePath(name), text.replace("CARD", "0012345678123401FF00FF00"));
         return dir.filePath(name);
     };
-    const QByteArray card = "0012345678123401FF00FF00";
     // An earlier program's file: CRLF, names in any case, blanks, quotes.
-    const QString older = write("old.KT", "[head]\r\ntitle=KT560AX\r\n[data]\r\n"
-                                          "dc = 0102 \r\nDI=0304\r\nha0001=" +
-                                              card +
-                                              "\r\n"
-                                              "HA0002=" +
-                                              card + "\r\nHA0003=" + card.left(23) +
-                                              "\r\n"
-                                              "ZZ=unknown\r\n");
-    write("2old.KT", "[Data]\nHA2500=" + card + "\n");
-    const QString newer = write("new.KT", "[HEAD]\nTitle=KT560AX\n[Data]\nDC=0102\nDI=0305\n"
-                                          "HA0001=\"" +
-                                              card + "\"\nHA0003=" + card + "\n");
-    write("2new.KT", "[Data]\nHA2500=" + card.left(23) + "X\nHA2600=" + card + "\n");
-    using K = RecordDifference::Kind;
-    struct Row {
-        QByteArray key;
-        K kind;
-    };
-    const Row expected[] = {{"DI", K::Changed},     {"HA0002", K::Removed}, {"HA0003", K::Added},
-                            {"HA2500", K::Changed}, {"HA2600", K::Added},   {"ZZ", K::Removed}};
-    const QList<RecordDifference> differences = kt::engine::compareRecords(
-        kt::engine::readBackupRecords(older), kt::engine::readBackupRecords(newer));
-    ASSERT_EQ(differences.size(), std::size(expected));
-    for (qsizetype i = 0; i < differences.size(); ++i) {
-        EXPECT_EQ(differences[i].key, expected[i].key);
-        EXPECT_EQ(differences[i].kind, expected[i].kind) << expected[i].key.constData();
-    }
-    EXPECT_TRUE(kt::engine::compareRecords(kt::engine::readBackupRecords(older),
-                                           kt::engine::readBackupRecords(older))
-                    .isEmpty());
+    const QString older = file("old.KT", "[head]\r\ntitle=KT560AX\r\n[data]\r\ndc = 0102 \r\n"
+                                         "DI=0304\r\nha0001=CARD\r\nHA0002=CARD\r\n"
+                                         "HA0003=0012345678123401FF00FF0\r\nZZ=unknown\r\n");
+    file("2old.KT", "[Data]\nHA2500=CARD\n");
+    const QString newer = file("new.KT", "[HEAD]\nTitle=KT560AX\n[Data]\nDC=0102\nDI=0305\n"
+                                         "HA0001=\"CARD\"\nHA0003=CARD\n");
+    file("2new.KT", "[Data]\nHA2500=0012345678123401FF00FF0X\nHA2600=CARD\n");
+    EXPECT_EQ(kindsOf(compareRecords(readBackupRecords(older), readBackupRecords(newer))),
+              (Kinds{{"DI", K::Changed},
+                     {"HA0002", K::Removed},
+                     {"HA0003", K::Added},
+                     {"HA2500", K::Changed},
+                     {"HA2600", K::Added},
+                     {"ZZ", K::Removed}}));
 }
 
 TEST(JobLog, EveryJobEndsWithOneLine) {
@@ -139,37 +118,28 @@ TEST(JobLog, EveryJobEndsWithOneLine) {
     r.job.setJobLog(&log);
     r.choose({"flow"});
     r.request.portName = "COM3";
-    ASSERT_TRUE(r.save()); // finished
-    r.run();
-    ASSERT_TRUE(r.save()); // cancelled in its 51st record
-    r.tick();              // set up: the next step is flow control
+    ASSERT_TRUE(r.runSave()); // finished
+    ASSERT_TRUE(r.save());    // cancelled in its 51st record
+    r.tick();                 // set up: the next step is flow control
     r.clock.schedule(r.clock.nowMs() + 1015, [&] { r.job.cancel(); });
     r.run();
-    FaultPlan silence;
-    silence.fault = Fault::Silence;
-    r.controller.setFaultPlan(silence);
+    r.controller.setFaultPlan({.fault = Fault::Silence});
     r.choose({"system"});
-    ASSERT_TRUE(r.load()); // failed
-    r.run();
+    ASSERT_TRUE(r.runLoad()); // failed
 
-    const QList<QJsonObject> entries = log.last(10);
-    ASSERT_EQ(entries.size(), 3);
-    const std::tuple<const char*, const char*, int, int> rows[] = {
-        {"save", "finished", 250, 0},
-        {"save", "cancelled", 50, 0},
-        {"load", "communication error", 0, 11}};
-    for (int i = 0; i < 3; ++i) {
-        const auto& [direction, outcome, records, tries] = rows[i];
-        SCOPED_TRACE(i);
-        EXPECT_EQ(entries[i].value("direction").toString(), direction);
-        EXPECT_EQ(entries[i].value("outcome").toString(), outcome);
-        EXPECT_EQ(entries[i].value("records").toInt(), records);
-        EXPECT_EQ(entries[i].value("failedTries").toInt(), tries);
-        EXPECT_EQ(entries[i].value("port").toString(), "COM3");
-        EXPECT_EQ(entries[i].value("file").toString(), r.saveFile);
-        EXPECT_FALSE(entries[i].value("start").toString().isEmpty());
+    QStringList ends;
+    for (const QJsonObject& entry : log.last(10)) {
+        EXPECT_EQ(entry["port"].toString(), "COM3");
+        EXPECT_EQ(entry["file"].toString(), r.saveFile);
+        EXPECT_FALSE(entry["start"].toString().isEmpty());
+        ends.append(QString("%1 %2: %3 records, %4 failed tries")
+                        .arg(entry["direction"].toString(), entry["outcome"].toString())
+                        .arg(entry["records"].toInt())
+                        .arg(entry["failedTries"].toInt()));
     }
-    EXPECT_EQ(log.last(1).first(), entries.last());
+    EXPECT_EQ(ends, (QStringList{"save finished: 250 records, 0 failed tries",
+                                 "save cancelled: 50 records, 0 failed tries",
+                                 "load communication error: 0 records, 11 failed tries"}));
 
     // A log that cannot be written stops nothing.
     const kt::engine::JobLog nowhere(r.saveFile + "/jobs.log"); // under a file
@@ -179,8 +149,7 @@ TEST(JobLog, EveryJobEndsWithOneLine) {
     QString reason;
     QObject::connect(&r.job, &kt::engine::TransferJob::logFailed,
                      [&](const QString& why) { reason = why; });
-    ASSERT_TRUE(r.save());
-    r.run();
+    ASSERT_TRUE(r.runSave());
     EXPECT_EQ(r.job.outcome(), JobOutcome::Finished);
     EXPECT_EQ(r.view.messages.size(), 1);
     EXPECT_TRUE(reason.contains("jobs.log")) << reason.toStdString();

@@ -14,8 +14,8 @@ class FakeJobView : public engine::JobView {
   public:
     // LinkView
     void showEcho(const QByteArray&) override {}
-    void showLinkState(link::LinkState state) override { linkStates.append(state); }
-    void showErrorCount(std::int32_t count) override { errorCounts.append(count); }
+    void showLinkState(link::LinkState) override {}
+    void showErrorCount(std::int32_t) override {}
     void setActivity(bool) override {}
     QString languageText(const char* key) const override {
         return shell::languageText(QStringLiteral(KT_SOURCE_DIR "/Language.ini"), "English", key);
@@ -37,15 +37,15 @@ class FakeJobView : public engine::JobView {
 
     // The success message of a finished job with its counts.
     QString savedMessage(int saved, int emptySlots) const {
-        return "4/1/" + languageText("ProcessSaveOk") + ".\n" +
-               shell::fillIn(languageText("SaveSummary"),
-                             {QString::number(saved), QString::number(emptySlots)}) +
-               '.';
+        return doneMessage("ProcessSaveOk", "SaveSummary", saved, emptySlots);
     }
     QString loadedMessage(int sent, int skipped) const {
-        return "4/1/" + languageText("ProcessLoadOk") + ".\n" +
-               shell::fillIn(languageText("LoadSummary"),
-                             {QString::number(sent), QString::number(skipped)}) +
+        return doneMessage("ProcessLoadOk", "LoadSummary", sent, skipped);
+    }
+    QString doneMessage(const char* done, const char* summary, int first, int second) const {
+        return "4/1/" + languageText(done) + ".\n" +
+               shell::fillIn(languageText(summary),
+                             {QString::number(first), QString::number(second)}) +
                '.';
     }
 
@@ -54,8 +54,6 @@ class FakeJobView : public engine::JobView {
     double progressMax = 0;
     QStringList captions;
     QStringList messages;
-    QList<link::LinkState> linkStates;
-    QList<std::int32_t> errorCounts;
     QList<bool> runningShown;
     QStringList summaries;
 };

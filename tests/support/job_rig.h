@@ -1,6 +1,6 @@
 // A transfer job on the virtual clock against the in-process controller:
-// the set-up that headless engine tests share, and a reader of a backup
-// file's records.
+// the set-up that headless engine tests share, and readers and writers of
+// backup files.
 #pragma once
 
 #include "engine/transfer_job.h"
@@ -36,6 +36,17 @@ inline QList<QByteArray> keysOf(const QList<QByteArray>& lines) {
     return keys;
 }
 
+// Writes `contents` as the whole of file `path`.
+inline bool put(const QString& path, const QByteArray& contents) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
+}
+
+// The key of user card `index` in a backup file.
+inline QByteArray cardKey(int index) {
+    return "HA" + QByteArray::number(index).rightJustified(4, '0');
+}
+
 struct JobRig {
     // A controller seeded with `cards` cards, answering addresses 1 and 7;
     // a job of the system database, address 1, 100 cards; the backup file
@@ -63,6 +74,14 @@ struct JobRig {
         request.file = file;
         return job.start(request);
     }
+    // Starts a job and runs it until it ends; false when it did not start.
+    bool runSave() { return runJob(engine::Direction::Save, saveFile); }
+    bool runLoad() { return runJob(engine::Direction::Load, loadFile); }
+    bool runJob(engine::Direction direction, const QString& file) {
+        const bool started = start(direction, file);
+        run();
+        return started;
+    }
     // Runs the job's steps until it ends.
     void run() {
         for (int tick = 0; tick < 100 && job.isActive(); ++tick)
@@ -71,12 +90,6 @@ struct JobRig {
     // Runs one step: the first sets the job up, each later one moves one
     // chosen category.
     void tick() { job.tmrProcess_Timer(); }
-    QList<QByteArray> requestsWithoutAddress() const {
-        QList<QByteArray> requests;
-        for (const QByteArray& r : controller.requests())
-            requests.append(r.mid(2));
-        return requests;
-    }
 
     QTemporaryDir dir;
     QString saveFile;
