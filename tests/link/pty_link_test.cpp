@@ -1,6 +1,6 @@
 // The link over a real pseudo-terminal, through QSerialPort and the real
-// clock, against the virtual controller: open errors, bytes left before the
-// open, and a device left configured by a killed program.
+// clock, against the virtual controller: open errors, and a device left
+// configured, with bytes unread, by a killed program.
 #include "link/line_port.h"
 #include "link/link_transaction.h"
 #include "shell/ini_file.h"
@@ -19,30 +19,6 @@ namespace {
 using kt::link::LinePort;
 using kt::link::LinkTransaction;
 using namespace kt::sim;
-
-struct PtyRig {
-    PtyRig() {
-        EXPECT_TRUE(sim.mapPort(ini)) << sim.error.toStdString();
-        settings.sngTxDelay = 5;
-        settings.sngRxDelay = 5;
-        settings.sngRxTimeOut = 100;
-        EXPECT_TRUE(port.setPortNumber(1));
-        EXPECT_TRUE(port.setSettings("19200,e,8,1"));
-        EXPECT_TRUE(port.open()) << port.errorString().toStdString();
-        link.enable();
-    }
-
-    QTemporaryDir dir;
-    QString ini = dir.filePath("Language.ini");
-    PtyController sim{100};
-    RecordStore& store = sim.store;
-    VirtualController& controller = sim.controller;
-    LinePort port{ini};
-    kt::link::EventLoopClock clock;
-    kt::shell::Settings settings;
-    kt::test::RecordingView view;
-    LinkTransaction link{port, clock, view, settings};
-};
 
 TEST(PtyLink, OpenErrorsSayWhatToDo) {
     QTemporaryDir dir;
@@ -67,39 +43,34 @@ TEST(PtyLink, OpenErrorsSayWhatToDo) {
     EXPECT_FALSE(port.isOpen());
 }
 
-TEST(PtyLink, BytesWaitingBeforeTheOpenAreDropped) {
-    RecordStore store;
-    VirtualController controller{store};
-    QString error;
-    auto line = LineEndpoint::createPty(controller, &error);
-    ASSERT_TRUE(line);
-    line->send(VirtualController::replyFrame("01", "DC", "STALE"));
+// What a program killed while holding the port leaves: its settings, and a
+// reply that nobody read. The open drops the reply.
+TEST(PtyLink, OpensADeviceThatAKilledProgramLeftConfiguredWithoutItsBytes) {
     QTemporaryDir dir;
     const QString ini = dir.filePath("Language.ini");
-    kt::shell::WriteIni(ini, "COMMUNICATION", "COM1", line->devicePath().toUtf8());
+    PtyController sim(100);
+    ASSERT_TRUE(sim.mapPort(ini)) << sim.error.toStdString();
     LinePort port(ini);
-    port.setPortNumber(1);
-    port.setSettings("19200,e,8,1");
-    ASSERT_TRUE(port.open());
-    kt::link::EventLoopClock clock;
-    kt::link::Delay(clock, 20);
-    EXPECT_EQ(port.readAll(), "");
-}
-
-TEST(PtyLink, OpensADeviceThatAKilledProgramLeftConfigured) {
-    PtyRig r;
-    // What a program killed while holding the port leaves: its settings.
-    const QByteArray device = QFile::encodeName(r.sim.line->devicePath());
+    ASSERT_TRUE(port.setPortNumber(1) && port.setSettings("19200,e,8,1") && port.open());
+    const QByteArray device = QFile::encodeName(sim.line->devicePath());
     const int fd = ::open(device.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(fd, 0);
     termios left{};
     ASSERT_EQ(tcgetattr(fd, &left), 0);
-    r.port.close();
+    port.close();
     ASSERT_EQ(tcsetattr(fd, TCSANOW, &left), 0);
     ::close(fd);
+    sim.line->send(VirtualController::replyFrame("01", "DC", "STALE"));
 
-    EXPECT_TRUE(r.port.open()) << r.port.errorString().toStdString();
-    EXPECT_TRUE(r.link.lsubTransaction("01DC").accepted());
+    EXPECT_TRUE(port.open()) << port.errorString().toStdString();
+    kt::link::EventLoopClock clock;
+    kt::link::Delay(clock, 20);
+    EXPECT_EQ(port.readAll(), "");
+    const kt::shell::Settings settings;
+    kt::test::RecordingView view;
+    LinkTransaction link(port, clock, view, settings);
+    link.enable();
+    EXPECT_TRUE(link.lsubTransaction("01DC").accepted());
 }
 
 } // namespace

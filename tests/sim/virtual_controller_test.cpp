@@ -19,7 +19,7 @@ QByteArray answer(VirtualController& controller, const QByteArray& request) {
     return out;
 }
 
-TEST(VirtualController, AnswersEveryCommandAtBothEndsOfItsRange) {
+TEST(VirtualController, AnswersEveryCommandAtBothEndsOfItsRangeAndStoresWrites) {
     RecordStore store;
     store.seed(9999);
     VirtualController controller(store, {1, 7});
@@ -47,12 +47,10 @@ TEST(VirtualController, AnswersEveryCommandAtBothEndsOfItsRange) {
     QByteArray badCrc = kt::link::buildRequestFrame("07DC");
     badCrc[badCrc.size() - 2] = badCrc[badCrc.size() - 2] == '0' ? '1' : '0';
     EXPECT_TRUE(controller.receive(badCrc).isEmpty());
-}
 
-TEST(VirtualController, WritesAreStoredAndAcknowledged) {
-    RecordStore store;
-    VirtualController controller(store);
+    // Writes are stored and acknowledged.
     const QByteArray card = "000123456712340A00FF00FF";
+    store.setValue("HA0005", ""); // an empty slot
     EXPECT_EQ(answer(controller, "01HB0005"), VirtualController::replyFrame("01", "HB", ""));
     EXPECT_EQ(answer(controller, "01HA0005" + card), VirtualController::replyFrame("01", "HA", ""));
     EXPECT_EQ(answer(controller, "01HB0005"), VirtualController::replyFrame("01", "HB", card));
