@@ -53,7 +53,7 @@ class IniFileTest : public ::testing::TestWithParam<QByteArray> {
     QByteArray file() const { return withLineEnding(kWindowsFile, eol()); }
 };
 
-TEST_P(IniFileTest, LooksUpKeysLikeTheWindowsService) {
+TEST_P(IniFileTest, LooksUpKeysAndSectionsLikeTheWindowsService) {
     put(file());
     struct Case {
         const char* section;
@@ -83,10 +83,7 @@ TEST_P(IniFileTest, LooksUpKeysLikeTheWindowsService) {
     }
     EXPECT_EQ(ReadIniValue(dir.filePath("absent.KT"), "HEAD", "Title").error().code,
               kt::shell::ErrorCode::NotFound);
-}
-
-TEST_P(IniFileTest, ReadsAWholeSectionAsTheLookUpWould) {
-    put(file());
+    // A whole section, as the look-up reads it.
     using Entries = QList<std::pair<QByteArray, QByteArray>>;
     EXPECT_EQ(kt::shell::ReadIniSection(path, "data"),
               (Entries{{"dc", "0102030405"},
@@ -97,31 +94,32 @@ TEST_P(IniFileTest, ReadsAWholeSectionAsTheLookUpWould) {
     EXPECT_TRUE(kt::shell::ReadIniSection(path, "Missing").isEmpty());
 }
 
-TEST_P(IniFileTest, ReplacesAValueInPlaceAndKeepsEveryOtherByte) {
+TEST_P(IniFileTest, WritesAndRemovesChangeOnlyTheirOwnLines) {
     put(file());
+    // In place under the name as it was: a value, an empty one, the first of two.
     ASSERT_TRUE(WriteIni(path, "DATA", "Dc", "FFEE"));
-    EXPECT_EQ(contents(),
-              withLineEnding(QByteArray(kWindowsFile).replace("0102030405", "FFEE"), eol()));
-
     ASSERT_TRUE(WriteIni(path, "Data", "DI", "0A0B"));
     ASSERT_TRUE(WriteIni(path, "Data", "DUP", "third"));
-    QByteArray expected = kWindowsFile;
-    expected.replace("0102030405", "FFEE").replace("DI=\r\n", "DI=0A0B\r\n");
-    expected.replace("Dup=first", "Dup=third");
-    EXPECT_EQ(contents(), withLineEnding(expected, eol()));
-    EXPECT_EQ(ReadIni(path, "Data", "dup"), "third");
-}
-
-TEST_P(IniFileTest, AddsKeysAtTheEndOfTheirSectionAndSectionsAtTheEnd) {
-    put(file());
+    // New keys at the end of their section, a new section at the end.
     ASSERT_TRUE(WriteIni(path, "head", "Date", "2026"));
     ASSERT_TRUE(WriteIni(path, "Data", "HA0001", "123456789012345678901234"));
     ASSERT_TRUE(WriteIni(path, "Cards", "HA2000", "x"));
     QByteArray expected = kWindowsFile;
+    expected.replace("0102030405", "FFEE").replace("DI=\r\n", "DI=0A0B\r\n");
+    expected.replace("Dup=first", "Dup=third");
     expected.replace("Title=KT560AX\r\n", "Title=KT560AX\r\nDate=2026\r\n");
     expected.replace("dup=second\r\n", "dup=second\r\nHA0001=123456789012345678901234\r\n");
     expected += "[Cards]\r\nHA2000=x\r\n";
     EXPECT_EQ(contents(), withLineEnding(expected, eol()));
+
+    // Every line of a key goes; a key or a file that is not there stays so.
+    ASSERT_TRUE(kt::shell::RemoveIni(path, "data", "DUP"));
+    ASSERT_TRUE(kt::shell::RemoveIni(path, "Data", "Absent"));
+    ASSERT_TRUE(kt::shell::RemoveIni(path, "Other", "Title"));
+    expected.replace("Dup=third\r\ndup=second\r\n", "");
+    EXPECT_EQ(contents(), withLineEnding(expected, eol()));
+    EXPECT_TRUE(kt::shell::RemoveIni(dir.filePath("absent.KT"), "Data", "DC"));
+    EXPECT_FALSE(QFile::exists(dir.filePath("absent.KT")));
 }
 
 TEST_P(IniFileTest, RefusesAValueThatCannotStandOnOneLine) {
@@ -134,19 +132,6 @@ TEST_P(IniFileTest, RefusesAValueThatCannotStandOnOneLine) {
     }
 }
 
-TEST_P(IniFileTest, RemovesEveryLineOfAKeyAndNothingElse) {
-    put(file());
-    ASSERT_TRUE(kt::shell::RemoveIni(path, "data", "DUP"));
-    EXPECT_EQ(
-        contents(),
-        withLineEnding(QByteArray(kWindowsFile).replace("Dup=first\r\ndup=second\r\n", ""), eol()));
-    ASSERT_TRUE(kt::shell::RemoveIni(path, "Data", "Absent"));
-    ASSERT_TRUE(kt::shell::RemoveIni(path, "Other", "Title"));
-    EXPECT_EQ(ReadIni(path, "HEAD", "Title"), "KT560AX");
-    EXPECT_TRUE(kt::shell::RemoveIni(dir.filePath("absent.KT"), "Data", "DC"));
-    EXPECT_FALSE(QFile::exists(dir.filePath("absent.KT")));
-}
-
 INSTANTIATE_TEST_SUITE_P(LineEndings, IniFileTest,
                          ::testing::Values(QByteArray("\r\n"), QByteArray("\n"), QByteArray("\r")),
                          [](const auto& info) {
@@ -157,11 +142,15 @@ INSTANTIATE_TEST_SUITE_P(LineEndings, IniFileTest,
 
 class IniFileEdgeTest : public IniFileTest {};
 
-TEST_F(IniFileEdgeTest, CreatesAMissingFileWithCrlfLines) {
+TEST_F(IniFileEdgeTest, CreatesAMissingFileWithCrlfLinesAndRereadsItWhenChanged) {
     ASSERT_TRUE(WriteIni(path, "HEAD", "Title", "KT560AX"));
     ASSERT_TRUE(WriteIni(path, "Data", "DC", "01"));
     EXPECT_EQ(contents(), "[HEAD]\r\nTitle=KT560AX\r\n[Data]\r\nDC=01\r\n");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"01.KT"});
+    // Changed behind its back, at once and to the same size.
+    EXPECT_EQ(ReadIni(path, "Data", "DC"), "01");
+    put("[HEAD]\r\nTitle=KT560AX\r\n[Data]\r\nDC=02\r\n");
+    EXPECT_EQ(ReadIni(path, "Data", "DC"), "02");
 }
 
 TEST_F(IniFileEdgeTest, KeepsByteOrderMarkLongValuesAndAMissingLastLineEnd) {
@@ -170,13 +159,6 @@ TEST_F(IniFileEdgeTest, KeepsByteOrderMarkLongValuesAndAMissingLastLineEnd) {
     EXPECT_EQ(ReadIni(path, "data", "LONG"), longValue);
     ASSERT_TRUE(WriteIni(path, "Data", "Next", "2"));
     EXPECT_EQ(contents(), "\xEF\xBB\xBF[Data]\nLong=" + longValue + "\nLast=1\nNext=2\n");
-}
-
-TEST_F(IniFileEdgeTest, ReadsAFileChangedBehindItsBack) {
-    put("[HEAD]\r\nTitle=old\r\n");
-    EXPECT_EQ(ReadIni(path, "HEAD", "Title"), "old");
-    put("[HEAD]\r\nTitle=new\r\n");
-    EXPECT_EQ(ReadIni(path, "HEAD", "Title"), "new");
 }
 
 TEST_F(IniFileEdgeTest, FailsOnPathsThatCannotHoldAFile) {

@@ -16,7 +16,6 @@ TEST(TextFormat, FixedDigitsAndSignedNumbers) {
     EXPECT_EQ(numberWithSign(3), " 3");
     EXPECT_EQ(numberWithSign(0), " 0");
     EXPECT_EQ(numberWithSign(-3), "-3");
-    EXPECT_EQ("- AppSet: " + numberWithSign(12), "- AppSet:  12");
 }
 
 TEST(TextFormat, ShortestDecimalReadsBackAsTheSameNumber) {

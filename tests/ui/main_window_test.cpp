@@ -57,7 +57,7 @@ struct WindowRig {
     std::unique_ptr<frmKT550AX> window;
 };
 
-TEST(MainWindow, EnabledStateFollowsThePortAndTheJob) {
+TEST(MainWindow, EveryControlIsNamedAndEnabledAsThePortAndTheJobAllow) {
     WindowRig r;
     struct Row {
         const char* name;
@@ -94,74 +94,17 @@ TEST(MainWindow, EnabledStateFollowsThePortAndTheJob) {
     check("job ended", &Row::open, false);
     r.trigger("mnuCommPortActive");
     check("port closed again", &Row::closed, false);
-}
 
-TEST(MainWindow, AJobTakesOnlyTheTickedBoxes) {
-    WindowRig r;
-    r.find<QCheckBox>("chkMasterCard")->setCheckState(Qt::Checked);
-    r.find<QCheckBox>("chkUserCard")->setCheckState(Qt::Checked);
-    r.find<QCheckBox>("chkDiSet")->setCheckState(Qt::PartiallyChecked); // grayed: not ticked
-    r.find<QScrollBar>("vslControllerID")->setValue(7);
-    r.find<QScrollBar>("vslCardNumber")->setValue(2437);
-    r.find<QLineEdit>("txtLoad")->setText("/backup/site.KT");
-    const kt::engine::JobRequest request = r.window->jobRequest(kt::engine::Direction::Load);
-    EXPECT_EQ(request.categories,
-              (QList<const kt::engine::Category*>{kt::engine::findCategory("master"),
-                                                  kt::engine::findCategory("cards")}));
-    EXPECT_EQ(request.address, 7);
-    EXPECT_EQ(request.cardCount, 2437);
-    EXPECT_EQ(request.file, "/backup/site.KT");
-}
-
-// A restore never changes the card count chosen: the question names both
-// numbers, even when the backup's header names fewer cards than it holds.
-TEST(MainWindow, ARestoreKeepsTheCardCountChosenAndNamesBoth) {
-    WindowRig r;
-    const QString backup = r.dir.filePath("stale.KT");
-    kt::shell::WriteIni(backup, "HEAD", "Title", "KT560AX");
-    kt::shell::WriteIni(backup, "HEAD", "Cards", "3");
-    for (int i = 1; i <= 5; ++i)
-        kt::shell::WriteIni(backup, "Data", "HA000" + QByteArray::number(i),
-                            "0012345678123401FF00FF00");
-    r.trigger("mnuCommPortActive");
-    r.find<QCheckBox>("chkUserCard")->setCheckState(Qt::Checked);
-    r.find<QScrollBar>("vslCardNumber")->setValue(100);
-    r.find<QLineEdit>("txtLoad")->setText(backup);
-    kt::test::MessageCatcher catcher("cmdCancel");
-    r.find<QPushButton>("cmdLoad")->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !catcher.messages.isEmpty(); }, 5000));
-    EXPECT_TRUE(catcher.messages[0].text.contains("- the backup holds 5 cards; 100 will be "
-                                                  "restored.\n- the backup's header says 3 "
-                                                  "cards, but its files hold cards up to 5."))
-        << catcher.messages[0].text.toStdString();
-    EXPECT_EQ(r.find<QScrollBar>("vslCardNumber")->value(), 100);
-    EXPECT_TRUE(r.controller.controller.requests().isEmpty());
-}
-
-TEST(MainWindow, TheSettingsPanelChangesNothingDuringAJob) {
-    WindowRig r;
-    r.trigger("mnuCommPortActive");
-    r.trigger("mnuSetting");
-    r.find<QCheckBox>("chkFlowControl")->setChecked(true);
-    r.find<QLineEdit>("txtSave")->setText(r.dir.filePath("01.KT"));
-    // Started by an accessibility client while the panel is open.
-    r.window->cmdSave_Click();
-    ASSERT_TRUE(r.window->job().isActive());
-    const char* panel[] = {"opLanguage(0)", "opLanguage(2)", "txtTxDelay",
-                           "txtRxDelay",    "txtRxTimeOut",  "cmdOk"};
-    for (const char* name : panel)
-        EXPECT_FALSE(r.window->isControlEnabled(name)) << name;
-    r.find<QPushButton>("cmdOk")->click();
-    r.trigger("mnuSetting");
-    EXPECT_FALSE(r.window->isControlEnabled("mnuSetting"));
-    EXPECT_TRUE(r.find<QWidget>("fraSetting")->isVisible());
-
-    r.window->cmdCancel_Click();
-    for (const char* name : panel)
-        EXPECT_TRUE(r.window->isControlEnabled(name)) << name;
-    EXPECT_FALSE(r.window->isControlEnabled("mnuSetting")); // the panel is still open
-    r.find<QPushButton>("cmdOk")->click();
-    EXPECT_TRUE(r.window->isControlEnabled("mnuSetting"));
+    // Every control has a name for assistive tools.
+    for (QWidget* widget : r.window->findChildren<QWidget*>()) {
+        auto* button = qobject_cast<QAbstractButton*>(widget);
+        if ((button || qobject_cast<QLineEdit*>(widget) || qobject_cast<QScrollBar*>(widget)) &&
+            !widget->objectName().isEmpty() && !widget->objectName().startsWith("qt_")) {
+            EXPECT_FALSE(widget->accessibleName().isEmpty() &&
+                         (!button || button->text().isEmpty()))
+                << widget->objectName().toStdString();
+        }
+    }
 }
 
 TEST(MainWindow, ADeviceUnpluggedUnderTheSuccessMessageWaitsForIt) {
@@ -286,24 +229,42 @@ TEST(MainWindow, ALanguageSwitchChangesEveryCaptionAndTheMessageTitle) {
     EXPECT_EQ(catcher.messages[0].text, r.text(tc, "ProcessSaveOk") + ".");
 }
 
-TEST(MainWindow, SettingsPanelTakesTypedTimesAtOnceAndClampsOnOk) {
+// Typed times are in force at once and clamped on OK; while a job runs,
+// started by an accessibility client with the panel open, the panel changes
+// nothing and stays open.
+TEST(MainWindow, SettingsPanelTakesTypedTimesAtOnceAndClampsOnOkButNotDuringAJob) {
     WindowRig r;
+    r.trigger("mnuCommPortActive");
     r.trigger("mnuSetting");
     EXPECT_FALSE(r.window->isControlEnabled("mnuSetting"));
     auto* timeOut = r.find<QLineEdit>("txtRxTimeOut");
     auto* txDelay = r.find<QLineEdit>("txtTxDelay");
     EXPECT_EQ(timeOut->text(), "500");
     EXPECT_EQ(txDelay->text(), "10");
-
     timeOut->selectAll();
     QTest::keyClicks(timeOut, "1500");
-    EXPECT_EQ(timeOut->text(), "1500");
-    EXPECT_EQ(r.window->currentSettings().sngRxTimeOut, 1500); // in force before OK, unclamped
+    EXPECT_EQ(r.window->currentSettings().sngRxTimeOut, 1500); // unclamped
     txDelay->clear();
     EXPECT_EQ(txDelay->text(), "0");
     txDelay->selectAll();
     QTest::keyClicks(txDelay, "12.5x");
     EXPECT_EQ(txDelay->text(), "12.5");
+
+    r.find<QCheckBox>("chkFlowControl")->setChecked(true);
+    r.find<QLineEdit>("txtSave")->setText(r.dir.filePath("01.KT"));
+    r.window->cmdSave_Click();
+    ASSERT_TRUE(r.window->job().isActive());
+    const char* panel[] = {"opLanguage(0)", "opLanguage(2)", "txtTxDelay",
+                           "txtRxDelay",    "txtRxTimeOut",  "cmdOk"};
+    for (const char* name : panel)
+        EXPECT_FALSE(r.window->isControlEnabled(name)) << name;
+    r.find<QPushButton>("cmdOk")->click();
+    r.trigger("mnuSetting");
+    EXPECT_TRUE(r.find<QWidget>("fraSetting")->isVisible());
+    r.window->cmdCancel_Click();
+    for (const char* name : panel)
+        EXPECT_TRUE(r.window->isControlEnabled(name)) << name;
+    EXPECT_FALSE(r.window->isControlEnabled("mnuSetting")); // the panel is still open
 
     r.find<QPushButton>("cmdOk")->click();
     EXPECT_EQ(r.window->currentSettings().sngRxTimeOut, 1000);
@@ -317,7 +278,10 @@ TEST(MainWindow, SettingsPanelTakesTypedTimesAtOnceAndClampsOnOk) {
     EXPECT_EQ(timeOut->text(), "1000");
 }
 
-TEST(MainWindow, NumbersFollowTheScrollBarsAndCanBeTyped) {
+// The boxes show the scroll bars' numbers and move them when typed into; a
+// job takes those numbers and the ticked boxes only, and a restore keeps the
+// card count chosen.
+TEST(MainWindow, NumbersFollowTheScrollBarsAndAJobTakesThemWithTheTickedBoxes) {
     WindowRig r;
     r.trigger("mnuCommPortActive");
     auto* id = r.find<QScrollBar>("vslControllerID");
@@ -350,6 +314,29 @@ TEST(MainWindow, NumbersFollowTheScrollBarsAndCanBeTyped) {
     QTest::keyClicks(idBox, "42");
     QTest::keyClick(idBox, Qt::Key_Enter);
     EXPECT_EQ(id->value(), 42);
+
+    r.find<QCheckBox>("chkMasterCard")->setCheckState(Qt::Checked);
+    r.find<QCheckBox>("chkUserCard")->setCheckState(Qt::Checked);
+    r.find<QCheckBox>("chkDiSet")->setCheckState(Qt::PartiallyChecked); // grayed: not ticked
+    // A backup whose header names fewer cards than it holds.
+    const QString backup = r.dir.filePath("stale.KT");
+    kt::shell::WriteIni(backup, "HEAD", "Title", "KT560AX");
+    kt::shell::WriteIni(backup, "HEAD", "Cards", "3");
+    kt::shell::WriteIni(backup, "Data", "HA0005", "0012345678123401FF00FF00");
+    r.find<QLineEdit>("txtLoad")->setText(backup);
+    const kt::engine::JobRequest request = r.window->jobRequest(kt::engine::Direction::Load);
+    EXPECT_EQ(request.categories,
+              (QList<const kt::engine::Category*>{kt::engine::findCategory("master"),
+                                                  kt::engine::findCategory("cards")}));
+    EXPECT_EQ(request.address, 42);
+    EXPECT_EQ(request.cardCount, 2437);
+    EXPECT_EQ(request.file, backup);
+    // A restore asks and never changes the card count chosen.
+    kt::test::MessageCatcher catcher("cmdCancel");
+    r.find<QPushButton>("cmdLoad")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !catcher.messages.isEmpty(); }, 5000));
+    EXPECT_EQ(cards->value(), 2437);
+    EXPECT_TRUE(r.controller.controller.requests().isEmpty());
 }
 
 TEST(MainWindow, StartsOnALanguageIniOfGarbage) {
@@ -365,24 +352,6 @@ TEST(MainWindow, StartsOnALanguageIniOfGarbage) {
     EXPECT_EQ(window.currentSettings().intComPort, 2);
     EXPECT_EQ(window.findChild<QAction*>("mnuProtocol")->text(), "  [ COM2:19200,e,8,1 ]   <>");
     EXPECT_FALSE(window.isControlEnabled("cmdSave"));
-}
-
-TEST(MainWindow, EveryControlHasAnAccessibleName) {
-    WindowRig r;
-    for (QWidget* widget : r.window->findChildren<QWidget*>()) {
-        const bool interactive = qobject_cast<QAbstractButton*>(widget) ||
-                                 qobject_cast<QLineEdit*>(widget) ||
-                                 qobject_cast<QScrollBar*>(widget);
-        if (!interactive || widget->objectName().isEmpty() ||
-            widget->objectName().startsWith("qt_"))
-            continue;
-        const QString name = widget->accessibleName().isEmpty()
-                                 ? (qobject_cast<QAbstractButton*>(widget)
-                                        ? qobject_cast<QAbstractButton*>(widget)->text()
-                                        : QString())
-                                 : widget->accessibleName();
-        EXPECT_FALSE(name.isEmpty()) << widget->objectName().toStdString();
-    }
 }
 
 } // namespace

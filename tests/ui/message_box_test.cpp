@@ -22,32 +22,31 @@ double twipsOf(const QWidget* w, int pixels) {
     return pixels * 1440.0 / w->logicalDpiX();
 }
 
+// The buttons shown, the default one and where the box ends below them; a
+// Cancel alone stands where OK would.
 TEST(MessageBox, ButtonLayouts) {
     frmMsgBox box;
-    box.load("Title", MsgStyle::Information, MsgButtons::Ok, "Short text.");
     auto* ok = box.findChild<QPushButton*>("cmdOk");
     auto* cancel = box.findChild<QPushButton*>("cmdCancel");
-    EXPECT_FALSE(ok->isHidden());
-    EXPECT_TRUE(cancel->isHidden());
-    EXPECT_TRUE(ok->isDefault());
-    EXPECT_EQ(box.intButtonBottom, 1800);
-    const int heightWithOk = box.heightTwips();
-
+    const std::tuple<MsgButtons, bool, bool, int> cases[] = {
+        {MsgButtons::Ok, true, false, 1800},
+        {MsgButtons::Cancel, false, true, 1800},
+        {MsgButtons::OkCancel, true, true, 2280},
+    };
+    for (const auto& [buttons, okShown, cancelShown, bottom] : cases) {
+        SCOPED_TRACE(int(buttons));
+        box.load("Title", MsgStyle::Information, buttons, "Short text.");
+        EXPECT_EQ(ok->isHidden(), !okShown);
+        EXPECT_EQ(cancel->isHidden(), !cancelShown);
+        EXPECT_TRUE((okShown ? ok : cancel)->isDefault());
+        EXPECT_EQ(box.intButtonBottom, bottom);
+        EXPECT_EQ(box.heightTwips(), bottom + 210);
+    }
     box.load("Title", MsgStyle::Information, MsgButtons::Cancel, "Short text.");
-    EXPECT_TRUE(ok->isHidden());
-    EXPECT_FALSE(cancel->isHidden());
-    EXPECT_TRUE(cancel->isDefault());
     EXPECT_NEAR(twipsOf(&box, cancel->y()), MsgBoxDesign::okTop, 15);
-    EXPECT_EQ(box.heightTwips(), heightWithOk);
-
-    box.load("Title", MsgStyle::Information, MsgButtons::OkCancel, "Short text.");
-    EXPECT_FALSE(ok->isHidden());
-    EXPECT_FALSE(cancel->isHidden());
-    EXPECT_EQ(box.intButtonBottom, 2280);
-    EXPECT_EQ(box.heightTwips(), 2280 + 210);
 }
 
-TEST(MessageBox, WidthFollowsTheWiderOfTitleAndText) {
+TEST(MessageBox, WidthFollowsTheWiderOfTitleAndTextWithinTheScreen) {
     frmMsgBox box;
     box.load("T", MsgStyle::Exclamation, MsgButtons::Ok,
              "A message text that is clearly much wider than the title.");
@@ -63,13 +62,10 @@ TEST(MessageBox, WidthFollowsTheWiderOfTitleAndText) {
     // The shadow's hop to the upper left makes the window 30 twips narrower.
     EXPECT_TRUE(QTest::qWaitFor([&] { return box.widthTwips() != wide; }, 3000));
     EXPECT_EQ(box.widthTwips(), wide - 30);
-}
 
-TEST(MessageBox, ALongTextWrapsWithinTheScreen) {
-    frmMsgBox box;
+    // A long text wraps within the screen.
     const QString longText = QString("The device /dev/serial/by-id/usb-FTDI_FT232R ").repeated(20);
     box.load("Title", MsgStyle::Critical, MsgButtons::Ok, longText);
-    const QLabel* message = box.findChild<QLabel*>("lblMessage");
     const QRect screen = box.screen()->availableGeometry();
     EXPECT_LE(box.width(), screen.width());
     EXPECT_LE(message->x() + message->width(), box.width());
