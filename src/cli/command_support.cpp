@@ -1,6 +1,6 @@
 #include "command_support.h"
 
-#include "exit_status.h"
+#include "fleet/exit_status.h"
 #include "shell/language.h"
 
 #include <cstdio>

@@ -4,7 +4,7 @@
 #include "engine/backup_file.h"
 #include "engine/job_log.h"
 #include "engine/record_compare.h"
-#include "exit_status.h"
+#include "fleet/exit_status.h"
 #include "link/trace.h"
 #include "shell/ini_file.h"
 #include "shell/text_format.h"
@@ -12,6 +12,8 @@
 
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QMessageAuthenticationCode>
+#include <QRandomGenerator>
 #include <cstdio>
 
 namespace kt::cli {
@@ -31,6 +33,25 @@ bool isBackup(const QString& file) {
     return true;
 }
 
+// Each value replaced by a fingerprint keyed with a secret of this run:
+// equal values match within one list, yet the list tells no value, and no
+// guess of a card or a PIN can be checked against it.
+void maskValues(QList<engine::RecordDifference>& differences) {
+    QByteArray secret(32, '\0');
+    QRandomGenerator::system()->generate(secret.begin(), secret.end());
+    const auto mask = [&](QByteArray& value) {
+        if (!value.isEmpty())
+            value =
+                '#' + QMessageAuthenticationCode::hash(value, secret, QCryptographicHash::Sha256)
+                          .toHex()
+                          .left(8);
+    };
+    for (engine::RecordDifference& d : differences) {
+        mask(d.before);
+        mask(d.after);
+    }
+}
+
 } // namespace
 
 int runDiff(const CliOptions& options) {
@@ -38,8 +59,10 @@ int runDiff(const CliOptions& options) {
     const QString& newer = options.files[1];
     if (!isBackup(older) || !isBackup(newer))
         return kFileError;
-    const QList<engine::RecordDifference> differences =
+    QList<engine::RecordDifference> differences =
         engine::compareRecords(engine::readBackupRecords(older), engine::readBackupRecords(newer));
+    if (options.mask)
+        maskValues(differences);
     int counts[3] = {};
     for (const engine::RecordDifference& d : differences)
         ++counts[int(d.kind)];

@@ -1,242 +1,384 @@
 #include "fleet_command.h"
 
 #include "command_support.h"
-#include "engine/backup_file.h"
-#include "exit_status.h"
-#include "fleet.h"
-#include "link/port_naming.h"
+#include "engine/job_log.h"
+#include "engine/record_compare.h"
+#include "fleet/backup_folder.h"
+#include "fleet/exit_status.h"
+#include "fleet/fleet_runner.h"
+#include "fleet/history.h"
+#include "fleet/hooks.h"
+#include "fleet/record_changes.h"
 #include "shell/regular_file.h"
 #include "shell/text_format.h"
-#include "shell/user_folders.h"
 #include "signal_watch.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
-#include <QEventLoop>
-#include <QFile>
 #include <QFileInfo>
-#include <QHostAddress>
-#include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
+#include <QUrl>
 #include <cstdio>
-#include <map>
-#include <memory>
 
 namespace kt::cli {
 
+using fleet::ControllerRun;
+using fleet::RecordChanges;
+
 namespace {
 
-// Far more than a fleet of hundreds of controllers needs.
-constexpr qint64 kMaxFleetBytes = 1024 * 1024;
-
-struct JobResult {
-    const FleetController* controller;
-    QString file;
-    int status = kInterrupted;
-    QJsonObject summary; // the child's --json line
-    bool started = false;
-};
-
-// One port's controllers, backed up one after another.
-struct PortQueue {
-    QList<JobResult*> jobs;
-    qsizetype next = 0;
-    std::unique_ptr<QProcess> running;
-};
-
-// What makes two port names one line: the device by its resolved path, or
-// the server by each address its name resolves to, with its port.
-QStringList linesOf(const link::PortAddress& address) {
-    if (address.kind == link::PortAddress::Kind::Device) {
-        const QString canonical = QFileInfo(address.device).canonicalFilePath();
-        return {canonical.isEmpty() ? address.device : canonical};
-    }
-    const QString port = QString::number(address.tcpPort);
-    QStringList lines;
-    for (const QHostAddress& host : QHostInfo::fromName(address.host).addresses()) {
-        bool mapped = false;
-        const QHostAddress v4(host.toIPv4Address(&mapped));
-        lines.append((mapped ? v4 : host).toString() + '#' + port);
-    }
-    if (lines.isEmpty()) // not resolved now: its name stands for it
-        lines.append(address.host.toLower() + '#' + port);
-    return lines;
-}
-
-QStringList childArguments(const CliOptions& options, const FleetController& controller,
-                           const QString& file) {
-    QStringList names;
-    for (const engine::Category* category : controller.categories)
-        names.append(QString::fromLatin1(category->name));
+QStringList jobArguments(const CliOptions& options) {
     const auto number = [](float value) {
         return QString::fromLatin1(shell::shortestDecimal(value));
     };
-    return {QStringLiteral("save"),       file,
-            QStringLiteral("--port"),     controller.port,
-            QStringLiteral("--address"),  QString::number(controller.address),
-            QStringLiteral("--only"),     names.join(u','),
-            QStringLiteral("--cards"),    QString::number(controller.cards),
-            QStringLiteral("--settings"), QString::fromLatin1(options.settings.strSettings),
+    return {QStringLiteral("--settings"), QString::fromLatin1(options.settings.strSettings),
             QStringLiteral("--tx-delay"), number(options.settings.sngTxDelay),
             QStringLiteral("--rx-delay"), number(options.settings.sngRxDelay),
             QStringLiteral("--timeout"),  number(options.settings.sngRxTimeOut),
             QStringLiteral("--quiet"),    QStringLiteral("--json")};
 }
 
-void prune(const QString& folder, int keep, const QString& justMade) {
-    for (const QString& name : backupsToRemove(storedBackups(folder), keep, justMade)) {
-        const QString mainFile = QDir(folder).filePath(name);
-        engine::BackupLock lock;
-        if (!lock.take(mainFile, true))
-            continue; // in use: the next run removes it
-        for (const QString& file : engine::backupFileSet(mainFile))
-            QFile::remove(file);
-        QFile::remove(engine::lockFileOf(mainFile));
+QString outcomeOf(const ControllerRun& run) {
+    if (run.tries == 0)
+        return QStringLiteral("not started");
+    return run.summary.value("outcome").toString(
+        run.status == kPortError   ? QStringLiteral("port error")
+        : run.status == kFileError ? QStringLiteral("file error")
+                                   : QStringLiteral("exit status %1").arg(run.status));
+}
+
+// A remote's address without a user name or password in it.
+QString shownRemote(const QString& remote) {
+    const QUrl url(remote);
+    return url.isValid() && !url.scheme().isEmpty() && url.scheme().size() > 1
+               ? url.toString(QUrl::RemoveUserInfo)
+               : remote;
+}
+
+QString plural(qsizetype count, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+}
+
+// What a run found, for the commit, the table, the hooks and the JSON.
+struct RunReport {
+    QList<ControllerRun> runs;
+    QList<RecordChanges> changes; // of each run; empty unless complete
+    QList<int> changed;           // indexes of runs whose records changed
+    QList<int> failed;            // indexes of runs that did not finish
+    QString historyProblem;
+    QString pushProblem;
+    bool committed = false;
+    int status = kDone;
+
+    QString headline() const {
+        return plural(changed.size(), "controller changed", "controllers changed") +
+               QStringLiteral(", %1 failed").arg(failed.size());
+    }
+    QString changeLine(int i) const {
+        return fleet::describeChanges(runs[i].controller->name, changes[i]);
+    }
+    QString failureLine(int i) const {
+        return QStringLiteral("%1: %2 after %3")
+            .arg(runs[i].controller->name, outcomeOf(runs[i]),
+                 plural(runs[i].tries, "try", "tries"));
+    }
+    QString summary() const {
+        QStringList lines{headline()};
+        for (const int i : changed)
+            lines.append(changeLine(i));
+        for (const int i : failed)
+            lines.append(failureLine(i));
+        if (!historyProblem.isEmpty())
+            lines.append(QStringLiteral("history: ") + historyProblem);
+        if (!pushProblem.isEmpty())
+            lines.append(QStringLiteral("push: ") + pushProblem);
+        return lines.join(u'\n');
+    }
+    int total(QList<int> RecordChanges::*list) const {
+        int count = 0;
+        for (const int i : changed)
+            count += int((changes[i].*list).size());
+        return count;
+    }
+};
+
+// Compares each finished backup with the controller's last version, the
+// committed one when there is a history, and commits those that changed.
+void recordChanges(RunReport& report, fleet::History* history, const fleet::Fleet& fleet) {
+    for (qsizetype i = 0; i < report.runs.size(); ++i) {
+        const ControllerRun& run = report.runs[i];
+        report.changes.append(RecordChanges());
+        if (!run.complete()) {
+            report.failed.append(int(i));
+            continue;
+        }
+        QString before;
+        if (history) {
+            before = history->committedFile(run.controller->name);
+        } else {
+            const QString folder = QFileInfo(run.file).absolutePath();
+            const fleet::StoredBackup last =
+                fleet::newestComplete(fleet::storedBackups(folder), QFileInfo(run.file).fileName());
+            if (!last.name.isEmpty())
+                before = QDir(folder).filePath(last.name);
+        }
+        report.changes[i] = fleet::changesBetween(
+            before.isEmpty() ? QMap<QByteArray, QByteArray>{} : engine::readBackupRecords(before),
+            engine::readBackupRecords(run.file), before.isEmpty());
+        if (!report.changes[i].any())
+            continue;
+        report.changed.append(int(i));
+        if (history) {
+            if (const shell::Status staged = history->stage(run.controller->name, run.file);
+                !staged)
+                report.historyProblem = staged.error().message;
+        }
+    }
+    if (!history || !report.historyProblem.isEmpty())
+        return;
+    if (!report.changed.isEmpty()) {
+        QStringList message{report.headline(), QString()};
+        for (const int i : std::as_const(report.changed))
+            message.append(report.changeLine(i));
+        const shell::Result<bool> made = history->commit(message.join(u'\n') + u'\n');
+        if (!made)
+            report.historyProblem = made.error().message;
+        else
+            report.committed = *made;
+    }
+    // Every run pushes, so that a commit whose push failed goes out with the
+    // next one.
+    if (!fleet.settings.remote.isEmpty() && report.historyProblem.isEmpty()) {
+        if (const shell::Status pushed = history->push(fleet.settings.remote); !pushed) {
+            report.pushProblem = pushed.error().message;
+            const QString remote = shownRemote(fleet.settings.remote);
+            complain(QStringLiteral("push to %1: %2; the commit goes out with the next push.")
+                         .arg(remote, report.pushProblem));
+            engine::JobLog().appendEvent("push", remote,
+                                         QStringLiteral("failed: ") + report.pushProblem);
+        }
     }
 }
 
-void printTable(const QList<JobResult>& results) {
-    std::fprintf(stderr, "\n%-20s %-28s %7s %8s %8s  %s\n", "controller", "port", "address",
-                 "records", "seconds", "outcome");
-    for (const JobResult& r : results) {
-        const QString outcome = r.started ? r.summary.value("outcome").toString(
-                                                QStringLiteral("exit status %1").arg(r.status))
-                                          : QStringLiteral("not started");
-        std::fprintf(stderr, "%-20s %-28s %7s %8d %8.1f  %s\n", qPrintable(r.controller->name),
-                     qPrintable(r.controller->port),
+QString changeColumn(const RunReport& report, int i) {
+    const RecordChanges& c = report.changes[i];
+    if (!report.runs[i].complete())
+        return QStringLiteral("-");
+    if (c.first)
+        return QStringLiteral("first");
+    if (!c.any())
+        return QStringLiteral("none");
+    return QStringLiteral("+%1 -%2 ~%3 cards")
+        .arg(c.cardsAdded.size())
+        .arg(c.cardsRemoved.size())
+        .arg(c.cardsChanged.size());
+}
+
+void printTable(const RunReport& report) {
+    std::fprintf(stderr, "\n%-20s %-28s %4s %8s %8s %5s  %-20s %s\n", "controller", "port", "addr",
+                 "records", "seconds", "tries", "outcome", "changes");
+    for (qsizetype i = 0; i < report.runs.size(); ++i) {
+        const ControllerRun& r = report.runs[i];
+        std::fprintf(stderr, "%-20s %-28s %4s %8d %8.1f %5d  %-20s %s\n",
+                     qPrintable(r.controller->name), qPrintable(r.controller->port),
                      shell::formatDigits(r.controller->address, 2).constData(),
                      r.summary.value("records").toInt(), r.summary.value("seconds").toDouble(),
-                     qPrintable(outcome));
+                     r.tries, qPrintable(outcomeOf(r)), qPrintable(changeColumn(report, int(i))));
     }
+    std::fprintf(stderr, "%s\n", qPrintable(report.headline()));
+    if (!report.historyProblem.isEmpty())
+        std::fprintf(stderr, "history: %s\n", qPrintable(report.historyProblem));
+    else if (report.committed)
+        std::fprintf(stderr, "history: committed\n");
+    if (!report.pushProblem.isEmpty())
+        std::fprintf(stderr, "push: %s; the commit goes out with the next push\n",
+                     qPrintable(report.pushProblem));
+}
+
+using Variables = QList<std::pair<QString, QString>>;
+
+// The variables of a hook about `indexes` (one line each), the run's
+// summary and its card counts.
+Variables hookVariables(const RunReport& report, const QList<int>& indexes, const QString& outcome,
+                        int status, const QString& summary, bool counted) {
+    QStringList names, ports, addresses, files;
+    for (const int i : indexes) {
+        names.append(report.runs[i].controller->name);
+        ports.append(report.runs[i].controller->port);
+        addresses.append(QString::number(report.runs[i].controller->address));
+        files.append(report.runs[i].file);
+    }
+    const auto count = [&](QList<int> RecordChanges::*list) {
+        return QString::number(counted ? report.total(list) : 0);
+    };
+    return {{"KT560AX_CONTROLLER", names.join(u'\n')},
+            {"KT560AX_PORT", ports.join(u'\n')},
+            {"KT560AX_ADDRESS", addresses.join(u'\n')},
+            {"KT560AX_FILE", files.join(u'\n')},
+            {"KT560AX_OUTCOME", outcome},
+            {"KT560AX_EXIT", QString::number(status)},
+            {"KT560AX_SUMMARY", summary},
+            {"KT560AX_CARDS_ADDED", count(&RecordChanges::cardsAdded)},
+            {"KT560AX_CARDS_REMOVED", count(&RecordChanges::cardsRemoved)},
+            {"KT560AX_CARDS_CHANGED", count(&RecordChanges::cardsChanged)}};
+}
+
+QJsonArray runHooks(const RunReport& report, const fleet::FleetSettings& settings) {
+    QJsonArray results;
+    const auto hook = [&](const char* name, const QStringList& command, const Variables& variables,
+                          const QString& controller) {
+        if (command.isEmpty())
+            return;
+        const fleet::HookRun run = fleet::runHook(command, variables, QLatin1String(name));
+        QJsonObject result{{"hook", name}, {"ok", run.ok}};
+        if (!controller.isEmpty())
+            result.insert("controller", controller);
+        if (!run.ok) {
+            result.insert("problem", run.problem);
+            complain(QStringLiteral("the %1 hook%2: %3")
+                         .arg(QLatin1String(name),
+                              controller.isEmpty() ? QString() : " of [" + controller + ']',
+                              run.problem));
+        }
+        results.append(result);
+    };
+    for (const int i : report.failed) {
+        const ControllerRun& run = report.runs[i];
+        hook("OnFailure", settings.onFailure,
+             hookVariables(report, {i}, outcomeOf(run), run.status, report.failureLine(i), false),
+             run.controller->name);
+    }
+    if (!report.changed.isEmpty()) {
+        QStringList lines{report.headline()};
+        for (const int i : report.changed)
+            lines.append(report.changeLine(i));
+        hook("OnChange", settings.onChange,
+             hookVariables(report, report.changed, QStringLiteral("changed"), report.status,
+                           lines.join(u'\n'), true),
+             {});
+    }
+    QList<int> all;
+    for (qsizetype i = 0; i < report.runs.size(); ++i)
+        all.append(int(i));
+    hook("OnDone", settings.onDone,
+         hookVariables(report, all,
+                       report.status == kDone ? QStringLiteral("done") : QStringLiteral("failed"),
+                       report.status, report.summary(), true),
+         {});
+    return results;
+}
+
+QJsonObject runJson(const RunReport& report, const QJsonArray& hooks) {
+    QJsonArray jobs;
+    for (qsizetype i = 0; i < report.runs.size(); ++i) {
+        const ControllerRun& run = report.runs[i];
+        QJsonObject job = run.summary;
+        job.insert("controller", run.controller->name);
+        job.insert("file", run.file);
+        job.insert("exitStatus", run.status);
+        job.insert("tries", run.tries);
+        if (run.complete()) {
+            const RecordChanges& c = report.changes[i];
+            job.insert("changed", c.any());
+            job.insert("cardsAdded", c.cardsAdded.size());
+            job.insert("cardsRemoved", c.cardsRemoved.size());
+            job.insert("cardsChanged", c.cardsChanged.size());
+        }
+        jobs.append(job);
+    }
+    QJsonObject json{{"command", "run"},
+                     {"jobs", jobs},
+                     {"changed", report.changed.size()},
+                     {"failed", report.failed.size()},
+                     {"committed", report.committed},
+                     {"hooks", hooks},
+                     {"exitStatus", report.status}};
+    if (!report.historyProblem.isEmpty())
+        json.insert("historyProblem", report.historyProblem);
+    if (!report.pushProblem.isEmpty())
+        json.insert("pushProblem", report.pushProblem);
+    return json;
 }
 
 } // namespace
 
+shell::Result<fleet::Fleet> readFleet(const QString& fleetFile) {
+    const shell::Result<QByteArray> text = shell::readRegularFile(fleetFile, kMaxFleetBytes);
+    if (!text)
+        return shell::Error{text.error().code,
+                            QStringLiteral("the fleet file: %1.").arg(text.error().message)};
+    fleet::Fleet fleet = fleet::parseFleet(*text, fleetFile, QFileInfo(fleetFile).absolutePath());
+    if (!fleet.errors.isEmpty())
+        return shell::Error{shell::ErrorCode::Invalid, fleet.errors.join(u'\n')};
+    return fleet;
+}
+
 int runFleet(const CliOptions& options, const QString& iniFile) {
     const QString fleetFile = options.files[0];
-    const shell::Result<QByteArray> text = shell::readRegularFile(fleetFile, kMaxFleetBytes);
-    if (!text) {
-        complain(QStringLiteral("the fleet file: %1.").arg(text.error().message));
+    const shell::Result<fleet::Fleet> read = readFleet(fleetFile);
+    if (!read) {
+        complain(read.error().message);
         return kFileError;
     }
-    Fleet fleet = parseFleet(*text, fleetFile, QFileInfo(fleetFile).absolutePath());
-    // Controllers on one line share a queue: a queue per line, and each
-    // line names the queue it belongs to.
-    std::map<int, PortQueue> queues;
-    std::map<QString, int> queueOfLine;
-    QList<JobResult> results;
-    results.reserve(fleet.controllers.size());
-    const QString stamp =
-        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HHmmss"));
-    for (const FleetController& controller : std::as_const(fleet.controllers)) {
+    const fleet::Fleet& fleet = *read;
+    QList<QStringList> lines;
+    QStringList errors;
+    for (const fleet::FleetController& controller : fleet.controllers) {
         const auto address = link::parsePortName(controller.port, iniFile);
-        if (!address) {
-            fleet.errors.append(QStringLiteral("%1 line %2: %3")
-                                    .arg(fleetFile)
-                                    .arg(controller.line)
-                                    .arg(address.error().message));
-            continue;
-        }
-        JobResult result;
-        result.controller = &controller;
-        results.append(result);
-        const QStringList lines = linesOf(*address);
-        int queue = int(queues.size());
-        for (const QString& line : lines)
-            if (const auto known = queueOfLine.find(line); known != queueOfLine.end())
-                queue = known->second;
-        for (const QString& line : lines)
-            queueOfLine.emplace(line, queue);
-        queues[queue].jobs.append(&results.last());
+        if (!address)
+            errors.append(QStringLiteral("%1 line %2: %3")
+                              .arg(fleetFile)
+                              .arg(controller.line)
+                              .arg(address.error().message));
+        lines.append(address ? fleet::linesOf(*address) : QStringList{});
     }
-    if (!fleet.errors.isEmpty()) {
-        for (const QString& error : std::as_const(fleet.errors))
+    if (!errors.isEmpty()) {
+        for (const QString& error : std::as_const(errors))
             complain(error);
         return kFileError;
     }
 
-    SignalWatch watch;
-    QEventLoop loop;
-    int running = 0;
-    std::function<void(PortQueue&)> startNext = [&](PortQueue& queue) {
-        if (watch.interrupted() || queue.next >= queue.jobs.size())
-            return;
-        JobResult* job = queue.jobs[queue.next++];
-        const QString folder = QDir(job->controller->folder).filePath(job->controller->name);
-        if (shell::makePrivateFolders(folder))
-            job->file = claimBackupName(folder, stamp);
-        if (job->file.isEmpty()) {
-            complain(QStringLiteral("[%1] cannot create a backup file in the folder %2.")
-                         .arg(job->controller->name, folder));
-            job->status = kFileError;
-            job->started = true;
-            return startNext(queue);
+    RunReport report;
+    // The history is opened first, so that a broken one is known before the
+    // night's work, which goes on without it.
+    std::unique_ptr<fleet::History> history;
+    if (!fleet.settings.history.isEmpty()) {
+        history = std::make_unique<fleet::History>();
+        if (const shell::Status opened = history->open(fleet.settings.history, true); !opened) {
+            report.historyProblem = opened.error().message;
+            complain(QStringLiteral("the history: %1").arg(report.historyProblem));
+            history.reset();
         }
-        if (!options.quiet)
-            std::fprintf(stderr, "[%s] backing up controller %02d on %s into %s\n",
-                         qPrintable(job->controller->name), job->controller->address,
-                         qPrintable(job->controller->port), qPrintable(job->file));
-        queue.running = std::make_unique<QProcess>();
-        QProcess* process = queue.running.get();
-        job->started = true;
-        ++running;
-        QObject::connect(process, &QProcess::readyReadStandardError, process, [process, job] {
-            for (const QByteArray& line : process->readAllStandardError().split('\n'))
-                if (!line.trimmed().isEmpty())
-                    std::fprintf(stderr, "[%s] %s\n", qPrintable(job->controller->name),
-                                 line.constData());
-        });
-        QObject::connect(
-            process, &QProcess::finished, &loop,
-            [&, process, job, &queue = queue](int code, QProcess::ExitStatus how) {
-                const QByteArray output = process->readAllStandardOutput().trimmed();
-                job->summary = QJsonDocument::fromJson(output.split('\n').last()).object();
-                job->status = how == QProcess::NormalExit ? code : kInterrupted;
-                if (options.keep > 0)
-                    prune(QFileInfo(job->file).absolutePath(), options.keep,
-                          QFileInfo(job->file).fileName());
-                --running;
-                startNext(queue);
-                if (running == 0)
-                    loop.quit();
-            },
-            Qt::QueuedConnection);
-        process->start(QCoreApplication::applicationFilePath(),
-                       childArguments(options, *job->controller, job->file));
-    };
-    QObject::connect(&watch, &SignalWatch::arrived, &loop, [&] {
-        for (auto& [line, queue] : queues)
-            if (queue.running && queue.running->state() != QProcess::NotRunning)
-                queue.running->terminate();
-    });
-    for (auto& [line, queue] : queues)
-        startNext(queue);
-    if (running > 0)
-        loop.exec();
-
-    int status = kDone;
-    QJsonArray summaries;
-    for (const JobResult& result : std::as_const(results)) {
-        status = worse(status, result.status);
-        QJsonObject summary = result.summary;
-        summary.insert("controller", result.controller->name);
-        summary.insert("file", result.file);
-        summary.insert("exitStatus", result.status);
-        summaries.append(summary);
     }
+    SignalWatch watch;
+    fleet::FleetRunner runner(fleet, QCoreApplication::applicationFilePath(), jobArguments(options),
+                              lines, options.quiet);
+    QObject::connect(&watch, &SignalWatch::arrived, &runner, &fleet::FleetRunner::stop);
+    report.runs =
+        runner.run(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HHmmss")));
+    for (const ControllerRun& run : std::as_const(report.runs))
+        report.status = worse(report.status, run.tries > 0 ? run.status : kInterrupted);
+    recordChanges(report, history.get(), fleet);
+    if (history && !report.historyProblem.isEmpty())
+        complain(QStringLiteral("the history: %1; nothing was committed.")
+                     .arg(report.historyProblem));
+    if (!report.historyProblem.isEmpty())
+        report.status = worse(report.status, kFileError);
+    if (options.keep > 0)
+        for (const ControllerRun& run : std::as_const(report.runs))
+            if (!run.file.isEmpty())
+                fleet::pruneBackups(QFileInfo(run.file).absolutePath(), options.keep,
+                                    QFileInfo(run.file).fileName());
     if (!options.quiet)
-        printTable(results);
+        printTable(report);
+    const QJsonArray hooks = watch.interrupted() ? QJsonArray{} : runHooks(report, fleet.settings);
     if (options.json)
-        std::printf("%s\n", QJsonDocument(QJsonObject{{"command", "run"},
-                                                      {"jobs", summaries},
-                                                      {"exitStatus", status}})
-                                .toJson(QJsonDocument::Compact)
-                                .constData());
-    return status;
+        std::printf(
+            "%s\n",
+            QJsonDocument(runJson(report, hooks)).toJson(QJsonDocument::Compact).constData());
+    return report.status;
 }
 
 } // namespace kt::cli

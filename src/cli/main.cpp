@@ -1,8 +1,9 @@
 // kt560ax: the command line of the KT560AX Data Backup System, for
 // schedulers and scripts. Same engine, files and rules as the window.
 #include "diff_command.h"
-#include "exit_status.h"
+#include "fleet/exit_status.h"
 #include "fleet_command.h"
+#include "fleet_state_commands.h"
 #include "options.h"
 #include "scan_command.h"
 #include "shell/ini_location.h"
@@ -34,14 +35,18 @@ int main(int argc, char** argv) {
     const auto options = kt::cli::parseOptions(QCoreApplication::arguments().mid(1), iniFile);
     if (!options) {
         std::fprintf(stderr, "kt560ax: %s\n", qPrintable(options.error().message));
-        return kt::cli::kUsage;
+        return kt::kUsage;
     }
     if (!options->info.isEmpty()) {
         std::printf("%s", qPrintable(options->info));
-        return kt::cli::kDone;
+        return kt::kDone;
     }
     if (options->command == QLatin1String("run"))
         return kt::cli::runFleet(*options, iniFile);
+    if (options->command == QLatin1String("status"))
+        return kt::cli::runStatus(*options);
+    if (options->command == QLatin1String("history"))
+        return kt::cli::runHistory(*options);
     if (options->command == QLatin1String("scan"))
         return kt::cli::runScan(*options, iniFile);
     if (options->command == QLatin1String("diff"))

@@ -160,6 +160,20 @@ const QList<OptionRow>& optionTable() {
          [](CliOptions& o, const QString& v) {
              return number("-n", 1, 100000, &o.lines, v, "a number of jobs");
          }},
+        {"--mask", nullptr, nullptr,
+         "diff: a short fingerprint instead of each value, so that\n"
+         "the list can be mailed without a card record or the PIN;\n"
+         "equal values have equal fingerprints within one list",
+         [](CliOptions& o, const QString&) {
+             o.mask = true;
+             return QString();
+         }},
+        {"--export", nullptr, "N",
+         "history: write version N's file set into DIR:\n"
+         "history FLEET.ini SECTION --export N DIR",
+         [](CliOptions& o, const QString& v) {
+             return number("--export", 1, 1000000, &o.exportVersion, v, "a version number");
+         }},
     };
     return table;
 }
@@ -197,6 +211,13 @@ const QList<CommandRow>& commandTable() {
          "added, removed and changed records by category"},
         {"log", 0, "log [-n N]", "the last N jobs of the job log (default 20)"},
         {"run", 1, "run FLEET.ini", "back up every controller of a fleet file (see below)"},
+        {"status", 1, "status FLEET.ini",
+         "one line per controller: its last complete backup and its\n"
+         "age, last outcome, failures since, cards and records;\n"
+         "exit 0 when all are fresh and fine, else 4"},
+        {"history", 2, "history FLEET.ini SECTION",
+         "the versions of one controller in the fleet's history;\n"
+         "with --export N DIR, version N's file set into DIR"},
         {"scan", 0, "scan", "list the controller addresses that answer on a port"},
     };
     return table;
@@ -240,6 +261,28 @@ a relative FOLDER is taken from the fleet file's folder.
 Controllers on different ports are backed up at the same time, those on
 the same port (one RS-485 bus) one after another.
 
+The section [fleet] holds the run's own settings (a controller may not be
+called fleet):
+  History=DIR       a git repository (made when missing) that keeps each
+                    controller's last backup whose records changed, as
+                    SECTION/SECTION.KT; one commit a run, none without a
+                    change, never a backup that did not finish
+  Remote=URL        a path or URL the history is pushed to after each run
+  MaxAge=26h        status calls a controller stale when its last complete
+                    backup is older (s, m, h or d; a bare number is hours)
+  Retries=0         further tries of a controller whose line failed, after
+                    all the others
+  RetryPause=60     seconds before each round of retries
+  Jobs=16           controllers backed up at the same time
+  OnChange=PROGRAM ARGS...   run once when records changed
+  OnFailure=PROGRAM ARGS...  run once per controller that still failed
+  OnDone=PROGRAM ARGS...     run once at the end
+A hook runs without a shell, for at most 60 s; a failed one is reported
+and changes nothing. It finds the details in KT560AX_CONTROLLER, _PORT,
+_ADDRESS, _FILE (one line per controller), _OUTCOME, _EXIT, _SUMMARY and
+the counts _CARDS_ADDED, _CARDS_REMOVED and _CARDS_CHANGED. Summaries,
+hooks and commit messages name card slots, never a card record or the PIN.
+
 Progress goes to standard error: a progress bar on a terminal, one line
 per category otherwise.
 
@@ -248,7 +291,7 @@ job log, $XDG_STATE_HOME/kt560ax/jobs.log (~/.local/state/kt560ax/jobs.log).
 
 Exit status:
   0  done            3  communication error   6  the port cannot be opened
-  1  usage           4  differences found
+  1  usage           4  differences found; status: a controller stale or failing
   2  file error      5  interrupted (SIGINT, SIGTERM)
 A backup file set in use by another job, or a backup that is no regular
 file, is a file error: the job starts nothing.
@@ -301,15 +344,21 @@ shell::Result<CliOptions> parseOptions(const QStringList& arguments, const QStri
     options.settings.clampTimes();
 
     if (options.command.isEmpty())
-        return fail(QStringLiteral("Name a command: save, load, verify, diff, run, scan or log."));
+        return fail(QStringLiteral("Name a command: save, load, verify, diff, run, status, "
+                                   "history, scan or log."));
     const auto command =
         std::find_if(commandTable().cbegin(), commandTable().cend(),
                      [&](const CommandRow& c) { return options.command == QLatin1String(c.name); });
     if (command == commandTable().cend())
         return fail(QStringLiteral("Unknown command \"%1\".").arg(options.command));
-    const int files = command->files;
+    // history --export N takes the folder to write into as well.
+    const int files = command->files + (options.exportVersion > 0 ? 1 : 0);
+    if (options.exportVersion > 0 && options.command != QLatin1String("history"))
+        return fail(QStringLiteral("--export goes with history."));
     if (options.files.size() != files)
-        return fail(files == 2   ? QStringLiteral("%1 takes two files.").arg(options.command)
+        return fail(files == 3   ? QStringLiteral("history --export N takes FLEET.ini, SECTION "
+                                                    "and DIR.")
+                    : files == 2 ? QStringLiteral("%1 takes two files.").arg(options.command)
                     : files == 1 ? QStringLiteral("%1 takes one file.").arg(options.command)
                                  : QStringLiteral("%1 takes no file.").arg(options.command));
     if (options.from > options.to)

@@ -13,7 +13,7 @@
 namespace kt::cli {
 
 struct CliOptions {
-    QString command;        // save, load, verify, diff, run, scan, log
+    QString command;        // a name of commandTable()
     QStringList files;      // the command's file arguments
     QString port;           // COMn, a device path or a network port
     bool portGiven = false; // --port was given
@@ -27,8 +27,10 @@ struct CliOptions {
     int keep = 0; // run: complete backups kept per controller; 0 keeps all
     int from = 1; // scan
     int to = 99;
-    int lines = 20; // log: the number of jobs shown
-    QString info;   // --help or --version: the text to print instead of a command
+    int lines = 20;        // log: the number of jobs shown
+    bool mask = false;     // diff: fingerprints instead of values
+    int exportVersion = 0; // history: the version to write out; 0: none
+    QString info;          // --help or --version: the text to print instead of a command
 };
 
 // The commands: name, files taken, usage and help.

@@ -1,7 +1,7 @@
 #include "scan_command.h"
 
 #include "command_support.h"
-#include "exit_status.h"
+#include "fleet/exit_status.h"
 #include "link/clock.h"
 #include "link/link_transaction.h"
 #include "shell/text_format.h"

@@ -4,7 +4,7 @@
 #include "command_support.h"
 #include "engine/backup_file.h"
 #include "engine/record_compare.h"
-#include "exit_status.h"
+#include "fleet/exit_status.h"
 #include "shell/ini_file.h"
 #include "shell/text_format.h"
 #include "signal_watch.h"

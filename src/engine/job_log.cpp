@@ -90,6 +90,14 @@ shell::Status JobLog::append(const JobEntry& entry) const {
     return appendLine(line);
 }
 
+shell::Status JobLog::appendEvent(const char* what, const QString& subject,
+                                  const QString& outcome) const {
+    return appendLine(QJsonObject{{"start", QString::fromLatin1(localTimeStamp())},
+                                  {"direction", what},
+                                  {"file", subject},
+                                  {"outcome", outcome}});
+}
+
 QList<QJsonObject> JobLog::last(int count) const {
     QList<QJsonObject> entries;
     QFile file(path_);

@@ -46,6 +46,10 @@ class JobLog {
     // Appends one line; an Unwritable error says why it cannot be written.
     // A new log is readable and writable by its owner only.
     shell::Status append(const JobEntry& entry) const;
+    // Appends a line of something other than a job, such as a fleet's push:
+    // `what` stands where a job's direction stands.
+    shell::Status appendEvent(const char* what, const QString& subject,
+                              const QString& outcome) const;
     // The last `count` entries, oldest first; lines that do not parse are
     // left out. Read from the end, so a long log costs no more than the
     // lines asked for.

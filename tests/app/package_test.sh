@@ -13,7 +13,7 @@ DESTDIR="$work/install" cmake --install "$build" --prefix /usr >/dev/null || fai
 share=$work/install/usr/share
 for f in bin/kt560ax bin/kt560ax-backup share/kt560ax/Language.ini share/man/man1/kt560ax.1 \
     share/bash-completion/completions/kt560ax share/icons/hicolor/scalable/apps/kt560ax-backup.svg \
-    share/icons/hicolor/48x48/apps/kt560ax-backup.png; do
+    share/icons/hicolor/48x48/apps/kt560ax-backup.png share/doc/kt560ax-backup/contrib/mail-summary; do
     [ -f "$work/install/usr/$f" ] || fail "$f is not installed"
 done
 desktop-file-validate "$share/applications/kt560ax-backup.desktop" || fail "desktop-file-validate"
@@ -25,7 +25,7 @@ appstreamcli validate --no-net "$share/metainfo/io.kt560ax.backup.metainfo.xml" 
 deb=$(ls "$work"/deb/kt560ax-backup_*.deb) || fail "no package"
 depends=$(dpkg-deb -f "$deb" Depends)
 for d in ${depends//,/ }; do
-    case $d in libqt6*|qt6-*) ;; *) fail "the package depends on $d" ;; esac
+    case $d in libqt6*|qt6-*|libgit2-*) ;; *) fail "the package depends on $d" ;; esac
 done
 dpkg -x "$deb" "$work/root" || fail "dpkg -x"
 "$work/root/usr/bin/kt560ax" --help | grep -q "^Usage: kt560ax" || fail "kt560ax --help from the package"

@@ -1,36 +1,15 @@
-// A fleet file: one section per controller, and what --keep removes.
+// The backups of one controller's folder: their names, their order, and
+// what --keep removes.
 #pragma once
 
 #include "engine/backup_file.h"
-#include "engine/categories.h"
 
 #include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
-namespace kt::cli {
-
-struct FleetController {
-    QString name; // the section's name, also the folder of its backups
-    QString port;
-    int address = 1;
-    QList<const engine::Category*> categories = engine::allCategories();
-    int cards = engine::kMaxCards;
-    QString folder; // the backups go to folder/name/
-    int line = 0;   // of the section's header
-};
-
-struct Fleet {
-    QList<FleetController> controllers;
-    QStringList errors; // each names the file and the line
-};
-
-// Reads a fleet file's text. Keys (any letter case): Port, Address, Only,
-// Cards, Folder; Folder defaults to `fleetFolder`, the fleet file's folder,
-// and a relative one is taken from there. Lines starting with ';' or '#'
-// are comments.
-Fleet parseFleet(const QByteArray& text, const QString& fileName, const QString& fleetFolder);
+namespace kt::fleet {
 
 // A backup in a controller's folder: its main file's name (a time stamp,
 // YYYY-MM-DD_HHMMSS.KT, perhaps with -N), whether it says Complete=1, and
@@ -56,4 +35,12 @@ QList<StoredBackup> storedBackups(const QString& folder);
 // its path, or an empty text when the folder cannot take one.
 QString claimBackupName(const QString& folder, const QString& stamp);
 
-} // namespace kt::cli
+// Removes the backups that --keep N removes from `folder`, each file set
+// with its lock file; a set that a job holds stays for the next run.
+void pruneBackups(const QString& folder, int keep, const QString& justMade);
+
+// The newest complete backup of a folder, by the time it was made; an
+// empty name when there is none. `except` is left out.
+StoredBackup newestComplete(const QList<StoredBackup>& backups, const QString& except = {});
+
+} // namespace kt::fleet

@@ -1,5 +1,6 @@
-// The fleet file's reading and what --keep removes.
-#include "cli/fleet.h"
+// The fleet file's reading, hook command lines, and what --keep removes.
+#include "fleet/backup_folder.h"
+#include "fleet/fleet_file.h"
 #include "support/printers.h"
 
 #include "shell/ini_file.h"
@@ -10,9 +11,9 @@
 
 namespace {
 
-using kt::cli::backupsToRemove;
-using kt::cli::parseFleet;
-using kt::cli::StoredBackup;
+using kt::fleet::backupsToRemove;
+using kt::fleet::parseFleet;
+using kt::fleet::StoredBackup;
 
 TEST(Fleet, ReadsEachControllerWithItsDefaults) {
     const QByteArray text = "; site A\r\n"
@@ -25,11 +26,19 @@ TEST(Fleet, ReadsEachControllerWithItsDefaults) {
                             "\r\n"
                             "# the gate has its own line\r\n"
                             "[gate]\r\n"
-                            "Port=/dev/ttyUSB0\r\n";
-    const kt::cli::Fleet fleet = parseFleet(text, "site.ini", "/etc/kt");
+                            "Port=/dev/ttyUSB0\r\n"
+                            "[Fleet]\r\n"
+                            "history=../history\r\n"
+                            "Remote=ssh://backup@vault/kt.git\r\n"
+                            "MaxAge=2d\r\n"
+                            "Retries=2\r\n"
+                            "RetryPause=5m\r\n"
+                            "Jobs=4\r\n"
+                            "OnFailure=/usr/bin/notify \"door $1\" 'a;b'\r\n";
+    const kt::fleet::Fleet fleet = parseFleet(text, "site.ini", "/etc/kt");
     ASSERT_TRUE(fleet.errors.isEmpty()) << fleet.errors.join('\n').toStdString();
     ASSERT_EQ(fleet.controllers.size(), 2);
-    const kt::cli::FleetController& north = fleet.controllers[0];
+    const kt::fleet::FleetController& north = fleet.controllers[0];
     EXPECT_EQ(north.name, "door-north");
     EXPECT_EQ(north.port, "tcp://10.0.0.7:4001");
     EXPECT_EQ(north.address, 7);
@@ -38,12 +47,37 @@ TEST(Fleet, ReadsEachControllerWithItsDefaults) {
                                                   kt::engine::findCategory("system")}));
     EXPECT_EQ(north.cards, 2437);
     EXPECT_EQ(north.folder, "/etc/kt/kt"); // from the fleet file's folder
-    const kt::cli::FleetController& gate = fleet.controllers[1];
+    const kt::fleet::FleetController& gate = fleet.controllers[1];
     EXPECT_EQ(gate.address, 1);
     EXPECT_EQ(gate.categories.size(), 9);
     EXPECT_EQ(gate.cards, 9999);
     EXPECT_EQ(gate.folder, "/etc/kt");
     EXPECT_EQ(gate.line, 10);
+    const kt::fleet::FleetSettings& s = fleet.settings;
+    EXPECT_EQ(s.history, "/etc/history");
+    EXPECT_EQ(s.remote, "ssh://backup@vault/kt.git");
+    EXPECT_EQ(s.maxAgeSeconds, 2 * 86400);
+    EXPECT_EQ(s.retries, 2);
+    EXPECT_EQ(s.retryPauseSeconds, 300);
+    EXPECT_EQ(s.jobs, 4);
+    EXPECT_EQ(s.onFailure, (QStringList{"/usr/bin/notify", "door $1", "a;b"}));
+    EXPECT_TRUE(s.onChange.isEmpty());
+    EXPECT_EQ(kt::fleet::FleetSettings().maxAgeSeconds, 26 * 3600);
+}
+
+// Nothing in a hook's line means anything to a shell: quotes group words,
+// and that is all.
+TEST(Fleet, HookLinesSplitIntoWordsWithoutAShell) {
+    const std::pair<QString, QStringList> cases[] = {
+        {"mail -s 'kt $HOME' root", {"mail", "-s", "kt $HOME", "root"}},
+        {R"(a "b \"c\" \\d" e\ f)", {"a", R"(b "c" \d)", "e f"}},
+        {"x '' `y` $(z) ;|&", {"x", "", "`y`", "$(z)", ";|&"}},
+        {"  spaced	out  ", {"spaced", "out"}},
+        {"open 'quote", {}},
+        {"", {}},
+    };
+    for (const auto& [line, words] : cases)
+        EXPECT_EQ(kt::fleet::splitCommand(line), words) << line.toStdString();
 }
 
 TEST(Fleet, EachMistakeNamesItsLine) {
@@ -62,6 +96,21 @@ TEST(Fleet, EachMistakeNamesItsLine) {
          "f.ini line 3: \"Address 2\" is neither [controller] nor Key=value."},
         {"; nothing\n", "f.ini: no [controller] section."},
         {"[a]\nPort=COM1\nFolder=-x\n", "f.ini line 3: Folder takes a folder, not \"-x\"."},
+        {"[a]\nPort=COM1\n[fleet]\nPort=COM2\n",
+         "f.ini line 4: [fleet] holds the settings of the run: a controller may not be called "
+         "fleet."},
+        {"[fleet]\nJobs=0\n[a]\nPort=COM1\n", "f.ini line 2: Jobs takes 1 to 256, not \"0\"."},
+        {"[fleet]\nMaxAge=soon\n[a]\nPort=COM1\n",
+         "f.ini line 2: MaxAge takes hours, or a number with s, m, h or d, from 1 minute to 366 "
+         "days, not \"soon\"."},
+        {"[fleet]\nRetries=11\n[a]\nPort=COM1\n",
+         "f.ini line 2: Retries takes 0 to 10, not \"11\"."},
+        {"[a]\nPort=COM1\n[fleet]\nOnDone=say 'hi\n",
+         "f.ini line 4: OnDone takes a program and its arguments, not \"say 'hi\"."},
+        {"[fleet]\n[a]\nPort=COM1\n[FLEET]\n", "f.ini line 4: [fleet] is there twice."},
+        {"[fleet]\nReport=x\n[a]\nPort=COM1\n",
+         "f.ini line 2: unknown key \"Report\" in [fleet]: use History, Remote, MaxAge, "
+         "Retries, RetryPause, Jobs, OnChange, OnFailure or OnDone."},
     };
     for (const auto& [text, error] : cases) {
         SCOPED_TRACE(text.constData());
@@ -117,8 +166,8 @@ TEST(Fleet, KeepRemovesOlderBackupsButNeverANewerStoppedOne) {
 
 TEST(Fleet, NamesAreClaimedOnceAndOrderedByTheManifest) {
     QTemporaryDir dir;
-    const QString first = kt::cli::claimBackupName(dir.path(), "2026-12-06_020000");
-    const QString second = kt::cli::claimBackupName(dir.path(), "2026-12-06_020000");
+    const QString first = kt::fleet::claimBackupName(dir.path(), "2026-12-06_020000");
+    const QString second = kt::fleet::claimBackupName(dir.path(), "2026-12-06_020000");
     EXPECT_EQ(QFileInfo(first).fileName(), "2026-12-06_020000.KT");
     EXPECT_EQ(QFileInfo(second).fileName(), "2026-12-06_020000-2.KT");
     EXPECT_EQ(QFile::permissions(first) & (QFile::ReadOther | QFile::ReadGroup), 0);
@@ -127,7 +176,7 @@ TEST(Fleet, NamesAreClaimedOnceAndOrderedByTheManifest) {
     kt::shell::WriteIni(first, "HEAD", "Finished", "2026-12-06T03:00:00+01:00");
     kt::shell::WriteIni(second, "HEAD", "Complete", "1");
     kt::shell::WriteIni(second, "HEAD", "Finished", "2026-12-06T02:30:00+00:00");
-    const QList<StoredBackup> stored = kt::cli::storedBackups(dir.path());
+    const QList<StoredBackup> stored = kt::fleet::storedBackups(dir.path());
     EXPECT_EQ(backupsToRemove(stored, 1, {}), QStringList{QFileInfo(first).fileName()});
 }
 

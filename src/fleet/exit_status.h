@@ -1,7 +1,8 @@
-// The exit status of kt560ax, for schedulers and scripts.
+// The exit status of kt560ax, for schedulers and scripts, and as a fleet
+// reads it of each job it runs.
 #pragma once
 
-namespace kt::cli {
+namespace kt {
 
 enum ExitStatus {
     kDone = 0,        // the job did all it was asked
@@ -18,4 +19,4 @@ inline int worse(int a, int b) {
     return a > b ? a : b;
 }
 
-} // namespace kt::cli
+} // namespace kt

@@ -1,0 +1,99 @@
+#include "backup_folder.h"
+
+#include "engine/backup_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <algorithm>
+
+namespace kt::fleet {
+
+QStringList backupsToRemove(QList<StoredBackup> backups, int keep, const QString& justMade) {
+    // Newest first; among equal times, by name.
+    std::sort(backups.begin(), backups.end(), [](const StoredBackup& a, const StoredBackup& b) {
+        return a.made != b.made ? a.made > b.made : a.name > b.name;
+    });
+    QStringList doomed;
+    int completeSeen = 0;
+    for (const StoredBackup& backup : std::as_const(backups)) {
+        if (backup.name == justMade) {
+            completeSeen += backup.complete ? 1 : 0;
+            continue;
+        }
+        if (backup.complete) {
+            if (++completeSeen > keep)
+                doomed.append(backup.name);
+        } else if (completeSeen > 0) {
+            doomed.append(backup.name); // a stopped backup older than a complete one
+        }
+    }
+    return doomed;
+}
+
+namespace {
+
+const QRegularExpression& backupName() {
+    static const QRegularExpression name(
+        QStringLiteral("^(\\d{4}-\\d\\d-\\d\\d_\\d{6})(-\\d+)?\\.KT$"));
+    return name;
+}
+
+} // namespace
+
+QList<StoredBackup> storedBackups(const QString& folder) {
+    QList<StoredBackup> backups;
+    for (const QString& name : QDir(folder).entryList(QDir::Files)) {
+        const QRegularExpressionMatch match = backupName().match(name);
+        if (!match.hasMatch())
+            continue;
+        const engine::Manifest manifest = engine::readManifest(QDir(folder).filePath(name));
+        StoredBackup backup{name, manifest.complete.value_or(false)};
+        backup.made = backup.complete ? manifest.finishedAt() : manifest.startedAt();
+        if (!backup.made.isValid())
+            backup.made =
+                QDateTime::fromString(match.captured(1), QStringLiteral("yyyy-MM-dd_HHmmss"));
+        backups.append(backup);
+    }
+    return backups;
+}
+
+QString claimBackupName(const QString& folder, const QString& stamp) {
+    for (int n = 1; n <= 1000; ++n) {
+        const QString file = QDir(folder).filePath(
+            stamp + (n > 1 ? QStringLiteral("-%1").arg(n) : QString()) + QStringLiteral(".KT"));
+        switch (engine::createNewBackupFile(file)) {
+        case engine::NewFile::Created:
+            return file;
+        case engine::NewFile::Exists:
+            continue;
+        case engine::NewFile::Failed:
+            return {};
+        }
+    }
+    return {};
+}
+
+void pruneBackups(const QString& folder, int keep, const QString& justMade) {
+    for (const QString& name : backupsToRemove(storedBackups(folder), keep, justMade)) {
+        const QString mainFile = QDir(folder).filePath(name);
+        engine::BackupLock lock;
+        if (!lock.take(mainFile, true))
+            continue; // in use: the next run removes it
+        for (const QString& file : engine::backupFileSet(mainFile))
+            QFile::remove(file);
+        QFile::remove(engine::lockFileOf(mainFile));
+    }
+}
+
+StoredBackup newestComplete(const QList<StoredBackup>& backups, const QString& except) {
+    StoredBackup newest;
+    for (const StoredBackup& backup : backups)
+        if (backup.complete && backup.name != except &&
+            (newest.name.isEmpty() || backup.made > newest.made ||
+             (backup.made == newest.made && backup.name > newest.name)))
+            newest = backup;
+    return newest;
+}
+
+} // namespace kt::fleet

@@ -1,0 +1,252 @@
+#include "fleet_file.h"
+
+#include <QDir>
+#include <QRegularExpression>
+
+namespace kt::fleet {
+
+QString FleetController::backupFolder() const {
+    return QDir(folder).filePath(name);
+}
+
+namespace {
+
+bool takeNumber(const QString& text, int low, int high, int* value) {
+    bool ok = false;
+    const int number = text.toInt(&ok);
+    if (!ok || number < low || number > high)
+        return false;
+    *value = number;
+    return true;
+}
+
+// A time such as 26h, 90m, 2d or 30s; a bare number is in `unitSeconds`.
+bool takeDuration(const QString& text, qint64 unitSeconds, qint64 low, qint64 high,
+                  qint64* seconds) {
+    static const QRegularExpression form(QStringLiteral("^(\\d{1,7})\\s*([smhdSMHD]?)$"));
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
+        return false;
+    const QString unit = match.captured(2).toLower();
+    const qint64 scale = unit == u's'   ? 1
+                         : unit == u'm' ? 60
+                         : unit == u'h' ? 3600
+                         : unit == u'd' ? 86400
+                                        : unitSeconds;
+    const qint64 value = match.captured(1).toLongLong() * scale;
+    if (value < low || value > high)
+        return false;
+    *seconds = value;
+    return true;
+}
+
+using Report = std::function<void(const QString&)>;
+
+void takeFleetKey(FleetSettings& settings, const QString& key, const QString& spelt,
+                  const QString& value, const QString& fleetFolder, const Report& error) {
+    const auto hook = [&](QStringList* command, const char* name) {
+        *command = splitCommand(value);
+        if (command->isEmpty())
+            error(QStringLiteral("%1 takes a program and its arguments, not \"%2\".")
+                      .arg(QLatin1String(name), value));
+    };
+    qint64 seconds = 0;
+    if (key == QLatin1String("history")) {
+        if (value.isEmpty() || value.startsWith(u'-'))
+            error(QStringLiteral("History takes a folder, not \"%1\".").arg(value));
+        else
+            settings.history = QDir::cleanPath(QDir(fleetFolder).absoluteFilePath(value));
+    } else if (key == QLatin1String("remote")) {
+        if (value.isEmpty() || value.startsWith(u'-'))
+            error(QStringLiteral("Remote takes a path or a URL, not \"%1\".").arg(value));
+        else
+            settings.remote = value;
+    } else if (key == QLatin1String("maxage")) {
+        if (takeDuration(value, 3600, 60, 366 * 86400, &seconds))
+            settings.maxAgeSeconds = seconds;
+        else
+            error(QStringLiteral("MaxAge takes hours, or a number with s, m, h or d, from 1 "
+                                 "minute to 366 days, not \"%1\".")
+                      .arg(value));
+    } else if (key == QLatin1String("retries")) {
+        if (!takeNumber(value, 0, 10, &settings.retries))
+            error(QStringLiteral("Retries takes 0 to 10, not \"%1\".").arg(value));
+    } else if (key == QLatin1String("retrypause")) {
+        if (takeDuration(value, 1, 0, 3600, &seconds))
+            settings.retryPauseSeconds = int(seconds);
+        else
+            error(QStringLiteral("RetryPause takes 0 to 3600 seconds, not \"%1\".").arg(value));
+    } else if (key == QLatin1String("jobs")) {
+        if (!takeNumber(value, 1, 256, &settings.jobs))
+            error(QStringLiteral("Jobs takes 1 to 256, not \"%1\".").arg(value));
+    } else if (key == QLatin1String("onchange")) {
+        hook(&settings.onChange, "OnChange");
+    } else if (key == QLatin1String("onfailure")) {
+        hook(&settings.onFailure, "OnFailure");
+    } else if (key == QLatin1String("ondone")) {
+        hook(&settings.onDone, "OnDone");
+    } else if (QStringList{"port", "address", "only", "cards", "folder"}.contains(key)) {
+        error(QStringLiteral("[fleet] holds the settings of the run: a controller may not be "
+                             "called fleet."));
+    } else {
+        error(QStringLiteral("unknown key \"%1\" in [fleet]: use History, Remote, MaxAge, "
+                             "Retries, RetryPause, Jobs, OnChange, OnFailure or OnDone.")
+                  .arg(spelt));
+    }
+}
+
+void takeControllerKey(FleetController& controller, const QString& key, const QString& spelt,
+                       const QString& value, const QString& fleetFolder, const Report& error) {
+    if (key == QLatin1String("port")) {
+        controller.port = value;
+    } else if (key == QLatin1String("address")) {
+        if (!takeNumber(value, 1, 99, &controller.address))
+            error(QStringLiteral("Address takes 1 to 99, not \"%1\".").arg(value));
+    } else if (key == QLatin1String("cards")) {
+        if (!takeNumber(value, 1, engine::kMaxCards, &controller.cards))
+            error(QStringLiteral("Cards takes 1 to %1, not \"%2\".")
+                      .arg(engine::kMaxCards)
+                      .arg(value));
+    } else if (key == QLatin1String("only")) {
+        controller.categories.clear();
+        for (const QString& name : value.split(u',', Qt::SkipEmptyParts)) {
+            const engine::Category* category = engine::findCategory(name.toUtf8());
+            if (!category)
+                error(QStringLiteral("there is no category \"%1\".").arg(name.trimmed()));
+            else if (!controller.categories.contains(category))
+                controller.categories.append(category);
+        }
+        if (controller.categories.isEmpty())
+            error(QStringLiteral("Only names no category."));
+    } else if (key == QLatin1String("folder")) {
+        // A name that begins with '-' would read as an option.
+        if (value.isEmpty() || value.startsWith(u'-'))
+            error(QStringLiteral("Folder takes a folder, not \"%1\".").arg(value));
+        else
+            controller.folder = QDir::cleanPath(QDir(fleetFolder).absoluteFilePath(value));
+    } else {
+        error(QStringLiteral("unknown key \"%1\": use Port, Address, Only, Cards or Folder.")
+                  .arg(spelt));
+    }
+}
+
+} // namespace
+
+Fleet parseFleet(const QByteArray& text, const QString& fileName, const QString& fleetFolder) {
+    Fleet fleet;
+    int number = 0;
+    const auto errorAt = [&](int line, const QString& what) {
+        fleet.errors.append(QStringLiteral("%1 line %2: %3").arg(fileName).arg(line).arg(what));
+    };
+    const Report error = [&](const QString& what) { errorAt(number, what); };
+    static const QRegularExpression usableName(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9_.-]*$"));
+    const QList<QByteArray> lines =
+        QByteArray(text).replace("\r\n", "\n").replace('\r', '\n').split('\n');
+    enum class In { Nothing, Fleet, Controller, BadSection } in = In::Nothing;
+    bool fleetSeen = false;
+    QStringList seen;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        number = int(i) + 1;
+        const QString line = QString::fromUtf8(lines[i]).trimmed();
+        if (line.isEmpty() || line.startsWith(u';') || line.startsWith(u'#'))
+            continue;
+        if (line.startsWith(u'[')) {
+            const QString name =
+                line.endsWith(u']') ? line.mid(1, line.size() - 2).trimmed() : QString();
+            if (!usableName.match(name).hasMatch()) {
+                error(QStringLiteral("\"%1\" is not a usable controller name: use letters, "
+                                     "digits, '_', '-' and '.'.")
+                          .arg(line));
+                in = In::BadSection;
+            } else if (name.compare(QLatin1String(kFleetSection), Qt::CaseInsensitive) == 0) {
+                if (fleetSeen)
+                    error(QStringLiteral("[fleet] is there twice."));
+                fleetSeen = true;
+                in = In::Fleet;
+            } else {
+                if (seen.contains(name, Qt::CaseInsensitive))
+                    error(QStringLiteral("controller [%1] is named twice.").arg(name));
+                seen.append(name);
+                FleetController controller;
+                controller.name = name;
+                controller.folder = fleetFolder;
+                controller.line = number;
+                fleet.controllers.append(controller);
+                in = In::Controller;
+            }
+            continue;
+        }
+        const qsizetype equals = line.indexOf(u'=');
+        if (equals < 0) {
+            error(QStringLiteral("\"%1\" is neither [controller] nor Key=value.").arg(line));
+            continue;
+        }
+        const QString spelt = line.left(equals).trimmed();
+        const QString key = spelt.toLower();
+        const QString value = line.mid(equals + 1).trimmed();
+        switch (in) {
+        case In::Nothing:
+            error(QStringLiteral("a key before the first [controller] section."));
+            break;
+        case In::BadSection: // its keys were reported with its header
+            break;
+        case In::Fleet:
+            takeFleetKey(fleet.settings, key, spelt, value, fleetFolder, error);
+            break;
+        case In::Controller:
+            takeControllerKey(fleet.controllers.last(), key, spelt, value, fleetFolder, error);
+            break;
+        }
+    }
+    for (const FleetController& controller : std::as_const(fleet.controllers))
+        if (controller.port.isEmpty())
+            errorAt(controller.line,
+                    QStringLiteral("controller [%1] has no Port.").arg(controller.name));
+    if (fleet.controllers.isEmpty() && fleet.errors.isEmpty())
+        fleet.errors.append(QStringLiteral("%1: no [controller] section.").arg(fileName));
+    return fleet;
+}
+
+QStringList splitCommand(const QString& text) {
+    QStringList words;
+    QString word;
+    bool inWord = false;
+    QChar quote;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (quote == u'\'') {
+            if (c == u'\'')
+                quote = QChar();
+            else
+                word += c;
+        } else if (quote == u'"') {
+            if (c == u'"')
+                quote = QChar();
+            else if (c == u'\\' && i + 1 < text.size() &&
+                     (text[i + 1] == u'"' || text[i + 1] == u'\\'))
+                word += text[++i];
+            else
+                word += c;
+        } else if (c.isSpace()) {
+            if (inWord)
+                words.append(word);
+            word.clear();
+            inWord = false;
+        } else {
+            inWord = true;
+            if (c == u'\'' || c == u'"')
+                quote = c;
+            else if (c == u'\\' && i + 1 < text.size())
+                word += text[++i];
+            else
+                word += c;
+        }
+    }
+    if (!quote.isNull())
+        return {};
+    if (inWord)
+        words.append(word);
+    return words;
+}
+
+} // namespace kt::fleet

@@ -1,0 +1,62 @@
+// A fleet file: one section per controller, and the section [fleet] with
+// the settings of the run itself.
+#pragma once
+
+#include "engine/backup_file.h"
+#include "engine/categories.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace kt::fleet {
+
+struct FleetController {
+    QString name; // the section's name, also the folder of its backups
+    QString port;
+    int address = 1;
+    QList<const engine::Category*> categories = engine::allCategories();
+    int cards = engine::kMaxCards;
+    QString folder; // the backups go to folder/name/
+    int line = 0;   // of the section's header
+
+    // The folder that holds this controller's backups.
+    QString backupFolder() const;
+};
+
+// The run's own settings, from [fleet].
+struct FleetSettings {
+    QString history;                  // the git history's folder; empty: none
+    QString remote;                   // pushed after each commit; empty: none
+    qint64 maxAgeSeconds = 26 * 3600; // older than this, a last backup is stale
+    int retries = 0;                  // further tries of a controller that failed
+    int retryPauseSeconds = 60;       // before each round of retries
+    int jobs = 16;                    // controllers at a time
+    QStringList onChange;             // each a program and its arguments
+    QStringList onFailure;
+    QStringList onDone;
+};
+
+struct Fleet {
+    FleetSettings settings;
+    QList<FleetController> controllers;
+    QStringList errors; // each names the file and the line
+};
+
+// The reserved section of the run's settings.
+inline constexpr char kFleetSection[] = "fleet";
+
+// Reads a fleet file's text. Controller keys (any letter case): Port,
+// Address, Only, Cards, Folder; Folder defaults to `fleetFolder`, the fleet
+// file's folder, and a relative one is taken from there, as is History.
+// Lines starting with ';' or '#' are comments.
+Fleet parseFleet(const QByteArray& text, const QString& fileName, const QString& fleetFolder);
+
+// A command line split into a program and its arguments, as a hook is run:
+// blanks separate words, '...' keeps everything inside, "..." keeps all but
+// \" and \\, and a backslash outside quotes keeps the next character. No
+// variable, wildcard or other shell syntax means anything. Empty when the
+// quotes do not close.
+QStringList splitCommand(const QString& text);
+
+} // namespace kt::fleet

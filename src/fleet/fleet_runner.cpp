@@ -1,0 +1,218 @@
+#include "fleet_runner.h"
+
+#include "backup_folder.h"
+#include "engine/job_log.h"
+#include "engine/record_compare.h"
+#include "exit_status.h"
+#include "shell/user_folders.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTimer>
+#include <cstdio>
+
+namespace kt::fleet {
+
+QStringList linesOf(const link::PortAddress& address) {
+    if (address.kind == link::PortAddress::Kind::Device) {
+        const QString canonical = QFileInfo(address.device).canonicalFilePath();
+        return {canonical.isEmpty() ? address.device : canonical};
+    }
+    const QString port = QString::number(address.tcpPort);
+    QStringList lines;
+    for (const QHostAddress& host : QHostInfo::fromName(address.host).addresses()) {
+        bool mapped = false;
+        const QHostAddress v4(host.toIPv4Address(&mapped));
+        lines.append((mapped ? v4 : host).toString() + '#' + port);
+    }
+    if (lines.isEmpty()) // not resolved now: its name stands for it
+        lines.append(address.host.toLower() + '#' + port);
+    return lines;
+}
+
+bool worthRetrying(int status) {
+    return status == kCommError || status == kPortError;
+}
+
+// One line's controllers, backed up one after another.
+struct FleetRunner::Queue {
+    QList<int> waiting; // indexes into runs_
+    std::unique_ptr<QProcess> running;
+};
+
+FleetRunner::FleetRunner(const Fleet& fleet, QString program, QStringList jobArguments,
+                         const QList<QStringList>& lines, bool quiet)
+    : fleet_(fleet), program_(std::move(program)), jobArguments_(std::move(jobArguments)),
+      quiet_(quiet), pause_(std::make_unique<QTimer>()) {
+    std::map<QString, int> queueOfLine;
+    for (qsizetype i = 0; i < fleet.controllers.size(); ++i) {
+        ControllerRun run;
+        run.controller = &fleet.controllers[i];
+        runs_.append(run);
+        int queue = int(queues_.size());
+        for (const QString& line : lines[i])
+            if (const auto known = queueOfLine.find(line); known != queueOfLine.end())
+                queue = known->second;
+        for (const QString& line : lines[i])
+            queueOfLine.emplace(line, queue);
+        queues_[queue].waiting.append(int(i));
+        queueOf_.append(queue);
+    }
+    pause_->setSingleShot(true);
+    connect(pause_.get(), &QTimer::timeout, this, &FleetRunner::startMore);
+}
+
+FleetRunner::~FleetRunner() = default;
+
+QList<ControllerRun> FleetRunner::run(const QString& stamp) {
+    stamp_ = stamp;
+    QEventLoop loop;
+    done_ = [&loop] { loop.quit(); };
+    startMore();
+    if (running_ > 0 || pause_->isActive())
+        loop.exec();
+    done_ = nullptr;
+    return runs_;
+}
+
+void FleetRunner::stop() {
+    stopped_ = true;
+    for (auto& [line, queue] : queues_) {
+        queue.waiting.clear();
+        if (queue.running && queue.running->state() != QProcess::NotRunning)
+            queue.running->terminate();
+    }
+    if (pause_->isActive()) {
+        pause_->stop();
+        if (done_)
+            done_();
+    }
+}
+
+void FleetRunner::startMore() {
+    for (auto& [line, queue] : queues_) {
+        while (!stopped_ && running_ < fleet_.settings.jobs && !queue.running &&
+               !queue.waiting.isEmpty())
+            start(queue, queue.waiting.takeFirst());
+    }
+    if (running_ == 0)
+        finishRound();
+}
+
+void FleetRunner::start(Queue& queue, int index) {
+    ControllerRun& job = runs_[index];
+    const FleetController& controller = *job.controller;
+    ++job.tries;
+    job.started = engine::localTimeStamp();
+    job.summary = {};
+    const QString folder = controller.backupFolder();
+    job.file = shell::makePrivateFolders(folder) ? claimBackupName(folder, stamp_) : QString();
+    if (job.file.isEmpty()) {
+        std::fprintf(stderr, "[%s] cannot create a backup file in the folder %s.\n",
+                     qPrintable(controller.name), qPrintable(folder));
+        job.status = kFileError;
+        job.file = QDir(folder).filePath(stamp_ + QStringLiteral(".KT"));
+        logUnstarted(job);
+        return;
+    }
+    if (!quiet_)
+        std::fprintf(stderr, "[%s] backing up controller %02d on %s into %s%s\n",
+                     qPrintable(controller.name), controller.address, qPrintable(controller.port),
+                     qPrintable(job.file),
+                     job.tries > 1 ? qPrintable(QStringLiteral(" (try %1)").arg(job.tries)) : "");
+    QStringList names;
+    for (const engine::Category* category : controller.categories)
+        names.append(QString::fromLatin1(category->name));
+    queue.running = std::make_unique<QProcess>();
+    QProcess* process = queue.running.get();
+    ++running_;
+    const QString name = controller.name;
+    connect(process, &QProcess::readyReadStandardError, process, [process, name] {
+        for (const QByteArray& line : process->readAllStandardError().split('\n'))
+            if (!line.trimmed().isEmpty())
+                std::fprintf(stderr, "[%s] %s\n", qPrintable(name), line.constData());
+    });
+    connect(
+        process, &QProcess::finished, this,
+        [this, process, index, &queue](int code, QProcess::ExitStatus how) {
+            ControllerRun& job = runs_[index];
+            // The summary is one short line; anything else is not read.
+            const QByteArray output = process->read(64 * 1024).trimmed();
+            job.summary = QJsonDocument::fromJson(output.split('\n').last()).object();
+            job.status = how == QProcess::NormalExit ? code : kInterrupted;
+            if (job.status == kPortError)
+                logUnstarted(job);
+            if (job.status != kDone)
+                dropIfEmpty(job.file);
+            queue.running.release()->deleteLater();
+            --running_;
+            startMore();
+        },
+        Qt::QueuedConnection);
+    process->start(program_,
+                   QStringList{QStringLiteral("save"), job.file, QStringLiteral("--port"),
+                               controller.port, QStringLiteral("--address"),
+                               QString::number(controller.address), QStringLiteral("--only"),
+                               names.join(u','), QStringLiteral("--cards"),
+                               QString::number(controller.cards)} +
+                       jobArguments_);
+}
+
+void FleetRunner::finishRound() {
+    if (pause_->isActive())
+        return;
+    QList<int> again;
+    for (qsizetype i = 0; i < runs_.size(); ++i)
+        if (!stopped_ && worthRetrying(runs_[i].status) && runs_[i].tries > 0 &&
+            runs_[i].tries <= fleet_.settings.retries)
+            again.append(int(i));
+    if (again.isEmpty()) {
+        if (done_)
+            done_();
+        return;
+    }
+    // Each retry goes back into the queue of its line.
+    for (const int index : std::as_const(again))
+        queues_[queueOf_[index]].waiting.append(index);
+    if (!quiet_)
+        std::fprintf(stderr, "trying %lld controller%s again in %d s\n",
+                     static_cast<long long>(again.size()), again.size() == 1 ? "" : "s",
+                     fleet_.settings.retryPauseSeconds);
+    pause_->start(fleet_.settings.retryPauseSeconds * 1000);
+}
+
+void FleetRunner::dropIfEmpty(const QString& file) {
+    // A try that stored no record leaves nothing worth keeping; without this
+    // a controller that stays dead would add a file each night.
+    engine::BackupLock lock;
+    if (!engine::readBackupRecords(file).isEmpty() || !lock.take(file, true))
+        return;
+    for (const QString& member : engine::backupFileSet(file))
+        QFile::remove(member);
+    lock.release();
+    QFile::remove(engine::lockFileOf(file));
+}
+
+void FleetRunner::logUnstarted(const ControllerRun& job) const {
+    // The job never began, so no job wrote this try into the log; status
+    // reads failures from there.
+    const FleetController& controller = *job.controller;
+    engine::JobEntry entry;
+    entry.start = job.started;
+    entry.port = controller.port;
+    entry.address = controller.address;
+    entry.file = job.file;
+    entry.categories = controller.categories;
+    entry.cards = controller.cards;
+    entry.outcome = job.status == kFileError ? engine::JobOutcome::FileError
+                                             : engine::JobOutcome::CommunicationError;
+    engine::JobLog().append(entry);
+}
+
+} // namespace kt::fleet

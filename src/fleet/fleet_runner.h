@@ -1,0 +1,80 @@
+// Runs a fleet's backups: one `kt560ax save` process per controller, those
+// on one line (a port, a bus, a device server) one after another, at most
+// Jobs at a time, and the ones that failed on the line tried again after
+// all the others.
+#pragma once
+
+#include "fleet_file.h"
+#include "link/port_naming.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <map>
+#include <memory>
+
+class QProcess;
+class QTimer;
+
+namespace kt::fleet {
+
+struct ControllerRun {
+    const FleetController* controller = nullptr;
+    QString file;        // the backup of its last try
+    int status = 0;      // the exit status of its last try
+    QJsonObject summary; // the --json line of its last try
+    int tries = 0;       // 0: never tried
+    QByteArray started;  // of its last try, ISO 8601 with offset
+    bool complete() const { return tries > 0 && status == 0; }
+};
+
+// What makes two port names one line: the device by its resolved path, or
+// the server by each address its name resolves to, with its port.
+QStringList linesOf(const link::PortAddress& address);
+
+// Whether a try that ended with `status` is worth another: the line or the
+// controller failed, not the command or a file.
+bool worthRetrying(int status);
+
+class FleetRunner : public QObject {
+    Q_OBJECT
+  public:
+    // `program` runs a job as `program save FILE --port ... ` followed by
+    // `jobArguments`; `lines` says for each controller which lines it uses
+    // (two controllers that share one share a queue).
+    FleetRunner(const Fleet& fleet, QString program, QStringList jobArguments,
+                const QList<QStringList>& lines, bool quiet);
+    ~FleetRunner() override;
+
+    // Runs every controller, with the retries of the fleet's settings;
+    // returns when all have ended or stop() was called. `stamp` names the
+    // backups.
+    QList<ControllerRun> run(const QString& stamp);
+    // Stops the jobs that run and starts no more.
+    void stop();
+
+  private:
+    struct Queue;
+    void startMore();
+    void start(Queue& queue, int job);
+    void finishRound();
+    void logUnstarted(const ControllerRun& job) const;
+    static void dropIfEmpty(const QString& file);
+
+    const Fleet& fleet_;
+    QString program_;
+    QStringList jobArguments_;
+    bool quiet_;
+    QString stamp_;
+    QList<ControllerRun> runs_;
+    std::map<int, Queue> queues_;
+    QList<int> queueOf_; // of each run
+    int running_ = 0;
+    bool stopped_ = false;
+    std::unique_ptr<QTimer> pause_;
+    std::function<void()> done_;
+};
+
+} // namespace kt::fleet

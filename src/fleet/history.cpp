@@ -1,0 +1,295 @@
+#include "history.h"
+
+#include "engine/backup_file.h"
+#include "shell/regular_file.h"
+#include "shell/user_folders.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QTimeZone>
+#include <git2.h>
+
+namespace kt::fleet {
+
+namespace {
+
+template <typename T, void (*Free)(T*)> struct Owned {
+    T* p = nullptr;
+    Owned() = default;
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    ~Owned() { Free(p); }
+    T** out() { return &p; }
+    T* operator->() const { return p; }
+    operator T*() const { return p; }
+};
+using Repository = Owned<git_repository, git_repository_free>;
+using Index = Owned<git_index, git_index_free>;
+using Tree = Owned<git_tree, git_tree_free>;
+using TreeEntry = Owned<git_tree_entry, git_tree_entry_free>;
+using Commit = Owned<git_commit, git_commit_free>;
+using Signature = Owned<git_signature, git_signature_free>;
+using Remote = Owned<git_remote, git_remote_free>;
+using RevWalk = Owned<git_revwalk, git_revwalk_free>;
+using Blob = Owned<git_blob, git_blob_free>;
+
+shell::Error gitError(const QString& what) {
+    const git_error* last = git_error_last();
+    return {shell::ErrorCode::Unwritable,
+            what + QStringLiteral(": ") +
+                (last && last->message ? QString::fromUtf8(last->message).trimmed()
+                                       : QStringLiteral("unknown error"))};
+}
+
+QString refName() {
+    return QStringLiteral("refs/heads/") + QLatin1String(kHistoryBranch);
+}
+
+// The work tree's names of a section's file set.
+QStringList sectionFiles(const QString& section) {
+    return engine::backupFileSet(section + QStringLiteral(".KT"));
+}
+
+// Whether `name` is one of a section's file names.
+bool isSectionFile(const QString& section, const QString& name) {
+    return sectionFiles(section).contains(name);
+}
+
+bool writePrivate(const QString& path, const QByteArray& contents) {
+    QSaveFile out(path);
+    return out.open(QIODevice::WriteOnly) &&
+           out.setPermissions(QFile::ReadOwner | QFile::WriteOwner) &&
+           out.write(contents) == contents.size() && out.commit();
+}
+
+} // namespace
+
+struct History::Git {
+    Git() { git_libgit2_init(); }
+    ~Git() {
+        git_repository_free(repo);
+        git_libgit2_shutdown();
+    }
+    // The last commit, or false when there is none yet.
+    bool head(Commit& commit) const {
+        git_oid oid;
+        return git_reference_name_to_id(&oid, repo, refName().toUtf8().constData()) == 0 &&
+               git_commit_lookup(commit.out(), repo, &oid) == 0;
+    }
+    git_repository* repo = nullptr;
+};
+
+History::History() : git_(std::make_unique<Git>()) {}
+History::~History() = default;
+
+shell::Status History::open(const QString& folder, bool create) {
+    folder_ = QDir(folder).absolutePath();
+    const QByteArray path = QFile::encodeName(folder_);
+    if (git_repository_open_ext(&git_->repo, path.constData(), GIT_REPOSITORY_OPEN_NO_SEARCH,
+                                nullptr) != 0) {
+        if (!create)
+            return shell::Error{shell::ErrorCode::NotFound,
+                                QStringLiteral("%1 holds no history").arg(folder_), folder_};
+        if (!shell::makePrivateFolders(folder_))
+            return shell::Error{shell::ErrorCode::Unwritable,
+                                QStringLiteral("cannot make the folder %1").arg(folder_), folder_};
+        git_repository_init_options options;
+        git_repository_init_options_init(&options, GIT_REPOSITORY_INIT_OPTIONS_VERSION);
+        const QByteArray head = refName().toUtf8();
+        options.initial_head = head.constData();
+        options.flags = GIT_REPOSITORY_INIT_MKPATH;
+        if (git_repository_init_ext(&git_->repo, path.constData(), &options) != 0)
+            return gitError(QStringLiteral("cannot make a history in %1").arg(folder_));
+    }
+    if (git_repository_is_bare(git_->repo))
+        return shell::Error{shell::ErrorCode::Invalid,
+                            QStringLiteral("%1 is a bare repository").arg(folder_), folder_};
+    if (git_repository_set_head(git_->repo, refName().toUtf8().constData()) != 0)
+        return gitError(QStringLiteral("cannot use the branch %1").arg(kHistoryBranch));
+    Commit last;
+    if (git_->head(last)) {
+        git_checkout_options checkout;
+        git_checkout_options_init(&checkout, GIT_CHECKOUT_OPTIONS_VERSION);
+        checkout.checkout_strategy = GIT_CHECKOUT_FORCE;
+        if (git_checkout_head(git_->repo, &checkout) != 0)
+            return gitError(QStringLiteral("cannot set %1 back to its last commit").arg(folder_));
+    }
+    return shell::done();
+}
+
+QString History::committedFile(const QString& section) const {
+    const QString file = QDir(folder_).filePath(section + '/' + section + QStringLiteral(".KT"));
+    return QFileInfo::exists(file) ? file : QString();
+}
+
+shell::Status History::stage(const QString& section, const QString& mainFile) {
+    const QString target = QDir(folder_).filePath(section);
+    if (!shell::makePrivateFolders(target))
+        return shell::Error{shell::ErrorCode::Unwritable,
+                            QStringLiteral("cannot make the folder %1").arg(target), target};
+    Index index;
+    if (git_repository_index(index.out(), git_->repo) != 0)
+        return gitError(QStringLiteral("cannot read the index of %1").arg(folder_));
+    const QStringList sources = engine::backupFileSet(mainFile);
+    const QStringList names = sectionFiles(section);
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const QString inTree = section + '/' + names[i];
+        const QByteArray treePath = inTree.toUtf8();
+        if (!QFileInfo::exists(sources[i])) {
+            QFile::remove(QDir(folder_).filePath(inTree));
+            git_index_remove_bypath(index, treePath.constData());
+            continue;
+        }
+        const shell::Result<QByteArray> contents = shell::readRegularFile(sources[i]);
+        if (!contents)
+            return contents.error();
+        if (!writePrivate(QDir(folder_).filePath(inTree), *contents))
+            return shell::Error{shell::ErrorCode::Unwritable,
+                                QStringLiteral("cannot write %1").arg(inTree), inTree};
+        if (git_index_add_bypath(index, treePath.constData()) != 0)
+            return gitError(QStringLiteral("cannot add %1").arg(inTree));
+    }
+    if (git_index_write(index) != 0)
+        return gitError(QStringLiteral("cannot write the index of %1").arg(folder_));
+    return shell::done();
+}
+
+shell::Result<bool> History::commit(const QString& message) {
+    Index index;
+    git_oid treeId;
+    Tree tree;
+    if (git_repository_index(index.out(), git_->repo) != 0 ||
+        git_index_write_tree(&treeId, index) != 0 ||
+        git_tree_lookup(tree.out(), git_->repo, &treeId))
+        return gitError(QStringLiteral("cannot write a tree in %1").arg(folder_));
+    Commit parent;
+    const bool hasParent = git_->head(parent);
+    if (hasParent && git_oid_equal(git_commit_tree_id(parent), &treeId))
+        return false;
+    Signature author;
+    if (git_signature_now(author.out(), "kt560ax", "kt560ax@localhost") != 0)
+        return gitError(QStringLiteral("cannot sign a commit"));
+    const git_commit* parents[] = {parent};
+    git_oid commitId;
+    if (git_commit_create(&commitId, git_->repo, refName().toUtf8().constData(), author, author,
+                          "UTF-8", message.toUtf8().constData(), tree, hasParent ? 1 : 0,
+                          parents) != 0)
+        return gitError(QStringLiteral("cannot commit in %1").arg(folder_));
+    return true;
+}
+
+namespace {
+
+int noteRejection(const char* ref, const char* status, void* payload) {
+    if (status)
+        *static_cast<QString*>(payload) =
+            QStringLiteral("%1 was refused: %2")
+                .arg(QString::fromUtf8(ref), QString::fromUtf8(status));
+    return 0;
+}
+
+} // namespace
+
+shell::Status History::push(const QString& remoteUrl) {
+    Remote remote;
+    if (git_remote_create_anonymous(remote.out(), git_->repo, remoteUrl.toUtf8().constData()) != 0)
+        return gitError(QStringLiteral("cannot use the remote"));
+    QString rejected;
+    git_push_options options;
+    git_push_options_init(&options, GIT_PUSH_OPTIONS_VERSION);
+    options.callbacks.push_update_reference = noteRejection;
+    options.callbacks.payload = &rejected;
+    const QByteArray refspec = (refName() + ':' + refName()).toUtf8();
+    char* names[] = {const_cast<char*>(refspec.constData())};
+    const git_strarray refspecs = {names, 1};
+    if (git_remote_push(remote, &refspecs, &options) != 0)
+        return gitError(QStringLiteral("the push failed"));
+    if (!rejected.isEmpty())
+        return shell::Error{shell::ErrorCode::Unwritable,
+                            QStringLiteral("the push failed: ") + rejected};
+    return shell::done();
+}
+
+QList<HistoryVersion> History::versions(const QString& section) const {
+    QList<HistoryVersion> versions;
+    RevWalk walk;
+    Commit last;
+    if (!git_->head(last) || git_revwalk_new(walk.out(), git_->repo) != 0)
+        return versions;
+    git_revwalk_sorting(walk, GIT_SORT_TOPOLOGICAL | GIT_SORT_REVERSE);
+    git_revwalk_push(walk, git_commit_id(last));
+    git_oid id;
+    git_oid previous{};
+    bool seen = false;
+    const QByteArray prefix = (section + QStringLiteral(": ")).toUtf8();
+    while (git_revwalk_next(&id, walk) == 0) {
+        Commit commit;
+        Tree tree;
+        TreeEntry entry;
+        if (git_commit_lookup(commit.out(), git_->repo, &id) != 0 ||
+            git_commit_tree(tree.out(), commit) != 0 ||
+            git_tree_entry_bypath(entry.out(), tree, section.toUtf8().constData()) != 0)
+            continue;
+        const git_oid* files = git_tree_entry_id(entry);
+        if (seen && git_oid_equal(files, &previous))
+            continue;
+        seen = true;
+        git_oid_cpy(&previous, files);
+        HistoryVersion version;
+        version.number = int(versions.size()) + 1;
+        version.commit = QByteArray(git_oid_tostr_s(&id));
+        version.when = QDateTime::fromSecsSinceEpoch(
+            git_commit_time(commit), QTimeZone(git_commit_time_offset(commit) * 60));
+        for (const QByteArray& line : QByteArray(git_commit_message(commit)).split('\n'))
+            if (line.startsWith(prefix))
+                version.changes = QString::fromUtf8(line.mid(prefix.size()));
+        versions.append(version);
+    }
+    return versions;
+}
+
+shell::Result<QString> History::exportVersion(const QString& section, const HistoryVersion& version,
+                                              const QString& folder) const {
+    git_oid id;
+    Commit commit;
+    Tree root;
+    TreeEntry entry;
+    Tree files;
+    if (git_oid_fromstr(&id, version.commit.constData()) != 0 ||
+        git_commit_lookup(commit.out(), git_->repo, &id) != 0 ||
+        git_commit_tree(root.out(), commit) != 0 ||
+        git_tree_entry_bypath(entry.out(), root, section.toUtf8().constData()) != 0 ||
+        git_tree_lookup(files.out(), git_->repo, git_tree_entry_id(entry)) != 0)
+        return gitError(QStringLiteral("cannot read version %1").arg(version.number));
+    if (!shell::makePrivateFolders(folder))
+        return shell::Error{shell::ErrorCode::Unwritable,
+                            QStringLiteral("cannot make the folder %1").arg(folder), folder};
+    QList<std::pair<QString, const git_tree_entry*>> wanted;
+    for (size_t i = 0; i < git_tree_entrycount(files); ++i) {
+        const git_tree_entry* file = git_tree_entry_byindex(files, i);
+        const QString name = QString::fromUtf8(git_tree_entry_name(file));
+        if (git_tree_entry_type(file) != GIT_OBJECT_BLOB || !isSectionFile(section, name))
+            continue;
+        const QString path = QDir(folder).filePath(name);
+        if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
+            return shell::Error{
+                shell::ErrorCode::InUse,
+                QStringLiteral("%1 is there already: nothing was written").arg(path), path};
+        wanted.append({path, file});
+    }
+    for (const auto& [path, file] : wanted) {
+        Blob blob;
+        if (git_blob_lookup(blob.out(), git_->repo, git_tree_entry_id(file)) != 0)
+            return gitError(QStringLiteral("cannot read %1").arg(path));
+        const QByteArray contents(static_cast<const char*>(git_blob_rawcontent(blob)),
+                                  qsizetype(git_blob_rawsize(blob)));
+        if (!writePrivate(path, contents))
+            return shell::Error{shell::ErrorCode::Unwritable,
+                                QStringLiteral("cannot write %1").arg(path), path};
+    }
+    return QDir(folder).filePath(section + QStringLiteral(".KT"));
+}
+
+} // namespace kt::fleet

@@ -1,0 +1,26 @@
+// A hook: a program the fleet file names, run without a shell, with the
+// details of the run in environment variables and a time limit. Its output
+// goes to standard error, never to standard output, which may carry JSON.
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <utility>
+
+namespace kt::fleet {
+
+inline constexpr int kHookSeconds = 60;
+
+struct HookRun {
+    bool ok = false;
+    QString problem; // when not ok: why, for the summary
+};
+
+// Runs `command` (a program and its arguments) with `variables` added to
+// the environment; kills it after `seconds`. Each line it prints goes to
+// standard error after `label`.
+HookRun runHook(const QStringList& command, const QList<std::pair<QString, QString>>& variables,
+                const QString& label, int seconds = kHookSeconds);
+
+} // namespace kt::fleet

@@ -1,0 +1,88 @@
+#include "record_changes.h"
+
+#include <algorithm>
+
+namespace kt::fleet {
+
+namespace {
+
+int countCards(const QMap<QByteArray, QByteArray>& records) {
+    int cards = 0;
+    for (auto it = records.begin(); it != records.end(); ++it)
+        if (const engine::Category* category = engine::categoryOfKey(it.key());
+            category && category->cards && !it.value().isEmpty())
+            ++cards;
+    return cards;
+}
+
+} // namespace
+
+RecordChanges changesBetween(const QMap<QByteArray, QByteArray>& before,
+                             const QMap<QByteArray, QByteArray>& after, bool first) {
+    RecordChanges changes;
+    changes.first = first;
+    changes.records = int(after.size());
+    changes.cards = countCards(after);
+    if (first)
+        return changes;
+    for (const engine::RecordDifference& d : engine::compareRecords(before, after)) {
+        const engine::Category* category = engine::categoryOfKey(d.key);
+        if (category && !changes.categories.contains(category))
+            changes.categories.append(category);
+        if (!category || !category->cards)
+            continue;
+        const int slot = d.key.mid(int(qstrlen(category->cards->writeCode))).toInt();
+        switch (d.kind) {
+        case engine::RecordDifference::Kind::Added:
+            changes.cardsAdded.append(slot);
+            break;
+        case engine::RecordDifference::Kind::Removed:
+            changes.cardsRemoved.append(slot);
+            break;
+        case engine::RecordDifference::Kind::Changed:
+            changes.cardsChanged.append(slot);
+            break;
+        }
+    }
+    std::sort(changes.categories.begin(), changes.categories.end(),
+              [](const engine::Category* a, const engine::Category* b) {
+                  return engine::categoryIndex(*a) < engine::categoryIndex(*b);
+              });
+    for (QList<int>* list : {&changes.cardsAdded, &changes.cardsRemoved, &changes.cardsChanged})
+        std::sort(list->begin(), list->end());
+    return changes;
+}
+
+QString slotList(const QList<int>& list, int shown) {
+    QStringList numbers;
+    for (qsizetype i = 0; i < list.size() && i < shown; ++i)
+        numbers.append(QString::number(list[i]));
+    QString text = numbers.join(QStringLiteral(", "));
+    if (list.size() > shown)
+        text += QStringLiteral(" and %1 more").arg(list.size() - shown);
+    return text;
+}
+
+QString describeChanges(const QString& controller, const RecordChanges& changes) {
+    if (changes.first)
+        return QStringLiteral("%1: first version, %2 cards, %3 records")
+            .arg(controller)
+            .arg(changes.cards)
+            .arg(changes.records);
+    QStringList names;
+    for (const engine::Category* category : changes.categories)
+        names.append(QString::fromLatin1(category->languageKey));
+    QString text =
+        controller + QStringLiteral(": ") +
+        (names.isEmpty() ? QStringLiteral("no change") : names.join(QStringLiteral(", ")));
+    const std::pair<const char*, const QList<int>*> kinds[] = {
+        {"cards added", &changes.cardsAdded},
+        {"cards removed", &changes.cardsRemoved},
+        {"cards changed", &changes.cardsChanged}};
+    for (const auto& [kind, list] : kinds)
+        if (!list->isEmpty())
+            text += QStringLiteral("; %1 %2").arg(QLatin1String(kind), slotList(*list));
+    return text;
+}
+
+} // namespace kt::fleet

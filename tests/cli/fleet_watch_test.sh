@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# A fleet watched over several runs, against virtual controllers on
+# pseudo-terminals: its git history and the push to a bare remote, retries,
+# hooks, status and an exported version loaded back into a controller.
+#   fleet_watch_test.sh KT560AX VIRTUAL_CONTROLLER
+# Each check prints PASS or FAIL; the script exits 1 when one failed.
+set -uo pipefail
+source "$(dirname "$0")/support.sh" "$1" "$2"
+fast=(--tx-delay 10 --rx-delay 10 --timeout 200)
+
+# north changes between runs; south answers only on its second try; dead
+# has no line at all.
+start_sim north.tty --cards 20; sim_north=$last_sim
+start_sim south.tty --cards 5 --fault silence --fault-count 11
+git init -q --bare remote.git
+cat >hook <<'HOOK'
+#!/bin/sh
+# Each call leaves its variables in a file of its own, named by its first
+# argument in letters.
+env | grep '^KT560AX_' | sort >"calls/$(printf %s "$1" | tr -c a-z _).$(ls calls | wc -l)"
+HOOK
+chmod +x hook
+mkdir calls
+cat >fleet.ini <<FLEET
+[fleet]
+History=history
+Remote=$work/remote.git
+Retries=2
+RetryPause=1
+OnChange=./hook change
+OnFailure=./hook 'failure; rm -rf /'
+OnDone=./hook done
+[north]
+Port=$work/north.tty
+Only=system,cards
+Cards=30
+[south]
+Port=$work/south.tty
+Only=system,holiday
+[dead]
+Port=$work/dead.tty
+FLEET
+lacks() { ! grep -rqF "$@"; }
+failure_call() {
+    [ "$(ls calls | grep -c '^failure')" -eq 1 ] &&
+        grep -q "^KT560AX_CONTROLLER=dead$" calls/failure* &&
+        grep -q "^KT560AX_EXIT=6$" calls/failure* &&
+        grep -q "^KT560AX_PORT=$work/dead.tty$" calls/failure*
+}
+commits() { git -C history rev-list --count main 2>/dev/null || echo 0; }
+
+"$kt" run fleet.ini "${fast[@]}" --json >run1.json 2>run1.err
+check "a run with a dead controller exits 6" [ $? -eq 6 ]
+check "... retries south and finishes it on its second try" \
+    grep -qE '^south .* 2  finished' run1.err
+check "... and dead after all its tries" grep -qE '^dead .* 3  port error' run1.err
+check "... leaves no empty backup of dead behind" [ -z "$(ls dead)" ]
+check "... calls OnFailure once, for dead, with its details" failure_call
+check "... then OnChange and OnDone" [ "$(ls calls | wc -l)" -eq 3 ]
+check "... and commits both controllers once" [ "$(commits)" -eq 1 ]
+check "... as SECTION/SECTION.KT" same_records history/north/north.KT north/*.KT
+
+sleep 1
+"$kt" run fleet.ini "${fast[@]}" --quiet 2>/dev/null
+check "a run without a change makes no commit" [ "$(commits)" -eq 1 ]
+
+# A card added to north: slot 21 of 30.
+stop_sim "$sim_north"
+start_sim north.tty --cards 21; sim_north=$last_sim
+sleep 1
+rm calls/*
+"$kt" run fleet.ini "${fast[@]}" --quiet 2>/dev/null
+check "a card added makes one commit" [ "$(commits)" -eq 2 ]
+git -C history log -1 --format=%B >message
+check "... whose message names its slot" \
+    grep -qx "north: UserCardDatabase; cards added 21" message
+check "... and counts the run" grep -qx "1 controller changed, 1 failed" message
+card21=$(grep -a '^HA0021=' north/*.KT | tail -1 | cut -d= -f2 | tr -d '\r')
+check "... which is in the backup" [ -n "$card21" ]
+check "... but never in the message" lacks "$card21" message
+check "... nor in the hooks" lacks "$card21" calls
+check "OnChange counts the card added" grep -qx "KT560AX_CARDS_ADDED=1" calls/change*
+check "the bare remote holds every commit" \
+    [ "$(git -C remote.git rev-list --count main)" -eq 2 ]
+
+# A push that fails keeps the commit, which goes out with the next push.
+stop_sim "$sim_north"
+start_sim north.tty --cards 22; sim_north=$last_sim
+sed "s|^Remote=.*|Remote=$work/missing.git|" fleet.ini >unreachable.ini
+sleep 1
+"$kt" run unreachable.ini "${fast[@]}" --quiet 2>push.err
+check "a failed push is reported" grep -q "^kt560ax: push to $work/missing.git: the push failed" push.err
+check "... and logged" grep -q '"direction":"push".*"outcome":"failed: ' state/kt560ax/jobs.log
+check "... and the commit stays" [ "$(commits)" -eq 3 ]
+"$kt" run fleet.ini "${fast[@]}" --quiet 2>/dev/null
+check "... and goes out with the next run's push" \
+    [ "$(git -C remote.git rev-list --count main)" -eq 3 ]
+
+"$kt" status fleet.ini >status.out
+check "status exits 4 while dead has no backup" [ $? -eq 4 ]
+check "... and calls it stale" grep -qE '^dead +STALE' status.out
+check "... and the others ok" [ "$(grep -cE '^(north|south) +ok' status.out)" -eq 2 ]
+"$kt" status fleet.ini --json >status.json
+check "... in JSON, with dead's failed tries" \
+    grep -q '"controller":"dead","failuresSinceSuccess":15,' status.json
+
+"$kt" history fleet.ini north >history.out
+check "history lists north's three versions" [ "$(grep -cE '^ +[123] ' history.out)" -eq 3 ]
+"$kt" history fleet.ini north --export 1 v1 >/dev/null
+check "history --export writes version 1" [ -f v1/north.KT ]
+start_sim empty.tty --empty
+"$kt" load v1/north.KT --port empty.tty --only system,cards "${fast[@]}" --quiet
+check "... which loads into a controller" [ $? -eq 0 ]
+"$kt" verify v1/north.KT --port empty.tty --only system,cards "${fast[@]}" --quiet >/dev/null
+check "... and verifies equal" [ $? -eq 0 ]
+"$kt" diff v1/north.KT history/north/north.KT --mask >masked.out 2>/dev/null
+check "diff --mask shows a fingerprint" \
+    grep -q 'HA0021 (card 21) added: old "", new "#[0-9a-f]\{8\}"' masked.out
+check "... and not the card" lacks "$card21" masked.out
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

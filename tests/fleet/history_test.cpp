@@ -1,0 +1,109 @@
+// The fleet's git history and the change lines it commits.
+#include "engine/backup_file.h"
+#include "engine/record_compare.h"
+#include "fleet/history.h"
+#include "fleet/record_changes.h"
+#include "shell/ini_file.h"
+#include "support/printers.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+using Records = QMap<QByteArray, QByteArray>;
+
+QByteArray card(int slot) {
+    return "HA" + QByteArray::number(slot).rightJustified(4, '0');
+}
+
+// A finished backup of `records`, each card in the file of its block.
+QString writeBackup(const QString& file, const Records& records) {
+    kt::shell::WriteIni(file, "HEAD", "Title", "KT560AX");
+    kt::shell::WriteIni(file, "HEAD", "Complete", "1");
+    for (auto it = records.begin(); it != records.end(); ++it)
+        kt::shell::WriteIni(
+            it.key().startsWith("HA") ? kt::engine::cardFile(file, it.key().mid(2).toInt()) : file,
+            "Data", it.key(), it.value());
+    return file;
+}
+
+TEST(History, CommitsWhatWasStagedOnceAndGivesEachVersionBack) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("history");
+    const Records first = {{"DC", "01"},
+                           {card(1), "0011111111123401FF00FF00"},
+                           {card(2500), "0022222222123401FF00FF00"}};
+    Records second = first;
+    second.remove(card(2500)); // its card file goes from the history too
+    second[card(3)] = "0033333333123401FF00FF00";
+    QDir(dir.path()).mkpath("b");
+    const QString v1 = writeBackup(dir.filePath("a.KT"), first);
+    const QString v2 = writeBackup(dir.filePath("b/a.KT"), second);
+    {
+        kt::fleet::History history;
+        ASSERT_TRUE(history.open(folder, true).ok());
+        EXPECT_EQ(history.committedFile("north"), "");
+        ASSERT_TRUE(history.stage("north", v1).ok());
+        EXPECT_TRUE(history.commit("1 controller changed, 0 failed\n\nnorth: first version\n")
+                        .valueOr(false));
+        EXPECT_FALSE(history.commit("nothing new").valueOr(true));
+        ASSERT_TRUE(history.stage("north", v2).ok());
+        ASSERT_TRUE(history.commit("x\n\nnorth: UserCardDatabase; cards added 3\n").ok());
+        EXPECT_FALSE(QFile::exists(folder + "/north/2north.KT"));
+    }
+    // A work tree changed by hand is set back to the last commit on opening.
+    kt::shell::WriteIni(folder + "/north/north.KT", "Data", "DC", "99");
+    kt::fleet::History history;
+    ASSERT_TRUE(history.open(folder, false).ok());
+    EXPECT_EQ(kt::engine::readBackupRecords(history.committedFile("north")),
+              kt::engine::readBackupRecords(v2));
+    EXPECT_EQ(QFile::permissions(folder) & (QFile::ReadOther | QFile::ReadGroup), 0);
+
+    const QList<kt::fleet::HistoryVersion> versions = history.versions("north");
+    ASSERT_EQ(versions.size(), 2);
+    EXPECT_EQ(versions[0].changes, "first version");
+    EXPECT_EQ(versions[1].changes, "UserCardDatabase; cards added 3");
+    EXPECT_TRUE(history.versions("south").isEmpty());
+    const auto exported = history.exportVersion("north", versions[0], dir.filePath("out"));
+    ASSERT_TRUE(exported.ok()) << exported.error().message.toStdString();
+    EXPECT_EQ(kt::engine::readBackupRecords(*exported), kt::engine::readBackupRecords(v1));
+    // A second export into the same folder writes nothing over it.
+    const auto again = history.exportVersion("north", versions[1], dir.filePath("out"));
+    ASSERT_FALSE(again.ok());
+    EXPECT_EQ(again.error().code, kt::shell::ErrorCode::InUse);
+    EXPECT_EQ(kt::engine::readBackupRecords(*exported), kt::engine::readBackupRecords(v1));
+
+    kt::fleet::History missing;
+    EXPECT_EQ(missing.open(dir.filePath("none"), false).error().code,
+              kt::shell::ErrorCode::NotFound);
+}
+
+// A change line names categories and slots, never a value, and lists at
+// most 50 slots of a kind.
+TEST(History, ChangeLinesNameSlotsAndNeverAValue) {
+    Records before = {{"DC", "01"}, {"GA01", "1225"}, {card(7), "0077777777999901FF00FF00"}};
+    Records after = before;
+    after["GA01"] = "0101";
+    after.remove(card(7));
+    for (int slot = 100; slot < 160; ++slot)
+        after[card(slot)] =
+            "00" + QByteArray::number(slot).rightJustified(8, '5') + "424201FF00FF00";
+    const kt::fleet::RecordChanges changes = kt::fleet::changesBetween(before, after, false);
+    const QString line = kt::fleet::describeChanges("north", changes);
+    EXPECT_TRUE(line.startsWith("north: HolidayTable, UserCardDatabase; cards added 100, 101, "))
+        << line.toStdString();
+    EXPECT_TRUE(line.endsWith(", 149 and 10 more; cards removed 7")) << line.toStdString();
+    for (const Records* records : {&before, &after})
+        for (const QByteArray& value : *records) { // a record, or a holiday's date
+            if (value.size() >= 4)
+                EXPECT_FALSE(line.contains(QString::fromLatin1(value))) << value.constData();
+        }
+    EXPECT_EQ(changes.cards, 60);
+    EXPECT_FALSE(kt::fleet::changesBetween(before, before, false).any());
+    EXPECT_EQ(kt::fleet::describeChanges("gate", kt::fleet::changesBetween({}, before, true)),
+              "gate: first version, 1 cards, 3 records");
+}
+
+} // namespace
