@@ -362,8 +362,8 @@ int runFleet(const CliOptions& options, const QString& iniFile) {
         report.status = worse(report.status, run.tries > 0 ? run.status : kInterrupted);
     recordChanges(report, history.get(), fleet);
     if (history && !report.historyProblem.isEmpty())
-        complain(QStringLiteral("the history: %1; nothing was committed.")
-                     .arg(report.historyProblem));
+        complain(
+            QStringLiteral("the history: %1; nothing was committed.").arg(report.historyProblem));
     if (!report.historyProblem.isEmpty())
         report.status = worse(report.status, kFileError);
     if (options.keep > 0)
