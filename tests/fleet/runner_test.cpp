@@ -1,0 +1,79 @@
+// The runner of a fleet's jobs, with a stand-in for kt560ax that records
+// when each job runs and fails as told.
+#include "fleet/exit_status.h"
+#include "fleet/fleet_runner.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+// save FILE ...: the controller is the name of FILE's folder.
+constexpr char kStandIn[] = R"sh(#!/bin/sh
+name=$(basename "$(dirname "$2")")
+echo "start $name" >>"$0.log"
+sleep 0.2
+echo "end $name" >>"$0.log"
+case $name in
+flaky) [ "$(grep -c "^start flaky" "$0.log")" -ge 2 ] || exit 3 ;;
+dead) exit 6 ;;
+broken) exit 2 ;;
+esac
+echo '{"outcome":"finished"}'
+)sh";
+
+TEST(FleetRunner, KeepsToTheJobLimitAndTriesAgainOnlyWhatTheLineFailed) {
+    QTemporaryDir dir;
+    const QString program = dir.filePath("job");
+    QFile script(program);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(kStandIn);
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+
+    kt::fleet::Fleet fleet;
+    fleet.settings.jobs = 2;
+    fleet.settings.retries = 1;
+    fleet.settings.retryPauseSeconds = 0;
+    QList<QStringList> lines;
+    for (const char* name : {"a", "b", "flaky", "dead", "broken", "bus1", "bus2"}) {
+        kt::fleet::FleetController controller;
+        controller.name = name;
+        controller.port = "COM1";
+        controller.folder = dir.path();
+        fleet.controllers.append(controller);
+        lines.append({QString::fromLatin1(name).startsWith("bus") ? "bus" : name});
+    }
+    kt::fleet::FleetRunner runner(fleet, program, {}, lines, true);
+    const QList<kt::fleet::ControllerRun> runs = runner.run("2026-12-06_020000");
+
+    const std::pair<int, int> expected[] = {
+        {kt::kDone, 1},      {kt::kDone, 1}, {kt::kDone, 2}, {kt::kPortError, 2},
+        {kt::kFileError, 1}, {kt::kDone, 1}, {kt::kDone, 1}};
+    ASSERT_EQ(runs.size(), 7);
+    for (int i = 0; i < 7; ++i) {
+        SCOPED_TRACE(runs[i].controller->name.toStdString());
+        EXPECT_EQ(runs[i].status, expected[i].first);
+        EXPECT_EQ(runs[i].tries, expected[i].second);
+    }
+    EXPECT_FALSE(QFile::exists(runs[3].file)); // a try that stored nothing leaves nothing
+
+    QFile record(program + ".log");
+    ASSERT_TRUE(record.open(QIODevice::ReadOnly));
+    int running = 0, most = 0, onTheBus = 0;
+    for (const QByteArray& line : record.readAll().split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const int step = line.startsWith("start") ? 1 : -1;
+        running += step;
+        most = std::max(most, running);
+        if (line.contains(" bus")) {
+            onTheBus += step;
+            EXPECT_LE(onTheBus, 1) << "two jobs at once on one line";
+        }
+    }
+    EXPECT_EQ(most, 2);
+}
+
+} // namespace
