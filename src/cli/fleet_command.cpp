@@ -9,6 +9,7 @@
 #include "fleet/history.h"
 #include "fleet/hooks.h"
 #include "fleet/record_changes.h"
+#include "fleet_pages.h"
 #include "shell/regular_file.h"
 #include "shell/text_format.h"
 #include "signal_watch.h"
@@ -40,15 +41,6 @@ QStringList jobArguments(const CliOptions& options) {
             QStringLiteral("--quiet"),    QStringLiteral("--json")};
 }
 
-QString outcomeOf(const ControllerRun& run) {
-    if (run.tries == 0)
-        return QStringLiteral("not started");
-    return run.summary.value("outcome").toString(
-        run.status == kPortError   ? QStringLiteral("port error")
-        : run.status == kFileError ? QStringLiteral("file error")
-                                   : QStringLiteral("exit status %1").arg(run.status));
-}
-
 // A remote's address without a user name or password in it.
 QString shownRemote(const QString& remote) {
     const QUrl url(remote);
@@ -70,6 +62,7 @@ struct RunReport {
     QString historyProblem;
     QString pushProblem;
     bool committed = false;
+    QStringList pageProblems; // the report or metrics that could not be written
     int status = kDone;
 
     QString headline() const {
@@ -81,7 +74,7 @@ struct RunReport {
     }
     QString failureLine(int i) const {
         return QStringLiteral("%1: %2 after %3")
-            .arg(runs[i].controller->name, outcomeOf(runs[i]),
+            .arg(runs[i].controller->name, fleet::outcomeOf(runs[i]),
                  plural(runs[i].tries, "try", "tries"));
     }
     QString summary() const {
@@ -185,7 +178,8 @@ void printTable(const RunReport& report) {
                      qPrintable(r.controller->name), qPrintable(r.controller->port),
                      shell::formatDigits(r.controller->address, 2).constData(),
                      r.summary.value("records").toInt(), r.summary.value("seconds").toDouble(),
-                     r.tries, qPrintable(outcomeOf(r)), qPrintable(changeColumn(report, int(i))));
+                     r.tries, qPrintable(fleet::outcomeOf(r)),
+                     qPrintable(changeColumn(report, int(i))));
     }
     std::fprintf(stderr, "%s\n", qPrintable(report.headline()));
     if (!report.historyProblem.isEmpty())
@@ -247,7 +241,8 @@ QJsonArray runHooks(const RunReport& report, const fleet::FleetSettings& setting
     for (const int i : report.failed) {
         const ControllerRun& run = report.runs[i];
         hook("OnFailure", settings.onFailure,
-             hookVariables(report, {i}, outcomeOf(run), run.status, report.failureLine(i), false),
+             hookVariables(report, {i}, fleet::outcomeOf(run), run.status, report.failureLine(i),
+                           false),
              run.controller->name);
     }
     if (!report.changed.isEmpty()) {
@@ -299,6 +294,8 @@ QJsonObject runJson(const RunReport& report, const QJsonArray& hooks) {
         json.insert("historyProblem", report.historyProblem);
     if (!report.pushProblem.isEmpty())
         json.insert("pushProblem", report.pushProblem);
+    if (!report.pageProblems.isEmpty())
+        json.insert("notWritten", QJsonArray::fromStringList(report.pageProblems));
     return json;
 }
 
@@ -371,6 +368,13 @@ int runFleet(const CliOptions& options, const QString& iniFile) {
             if (!run.file.isEmpty())
                 fleet::pruneBackups(QFileInfo(run.file).absolutePath(), options.keep,
                                     QFileInfo(run.file).fileName());
+    const QString metrics = options.metrics.isEmpty() ? fleet.settings.metrics : options.metrics;
+    if (!metrics.isEmpty() && !writeMetrics(fleet, report.runs, int(report.changed.size()),
+                                            int(report.failed.size()), metrics))
+        report.pageProblems.append(QStringLiteral("metrics"));
+    if (!fleet.settings.report.isEmpty() &&
+        !writeReport(fleet, fleet.settings.report, options, iniFile))
+        report.pageProblems.append(QStringLiteral("report"));
     if (!options.quiet)
         printTable(report);
     const QJsonArray hooks = watch.interrupted() ? QJsonArray{} : runHooks(report, fleet.settings);

@@ -11,7 +11,6 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QTemporaryDir>
 #include <cstdio>
 
 namespace kt::cli {
@@ -106,14 +105,11 @@ int runHistory(const CliOptions& options) {
     }
     std::printf("%7s  %-25s %6s %8s  %s\n", "version", "date", "cards", "records", "changes");
     for (const fleet::HistoryVersion& version : versions) {
-        // The counts come from the version's own files.
-        QTemporaryDir scratch;
-        const shell::Result<QString> main = history.exportVersion(section, version, scratch.path());
-        const fleet::RecordChanges counts = fleet::changesBetween(
-            {}, main ? engine::readBackupRecords(*main) : QMap<QByteArray, QByteArray>{}, true);
-        std::printf("%7d  %-25s %6d %8d  %s\n", version.number,
-                    qPrintable(version.when.toString(Qt::ISODate)), counts.cards, counts.records,
-                    qPrintable(version.changes));
+        const auto [cards, records] = fleet::countsOfLine(version.changes);
+        const auto count = [](int n) { return n < 0 ? QStringLiteral("-") : QString::number(n); };
+        std::printf("%7d  %-25s %6s %8s  %s\n", version.number,
+                    qPrintable(version.when.toString(Qt::ISODate)), qPrintable(count(cards)),
+                    qPrintable(count(records)), qPrintable(version.changes));
     }
     return kDone;
 }

@@ -3,6 +3,7 @@
 #include "diff_command.h"
 #include "fleet/exit_status.h"
 #include "fleet_command.h"
+#include "fleet_pages.h"
 #include "fleet_state_commands.h"
 #include "options.h"
 #include "scan_command.h"
@@ -45,6 +46,8 @@ int main(int argc, char** argv) {
         return kt::cli::runFleet(*options, iniFile);
     if (options->command == QLatin1String("status"))
         return kt::cli::runStatus(*options);
+    if (options->command == QLatin1String("report"))
+        return kt::cli::runReport(*options, iniFile);
     if (options->command == QLatin1String("history"))
         return kt::cli::runHistory(*options);
     if (options->command == QLatin1String("scan"))

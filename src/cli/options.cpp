@@ -168,6 +168,18 @@ const QList<OptionRow>& optionTable() {
              o.mask = true;
              return QString();
          }},
+        {"--output", "-o", "PAGE", "report: the HTML page to write",
+         [](CliOptions& o, const QString& v) {
+             o.output = v;
+             return v.isEmpty() ? QStringLiteral("--output needs a file.") : QString();
+         }},
+        {"--metrics", nullptr, "FILE",
+         "run: after the run, write the metrics of each controller\n"
+         "into FILE for node_exporter's textfile collector",
+         [](CliOptions& o, const QString& v) {
+             o.metrics = v;
+             return v.isEmpty() ? QStringLiteral("--metrics needs a file.") : QString();
+         }},
         {"--export", nullptr, "N",
          "history: write version N's file set into DIR:\n"
          "history FLEET.ini SECTION --export N DIR",
@@ -215,6 +227,9 @@ const QList<CommandRow>& commandTable() {
          "one line per controller: its last complete backup and its\n"
          "age, last outcome, failures since, cards and records;\n"
          "exit 0 when all are fresh and fine, else 4"},
+        {"report", 1, "report FLEET.ini -o PAGE",
+         "write the fleet's report page: each controller's state,\n"
+         "last backup, card count over its last versions, changes"},
         {"history", 2, "history FLEET.ini SECTION",
          "the versions of one controller in the fleet's history;\n"
          "with --export N DIR, version N's file set into DIR"},
@@ -277,6 +292,9 @@ called fleet):
   OnChange=PROGRAM ARGS...   run once when records changed
   OnFailure=PROGRAM ARGS...  run once per controller that still failed
   OnDone=PROGRAM ARGS...     run once at the end
+  Report=PAGE       the report page, rewritten after each run
+  Metrics=FILE      the metrics file (node_exporter's textfile format),
+                    rewritten after each run
 A hook runs without a shell, for at most 60 s; a failed one is reported
 and changes nothing. It finds the details in KT560AX_CONTROLLER, _PORT,
 _ADDRESS, _FILE (one line per controller), _OUTCOME, _EXIT, _SUMMARY and
@@ -345,7 +363,7 @@ shell::Result<CliOptions> parseOptions(const QStringList& arguments, const QStri
 
     if (options.command.isEmpty())
         return fail(QStringLiteral("Name a command: save, load, verify, diff, run, status, "
-                                   "history, scan or log."));
+                                   "report, history, scan or log."));
     const auto command =
         std::find_if(commandTable().cbegin(), commandTable().cend(),
                      [&](const CommandRow& c) { return options.command == QLatin1String(c.name); });

@@ -30,6 +30,8 @@ struct CliOptions {
     int lines = 20;        // log: the number of jobs shown
     bool mask = false;     // diff: fingerprints instead of values
     int exportVersion = 0; // history: the version to write out; 0: none
+    QString output;        // report: the page to write
+    QString metrics;       // run: the metrics file to write, besides [fleet]'s
     QString info;          // --help or --version: the text to print instead of a command
 };
 

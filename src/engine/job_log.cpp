@@ -83,6 +83,7 @@ shell::Status JobLog::append(const JobEntry& entry) const {
                      {"categories", names},
                      {"cards", entry.cards},
                      {"records", entry.records},
+                     {"emptyCardSlots", entry.emptyCardSlots},
                      {"failedTries", entry.failedTries},
                      {"outcome", QString::fromLatin1(outcomeName(entry.outcome))}};
     if (entry.differences)

@@ -25,6 +25,7 @@ struct JobEntry {
     QList<const Category*> categories{};
     int cards = 0;
     int records = 0;
+    int emptyCardSlots = 0; // card slots of a Save that held no card
     int failedTries = 0;
     JobOutcome outcome = JobOutcome::None;
     std::optional<int> differences{}; // a verify's

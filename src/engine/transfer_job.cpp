@@ -390,6 +390,7 @@ void TransferJob::logJob() {
                    .categories = request_.categories,
                    .cards = request_.cardCount,
                    .records = counts_.done,
+                   .emptyCardSlots = counts_.empty,
                    .failedTries = int(link_->errorCount()),
                    .outcome = outcome_,
                    .differences =

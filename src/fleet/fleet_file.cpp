@@ -79,6 +79,12 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
     } else if (key == QLatin1String("jobs")) {
         if (!takeNumber(value, 1, 256, &settings.jobs))
             error(QStringLiteral("Jobs takes 1 to 256, not \"%1\".").arg(value));
+    } else if (key == QLatin1String("report") || key == QLatin1String("metrics")) {
+        if (value.isEmpty() || value.startsWith(u'-'))
+            error(QStringLiteral("%1 takes a file, not \"%2\".").arg(spelt, value));
+        else
+            (key == QLatin1String("report") ? settings.report : settings.metrics) =
+                QDir::cleanPath(QDir(fleetFolder).absoluteFilePath(value));
     } else if (key == QLatin1String("onchange")) {
         hook(&settings.onChange, "OnChange");
     } else if (key == QLatin1String("onfailure")) {
@@ -89,8 +95,9 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
         error(QStringLiteral("[fleet] holds the settings of the run: a controller may not be "
                              "called fleet."));
     } else {
-        error(QStringLiteral("unknown key \"%1\" in [fleet]: use History, Remote, MaxAge, "
-                             "Retries, RetryPause, Jobs, OnChange, OnFailure or OnDone.")
+        error(QStringLiteral(
+                  "unknown key \"%1\" in [fleet]: use History, Remote, MaxAge, "
+                  "Retries, RetryPause, Jobs, OnChange, OnFailure, OnDone, Report or Metrics.")
                   .arg(spelt));
     }
 }

@@ -35,6 +35,8 @@ struct FleetSettings {
     QStringList onChange;             // each a program and its arguments
     QStringList onFailure;
     QStringList onDone;
+    QString report;  // the report page rewritten after each run; empty: none
+    QString metrics; // the metrics file rewritten after each run; empty: none
 };
 
 struct Fleet {

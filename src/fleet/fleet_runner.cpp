@@ -36,6 +36,15 @@ QStringList linesOf(const link::PortAddress& address) {
     return lines;
 }
 
+QString outcomeOf(const ControllerRun& run) {
+    if (run.tries == 0)
+        return QStringLiteral("not started");
+    return run.summary.value("outcome").toString(
+        run.status == kPortError   ? QStringLiteral("port error")
+        : run.status == kFileError ? QStringLiteral("file error")
+                                   : QStringLiteral("exit status %1").arg(run.status));
+}
+
 bool worthRetrying(int status) {
     return status == kCommError || status == kPortError;
 }

@@ -34,6 +34,11 @@ struct ControllerRun {
 // the server by each address its name resolves to, with its port.
 QStringList linesOf(const link::PortAddress& address);
 
+// How the last try ended, in the job log's words where the job said it:
+// "finished", "communication error"..., else "port error", "file error",
+// "not started" or the exit status.
+QString outcomeOf(const ControllerRun& run);
+
 // Whether a try that ended with `status` is worth another: the line or the
 // controller failed, not the command or a file.
 bool worthRetrying(int status);

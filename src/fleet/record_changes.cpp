@@ -1,5 +1,6 @@
 #include "record_changes.h"
 
+#include <QRegularExpression>
 #include <algorithm>
 
 namespace kt::fleet {
@@ -82,7 +83,16 @@ QString describeChanges(const QString& controller, const RecordChanges& changes)
     for (const auto& [kind, list] : kinds)
         if (!list->isEmpty())
             text += QStringLiteral("; %1 %2").arg(QLatin1String(kind), slotList(*list));
-    return text;
+    return text +
+           QStringLiteral("; now %1 cards, %2 records").arg(changes.cards).arg(changes.records);
+}
+
+std::pair<int, int> countsOfLine(const QString& line) {
+    static const QRegularExpression counts(QStringLiteral("(\\d+) cards, (\\d+) records$"));
+    const QRegularExpressionMatch match = counts.match(line);
+    if (!match.hasMatch())
+        return {-1, -1};
+    return {match.captured(1).toInt(), match.captured(2).toInt()};
 }
 
 } // namespace kt::fleet

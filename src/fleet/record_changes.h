@@ -9,6 +9,7 @@
 
 #include <QList>
 #include <QString>
+#include <utility>
 
 namespace kt::fleet {
 
@@ -31,7 +32,11 @@ RecordChanges changesBetween(const QMap<QByteArray, QByteArray>& before,
 QString slotList(const QList<int>& numbers, int shown = 50);
 
 // One line: "north: UserCardDatabase, HolidayTable; cards added 3, 7;
-// cards removed 12; cards changed 5", or "north: first version, 20 cards, 153 records".
+// cards removed 12; cards changed 5; now 20 cards, 153 records", or
+// "north: first version, 20 cards, 153 records".
 QString describeChanges(const QString& controller, const RecordChanges& changes);
+
+// The cards and records at the end of such a line; -1 when it has none.
+std::pair<int, int> countsOfLine(const QString& line);
 
 } // namespace kt::fleet

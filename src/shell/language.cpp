@@ -47,6 +47,10 @@ bool isAddedKey(const char* key) {
         "PortDenied",      "PortBusy",        "PortFailed",       "ServerFailed",
         "JobVerify",       "WarnCardsHeader", "FileInUse",        "FileNotRegular",
         "FileTooLarge",    "FileDenied",      "ValueNotSendable"};
+    // Whole families came later still: the fleet report's and the job log's.
+    for (const char* prefix : {"Report", "State", "Log"})
+        if (qstrncmp(key, prefix, qstrlen(prefix)) == 0)
+            return true;
     return added.contains(QByteArray(key));
 }
 

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -156,6 +157,14 @@ Result<qint64> checkRegularFile(const QString& path, qint64 maxBytes) {
 #else
     return checkThroughQt(path, maxBytes);
 #endif
+}
+
+Status replaceFile(const QString& path, const QByteArray& contents) {
+    QSaveFile out(path);
+    if (out.open(QIODevice::WriteOnly) && out.write(contents) == contents.size() && out.commit())
+        return done();
+    return Error{ErrorCode::Unwritable,
+                 QStringLiteral("cannot write %1: %2").arg(path, out.errorString()), path};
 }
 
 } // namespace kt::shell

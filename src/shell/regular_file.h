@@ -23,4 +23,8 @@ Result<QByteArray> readRegularFile(const QString& path, qint64 maxBytes = kMaxIn
 // would say of `path`.
 Result<qint64> checkRegularFile(const QString& path, qint64 maxBytes = kMaxIniFileBytes);
 
+// Replaces `path` with `contents` at once: a reader sees the old file or the
+// new one, never a part. An Unwritable error says why it could not be.
+Status replaceFile(const QString& path, const QByteArray& contents);
+
 } // namespace kt::shell

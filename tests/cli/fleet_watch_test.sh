@@ -40,7 +40,6 @@ Only=system,holiday
 [dead]
 Port=$work/dead.tty
 FLEET
-lacks() { ! grep -rqF "$@"; }
 failure_call() {
     [ "$(ls calls | grep -c '^failure')" -eq 1 ] &&
         grep -q "^KT560AX_CONTROLLER=dead$" calls/failure* &&
@@ -73,7 +72,7 @@ rm calls/*
 check "a card added makes one commit" [ "$(commits)" -eq 2 ]
 git -C history log -1 --format=%B >message
 check "... whose message names its slot" \
-    grep -qx "north: UserCardDatabase; cards added 21" message
+    grep -qx "north: UserCardDatabase; cards added 21; now 21 cards, 23 records" message
 check "... and counts the run" grep -qx "1 controller changed, 1 failed" message
 card21=$(grep -a '^HA0021=' north/*.KT | tail -1 | cut -d= -f2 | tr -d '\r')
 check "... which is in the backup" [ -n "$card21" ]

@@ -52,6 +52,8 @@ records() {
 same_records() {
     [ -f "$1" ] && [ -f "$2" ] && [ -n "$(records "$1")" ] && diff <(records "$1") <(records "$2")
 }
+# No file under the paths holds the text: lacks TEXT PATH...
+lacks() { ! grep -rqF "$@"; }
 head_key() { awk -F= -v k="$2" '$1==k{print $2}' "$1" | tr -d '\r' | head -1; }
 # ser2net serving the pty linked at $1: raw TCP on $port, RFC 2217 on
 # $port + 1.

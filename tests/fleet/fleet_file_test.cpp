@@ -34,6 +34,8 @@ TEST(Fleet, ReadsEachControllerWithItsDefaults) {
                             "Retries=2\r\n"
                             "RetryPause=5m\r\n"
                             "Jobs=4\r\n"
+                            "Report=/var/www/kt.html\r\n"
+                            "Metrics=prom/kt560ax.prom\r\n"
                             "OnFailure=/usr/bin/notify \"door $1\" 'a;b'\r\n";
     const kt::fleet::Fleet fleet = parseFleet(text, "site.ini", "/etc/kt");
     ASSERT_TRUE(fleet.errors.isEmpty()) << fleet.errors.join('\n').toStdString();
@@ -60,6 +62,8 @@ TEST(Fleet, ReadsEachControllerWithItsDefaults) {
     EXPECT_EQ(s.retries, 2);
     EXPECT_EQ(s.retryPauseSeconds, 300);
     EXPECT_EQ(s.jobs, 4);
+    EXPECT_EQ(s.report, "/var/www/kt.html");
+    EXPECT_EQ(s.metrics, "/etc/kt/prom/kt560ax.prom");
     EXPECT_EQ(s.onFailure, (QStringList{"/usr/bin/notify", "door $1", "a;b"}));
     EXPECT_TRUE(s.onChange.isEmpty());
     EXPECT_EQ(kt::fleet::FleetSettings().maxAgeSeconds, 26 * 3600);
@@ -108,9 +112,9 @@ TEST(Fleet, EachMistakeNamesItsLine) {
         {"[a]\nPort=COM1\n[fleet]\nOnDone=say 'hi\n",
          "f.ini line 4: OnDone takes a program and its arguments, not \"say 'hi\"."},
         {"[fleet]\n[a]\nPort=COM1\n[FLEET]\n", "f.ini line 4: [fleet] is there twice."},
-        {"[fleet]\nReport=x\n[a]\nPort=COM1\n",
-         "f.ini line 2: unknown key \"Report\" in [fleet]: use History, Remote, MaxAge, "
-         "Retries, RetryPause, Jobs, OnChange, OnFailure or OnDone."},
+        {"[fleet]\nColour=x\n[a]\nPort=COM1\n",
+         "f.ini line 2: unknown key \"Colour\" in [fleet]: use History, Remote, MaxAge, "
+         "Retries, RetryPause, Jobs, OnChange, OnFailure, OnDone, Report or Metrics."},
     };
     for (const auto& [text, error] : cases) {
         SCOPED_TRACE(text.constData());

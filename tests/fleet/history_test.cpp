@@ -94,11 +94,14 @@ TEST(History, ChangeLinesNameSlotsAndNeverAValue) {
     const QString line = kt::fleet::describeChanges("north", changes);
     EXPECT_TRUE(line.startsWith("north: HolidayTable, UserCardDatabase; cards added 100, 101, "))
         << line.toStdString();
-    EXPECT_TRUE(line.endsWith(", 149 and 10 more; cards removed 7")) << line.toStdString();
+    EXPECT_TRUE(line.endsWith(", 149 and 10 more; cards removed 7; now 60 cards, 62 records"))
+        << line.toStdString();
+    EXPECT_EQ(kt::fleet::countsOfLine(line), std::pair(60, 62));
     for (const Records* records : {&before, &after})
         for (const QByteArray& value : *records) { // a record, or a holiday's date
-            if (value.size() >= 4)
+            if (value.size() >= 4) {
                 EXPECT_FALSE(line.contains(QString::fromLatin1(value))) << value.constData();
+            }
         }
     EXPECT_EQ(changes.cards, 60);
     EXPECT_FALSE(kt::fleet::changesBetween(before, before, false).any());
