@@ -38,15 +38,14 @@ namespace {
 // Keys that Language.ini files written for the earlier program lack.
 bool isAddedKey(const char* key) {
     static const QList<QByteArray> added = {
-        "Browse",          "NothingSelected", "SaveSummary",      "LoadSummary",
-        "SaveStopped",     "LoadStopped",     "ReplyNotStorable", "LoadWarning",
-        "WarnIncomplete",  "WarnCardNumbers", "WarnCategory",     "LoadAnyway",
-        "VerifyAfterLoad", "VerifyOk",        "VerifyDiffer",     "VerifyReport",
-        "VerifyStopped",   "LoadConfirm",     "LoadGoOn",         "JobSave",
-        "JobLoad",         "JobProgress",     "ChooseDevice",     "PortMissing",
-        "PortDenied",      "PortBusy",        "PortFailed",       "ServerFailed",
-        "JobVerify",       "WarnCardsHeader", "FileInUse",        "FileNotRegular",
-        "FileTooLarge",    "FileDenied",      "ValueNotSendable"};
+        "Browse",       "NothingSelected",  "SaveSummary",     "LoadSummary",    "SaveStopped",
+        "LoadStopped",  "ReplyNotStorable", "LoadWarning",     "WarnIncomplete", "WarnCardNumbers",
+        "WarnCategory", "LoadAnyway",       "VerifyAfterLoad", "VerifyOk",       "VerifyDiffer",
+        "VerifyReport", "VerifyStopped",    "LoadConfirm",     "LoadGoOn",       "JobSave",
+        "JobLoad",      "JobProgress",      "ChooseDevice",    "PortMissing",    "PortDenied",
+        "PortBusy",     "PortFailed",       "ServerFailed",    "JobVerify",      "WarnCardsHeader",
+        "FileInUse",    "FileNotRegular",   "FileTooLarge",    "FileDenied",     "ValueNotSendable",
+        "Tools",        "CompareWithBackup"};
     // Whole families came later still: the fleet report's and the job log's.
     for (const char* prefix : {"Report", "State", "Log"})
         if (qstrncmp(key, prefix, qstrlen(prefix)) == 0)

@@ -4,6 +4,7 @@
 #include "engine/backup_file.h"
 #include "engine/record_compare.h"
 #include "frm_msg_box.h"
+#include "job_log_window.h"
 #include "link/port_naming.h"
 #include "link/trace.h"
 #include "number_box.h"
@@ -105,6 +106,9 @@ void frmKT550AX::lsubApplyLanguage() {
     mnuCommPort->setTitle(withMnemonic(text("ComPort"), u'C'));
     mnuChooseDevice->setText(withMnemonic(text("ChooseDevice"), u'D'));
     mnuSetting->setText(withMnemonic(text("Setting"), u'S'));
+    mnuTools->setTitle(withMnemonic(text("Tools"), u'T'));
+    mnuCompare->setText(withMnemonic(text("CompareWithBackup"), u'B'));
+    mnuJobLog->setText(withMnemonic(text("LogTitle"), u'J'));
     mnuExit->setText(withMnemonic(text("Exit"), u'X'));
     fraSet->setTitle(text("LinkSetting"));
     lblControllerIDLabel->setText(text("ControllerID"));
@@ -179,6 +183,8 @@ void frmKT550AX::buildControlRules() {
     controlRules_ = {{mnuCommPort->menuAction(), kClosedPort | kNoJob},
                      {mnuCommPortActive, kNoJob},
                      {mnuSetting, kNoJob | kPanelClosed},
+                     {mnuCompare, kOpenPort | kNoJob},
+                     {mnuJobLog, kNoJob},
                      {mnuExit, kNoJob},
                      {fraSet, port},
                      {lblControllerIDLabel, port},
@@ -418,10 +424,10 @@ engine::JobRequest frmKT550AX::jobRequest(engine::Direction direction) const {
     request.cardCount = vslCardNumber->value();
     request.portName = QStringLiteral("COM%1").arg(settings.intComPort);
     request.askBeforeLoad = direction == engine::Direction::Load;
-    if (direction == engine::Direction::Load && settings.verifyAfterLoad) {
+    request.verifyAfterLoad = direction == engine::Direction::Load && settings.verifyAfterLoad;
+    if (request.verifyAfterLoad || direction == engine::Direction::Verify) {
         // The differences go beside the backup: /backup/site.KT gives
         // /backup/site.verify.txt.
-        request.verifyAfterLoad = true;
         const QFileInfo backup(request.file.trimmed());
         request.reportFile = backup.dir().filePath(backup.completeBaseName() + ".verify.txt");
     }
@@ -443,6 +449,16 @@ void frmKT550AX::cmdLoad_Click() {
         return;
     shell::WriteIni(strIniFile, shell::kSystemSection, "LoadFile", job_->request().file.toUtf8());
     shell::writeCardCount(strIniFile, vslCardNumber->value());
+}
+
+void frmKT550AX::mnuCompare_Click() {
+    job_->start(jobRequest(engine::Direction::Verify));
+}
+
+void frmKT550AX::mnuJobLog_Click() {
+    JobLogWindow window(
+        jobLog_, [this](const char* key) { return languageText(key); }, this);
+    window.exec();
 }
 
 void frmKT550AX::setLinkTimes(float txDelay, float rxDelay, float rxTimeOut) {

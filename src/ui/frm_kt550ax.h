@@ -114,6 +114,10 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     // Why the port cannot be opened, in the chosen language.
     QString portErrorText() const;
     void mnuSetting_Click();
+    // Compares the ticked categories of the controller with the backup under
+    // "Load file name", writing nothing into either.
+    void mnuCompare_Click();
+    void mnuJobLog_Click();
     void cmdOk_Click();
     // The port and its settings as messages name them: "COM2:19200,e,8,1".
     QString portText() const;
@@ -135,6 +139,9 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     QAction* mnuChooseDevice = nullptr;
     QAction* mnuCommPortActive = nullptr;
     QAction* mnuSetting = nullptr;
+    QMenu* mnuTools = nullptr;
+    QAction* mnuCompare = nullptr; // a Verify against the file under "Load file name"
+    QAction* mnuJobLog = nullptr;
     QAction* mnuExit = nullptr;
     QAction* mnuProtocol = nullptr;
 

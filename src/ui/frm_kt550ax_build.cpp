@@ -84,6 +84,11 @@ void frmKT550AX::buildMenus() {
     connect(mnuCommPortActive, &QAction::triggered, this, &frmKT550AX::mnuCommPortActive_Click);
     mnuSetting = named(bar->addAction(QStringLiteral("Setting")), "mnuSetting");
     connect(mnuSetting, &QAction::triggered, this, &frmKT550AX::mnuSetting_Click);
+    mnuTools = named(bar->addMenu(QStringLiteral("Tools")), "mnuTools");
+    mnuCompare = named(mnuTools->addAction(QStringLiteral("Compare with backup")), "mnuCompare");
+    connect(mnuCompare, &QAction::triggered, this, &frmKT550AX::mnuCompare_Click);
+    mnuJobLog = named(mnuTools->addAction(QStringLiteral("Job log")), "mnuJobLog");
+    connect(mnuJobLog, &QAction::triggered, this, &frmKT550AX::mnuJobLog_Click);
     mnuExit = named(bar->addAction(QStringLiteral("Exit")), "mnuExit");
     connect(mnuExit, &QAction::triggered, this, &QWidget::close);
     // A status display: the port and its settings, and whether it is open.

@@ -1,6 +1,7 @@
 // The main window, offscreen, with its port on a pseudo-terminal served by
 // the virtual controller.
 #include "shell/ini_file.h"
+#include "shell/language.h"
 #include "sim/pty_controller.h"
 #include "support/message_catcher.h"
 #include "ui/frm_kt550ax.h"
@@ -18,6 +19,7 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -74,6 +76,7 @@ TEST(MainWindow, EveryControlIsNamedAndEnabledAsThePortAndTheJobAllow) {
         {"cmdSave", false, true, false},         {"fraLoad", false, true, true},
         {"lblLoad", false, true, true},          {"txtLoad", false, true, false},
         {"cmdLoadBrowse", false, true, false},   {"cmdLoad", false, true, false},
+        {"mnuCompare", false, true, false},      {"mnuJobLog", true, true, false},
     };
     for (const kt::engine::Category& category : kt::engine::categories())
         rows.append({category.checkBox, false, true, false});
@@ -105,6 +108,62 @@ TEST(MainWindow, EveryControlIsNamedAndEnabledAsThePortAndTheJobAllow) {
                 << widget->objectName().toStdString();
         }
     }
+}
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Tools: a compare that writes nothing and ends as a verify after a restore
+// does, then the job log as a table, newest first.
+TEST(MainWindow, ComparesWithTheBackupAndShowsTheJobLog) {
+    WindowRig r;
+    r.trigger("mnuCommPortActive");
+    r.find<QCheckBox>("chkSystemDatabase")->setChecked(true);
+    const QString backup = r.dir.filePath("01.KT");
+    r.find<QLineEdit>("txtSave")->setText(backup);
+    r.find<QLineEdit>("txtLoad")->setText(backup);
+    kt::test::MessageCatcher catcher;
+    const auto runJob = [&](const auto& start) {
+        const qsizetype before = catcher.messages.size();
+        start();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return catcher.messages.size() > before && !r.window->job().isActive(); },
+            10000));
+    };
+    runJob([&] { r.find<QPushButton>("cmdSave")->click(); });
+    const QByteArray saved = contents(backup);
+    runJob([&] { r.trigger("mnuCompare"); });
+    EXPECT_TRUE(catcher.messages.last().text.startsWith(
+        kt::shell::fillIn(r.window->languageText("VerifyOk"), {"2"})))
+        << catcher.messages.last().text.toStdString();
+    // Changed on the controller since: said, and listed beside the backup.
+    r.controller.store.setValue("DI", "changed");
+    runJob([&] { r.trigger("mnuCompare"); });
+    EXPECT_TRUE(catcher.messages.last().text.startsWith(
+        kt::shell::fillIn(r.window->languageText("VerifyDiffer"), {"1"})))
+        << catcher.messages.last().text.toStdString();
+    EXPECT_TRUE(contents(r.dir.filePath("01.verify.txt")).contains("DI"));
+    EXPECT_EQ(r.controller.controller.requests().size(), 6); // two reads each time
+    EXPECT_EQ(contents(backup), saved);
+
+    QStringList rows;
+    QString tableName;
+    QTimer::singleShot(0, [&] {
+        auto* window = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(window);
+        auto* table = window->findChild<QTableWidget*>("tblJobLog");
+        tableName = table->accessibleName();
+        for (int row = 0; row < table->rowCount(); ++row)
+            rows.append(table->item(row, 1)->text() + '|' + table->item(row, 2)->text() + '|' +
+                        table->item(row, 5)->text());
+        window->findChild<QPushButton*>("cmdClose")->click();
+    });
+    r.trigger("mnuJobLog");
+    EXPECT_EQ(tableName, "Job log");
+    EXPECT_EQ(rows, (QStringList{"Compare|01 (COM1)|differences (1)", "Compare|01 (COM1)|finished",
+                                 "Backup|01 (COM1)|finished"}));
 }
 
 TEST(MainWindow, ADeviceUnpluggedUnderTheSuccessMessageWaitsForIt) {
