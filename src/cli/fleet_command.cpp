@@ -219,13 +219,36 @@ Variables hookVariables(const RunReport& report, const QList<int>& indexes, cons
             {"KT560AX_CARDS_CHANGED", count(&RecordChanges::cardsChanged)}};
 }
 
-QJsonArray runHooks(const RunReport& report, const fleet::FleetSettings& settings) {
+// A summary that fits in an environment variable (Linux takes 128 KiB a
+// variable): at most this many bytes, then a note of how many lines were
+// left out.
+QString bounded(const QString& summary) {
+    constexpr qsizetype kMaxBytes = 64 * 1024;
+    if (summary.toUtf8().size() <= kMaxBytes)
+        return summary;
+    QStringList lines = summary.split(u'\n');
+    qsizetype bytes = 0, kept = 0;
+    while (kept < lines.size() && bytes + lines[kept].toUtf8().size() + 1 < kMaxBytes - 100)
+        bytes += lines[kept++].toUtf8().size() + 1;
+    const qsizetype left = lines.size() - kept;
+    lines.resize(kept);
+    lines.append(QStringLiteral("... and %1 more lines").arg(left));
+    return lines.join(u'\n');
+}
+
+QJsonArray runHooks(const RunReport& report, const fleet::FleetSettings& settings,
+                    const SignalWatch& watch) {
     QJsonArray results;
-    const auto hook = [&](const char* name, const QStringList& command, const Variables& variables,
+    const auto hook = [&](const char* name, const QStringList& command, Variables variables,
                           const QString& controller) {
-        if (command.isEmpty())
-            return;
-        const fleet::HookRun run = fleet::runHook(command, variables, QLatin1String(name));
+        if (command.isEmpty() || watch.interrupted())
+            return; // a run told to stop calls no more hooks
+        for (auto& [variable, value] : variables)
+            if (variable == QLatin1String("KT560AX_SUMMARY"))
+                value = bounded(value);
+        const fleet::HookRun run =
+            fleet::runHook(command, variables, QLatin1String(name), fleet::kHookSeconds,
+                           [&] { return watch.interrupted(); });
         QJsonObject result{{"hook", name}, {"ok", run.ok}};
         if (!controller.isEmpty())
             result.insert("controller", controller);
@@ -343,7 +366,9 @@ int runFleet(const CliOptions& options, const QString& iniFile) {
     std::unique_ptr<fleet::History> history;
     if (!fleet.settings.history.isEmpty()) {
         history = std::make_unique<fleet::History>();
-        if (const shell::Status opened = history->open(fleet.settings.history, true); !opened) {
+        if (const shell::Status opened =
+                history->open(fleet.settings.history, fleet::History::Mode::Write);
+            !opened) {
             report.historyProblem = opened.error().message;
             complain(QStringLiteral("the history: %1").arg(report.historyProblem));
             history.reset();
@@ -377,7 +402,9 @@ int runFleet(const CliOptions& options, const QString& iniFile) {
         report.pageProblems.append(QStringLiteral("report"));
     if (!options.quiet)
         printTable(report);
-    const QJsonArray hooks = watch.interrupted() ? QJsonArray{} : runHooks(report, fleet.settings);
+    const QJsonArray hooks = runHooks(report, fleet.settings, watch);
+    if (watch.interrupted())
+        report.status = worse(report.status, kInterrupted);
     if (options.json)
         std::printf(
             "%s\n",

@@ -25,7 +25,9 @@ bool writeReport(const fleet::Fleet& fleet, const QString& page, const CliOption
     std::unique_ptr<fleet::History> history;
     if (!fleet.settings.history.isEmpty()) {
         history = std::make_unique<fleet::History>();
-        if (const shell::Status opened = history->open(fleet.settings.history, false); !opened) {
+        if (const shell::Status opened =
+                history->open(fleet.settings.history, fleet::History::Mode::Read);
+            !opened) {
             complain(QStringLiteral("the report: the history: %1; the card counts come from the "
                                     "job log.")
                          .arg(opened.error().message));

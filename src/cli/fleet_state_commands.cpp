@@ -81,7 +81,9 @@ int runHistory(const CliOptions& options) {
         return kUsage;
     }
     fleet::History history;
-    if (const shell::Status opened = history.open(read->settings.history, false); !opened) {
+    if (const shell::Status opened =
+            history.open(read->settings.history, fleet::History::Mode::Read);
+        !opened) {
         complain(QStringLiteral("the history: %1.").arg(opened.error().message));
         return kFileError;
     }

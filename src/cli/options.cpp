@@ -373,6 +373,9 @@ shell::Result<CliOptions> parseOptions(const QStringList& arguments, const QStri
     const int files = command->files + (options.exportVersion > 0 ? 1 : 0);
     if (options.exportVersion > 0 && options.command != QLatin1String("history"))
         return fail(QStringLiteral("--export goes with history."));
+    // Elsewhere a mask would be a promise the command does not keep.
+    if (options.mask && options.command != QLatin1String("diff"))
+        return fail(QStringLiteral("--mask goes with diff."));
     if (options.files.size() != files)
         return fail(files == 3   ? QStringLiteral("history --export N takes FLEET.ini, SECTION "
                                                     "and DIR.")

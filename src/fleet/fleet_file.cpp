@@ -57,10 +57,16 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
         else
             settings.history = QDir::cleanPath(QDir(fleetFolder).absoluteFilePath(value));
     } else if (key == QLatin1String("remote")) {
+        // A URL (scheme://...) or an ssh address (user@host:path) as it is,
+        // a path from the fleet file's folder.
+        static const QRegularExpression address(
+            QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*://|[^/:]+@[^/:]+:)"));
         if (value.isEmpty() || value.startsWith(u'-'))
             error(QStringLiteral("Remote takes a path or a URL, not \"%1\".").arg(value));
         else
-            settings.remote = value;
+            settings.remote = address.match(value).hasMatch()
+                                  ? value
+                                  : QDir::cleanPath(QDir(fleetFolder).absoluteFilePath(value));
     } else if (key == QLatin1String("maxage")) {
         if (takeDuration(value, 3600, 60, 366 * 86400, &seconds))
             settings.maxAgeSeconds = seconds;

@@ -59,19 +59,27 @@ FleetRunner::FleetRunner(const Fleet& fleet, QString program, QStringList jobArg
                          const QList<QStringList>& lines, bool quiet)
     : fleet_(fleet), program_(std::move(program)), jobArguments_(std::move(jobArguments)),
       quiet_(quiet), pause_(std::make_unique<QTimer>()) {
-    std::map<QString, int> queueOfLine;
-    for (qsizetype i = 0; i < fleet.controllers.size(); ++i) {
+    // Controllers that share a line share a queue, also through a third:
+    // the queues are the groups of a union of their lines.
+    QList<int> group(fleet.controllers.size());
+    const std::function<int(int)> root = [&](int i) {
+        return group[i] == i ? i : group[i] = root(group[i]);
+    };
+    std::map<QString, int> firstOnLine;
+    for (int i = 0; i < int(fleet.controllers.size()); ++i) {
+        group[i] = i;
+        for (const QString& line : lines[i]) {
+            const auto [known, added] = firstOnLine.emplace(line, i);
+            if (!added)
+                group[root(i)] = root(known->second);
+        }
+    }
+    for (int i = 0; i < int(fleet.controllers.size()); ++i) {
         ControllerRun run;
         run.controller = &fleet.controllers[i];
         runs_.append(run);
-        int queue = int(queues_.size());
-        for (const QString& line : lines[i])
-            if (const auto known = queueOfLine.find(line); known != queueOfLine.end())
-                queue = known->second;
-        for (const QString& line : lines[i])
-            queueOfLine.emplace(line, queue);
-        queues_[queue].waiting.append(int(i));
-        queueOf_.append(queue);
+        queues_[root(i)].waiting.append(i);
+        queueOf_.append(root(i));
     }
     pause_->setSingleShot(true);
     connect(pause_.get(), &QTimer::timeout, this, &FleetRunner::startMore);
@@ -97,6 +105,13 @@ void FleetRunner::stop() {
         if (queue.running && queue.running->state() != QProcess::NotRunning)
             queue.running->terminate();
     }
+    // A job that does not end within its grace is killed: a run that was
+    // told to stop never waits for ever.
+    QTimer::singleShot(kStopGraceMs, this, [this] {
+        for (auto& [line, queue] : queues_)
+            if (queue.running && queue.running->state() != QProcess::NotRunning)
+                queue.running->kill();
+    });
     if (pause_->isActive()) {
         pause_->stop();
         if (done_)
@@ -150,18 +165,22 @@ void FleetRunner::start(Queue& queue, int index) {
     connect(
         process, &QProcess::finished, this,
         [this, process, index, &queue](int code, QProcess::ExitStatus how) {
-            ControllerRun& job = runs_[index];
             // The summary is one short line; anything else is not read.
-            const QByteArray output = process->read(64 * 1024).trimmed();
-            job.summary = QJsonDocument::fromJson(output.split('\n').last()).object();
-            job.status = how == QProcess::NormalExit ? code : kInterrupted;
-            if (job.status == kPortError)
-                logUnstarted(job);
-            if (job.status != kDone)
-                dropIfEmpty(job.file);
-            queue.running.release()->deleteLater();
-            --running_;
-            startMore();
+            ended(queue, index, how == QProcess::NormalExit ? code : kInterrupted,
+                  process->read(64 * 1024));
+        },
+        Qt::QueuedConnection);
+    // A job that cannot be started ends at once, or the run would wait for it
+    // for ever.
+    connect(
+        process, &QProcess::errorOccurred, this,
+        [this, process, index, &queue](QProcess::ProcessError error) {
+            if (error != QProcess::FailedToStart)
+                return;
+            std::fprintf(stderr, "[%s] cannot start %s: %s\n",
+                         qPrintable(runs_[index].controller->name), qPrintable(program_),
+                         qPrintable(process->errorString()));
+            ended(queue, index, kFileError, {});
         },
         Qt::QueuedConnection);
     process->start(program_,
@@ -171,6 +190,26 @@ void FleetRunner::start(Queue& queue, int index) {
                                names.join(u','), QStringLiteral("--cards"),
                                QString::number(controller.cards)} +
                        jobArguments_);
+}
+
+void FleetRunner::ended(Queue& queue, int index, int status, const QByteArray& output) {
+    ControllerRun& job = runs_[index];
+    job.summary = QJsonDocument::fromJson(output.trimmed().split('\n').last()).object();
+    job.status = status;
+    if (job.status == kPortError)
+        logUnstarted(job);
+    if (job.status != kDone) {
+        if (!dropIfEmpty(job.file))
+            partials_[index].append(job.file);
+    } else {
+        // The backup is whole now: the stopped tries before it go.
+        for (const QString& partial : std::as_const(partials_[index]))
+            removeSet(partial);
+        partials_.erase(index);
+    }
+    queue.running.release()->deleteLater();
+    --running_;
+    startMore();
 }
 
 void FleetRunner::finishRound() {
@@ -196,12 +235,19 @@ void FleetRunner::finishRound() {
     pause_->start(fleet_.settings.retryPauseSeconds * 1000);
 }
 
-void FleetRunner::dropIfEmpty(const QString& file) {
+bool FleetRunner::dropIfEmpty(const QString& file) {
     // A try that stored no record leaves nothing worth keeping; without this
     // a controller that stays dead would add a file each night.
+    if (!engine::readBackupRecords(file).isEmpty())
+        return false;
+    removeSet(file);
+    return true;
+}
+
+void FleetRunner::removeSet(const QString& file) {
     engine::BackupLock lock;
-    if (!engine::readBackupRecords(file).isEmpty() || !lock.take(file, true))
-        return;
+    if (!lock.take(file, true))
+        return; // another job holds it: it stays
     for (const QString& member : engine::backupFileSet(file))
         QFile::remove(member);
     lock.release();

@@ -57,16 +57,21 @@ class FleetRunner : public QObject {
     // returns when all have ended or stop() was called. `stamp` names the
     // backups.
     QList<ControllerRun> run(const QString& stamp);
-    // Stops the jobs that run and starts no more.
+    // Stops the jobs that run (killed if they have not ended within
+    // kStopGraceMs) and starts no more.
     void stop();
+    static constexpr int kStopGraceMs = 15000;
 
   private:
     struct Queue;
     void startMore();
     void start(Queue& queue, int job);
     void finishRound();
+    void ended(Queue& queue, int index, int status, const QByteArray& output);
     void logUnstarted(const ControllerRun& job) const;
-    static void dropIfEmpty(const QString& file);
+    // Removes the set of a try that stored no record; false when it did.
+    static bool dropIfEmpty(const QString& file);
+    static void removeSet(const QString& file);
 
     const Fleet& fleet_;
     QString program_;
@@ -75,7 +80,8 @@ class FleetRunner : public QObject {
     QString stamp_;
     QList<ControllerRun> runs_;
     std::map<int, Queue> queues_;
-    QList<int> queueOf_; // of each run
+    QList<int> queueOf_;                  // of each run
+    std::map<int, QStringList> partials_; // stopped tries of a run, this time
     int running_ = 0;
     bool stopped_ = false;
     std::unique_ptr<QTimer> pause_;

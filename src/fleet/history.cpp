@@ -9,7 +9,10 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QTimeZone>
+#include <fcntl.h>
 #include <git2.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace kt::fleet {
 
@@ -82,14 +85,19 @@ struct History::Git {
 };
 
 History::History() : git_(std::make_unique<Git>()) {}
-History::~History() = default;
 
-shell::Status History::open(const QString& folder, bool create) {
+History::~History() {
+    if (lock_ >= 0)
+        ::close(lock_); // and with it the lock
+}
+
+shell::Status History::open(const QString& folder, Mode mode) {
     folder_ = QDir(folder).absolutePath();
     const QByteArray path = QFile::encodeName(folder_);
+    const bool write = mode == Mode::Write;
     if (git_repository_open_ext(&git_->repo, path.constData(), GIT_REPOSITORY_OPEN_NO_SEARCH,
                                 nullptr) != 0) {
-        if (!create)
+        if (!write)
             return shell::Error{shell::ErrorCode::NotFound,
                                 QStringLiteral("%1 holds no history").arg(folder_), folder_};
         if (!shell::makePrivateFolders(folder_))
@@ -106,8 +114,28 @@ shell::Status History::open(const QString& folder, bool create) {
     if (git_repository_is_bare(git_->repo))
         return shell::Error{shell::ErrorCode::Invalid,
                             QStringLiteral("%1 is a bare repository").arg(folder_), folder_};
-    if (git_repository_set_head(git_->repo, refName().toUtf8().constData()) != 0)
-        return gitError(QStringLiteral("cannot use the branch %1").arg(kHistoryBranch));
+    git_reference* head = nullptr;
+    QByteArray headName;
+    if (git_reference_lookup(&head, git_->repo, "HEAD") == 0) {
+        if (git_reference_type(head) == GIT_REFERENCE_SYMBOLIC)
+            headName = git_reference_symbolic_target(head);
+        git_reference_free(head);
+    }
+    if (headName != refName().toUtf8())
+        return shell::Error{shell::ErrorCode::Invalid,
+                            QStringLiteral("%1 is a repository on another branch than %2: give "
+                                           "History a folder of its own")
+                                .arg(folder_, QLatin1String(kHistoryBranch)),
+                            folder_};
+    if (!write)
+        return shell::done();
+    // The files hold every card record and the PIN, whatever the folder was
+    // made with.
+    for (const QString& own : {folder_, QDir(folder_).filePath(QStringLiteral(".git"))})
+        QFile::setPermissions(own, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const shell::Status locked = lock();
+    if (!locked)
+        return locked;
     Commit last;
     if (git_->head(last)) {
         git_checkout_options checkout;
@@ -116,6 +144,18 @@ shell::Status History::open(const QString& folder, bool create) {
         if (git_checkout_head(git_->repo, &checkout) != 0)
             return gitError(QStringLiteral("cannot set %1 back to its last commit").arg(folder_));
     }
+    return shell::done();
+}
+
+shell::Status History::lock() {
+    const QByteArray lockFile = QFile::encodeName(QDir(folder_).filePath(".git/kt560ax.lock"));
+    lock_ = ::open(lockFile.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock_ < 0)
+        return shell::Error{shell::ErrorCode::Unwritable,
+                            QStringLiteral("cannot lock %1").arg(folder_), folder_};
+    if (::flock(lock_, LOCK_EX | LOCK_NB) != 0)
+        return shell::Error{shell::ErrorCode::InUse,
+                            QStringLiteral("%1 is in use by another run").arg(folder_), folder_};
     return shell::done();
 }
 
@@ -182,6 +222,21 @@ shell::Result<bool> History::commit(const QString& message) {
 
 namespace {
 
+// What a push learns on its way: a refusal, and how often it was asked for
+// credentials (the ssh-agent is offered once; asking again would loop).
+struct PushState {
+    QString rejected;
+    int credentialTries = 0;
+};
+
+int credentials(git_credential** out, const char* /*url*/, const char* user, unsigned int allowed,
+                void* payload) {
+    auto* state = static_cast<PushState*>(payload);
+    if (!(allowed & GIT_CREDENTIAL_SSH_KEY) || state->credentialTries++ > 0)
+        return GIT_PASSTHROUGH;
+    return git_credential_ssh_key_from_agent(out, user ? user : "git");
+}
+
 int noteRejection(const char* ref, const char* status, void* payload) {
     if (status)
         *static_cast<QString*>(payload) =
@@ -196,19 +251,20 @@ shell::Status History::push(const QString& remoteUrl) {
     Remote remote;
     if (git_remote_create_anonymous(remote.out(), git_->repo, remoteUrl.toUtf8().constData()) != 0)
         return gitError(QStringLiteral("cannot use the remote"));
-    QString rejected;
+    PushState state;
     git_push_options options;
     git_push_options_init(&options, GIT_PUSH_OPTIONS_VERSION);
     options.callbacks.push_update_reference = noteRejection;
-    options.callbacks.payload = &rejected;
+    options.callbacks.credentials = credentials;
+    options.callbacks.payload = &state;
     const QByteArray refspec = (refName() + ':' + refName()).toUtf8();
     char* names[] = {const_cast<char*>(refspec.constData())};
     const git_strarray refspecs = {names, 1};
     if (git_remote_push(remote, &refspecs, &options) != 0)
         return gitError(QStringLiteral("the push failed"));
-    if (!rejected.isEmpty())
+    if (!state.rejected.isEmpty())
         return shell::Error{shell::ErrorCode::Unwritable,
-                            QStringLiteral("the push failed: ") + rejected};
+                            QStringLiteral("the push failed: ") + state.rejected};
     return shell::done();
 }
 

@@ -27,10 +27,17 @@ class History {
     History(const History&) = delete;
     History& operator=(const History&) = delete;
 
-    // Opens the repository in `folder`, or makes it (for its owner only)
-    // when `create` and it is missing. The work tree is set back to the
-    // last commit, so that it holds each controller's committed version.
-    shell::Status open(const QString& folder, bool create);
+    enum class Mode {
+        Read,  // versions and exports only; nothing is written
+        Write, // made when missing, locked against other runs, set back to
+               // the last commit so that it holds each committed version
+    };
+    // Opens the repository in `folder`. For writing it is kept for its
+    // owner only (it holds every card record) and locked until this object
+    // goes: another run that writes gets an InUse error. A repository whose
+    // HEAD is a branch other than main is refused, so that nothing of
+    // another history is mixed in.
+    shell::Status open(const QString& folder, Mode mode);
 
     // The committed main file of `section`, empty when it has none.
     QString committedFile(const QString& section) const;
@@ -40,7 +47,9 @@ class History {
     // Commits what was staged, unless it is what the last commit holds.
     // True when a commit was made.
     shell::Result<bool> commit(const QString& message);
-    // Pushes the branch to `remote`, a path or a URL.
+    // Pushes the branch to `remote`: a bare repository by its path, or a
+    // URL (https with credentials in the URL or a helper-free token, ssh
+    // through the user's ssh-agent).
     shell::Status push(const QString& remote);
 
     // The versions of `section`, oldest first.
@@ -52,9 +61,12 @@ class History {
                                          const QString& folder) const;
 
   private:
+    shell::Status lock();
+
     struct Git;
     std::unique_ptr<Git> git_;
     QString folder_;
+    int lock_ = -1;
 };
 
 // The branch the history keeps.

@@ -8,7 +8,7 @@
 namespace kt::fleet {
 
 HookRun runHook(const QStringList& command, const QList<std::pair<QString, QString>>& variables,
-                const QString& label, int seconds) {
+                const QString& label, int seconds, const std::function<bool()>& stopped) {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const auto& [name, value] : variables)
@@ -42,9 +42,18 @@ HookRun runHook(const QStringList& command, const QList<std::pair<QString, QStri
         overran = true;
         process.kill();
     });
+    QTimer watch;
+    bool interrupted = false;
+    QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
+        if (stopped && !interrupted && stopped()) {
+            interrupted = true;
+            process.kill();
+        }
+    });
     process.start(command.value(0), command.mid(1));
     if (process.state() != QProcess::NotRunning) {
         limit.start(seconds * 1000);
+        watch.start(100);
         loop.exec();
     }
     relay(true);
@@ -52,6 +61,8 @@ HookRun runHook(const QStringList& command, const QList<std::pair<QString, QStri
     if (process.error() == QProcess::FailedToStart)
         run.problem = QStringLiteral("%1 could not be started: %2")
                           .arg(command.value(0), process.errorString());
+    else if (interrupted)
+        run.problem = QStringLiteral("stopped by a signal");
     else if (overran)
         run.problem = QStringLiteral("stopped after %1 s").arg(seconds);
     else if (process.exitStatus() != QProcess::NormalExit)

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <utility>
 
 namespace kt::fleet {
@@ -18,9 +19,10 @@ struct HookRun {
 };
 
 // Runs `command` (a program and its arguments) with `variables` added to
-// the environment; kills it after `seconds`. Each line it prints goes to
-// standard error after `label`.
+// the environment; kills it after `seconds`, or as soon as `stopped` says
+// so. Each line it prints goes to standard error after `label`.
 HookRun runHook(const QStringList& command, const QList<std::pair<QString, QString>>& variables,
-                const QString& label, int seconds = kHookSeconds);
+                const QString& label, int seconds = kHookSeconds,
+                const std::function<bool()>& stopped = {});
 
 } // namespace kt::fleet

@@ -67,6 +67,18 @@ TEST(Fleet, ReadsEachControllerWithItsDefaults) {
     EXPECT_EQ(s.onFailure, (QStringList{"/usr/bin/notify", "door $1", "a;b"}));
     EXPECT_TRUE(s.onChange.isEmpty());
     EXPECT_EQ(kt::fleet::FleetSettings().maxAgeSeconds, 26 * 3600);
+    for (const auto& [remote, taken] :
+         {std::pair<QString, QString>{"git@vault:kt.git", "git@vault:kt.git"},
+          {"../bare.git", "/etc/bare.git"},
+          {"/srv/kt.git", "/srv/kt.git"}})
+        EXPECT_EQ(parseFleet("[fleet]\nRemote=" + remote.toUtf8() + "\n[a]\nPort=COM1\n", "f.ini",
+                             "/etc/kt")
+                      .settings.remote,
+                  taken);
+    // The example that ships with the program reads without a mistake.
+    QFile example(KT_SOURCE_DIR "/contrib/fleet.ini");
+    ASSERT_TRUE(example.open(QIODevice::ReadOnly));
+    EXPECT_EQ(parseFleet(example.readAll(), "fleet.ini", "/etc/kt").errors, QStringList{});
 }
 
 // Nothing in a hook's line means anything to a shell: quotes group words,

@@ -7,12 +7,14 @@
 #include "support/printers.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
 
 using Records = QMap<QByteArray, QByteArray>;
+using Mode = kt::fleet::History::Mode;
 
 QByteArray card(int slot) {
     return "HA" + QByteArray::number(slot).rightJustified(4, '0');
@@ -43,7 +45,7 @@ TEST(History, CommitsWhatWasStagedOnceAndGivesEachVersionBack) {
     const QString v2 = writeBackup(dir.filePath("b/a.KT"), second);
     {
         kt::fleet::History history;
-        ASSERT_TRUE(history.open(folder, true).ok());
+        ASSERT_TRUE(history.open(folder, Mode::Write).ok());
         EXPECT_EQ(history.committedFile("north"), "");
         ASSERT_TRUE(history.stage("north", v1).ok());
         EXPECT_TRUE(history.commit("1 controller changed, 0 failed\n\nnorth: first version\n")
@@ -56,7 +58,7 @@ TEST(History, CommitsWhatWasStagedOnceAndGivesEachVersionBack) {
     // A work tree changed by hand is set back to the last commit on opening.
     kt::shell::WriteIni(folder + "/north/north.KT", "Data", "DC", "99");
     kt::fleet::History history;
-    ASSERT_TRUE(history.open(folder, false).ok());
+    ASSERT_TRUE(history.open(folder, Mode::Write).ok());
     EXPECT_EQ(kt::engine::readBackupRecords(history.committedFile("north")),
               kt::engine::readBackupRecords(v2));
     EXPECT_EQ(QFile::permissions(folder) & (QFile::ReadOther | QFile::ReadGroup), 0);
@@ -76,8 +78,43 @@ TEST(History, CommitsWhatWasStagedOnceAndGivesEachVersionBack) {
     EXPECT_EQ(kt::engine::readBackupRecords(*exported), kt::engine::readBackupRecords(v1));
 
     kt::fleet::History missing;
-    EXPECT_EQ(missing.open(dir.filePath("none"), false).error().code,
+    EXPECT_EQ(missing.open(dir.filePath("none"), Mode::Read).error().code,
               kt::shell::ErrorCode::NotFound);
+}
+
+// A history is its own: one writer at a time, for its owner only, and never
+// a repository that holds another branch.
+TEST(History, IsLockedPrivateAndNeverMixedWithAnotherRepository) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("history");
+    QDir().mkpath(folder);
+    QFile::setPermissions(folder, QFileDevice::Permissions(0x7755)); // rwxr-xr-x
+    kt::fleet::History first;
+    ASSERT_TRUE(first.open(folder, Mode::Write).ok());
+    EXPECT_EQ(QFile::permissions(folder) & (QFile::ReadOther | QFile::ReadGroup), 0);
+    kt::fleet::History second;
+    EXPECT_EQ(second.open(folder, Mode::Write).error().code, kt::shell::ErrorCode::InUse);
+    kt::fleet::History reader; // reads while a run writes
+    EXPECT_TRUE(reader.open(folder, Mode::Read).ok());
+
+    const QString other = dir.filePath("other");
+    QDir().mkpath(other);
+    QFile readme(other + "/README");
+    ASSERT_TRUE(readme.open(QIODevice::WriteOnly));
+    readme.write("notes\n");
+    readme.close();
+    const auto git = [&](const QStringList& arguments) {
+        return QProcess::execute(
+            "git",
+            QStringList{"-C", other, "-c", "user.name=t", "-c", "user.email=t@t"} + arguments);
+    };
+    ASSERT_EQ(git({"init", "-q", "-b", "master"}), 0);
+    ASSERT_EQ(git({"add", "README"}), 0);
+    ASSERT_EQ(git({"commit", "-q", "-m", "notes"}), 0);
+    for (const Mode mode : {Mode::Read, Mode::Write}) {
+        kt::fleet::History mixed;
+        EXPECT_EQ(mixed.open(other, mode).error().code, kt::shell::ErrorCode::Invalid);
+    }
 }
 
 // A change line names categories and slots, never a value, and lists at

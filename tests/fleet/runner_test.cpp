@@ -37,22 +37,25 @@ TEST(FleetRunner, KeepsToTheJobLimitAndTriesAgainOnlyWhatTheLineFailed) {
     fleet.settings.retries = 1;
     fleet.settings.retryPauseSeconds = 0;
     QList<QStringList> lines;
-    for (const char* name : {"a", "b", "flaky", "dead", "broken", "bus1", "bus2"}) {
+    // bus1 and bus2 share no line, but each shares one with bus3: one queue.
+    const QMap<QString, QStringList> shared = {
+        {"bus1", {"tcp-a"}}, {"bus2", {"tcp-b"}}, {"bus3", {"tcp-b", "tcp-a"}}};
+    for (const char* name : {"a", "b", "flaky", "dead", "broken", "bus1", "bus2", "bus3"}) {
         kt::fleet::FleetController controller;
         controller.name = name;
         controller.port = "COM1";
         controller.folder = dir.path();
         fleet.controllers.append(controller);
-        lines.append({QString::fromLatin1(name).startsWith("bus") ? "bus" : name});
+        lines.append(shared.value(name, {name}));
     }
     kt::fleet::FleetRunner runner(fleet, program, {}, lines, true);
     const QList<kt::fleet::ControllerRun> runs = runner.run("2026-12-06_020000");
 
     const std::pair<int, int> expected[] = {
         {kt::kDone, 1},      {kt::kDone, 1}, {kt::kDone, 2}, {kt::kPortError, 2},
-        {kt::kFileError, 1}, {kt::kDone, 1}, {kt::kDone, 1}};
-    ASSERT_EQ(runs.size(), 7);
-    for (int i = 0; i < 7; ++i) {
+        {kt::kFileError, 1}, {kt::kDone, 1}, {kt::kDone, 1}, {kt::kDone, 1}};
+    ASSERT_EQ(runs.size(), 8);
+    for (int i = 0; i < 8; ++i) {
         SCOPED_TRACE(runs[i].controller->name.toStdString());
         EXPECT_EQ(runs[i].status, expected[i].first);
         EXPECT_EQ(runs[i].tries, expected[i].second);
@@ -74,6 +77,11 @@ TEST(FleetRunner, KeepsToTheJobLimitAndTriesAgainOnlyWhatTheLineFailed) {
         }
     }
     EXPECT_EQ(most, 2);
+
+    // A job that cannot be started at all ends the run all the same.
+    kt::fleet::FleetRunner broken(fleet, dir.filePath("missing"), {}, lines, true);
+    for (const kt::fleet::ControllerRun& run : broken.run("2026-12-06_030000"))
+        EXPECT_EQ(run.status, kt::kFileError) << run.controller->name.toStdString();
 }
 
 } // namespace

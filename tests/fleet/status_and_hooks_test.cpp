@@ -7,6 +7,7 @@
 #include "support/printers.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -87,6 +88,13 @@ TEST(Hooks, RunWithTheirVariablesWithinTheirTimeAndSayWhyTheyFailed) {
         EXPECT_FALSE(run.ok);
         EXPECT_TRUE(run.problem.startsWith(problem)) << run.problem.toStdString();
     }
+    // A signal to the run stops the hook at once.
+    QElapsedTimer took;
+    took.start();
+    const kt::fleet::HookRun stopped =
+        kt::fleet::runHook({"/bin/sh", "-c", "sleep 10"}, {}, "test", 60, [] { return true; });
+    EXPECT_EQ(stopped.problem, "stopped by a signal");
+    EXPECT_LT(took.elapsed(), 5000);
 }
 
 } // namespace
