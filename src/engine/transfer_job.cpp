@@ -50,6 +50,16 @@ bool TransferJob::start(const JobRequest& request) {
     const QString& path = taken.file;
     if (path.isEmpty())
         return refuse(JobOutcome::FileError, path + " - " + view_.languageText("FileNoFund") + '.');
+    // Records of a job that was killed go into the set before anything
+    // else reads or writes it.
+    const shell::Result<int> left = foldLeftJournal(path);
+    if (!left)
+        return refuse(JobOutcome::FileError, fileProblemText(left.error()));
+    if (*left > 0)
+        view_.showMessage(
+            MsgStyle::Information, MsgButtons::Ok,
+            shell::fillIn(view_.languageText("JournalFolded"), {path, QString::number(*left)}) +
+                '.');
     // One job at a time on a file set: a second Save would mix two
     // controllers' records into one backup.
     auto lock = std::make_unique<BackupLock>();
@@ -70,6 +80,7 @@ bool TransferJob::start(const JobRequest& request) {
     }
 
     lock_ = std::move(lock);
+    journal_ = saving ? std::make_unique<SaveJournal>(path) : nullptr;
     request_ = taken;
     outcome_ = JobOutcome::None;
     strDataFile = path;
@@ -202,6 +213,11 @@ void TransferJob::cancel() {
     blnJobActive = false;
     link_->disable();
     tmrProcess.stop();
+    // A journal that cannot be folded now stays, with every record, for
+    // the next job that opens the set.
+    if (journal_)
+        journal_->fold();
+    journal_.reset();
     shell::SyncIniDirectory(strDataFile);
     lock_.reset();
     showStoppedSummary();
@@ -256,7 +272,7 @@ void TransferJob::stepCategory(const Category& category) {
         return;
     if (category.cards ? !transferCards(category) : !transferBlocks(category))
         return;
-    if (!alive())
+    if (!alive() || !foldJournal())
         return;
     emit categoryFinished(&category);
     intStep = nextStep(intStep);
@@ -311,6 +327,17 @@ void TransferJob::stepEnd(bool complete) {
     tmrProcess.stop();
     qCDebug(ktJob, "%s: %d of %d records done", complete ? "complete" : "stopped", counts_.done,
             counts_.total);
+    if (journal_) {
+        // Not folded, the journal stays with every record for the next job.
+        const bool folded = journal_->fold().ok();
+        journal_.reset();
+        if (!folded && complete) {
+            complete = false;
+            outcome_ = JobOutcome::FileError;
+            view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok,
+                              strDataFile + " - " + view_.languageText("FileOpenError") + '.');
+        }
+    }
     // Complete=1 goes last: a backup killed before it stays marked as
     // stopped.
     if (complete && save()) {
@@ -492,7 +519,7 @@ bool TransferJob::transferCard(const CardRecords& cards, int index) {
     if (record.isEmpty()) {
         // The controller holds no card here: an older backup's card must
         // not come back on a restore.
-        if (!shell::RemoveIni(file, kDataSection, key))
+        if (!journal_->remove(file, key))
             return stopWithMessage(file + " - " + view_.languageText("FileOpenError") + '.');
         ++counts_.empty;
         return true;
@@ -505,9 +532,17 @@ bool TransferJob::store(const QString& file, const QByteArray& key, const QByteA
         return stopWithMessage(
             shell::fillIn(view_.languageText("ReplyNotStorable"), {QString::fromLatin1(key)}) +
             '.');
-    if (!createPrivateFile(file) || !shell::WriteIni(file, kDataSection, key, value))
+    if (!journal_->set(file, key, value))
         return stopWithMessage(file + " - " + view_.languageText("FileOpenError") + '.');
     ++counts_.done;
+    return !journal_->foldDue() || foldJournal();
+}
+
+bool TransferJob::foldJournal() {
+    if (!journal_)
+        return true;
+    if (const shell::Status folded = journal_->fold(); !folded)
+        return stopWithMessage(fileProblemText(folded.error()));
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include "link/link_transaction.h"
 #include "load_warnings.h"
 #include "record_compare.h"
+#include "save_journal.h"
 
 #include <QObject>
 #include <QTimer>
@@ -120,6 +121,9 @@ class TransferJob : public QObject {
     // message, when it cannot be stored.
     bool store(const QString& file, const QByteArray& key, const QByteArray& value);
     bool stopWithMessage(const QString& text);
+    // Writes the Save's journal into the files; on failure stops the job
+    // (the journal keeps every record) and is false.
+    bool foldJournal();
     // Whether a record of a Load can go into a request frame; false, with
     // the job stopped and a message naming the record, when it cannot.
     bool canSend(const QByteArray& key, const QByteArray& value);
@@ -154,6 +158,7 @@ class TransferJob : public QObject {
     QTimer tmrProcess;
     // Held from the start of a job to its end.
     std::unique_ptr<BackupLock> lock_;
+    std::unique_ptr<SaveJournal> journal_; // a Save's records on their way into the files
 };
 
 } // namespace kt::engine

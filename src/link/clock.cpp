@@ -6,7 +6,15 @@
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
+#include <cerrno>
 #include <cmath>
+
+#ifdef Q_OS_UNIX
+#include <time.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+#endif
 
 namespace kt::link {
 
@@ -15,12 +23,36 @@ void Delay(Clock& clock, float ms) {
     clock.waitUntil(start + std::round(double(ms)), [] { return false; });
 }
 
+namespace {
+
+// Sleeps `ms` without spinning: the kernel's high-resolution timers wake
+// within tens of microseconds, closer still with the slack set below.
+void sleepPrecisely(double ms) {
+    if (ms <= 0)
+        return;
+#ifdef Q_OS_UNIX
+    const qint64 ns = qint64(ms * 1e6);
+    timespec left{time_t(ns / 1000000000), long(ns % 1000000000)};
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+#else
+    QThread::usleep(qMax<unsigned long>(1, (unsigned long)(ms * 1000)));
+#endif
+}
+
+} // namespace
+
 struct EventLoopClock::Private {
     QElapsedTimer elapsed;
 };
 
 EventLoopClock::EventLoopClock() : d(std::make_unique<Private>()) {
     d->elapsed.start();
+#ifdef Q_OS_LINUX
+    // The waits of a job are measured in tenths of milliseconds: the
+    // thread's timers may be late by a microsecond, not the default 50.
+    ::prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
+#endif
 }
 
 EventLoopClock::~EventLoopClock() = default;
@@ -32,8 +64,7 @@ double EventLoopClock::nowMs() const {
 bool EventLoopClock::waitUntil(double deadlineMs, const std::function<bool()>& ready) {
     // Timers have whole-millisecond resolution and wake a little late, so
     // the loop sleeps in the event loop until about a millisecond before the
-    // deadline, then keeps processing events in short steps up to it, and
-    // spins through the last 0.2 ms.
+    // deadline, handles what came meanwhile, and sleeps the rest precisely.
     constexpr double kFineMs = 1.5;
     QTimer wake;
     wake.setSingleShot(true);
@@ -48,13 +79,12 @@ bool EventLoopClock::waitUntil(double deadlineMs, const std::function<bool()>& r
             // The timer only wakes the loop; input and clicks wake it too.
             wake.start(int(remaining - kFineMs) + 1);
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        } else {
-            QCoreApplication::processEvents(QEventLoop::AllEvents);
-            // A sleep overshoots by tens of microseconds, twice a record:
-            // the last fraction of a millisecond is spun instead.
-            if (remaining > 0.2)
-                QThread::usleep(50);
+            continue;
         }
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (ready())
+            return true;
+        sleepPrecisely(deadlineMs - nowMs());
     }
 }
 

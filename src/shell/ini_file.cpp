@@ -210,20 +210,12 @@ QList<std::pair<QByteArray, QByteArray>> ReadIniSection(const QString& file,
     return entries;
 }
 
-bool WriteIni(const QString& file, const QByteArray& section, const QByteArray& key,
-              const QByteArray& value) {
+bool setIniValue(QByteArray& data, const QByteArray& section, const QByteArray& key,
+                 const QByteArray& value) {
     const QByteArray sectionName = section.trimmed();
     const QByteArray keyName = key.trimmed();
     if (!iniCanHold(value) || !isUsableName(sectionName, ']') || !isUsableName(keyName, '='))
         return false;
-    if (QFileInfo(file).isDir())
-        return false;
-
-    QByteArray data;
-    bool exists = false;
-    if (!readWhole(file, data, exists))
-        return false;
-
     const Location where = locate(data, sectionName, keyName);
     if (where.keyFound) {
         data.replace(where.value.begin, where.value.end - where.value.begin, value);
@@ -239,17 +231,10 @@ bool WriteIni(const QString& file, const QByteArray& section, const QByteArray& 
             data += '[' + sectionName + ']' + where.eol + entry;
         }
     }
-
-    return writeWhole(file, data);
+    return true;
 }
 
-bool RemoveIni(const QString& file, const QByteArray& section, const QByteArray& key) {
-    if (!QFileInfo::exists(file))
-        return true;
-    QByteArray data;
-    bool exists = false;
-    if (QFileInfo(file).isDir() || !readWhole(file, data, exists))
-        return false;
+bool removeIniValue(QByteArray& data, const QByteArray& section, const QByteArray& key) {
     const QByteArray sectionName = section.trimmed();
     const QByteArray keyName = key.trimmed();
     QList<Span> doomed;
@@ -262,11 +247,29 @@ bool RemoveIni(const QString& file, const QByteArray& section, const QByteArray&
                  sameName(data, parsed.name, keyName))
             doomed.append({line.begin, line.next});
     });
-    if (doomed.isEmpty())
-        return true;
     for (auto it = doomed.crbegin(); it != doomed.crend(); ++it)
         data.remove(it->begin, it->end - it->begin);
-    return writeWhole(file, data);
+    return !doomed.isEmpty();
+}
+
+bool WriteIni(const QString& file, const QByteArray& section, const QByteArray& key,
+              const QByteArray& value) {
+    if (QFileInfo(file).isDir())
+        return false;
+    QByteArray data;
+    bool exists = false;
+    return readWhole(file, data, exists) && setIniValue(data, section, key, value) &&
+           writeWhole(file, data);
+}
+
+bool RemoveIni(const QString& file, const QByteArray& section, const QByteArray& key) {
+    if (!QFileInfo::exists(file))
+        return true;
+    QByteArray data;
+    bool exists = false;
+    if (QFileInfo(file).isDir() || !readWhole(file, data, exists))
+        return false;
+    return !removeIniValue(data, section, key) || writeWhole(file, data);
 }
 
 void SyncIniDirectory(const QString& file) {

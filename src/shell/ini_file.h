@@ -54,6 +54,14 @@ bool iniCanHold(const QByteArray& value);
 // the file cannot be read or rewritten.
 bool RemoveIni(const QString& file, const QByteArray& section, const QByteArray& key);
 
+// The edits of WriteIni and RemoveIni on a file's bytes in memory, so that
+// many can be made before one write. setIniValue is false, and changes
+// nothing, when the names or the value cannot stand in an INI file;
+// removeIniValue is true when a line went.
+bool setIniValue(QByteArray& data, const QByteArray& section, const QByteArray& key,
+                 const QByteArray& value);
+bool removeIniValue(QByteArray& data, const QByteArray& section, const QByteArray& key);
+
 // Makes the replacements of files in the directory of `file` durable (the
 // file contents are synced by every write already). Called once when a
 // job ends.

@@ -1,12 +1,15 @@
 // Checks a backup file set left by a Save job, killed or not, against the
 // records of the virtual controller it was saved from:
 //   check_backup BACKUP_FILE CARDS SEED [--complete]
-// Every file must parse, every key present must hold its whole value, the
+// A journal the killed job left is folded in first, as the next job would
+// do. Every file must parse, every key present must hold its whole value
+// and stand once, the
 // folder must hold nothing but the backup files, and no other user may
 // read them. The main file says Complete=0 unless every record is there.
 // With --complete every record must be there and the file must say
 // Complete=1. Prints what is wrong and exits 1.
 #include "engine/backup_file.h"
+#include "engine/save_journal.h"
 #include "sim/record_store.h"
 
 #include <QDir>
@@ -51,6 +54,8 @@ QMap<QByteArray, QByteArray> readStrictly(const QString& path, bool mainFile,
             const QByteArray value = content.mid(content.indexOf('=') + 1);
             if (section == "HEAD" && mainFile && kHeadKeys.contains(key))
                 head.insert(key, value);
+            else if (section == "Data" && data.contains(key))
+                problem(path + ": key " + QString::fromLatin1(key) + " stands twice");
             else if (section == "Data")
                 data.insert(key, value);
             else
@@ -79,6 +84,12 @@ int main(int argc, char** argv) {
     const bool complete = argc > 4 && QByteArray(argv[4]) == "--complete";
     kt::sim::RecordStore expected;
     expected.seed(cards, unsigned(atoi(argv[3])));
+
+    const kt::shell::Result<int> folded = kt::engine::foldLeftJournal(mainFile);
+    if (!folded)
+        problem("the journal cannot be folded in: " + folded.error().message);
+    else if (*folded > 0)
+        std::printf("%d records folded in from the journal; ", *folded);
 
     const QStringList set = kt::engine::backupFileSet(mainFile);
     const QSet<QString> files(set.cbegin(), set.cend());

@@ -1,0 +1,60 @@
+// The records of a Save on their way into the backup file set. Each record
+// is appended to a journal beside the set (.NAME.journal, for its owner
+// only) with one write and one data sync, so that it is on disk before the
+// next request goes out; the journal is folded into the INI files, each
+// rewritten once and atomically, at the end of each category and of the
+// job, on a cancel or an error, and every few seconds. The files a job
+// leaves are the same, byte for byte, as if each record had been written
+// into them on its own, and they stay readable by the earlier program
+// whenever no job is writing them. A journal left by a killed job is
+// folded in by the next one that opens the set.
+#pragma once
+
+#include "shell/result.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QString>
+
+namespace kt::engine {
+
+// The journal of a backup's main file: /backup/01.KT gives
+// /backup/.01.KT.journal.
+QString journalFileOf(const QString& mainFile);
+
+class SaveJournal {
+  public:
+    // Folding is due this long after the last one.
+    static constexpr qint64 kFoldEveryMs = 5000;
+
+    explicit SaveJournal(QString mainFile);
+    // Removes the journal when it holds nothing that is not in the files.
+    ~SaveJournal();
+    SaveJournal(const SaveJournal&) = delete;
+    SaveJournal& operator=(const SaveJournal&) = delete;
+
+    // `key` = `value` in section Data of `file`, a file of the set; on disk
+    // when this returns done.
+    shell::Status set(const QString& file, const QByteArray& key, const QByteArray& value);
+    // `key` goes from section Data of `file`.
+    shell::Status remove(const QString& file, const QByteArray& key);
+    // Writes what the journal holds into the files and empties it.
+    shell::Status fold();
+    bool foldDue() const { return pending_ > 0 && sinceFold_.elapsed() >= kFoldEveryMs; }
+
+  private:
+    shell::Status append(char op, const QString& file, const QByteArray& key,
+                         const QByteArray& value);
+
+    QString mainFile_;
+    int fd_ = -1;
+    int pending_ = 0; // records appended since the last fold
+    QElapsedTimer sinceFold_;
+};
+
+// Folds a journal that a killed job left beside `mainFile` into its set,
+// while no other job uses the set. The number of records it held (0: there
+// was none); an InUse error when a job holds the set.
+shell::Result<int> foldLeftJournal(const QString& mainFile);
+
+} // namespace kt::engine

@@ -1,0 +1,104 @@
+// A Save's journal: the files it leaves are those that writing each record
+// on its own would leave, byte for byte, and a journal left by a killed job
+// goes into the backup when the next job opens it.
+#include "engine/backup_file.h"
+#include "engine/save_journal.h"
+#include "shell/ini_file.h"
+#include "support/job_rig.h"
+#include "support/printers.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using kt::test::cardKey;
+using kt::test::JobRig;
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
+}
+
+TEST(SaveJournal, LeavesTheFilesThatWritingEachRecordOnItsOwnWould) {
+    JobRig r(2100);
+    for (const int slot : {5, 17, 2050})
+        r.store.setValue(cardKey(slot), ""); // empty slots: their old cards go
+    // An older backup in the file: records to replace, cards to remove.
+    const QByteArray older = "[HEAD]\r\nTitle=KT560AX\r\n[Data]\r\nGA03=0101\r\nHA0005=old\r\n"
+                             "HA0017=old\r\nZZ=kept\r\n";
+    const QString expected = r.dir.filePath("expected/01.KT");
+    QDir(r.dir.path()).mkpath("expected");
+    for (const QString& file : {r.saveFile, expected})
+        ASSERT_TRUE(kt::test::put(file, older));
+    ASSERT_TRUE(kt::test::put(kt::engine::cardFile(r.saveFile, 2050), "[Data]\r\nHA2050=old\r\n"));
+    ASSERT_TRUE(kt::test::put(kt::engine::cardFile(expected, 2050), "[Data]\r\nHA2050=old\r\n"));
+    r.choose({"system", "holiday", "cards"});
+    r.request.cardCount = 2100;
+    ASSERT_TRUE(r.runSave());
+
+    // The same records written one by one, as each reply came.
+    kt::engine::writeSaveStart(expected, "01",
+                               {"SystemDatabase", "HolidayTable", "UserCardDatabase"}, 2100);
+    int records = 0;
+    for (const QByteArray& request : r.controller.requests()) {
+        const QByteArray key =
+            request.mid(2).startsWith("HB") ? "HA" + request.mid(4) : request.mid(2);
+        const QString file =
+            key.startsWith("HA") ? kt::engine::cardFile(expected, key.mid(2).toInt()) : expected;
+        QByteArray value = r.store.value(key);
+        if (key.startsWith("HA") && !(value = kt::engine::cardRecordOfReply(value)).isEmpty())
+            value = kt::engine::storedCardValue(value);
+        if (value.isEmpty()) {
+            ASSERT_TRUE(kt::shell::RemoveIni(file, "Data", key));
+        } else {
+            kt::engine::createPrivateFile(file);
+            ASSERT_TRUE(kt::shell::WriteIni(file, "Data", key, value));
+            ++records;
+        }
+    }
+    kt::engine::writeSaveEnd(expected, records);
+    for (const QString& file : {r.saveFile, expected})
+        for (const char* key : {"Started", "Finished"})
+            kt::shell::WriteIni(file, "HEAD", key, "(time)");
+    const QStringList made = kt::engine::backupFileSet(r.saveFile);
+    const QStringList wanted = kt::engine::backupFileSet(expected);
+    for (qsizetype i = 0; i < made.size(); ++i)
+        EXPECT_TRUE(contents(made[i]) == contents(wanted[i])) << made[i].toStdString();
+    EXPECT_FALSE(QFile::exists(kt::engine::journalFileOf(r.saveFile)));
+}
+
+TEST(SaveJournal, AJournalLeftByAKilledJobGoesIntoTheBackupOnce) {
+    JobRig r;
+    ASSERT_TRUE(kt::test::put(r.saveFile, "[HEAD]\r\nTitle=KT560AX\r\nComplete=0\r\n[Data]\r\n"
+                                          "HA0005=0055555555123401FF00FF00\r\n"));
+    const QString cards = kt::engine::cardFile(r.saveFile, 2001);
+    {
+        kt::engine::SaveJournal journal(r.saveFile);
+        ASSERT_TRUE(journal.set(r.saveFile, "DC", "01").ok());
+        ASSERT_TRUE(journal.set(cards, "HA2001", "0012345678123401FF00FF00").ok());
+        ASSERT_TRUE(journal.remove(r.saveFile, "HA0005").ok());
+        ASSERT_TRUE(journal.set(r.saveFile, "DC", "02").ok()); // the later value holds
+    }                                                          // killed: nothing folded
+    EXPECT_EQ(kt::shell::ReadIni(r.saveFile, "Data", "DC"), "");
+    QFile journal(kt::engine::journalFileOf(r.saveFile));
+    ASSERT_TRUE(journal.open(QIODevice::Append));
+    journal.write("S\t0\tDI\t12"); // cut short by the kill: no record
+    journal.close();
+    EXPECT_EQ(QFile::permissions(journal.fileName()) & (QFile::ReadOther | QFile::ReadGroup), 0);
+
+    r.choose({"system"});
+    r.request.cardCount = 1;
+    r.view.answer = kt::shell::MsgAnswer::Ok;
+    ASSERT_TRUE(r.load());
+    ASSERT_FALSE(r.view.messages.isEmpty());
+    EXPECT_TRUE(r.view.messages.first().contains("held 4 records"))
+        << r.view.messages.first().toStdString();
+    EXPECT_EQ(kt::test::sectionLines(r.saveFile), (QList<QByteArray>{"DC=02"}));
+    EXPECT_EQ(kt::test::sectionLines(cards),
+              (QList<QByteArray>{"HA2001=0012345678123401FF00FF00"}));
+    EXPECT_FALSE(journal.exists());
+    EXPECT_EQ(QFile::permissions(cards) & (QFile::ReadOther | QFile::ReadGroup), 0);
+    r.run();
+}
+
+} // namespace
