@@ -81,6 +81,16 @@ bool TransferJob::start(const JobRequest& request) {
 
     lock_ = std::move(lock);
     journal_ = saving ? std::make_unique<SaveJournal>(path) : nullptr;
+    // Held by the lock, the set cannot change under the job: it is read
+    // once, not once a record.
+    stored_.clear();
+    if (!saving) {
+        for (const QString& file : backupFileSet(path)) {
+            QMap<QByteArray, QByteArray>& values = stored_[file];
+            for (const auto& [key, value] : shell::ReadIniSection(file, kDataSection))
+                values.insert(key.toUpper(), value);
+        }
+    }
     request_ = taken;
     outcome_ = JobOutcome::None;
     strDataFile = path;
@@ -471,13 +481,12 @@ bool TransferJob::transferRecord(const QByteArray& key) {
     if (verify()) {
         if (!transact(address_ + key))
             return false;
-        compare(key, shell::trimBlanks(shell::ReadIni(strDataFile, kDataSection, key)),
-                shell::trimBlanks(reply_));
+        compare(key, shell::trimBlanks(storedValue(strDataFile, key)), shell::trimBlanks(reply_));
         return true;
     }
     // A record without a value goes out as its read request, which leaves
     // the controller's record as it is; it counts as skipped.
-    const QByteArray value = shell::trimBlanks(shell::ReadIni(strDataFile, kDataSection, key));
+    const QByteArray value = shell::trimBlanks(storedValue(strDataFile, key));
     if (!canSend(key, value))
         return false;
     if (!transact(address_ + key + value))
@@ -494,14 +503,14 @@ bool TransferJob::transferCard(const CardRecords& cards, int index) {
         if (!transact(address_ + cards.readCode + digits))
             return false;
         // An empty slot equals a missing or unusable stored card.
-        QByteArray stored = cardRecordOfStoredValue(shell::ReadIni(file, kDataSection, key));
+        QByteArray stored = cardRecordOfStoredValue(storedValue(file, key));
         if (stored.size() != kCardRecordLength)
             stored.clear();
         compare(key, stored, cardRecordOfReply(reply_));
         return true;
     }
     if (!save()) {
-        const QByteArray record = cardRecordOfStoredValue(shell::ReadIni(file, kDataSection, key));
+        const QByteArray record = cardRecordOfStoredValue(storedValue(file, key));
         if (record.size() != kCardRecordLength) {
             ++counts_.skipped; // nothing stored for this card: nothing is sent
             return true;
@@ -536,6 +545,11 @@ bool TransferJob::store(const QString& file, const QByteArray& key, const QByteA
         return stopWithMessage(file + " - " + view_.languageText("FileOpenError") + '.');
     ++counts_.done;
     return !journal_->foldDue() || foldJournal();
+}
+
+QByteArray TransferJob::storedValue(const QString& file, const QByteArray& key) const {
+    const auto values = stored_.find(file);
+    return values == stored_.end() ? QByteArray() : values->second.value(key.toUpper());
 }
 
 bool TransferJob::foldJournal() {

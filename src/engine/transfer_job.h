@@ -13,8 +13,10 @@
 #include "record_compare.h"
 #include "save_journal.h"
 
+#include <QMap>
 #include <QObject>
 #include <QTimer>
+#include <map>
 #include <memory>
 
 namespace kt::engine {
@@ -159,6 +161,10 @@ class TransferJob : public QObject {
     // Held from the start of a job to its end.
     std::unique_ptr<BackupLock> lock_;
     std::unique_ptr<SaveJournal> journal_; // a Save's records on their way into the files
+    // A Load's or a Verify's backup, read once at the start: for each file
+    // of the set, its Data keys (upper case) and their values as stored.
+    std::map<QString, QMap<QByteArray, QByteArray>> stored_;
+    QByteArray storedValue(const QString& file, const QByteArray& key) const;
 };
 
 } // namespace kt::engine

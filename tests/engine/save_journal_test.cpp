@@ -101,4 +101,17 @@ TEST(SaveJournal, AJournalLeftByAKilledJobGoesIntoTheBackupOnce) {
     r.run();
 }
 
+// A restore reads its backup once, at the start: what happens to the file
+// later (only a job that ignores the lock could change it) changes nothing.
+TEST(SaveJournal, ARestoreReadsItsBackupOnceAtTheStart) {
+    JobRig r(0);
+    ASSERT_TRUE(
+        kt::test::put(r.loadFile, "[HEAD]\r\nTitle=KT560AX\r\n[Data]\r\nDC=01\r\nDI=02\r\n"));
+    r.choose({"system"});
+    ASSERT_TRUE(r.load());
+    ASSERT_TRUE(kt::test::put(r.loadFile, "[HEAD]\r\nTitle=KT560AX\r\n[Data]\r\nDC=77\r\n"));
+    r.run();
+    EXPECT_EQ(r.controller.requests(), (QList<QByteArray>{"01DC01", "01DI02"}));
+}
+
 } // namespace
