@@ -4,6 +4,7 @@
 #include "engine/backup_file.h"
 #include "engine/job_log.h"
 #include "engine/record_compare.h"
+#include "engine/save_journal.h"
 #include "fleet/exit_status.h"
 #include "link/trace.h"
 #include "shell/ini_file.h"
@@ -21,6 +22,17 @@ namespace kt::cli {
 namespace {
 
 bool isBackup(const QString& file) {
+    // Records of a Save that was killed go in first, as a job would do it.
+    const shell::Result<int> folded = engine::foldLeftJournal(file);
+    if (!folded) {
+        complain(folded.error().message + '.');
+        return false;
+    }
+    if (*folded > 0)
+        complain(QStringLiteral("%1 held %2 records of a backup that was stopped before they "
+                                "were written into it; they are in it now.")
+                     .arg(file)
+                     .arg(*folded));
     if (const shell::Status usable = engine::checkBackupFileSet(file, false); !usable) {
         complain(usable.error().message + '.');
         return false;

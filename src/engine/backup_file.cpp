@@ -82,26 +82,34 @@ Manifest readManifest(const QString& mainFile) {
 
 bool writeSaveStart(const QString& mainFile, const QByteArray& controller,
                     const QList<QByteArray>& categories, std::optional<int> cards) {
-    const auto head = [&](const char* key, const QByteArray& value) {
-        return shell::WriteIni(mainFile, kHeadSection, key, value);
-    };
-    const auto drop = [&](const char* key) {
-        return shell::RemoveIni(mainFile, kHeadSection, key);
-    };
-    // The title first, as the Windows program expects it.
-    return head(kTitleKey, kTitle) && head(kCompleteKey, "0") &&
-           head(kStartedKey, localTimeStamp()) && head(kControllerKey, controller) &&
-           head(kCategoriesKey, categories.join(',')) &&
-           (cards ? head(kCardsKey, QByteArray::number(*cards)) : drop(kCardsKey)) &&
-           drop(kFinishedKey) && drop(kRecordsKey);
+    // One write for all of them: a file of any size is rewritten once.
+    return shell::EditIni(mainFile, [&](QByteArray& data) {
+        const auto head = [&](const char* key, const QByteArray& value) {
+            return shell::setIniValue(data, kHeadSection, key, value);
+        };
+        const auto drop = [&](const char* key) {
+            shell::removeIniValue(data, kHeadSection, key);
+            return true;
+        };
+        // The title first, as the Windows program expects it.
+        return head(kTitleKey, kTitle) && head(kCompleteKey, "0") &&
+               head(kStartedKey, localTimeStamp()) && head(kControllerKey, controller) &&
+               head(kCategoriesKey, categories.join(',')) &&
+               (cards ? head(kCardsKey, QByteArray::number(*cards)) : drop(kCardsKey)) &&
+               drop(kFinishedKey) && drop(kRecordsKey);
+    });
 }
 
 bool writeSaveEnd(const QString& mainFile, int records) {
-    const auto head = [&](const char* key, const QByteArray& value) {
-        return shell::WriteIni(mainFile, kHeadSection, key, value);
-    };
-    return head(kFinishedKey, localTimeStamp()) && head(kRecordsKey, QByteArray::number(records)) &&
-           head(kCompleteKey, "1");
+    // Complete=1 in the same atomic write as the rest: a backup killed
+    // before it stays marked as stopped.
+    return shell::EditIni(mainFile, [&](QByteArray& data) {
+        const auto head = [&](const char* key, const QByteArray& value) {
+            return shell::setIniValue(data, kHeadSection, key, value);
+        };
+        return head(kFinishedKey, localTimeStamp()) &&
+               head(kRecordsKey, QByteArray::number(records)) && head(kCompleteKey, "1");
+    });
 }
 
 QString cardFile(const QString& mainFile, int index) {

@@ -49,8 +49,9 @@ Manifest readManifest(const QString& mainFile);
 // them.
 bool writeSaveStart(const QString& mainFile, const QByteArray& controller,
                     const QList<QByteArray>& categories, std::optional<int> cards);
-// The end of a Save that finished: Finished, Records, then Complete=1, last,
-// so that a backup killed before it stays marked as stopped.
+// The end of a Save that finished: Finished, Records, then Complete=1, in
+// one atomic write, so that a backup killed before it stays marked as
+// stopped.
 bool writeSaveEnd(const QString& mainFile, int records);
 
 // The file that holds user card `index`: the main file below kCardsPerFile,

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <map>
 
@@ -61,8 +62,7 @@ QList<Entry> readEntries(const QByteArray& journal) {
 shell::Status applyEntries(const QString& mainFile, const QList<Entry>& entries) {
     const QStringList files = backupFileSet(mainFile);
     struct State {
-        QByteArray data;
-        bool exists = false;
+        std::unique_ptr<shell::IniSectionEditor> editor; // none: no such file yet
         bool changed = false;
     };
     std::map<int, State> states;
@@ -74,32 +74,34 @@ shell::Status applyEntries(const QString& mainFile, const QList<Entry>& entries)
             const shell::Result<QByteArray> read = shell::readRegularFile(file);
             if (!read && read.error().code != shell::ErrorCode::NotFound)
                 return read.error();
-            state.exists = read.ok();
-            state.data = read.valueOr({});
+            if (read)
+                state.editor = std::make_unique<shell::IniSectionEditor>(*read, kDataSection);
         }
         if (entry.op == 'S') {
-            state.exists = true;
+            if (!state.editor)
+                state.editor =
+                    std::make_unique<shell::IniSectionEditor>(QByteArray(), kDataSection);
             state.changed = true;
-            if (!shell::setIniValue(state.data, kDataSection, entry.key, entry.value))
+            if (!state.editor->set(entry.key, entry.value))
                 return shell::Error{shell::ErrorCode::Invalid,
                                     QStringLiteral("%1: record %2 cannot be stored")
                                         .arg(file, QString::fromLatin1(entry.key)),
                                     file};
-        } else if (state.exists) {
-            state.changed =
-                shell::removeIniValue(state.data, kDataSection, entry.key) || state.changed;
+        } else if (state.editor) {
+            state.changed = state.editor->remove(entry.key) || state.changed;
         }
     }
     for (const auto& [place, state] : states) {
         if (!state.changed)
             continue;
         const QString& file = files[place];
+        const QByteArray data = state.editor->data();
         // A new card file is its owner's only, as the main file is.
         const bool fresh = !QFileInfo::exists(file);
         QSaveFile out(file);
         if (!out.open(QIODevice::WriteOnly) ||
             (fresh && !out.setPermissions(QFile::ReadOwner | QFile::WriteOwner)) ||
-            out.write(state.data) != state.data.size() || !out.commit())
+            out.write(data) != data.size() || !out.commit())
             return shell::Error{shell::ErrorCode::Unwritable,
                                 QStringLiteral("cannot write %1").arg(file), file};
     }
@@ -175,6 +177,8 @@ shell::Status SaveJournal::append(char op, const QString& file, const QByteArray
 shell::Status SaveJournal::fold() {
     if (pending_ == 0)
         return shell::done();
+    QElapsedTimer took;
+    took.start();
     const QString journal = journalFileOf(mainFile_);
     const shell::Result<QByteArray> text = shell::readRegularFile(journal);
     if (!text)
@@ -190,17 +194,41 @@ shell::Status SaveJournal::fold() {
     QFile::resize(journal, 0);
 #endif
     pending_ = 0;
+    lastFoldMs_ = took.elapsed();
     sinceFold_.start();
     return shell::done();
 }
 
+namespace {
+
+QStringList staleCopies(const QString& mainFile) {
+    static const QRegularExpression copy(QStringLiteral("^.+\\.[A-Za-z0-9]{6}$"));
+    QStringList copies;
+    for (const QString& file : backupFileSet(mainFile)) {
+        const QFileInfo info(file);
+        for (const QString& name :
+             info.dir().entryList({info.fileName() + QStringLiteral(".??????")}, QDir::Files))
+            if (copy.match(name).hasMatch())
+                copies.append(info.dir().filePath(name));
+    }
+    return copies;
+}
+
+} // namespace
+
 shell::Result<int> foldLeftJournal(const QString& mainFile) {
     const QString journal = journalFileOf(mainFile);
-    if (!QFileInfo::exists(journal))
+    if (!QFileInfo::exists(journal) && staleCopies(mainFile).isEmpty())
         return 0;
     BackupLock lock;
     if (const shell::Status held = lock.take(mainFile, true); !held)
         return held.error();
+    // The half-written new copies (NAME.XXXXXX) of its files that a kill
+    // left: no job writes them now.
+    for (const QString& copy : staleCopies(mainFile))
+        QFile::remove(copy);
+    if (!QFileInfo::exists(journal))
+        return 0;
     const shell::Result<QByteArray> text = shell::readRegularFile(journal);
     if (!text)
         return text.error();

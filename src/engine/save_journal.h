@@ -24,7 +24,9 @@ QString journalFileOf(const QString& mainFile);
 
 class SaveJournal {
   public:
-    // Folding is due this long after the last one.
+    // Folding is due this long after the last one, or 50 times as long as
+    // the last one took, whichever is longer: a fold of a huge file never
+    // takes more than a fiftieth of the job's time.
     static constexpr qint64 kFoldEveryMs = 5000;
 
     explicit SaveJournal(QString mainFile);
@@ -40,7 +42,12 @@ class SaveJournal {
     shell::Status remove(const QString& file, const QByteArray& key);
     // Writes what the journal holds into the files and empties it.
     shell::Status fold();
-    bool foldDue() const { return pending_ > 0 && sinceFold_.elapsed() >= kFoldEveryMs; }
+    bool foldDue() const {
+        return pending_ > 0 && sinceFold_.elapsed() >= qMax(kFoldEveryMs, 50 * lastFoldMs_);
+    }
+    // A fold at a break (a category's end) is worth it unless folds of this
+    // set take long (a huge file): then only when due.
+    bool foldAtBreak() const { return lastFoldMs_ < 100 || foldDue(); }
 
   private:
     shell::Status append(char op, const QString& file, const QByteArray& key,
@@ -49,11 +56,13 @@ class SaveJournal {
     QString mainFile_;
     int fd_ = -1;
     int pending_ = 0; // records appended since the last fold
+    qint64 lastFoldMs_ = 0;
     QElapsedTimer sinceFold_;
 };
 
 // Folds a journal that a killed job left beside `mainFile` into its set,
-// while no other job uses the set. The number of records it held (0: there
+// while no other job uses the set, and removes the new copies of its files
+// that a kill left half written. The number of records it held (0: there
 // was none); an InUse error when a job holds the set.
 shell::Result<int> foldLeftJournal(const QString& mainFile);
 

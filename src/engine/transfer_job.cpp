@@ -282,7 +282,7 @@ void TransferJob::stepCategory(const Category& category) {
         return;
     if (category.cards ? !transferCards(category) : !transferBlocks(category))
         return;
-    if (!alive() || !foldJournal())
+    if (!alive() || (journal_ && journal_->foldAtBreak() && !foldJournal()))
         return;
     emit categoryFinished(&category);
     intStep = nextStep(intStep);

@@ -64,7 +64,7 @@ double EventLoopClock::nowMs() const {
 bool EventLoopClock::waitUntil(double deadlineMs, const std::function<bool()>& ready) {
     // Timers have whole-millisecond resolution and wake a little late, so
     // the loop sleeps in the event loop until about a millisecond before the
-    // deadline, handles what came meanwhile, and sleeps the rest precisely.
+    // deadline, and sleeps the rest precisely.
     constexpr double kFineMs = 1.5;
     QTimer wake;
     wake.setSingleShot(true);
@@ -81,10 +81,9 @@ bool EventLoopClock::waitUntil(double deadlineMs, const std::function<bool()>& r
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
             continue;
         }
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        if (ready())
-            return true;
-        sleepPrecisely(deadlineMs - nowMs());
+        // Events of the last moment wait for the next wait: a precise sleep
+        // costs one system call, a poll for them another.
+        sleepPrecisely(remaining);
     }
 }
 

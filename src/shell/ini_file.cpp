@@ -4,8 +4,10 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSaveFile>
 #include <QSet>
+#include <list>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -35,6 +37,9 @@ Span trimmed(const QByteArray& data, Span span) {
 }
 
 bool sameName(const QByteArray& data, Span span, const QByteArray& name) {
+    // Most names differ in length: that is checked first, cheaply.
+    if (span.end - span.begin != name.size())
+        return false;
     return qstrnicmp(data.constData() + span.begin, span.end - span.begin, name.constData(),
                      name.size()) == 0;
 }
@@ -252,6 +257,132 @@ bool removeIniValue(QByteArray& data, const QByteArray& section, const QByteArra
     return !doomed.isEmpty();
 }
 
+// The file as lines, each with its own line ending, and for the section's
+// entries an index by key (upper case) in file order. New keys go after the
+// last line of the first matching section that is neither blank nor a
+// comment, as locate() finds it.
+struct IniSectionEditor::Lines {
+    struct Line {
+        QByteArray text;
+        QByteArray eol;
+        bool content = false; // in the first matching section, not blank or comment
+        bool inFirst = false;
+    };
+    using Iterator = std::list<Line>::iterator;
+
+    QByteArray bom;
+    QByteArray section;
+    QByteArray eol = "\r\n";
+    std::list<Line> lines;
+    QHash<QByteArray, QList<Iterator>> keys;
+    bool sectionFound = false;
+    Iterator lastContent;
+
+    // The last content line before `from` (exclusive) of the first section.
+    void findLastContent(Iterator from) {
+        while (from != lines.begin()) {
+            --from;
+            if (from->content) {
+                lastContent = from;
+                return;
+            }
+        }
+    }
+};
+
+IniSectionEditor::IniSectionEditor(const QByteArray& data, const QByteArray& section)
+    : lines_(std::make_unique<Lines>()) {
+    Lines& l = *lines_;
+    l.section = section.trimmed();
+    if (data.startsWith("\xEF\xBB\xBF"))
+        l.bom = data.left(3);
+    bool eolSeen = false;
+    bool inSection = false;
+    bool inFirst = false;
+    forEachLine(data, [&](const Line& raw) {
+        Lines::Line line{data.mid(raw.begin, raw.end - raw.begin),
+                         data.mid(raw.end, raw.next - raw.end)};
+        if (!eolSeen && !line.eol.isEmpty()) {
+            l.eol = line.eol;
+            eolSeen = true;
+        }
+        const ParsedLine parsed = parseLine(data, raw);
+        if (parsed.kind == LineKind::Section) {
+            inSection = sameName(data, parsed.name, l.section);
+            inFirst = inSection && !l.sectionFound;
+        }
+        const bool counts =
+            inSection && parsed.kind != LineKind::Blank && parsed.kind != LineKind::Comment;
+        line.inFirst = inFirst;
+        line.content = inFirst && counts;
+        l.lines.push_back(line);
+        const auto it = std::prev(l.lines.end());
+        if (line.content) {
+            l.sectionFound = true;
+            l.lastContent = it;
+        }
+        if (inSection && parsed.kind == LineKind::Entry)
+            l.keys[data.mid(parsed.name.begin, parsed.name.end - parsed.name.begin).toUpper()]
+                .append(it);
+    });
+}
+
+IniSectionEditor::~IniSectionEditor() = default;
+
+bool IniSectionEditor::set(const QByteArray& key, const QByteArray& value) {
+    Lines& l = *lines_;
+    const QByteArray keyName = key.trimmed();
+    if (!iniCanHold(value) || !isUsableName(l.section, ']') || !isUsableName(keyName, '='))
+        return false;
+    const auto known = l.keys.find(keyName.toUpper());
+    if (known != l.keys.end() && !known->isEmpty()) {
+        // The first line of the key keeps its name and layout; its value
+        // (without the blanks around it) is replaced.
+        QByteArray& text = known->first()->text;
+        const ParsedLine parsed = parseLine(text, {0, text.size(), text.size()});
+        text.replace(parsed.value.begin, parsed.value.end - parsed.value.begin, value);
+        return true;
+    }
+    if (!l.sectionFound) {
+        if (!l.lines.empty() && l.lines.back().eol.isEmpty())
+            l.lines.back().eol = l.eol;
+        else if (l.lines.empty() && !l.bom.isEmpty())
+            l.lines.push_back({{}, l.eol}); // a file of nothing but its mark
+        l.lines.push_back({'[' + l.section + ']', l.eol, true, true});
+        l.sectionFound = true;
+        l.lastContent = std::prev(l.lines.end());
+    }
+    if (l.lastContent->eol.isEmpty())
+        l.lastContent->eol = l.eol; // it was the file's last line
+    l.lastContent =
+        l.lines.insert(std::next(l.lastContent), {keyName + '=' + value, l.eol, true, true});
+    l.keys[keyName.toUpper()] = {l.lastContent};
+    return true;
+}
+
+bool IniSectionEditor::remove(const QByteArray& key) {
+    Lines& l = *lines_;
+    const auto known = l.keys.find(key.trimmed().toUpper());
+    if (known == l.keys.end() || known->isEmpty())
+        return false;
+    // From the last line up, so that a new last content line is never one
+    // that goes too.
+    for (auto line = known->crbegin(); line != known->crend(); ++line) {
+        if (*line == l.lastContent)
+            l.findLastContent(*line); // the header stays: one is found
+        l.lines.erase(*line);
+    }
+    l.keys.erase(known);
+    return true;
+}
+
+QByteArray IniSectionEditor::data() const {
+    QByteArray data = lines_->bom;
+    for (const Lines::Line& line : lines_->lines)
+        data += line.text + line.eol;
+    return data;
+}
+
 bool WriteIni(const QString& file, const QByteArray& section, const QByteArray& key,
               const QByteArray& value) {
     if (QFileInfo(file).isDir())
@@ -260,6 +391,14 @@ bool WriteIni(const QString& file, const QByteArray& section, const QByteArray& 
     bool exists = false;
     return readWhole(file, data, exists) && setIniValue(data, section, key, value) &&
            writeWhole(file, data);
+}
+
+bool EditIni(const QString& file, const std::function<bool(QByteArray&)>& edit) {
+    if (QFileInfo(file).isDir())
+        return false;
+    QByteArray data;
+    bool exists = false;
+    return readWhole(file, data, exists) && edit(data) && writeWhole(file, data);
 }
 
 bool RemoveIni(const QString& file, const QByteArray& section, const QByteArray& key) {

@@ -21,6 +21,8 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <functional>
+#include <memory>
 #include <utility>
 
 namespace kt::shell {
@@ -54,6 +56,11 @@ bool iniCanHold(const QByteArray& value);
 // the file cannot be read or rewritten.
 bool RemoveIni(const QString& file, const QByteArray& section, const QByteArray& key);
 
+// Reads `file` (a missing one as empty), lets `edit` change its bytes, and
+// replaces it atomically with the result; false when it cannot be read or
+// written, or when `edit` says false (then nothing is written).
+bool EditIni(const QString& file, const std::function<bool(QByteArray&)>& edit);
+
 // The edits of WriteIni and RemoveIni on a file's bytes in memory, so that
 // many can be made before one write. setIniValue is false, and changes
 // nothing, when the names or the value cannot stand in an INI file;
@@ -61,6 +68,25 @@ bool RemoveIni(const QString& file, const QByteArray& section, const QByteArray&
 bool setIniValue(QByteArray& data, const QByteArray& section, const QByteArray& key,
                  const QByteArray& value);
 bool removeIniValue(QByteArray& data, const QByteArray& section, const QByteArray& key);
+
+// Many edits of one section of a file's bytes, each as setIniValue or
+// removeIniValue would make it, at a cost that does not grow with the file:
+// the file is read into lines once, with an index of the section's keys.
+class IniSectionEditor {
+  public:
+    IniSectionEditor(const QByteArray& data, const QByteArray& section);
+    ~IniSectionEditor();
+    IniSectionEditor(const IniSectionEditor&) = delete;
+    IniSectionEditor& operator=(const IniSectionEditor&) = delete;
+
+    bool set(const QByteArray& key, const QByteArray& value);
+    bool remove(const QByteArray& key);
+    QByteArray data() const;
+
+  private:
+    struct Lines;
+    std::unique_ptr<Lines> lines_;
+};
 
 // Makes the replacements of files in the directory of `file` durable (the
 // file contents are synced by every write already). Called once when a

@@ -174,3 +174,40 @@ TEST_F(IniFileEdgeTest, FailsOnPathsThatCannotHoldAFile) {
 }
 
 } // namespace
+
+namespace {
+
+// Many edits through the editor leave the bytes that the same edits one by
+// one leave, on files with every oddity the one-by-one edits handle.
+TEST(IniSectionEditor, LeavesTheBytesOfTheSameEditsMadeOneByOne) {
+    const QByteArray files[] = {
+        "",
+        "\xEF\xBB\xBF",
+        "[HEAD]\r\nTitle=KT560AX\r\n",
+        "[HEAD]\r\nTitle=KT560AX",
+        "[Data]\nA=1\n; note\n\nB = 2 \n[Other]\nA=x\n[data]\nC=3\nb=dup\n",
+        "[Data]\r\nA=1\r\n; trailing\r\n\r\n",
+        "\xEF\xBB\xBF[DATA]\rA=1\rB=2",
+    };
+    using Edit = std::pair<QByteArray, QByteArray>; // key, value; a null value removes
+    const QList<Edit> edits = {{"A", "9"},   {"NEW", "n"}, {"b", {}},  {"B", "back"},
+                               {"C", {}},    {"NEW", {}},  {"Z", "z"}, {"A", {}},
+                               {"A", " a "}, {"Z", ""},    {"Q", "q"}, {"Q", {}}};
+    for (const QByteArray& file : files) {
+        SCOPED_TRACE(file.constData());
+        QByteArray oneByOne = file;
+        kt::shell::IniSectionEditor editor(file, "Data");
+        for (const auto& [key, value] : edits) {
+            if (value.isNull()) {
+                kt::shell::removeIniValue(oneByOne, "Data", key);
+                editor.remove(key);
+            } else {
+                ASSERT_TRUE(kt::shell::setIniValue(oneByOne, "Data", key, value));
+                ASSERT_TRUE(editor.set(key, value));
+            }
+            ASSERT_EQ(editor.data(), oneByOne) << key.constData();
+        }
+    }
+}
+
+} // namespace
