@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <map>
 
@@ -199,36 +198,13 @@ shell::Status SaveJournal::fold() {
     return shell::done();
 }
 
-namespace {
-
-QStringList staleCopies(const QString& mainFile) {
-    static const QRegularExpression copy(QStringLiteral("^.+\\.[A-Za-z0-9]{6}$"));
-    QStringList copies;
-    for (const QString& file : backupFileSet(mainFile)) {
-        const QFileInfo info(file);
-        for (const QString& name :
-             info.dir().entryList({info.fileName() + QStringLiteral(".??????")}, QDir::Files))
-            if (copy.match(name).hasMatch())
-                copies.append(info.dir().filePath(name));
-    }
-    return copies;
-}
-
-} // namespace
-
 shell::Result<int> foldLeftJournal(const QString& mainFile) {
     const QString journal = journalFileOf(mainFile);
-    if (!QFileInfo::exists(journal) && staleCopies(mainFile).isEmpty())
+    if (!QFileInfo::exists(journal))
         return 0;
     BackupLock lock;
     if (const shell::Status held = lock.take(mainFile, true); !held)
         return held.error();
-    // The half-written new copies (NAME.XXXXXX) of its files that a kill
-    // left: no job writes them now.
-    for (const QString& copy : staleCopies(mainFile))
-        QFile::remove(copy);
-    if (!QFileInfo::exists(journal))
-        return 0;
     const shell::Result<QByteArray> text = shell::readRegularFile(journal);
     if (!text)
         return text.error();

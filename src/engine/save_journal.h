@@ -61,8 +61,7 @@ class SaveJournal {
 };
 
 // Folds a journal that a killed job left beside `mainFile` into its set,
-// while no other job uses the set, and removes the new copies of its files
-// that a kill left half written. The number of records it held (0: there
+// while no other job uses the set. The number of records it held (0: there
 // was none); an InUse error when a job holds the set.
 shell::Result<int> foldLeftJournal(const QString& mainFile);
 
