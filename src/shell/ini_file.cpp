@@ -8,6 +8,7 @@
 #include <QSaveFile>
 #include <QSet>
 #include <list>
+#include <optional>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -96,44 +97,19 @@ template <typename Visit> void forEachLine(const QByteArray& data, Visit visit) 
     }
 }
 
-// Where the key stands in the file, or where it would go.
-struct Location {
-    bool sectionFound = false;
-    bool keyFound = false;
-    Span value;                  // the key's value, trimmed (keyFound)
-    qsizetype insertAt = 0;      // just after the section's last entry line (sectionFound)
-    bool insertNeedsEol = false; // that line is the file's last and has no line ending
-    QByteArray eol = "\r\n";     // the file's first line ending
-};
-
-Location locate(const QByteArray& data, const QByteArray& section, const QByteArray& key) {
-    Location found;
-    bool eolSeen = false;
+// The value of the first entry of `key` in a section named `section`, the
+// look-up's answer; nothing when there is none.
+std::optional<Span> locate(const QByteArray& data, const QByteArray& section,
+                           const QByteArray& key) {
+    std::optional<Span> found;
     bool inSection = false;
-    bool inFirstSection = false;
     forEachLine(data, [&](const Line& line) {
-        if (!eolSeen && line.next > line.end) {
-            found.eol = data.mid(line.end, line.next - line.end);
-            eolSeen = true;
-        }
         const ParsedLine parsed = parseLine(data, line);
-        if (parsed.kind == LineKind::Section) {
+        if (parsed.kind == LineKind::Section)
             inSection = sameName(data, parsed.name, section);
-            inFirstSection = inSection && !found.sectionFound;
-        } else if (!inSection || parsed.kind == LineKind::Blank ||
-                   parsed.kind == LineKind::Comment) {
-            return;
-        } else if (!found.keyFound && parsed.kind == LineKind::Entry &&
-                   sameName(data, parsed.name, key)) {
-            found.keyFound = true;
-            found.value = parsed.value;
-        }
-        // New keys go after the last entry of the first matching section.
-        if (inFirstSection) {
-            found.sectionFound = true;
-            found.insertAt = line.next;
-            found.insertNeedsEol = line.next == line.end;
-        }
+        else if (inSection && !found && parsed.kind == LineKind::Entry &&
+                 sameName(data, parsed.name, key))
+            found = parsed.value;
     });
     return found;
 }
@@ -179,12 +155,12 @@ Result<QByteArray> ReadIniValue(const QString& file, const QByteArray& section,
     if (!read)
         return read.error();
     const QByteArray& data = *read;
-    const Location where = locate(data, section.trimmed(), key.trimmed());
-    if (!where.keyFound)
+    const std::optional<Span> value = locate(data, section.trimmed(), key.trimmed());
+    if (!value)
         return Error{ErrorCode::NotFound,
                      QStringLiteral("%1: no key %2 in section %3")
                          .arg(file, QString::fromLatin1(key), QString::fromLatin1(section))};
-    return data.mid(where.value.begin, where.value.end - where.value.begin);
+    return data.mid(value->begin, value->end - value->begin);
 }
 
 QByteArray ReadIni(const QString& file, const QByteArray& section, const QByteArray& key) {
@@ -217,50 +193,25 @@ QList<std::pair<QByteArray, QByteArray>> ReadIniSection(const QString& file,
 
 bool setIniValue(QByteArray& data, const QByteArray& section, const QByteArray& key,
                  const QByteArray& value) {
-    const QByteArray sectionName = section.trimmed();
-    const QByteArray keyName = key.trimmed();
-    if (!iniCanHold(value) || !isUsableName(sectionName, ']') || !isUsableName(keyName, '='))
+    IniSectionEditor editor(data, section);
+    if (!editor.set(key, value))
         return false;
-    const Location where = locate(data, sectionName, keyName);
-    if (where.keyFound) {
-        data.replace(where.value.begin, where.value.end - where.value.begin, value);
-    } else {
-        QByteArray entry = keyName + '=' + value + where.eol;
-        if (where.sectionFound) {
-            if (where.insertNeedsEol)
-                entry.prepend(where.eol);
-            data.insert(where.insertAt, entry);
-        } else {
-            if (!data.isEmpty() && !data.endsWith('\n') && !data.endsWith('\r'))
-                data += where.eol;
-            data += '[' + sectionName + ']' + where.eol + entry;
-        }
-    }
+    data = editor.data();
     return true;
 }
 
 bool removeIniValue(QByteArray& data, const QByteArray& section, const QByteArray& key) {
-    const QByteArray sectionName = section.trimmed();
-    const QByteArray keyName = key.trimmed();
-    QList<Span> doomed;
-    bool inSection = false;
-    forEachLine(data, [&](const Line& line) {
-        const ParsedLine parsed = parseLine(data, line);
-        if (parsed.kind == LineKind::Section)
-            inSection = sameName(data, parsed.name, sectionName);
-        else if (inSection && parsed.kind == LineKind::Entry &&
-                 sameName(data, parsed.name, keyName))
-            doomed.append({line.begin, line.next});
-    });
-    for (auto it = doomed.crbegin(); it != doomed.crend(); ++it)
-        data.remove(it->begin, it->end - it->begin);
-    return !doomed.isEmpty();
+    IniSectionEditor editor(data, section);
+    if (!editor.remove(key))
+        return false;
+    data = editor.data();
+    return true;
 }
 
 // The file as lines, each with its own line ending, and for the section's
 // entries an index by key (upper case) in file order. New keys go after the
 // last line of the first matching section that is neither blank nor a
-// comment, as locate() finds it.
+// comment.
 struct IniSectionEditor::Lines {
     struct Line {
         QByteArray text;
