@@ -13,7 +13,10 @@
 #include <time.h>
 #endif
 #ifdef Q_OS_LINUX
+#include <QSocketNotifier>
 #include <sys/prctl.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
 #endif
 
 namespace kt::link {
@@ -44,6 +47,45 @@ void sleepPrecisely(double ms) {
 
 struct EventLoopClock::Private {
     QElapsedTimer elapsed;
+#ifdef Q_OS_LINUX
+    // A kernel timer that wakes the event loop at the deadline itself, to
+    // the microsecond: one wake-up a wait. Made at the first wait, when the
+    // event loop exists.
+    int timer = -1;
+    std::unique_ptr<QSocketNotifier> fired;
+    // The deadline the timer is set for; NaN when it is not set (it went
+    // off, or a nested wait set it for its own deadline).
+    double armedMs = std::nan("");
+
+    ~Private() {
+        fired.reset();
+        if (timer >= 0)
+            ::close(timer);
+    }
+    bool haveTimer() {
+        if (timer >= 0)
+            return true;
+        timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        if (timer < 0)
+            return false;
+        fired = std::make_unique<QSocketNotifier>(timer, QSocketNotifier::Read);
+        QObject::connect(fired.get(), &QSocketNotifier::activated, [this] {
+            quint64 expirations = 0;
+            while (::read(timer, &expirations, sizeof expirations) < 0 && errno == EINTR) {
+            }
+            armedMs = std::nan("");
+        });
+        return true;
+    }
+    void arm(double deadlineMs, double remainingMs) {
+        if (armedMs == deadlineMs)
+            return;
+        const qint64 ns = qMax<qint64>(1, qint64(remainingMs * 1e6));
+        const itimerspec when{{0, 0}, {time_t(ns / 1000000000), long(ns % 1000000000)}};
+        ::timerfd_settime(timer, 0, &when, nullptr);
+        armedMs = deadlineMs;
+    }
+#endif
 };
 
 EventLoopClock::EventLoopClock() : d(std::make_unique<Private>()) {
@@ -62,6 +104,20 @@ double EventLoopClock::nowMs() const {
 }
 
 bool EventLoopClock::waitUntil(double deadlineMs, const std::function<bool()>& ready) {
+#ifdef Q_OS_LINUX
+    if (d->haveTimer()) {
+        for (;;) {
+            if (ready())
+                return true;
+            const double remaining = deadlineMs - nowMs();
+            if (remaining <= 0)
+                return false;
+            // Input and clicks wake the loop too.
+            d->arm(deadlineMs, remaining);
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+    }
+#endif
     // Timers have whole-millisecond resolution and wake a little late, so
     // the loop sleeps in the event loop until about a millisecond before the
     // deadline, and sleeps the rest precisely.

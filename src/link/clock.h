@@ -27,7 +27,7 @@ void Delay(Clock& clock, float ms);
 
 // The real clock: a monotonic timer, and waits that run a nested event loop
 // woken by the events themselves (port input, timers, clicks) and by a
-// precise timer at the deadline.
+// precise timer at the deadline (on Linux a timerfd: one wake-up a wait).
 class EventLoopClock final : public Clock {
   public:
     EventLoopClock();

@@ -1,6 +1,7 @@
 // The link over a real pseudo-terminal, through QSerialPort and the real
-// clock, against the virtual controller: open errors, and a device left
-// configured, with bytes unread, by a killed program.
+// clock, against the virtual controller: open errors, a device left
+// configured, with bytes unread, by a killed program, and the real clock's
+// waits.
 #include "link/line_port.h"
 #include "link/link_transaction.h"
 #include "shell/ini_file.h"
@@ -9,6 +10,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <termios.h>
@@ -71,6 +73,36 @@ TEST(PtyLink, OpensADeviceThatAKilledProgramLeftConfiguredWithoutItsBytes) {
     LinkTransaction link(port, clock, view, settings);
     link.enable();
     EXPECT_TRUE(link.lsubTransaction("01DC").accepted());
+}
+
+// A wait ends at its deadline, never before, also when a wait nested in an
+// event of its own (a click that waits) moved the clock's timer; an event
+// that makes it ready ends it early.
+TEST(PtyLink, RealClockWaitsEndAtTheirOwnDeadline) {
+    kt::link::EventLoopClock clock;
+    bool inner = false;
+    QTimer::singleShot(2, [&] {
+        inner = true;
+        clock.waitUntil(clock.nowMs() + 40, [] { return false; }); // beyond the outer one
+    });
+    const double outer = clock.nowMs() + 20;
+    EXPECT_FALSE(clock.waitUntil(outer, [] { return false; }));
+    EXPECT_TRUE(inner);
+    EXPECT_GE(clock.nowMs(), outer);
+
+    const double start = clock.nowMs();
+    double innerEnd = 0;
+    QTimer::singleShot(2, [&] { // a nested wait that ends first
+        clock.waitUntil(clock.nowMs() + 3, [] { return false; });
+        innerEnd = clock.nowMs();
+    });
+    EXPECT_FALSE(clock.waitUntil(start + 200, [] { return false; }));
+    EXPECT_GE(clock.nowMs(), start + 200);
+    EXPECT_LT(innerEnd, start + 200); // at its own deadline, not the outer one
+
+    bool ready = false;
+    QTimer::singleShot(1, [&] { ready = true; });
+    EXPECT_TRUE(clock.waitUntil(clock.nowMs() + 60000, [&] { return ready; }));
 }
 
 } // namespace
