@@ -4,6 +4,11 @@
 
 #include <QFileInfo>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <unistd.h>
+#endif
+
 namespace kt::link {
 
 namespace {
@@ -154,7 +159,24 @@ QByteArray QtSerialPort::readAll() {
 bool QtSerialPort::write(const QByteArray& bytes) {
     if (!port_.isOpen())
         return fail(QStringLiteral("The port is not open."));
-    if (port_.bytesToWrite() > kMaxUnsent || port_.write(bytes) != bytes.size()) {
+    QByteArray rest = bytes;
+#ifdef Q_OS_UNIX
+    // With nothing queued, the bytes go straight to the device: queuing them
+    // switches the port's write watch on and off, two wake-ups of the event
+    // loop a request. What the device does not take, or an error, goes the
+    // queued way.
+    if (port_.bytesToWrite() == 0) {
+        ssize_t sent;
+        while ((sent = ::write(int(port_.handle()), bytes.constData(), size_t(bytes.size()))) < 0 &&
+               errno == EINTR) {
+        }
+        if (sent == bytes.size())
+            return true;
+        if (sent > 0)
+            rest = bytes.mid(sent);
+    }
+#endif
+    if (port_.bytesToWrite() > kMaxUnsent || port_.write(rest) != rest.size()) {
         port_.clearError();
         return fail(QStringLiteral("Writing to %1 failed.").arg(device_));
     }
