@@ -25,12 +25,12 @@ namespace {
 // separated by tabs; a value holds no line break (the INI file could not
 // hold it either). A line without its end was cut short by a kill and is
 // not a record.
-struct Entry {
-    char op;
-    int place;
-    QByteArray key;
-    QByteArray value;
-};
+using Entry = JournalEntry;
+
+QByteArray lineOf(const Entry& entry) {
+    return QByteArray(1, entry.op) + '\t' + QByteArray::number(entry.place) + '\t' + entry.key +
+           (entry.op == 'S' ? '\t' + entry.value : QByteArray()) + '\n';
+}
 
 QList<Entry> readEntries(const QByteArray& journal) {
     QList<Entry> entries;
@@ -114,7 +114,9 @@ QString journalFileOf(const QString& mainFile) {
     return info.dir().filePath(QLatin1Char('.') + info.fileName() + QStringLiteral(".journal"));
 }
 
-SaveJournal::SaveJournal(QString mainFile) : mainFile_(std::move(mainFile)) {
+SaveJournal::SaveJournal(QString mainFile)
+    : mainFile_(std::move(mainFile)), journal_(journalFileOf(mainFile_)),
+      files_(backupFileSet(mainFile_)) {
     sinceFold_.start();
 }
 
@@ -125,8 +127,8 @@ SaveJournal::~SaveJournal() {
 #endif
     // Folded, it holds nothing: it goes. Otherwise it stays for the next
     // job that opens the set.
-    if (pending_ == 0)
-        QFile::remove(journalFileOf(mainFile_));
+    if (pending_.isEmpty())
+        QFile::remove(journal_);
 }
 
 shell::Status SaveJournal::set(const QString& file, const QByteArray& key,
@@ -138,61 +140,56 @@ shell::Status SaveJournal::remove(const QString& file, const QByteArray& key) {
     return append('R', file, key, {});
 }
 
+shell::Status SaveJournal::cannotWrite() const {
+    return shell::Error{shell::ErrorCode::Unwritable,
+                        QStringLiteral("cannot write %1").arg(journal_), journal_};
+}
+
 shell::Status SaveJournal::append(char op, const QString& file, const QByteArray& key,
                                   const QByteArray& value) {
-    const qsizetype place = backupFileSet(mainFile_).indexOf(file);
-    const QString journal = journalFileOf(mainFile_);
-    const auto cannot = [&] {
-        return shell::Error{shell::ErrorCode::Unwritable,
-                            QStringLiteral("cannot write %1").arg(journal), journal};
-    };
+    const qsizetype place = files_.indexOf(file);
     if (place < 0 || !shell::iniCanHold(value))
         return shell::Error{
             shell::ErrorCode::Invalid,
             QStringLiteral("%1: record %2 cannot be stored").arg(file, QString::fromLatin1(key)),
             file};
-    const QByteArray line = QByteArray(1, op) + '\t' + QByteArray::number(place) + '\t' + key +
-                            (op == 'S' ? '\t' + value : QByteArray()) + '\n';
+    Entry entry{op, int(place), key, op == 'S' ? value : QByteArray()};
+    const QByteArray line = lineOf(entry);
 #ifdef Q_OS_UNIX
     if (fd_ < 0) {
-        fd_ = ::open(QFile::encodeName(journal).constData(),
+        fd_ = ::open(QFile::encodeName(journal_).constData(),
                      O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd_ < 0)
-            return cannot();
+            return cannotWrite();
     }
     // One write a record, then its data on disk before anything else goes.
     if (::write(fd_, line.constData(), size_t(line.size())) != line.size() || ::fdatasync(fd_) != 0)
-        return cannot();
+        return cannotWrite();
 #else
-    QFile out(journal);
+    QFile out(journal_);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Append) || out.write(line) != line.size() ||
         !out.flush())
-        return cannot();
+        return cannotWrite();
 #endif
-    ++pending_;
+    pending_.append(std::move(entry));
     return shell::done();
 }
 
 shell::Status SaveJournal::fold() {
-    if (pending_ == 0)
+    if (pending_.isEmpty())
         return shell::done();
     QElapsedTimer took;
     took.start();
-    const QString journal = journalFileOf(mainFile_);
-    const shell::Result<QByteArray> text = shell::readRegularFile(journal);
-    if (!text)
-        return text.error();
-    if (const shell::Status applied = applyEntries(mainFile_, readEntries(*text)); !applied)
+    if (const shell::Status applied = applyEntries(mainFile_, pending_); !applied)
         return applied; // the journal stays, with every record
 #ifdef Q_OS_UNIX
     // Emptied, not removed: the next record goes on where this one ended.
     if (::ftruncate(fd_, 0) != 0 || ::fdatasync(fd_) != 0)
-        return shell::Error{shell::ErrorCode::Unwritable,
-                            QStringLiteral("cannot write %1").arg(journal), journal};
+        return cannotWrite();
 #else
-    QFile::resize(journal, 0);
+    QFile::resize(journal_, 0);
 #endif
-    pending_ = 0;
+    pending_.clear();
     lastFoldMs_ = took.elapsed();
     sinceFold_.start();
     return shell::done();

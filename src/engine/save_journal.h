@@ -14,13 +14,25 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace kt::engine {
 
 // The journal of a backup's main file: /backup/01.KT gives
 // /backup/.01.KT.journal.
 QString journalFileOf(const QString& mainFile);
+
+// A record of a journal: set (op S) or remove (op R) `key` in section Data
+// of the file at `place` in the set (0 the main file, 1 to 4 the card
+// files).
+struct JournalEntry {
+    char op;
+    int place;
+    QByteArray key;
+    QByteArray value;
+};
 
 class SaveJournal {
   public:
@@ -43,7 +55,7 @@ class SaveJournal {
     // Writes what the journal holds into the files and empties it.
     shell::Status fold();
     bool foldDue() const {
-        return pending_ > 0 && sinceFold_.elapsed() >= qMax(kFoldEveryMs, 50 * lastFoldMs_);
+        return !pending_.isEmpty() && sinceFold_.elapsed() >= qMax(kFoldEveryMs, 50 * lastFoldMs_);
     }
     // A fold at a break (a category's end) is worth it unless folds of this
     // set take long (a huge file): then only when due.
@@ -52,10 +64,13 @@ class SaveJournal {
   private:
     shell::Status append(char op, const QString& file, const QByteArray& key,
                          const QByteArray& value);
+    shell::Status cannotWrite() const;
 
     QString mainFile_;
+    QString journal_;
+    QStringList files_; // the set, in the order of a record's place
     int fd_ = -1;
-    int pending_ = 0; // records appended since the last fold
+    QList<JournalEntry> pending_; // appended since the last fold
     qint64 lastFoldMs_ = 0;
     QElapsedTimer sinceFold_;
 };
