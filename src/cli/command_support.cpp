@@ -27,20 +27,26 @@ bool openPort(const CliOptions& options, link::LinePort& port) {
 }
 
 int exitStatusOf(engine::JobOutcome outcome) {
+    using engine::JobOutcome;
     switch (outcome) {
-    case engine::JobOutcome::Finished:
+    case JobOutcome::Finished:
         return kDone;
-    case engine::JobOutcome::Cancelled:
+    case JobOutcome::Cancelled:
         return kInterrupted;
-    case engine::JobOutcome::NothingChosen:
+    case JobOutcome::NothingChosen:
         return kUsage;
-    case engine::JobOutcome::Differences:
+    case JobOutcome::Differences:
         return kDifferences;
-    case engine::JobOutcome::FileError:
-    case engine::JobOutcome::Declined:
+    case JobOutcome::FileError:
+    case JobOutcome::Declined:
         return kFileError;
-    case engine::JobOutcome::CommunicationError:
-    case engine::JobOutcome::None:
+    case JobOutcome::PortUnavailable:
+        return kPortError;
+    case JobOutcome::NoAnswer:
+    case JobOutcome::Garbled:
+    case JobOutcome::PortLost:
+    case JobOutcome::ServerClosed:
+    case JobOutcome::None:
         break;
     }
     return kCommError;

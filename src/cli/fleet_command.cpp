@@ -1,32 +1,25 @@
 #include "fleet_command.h"
 
 #include "command_support.h"
-#include "engine/job_log.h"
-#include "engine/record_compare.h"
-#include "fleet/backup_folder.h"
 #include "fleet/exit_status.h"
-#include "fleet/fleet_runner.h"
-#include "fleet/history.h"
-#include "fleet/hooks.h"
-#include "fleet/record_changes.h"
-#include "fleet_pages.h"
-#include "shell/regular_file.h"
+#include "fleet/fleet_run.h"
+#include "link/trace.h"
+#include "shell/language.h"
 #include "shell/text_format.h"
 #include "signal_watch.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QUrl>
 #include <cstdio>
+#include <unistd.h>
 
 namespace kt::cli {
 
 using fleet::ControllerRun;
 using fleet::RecordChanges;
+using fleet::RunResult;
 
 namespace {
 
@@ -41,264 +34,113 @@ QStringList jobArguments(const CliOptions& options) {
             QStringLiteral("--quiet"),    QStringLiteral("--json")};
 }
 
-// A remote's address without a user name or password in it.
-QString shownRemote(const QString& remote) {
-    const QUrl url(remote);
-    return url.isValid() && !url.scheme().isEmpty() && url.scheme().size() > 1
-               ? url.toString(QUrl::RemoveUserInfo)
-               : remote;
-}
-
-QString plural(qsizetype count, const char* one, const char* many) {
-    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
-}
-
-// What a run found, for the commit, the table, the hooks and the JSON.
-struct RunReport {
-    QList<ControllerRun> runs;
-    QList<RecordChanges> changes; // of each run; empty unless complete
-    QList<int> changed;           // indexes of runs whose records changed
-    QList<int> failed;            // indexes of runs that did not finish
-    QString historyProblem;
-    QString pushProblem;
-    bool committed = false;
-    QStringList pageProblems; // the report or metrics that could not be written
-    int status = kDone;
-
-    QString headline() const {
-        return plural(changed.size(), "controller changed", "controllers changed") +
-               QStringLiteral(", %1 failed").arg(failed.size());
-    }
-    QString changeLine(int i) const {
-        return fleet::describeChanges(runs[i].controller->name, changes[i]);
-    }
-    QString failureLine(int i) const {
-        return QStringLiteral("%1: %2 after %3")
-            .arg(runs[i].controller->name, fleet::outcomeOf(runs[i]),
-                 plural(runs[i].tries, "try", "tries"));
-    }
-    QString summary() const {
-        QStringList lines{headline()};
-        for (const int i : changed)
-            lines.append(changeLine(i));
-        for (const int i : failed)
-            lines.append(failureLine(i));
-        if (!historyProblem.isEmpty())
-            lines.append(QStringLiteral("history: ") + historyProblem);
-        if (!pushProblem.isEmpty())
-            lines.append(QStringLiteral("push: ") + pushProblem);
-        return lines.join(u'\n');
-    }
-    int total(QList<int> RecordChanges::*list) const {
-        int count = 0;
-        for (const int i : changed)
-            count += int((changes[i].*list).size());
-        return count;
-    }
-};
-
-// Compares each finished backup with the controller's last version, the
-// committed one when there is a history, and commits those that changed.
-void recordChanges(RunReport& report, fleet::History* history, const fleet::Fleet& fleet) {
-    for (qsizetype i = 0; i < report.runs.size(); ++i) {
-        const ControllerRun& run = report.runs[i];
-        report.changes.append(RecordChanges());
-        if (!run.complete()) {
-            report.failed.append(int(i));
-            continue;
-        }
-        QString before;
-        if (history) {
-            before = history->committedFile(run.controller->name);
-        } else {
-            const QString folder = QFileInfo(run.file).absolutePath();
-            const fleet::StoredBackup last =
-                fleet::newestComplete(fleet::storedBackups(folder), QFileInfo(run.file).fileName());
-            if (!last.name.isEmpty())
-                before = QDir(folder).filePath(last.name);
-        }
-        report.changes[i] = fleet::changesBetween(
-            before.isEmpty() ? QMap<QByteArray, QByteArray>{} : engine::readBackupRecords(before),
-            engine::readBackupRecords(run.file), before.isEmpty());
-        if (!report.changes[i].any())
-            continue;
-        report.changed.append(int(i));
-        if (history) {
-            if (const shell::Status staged = history->stage(run.controller->name, run.file);
-                !staged)
-                report.historyProblem = staged.error().message;
-        }
-    }
-    if (!history || !report.historyProblem.isEmpty())
-        return;
-    if (!report.changed.isEmpty()) {
-        QStringList message{report.headline(), QString()};
-        for (const int i : std::as_const(report.changed))
-            message.append(report.changeLine(i));
-        const shell::Result<bool> made = history->commit(message.join(u'\n') + u'\n');
-        if (!made)
-            report.historyProblem = made.error().message;
-        else
-            report.committed = *made;
-    }
-    // Every run pushes, so that a commit whose push failed goes out with the
-    // next one.
-    if (!fleet.settings.remote.isEmpty() && report.historyProblem.isEmpty()) {
-        if (const shell::Status pushed = history->push(fleet.settings.remote); !pushed) {
-            report.pushProblem = pushed.error().message;
-            const QString remote = shownRemote(fleet.settings.remote);
-            complain(QStringLiteral("push to %1: %2; the commit goes out with the next push.")
-                         .arg(remote, report.pushProblem));
-            engine::JobLog().appendEvent("push", remote,
-                                         QStringLiteral("failed: ") + report.pushProblem);
-        }
-    }
-}
-
-QString changeColumn(const RunReport& report, int i) {
-    const RecordChanges& c = report.changes[i];
-    if (!report.runs[i].complete())
+// What the changes column and the progress line say of a run.
+QString changeWords(const RunResult& result, int i) {
+    const RecordChanges& c = result.changes[i];
+    if (!result.runs[i].complete())
         return QStringLiteral("-");
     if (c.first)
-        return QStringLiteral("first");
+        return QStringLiteral("first version");
     if (!c.any())
-        return QStringLiteral("none");
-    return QStringLiteral("+%1 -%2 ~%3 cards")
-        .arg(c.cardsAdded.size())
-        .arg(c.cardsRemoved.size())
-        .arg(c.cardsChanged.size());
+        return QStringLiteral("unchanged");
+    return shell::fillIn(QStringLiteral("changed: +%1 -%2 ~%3 cards"),
+                         {QString::number(c.cardsAdded.size()),
+                          QString::number(c.cardsRemoved.size()),
+                          QString::number(c.cardsChanged.size())});
 }
 
-void printTable(const RunReport& report) {
-    std::fprintf(stderr, "\n%-20s %-28s %4s %8s %8s %5s  %-20s %s\n", "controller", "port", "addr",
-                 "records", "seconds", "tries", "outcome", "changes");
-    for (qsizetype i = 0; i < report.runs.size(); ++i) {
-        const ControllerRun& r = report.runs[i];
-        std::fprintf(stderr, "%-20s %-28s %4s %8d %8.1f %5d  %-20s %s\n",
-                     qPrintable(r.controller->name), qPrintable(r.controller->port),
-                     shell::formatDigits(r.controller->address, 2).constData(),
-                     r.summary.value("records").toInt(), r.summary.value("seconds").toDouble(),
-                     r.tries, qPrintable(fleet::outcomeOf(r)),
-                     qPrintable(changeColumn(report, int(i))));
-    }
-    std::fprintf(stderr, "%s\n", qPrintable(report.headline()));
-    if (!report.historyProblem.isEmpty())
-        std::fprintf(stderr, "history: %s\n", qPrintable(report.historyProblem));
-    else if (report.committed)
-        std::fprintf(stderr, "history: committed\n");
-    if (!report.pushProblem.isEmpty())
-        std::fprintf(stderr, "push: %s; the commit goes out with the next push\n",
-                     qPrintable(report.pushProblem));
-}
+// Prints a run as the place it goes to suits: a line per controller as it
+// ends on a terminal, the table at the end elsewhere, and problems on
+// standard error.
+class RunPrinter final : public fleet::FleetRunView {
+  public:
+    explicit RunPrinter(const CliOptions& options)
+        : quiet_(options.quiet), json_(options.json), terminal_(isatty(STDOUT_FILENO) == 1) {}
 
-using Variables = QList<std::pair<QString, QString>>;
+    bool lineByLine() const { return terminal_ && !quiet_ && !json_; }
 
-// The variables of a hook about `indexes` (one line each), the run's
-// summary and its card counts.
-Variables hookVariables(const RunReport& report, const QList<int>& indexes, const QString& outcome,
-                        int status, const QString& summary, bool counted) {
-    QStringList names, ports, addresses, files;
-    for (const int i : indexes) {
-        names.append(report.runs[i].controller->name);
-        ports.append(report.runs[i].controller->port);
-        addresses.append(QString::number(report.runs[i].controller->address));
-        files.append(report.runs[i].file);
-    }
-    const auto count = [&](QList<int> RecordChanges::*list) {
-        return QString::number(counted ? report.total(list) : 0);
-    };
-    return {{"KT560AX_CONTROLLER", names.join(u'\n')},
-            {"KT560AX_PORT", ports.join(u'\n')},
-            {"KT560AX_ADDRESS", addresses.join(u'\n')},
-            {"KT560AX_FILE", files.join(u'\n')},
-            {"KT560AX_OUTCOME", outcome},
-            {"KT560AX_EXIT", QString::number(status)},
-            {"KT560AX_SUMMARY", summary},
-            {"KT560AX_CARDS_ADDED", count(&RecordChanges::cardsAdded)},
-            {"KT560AX_CARDS_REMOVED", count(&RecordChanges::cardsRemoved)},
-            {"KT560AX_CARDS_CHANGED", count(&RecordChanges::cardsChanged)}};
-}
-
-// A summary that fits in an environment variable (Linux takes 128 KiB a
-// variable): at most this many bytes, then a note of how many lines were
-// left out.
-QString bounded(const QString& summary) {
-    constexpr qsizetype kMaxBytes = 64 * 1024;
-    if (summary.toUtf8().size() <= kMaxBytes)
-        return summary;
-    QStringList lines = summary.split(u'\n');
-    qsizetype bytes = 0, kept = 0;
-    while (kept < lines.size() && bytes + lines[kept].toUtf8().size() + 1 < kMaxBytes - 100)
-        bytes += lines[kept++].toUtf8().size() + 1;
-    const qsizetype left = lines.size() - kept;
-    lines.resize(kept);
-    lines.append(QStringLiteral("... and %1 more lines").arg(left));
-    return lines.join(u'\n');
-}
-
-QJsonArray runHooks(const RunReport& report, const fleet::FleetSettings& settings,
-                    const SignalWatch& watch) {
-    QJsonArray results;
-    const auto hook = [&](const char* name, const QStringList& command, Variables variables,
-                          const QString& controller) {
-        if (command.isEmpty() || watch.interrupted())
-            return; // a run told to stop calls no more hooks
-        for (auto& [variable, value] : variables)
-            if (variable == QLatin1String("KT560AX_SUMMARY"))
-                value = bounded(value);
-        const fleet::HookRun run =
-            fleet::runHook(command, variables, QLatin1String(name), fleet::kHookSeconds,
-                           [&] { return watch.interrupted(); });
-        QJsonObject result{{"hook", name}, {"ok", run.ok}};
-        if (!controller.isEmpty())
-            result.insert("controller", controller);
-        if (!run.ok) {
-            result.insert("problem", run.problem);
-            complain(QStringLiteral("the %1 hook%2: %3")
-                         .arg(QLatin1String(name),
-                              controller.isEmpty() ? QString() : " of [" + controller + ']',
-                              run.problem));
+    void controllerEnded(const RunResult& result, int i, int ended, int total) override {
+        const ControllerRun& run = result.runs[i];
+        if (!lineByLine()) {
+            if (!run.complete())
+                complain(link::displayText(result.failureLine(i)));
+            return;
         }
-        results.append(result);
-    };
-    for (const int i : report.failed) {
-        const ControllerRun& run = report.runs[i];
-        hook("OnFailure", settings.onFailure,
-             hookVariables(report, {i}, fleet::outcomeOf(run), run.status, report.failureLine(i),
-                           false),
-             run.controller->name);
+        QString line = shell::fillIn(QStringLiteral("%1/%2 %3: "),
+                                     {QString::number(ended), QString::number(total),
+                                      link::displayText(run.controller->name)});
+        if (run.complete()) {
+            line +=
+                shell::fillIn(QStringLiteral("finished in %1 s"),
+                              {QString::number(qRound(run.summary.value("seconds").toDouble()))});
+            if (run.summary.value("categories").toArray().contains(QStringLiteral("cards")))
+                line += shell::fillIn(QStringLiteral(", %1 cards"),
+                                      {QString::number(result.changes[i].cards)});
+            line += QStringLiteral(", ") + changeWords(result, i);
+        } else {
+            line = shell::fillIn(QStringLiteral("%1/%2 %3"),
+                                 {QString::number(ended), QString::number(total),
+                                  link::displayText(result.failureLine(i))});
+        }
+        std::printf("%s\n", qPrintable(line));
+        std::fflush(stdout);
     }
-    if (!report.changed.isEmpty()) {
-        QStringList lines{report.headline()};
-        for (const int i : report.changed)
-            lines.append(report.changeLine(i));
-        hook("OnChange", settings.onChange,
-             hookVariables(report, report.changed, QStringLiteral("changed"), report.status,
-                           lines.join(u'\n'), true),
-             {});
+    void retrying(int count, int seconds) override {
+        if (lineByLine())
+            std::printf("trying %d controller%s again in %d s\n", count, count == 1 ? "" : "s",
+                        seconds);
     }
-    QList<int> all;
-    for (qsizetype i = 0; i < report.runs.size(); ++i)
-        all.append(int(i));
-    hook("OnDone", settings.onDone,
-         hookVariables(report, all,
-                       report.status == kDone ? QStringLiteral("done") : QStringLiteral("failed"),
-                       report.status, report.summary(), true),
-         {});
-    return results;
-}
+    void problem(const QString& text) override { complain(link::displayText(text)); }
+    void hookOutput(const QString& hook, const QString& line) override {
+        std::fprintf(stderr, "[%s] %s\n", qPrintable(hook), qPrintable(link::displayText(line)));
+    }
 
-QJsonObject runJson(const RunReport& report, const QJsonArray& hooks) {
+    // The end of the run: the table off a terminal, the headline on one.
+    void finished(const RunResult& result) const {
+        if (quiet_ || json_)
+            return;
+        if (!terminal_)
+            printTable(result);
+        std::printf("%s\n", qPrintable(result.headline()));
+        if (result.committed)
+            std::printf("history: committed\n");
+    }
+
+  private:
+    static void printTable(const RunResult& result) {
+        std::printf("%-20s %-28s %4s %8s %8s %5s  %-18s %s\n", "controller", "port", "addr",
+                    "records", "seconds", "tries", "outcome", "changes");
+        for (qsizetype i = 0; i < result.runs.size(); ++i) {
+            const ControllerRun& r = result.runs[i];
+            std::printf("%-20s %-28s %4s %8d %8.1f %5d  %-18s %s\n",
+                        qPrintable(link::displayText(r.controller->name)),
+                        qPrintable(link::displayText(r.controller->port)),
+                        shell::formatDigits(r.controller->address, 2).constData(),
+                        r.summary.value("records").toInt(), r.summary.value("seconds").toDouble(),
+                        r.tries, r.tries > 0 ? engine::wordsOf(r.outcome).name : "not tried",
+                        qPrintable(changeWords(result, int(i))));
+        }
+    }
+
+    bool quiet_;
+    bool json_;
+    bool terminal_;
+};
+
+QJsonObject runJson(const RunResult& result) {
     QJsonArray jobs;
-    for (qsizetype i = 0; i < report.runs.size(); ++i) {
-        const ControllerRun& run = report.runs[i];
+    for (qsizetype i = 0; i < result.runs.size(); ++i) {
+        const ControllerRun& run = result.runs[i];
         QJsonObject job = run.summary;
         job.insert("controller", run.controller->name);
         job.insert("file", run.file);
         job.insert("exitStatus", run.status);
         job.insert("tries", run.tries);
+        job.insert("outcome", QLatin1String(engine::outcomeName(run.outcome)));
+        if (!run.error.isEmpty())
+            job.insert("error", run.error);
         if (run.complete()) {
-            const RecordChanges& c = report.changes[i];
+            const RecordChanges& c = result.changes[i];
             job.insert("changed", c.any());
             job.insert("cardsAdded", c.cardsAdded.size());
             job.insert("cardsRemoved", c.cardsRemoved.size());
@@ -308,108 +150,69 @@ QJsonObject runJson(const RunReport& report, const QJsonArray& hooks) {
     }
     QJsonObject json{{"command", "run"},
                      {"jobs", jobs},
-                     {"changed", report.changed.size()},
-                     {"failed", report.failed.size()},
-                     {"committed", report.committed},
-                     {"hooks", hooks},
-                     {"exitStatus", report.status}};
-    if (!report.historyProblem.isEmpty())
-        json.insert("historyProblem", report.historyProblem);
-    if (!report.pushProblem.isEmpty())
-        json.insert("pushProblem", report.pushProblem);
-    if (!report.pageProblems.isEmpty())
-        json.insert("notWritten", QJsonArray::fromStringList(report.pageProblems));
+                     {"changed", result.changed.size()},
+                     {"failed", result.failed.size()},
+                     {"committed", result.committed},
+                     {"hooks", result.hooks},
+                     {"exitStatus", result.status}};
+    if (!result.historyProblem.isEmpty())
+        json.insert("historyProblem", result.historyProblem);
+    if (!result.pushProblem.isEmpty())
+        json.insert("pushProblem", result.pushProblem);
+    if (!result.notWritten.isEmpty())
+        json.insert("notWritten", QJsonArray::fromStringList(result.notWritten));
     return json;
 }
 
 } // namespace
 
-shell::Result<fleet::Fleet> readFleet(const QString& fleetFile) {
-    const shell::Result<QByteArray> text = shell::readRegularFile(fleetFile, kMaxFleetBytes);
-    if (!text)
-        return shell::Error{text.error().code,
-                            QStringLiteral("the fleet file: %1.").arg(text.error().message)};
-    fleet::Fleet fleet = fleet::parseFleet(*text, fleetFile, QFileInfo(fleetFile).absolutePath());
-    if (!fleet.errors.isEmpty())
-        return shell::Error{shell::ErrorCode::Invalid, fleet.errors.join(u'\n')};
-    return fleet;
+fleet::PageLanguage pageLanguage(const CliOptions& options, const QString& iniFile) {
+    const QByteArray section = languageOf(options);
+    static const char* const tags[] = {"en", "zh-Hant", "zh-Hans"};
+    return {
+        [iniFile, section](const char* key) { return shell::languageText(iniFile, section, key); },
+        QLatin1String(tags[qBound(0, options.settings.intLanguage, 2)])};
 }
 
 int runFleet(const CliOptions& options, const QString& iniFile) {
     const QString fleetFile = options.files[0];
-    const shell::Result<fleet::Fleet> read = readFleet(fleetFile);
+    const shell::Result<fleet::Fleet> read = fleet::readFleetFile(fleetFile);
     if (!read) {
         complain(read.error().message);
         return kFileError;
     }
     const fleet::Fleet& fleet = *read;
-    QList<QStringList> lines;
+    fleet::RunSettings settings{.fleetFile = fleetFile,
+                                .program = QCoreApplication::applicationFilePath(),
+                                .jobArguments = jobArguments(options),
+                                .lines = {},
+                                .keep = options.keep,
+                                .metrics = options.metrics,
+                                .language = pageLanguage(options, iniFile)};
     QStringList errors;
     for (const fleet::FleetController& controller : fleet.controllers) {
         const auto address = link::parsePortName(controller.port, iniFile);
         if (!address)
-            errors.append(QStringLiteral("%1 line %2: %3")
-                              .arg(fleetFile)
-                              .arg(controller.line)
-                              .arg(address.error().message));
-        lines.append(address ? fleet::linesOf(*address) : QStringList{});
+            errors.append(shell::fillIn(
+                QStringLiteral("%1 line %2: %3"),
+                {fleetFile, QString::number(controller.line), address.error().message}));
+        settings.lines.append(address ? fleet::linesOf(*address) : QStringList{});
     }
     if (!errors.isEmpty()) {
         for (const QString& error : std::as_const(errors))
-            complain(error);
+            complain(link::displayText(error));
         return kFileError;
     }
-
-    RunReport report;
-    // The history is opened first, so that a broken one is known before the
-    // night's work, which goes on without it.
-    std::unique_ptr<fleet::History> history;
-    if (!fleet.settings.history.isEmpty()) {
-        history = std::make_unique<fleet::History>();
-        if (const shell::Status opened =
-                history->open(fleet.settings.history, fleet::History::Mode::Write);
-            !opened) {
-            report.historyProblem = opened.error().message;
-            complain(QStringLiteral("the history: %1").arg(report.historyProblem));
-            history.reset();
-        }
-    }
+    RunPrinter printer(options);
+    fleet::FleetRun run(fleet, settings, printer);
     SignalWatch watch;
-    fleet::FleetRunner runner(fleet, QCoreApplication::applicationFilePath(), jobArguments(options),
-                              lines, options.quiet);
-    QObject::connect(&watch, &SignalWatch::arrived, &runner, &fleet::FleetRunner::stop);
-    report.runs =
-        runner.run(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HHmmss")));
-    for (const ControllerRun& run : std::as_const(report.runs))
-        report.status = worse(report.status, run.tries > 0 ? run.status : kInterrupted);
-    recordChanges(report, history.get(), fleet);
-    if (history && !report.historyProblem.isEmpty())
-        complain(
-            QStringLiteral("the history: %1; nothing was committed.").arg(report.historyProblem));
-    if (!report.historyProblem.isEmpty())
-        report.status = worse(report.status, kFileError);
-    if (options.keep > 0)
-        for (const ControllerRun& run : std::as_const(report.runs))
-            if (!run.file.isEmpty())
-                fleet::pruneBackups(QFileInfo(run.file).absolutePath(), options.keep,
-                                    QFileInfo(run.file).fileName());
-    const QString metrics = options.metrics.isEmpty() ? fleet.settings.metrics : options.metrics;
-    if (!metrics.isEmpty() && !writeMetrics(fleet, report.runs, int(report.changed.size()),
-                                            int(report.failed.size()), metrics))
-        report.pageProblems.append(QStringLiteral("metrics"));
-    if (!fleet.settings.report.isEmpty() &&
-        !writeReport(fleet, fleet.settings.report, options, iniFile))
-        report.pageProblems.append(QStringLiteral("report"));
-    if (!options.quiet)
-        printTable(report);
-    const QJsonArray hooks = runHooks(report, fleet.settings, watch);
-    if (watch.interrupted())
-        report.status = worse(report.status, kInterrupted);
+    QObject::connect(&watch, &SignalWatch::arrived, &run, &fleet::FleetRun::stop);
+    const RunResult result = run.run();
+    printer.finished(result);
     if (options.json)
-        std::printf(
-            "%s\n",
-            QJsonDocument(runJson(report, hooks)).toJson(QJsonDocument::Compact).constData());
-    return report.status;
+        std::printf("%s\n",
+                    QJsonDocument(runJson(result)).toJson(QJsonDocument::Compact).constData());
+    return result.status;
 }
 
 } // namespace kt::cli

@@ -1,13 +1,10 @@
 #include "fleet_state_commands.h"
 
 #include "command_support.h"
-#include "engine/job_log.h"
-#include "engine/record_compare.h"
 #include "fleet/exit_status.h"
-#include "fleet/fleet_status.h"
 #include "fleet/history.h"
 #include "fleet/record_changes.h"
-#include "fleet_command.h"
+#include "link/trace.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -15,57 +12,103 @@
 
 namespace kt::cli {
 
+std::optional<QList<fleet::LoadedFleet>> loadFleets(const QStringList& files) {
+    QList<fleet::LoadedFleet> fleets;
+    for (const QString& file : files) {
+        shell::Result<fleet::LoadedFleet> loaded = fleet::loadFleet(file);
+        if (!loaded) {
+            complain(link::displayText(loaded.error().message));
+            return std::nullopt;
+        }
+        if (!loaded->stateProblem.isEmpty())
+            complain(link::displayText(loaded->stateProblem) +
+                     QStringLiteral("; its controllers are unknown."));
+        fleets.append(*loaded);
+    }
+    return fleets;
+}
+
 namespace {
 
-// Job log lines read for the state of a fleet: far more than the failures
-// anyone needs counted.
-constexpr int kLogEntriesRead = 20000;
+QJsonObject statusJson(const fleet::ControllerView& v, qint64 maxAge) {
+    QJsonObject json{
+        {"fleet", v.fleet},           {"controller", v.controller->name},
+        {"port", v.controller->port}, {"state", QLatin1String(fleet::wordsOf(v.state).id)},
+        {"fine", v.fine()},           {"maxAgeSeconds", maxAge}};
+    if (const fleet::ControllerRecord* r = v.record) {
+        json.insert("lastTry", fleet::isoText(r->lastTry));
+        json.insert("lastOutcome", QLatin1String(engine::wordsOf(r->outcome).id));
+        if (!r->error.isEmpty())
+            json.insert("error", r->error);
+        json.insert("failuresSinceSuccess", r->failures);
+        json.insert("changed", r->changed);
+        if (!r->lastComplete.isEmpty()) {
+            json.insert("lastComplete", r->lastComplete);
+            json.insert("lastCompleteAt", fleet::isoText(r->lastCompleteAt));
+            json.insert("clockAhead", v.clockAhead);
+            if (v.ageSeconds >= 0)
+                json.insert("ageSeconds", v.ageSeconds);
+            if (r->readsCards)
+                json.insert("cards", r->cards);
+            json.insert("records", r->records);
+        }
+    }
+    return json;
+}
 
 } // namespace
 
 int runStatus(const CliOptions& options) {
-    const shell::Result<fleet::Fleet> read = readFleet(options.files[0]);
-    if (!read) {
-        complain(read.error().message);
+    const std::optional<QList<fleet::LoadedFleet>> fleets = loadFleets(options.files);
+    if (!fleets)
         return kFileError;
-    }
     const QDateTime now = QDateTime::currentDateTime();
-    const QList<fleet::ControllerStatus> states =
-        fleet::fleetStatus(*read, engine::JobLog().last(kLogEntriesRead), now);
+    QList<std::pair<fleet::ControllerView, qint64>> views;
+    for (const fleet::LoadedFleet& loaded : *fleets)
+        for (fleet::ControllerView view : fleet::viewsOf(loaded.fleet, loaded.state, now)) {
+            view.fleet = loaded.name;
+            views.append({view, loaded.fleet.settings.maxAgeSeconds});
+        }
     bool allFine = true;
-    for (const fleet::ControllerStatus& s : states)
-        allFine = allFine && s.fine();
+    for (const auto& [view, maxAge] : views)
+        allFine = allFine && view.fine();
     const int status = allFine ? kDone : kDifferences;
     if (options.json) {
         QJsonArray controllers;
-        for (const fleet::ControllerStatus& s : states)
-            controllers.append(fleet::statusJson(s));
-        std::printf("%s\n",
-                    QJsonDocument(QJsonObject{{"command", "status"},
-                                              {"maxAgeSeconds", read->settings.maxAgeSeconds},
-                                              {"controllers", controllers},
-                                              {"exitStatus", status}})
-                        .toJson(QJsonDocument::Compact)
-                        .constData());
+        for (const auto& [view, maxAge] : views)
+            controllers.append(statusJson(view, maxAge));
+        std::printf("%s\n", QJsonDocument(QJsonObject{{"command", "status"},
+                                                      {"controllers", controllers},
+                                                      {"exitStatus", status}})
+                                .toJson(QJsonDocument::Compact)
+                                .constData());
         return status;
     }
-    std::printf("%-20s %-6s %-16s %-10s %-20s %8s %6s %8s\n", "controller", "state",
-                "last complete", "age", "last outcome", "failures", "cards", "records");
-    for (const fleet::ControllerStatus& s : states) {
-        const bool none = s.lastComplete.isEmpty();
-        std::printf("%-20s %-6s %-16s %-10s %-20s %8d %6s %8s\n", qPrintable(s.name),
-                    s.fine() ? "ok" : (s.stale ? "STALE" : "FAILED"),
-                    none ? "none" : qPrintable(s.lastCompleteAt.toString("yyyy-MM-dd HH:mm")),
-                    none ? "-" : qPrintable(fleet::ageText(s.ageSeconds)),
-                    s.lastOutcome.isEmpty() ? "-" : qPrintable(s.lastOutcome),
-                    s.failuresSinceSuccess, none ? "-" : qPrintable(QString::number(s.cards)),
-                    none ? "-" : qPrintable(QString::number(s.records)));
+    const bool several = fleets->size() > 1;
+    std::printf("%-24s %-16s %-16s %-10s %-18s %8s %6s %8s  %s\n", "controller", "state",
+                "last complete", "age", "last outcome", "failures", "cards", "records", "error");
+    for (const auto& [v, maxAge] : views) {
+        const fleet::ControllerRecord* r = v.record;
+        const bool backup = r && !r->lastComplete.isEmpty();
+        const QString name = (several ? v.fleet + u'/' : QString()) + v.controller->name;
+        const QString last = !backup        ? QStringLiteral("none")
+                             : v.clockAhead ? QStringLiteral("clock ahead")
+                                            : r->lastCompleteAt.toString("yyyy-MM-dd HH:mm");
+        std::printf("%-24s %-16s %-16s %-10s %-18s %8s %6s %8s  %s\n",
+                    qPrintable(link::displayText(name)), fleet::wordsOf(v.state).name,
+                    qPrintable(last),
+                    v.ageSeconds >= 0 ? qPrintable(fleet::ageText(v.ageSeconds)) : "-",
+                    r ? engine::wordsOf(r->outcome).name : "-",
+                    r ? qPrintable(QString::number(r->failures)) : "-",
+                    backup && r->readsCards ? qPrintable(QString::number(r->cards)) : "-",
+                    backup ? qPrintable(QString::number(r->records)) : "-",
+                    r ? qPrintable(link::displayText(r->error)) : "");
     }
     return status;
 }
 
 int runHistory(const CliOptions& options) {
-    const shell::Result<fleet::Fleet> read = readFleet(options.files[0]);
+    const shell::Result<fleet::Fleet> read = fleet::readFleetFile(options.files[0]);
     if (!read) {
         complain(read.error().message);
         return kFileError;

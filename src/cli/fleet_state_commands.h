@@ -1,13 +1,21 @@
-// kt560ax status and history: what the files, the job log and the history
-// say of a fleet's controllers.
+// kt560ax status and history: what a fleet's state and its history say of
+// its controllers.
 #pragma once
 
+#include "fleet/fleet_state.h"
 #include "options.h"
+
+#include <optional>
 
 namespace kt::cli {
 
-// One line per controller; exit 0 when every controller is fresh and its
-// last job finished, else 4.
+// The fleet files with their states; nothing after saying what is wrong.
+// A state that cannot be read is said too, and leaves its controllers
+// unknown.
+std::optional<QList<fleet::LoadedFleet>> loadFleets(const QStringList& files);
+
+// One line per controller of one or more fleets; exit 0 when every
+// controller is fresh and its last try finished, else 4.
 int runStatus(const CliOptions& options);
 
 // The versions of one controller, or with --export one version's file set.

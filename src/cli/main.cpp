@@ -34,18 +34,19 @@ int main(int argc, char** argv) {
     // had, the shipped texts and the default settings.
     const kt::shell::IniLocation ini =
         kt::shell::locateLanguageIni(QCoreApplication::applicationDirPath());
-    QString iniFile = ini.path;
-    if (iniFile.isEmpty()) {
-        std::fprintf(stderr, "kt560ax: %s; going on with the default settings.\n",
-                     qPrintable(ini.error));
-        iniFile = kt::shell::shippedIniFile();
-    }
-
+    const QString iniFile = ini.path.isEmpty() ? kt::shell::shippedIniFile() : ini.path;
     const auto options = kt::cli::parseOptions(QCoreApplication::arguments().mid(1), iniFile);
     if (!options) {
         std::fprintf(stderr, "kt560ax: %s\n", qPrintable(options.error().message));
         return kt::kUsage;
     }
+    // A job takes its port mapping and line settings from Language.ini, so a
+    // job said to be quiet or a fleet's command (whose jobs say their ports)
+    // go on with the defaults without a word.
+    static const QStringList needsSettings = {"save", "load", "verify", "scan"};
+    if (ini.path.isEmpty() && !options->quiet && needsSettings.contains(options->command))
+        std::fprintf(stderr, "kt560ax: %s; going on with the default settings.\n",
+                     qPrintable(ini.error));
     if (!options->info.isEmpty()) {
         std::printf("%s", qPrintable(options->info));
         return kt::kDone;

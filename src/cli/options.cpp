@@ -223,13 +223,15 @@ const QList<CommandRow>& commandTable() {
          "added, removed and changed records by category"},
         {"log", 0, "log [-n N]", "the last N jobs of the job log (default 20)"},
         {"run", 1, "run FLEET.ini", "back up every controller of a fleet file (see below)"},
-        {"status", 1, "status FLEET.ini",
-         "one line per controller: its last complete backup and its\n"
-         "age, last outcome, failures since, cards and records;\n"
-         "exit 0 when all are fresh and fine, else 4"},
-        {"report", 1, "report FLEET.ini -o PAGE",
-         "write the fleet's report page: each controller's state,\n"
-         "last backup, card count over its last versions, changes"},
+        {"status", kOneOrMore, "status FLEET.ini...",
+         "one line per controller of one or more fleets, from their\n"
+         "state: fine, changed, stale, failing, never backed up or\n"
+         "unknown, its last complete backup, last outcome and error;\n"
+         "exit 0 when all are fine or changed, else 4"},
+        {"report", kOneOrMore, "report FLEET.ini... -o PAGE",
+         "write the report page of one or more fleets: the\n"
+         "controllers that need someone first, each with its port,\n"
+         "error, recent runs and versions"},
         {"history", 2, "history FLEET.ini SECTION",
          "the versions of one controller in the fleet's history;\n"
          "with --export N DIR, version N's file set into DIR"},
@@ -376,9 +378,11 @@ shell::Result<CliOptions> parseOptions(const QStringList& arguments, const QStri
     // Elsewhere a mask would be a promise the command does not keep.
     if (options.mask && options.command != QLatin1String("diff"))
         return fail(QStringLiteral("--mask goes with diff."));
-    if (options.files.size() != files)
-        return fail(files == 3   ? QStringLiteral("history --export N takes FLEET.ini, SECTION "
-                                                    "and DIR.")
+    if (files == kOneOrMore ? options.files.isEmpty() : options.files.size() != files)
+        return fail(files == kOneOrMore
+                        ? QStringLiteral("%1 takes one or more fleet files.").arg(options.command)
+                    : files == 3 ? QStringLiteral("history --export N takes FLEET.ini, SECTION "
+                                                  "and DIR.")
                     : files == 2 ? QStringLiteral("%1 takes two files.").arg(options.command)
                     : files == 1 ? QStringLiteral("%1 takes one file.").arg(options.command)
                                  : QStringLiteral("%1 takes no file.").arg(options.command));

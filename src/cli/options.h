@@ -35,7 +35,8 @@ struct CliOptions {
     QString info;          // --help or --version: the text to print instead of a command
 };
 
-// The commands: name, files taken, usage and help.
+// The commands: name, files taken (or kOneOrMore), usage and help.
+inline constexpr int kOneOrMore = -1;
 struct CommandRow {
     const char* name;
     int files;

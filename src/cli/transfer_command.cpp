@@ -53,11 +53,15 @@ QJsonArray differencesJson(const QList<engine::RecordDifference>& differences, c
 
 namespace {
 
+// The one-line summary of --json. `job` is null when the port could not be
+// opened and no job began.
 void printJson(const CliOptions& options, const engine::JobRequest& request,
-               const engine::TransferJob& job, double seconds, int status) {
+               const engine::TransferJob* job, engine::JobOutcome outcome, const QString& error,
+               double seconds, int status) {
     QJsonArray categories;
     for (const engine::Category* category : request.categories)
         categories.append(QString::fromLatin1(category->name));
+    const engine::TransferJob::Counts counts = job ? job->counts() : engine::TransferJob::Counts{};
     QJsonObject summary{
         {"command", options.command},
         {"file", request.file},
@@ -65,18 +69,43 @@ void printJson(const CliOptions& options, const engine::JobRequest& request,
         {"address", request.address},
         {"categories", categories},
         {"cards", request.cardCount},
-        {"records", job.counts().done},
-        {"emptyCardSlots", job.counts().empty},
-        {"skipped", job.counts().skipped},
-        {"failedTries", int(job.link().errorCount())},
+        {"records", counts.done},
+        {"emptyCardSlots", counts.empty},
+        {"skipped", counts.skipped},
+        {"failedTries", job ? int(job->link().errorCount()) : 0},
         {"seconds", qRound(seconds * 10) / 10.0},
-        {"outcome", QString::fromLatin1(engine::outcomeName(job.outcome()))},
+        {"outcome", QString::fromLatin1(engine::outcomeName(outcome))},
         {"exitStatus", status},
     };
-    if (request.direction == engine::Direction::Verify)
-        summary.insert("differences", differencesJson(job.differences(), "file", "controller"));
+    if (!error.isEmpty())
+        summary.insert("error", error.left(engine::JobLog::kMaxErrorChars));
+    if (job && request.direction == engine::Direction::Verify)
+        summary.insert("differences", differencesJson(job->differences(), "file", "controller"));
     std::printf("%s\n", QJsonDocument(summary).toJson(QJsonDocument::Compact).constData());
     std::fflush(stdout);
+}
+
+// A job whose port could not be opened: logged and summed up like any other.
+int portFailed(const CliOptions& options, const engine::JobRequest& request,
+               const link::LinePort& port) {
+    const engine::JobOutcome outcome = port.openError() == link::SerialPort::OpenError::Server
+                                           ? engine::JobOutcome::ServerClosed
+                                           : engine::JobOutcome::PortUnavailable;
+    engine::JobEntry entry{.start = engine::localTimeStamp(),
+                           .direction = request.direction,
+                           .port = request.portName,
+                           .address = request.address,
+                           .file = request.file,
+                           .categories = request.categories,
+                           .cards = request.cardCount,
+                           .outcome = outcome,
+                           .error = port.errorString()};
+    if (const shell::Status logged = engine::JobLog().append(entry); !logged && !options.quiet)
+        complain(QStringLiteral("the job log: %1").arg(logged.error().message));
+    const int status = exitStatusOf(outcome);
+    if (options.json)
+        printJson(options, request, nullptr, outcome, port.errorString(), 0, status);
+    return status;
 }
 
 } // namespace
@@ -97,7 +126,7 @@ int runTransfer(const CliOptions& options, const QString& iniFile) {
     SignalWatch watch;
     link::LinePort port(iniFile);
     if (!openPort(options, port))
-        return watch.interrupted() ? kInterrupted : kPortError;
+        return watch.interrupted() ? kInterrupted : portFailed(options, request, port);
     if (watch.interrupted())
         return kInterrupted;
     link::EventLoopClock clock;
@@ -130,8 +159,8 @@ int runTransfer(const CliOptions& options, const QString& iniFile) {
             "%s", qPrintable(engine::describeDifferences(job.differences(), QStringLiteral("file"),
                                                          QStringLiteral("controller"))));
     if (options.json)
-        printJson(options, job.request().file.isEmpty() ? request : job.request(), job,
-                  elapsed.elapsed() / 1000.0, status);
+        printJson(options, job.request().file.isEmpty() ? request : job.request(), &job,
+                  job.outcome(), job.error(), elapsed.elapsed() / 1000.0, status);
     return status;
 }
 

@@ -13,27 +13,6 @@
 
 namespace kt::engine {
 
-const char* outcomeName(JobOutcome outcome) {
-    switch (outcome) {
-    case JobOutcome::Finished:
-        return "finished";
-    case JobOutcome::Cancelled:
-        return "cancelled";
-    case JobOutcome::NothingChosen:
-        return "nothing chosen";
-    case JobOutcome::FileError:
-        return "file error";
-    case JobOutcome::Declined:
-        return "declined";
-    case JobOutcome::Differences:
-        return "differences";
-    case JobOutcome::CommunicationError:
-    case JobOutcome::None:
-        break;
-    }
-    return "communication error";
-}
-
 QString JobLog::defaultPath() {
 #ifdef Q_OS_WIN
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
@@ -86,6 +65,8 @@ shell::Status JobLog::append(const JobEntry& entry) const {
                      {"emptyCardSlots", entry.emptyCardSlots},
                      {"failedTries", entry.failedTries},
                      {"outcome", QString::fromLatin1(outcomeName(entry.outcome))}};
+    if (!entry.error.isEmpty())
+        line.insert("error", entry.error.left(kMaxErrorChars));
     if (entry.differences)
         line.insert("differences", *entry.differences);
     return appendLine(line);

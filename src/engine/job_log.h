@@ -12,9 +12,6 @@
 
 namespace kt::engine {
 
-// The outcome as the job log and --json name it.
-const char* outcomeName(JobOutcome outcome);
-
 // One job as the log keeps it; it ended when it is appended.
 struct JobEntry {
     QByteArray start{}; // ISO 8601 local time with offset
@@ -28,6 +25,7 @@ struct JobEntry {
     int emptyCardSlots = 0; // card slots of a Save that held no card
     int failedTries = 0;
     JobOutcome outcome = JobOutcome::None;
+    QString error{};                  // why it failed, in the system's words; empty: nothing to add
     std::optional<int> differences{}; // a verify's
 };
 
@@ -36,6 +34,8 @@ class JobLog {
     // Past this size the log moves to jobs.log.1 (replacing an older one)
     // and a new log begins, so the log never grows without bound.
     static constexpr qint64 kRotateBytes = 4 * 1024 * 1024;
+    // An error text longer than this is cut: a line stays short.
+    static constexpr qsizetype kMaxErrorChars = 500;
 
     // $XDG_STATE_HOME/kt560ax/jobs.log, by default
     // ~/.local/state/kt560ax/jobs.log; on Windows in the AppData folder.

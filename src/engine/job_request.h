@@ -5,6 +5,7 @@
 #pragma once
 
 #include "categories.h"
+#include "job_outcome.h"
 
 #include <QList>
 #include <QString>
@@ -29,18 +30,6 @@ struct JobRequest {
     QString reportFile{}; // Verify: where the differences are listed (empty: nowhere)
 
     bool includes(const Category& category) const { return categories.contains(&category); }
-};
-
-// How the last job ended, or why it did not start.
-enum class JobOutcome {
-    None,               // no job yet, or one still running
-    Finished,           // every record transferred
-    Cancelled,          // stopped by the user
-    CommunicationError, // the controller stopped answering, or the port went away
-    FileError,          // the backup file could not be read or written
-    NothingChosen,      // no category chosen: nothing started
-    Declined,           // a Load whose question was answered with Cancel
-    Differences,        // a Verify that found records that differ
 };
 
 } // namespace kt::engine

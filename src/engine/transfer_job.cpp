@@ -28,7 +28,8 @@ QString numberText(long long number) {
 
 TransferJob::TransferJob(link::SerialPort& port, link::Clock& clock, JobView& view,
                          const shell::Settings& settings)
-    : view_(view), link_(std::make_unique<link::LinkTransaction>(port, clock, view, settings)) {
+    : view_(view), port_(port),
+      link_(std::make_unique<link::LinkTransaction>(port, clock, view, settings)) {
     tmrProcess.setObjectName("tmrProcess");
     tmrProcess.setInterval(10);
     connect(&tmrProcess, &QTimer::timeout, this, &TransferJob::tmrProcess_Timer);
@@ -93,6 +94,7 @@ bool TransferJob::start(const JobRequest& request) {
     }
     request_ = taken;
     outcome_ = JobOutcome::None;
+    error_.clear();
     strDataFile = path;
     intDirection = taken.direction;
     counts_ = {};
@@ -344,8 +346,8 @@ void TransferJob::stepEnd(bool complete) {
         if (!folded && complete) {
             complete = false;
             outcome_ = JobOutcome::FileError;
-            view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok,
-                              strDataFile + " - " + view_.languageText("FileOpenError") + '.');
+            error_ = strDataFile + " - " + view_.languageText("FileOpenError") + '.';
+            view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, error_);
         }
     }
     // Complete=1 goes last: a backup killed before it stays marked as
@@ -354,8 +356,8 @@ void TransferJob::stepEnd(bool complete) {
         complete = writeSaveEnd(strDataFile, counts_.done);
         if (!complete) {
             outcome_ = JobOutcome::FileError;
-            view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok,
-                              strDataFile + " - " + view_.languageText("FileOpenError") + '.');
+            error_ = strDataFile + " - " + view_.languageText("FileOpenError") + '.';
+            view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, error_);
         }
     }
     if (complete)
@@ -430,6 +432,7 @@ void TransferJob::logJob() {
                    .emptyCardSlots = counts_.empty,
                    .failedTries = int(link_->errorCount()),
                    .outcome = outcome_,
+                   .error = error_,
                    .differences =
                        verify() ? std::optional(int(differences_.size())) : std::nullopt};
     if (const shell::Status logged = log_->append(entry); !logged)
@@ -450,13 +453,15 @@ bool TransferJob::transact(const QByteArray& requestText) {
     case link::TxResult::Status::Accepted:
         reply_ = result.data;
         return true;
-    case link::TxResult::Status::Failed:
+    case link::TxResult::Status::PortLost:
+        return lineFailed(port_.isServer() ? JobOutcome::ServerClosed : JobOutcome::PortLost,
+                          port_.errorString());
     case link::TxResult::Status::GaveUp:
-        intStep = kAbortedStep;
-        outcome_ = JobOutcome::CommunicationError;
-        view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok,
-                          view_.languageText("CommunicationError") + '.');
-        return false;
+        return lineFailed(result.heard ? JobOutcome::Garbled : JobOutcome::NoAnswer,
+                          QStringLiteral("%1 tries, %2")
+                              .arg(link::LinkTransaction::kMaxTries)
+                              .arg(result.heard ? QStringLiteral("no reply could be accepted")
+                                                : QStringLiteral("no reply")));
     case link::TxResult::Status::Cancelled:
         break;
     }
@@ -572,8 +577,18 @@ bool TransferJob::canSend(const QByteArray& key, const QByteArray& value) {
         shell::fillIn(view_.languageText("ValueNotSendable"), {QString::fromLatin1(key)}) + '.');
 }
 
+bool TransferJob::lineFailed(JobOutcome outcome, const QString& reason) {
+    intStep = kAbortedStep;
+    outcome_ = outcome;
+    error_ = reason;
+    view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok,
+                      view_.languageText("CommunicationError") + '.');
+    return false;
+}
+
 bool TransferJob::refuse(JobOutcome outcome, const QString& text) {
     outcome_ = outcome;
+    error_ = text;
     view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, text);
     return false;
 }
@@ -582,6 +597,7 @@ bool TransferJob::stopWithMessage(const QString& text) {
     link_->disable();
     intStep = kAbortedStep;
     outcome_ = JobOutcome::FileError;
+    error_ = text;
     view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, text);
     return false;
 }

@@ -61,6 +61,9 @@ class TransferJob : public QObject {
     // Where each job's end is logged; none by default.
     void setJobLog(const JobLog* log) { log_ = log; }
     JobOutcome outcome() const { return outcome_; }
+    // Why the last job failed, in the words of the system or the message
+    // shown; empty when it did not.
+    const QString& error() const { return error_; }
     // Records handled so far: saved, sent, empty or skipped.
     int processed() const { return counts_.done + counts_.empty + counts_.skipped; }
 
@@ -131,10 +134,13 @@ class TransferJob : public QObject {
     bool canSend(const QByteArray& key, const QByteArray& value);
     // Refuses to start with a message; false.
     bool refuse(JobOutcome outcome, const QString& text);
+    // The line failed for good: the job stops with the communication message.
+    bool lineFailed(JobOutcome outcome, const QString& reason);
     // The summary of a job that stopped short.
     void showStoppedSummary();
 
     JobView& view_;
+    link::SerialPort& port_;
     std::unique_ptr<link::LinkTransaction> link_;
     QString strCaption_;
     double progressValue_ = 0;
@@ -149,6 +155,7 @@ class TransferJob : public QObject {
     QByteArray address_; // two digits
     Counts counts_;
     JobOutcome outcome_ = JobOutcome::None;
+    QString error_;
     QList<RecordDifference> differences_;
     const JobLog* log_ = nullptr;
     QByteArray startedAt_;

@@ -1,11 +1,15 @@
 #include "backup_folder.h"
 
 #include "engine/backup_file.h"
+#include "fleet_state.h"
+
+#include "shell/user_folders.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <algorithm>
+#include <cerrno>
 
 namespace kt::fleet {
 
@@ -58,20 +62,30 @@ QList<StoredBackup> storedBackups(const QString& folder) {
     return backups;
 }
 
-QString claimBackupName(const QString& folder, const QString& stamp) {
+shell::Result<QString> claimBackupName(const QString& folder, const QString& stamp) {
+    const auto failed = [&](const char* what, int error) {
+        return shell::Error{shell::ErrorCode::Unwritable,
+                            QStringLiteral("cannot %1 %2: %3")
+                                .arg(QLatin1String(what), folder, qt_error_string(error)),
+                            folder};
+    };
+    errno = 0;
+    if (!shell::makePrivateFolders(folder))
+        return failed("make the folder", errno);
     for (int n = 1; n <= 1000; ++n) {
         const QString file = QDir(folder).filePath(
             stamp + (n > 1 ? QStringLiteral("-%1").arg(n) : QString()) + QStringLiteral(".KT"));
+        errno = 0;
         switch (engine::createNewBackupFile(file)) {
         case engine::NewFile::Created:
             return file;
         case engine::NewFile::Exists:
             continue;
         case engine::NewFile::Failed:
-            return {};
+            return failed("create a backup file in", errno);
         }
     }
-    return {};
+    return failed("find a free backup name in", EEXIST);
 }
 
 void pruneBackups(const QString& folder, int keep, const QString& justMade) {
@@ -86,10 +100,12 @@ void pruneBackups(const QString& folder, int keep, const QString& justMade) {
     }
 }
 
-StoredBackup newestComplete(const QList<StoredBackup>& backups, const QString& except) {
+StoredBackup newestComplete(const QList<StoredBackup>& backups, const QDateTime& now,
+                            const QString& except) {
     StoredBackup newest;
     for (const StoredBackup& backup : backups)
         if (backup.complete && backup.name != except &&
+            backup.made.secsTo(now) >= -kClockToleranceSeconds &&
             (newest.name.isEmpty() || backup.made > newest.made ||
              (backup.made == newest.made && backup.name > newest.name)))
             newest = backup;

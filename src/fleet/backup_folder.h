@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine/backup_file.h"
+#include "shell/result.h"
 
 #include <QDateTime>
 #include <QList>
@@ -30,17 +31,21 @@ QStringList backupsToRemove(QList<StoredBackup> backups, int keep, const QString
 // The backups of a controller's folder, by the names the fleet gives them.
 QList<StoredBackup> storedBackups(const QString& folder);
 
-// Creates a new backup file in `folder` named by `stamp`, with -2, -3...
-// when that name is taken, so that no two jobs ever share a file. Returns
-// its path, or an empty text when the folder cannot take one.
-QString claimBackupName(const QString& folder, const QString& stamp);
+// Creates `folder` when missing (for its owner only) and a new backup file
+// in it named by `stamp`, with -2, -3... when that name is taken, so that
+// no two jobs ever share a file. Returns its path, or an error with the
+// system's reason.
+shell::Result<QString> claimBackupName(const QString& folder, const QString& stamp);
 
 // Removes the backups that --keep N removes from `folder`, each file set
 // with its lock file; a set that a job holds stays for the next run.
 void pruneBackups(const QString& folder, int keep, const QString& justMade);
 
 // The newest complete backup of a folder, by the time it was made; an
-// empty name when there is none. `except` is left out.
-StoredBackup newestComplete(const QList<StoredBackup>& backups, const QString& except = {});
+// empty name when there is none. `except` is left out, and so is a backup
+// made more than kClockToleranceSeconds after `now` (a clock that was
+// ahead): it would stay the newest for ever.
+StoredBackup newestComplete(const QList<StoredBackup>& backups, const QDateTime& now,
+                            const QString& except = {});
 
 } // namespace kt::fleet

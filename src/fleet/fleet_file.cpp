@@ -1,6 +1,9 @@
 #include "fleet_file.h"
 
+#include "shell/regular_file.h"
+
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 namespace kt::fleet {
@@ -38,6 +41,24 @@ bool takeDuration(const QString& text, qint64 unitSeconds, qint64 low, qint64 hi
         return false;
     *seconds = value;
     return true;
+}
+
+// A name git takes for a branch, kept to plain characters.
+bool usableBranch(const QString& name) {
+    static const QRegularExpression form(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9_./-]{0,99}$"));
+    return form.match(name).hasMatch() && !name.contains(QLatin1String("..")) &&
+           !name.contains(QLatin1String("//")) && !name.endsWith(u'/') && !name.endsWith(u'.') &&
+           !name.endsWith(QLatin1String(".lock"));
+}
+
+// The branch of a fleet that names none: its file's name, in the characters
+// a branch may hold.
+QString defaultBranch(const QString& fileName) {
+    QString name = QFileInfo(fileName).completeBaseName();
+    for (QChar& c : name)
+        if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != u'_' && c != u'-')
+            c = u'-';
+    return usableBranch(name) ? name : QStringLiteral("fleet");
 }
 
 using Report = std::function<void(const QString&)>;
@@ -91,6 +112,13 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
         else
             (key == QLatin1String("report") ? settings.report : settings.metrics) =
                 QDir::cleanPath(QDir(fleetFolder).absoluteFilePath(value));
+    } else if (key == QLatin1String("branch")) {
+        if (!usableBranch(value))
+            error(QStringLiteral("Branch takes a branch name of letters, digits, '_', '-', '.' and "
+                                 "'/', not \"%1\".")
+                      .arg(value));
+        else
+            settings.branch = value;
     } else if (key == QLatin1String("onchange")) {
         hook(&settings.onChange, "OnChange");
     } else if (key == QLatin1String("onfailure")) {
@@ -102,7 +130,7 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
                              "called fleet."));
     } else {
         error(QStringLiteral(
-                  "unknown key \"%1\" in [fleet]: use History, Remote, MaxAge, "
+                  "unknown key \"%1\" in [fleet]: use History, Remote, Branch, MaxAge, "
                   "Retries, RetryPause, Jobs, OnChange, OnFailure, OnDone, Report or Metrics.")
                   .arg(spelt));
     }
@@ -147,6 +175,7 @@ void takeControllerKey(FleetController& controller, const QString& key, const QS
 
 Fleet parseFleet(const QByteArray& text, const QString& fileName, const QString& fleetFolder) {
     Fleet fleet;
+    fleet.settings.branch = defaultBranch(fileName);
     int number = 0;
     const auto errorAt = [&](int line, const QString& what) {
         fleet.errors.append(QStringLiteral("%1 line %2: %3").arg(fileName).arg(line).arg(what));
@@ -217,6 +246,18 @@ Fleet parseFleet(const QByteArray& text, const QString& fileName, const QString&
                     QStringLiteral("controller [%1] has no Port.").arg(controller.name));
     if (fleet.controllers.isEmpty() && fleet.errors.isEmpty())
         fleet.errors.append(QStringLiteral("%1: no [controller] section.").arg(fileName));
+    return fleet;
+}
+
+shell::Result<Fleet> readFleetFile(const QString& fleetFile) {
+    const shell::Result<QByteArray> text = shell::readRegularFile(fleetFile, kMaxFleetBytes);
+    if (!text)
+        return shell::Error{text.error().code,
+                            QStringLiteral("the fleet file: %1.").arg(text.error().message),
+                            fleetFile};
+    Fleet fleet = parseFleet(*text, fleetFile, QFileInfo(fleetFile).absolutePath());
+    if (!fleet.errors.isEmpty())
+        return shell::Error{shell::ErrorCode::Invalid, fleet.errors.join(u'\n'), fleetFile};
     return fleet;
 }
 

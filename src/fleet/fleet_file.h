@@ -4,6 +4,7 @@
 
 #include "engine/backup_file.h"
 #include "engine/categories.h"
+#include "shell/result.h"
 
 #include <QList>
 #include <QString>
@@ -28,6 +29,7 @@ struct FleetController {
 struct FleetSettings {
     QString history;                  // the git history's folder; empty: none
     QString remote;                   // pushed after each commit; empty: none
+    QString branch;                   // the remote's branch of this fleet
     qint64 maxAgeSeconds = 26 * 3600; // older than this, a last backup is stale
     int retries = 0;                  // further tries of a controller that failed
     int retryPauseSeconds = 60;       // before each round of retries
@@ -47,6 +49,13 @@ struct Fleet {
 
 // The reserved section of the run's settings.
 inline constexpr char kFleetSection[] = "fleet";
+
+// The largest fleet file read: far more than thousands of controllers.
+inline constexpr qint64 kMaxFleetBytes = 4LL * 1024 * 1024;
+
+// Reads and parses a fleet file; an error names the file and each line
+// that is wrong.
+shell::Result<Fleet> readFleetFile(const QString& fleetFile);
 
 // Reads a fleet file's text. Controller keys (any letter case): Port,
 // Address, Only, Cards, Folder; Folder defaults to `fleetFolder`, the fleet

@@ -1,10 +1,8 @@
 #include "fleet_runner.h"
 
 #include "backup_folder.h"
-#include "engine/job_log.h"
 #include "engine/record_compare.h"
 #include "exit_status.h"
-#include "shell/user_folders.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -15,7 +13,6 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QTimer>
-#include <cstdio>
 
 namespace kt::fleet {
 
@@ -36,18 +33,37 @@ QStringList linesOf(const link::PortAddress& address) {
     return lines;
 }
 
-QString outcomeOf(const ControllerRun& run) {
-    if (run.tries == 0)
-        return QStringLiteral("not started");
-    return run.summary.value("outcome").toString(
-        run.status == kPortError   ? QStringLiteral("port error")
-        : run.status == kFileError ? QStringLiteral("file error")
-                                   : QStringLiteral("exit status %1").arg(run.status));
+engine::JobOutcome outcomeOf(int status, const QJsonObject& summary) {
+    using engine::JobOutcome;
+    if (const auto said = engine::outcomeFromId(summary.value("outcome").toString()))
+        return *said;
+    switch (status) {
+    case kDone:
+        return JobOutcome::Finished;
+    case kPortError:
+        return JobOutcome::PortUnavailable;
+    case kCommError:
+        return JobOutcome::NoAnswer;
+    case kInterrupted:
+        return JobOutcome::Cancelled;
+    default:
+        return JobOutcome::FileError;
+    }
 }
 
-bool worthRetrying(int status) {
-    return status == kCommError || status == kPortError;
+namespace {
+
+// The last line a job printed on standard error, without the program's
+// name: the reason it gave when its summary has none.
+QString lastProblem(const QByteArray& output) {
+    const QList<QByteArray> lines = output.trimmed().split('\n');
+    QString line = QString::fromUtf8(lines.last().trimmed());
+    if (line.startsWith(QLatin1String("kt560ax: ")))
+        line = line.mid(9);
+    return line;
 }
+
+} // namespace
 
 // One line's controllers, backed up one after another.
 struct FleetRunner::Queue {
@@ -56,9 +72,9 @@ struct FleetRunner::Queue {
 };
 
 FleetRunner::FleetRunner(const Fleet& fleet, QString program, QStringList jobArguments,
-                         const QList<QStringList>& lines, bool quiet)
+                         const QList<QStringList>& lines)
     : fleet_(fleet), program_(std::move(program)), jobArguments_(std::move(jobArguments)),
-      quiet_(quiet), pause_(std::make_unique<QTimer>()) {
+      pause_(std::make_unique<QTimer>()) {
     // Controllers that share a line share a queue, also through a third:
     // the queues are the groups of a union of their lines.
     QList<int> group(fleet.controllers.size());
@@ -133,34 +149,34 @@ void FleetRunner::start(Queue& queue, int index) {
     ControllerRun& job = runs_[index];
     const FleetController& controller = *job.controller;
     ++job.tries;
-    job.started = engine::localTimeStamp();
+    job.started = QDateTime::currentDateTime();
     job.summary = {};
+    job.error.clear();
     const QString folder = controller.backupFolder();
-    job.file = shell::makePrivateFolders(folder) ? claimBackupName(folder, stamp_) : QString();
-    if (job.file.isEmpty()) {
-        std::fprintf(stderr, "[%s] cannot create a backup file in the folder %s.\n",
-                     qPrintable(controller.name), qPrintable(folder));
-        job.status = kFileError;
+    const shell::Result<QString> claimed = claimBackupName(folder, stamp_);
+    if (!claimed) {
         job.file = QDir(folder).filePath(stamp_ + QStringLiteral(".KT"));
-        logUnstarted(job);
+        job.status = kFileError;
+        job.outcome = engine::JobOutcome::FileError;
+        job.error = claimed.error().message;
+        emit tryStarted(index);
+        emit controllerEnded(index); // a folder that takes no file is not the line's fault
         return;
     }
-    if (!quiet_)
-        std::fprintf(stderr, "[%s] backing up controller %02d on %s into %s%s\n",
-                     qPrintable(controller.name), controller.address, qPrintable(controller.port),
-                     qPrintable(job.file),
-                     job.tries > 1 ? qPrintable(QStringLiteral(" (try %1)").arg(job.tries)) : "");
+    job.file = *claimed;
+    emit tryStarted(index);
     QStringList names;
     for (const engine::Category* category : controller.categories)
         names.append(QString::fromLatin1(category->name));
     queue.running = std::make_unique<QProcess>();
     QProcess* process = queue.running.get();
     ++running_;
-    const QString name = controller.name;
-    connect(process, &QProcess::readyReadStandardError, process, [process, name] {
-        for (const QByteArray& line : process->readAllStandardError().split('\n'))
-            if (!line.trimmed().isEmpty())
-                std::fprintf(stderr, "[%s] %s\n", qPrintable(name), line.constData());
+    errorOutput_[index].clear();
+    connect(process, &QProcess::readyReadStandardError, process, [this, process, index] {
+        QByteArray& kept = errorOutput_[index];
+        kept += process->readAllStandardError();
+        if (kept.size() > kMaxErrorOutput)
+            kept.remove(0, kept.size() - kMaxErrorOutput);
     });
     connect(
         process, &QProcess::finished, this,
@@ -177,9 +193,9 @@ void FleetRunner::start(Queue& queue, int index) {
         [this, process, index, &queue](QProcess::ProcessError error) {
             if (error != QProcess::FailedToStart)
                 return;
-            std::fprintf(stderr, "[%s] cannot start %s: %s\n",
-                         qPrintable(runs_[index].controller->name), qPrintable(program_),
-                         qPrintable(process->errorString()));
+            errorOutput_[index] = QStringLiteral("cannot start %1: %2")
+                                      .arg(program_, process->errorString())
+                                      .toUtf8();
             ended(queue, index, kFileError, {});
         },
         Qt::QueuedConnection);
@@ -196,9 +212,14 @@ void FleetRunner::ended(Queue& queue, int index, int status, const QByteArray& o
     ControllerRun& job = runs_[index];
     job.summary = QJsonDocument::fromJson(output.trimmed().split('\n').last()).object();
     job.status = status;
-    if (job.status == kPortError)
-        logUnstarted(job);
-    if (job.status != kDone) {
+    job.outcome = outcomeOf(status, job.summary);
+    if (!job.complete()) {
+        job.error = job.summary.value("error").toString();
+        if (job.error.isEmpty())
+            job.error = lastProblem(errorOutput_[index]);
+    }
+    errorOutput_.erase(index);
+    if (!job.complete()) {
         if (!dropIfEmpty(job.file))
             partials_[index].append(job.file);
     } else {
@@ -209,7 +230,14 @@ void FleetRunner::ended(Queue& queue, int index, int status, const QByteArray& o
     }
     queue.running.release()->deleteLater();
     --running_;
+    if (lastTry(job))
+        emit controllerEnded(index);
     startMore();
+}
+
+bool FleetRunner::lastTry(const ControllerRun& job) const {
+    return job.complete() || stopped_ || !engine::isLineFailure(job.outcome) ||
+           job.tries > fleet_.settings.retries;
 }
 
 void FleetRunner::finishRound() {
@@ -217,8 +245,7 @@ void FleetRunner::finishRound() {
         return;
     QList<int> again;
     for (qsizetype i = 0; i < runs_.size(); ++i)
-        if (!stopped_ && worthRetrying(runs_[i].status) && runs_[i].tries > 0 &&
-            runs_[i].tries <= fleet_.settings.retries)
+        if (runs_[i].tries > 0 && !lastTry(runs_[i]))
             again.append(int(i));
     if (again.isEmpty()) {
         if (done_)
@@ -228,10 +255,7 @@ void FleetRunner::finishRound() {
     // Each retry goes back into the queue of its line.
     for (const int index : std::as_const(again))
         queues_[queueOf_[index]].waiting.append(index);
-    if (!quiet_)
-        std::fprintf(stderr, "trying %lld controller%s again in %d s\n",
-                     static_cast<long long>(again.size()), again.size() == 1 ? "" : "s",
-                     fleet_.settings.retryPauseSeconds);
+    emit retrying(int(again.size()), fleet_.settings.retryPauseSeconds);
     pause_->start(fleet_.settings.retryPauseSeconds * 1000);
 }
 
@@ -252,22 +276,6 @@ void FleetRunner::removeSet(const QString& file) {
         QFile::remove(member);
     lock.release();
     QFile::remove(engine::lockFileOf(file));
-}
-
-void FleetRunner::logUnstarted(const ControllerRun& job) const {
-    // The job never began, so no job wrote this try into the log; status
-    // reads failures from there.
-    const FleetController& controller = *job.controller;
-    engine::JobEntry entry;
-    entry.start = job.started;
-    entry.port = controller.port;
-    entry.address = controller.address;
-    entry.file = job.file;
-    entry.categories = controller.categories;
-    entry.cards = controller.cards;
-    entry.outcome = job.status == kFileError ? engine::JobOutcome::FileError
-                                             : engine::JobOutcome::CommunicationError;
-    engine::JobLog().append(entry);
 }
 
 } // namespace kt::fleet

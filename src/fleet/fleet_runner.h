@@ -4,6 +4,7 @@
 // all the others.
 #pragma once
 
+#include "engine/job_outcome.h"
 #include "fleet_file.h"
 #include "link/port_naming.h"
 
@@ -22,26 +23,23 @@ namespace kt::fleet {
 
 struct ControllerRun {
     const FleetController* controller = nullptr;
-    QString file;        // the backup of its last try
-    int status = 0;      // the exit status of its last try
-    QJsonObject summary; // the --json line of its last try
-    int tries = 0;       // 0: never tried
-    QByteArray started;  // of its last try, ISO 8601 with offset
-    bool complete() const { return tries > 0 && status == 0; }
+    QString file;                                          // the backup of its last try
+    int status = 0;                                        // the exit status of its last try
+    QJsonObject summary;                                   // the --json line of its last try
+    int tries = 0;                                         // 0: never tried
+    QDateTime started;                                     // of its last try
+    engine::JobOutcome outcome = engine::JobOutcome::None; // of its last try
+    QString error; // why its last try failed; empty when it did not
+    bool complete() const { return tries > 0 && outcome == engine::JobOutcome::Finished; }
 };
 
 // What makes two port names one line: the device by its resolved path, or
 // the server by each address its name resolves to, with its port.
 QStringList linesOf(const link::PortAddress& address);
 
-// How the last try ended, in the job log's words where the job said it:
-// "finished", "communication error"..., else "port error", "file error",
-// "not started" or the exit status.
-QString outcomeOf(const ControllerRun& run);
-
-// Whether a try that ended with `status` is worth another: the line or the
-// controller failed, not the command or a file.
-bool worthRetrying(int status);
+// How a try ended: the outcome its job gave in its summary, else the one
+// its exit status stands for.
+engine::JobOutcome outcomeOf(int status, const QJsonObject& summary);
 
 class FleetRunner : public QObject {
     Q_OBJECT
@@ -50,7 +48,7 @@ class FleetRunner : public QObject {
     // `jobArguments`; `lines` says for each controller which lines it uses
     // (two controllers that share one share a queue).
     FleetRunner(const Fleet& fleet, QString program, QStringList jobArguments,
-                const QList<QStringList>& lines, bool quiet);
+                const QList<QStringList>& lines);
     ~FleetRunner() override;
 
     // Runs every controller, with the retries of the fleet's settings;
@@ -61,6 +59,19 @@ class FleetRunner : public QObject {
     // kStopGraceMs) and starts no more.
     void stop();
     static constexpr int kStopGraceMs = 15000;
+    // What a job may print on standard error that is kept for its error.
+    static constexpr qsizetype kMaxErrorOutput = 16 * 1024;
+
+    const QList<ControllerRun>& runs() const { return runs_; }
+
+  signals:
+    // A try of runs()[index] has begun.
+    void tryStarted(int index);
+    // runs()[index] has ended for this run: it finished, or failed with no
+    // try left.
+    void controllerEnded(int index);
+    // `count` controllers are tried again after `seconds`.
+    void retrying(int count, int seconds);
 
   private:
     struct Queue;
@@ -68,7 +79,8 @@ class FleetRunner : public QObject {
     void start(Queue& queue, int job);
     void finishRound();
     void ended(Queue& queue, int index, int status, const QByteArray& output);
-    void logUnstarted(const ControllerRun& job) const;
+    // No try left for this controller in this run.
+    bool lastTry(const ControllerRun& job) const;
     // Removes the set of a try that stored no record; false when it did.
     static bool dropIfEmpty(const QString& file);
     static void removeSet(const QString& file);
@@ -76,12 +88,12 @@ class FleetRunner : public QObject {
     const Fleet& fleet_;
     QString program_;
     QStringList jobArguments_;
-    bool quiet_;
     QString stamp_;
     QList<ControllerRun> runs_;
     std::map<int, Queue> queues_;
-    QList<int> queueOf_;                  // of each run
-    std::map<int, QStringList> partials_; // stopped tries of a run, this time
+    QList<int> queueOf_;                    // of each run
+    std::map<int, QStringList> partials_;   // stopped tries of a run, this time
+    std::map<int, QByteArray> errorOutput_; // of each running job
     int running_ = 0;
     bool stopped_ = false;
     std::unique_ptr<QTimer> pause_;

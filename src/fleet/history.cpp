@@ -247,7 +247,7 @@ int noteRejection(const char* ref, const char* status, void* payload) {
 
 } // namespace
 
-shell::Status History::push(const QString& remoteUrl) {
+shell::Status History::push(const QString& remoteUrl, const QString& branch) {
     Remote remote;
     if (git_remote_create_anonymous(remote.out(), git_->repo, remoteUrl.toUtf8().constData()) != 0)
         return gitError(QStringLiteral("cannot use the remote"));
@@ -257,7 +257,7 @@ shell::Status History::push(const QString& remoteUrl) {
     options.callbacks.push_update_reference = noteRejection;
     options.callbacks.credentials = credentials;
     options.callbacks.payload = &state;
-    const QByteArray refspec = (refName() + ':' + refName()).toUtf8();
+    const QByteArray refspec = (refName() + QStringLiteral(":refs/heads/") + branch).toUtf8();
     char* names[] = {const_cast<char*>(refspec.constData())};
     const git_strarray refspecs = {names, 1};
     if (git_remote_push(remote, &refspecs, &options) != 0)
@@ -268,42 +268,57 @@ shell::Status History::push(const QString& remoteUrl) {
     return shell::done();
 }
 
-QList<HistoryVersion> History::versions(const QString& section) const {
-    QList<HistoryVersion> versions;
+std::map<QString, QList<HistoryVersion>> History::allVersions() const {
+    std::map<QString, QList<HistoryVersion>> versions;
     RevWalk walk;
     Commit last;
     if (!git_->head(last) || git_revwalk_new(walk.out(), git_->repo) != 0)
         return versions;
     git_revwalk_sorting(walk, GIT_SORT_TOPOLOGICAL | GIT_SORT_REVERSE);
     git_revwalk_push(walk, git_commit_id(last));
+    std::map<QString, git_oid> previous; // each section's files in the last version
     git_oid id;
-    git_oid previous{};
-    bool seen = false;
-    const QByteArray prefix = (section + QStringLiteral(": ")).toUtf8();
     while (git_revwalk_next(&id, walk) == 0) {
         Commit commit;
         Tree tree;
-        TreeEntry entry;
         if (git_commit_lookup(commit.out(), git_->repo, &id) != 0 ||
-            git_commit_tree(tree.out(), commit) != 0 ||
-            git_tree_entry_bypath(entry.out(), tree, section.toUtf8().constData()) != 0)
+            git_commit_tree(tree.out(), commit) != 0)
             continue;
-        const git_oid* files = git_tree_entry_id(entry);
-        if (seen && git_oid_equal(files, &previous))
-            continue;
-        seen = true;
-        git_oid_cpy(&previous, files);
-        HistoryVersion version;
-        version.number = int(versions.size()) + 1;
-        version.commit = QByteArray(git_oid_tostr_s(&id));
-        version.when = QDateTime::fromSecsSinceEpoch(
-            git_commit_time(commit), QTimeZone(git_commit_time_offset(commit) * 60));
+        // The commit's lines, by the section each begins with.
+        std::map<QString, QString> lines;
         for (const QByteArray& line : QByteArray(git_commit_message(commit)).split('\n'))
-            if (line.startsWith(prefix))
-                version.changes = QString::fromUtf8(line.mid(prefix.size()));
-        versions.append(version);
+            if (const qsizetype colon = line.indexOf(": "); colon > 0)
+                lines.emplace(QString::fromUtf8(line.left(colon)),
+                              QString::fromUtf8(line.mid(colon + 2)));
+        for (size_t e = 0; e < git_tree_entrycount(tree); ++e) {
+            const git_tree_entry* entry = git_tree_entry_byindex(tree, e);
+            if (git_tree_entry_type(entry) != GIT_OBJECT_TREE)
+                continue;
+            const QString section = QString::fromUtf8(git_tree_entry_name(entry));
+            const git_oid* files = git_tree_entry_id(entry);
+            const auto seen = previous.find(section);
+            if (seen != previous.end() && git_oid_equal(files, &seen->second))
+                continue;
+            previous[section] = *files;
+            QList<HistoryVersion>& list = versions[section];
+            HistoryVersion version;
+            version.number = int(list.size()) + 1;
+            version.commit = QByteArray(git_oid_tostr_s(&id));
+            version.when = QDateTime::fromSecsSinceEpoch(
+                git_commit_time(commit), QTimeZone(git_commit_time_offset(commit) * 60));
+            const auto line = lines.find(section);
+            if (line != lines.end())
+                version.changes = line->second;
+            list.append(version);
+        }
     }
     return versions;
+}
+
+QList<HistoryVersion> History::versions(const QString& section) const {
+    std::map<QString, QList<HistoryVersion>> all = allVersions();
+    const auto found = all.find(section);
+    return found == all.end() ? QList<HistoryVersion>{} : found->second;
 }
 
 shell::Result<QString> History::exportVersion(const QString& section, const HistoryVersion& version,

@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <map>
 #include <memory>
 
 namespace kt::fleet {
@@ -47,13 +48,16 @@ class History {
     // Commits what was staged, unless it is what the last commit holds.
     // True when a commit was made.
     shell::Result<bool> commit(const QString& message);
-    // Pushes the branch to `remote`: a bare repository by its path, or a
-    // URL (https with credentials in the URL or a helper-free token, ssh
-    // through the user's ssh-agent).
-    shell::Status push(const QString& remote);
+    // Pushes the history to `branch` of `remote`: a bare repository by its
+    // path, or a URL (https with credentials in the URL or a helper-free
+    // token, ssh through the user's ssh-agent). Only a branch that the
+    // history extends is updated: the branch of another fleet never is.
+    shell::Status push(const QString& remote, const QString& branch);
 
     // The versions of `section`, oldest first.
     QList<HistoryVersion> versions(const QString& section) const;
+    // The versions of every section, read in one walk of the history.
+    std::map<QString, QList<HistoryVersion>> allVersions() const;
     // Writes a version's file set into `folder` as SECTION.KT and its card
     // files, for their owner only; files that are there already stay, and
     // then nothing is written. Returns the main file.

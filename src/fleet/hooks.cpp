@@ -3,12 +3,12 @@
 #include <QEventLoop>
 #include <QProcess>
 #include <QTimer>
-#include <cstdio>
 
 namespace kt::fleet {
 
 HookRun runHook(const QStringList& command, const QList<std::pair<QString, QString>>& variables,
-                const QString& label, int seconds, const std::function<bool()>& stopped) {
+                const std::function<void(const QString&)>& output, int seconds,
+                const std::function<bool()>& stopped) {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const auto& [name, value] : variables)
@@ -24,7 +24,7 @@ HookRun runHook(const QStringList& command, const QList<std::pair<QString, QStri
         while ((end = partial.indexOf('\n')) >= 0 || (all && !partial.isEmpty()) ||
                partial.size() > 4096) {
             const qsizetype cut = end >= 0 ? end : qMin<qsizetype>(partial.size(), 4096);
-            std::fprintf(stderr, "[%s] %s\n", qPrintable(label), partial.left(cut).constData());
+            output(QString::fromUtf8(partial.left(cut)));
             partial.remove(0, cut + (end >= 0 ? 1 : 0));
         }
     };

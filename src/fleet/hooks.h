@@ -1,6 +1,6 @@
 // A hook: a program the fleet file names, run without a shell, with the
-// details of the run in environment variables and a time limit. Its output
-// goes to standard error, never to standard output, which may carry JSON.
+// details of the run in environment variables and a time limit. Each line
+// it prints is handed on, never mixed into the program's own output.
 #pragma once
 
 #include <QList>
@@ -20,9 +20,9 @@ struct HookRun {
 
 // Runs `command` (a program and its arguments) with `variables` added to
 // the environment; kills it after `seconds`, or as soon as `stopped` says
-// so. Each line it prints goes to standard error after `label`.
+// so. Each line it prints goes to `output`.
 HookRun runHook(const QStringList& command, const QList<std::pair<QString, QString>>& variables,
-                const QString& label, int seconds = kHookSeconds,
+                const std::function<void(const QString&)>& output, int seconds = kHookSeconds,
                 const std::function<bool()>& stopped = {});
 
 } // namespace kt::fleet

@@ -19,56 +19,82 @@ QByteArray number(double value) {
 
 } // namespace
 
-QByteArray metricsText(const QList<MetricsRow>& controllers, int changed, int failed,
-                       const QDateTime& runEnded) {
+QByteArray metricsText(const QList<ControllerView>& controllers, const FleetState& state,
+                       const QDateTime& now) {
     QByteArray text;
-    const auto gauge = [&](const char* name, const char* help,
-                           const std::function<QByteArray(const MetricsRow&)>& value) {
+    const auto head = [&](const char* name, const char* help) {
         text += QByteArray("# HELP kt560ax_") + name + ' ' + help + "\n# TYPE kt560ax_" + name +
                 " gauge\n";
-        for (const MetricsRow& c : controllers) {
-            const QByteArray v = value(c);
-            if (!v.isNull())
-                text += QByteArray("kt560ax_") + name + "{controller=\"" +
-                        labelValue(c.controller) + "\"} " + v + '\n';
-        }
     };
+    const auto line = [&](const char* name, const ControllerView& c, const QByteArray& labels,
+                          const QByteArray& value) {
+        text += QByteArray("kt560ax_") + name + "{controller=\"" + labelValue(c.controller->name) +
+                '"' + labels + "} " + value + '\n';
+    };
+    // A gauge of the controllers with a record; `value` may leave one out
+    // with a null text.
+    const auto gauge =
+        [&](const char* name, const char* help,
+            const std::function<QByteArray(const ControllerRecord&, const ControllerView&)>&
+                value) {
+            head(name, help);
+            for (const ControllerView& c : controllers)
+                if (c.record)
+                    if (const QByteArray v = value(*c.record, c); !v.isNull())
+                        line(name, c, {}, v);
+        };
+    head("state", "1 for the controller's state: failing, never-backed-up, stale, unknown, "
+                  "changed or fine.");
+    for (const ControllerView& c : controllers)
+        line("state", c, QByteArray(",state=\"") + wordsOf(c.state).id + '"', "1");
     gauge("last_complete_backup_timestamp_seconds",
-          "Time of the controller's last complete backup.", [](const MetricsRow& c) {
-              return c.lastComplete.isValid() ? number(c.lastComplete.toSecsSinceEpoch())
-                                              : QByteArray();
+          "Time of the controller's last complete backup (none when its clock was ahead).",
+          [](const ControllerRecord&, const ControllerView& c) {
+              return c.ageSeconds >= 0 ? number(c.record->lastCompleteAt.toSecsSinceEpoch())
+                                       : QByteArray();
           });
     gauge("last_job_duration_seconds", "Duration of the controller's last backup job.",
-          [](const MetricsRow& c) { return number(c.seconds); });
+          [](const ControllerRecord& r, const ControllerView&) { return number(r.seconds); });
     gauge("last_job_records", "Records stored by the controller's last backup job.",
-          [](const MetricsRow& c) { return number(c.records); });
+          [](const ControllerRecord& r, const ControllerView&) { return number(r.jobRecords); });
     gauge("last_job_cards", "Card slots read by the controller's last backup job.",
-          [](const MetricsRow& c) { return number(c.cards); });
-    gauge("last_job_failed_tries", "Requests of the last backup job that had to be sent again.",
-          [](const MetricsRow& c) { return number(c.failedTries); });
-    gauge("last_run_tries", "Backup jobs the last run started for the controller.",
-          [](const MetricsRow& c) { return number(c.tries); });
-    gauge("last_job_success", "1 when the controller's last backup job finished, else 0.",
-          [](const MetricsRow& c) {
-              return QByteArray(c.outcome == QLatin1String("finished") ? "1" : "0");
+          [](const ControllerRecord& r, const ControllerView& c) {
+              return r.readsCards ? number(c.controller->cards) : QByteArray();
           });
-    gauge("stale", "1 when the controller's last complete backup is too old or missing.",
-          [](const MetricsRow& c) { return QByteArray(c.stale ? "1" : "0"); });
-    text += "# HELP kt560ax_last_job_outcome The outcome of the controller's last backup job.\n"
-            "# TYPE kt560ax_last_job_outcome gauge\n";
-    for (const MetricsRow& c : controllers)
-        text += "kt560ax_last_job_outcome{controller=\"" + labelValue(c.controller) +
-                "\",outcome=\"" + labelValue(c.outcome.isEmpty() ? "none" : c.outcome) + "\"} 1\n";
+    gauge("cards", "Card slots that hold a card in the controller's last complete backup.",
+          [](const ControllerRecord& r, const ControllerView&) {
+              return r.readsCards && !r.lastComplete.isEmpty() ? number(r.cards) : QByteArray();
+          });
+    gauge("last_job_failed_tries", "Requests of the last backup job that had to be sent again.",
+          [](const ControllerRecord& r, const ControllerView&) { return number(r.failedTries); });
+    gauge("last_run_tries", "Backup jobs the last run started for the controller.",
+          [](const ControllerRecord& r, const ControllerView&) { return number(r.tries); });
+    gauge("failures", "Failed tries since the controller's last complete backup job.",
+          [](const ControllerRecord& r, const ControllerView&) { return number(r.failures); });
+    gauge("last_job_success", "1 when the controller's last backup job finished, else 0.",
+          [](const ControllerRecord& r, const ControllerView&) {
+              return QByteArray(r.outcome == engine::JobOutcome::Finished ? "1" : "0");
+          });
+    head("last_job_outcome", "The outcome of the controller's last backup job.");
+    for (const ControllerView& c : controllers)
+        if (c.record)
+            line("last_job_outcome", c,
+                 QByteArray(",outcome=\"") + engine::wordsOf(c.record->outcome).id + '"', "1");
+    int changed = 0, failed = 0;
+    for (const ControllerView& c : controllers) {
+        changed += c.record && c.record->changed ? 1 : 0;
+        failed += c.record && c.record->outcome != engine::JobOutcome::Finished ? 1 : 0;
+    }
     const auto runGauge = [&](const char* name, const char* help, const QByteArray& value) {
-        text += QByteArray("# HELP kt560ax_") + name + ' ' + help + "\n# TYPE kt560ax_" + name +
-                " gauge\nkt560ax_" + name + ' ' + value + '\n';
+        head(name, help);
+        text += QByteArray("kt560ax_") + name + ' ' + value + '\n';
     };
-    runGauge("run_controllers_changed", "Controllers whose records changed in the last run.",
+    runGauge("run_controllers_changed", "Controllers whose records changed in their last run.",
              number(changed));
-    runGauge("run_controllers_failed", "Controllers whose backup failed in the last run.",
-             number(failed));
-    runGauge("run_end_timestamp_seconds", "Time the last run ended.",
-             number(runEnded.toSecsSinceEpoch()));
+    runGauge("run_controllers_failed", "Controllers whose last backup job failed.", number(failed));
+    if (state.lastRun.isValid() && state.lastRun.secsTo(now) >= -kClockToleranceSeconds)
+        runGauge("run_end_timestamp_seconds", "Time the last run ended.",
+                 number(state.lastRun.toSecsSinceEpoch()));
     return text;
 }
 

@@ -1,28 +1,21 @@
-// The metrics of a fleet's last run in the text format of node_exporter's
-// textfile collector, for the monitoring that sites already run.
+// The metrics of a fleet in the text format of node_exporter's textfile
+// collector, for the monitoring that sites already run: each controller's
+// state and its last job, from the fleet's state.
 #pragma once
+
+#include "fleet_state.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
-#include <QString>
 
 namespace kt::fleet {
 
-struct MetricsRow {
-    QString controller;
-    QDateTime lastComplete; // of its last complete backup; invalid: none
-    double seconds = 0;     // of the last job
-    int records = 0;
-    int cards = 0;
-    int failedTries = 0; // requests of the last job that were tried again
-    int tries = 0;       // jobs this run started for it
-    QString outcome;     // of the last job, as the job log names it
-    bool stale = true;
-};
-
-// One gauge per value, labelled by controller; then the run's own.
-QByteArray metricsText(const QList<MetricsRow>& controllers, int changed, int failed,
-                       const QDateTime& runEnded);
+// One gauge per value, labelled by controller; a state and an outcome
+// gauge with the identifiers of the state model; then the run's own. A
+// time ahead of `now` is never given, and card figures only for
+// controllers whose backups read cards.
+QByteArray metricsText(const QList<ControllerView>& controllers, const FleetState& state,
+                       const QDateTime& now);
 
 } // namespace kt::fleet

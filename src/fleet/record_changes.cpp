@@ -64,18 +64,15 @@ QString slotList(const QList<int>& list, int shown) {
     return text;
 }
 
-QString describeChanges(const QString& controller, const RecordChanges& changes) {
+QString changeText(const RecordChanges& changes) {
     if (changes.first)
-        return QStringLiteral("%1: first version, %2 cards, %3 records")
-            .arg(controller)
+        return QStringLiteral("first version, %1 cards, %2 records")
             .arg(changes.cards)
             .arg(changes.records);
     QStringList names;
     for (const engine::Category* category : changes.categories)
         names.append(QString::fromLatin1(category->languageKey));
-    QString text =
-        controller + QStringLiteral(": ") +
-        (names.isEmpty() ? QStringLiteral("no change") : names.join(QStringLiteral(", ")));
+    QString text = names.isEmpty() ? QStringLiteral("no change") : names.join(QStringLiteral(", "));
     const std::pair<const char*, const QList<int>*> kinds[] = {
         {"cards added", &changes.cardsAdded},
         {"cards removed", &changes.cardsRemoved},
@@ -85,6 +82,10 @@ QString describeChanges(const QString& controller, const RecordChanges& changes)
             text += QStringLiteral("; %1 %2").arg(QLatin1String(kind), slotList(*list));
     return text +
            QStringLiteral("; now %1 cards, %2 records").arg(changes.cards).arg(changes.records);
+}
+
+QString describeChanges(const QString& controller, const RecordChanges& changes) {
+    return controller + QStringLiteral(": ") + changeText(changes);
 }
 
 std::pair<int, int> countsOfLine(const QString& line) {

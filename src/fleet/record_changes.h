@@ -31,9 +31,11 @@ RecordChanges changesBetween(const QMap<QByteArray, QByteArray>& before,
 // Slot numbers joined by ", ", at most `shown` of them, then "and N more".
 QString slotList(const QList<int>& numbers, int shown = 50);
 
-// One line: "north: UserCardDatabase, HolidayTable; cards added 3, 7;
-// cards removed 12; cards changed 5; now 20 cards, 153 records", or
-// "north: first version, 20 cards, 153 records".
+// "UserCardDatabase, HolidayTable; cards added 3, 7; cards removed 12;
+// cards changed 5; now 20 cards, 153 records", or "first version, 20
+// cards, 153 records".
+QString changeText(const RecordChanges& changes);
+// The same after the controller's name: "north: ...".
 QString describeChanges(const QString& controller, const RecordChanges& changes);
 
 // The cards and records at the end of such a line; -1 when it has none.

@@ -1,105 +1,67 @@
 #include "report_page.h"
 
 #include "record_changes.h"
+#include "shell/language.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include <QRegularExpression>
+#include <algorithm>
 
 namespace kt::fleet {
-
-ReportState reportState(const ControllerStatus& status) {
-    if (!status.lastOutcome.isEmpty() && status.lastOutcome != QLatin1String("finished"))
-        return ReportState::Failing;
-    return status.stale ? ReportState::Stale : ReportState::Fine;
-}
-
-namespace {
-
-QString folderOf(const QString& file) {
-    const QString folder = QFileInfo(file).absolutePath();
-    const QString canonical = QFileInfo(folder).canonicalFilePath();
-    return canonical.isEmpty() ? folder : canonical;
-}
-
-// Card counts of a controller's finished backups that read cards, from the
-// job log: the slots read less the empty ones.
-QList<int> cardsFromLog(const FleetController& controller, const QList<QJsonObject>& log) {
-    const QString home = folderOf(QDir(controller.backupFolder()).filePath(QStringLiteral("x")));
-    QList<int> cards;
-    for (const QJsonObject& entry : log) {
-        if (entry.value("direction").toString() != QLatin1String("save") ||
-            entry.value("outcome").toString() != QLatin1String("finished") ||
-            !entry.value("categories")
-                 .toVariant()
-                 .toStringList()
-                 .contains(QStringLiteral("cards")) ||
-            folderOf(entry.value("file").toString()) != home)
-            continue;
-        cards.append(entry.value("cards").toInt() - entry.value("emptyCardSlots").toInt());
-    }
-    return cards.mid(qMax<qsizetype>(0, cards.size() - kReportVersions));
-}
-
-} // namespace
-
-QList<ReportRow> reportRows(const Fleet& fleet, const QList<QJsonObject>& log,
-                            const History* history, const QDateTime& now) {
-    QList<ReportRow> rows;
-    const QList<ControllerStatus> states = fleetStatus(fleet, log, now);
-    for (qsizetype i = 0; i < fleet.controllers.size(); ++i) {
-        ReportRow row{states[i], {}, {}};
-        if (history) {
-            const QList<HistoryVersion> versions = history->versions(fleet.controllers[i].name);
-            for (qsizetype v = qMax<qsizetype>(0, versions.size() - kReportVersions);
-                 v < versions.size(); ++v)
-                if (const int cards = countsOfLine(versions[v].changes).first; cards >= 0)
-                    row.cards.append(cards);
-            for (qsizetype v = versions.size() - 1; v >= 0 && row.changes.size() < kReportChanges;
-                 --v)
-                row.changes.append(versions[v].when.toString(QStringLiteral("yyyy-MM-dd HH:mm")) +
-                                   QStringLiteral(": ") + versions[v].changes);
-        } else {
-            row.cards = cardsFromLog(fleet.controllers[i], log);
-        }
-        rows.append(row);
-    }
-    return rows;
-}
 
 namespace {
 
 constexpr char kStyle[] = R"css(
 :root { color-scheme: light; font-family: system-ui, -apple-system, "Segoe UI", sans-serif; }
-body { margin: 0 auto; max-width: 72rem; padding: 1rem; color: #1a1a1a; background: #fff; }
+body { margin: 0 auto; max-width: 80rem; padding: 1rem; color: #1a1a1a; background: #fff; }
 h1 { font-size: 1.5rem; margin: 0 0 .25rem; }
+h2 { font-size: 1.15rem; margin: 1.5rem 0 .5rem; }
 .made { color: #555; margin: 0 0 1rem; }
+.alarm { background: #fbe0e0; color: #8a1111; border: 2px solid #8a1111; border-radius: .4rem;
+         padding: .6rem .8rem; font-weight: 600; }
 .summary { display: flex; flex-wrap: wrap; gap: .5rem; padding: 0; list-style: none; }
-.summary li { padding: .4rem .8rem; border-radius: .4rem; font-weight: 600; }
+.summary li { padding: .4rem .8rem; border-radius: .4rem; font-weight: 600;
+              border: 1px solid currentColor; }
+.summary a { color: inherit; }
 table { border-collapse: collapse; width: 100%; }
 th, td { text-align: left; vertical-align: top; padding: .45rem .5rem; border-bottom: 1px solid #ddd; }
 th { background: #f3f3f3; font-size: .9rem; }
+time, .nowrap { white-space: nowrap; }
 .state { display: inline-block; padding: .15rem .5rem; border-radius: .3rem; font-weight: 600;
          border: 1px solid currentColor; white-space: nowrap; }
-.fine { background: #e3f4e6; color: #145a22; }
-.stale { background: #fff2cc; color: #6b4a00; }
 .failing { background: #fbe0e0; color: #8a1111; }
+.never-backed-up { background: #fbe0e0; color: #7a1f4d; }
+.stale { background: #fff2cc; color: #6b4a00; }
+.unknown { background: #eceff3; color: #2f3d4d; }
+.changed { background: #e0ecfb; color: #123f7a; }
+.fine { background: #e3f4e6; color: #145a22; }
+.mark { color: #123f7a; font-weight: 700; }
 .num { text-align: right; font-variant-numeric: tabular-nums; }
-.muted { color: #666; }
-ul.changes { margin: 0; padding-left: 1rem; font-size: .9rem; }
+.muted { color: #555; }
+.error { color: #8a1111; overflow-wrap: break-word; }
+td.outcome { min-width: 16rem; }
+.strip { display: flex; gap: 2px; }
+.strip span { display: inline-block; width: .8rem; height: 1.1rem; border-radius: 2px; }
+.strip .ok { background: #2e7d32; }
+.strip .bad { background: #c62828; }
+.strip .other { background: #9e9e9e; }
+.hidden { position: absolute; width: 1px; height: 1px; overflow: hidden; clip: rect(0 0 0 0); }
+section { border-top: 1px solid #ccc; }
+ul.versions { padding-left: 1.2rem; }
+ul.versions li { margin: .25rem 0; }
 svg { display: block; }
-td strong { white-space: nowrap; }
-@media (max-width: 700px) {
+@media (max-width: 760px) {
+  body { padding: .5rem; }
   table, thead, tbody, tr, td { display: block; }
   thead { display: none; }
   tr { border: 1px solid #ccc; border-radius: .4rem; margin-bottom: .75rem; padding: .25rem; }
-  td { border: 0; padding: .25rem .5rem; }
+  td { border: 0; padding: .2rem .5rem; }
   td::before { content: attr(data-label); display: block; font-size: .8rem; color: #555; }
   .num { text-align: left; }
 }
 @media print {
   body { max-width: none; }
   .state, .summary li { background: none !important; }
-  tr { break-inside: avoid; }
+  tr, section { break-inside: avoid; }
 }
 )css";
 
@@ -107,119 +69,304 @@ QString escaped(const QString& text) {
     return text.toHtmlEscaped();
 }
 
-// A line of the card counts, oldest at the left, with the numbers in its
+QString timeHtml(const QDateTime& time) {
+    if (!time.isValid())
+        return QStringLiteral("-");
+    return QStringLiteral("<time datetime=\"%1\">%2</time>")
+        .arg(time.toString(Qt::ISODate), time.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+}
+
+// A line of card counts, oldest at the left, with the numbers in its
 // title for readers that cannot see it.
 QString cardLine(const QList<int>& cards, const QString& label) {
-    if (cards.isEmpty())
-        return QStringLiteral("<span class=\"muted\">-</span>");
-    const int width = 120, height = 32, pad = 3;
-    int low = cards.first(), high = cards.first();
-    for (const int c : cards) {
-        low = qMin(low, c);
-        high = qMax(high, c);
-    }
-    QStringList points;
+    if (cards.size() < 2)
+        return {};
+    const int width = 160, height = 32, pad = 3;
+    const auto [low, high] = std::minmax_element(cards.cbegin(), cards.cend());
+    QStringList points, numbers;
     for (qsizetype i = 0; i < cards.size(); ++i) {
-        const double x = cards.size() == 1
-                             ? width / 2.0
-                             : pad + (width - 2 * pad) * double(i) / (cards.size() - 1);
+        const double x = pad + (width - 2 * pad) * double(i) / double(cards.size() - 1);
         const double y =
-            high == low ? height / 2.0
-                        : height - pad - (height - 2 * pad) * double(cards[i] - low) / (high - low);
-        points.append(QStringLiteral("%1,%2").arg(x, 0, 'f', 1).arg(y, 0, 'f', 1));
+            *high == *low ? height / 2.0
+                          : height - pad -
+                                (height - 2 * pad) * double(cards[i] - *low) / double(*high - *low);
+        points.append(QString::number(x, 'f', 1) + u',' + QString::number(y, 'f', 1));
+        numbers.append(QString::number(cards[i]));
     }
-    QStringList numbers;
-    for (const int c : cards)
-        numbers.append(QString::number(c));
     const QString title =
         escaped(label + QStringLiteral(": ") + numbers.join(QStringLiteral(", ")));
-    return QStringLiteral("<svg width=\"%1\" height=\"%2\" viewBox=\"0 0 %1 %2\" role=\"img\" "
-                          "aria-label=\"%3\"><title>%3</title><polyline fill=\"none\" "
-                          "stroke=\"#1f5fa8\" stroke-width=\"2\" points=\"%4\"/>"
-                          "<circle cx=\"%7\" cy=\"%8\" r=\"3\" fill=\"#1f5fa8\"/></svg>"
-                          "<span class=\"muted\">%5 &#8594; %6</span>")
-        .arg(width)
-        .arg(height)
-        .arg(title, points.join(u' '))
-        .arg(cards.first())
-        .arg(cards.last())
-        .arg(points.last().section(u',', 0, 0), points.last().section(u',', 1, 1));
+    return shell::fillIn(
+        QStringLiteral("<svg width=\"%1\" height=\"%2\" viewBox=\"0 0 %1 %2\" role=\"img\" "
+                       "aria-label=\"%3\"><title>%3</title><polyline fill=\"none\" "
+                       "stroke=\"#1f5fa8\" stroke-width=\"2\" points=\"%4\"/></svg>"),
+        {QString::number(width), QString::number(height), title, points.join(u' ')});
+}
+
+// The page's words, filled in one pass.
+class Words {
+  public:
+    explicit Words(const PageLanguage& language) : language_(language) {}
+    QString operator()(const char* key, const QStringList& values = {}) const {
+        return escaped(shell::fillIn(language_.text(key), values));
+    }
+    // The text with pieces of HTML in its places.
+    QString html(const char* key, const QStringList& pieces) const {
+        return shell::fillIn(escaped(language_.text(key)), pieces);
+    }
+    QString outcome(engine::JobOutcome outcome) const {
+        return escaped(language_.text(engine::wordsOf(outcome).nameKey));
+    }
+    QString state(ControllerState state) const {
+        return escaped(language_.text(wordsOf(state).key));
+    }
+
+  private:
+    const PageLanguage& language_;
+};
+
+// A mark beside each state's word, for readers who cannot tell colours.
+QString markOf(ControllerState state) {
+    static const char* const marks[kControllerStates] = {"&#10007;", "&#10007;", "&#9888;",
+                                                         "?",        "&#916;",   "&#10003;"};
+    return QLatin1String(marks[int(state)]);
+}
+
+QString stateBadge(ControllerState state, const Words& words) {
+    return QStringLiteral("<span class=\"state %1\">%2 %3</span>")
+        .arg(QLatin1String(wordsOf(state).id), markOf(state), words.state(state));
+}
+
+// A controller's anchor: its fleet and name, both of plain characters.
+QString anchorOf(const ControllerView& view) {
+    return QStringLiteral("c-") + view.fleet + u'-' + view.controller->name;
+}
+
+QString strip(const ControllerRecord* record, const Words& words) {
+    if (!record || record->recent.isEmpty())
+        return QStringLiteral("<span class=\"muted\">-</span>");
+    QString html = QStringLiteral("<span class=\"strip\">");
+    QStringList spoken;
+    for (const RecentRun& run : record->recent) {
+        const char* cls =
+            run.outcome == engine::JobOutcome::Finished ? "ok"
+            : engine::isLineFailure(run.outcome) || run.outcome == engine::JobOutcome::FileError
+                ? "bad"
+                : "other";
+        const QString label = escaped(run.at.toString(QStringLiteral("yyyy-MM-dd HH:mm"))) +
+                              QStringLiteral(": ") + words.outcome(run.outcome);
+        html += QStringLiteral("<span class=\"%1\" title=\"%2\"></span>")
+                    .arg(QLatin1String(cls), label);
+        spoken.append(label);
+    }
+    return html + QStringLiteral("</span><span class=\"hidden\">") +
+           spoken.join(QStringLiteral("; ")) + QStringLiteral("</span>");
+}
+
+QString outcomeCell(const ControllerRecord* record, const Words& words) {
+    if (!record)
+        return QStringLiteral("<span class=\"muted\">-</span>");
+    QString html = words.outcome(record->outcome);
+    if (!record->error.isEmpty())
+        html += QStringLiteral("<br><span class=\"error\">%1</span>").arg(escaped(record->error));
+    return html;
+}
+
+QString lastBackupCell(const ControllerView& view, const Words& words) {
+    if (!view.record || view.record->lastComplete.isEmpty())
+        return words("ReportNone");
+    QString html = timeHtml(view.record->lastCompleteAt);
+    if (view.clockAhead)
+        html += QStringLiteral("<br><strong>%1</strong>").arg(words("StateClockAhead"));
+    return html;
+}
+
+QString row(const ControllerView& view, bool first, bool severalFleets, const Words& words) {
+    const ControllerRecord* r = view.record;
+    const QString state = QString::fromLatin1(wordsOf(view.state).id);
+    const auto td = [&](const char* key, const QString& html, const char* cls = nullptr) {
+        return QStringLiteral("<td data-label=\"%1\"%2>%3</td>")
+            .arg(words(key),
+                 cls ? QStringLiteral(" class=\"%1\"").arg(QLatin1String(cls)) : QString(), html);
+    };
+    QString name = escaped(view.controller->name);
+    if (severalFleets)
+        name = escaped(view.fleet) + QStringLiteral(" / ") + name;
+    QString controller = QStringLiteral("<a href=\"#%1\"><strong>%2</strong></a>")
+                             .arg(escaped(anchorOf(view)), name);
+    if (r && r->changed)
+        controller += QStringLiteral("<br><span class=\"mark\">&#916; %1</span>")
+                          .arg(words("ReportChangedMark"));
+    QString html =
+        first ? QStringLiteral("<tr id=\"state-%1\">").arg(state) : QStringLiteral("<tr>");
+    html += td("ReportController", controller);
+    html += td("ReportState", stateBadge(view.state, words));
+    html += td("ReportPort", escaped(view.controller->port));
+    html += td("ReportLastBackup", lastBackupCell(view, words));
+    html += td("ReportLastTry", r ? timeHtml(r->lastTry) : QStringLiteral("-"));
+    html += td("ReportOutcome", outcomeCell(r, words), "outcome");
+    html += td("ReportFailedTries", r ? QString::number(r->failures) : QStringLiteral("-"), "num");
+    html += td("ReportRecent", strip(r, words));
+    const bool cards = r && !r->lastComplete.isEmpty() && r->readsCards;
+    html += td("ReportCards", cards ? QString::number(r->cards) : QStringLiteral("-"), "num");
+    html += td("ReportRecords",
+               r && !r->lastComplete.isEmpty() ? QString::number(r->records) : QStringLiteral("-"),
+               "num");
+    return html + QStringLiteral("</tr>\n");
+}
+
+QString section(const ControllerView& view, const ReportSource& source, bool severalFleets,
+                const std::map<QString, QList<HistoryVersion>>& versions,
+                const PageLanguage& language, const Words& words) {
+    QString title = escaped(view.controller->name);
+    if (severalFleets)
+        title = escaped(view.fleet) + QStringLiteral(" / ") + title;
+    QString html = QStringLiteral("<section id=\"%1\">\n<h2>%2 %3</h2>\n")
+                       .arg(escaped(anchorOf(view)), title, stateBadge(view.state, words));
+    if (view.record && view.record->changed)
+        html += QStringLiteral("<p><span class=\"mark\">&#916;</span> %1: %2</p>\n")
+                    .arg(words("ReportChangedMark"),
+                         escaped(translatedChanges(view.record->changes, language)));
+    if (!source.history) {
+        html += QStringLiteral("<p class=\"muted\">%1</p>\n").arg(words("ReportNoHistory"));
+    } else {
+        const auto found = versions.find(view.controller->name);
+        if (found == versions.end() || found->second.isEmpty()) {
+            html += QStringLiteral("<p class=\"muted\">%1</p>\n").arg(words("ReportNoVersions"));
+        } else {
+            const QList<HistoryVersion>& list = found->second;
+            QList<int> cards;
+            for (const HistoryVersion& version : list)
+                if (const int count = countsOfLine(version.changes).first; count >= 0)
+                    cards.append(count);
+            if (view.record && view.record->readsCards)
+                html += cardLine(cards.mid(qMax<qsizetype>(0, cards.size() - kReportVersions)),
+                                 language.text("ReportCards"));
+            html += QStringLiteral("<h3>%1</h3>\n<ul class=\"versions\">\n")
+                        .arg(words("ReportVersions"));
+            for (qsizetype v = list.size() - 1;
+                 v >= qMax<qsizetype>(0, list.size() - kReportVersions); --v)
+                html += QStringLiteral("<li>%1 %2: %3</li>\n")
+                            .arg(words("ReportVersion", {QString::number(list[v].number)}),
+                                 timeHtml(list[v].when),
+                                 escaped(translatedChanges(list[v].changes, language)));
+            html += QStringLiteral("</ul>\n");
+        }
+    }
+    return html +
+           QStringLiteral("<p><a href=\"#top\">%1</a></p>\n</section>\n").arg(words("ReportBack"));
 }
 
 } // namespace
 
-QByteArray reportPage(const QList<ReportRow>& rows, const std::function<QString(const char*)>& text,
-                      const QString& language, const QDateTime& made) {
-    int counts[3] = {};
-    for (const ReportRow& row : rows)
-        ++counts[int(reportState(row.status))];
-    const char* classes[] = {"fine", "stale", "failing"};
-    const char* marks[] = {"&#10003;", "&#9888;", "&#10007;"}; // check, warning, cross
-    const QString words[] = {text("StateFine"), text("StateStale"), text("StateFailing")};
-    const auto td = [&](const char* key, const QString& html, const char* cls = nullptr) {
-        return QStringLiteral("<td data-label=\"%1\"%2>%3</td>")
-            .arg(escaped(text(key)),
-                 cls ? QStringLiteral(" class=\"%1\"").arg(QLatin1String(cls)) : QString(), html);
-    };
-    QString html =
-        QStringLiteral("<!DOCTYPE html>\n<html lang=\"%1\">\n<head>\n<meta "
-                       "charset=\"utf-8\">\n<meta name=\"viewport\" "
-                       "content=\"width=device-width, initial-scale=1\">\n"
-                       "<title>%2</title>\n<style>%3</style>\n</head>\n<body>\n")
-            .arg(escaped(language), escaped(text("ReportTitle")), QString::fromLatin1(kStyle));
-    html += QStringLiteral("<h1>%1</h1>\n<p class=\"made\">%2</p>\n<ul class=\"summary\">")
-                .arg(escaped(text("ReportTitle")),
-                     escaped(text("ReportMade")
-                                 .replace(QStringLiteral("%1"),
-                                          made.toString(QStringLiteral("yyyy-MM-dd HH:mm")))));
-    for (int s = 0; s < 3; ++s)
-        html += QStringLiteral("<li class=\"%1\">%2 %3 %4</li>")
-                    .arg(QLatin1String(classes[s]), QLatin1String(marks[s]))
-                    .arg(counts[s])
-                    .arg(escaped(words[s]));
-    html += QStringLiteral("</ul>\n<table>\n<thead><tr>");
-    for (const char* key : {"ReportController", "ReportState", "ReportLastBackup", "ReportOutcome",
-                            "ReportCards", "ReportRecords", "ReportTrend", "ReportChanges"})
-        html += QStringLiteral("<th scope=\"col\">%1</th>").arg(escaped(text(key)));
-    html += QStringLiteral("</tr></thead>\n<tbody>\n");
-    for (const ReportRow& row : rows) {
-        const ControllerStatus& s = row.status;
-        const int state = int(reportState(s));
-        const bool none = s.lastComplete.isEmpty();
-        QString last =
-            none ? escaped(text("ReportNone"))
-                 : escaped(s.lastCompleteAt.toString(QStringLiteral("yyyy-MM-dd HH:mm"))) +
-                       QStringLiteral("<br><span class=\"muted\">") +
-                       escaped(
-                           text("ReportAgo").replace(QStringLiteral("%1"), ageText(s.ageSeconds))) +
-                       QStringLiteral("</span>");
-        QString outcome = escaped(s.lastOutcome.isEmpty() ? QStringLiteral("-") : s.lastOutcome);
-        if (s.failuresSinceSuccess > 0)
-            outcome += QStringLiteral("<br><span class=\"muted\">%1</span>")
-                           .arg(escaped(text("ReportFailures")
-                                            .replace(QStringLiteral("%1"),
-                                                     QString::number(s.failuresSinceSuccess))));
-        QString changes = QStringLiteral("<span class=\"muted\">-</span>");
-        if (!row.changes.isEmpty()) {
-            changes = QStringLiteral("<ul class=\"changes\">");
-            for (const QString& change : row.changes)
-                changes += QStringLiteral("<li>%1</li>").arg(escaped(change));
-            changes += QStringLiteral("</ul>");
+QString translatedChanges(const QString& line, const PageLanguage& language) {
+    static const QRegularExpression counts(
+        QStringLiteral("^(now|first version,) (\\d+) cards, (\\d+) records$"));
+    static const QRegularExpression slotPart(
+        QStringLiteral("^cards (added|removed|changed) (.*)$"));
+    QStringList parts;
+    for (const QString& part : line.split(QStringLiteral("; "))) {
+        if (const QRegularExpressionMatch m = counts.match(part); m.hasMatch()) {
+            parts.append(shell::fillIn(
+                language.text(m.captured(1) == QLatin1String("now") ? "ReportNow" : "ReportFirst"),
+                {m.captured(2), m.captured(3)}));
+        } else if (const QRegularExpressionMatch s = slotPart.match(part); s.hasMatch()) {
+            const char* key = s.captured(1) == QLatin1String("added")     ? "ReportCardsAdded"
+                              : s.captured(1) == QLatin1String("removed") ? "ReportCardsRemoved"
+                                                                          : "ReportCardsChanged";
+            parts.append(shell::fillIn(language.text(key), {s.captured(2)}));
+        } else if (part == QLatin1String("no change")) {
+            parts.append(language.text("ReportNoChange"));
+        } else {
+            // Category names, as the window names them.
+            QStringList names;
+            for (const QString& name : part.split(QStringLiteral(", "))) {
+                const engine::Category* category = nullptr;
+                for (const engine::Category& c : engine::categories())
+                    if (name == QLatin1String(c.languageKey))
+                        category = &c;
+                const QString text = category ? language.text(category->languageKey) : QString();
+                names.append(text.isEmpty() ? name : text);
+            }
+            parts.append(names.join(QStringLiteral(", ")));
         }
-        html += QStringLiteral("<tr id=\"controller-%1\">").arg(escaped(s.name));
-        html += td("ReportController", QStringLiteral("<strong>%1</strong>").arg(escaped(s.name)));
-        html += td("ReportState", QStringLiteral("<span class=\"state %1\">%2 %3</span>")
-                                      .arg(QLatin1String(classes[state]),
-                                           QLatin1String(marks[state]), escaped(words[state])));
-        html += td("ReportLastBackup", last);
-        html += td("ReportOutcome", outcome);
-        html += td("ReportCards", none ? QStringLiteral("-") : QString::number(s.cards), "num");
-        html += td("ReportRecords", none ? QStringLiteral("-") : QString::number(s.records), "num");
-        html += td("ReportTrend", cardLine(row.cards, text("ReportCards")));
-        html += td("ReportChanges", changes);
-        html += QStringLiteral("</tr>\n");
     }
-    html += QStringLiteral("</tbody>\n</table>\n</body>\n</html>\n");
+    return parts.join(QStringLiteral("; "));
+}
+
+QByteArray reportPage(const QList<ReportSource>& fleets, const PageLanguage& language,
+                      const QDateTime& made) {
+    const Words words(language);
+    const bool several = fleets.size() > 1;
+    QList<std::pair<ControllerView, const ReportSource*>> views;
+    for (const ReportSource& source : fleets)
+        for (ControllerView view : viewsOf(source.fleet->fleet, source.fleet->state, made)) {
+            view.fleet = source.fleet->name;
+            views.append({view, &source});
+        }
+    // The controllers that need someone first; within a state, as the
+    // fleet files list them.
+    std::stable_sort(views.begin(), views.end(), [](const auto& a, const auto& b) {
+        return int(a.first.state) < int(b.first.state);
+    });
+    int counts[kControllerStates] = {};
+    int changedMarks = 0;
+    for (const auto& [view, source] : views) {
+        ++counts[int(view.state)];
+        changedMarks += view.record && view.record->changed ? 1 : 0;
+    }
+
+    QString html = shell::fillIn(
+        QStringLiteral("<!DOCTYPE html>\n<html lang=\"%1\">\n<head>\n<meta charset=\"utf-8\">\n"
+                       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+                       "<title>%2</title>\n<style>%3</style>\n</head>\n<body id=\"top\">\n"
+                       "<h1>%2</h1>\n<p class=\"made\">%4</p>\n"),
+        {escaped(language.tag), words("ReportTitle"), QString::fromLatin1(kStyle),
+         words.html("ReportMade", {timeHtml(made)})});
+    // A page whose runs have stopped says so before anything else.
+    for (const ReportSource& source : fleets) {
+        const LoadedFleet& fleet = *source.fleet;
+        const QString name = fleet.name;
+        if (!fleet.stateProblem.isEmpty())
+            html += QStringLiteral("<p class=\"alarm\">%1</p>\n")
+                        .arg(words("ReportStateUnreadable", {name, fleet.stateProblem}));
+        else if (!fleet.state.lastRun.isValid())
+            html +=
+                QStringLiteral("<p class=\"alarm\">%1</p>\n").arg(words("ReportNeverRun", {name}));
+        else if (fleet.state.lastRun.secsTo(made) > fleet.fleet.settings.maxAgeSeconds)
+            html += QStringLiteral("<p class=\"alarm\">%1</p>\n")
+                        .arg(words.html("ReportRunsStopped",
+                                        {escaped(name), timeHtml(fleet.state.lastRun)}));
+    }
+    html += QStringLiteral("<ul class=\"summary\">");
+    for (int s = 0; s < kControllerStates; ++s) {
+        const ControllerState state = ControllerState(s);
+        const QString id = QString::fromLatin1(wordsOf(state).id);
+        const QString text =
+            markOf(state) + u' ' + QString::number(counts[s]) + u' ' + words.state(state);
+        html +=
+            counts[s] > 0
+                ? QStringLiteral("<li class=\"%1\"><a href=\"#state-%1\">%2</a></li>").arg(id, text)
+                : QStringLiteral("<li class=\"%1\">%2</li>").arg(id, text);
+    }
+    html += QStringLiteral("<li class=\"changed\">&#916; %1</li></ul>\n")
+                .arg(words("ReportChangedCount", {QString::number(changedMarks)}));
+    html += QStringLiteral("<table>\n<thead><tr>");
+    for (const char* key :
+         {"ReportController", "ReportState", "ReportPort", "ReportLastBackup", "ReportLastTry",
+          "ReportOutcome", "ReportFailedTries", "ReportRecent", "ReportCards", "ReportRecords"})
+        html += QStringLiteral("<th scope=\"col\">%1</th>").arg(words(key));
+    html += QStringLiteral("</tr></thead>\n<tbody>\n");
+    for (qsizetype i = 0; i < views.size(); ++i)
+        html += row(views[i].first, i == 0 || views[i - 1].first.state != views[i].first.state,
+                    several, words);
+    html += QStringLiteral("</tbody>\n</table>\n");
+    std::map<const ReportSource*, std::map<QString, QList<HistoryVersion>>> versions;
+    for (const ReportSource& source : fleets)
+        if (source.history)
+            versions[&source] = source.history->allVersions();
+    for (const auto& [view, source] : views)
+        html += section(view, *source, several, versions[source], language, words);
+    html += QStringLiteral("</body>\n</html>\n");
     return html.toUtf8();
 }
 

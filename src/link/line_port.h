@@ -31,6 +31,9 @@ class LinePort final : public SerialPort {
     QByteArray readAll() override;
     bool write(const QByteArray& bytes) override;
     QString errorString() const override;
+    bool isServer() const override {
+        return address_ && address_->kind != PortAddress::Kind::Device;
+    }
 
   private:
     QString iniFile_;

@@ -19,9 +19,10 @@ TxResult LinkTransaction::lsubTransaction(const QByteArray& requestText) {
         return {Status::Cancelled, {}};
     if (!port_.isOpen()) {
         qCDebug(ktLink, "%.1f ms: the port is not open", clock_.nowMs());
-        return {Status::Failed, {}};
+        return {Status::PortLost, {}};
     }
     int tries = 0;
+    heard_ = false;
     // The line has been quiet since the previous transaction returned; a
     // retry waits its whole TX delay after the pause.
     double txDelayFrom = returnedAtMs_ >= 0 ? returnedAtMs_ : clock_.nowMs();
@@ -54,9 +55,13 @@ TxResult LinkTransaction::lsubTransaction(const QByteArray& requestText) {
         ++lngErrorCount;
         view_.showErrorCount(lngErrorCount);
         qCDebug(ktLink, "%.1f ms: try %d failed", clock_.nowMs(), tries);
+        if (!port_.isOpen()) {
+            qCDebug(ktLink, "%.1f ms: the port went away", clock_.nowMs());
+            return {Status::PortLost, {}};
+        }
         if (tries >= maxTries_) {
             qCDebug(ktLink, "%.1f ms: gave up", clock_.nowMs());
-            return {Status::GaveUp, {}};
+            return {Status::GaveUp, {}, heard_};
         }
         waitUnlessCancelled(clock_.nowMs() + std::round(double(settings_.sngRxTimeOut)));
         if (!blnLinkEnabled)
@@ -110,6 +115,7 @@ void LinkTransaction::lsubWaitReply() {
         return strRxBuffer.contains(CR) || strRxBuffer.size() > kMaxReplyBytes || !port_.isOpen() ||
                !blnLinkEnabled;
     });
+    heard_ = heard_ || !strRxBuffer.isEmpty();
     if (!strRxBuffer.contains(CR)) {
         // Nothing, a line flooding without CR, or the port lost.
         strRxBuffer.truncate(kMaxReplyBytes);

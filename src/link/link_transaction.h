@@ -16,12 +16,13 @@ namespace kt::link {
 struct TxResult {
     enum class Status {
         Accepted,  // a reply was accepted; `data` holds its data field
-        Failed,    // the port is not open: nothing could be sent
+        PortLost,  // the port is closed or went away: no further try is made
         GaveUp,    // every try failed
         Cancelled, // the link was disabled before or during the transaction
     };
     Status status = Status::Cancelled;
     QByteArray data;
+    bool heard = false; // GaveUp: bytes came back, but no reply could be accepted
 
     bool accepted() const { return status == Status::Accepted; }
 };
@@ -37,7 +38,8 @@ class LinkTransaction {
                     const shell::Settings& settings);
 
     // Sends the request text (address, command code, index, data; framed
-    // here) until a reply is accepted or the tries are used up. Sends
+    // here) until a reply is accepted or the tries are used up; a port that
+    // is closed or goes away ends it at once, as no try could reach. Sends
     // nothing while the link is disabled. Disabling the link during a wait
     // (a cancel) ends the call at once, without counting the try.
     TxResult lsubTransaction(const QByteArray& requestText);
@@ -68,6 +70,7 @@ class LinkTransaction {
     int maxTries_ = kMaxTries;
     bool blnLinkEnabled = false;
     bool blnCommError = false; // the last try failed
+    bool heard_ = false;       // some try of this transaction received bytes
     std::int32_t lngErrorCount = 0;
     QByteArray strTxFrame;
     QByteArray strRxBuffer;

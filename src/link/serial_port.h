@@ -36,6 +36,9 @@ class SerialPort : public QObject {
     virtual bool write(const QByteArray& bytes) = 0;
     // The description of the last failure, for a technician to act on.
     virtual QString errorString() const = 0;
+    // A serial device server reached over the network, rather than a
+    // device of this computer.
+    virtual bool isServer() const { return false; }
 
     // What kind of failure the last open was, so that a front end can say
     // it in its own words; the device or server it concerns, and for a

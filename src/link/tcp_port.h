@@ -28,6 +28,7 @@ class TcpPort final : public SerialPort {
     QByteArray readAll() override;
     bool write(const QByteArray& bytes) override;
     QString errorString() const override { return error_; }
+    bool isServer() const override { return true; }
 
   private:
     bool fail(const QString& description);

@@ -48,9 +48,12 @@ IniLocation locateLanguageIni(const QString& programDir) {
         text = source.readAll();
     // Private: it maps each COMn to a device or a server, and whoever could
     // change that would receive the next restore's cards.
+    if (!QDir().mkpath(folder))
+        return {{},
+                QStringLiteral("Language.ini cannot be created: the folder %1 cannot be made")
+                    .arg(folder)};
     QFile copy(own);
-    if (!QDir().mkpath(folder) ||
-        !copy.open(QIODevice::WriteOnly | QIODevice::NewOnly,
+    if (!copy.open(QIODevice::WriteOnly | QIODevice::NewOnly,
                    QFile::ReadOwner | QFile::WriteOwner) ||
         copy.write(text) != text.size() || !copy.flush())
         return {{},

@@ -159,12 +159,26 @@ Result<qint64> checkRegularFile(const QString& path, qint64 maxBytes) {
 #endif
 }
 
-Status replaceFile(const QString& path, const QByteArray& contents) {
+namespace {
+
+Status replace(const QString& path, const QByteArray& contents, bool ownerOnly) {
     QSaveFile out(path);
-    if (out.open(QIODevice::WriteOnly) && out.write(contents) == contents.size() && out.commit())
+    if (out.open(QIODevice::WriteOnly) &&
+        (!ownerOnly || out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) &&
+        out.write(contents) == contents.size() && out.commit())
         return done();
     return Error{ErrorCode::Unwritable,
                  QStringLiteral("cannot write %1: %2").arg(path, out.errorString()), path};
+}
+
+} // namespace
+
+Status replaceFile(const QString& path, const QByteArray& contents) {
+    return replace(path, contents, false);
+}
+
+Status replacePrivateFile(const QString& path, const QByteArray& contents) {
+    return replace(path, contents, true);
 }
 
 } // namespace kt::shell

@@ -26,5 +26,7 @@ Result<qint64> checkRegularFile(const QString& path, qint64 maxBytes = kMaxIniFi
 // Replaces `path` with `contents` at once: a reader sees the old file or the
 // new one, never a part. An Unwritable error says why it could not be.
 Status replaceFile(const QString& path, const QByteArray& contents);
+// The same for a file that only its owner may read and write.
+Status replacePrivateFile(const QString& path, const QByteArray& contents);
 
 } // namespace kt::shell

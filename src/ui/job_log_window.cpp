@@ -16,18 +16,10 @@ namespace {
 
 // The Language.ini key of a job log word, or nullptr for a word of none.
 const char* keyOf(const QString& word) {
+    if (const auto outcome = engine::outcomeFromId(word))
+        return engine::wordsOf(*outcome).nameKey;
     static const std::pair<const char*, const char*> words[] = {
-        {"save", "LogSave"},
-        {"load", "LogLoad"},
-        {"verify", "LogVerify"},
-        {"push", "LogPush"},
-        {"finished", "LogFinished"},
-        {"cancelled", "LogCancelled"},
-        {"communication error", "LogCommunicationError"},
-        {"file error", "LogFileError"},
-        {"declined", "LogDeclined"},
-        {"differences", "LogDifferences"},
-        {"nothing chosen", "LogNothingChosen"}};
+        {"save", "LogSave"}, {"load", "LogLoad"}, {"verify", "LogVerify"}, {"push", "LogPush"}};
     for (const auto& [name, key] : words)
         if (word == QLatin1String(name))
             return key;
@@ -65,8 +57,10 @@ JobLogWindow::JobLogWindow(const engine::JobLog& log,
     for (qsizetype i = 0; i < entries.size(); ++i) {
         const QJsonObject& e = entries[entries.size() - 1 - i]; // newest first
         // "differences (%1)" takes the count of a verify's differences.
-        const QString outcome =
+        QString outcome =
             shell::fillIn(shown(e, "outcome"), {QString::number(e.value("differences").toInt())});
+        if (e.contains("error"))
+            outcome += QStringLiteral(": ") + link::displayText(e.value("error").toString());
         const QString controller =
             e.contains("address")
                 ? QStringLiteral("%1 (%2)").arg(

@@ -47,7 +47,7 @@ kill -TERM "$job"
 wait "$job"
 check "SIGTERM in the middle of a job exits 5" [ $? -eq 5 ]
 check "... and leaves Complete=0" [ "$(head_key e.KT Complete)" = 0 ]
-check "... and says so in the summary" grep -q '"outcome":"cancelled"' e.json
+check "... and says so in the summary" grep -q '"outcome":"stopped"' e.json
 stop_sim "$sim_c"
 
 # Verify a controller against its backup, and compare two backups.
@@ -98,11 +98,12 @@ Port=$work/bus.tty
 Address=42
 Only=system
 FLEET
-"$kt" run fleet.ini --tx-delay 10 --rx-delay 10 --json >fleet.json 2>fleet.err
+"$kt" run fleet.ini --tx-delay 10 --rx-delay 10 >fleet.out 2>fleet.err
 check "a fleet exits 0" [ $? -eq 0 ]
 check "... with a complete backup per controller" \
     [ "$(grep -l '^Complete=1' backups/north/*.KT ./south/*.KT ./gate/*.KT 2>/dev/null | wc -l)" -eq 3 ]
-check "... and a summary table" grep -q "^north .*finished" fleet.err
+check "... its summary table on standard output" grep -q "^north .*finished" fleet.out
+check "... and nothing on standard error" [ ! -s fleet.err ]
 sleep 1
 "$kt" run fleet.ini --tx-delay 10 --rx-delay 10 --keep 1 --quiet
 check "--keep 1 leaves one backup per controller" [ "$(ls backups/north | wc -l)" -eq 1 ]

@@ -48,11 +48,13 @@ failure_call() {
 }
 commits() { git -C history rev-list --count main 2>/dev/null || echo 0; }
 
-"$kt" run fleet.ini "${fast[@]}" --json >run1.json 2>run1.err
+"$kt" run fleet.ini "${fast[@]}" >run1.out 2>run1.err
 check "a run with a dead controller exits 6" [ $? -eq 6 ]
 check "... retries south and finishes it on its second try" \
-    grep -qE '^south .* 2  finished' run1.err
-check "... and dead after all its tries" grep -qE '^dead .* 3  port error' run1.err
+    grep -qE '^south .* 2  finished' run1.out
+check "... and dead after all its tries" grep -qE '^dead .* 3  port unavailable' run1.out
+check "... whose reason goes to standard error" \
+    grep -q "^kt560ax: dead: port unavailable after 3 tries: .*dead.tty" run1.err
 check "... leaves no empty backup of dead behind" [ -z "$(ls dead)" ]
 check "... calls OnFailure once, for dead, with its details" failure_call
 check "... then OnChange and OnDone" [ "$(ls calls | wc -l)" -eq 3 ]
@@ -79,8 +81,8 @@ check "... which is in the backup" [ -n "$card21" ]
 check "... but never in the message" lacks "$card21" message
 check "... nor in the hooks" lacks "$card21" calls
 check "OnChange counts the card added" grep -qx "KT560AX_CARDS_ADDED=1" calls/change*
-check "the bare remote holds every commit" \
-    [ "$(git -C remote.git rev-list --count main)" -eq 2 ]
+check "the bare remote's branch of the fleet holds every commit" \
+    [ "$(git -C remote.git rev-list --count fleet)" -eq 2 ]
 
 # A push that fails keeps the commit, which goes out with the next push.
 stop_sim "$sim_north"
@@ -93,15 +95,27 @@ check "... and logged" grep -q '"direction":"push".*"outcome":"failed: ' state/k
 check "... and the commit stays" [ "$(commits)" -eq 3 ]
 "$kt" run fleet.ini "${fast[@]}" --quiet 2>/dev/null
 check "... and goes out with the next run's push" \
-    [ "$(git -C remote.git rev-list --count main)" -eq 3 ]
+    [ "$(git -C remote.git rev-list --count fleet)" -eq 3 ]
 
 "$kt" status fleet.ini >status.out
-check "status exits 4 while dead has no backup" [ $? -eq 4 ]
-check "... and calls it stale" grep -qE '^dead +STALE' status.out
-check "... and the others ok" [ "$(grep -cE '^(north|south) +ok' status.out)" -eq 2 ]
+check "status exits 4 while dead fails" [ $? -eq 4 ]
+check "... and calls it failing, with its reason" \
+    grep -qE '^dead +failing +none .* port unavailable .*dead.tty' status.out
+check "... and the others fine or changed" \
+    [ "$(grep -cE '^(north|south) +(fine|changed) ' status.out)" -eq 2 ]
+env -i HOME=/nonexistent PATH="$PATH" "$kt" status fleet.ini >status-nohome.out 2>nohome.err
+check "... the same for a user without a home" cmp -s status.out status-nohome.out
+check "... who is told nothing else" [ ! -s nohome.err ]
 "$kt" status fleet.ini --json >status.json
-check "... in JSON, with dead's failed tries" \
-    grep -q '"controller":"dead","failuresSinceSuccess":15,' status.json
+json_field() { # json_field FILE CONTROLLER FIELD
+    python3 -c 'import json,sys; print([c for c in json.load(open(sys.argv[1]))["controllers"]
+        if c["controller"] == sys.argv[2]][0].get(sys.argv[3]))' "$@"
+}
+# Four runs of this fleet tried dead three times each; the run of
+# unreachable.ini is another fleet, with a state of its own.
+check "... in JSON, with dead's failed tries" [ "$(json_field status.json dead failuresSinceSuccess)" = 12 ]
+check "... and its state's identifier" [ "$(json_field status.json dead state)" = failing ]
+check "... and its outcome's" [ "$(json_field status.json dead lastOutcome)" = port-unavailable ]
 
 "$kt" history fleet.ini north >history.out
 check "history lists north's three versions" [ "$(grep -cE '^ +[123] ' history.out)" -eq 3 ]

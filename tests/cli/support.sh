@@ -7,6 +7,7 @@ sim=$(readlink -f "$2")
 work=$(mktemp -d)
 pids=()
 cleanup() {
+    [ -n "${KEEP:-}" ] && return
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
     wait 2>/dev/null
     rm -rf "$work"

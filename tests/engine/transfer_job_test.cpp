@@ -168,7 +168,7 @@ TEST(TransferJob, AJobThatStopsMidwaySaysWhyAndGoesNoFurther) {
         EXPECT_EQ(r.view.progressValue, r.view.progressMax);
         EXPECT_EQ(r.view.runningShown, (QList<bool>{true, false}));
         EXPECT_EQ(r.job.outcome(),
-                  c.silentAfter < 0 ? JobOutcome::FileError : JobOutcome::CommunicationError);
+                  c.silentAfter < 0 ? JobOutcome::FileError : JobOutcome::NoAnswer);
     }
 }
 

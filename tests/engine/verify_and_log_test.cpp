@@ -138,8 +138,8 @@ TEST(JobLog, EveryJobEndsWithOneLine) {
                         .arg(entry["failedTries"].toInt()));
     }
     EXPECT_EQ(ends, (QStringList{"save finished: 250 records, 0 failed tries",
-                                 "save cancelled: 50 records, 0 failed tries",
-                                 "load communication error: 0 records, 11 failed tries"}));
+                                 "save stopped: 50 records, 0 failed tries",
+                                 "load no-answer: 0 records, 11 failed tries"}));
 
     // A log that cannot be written stops nothing.
     const kt::engine::JobLog nowhere(r.saveFile + "/jobs.log"); // under a file

@@ -65,6 +65,9 @@ TEST(Fleet, ReadsEachControllerWithItsDefaults) {
     EXPECT_EQ(s.report, "/var/www/kt.html");
     EXPECT_EQ(s.metrics, "/etc/kt/prom/kt560ax.prom");
     EXPECT_EQ(s.onFailure, (QStringList{"/usr/bin/notify", "door $1", "a;b"}));
+    EXPECT_EQ(s.branch, "site"); // the fleet file's name, unless Branch= says
+    EXPECT_EQ(parseFleet("[a]\nPort=COM1\n", "/etc/kt/site b.ini", "/etc/kt").settings.branch,
+              "site-b");
     EXPECT_TRUE(s.onChange.isEmpty());
     EXPECT_EQ(kt::fleet::FleetSettings().maxAgeSeconds, 26 * 3600);
     for (const auto& [remote, taken] :
@@ -124,8 +127,11 @@ TEST(Fleet, EachMistakeNamesItsLine) {
         {"[a]\nPort=COM1\n[fleet]\nOnDone=say 'hi\n",
          "f.ini line 4: OnDone takes a program and its arguments, not \"say 'hi\"."},
         {"[fleet]\n[a]\nPort=COM1\n[FLEET]\n", "f.ini line 4: [fleet] is there twice."},
+        {"[fleet]\nBranch=../main\n[a]\nPort=COM1\n",
+         "f.ini line 2: Branch takes a branch name of letters, digits, '_', '-', '.' and '/', not "
+         "\"../main\"."},
         {"[fleet]\nColour=x\n[a]\nPort=COM1\n",
-         "f.ini line 2: unknown key \"Colour\" in [fleet]: use History, Remote, MaxAge, "
+         "f.ini line 2: unknown key \"Colour\" in [fleet]: use History, Remote, Branch, MaxAge, "
          "Retries, RetryPause, Jobs, OnChange, OnFailure, OnDone, Report or Metrics."},
     };
     for (const auto& [text, error] : cases) {
@@ -182,8 +188,8 @@ TEST(Fleet, KeepRemovesOlderBackupsButNeverANewerStoppedOne) {
 
 TEST(Fleet, NamesAreClaimedOnceAndOrderedByTheManifest) {
     QTemporaryDir dir;
-    const QString first = kt::fleet::claimBackupName(dir.path(), "2026-12-06_020000");
-    const QString second = kt::fleet::claimBackupName(dir.path(), "2026-12-06_020000");
+    const QString first = *kt::fleet::claimBackupName(dir.path(), "2026-12-06_020000");
+    const QString second = *kt::fleet::claimBackupName(dir.path(), "2026-12-06_020000");
     EXPECT_EQ(QFileInfo(first).fileName(), "2026-12-06_020000.KT");
     EXPECT_EQ(QFileInfo(second).fileName(), "2026-12-06_020000-2.KT");
     EXPECT_EQ(QFile::permissions(first) & (QFile::ReadOther | QFile::ReadGroup), 0);

@@ -48,7 +48,7 @@ TEST(FleetRunner, KeepsToTheJobLimitAndTriesAgainOnlyWhatTheLineFailed) {
         fleet.controllers.append(controller);
         lines.append(shared.value(name, {name}));
     }
-    kt::fleet::FleetRunner runner(fleet, program, {}, lines, true);
+    kt::fleet::FleetRunner runner(fleet, program, {}, lines);
     const QList<kt::fleet::ControllerRun> runs = runner.run("2026-12-06_020000");
 
     const std::pair<int, int> expected[] = {
@@ -79,7 +79,7 @@ TEST(FleetRunner, KeepsToTheJobLimitAndTriesAgainOnlyWhatTheLineFailed) {
     EXPECT_EQ(most, 2);
 
     // A job that cannot be started at all ends the run all the same.
-    kt::fleet::FleetRunner broken(fleet, dir.filePath("missing"), {}, lines, true);
+    kt::fleet::FleetRunner broken(fleet, dir.filePath("missing"), {}, lines);
     for (const kt::fleet::ControllerRun& run : broken.run("2026-12-06_030000"))
         EXPECT_EQ(run.status, kt::kFileError) << run.controller->name.toStdString();
 }

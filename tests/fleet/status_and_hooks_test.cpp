@@ -1,7 +1,7 @@
-// The state of a fleet's controllers from their files and the job log, and
-// the hooks a run calls.
+// The state model of a fleet's controllers, its state file, and the hooks
+// a run calls.
 #include "engine/backup_file.h"
-#include "fleet/fleet_status.h"
+#include "fleet/fleet_state.h"
 #include "fleet/hooks.h"
 #include "shell/ini_file.h"
 #include "support/printers.h"
@@ -14,56 +14,113 @@
 
 namespace {
 
-using kt::fleet::ControllerStatus;
+using kt::engine::JobOutcome;
+using kt::fleet::ControllerRecord;
+using kt::fleet::ControllerState;
 
-TEST(FleetStatus, StaleWhenTheLastCompleteBackupIsOldFailingWhenTheLastJobFailed) {
-    QTemporaryDir dir;
+// Which state applies when several could: unknown, failing, never backed
+// up, stale (old, or "made in the future"), changed, fine.
+TEST(FleetState, OneStateForEachRecordByItsPrecedence) {
     const QDateTime now = QDateTime::currentDateTime();
-    kt::fleet::Fleet fleet;
-    for (const char* name : {"old", "failing", "never", "fine"})
-        fleet.controllers.append({.name = name, .port = "COM1", .folder = dir.path()});
-    // A complete backup `hours` ago in a controller's folder.
-    const auto backup = [&](const char* name, int hours, const char* complete = "1") {
-        QDir(dir.path()).mkpath(name);
-        const QString file = QStringLiteral("%1/%2/2026-01-%3_020000.KT")
-                                 .arg(dir.path(), name)
-                                 .arg(hours, 2, 10, QChar(u'0'));
-        kt::shell::WriteIni(file, "HEAD", "Title", "KT560AX");
-        kt::shell::WriteIni(file, "HEAD", "Complete", complete);
-        kt::shell::WriteIni(file, "HEAD", "Finished",
-                            now.addSecs(-hours * 3600).toString(Qt::ISODate).toLatin1());
-        kt::shell::WriteIni(file, "Data", "HA0001", "0012345678123401FF00FF00");
-        kt::shell::WriteIni(file, "Data", "DC", "01");
-        return file;
+    const double none = -1e9;
+    const auto record = [&](JobOutcome outcome, double hoursAgo, bool changed = false) {
+        ControllerRecord r;
+        r.outcome = outcome;
+        if (hoursAgo != none) {
+            r.lastComplete = "/b/x.KT";
+            r.lastCompleteAt = now.addSecs(-qint64(hoursAgo * 3600));
+        }
+        r.changed = changed;
+        return r;
     };
-    backup("old", 27);
-    const QString failing = backup("failing", 2);
-    backup("fine", 25);
-    backup("fine", 1, "0"); // a stopped one after it changes nothing
-    const auto entry = [](const QString& file, const char* outcome,
-                          const char* direction = "save") {
-        return QJsonObject{{"direction", direction}, {"file", file}, {"outcome", outcome}};
+    struct Case {
+        const char* name;
+        std::optional<ControllerRecord> record;
+        ControllerState state;
+        bool clockAhead;
     };
-    const QList<QJsonObject> log = {
-        entry(failing, "communication error"), entry(failing, "finished"),
-        entry(dir.filePath("failing/x.KT"), "communication error"),
-        entry(failing, "file error", "load"), // a restore is not a backup
-        entry(dir.filePath("failing/y.KT"), "communication error")};
+    const Case cases[] = {
+        {"nothing recorded", std::nullopt, ControllerState::Unknown, false},
+        {"failed, with an old backup", record(JobOutcome::NoAnswer, 100), ControllerState::Failing,
+         false},
+        {"failed, never backed up", record(JobOutcome::PortUnavailable, none),
+         ControllerState::Failing, false},
+        {"stopped", record(JobOutcome::Cancelled, 1), ControllerState::Failing, false},
+        {"finished, but its backup is gone", record(JobOutcome::Finished, none),
+         ControllerState::NeverBackedUp, false},
+        {"older than MaxAge", record(JobOutcome::Finished, 27), ControllerState::Stale, false},
+        {"made in 2099", record(JobOutcome::Finished, -(2099 - 2026) * 8760.0, true),
+         ControllerState::Stale, true},
+        {"two minutes ahead is a clock's drift", record(JobOutcome::Finished, -0.033, true),
+         ControllerState::Changed, false},
+        {"changed in its last run", record(JobOutcome::Finished, 25, true),
+         ControllerState::Changed, false},
+        {"fresh", record(JobOutcome::Finished, 1), ControllerState::Fine, false},
+    };
+    kt::fleet::FleetController controller;
+    controller.name = "north";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const kt::fleet::ControllerView view =
+            kt::fleet::viewOf(controller, c.record ? &*c.record : nullptr, 26 * 3600, now);
+        EXPECT_EQ(view.state, c.state);
+        EXPECT_EQ(view.clockAhead, c.clockAhead);
+        EXPECT_EQ(view.fine(),
+                  c.state == ControllerState::Changed || c.state == ControllerState::Fine);
+        if (c.clockAhead) {
+            EXPECT_EQ(view.ageSeconds, -1); // no age, and no metric, from the future
+        }
+    }
+}
 
-    const QList<ControllerStatus> states = kt::fleet::fleetStatus(fleet, log, now);
-    ASSERT_EQ(states.size(), 4);
-    EXPECT_TRUE(states[0].stale);
-    EXPECT_EQ(states[0].cards, 1);
-    EXPECT_EQ(states[0].records, 2);
-    EXPECT_FALSE(states[1].stale);
-    EXPECT_EQ(states[1].lastOutcome, "communication error");
-    EXPECT_EQ(states[1].failuresSinceSuccess, 2);
-    EXPECT_FALSE(states[1].fine());
-    EXPECT_TRUE(states[2].stale);
-    EXPECT_EQ(states[2].lastComplete, "");
-    EXPECT_TRUE(states[3].fine()) << states[3].ageSeconds;
-    fleet.settings.maxAgeSeconds = 24 * 3600;
-    EXPECT_TRUE(kt::fleet::fleetStatus(fleet, log, now)[3].stale);
+// The state file is what every account reads: it must come back as it was
+// written, be private, and say so when it is not a state at all.
+TEST(FleetState, TheStateFileReadsBackAndRefusesWhatIsNoState) {
+    QTemporaryDir dir;
+    const QString path = kt::fleet::statePathOf(dir.filePath("site.ini"));
+    EXPECT_EQ(path, dir.filePath("site.state"));
+    ASSERT_TRUE(kt::fleet::readFleetState(path).ok()); // none yet: empty
+
+    kt::fleet::FleetState state;
+    state.lastRun = QDateTime::fromString("2026-12-07T02:31:00+01:00", Qt::ISODate);
+    ControllerRecord r;
+    r.outcome = JobOutcome::ServerClosed;
+    r.error = "tcp://gw:4001: connection refused";
+    r.failures = 3;
+    r.lastComplete = "/b/north/2026-12-06_023000.KT";
+    r.lastCompleteAt = state.lastRun.addDays(-1);
+    r.readsCards = true;
+    r.cards = 21;
+    for (int i = 0; i < kt::fleet::kRecentRuns + 3; ++i)
+        r.recent.append({state.lastRun.addDays(-i), JobOutcome::Finished, i == 0});
+    state.controllers["north"] = r;
+    ASSERT_TRUE(kt::fleet::writeFleetState(path, state).ok());
+    EXPECT_EQ(QFile::permissions(path) & (QFile::ReadGroup | QFile::ReadOther), 0);
+
+    const kt::shell::Result<kt::fleet::FleetState> back = kt::fleet::readFleetState(path);
+    ASSERT_TRUE(back.ok());
+    EXPECT_EQ(back->lastRun, state.lastRun);
+    const ControllerRecord& n = back->controllers.at("north");
+    EXPECT_EQ(n.outcome, JobOutcome::ServerClosed);
+    EXPECT_EQ(n.error, r.error);
+    EXPECT_EQ(n.failures, 3);
+    EXPECT_EQ(n.lastCompleteAt, r.lastCompleteAt);
+    EXPECT_EQ(n.cards, 21);
+    EXPECT_EQ(n.recent.size(), kt::fleet::kRecentRuns);
+    EXPECT_EQ(n.recent.last().at, r.recent.last().at); // the newest are kept
+
+    for (const QByteArray& junk :
+         {QByteArray("[1,2]"), QByteArray("{\"controllers\":"), QByteArray("\xff\xfe garbage")}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(junk);
+        file.close();
+        const auto read = kt::fleet::readFleetState(path);
+        EXPECT_FALSE(read.ok()) << junk.constData();
+        if (!read.ok()) {
+            EXPECT_TRUE(read.error().message.contains(path));
+        }
+    }
 }
 
 TEST(Hooks, RunWithTheirVariablesWithinTheirTimeAndSayWhyTheyFailed) {
@@ -71,7 +128,7 @@ TEST(Hooks, RunWithTheirVariablesWithinTheirTimeAndSayWhyTheyFailed) {
     const QString out = dir.filePath("out");
     const kt::fleet::HookRun ran = kt::fleet::runHook(
         {"/bin/sh", "-c", "printf '%s|%s' \"$KT560AX_CONTROLLER\" \"$1\" >\"$0\"", out, "a b"},
-        {{"KT560AX_CONTROLLER", "north"}}, "test");
+        {{"KT560AX_CONTROLLER", "north"}}, [](const QString&) {});
     EXPECT_TRUE(ran.ok) << ran.problem.toStdString();
     QFile file(out);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -84,15 +141,16 @@ TEST(Hooks, RunWithTheirVariablesWithinTheirTimeAndSayWhyTheyFailed) {
         {{dir.filePath("missing")}, dir.filePath("missing") + " could not be started"},
     };
     for (const auto& [command, problem] : failures) {
-        const kt::fleet::HookRun run = kt::fleet::runHook(command, {}, "test", 1);
+        const kt::fleet::HookRun run = kt::fleet::runHook(
+            command, {}, [](const QString&) {}, 1);
         EXPECT_FALSE(run.ok);
         EXPECT_TRUE(run.problem.startsWith(problem)) << run.problem.toStdString();
     }
     // A signal to the run stops the hook at once.
     QElapsedTimer took;
     took.start();
-    const kt::fleet::HookRun stopped =
-        kt::fleet::runHook({"/bin/sh", "-c", "sleep 10"}, {}, "test", 60, [] { return true; });
+    const kt::fleet::HookRun stopped = kt::fleet::runHook(
+        {"/bin/sh", "-c", "sleep 10"}, {}, [](const QString&) {}, 60, [] { return true; });
     EXPECT_EQ(stopped.problem, "stopped by a signal");
     EXPECT_LT(took.elapsed(), 5000);
 }

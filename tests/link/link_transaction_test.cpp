@@ -92,9 +92,9 @@ TEST_F(LinkTransactionTest, RecoversFromRefusedRepliesByRetrying) {
 }
 
 // Without a reply the link gives up after eleven tries: on a silent line,
-// when writes fail, when the port vanishes. A cancel ends a transaction at
-// once without a verdict. Tries take 15 + 25 + 300 ms on a silent line,
-// pauses 300 ms: the eleventh try waits for its reply from 6440 ms on.
+// when writes fail. A port that vanishes ends it at once: no try could
+// reach. A cancel ends a transaction at once without a verdict. Tries take 15 + 25 + 300 ms on a
+// silent line, pauses 300 ms: the eleventh try waits for its reply from 6440 ms on.
 TEST(LinkTransaction, GivesUpAfterElevenTriesOrEndsAtOnceOnACancel) {
     enum class Line { Silent, WritesFail, Vanishes };
     struct Case {
@@ -109,7 +109,7 @@ TEST(LinkTransaction, GivesUpAfterElevenTriesOrEndsAtOnceOnACancel) {
     const Case cases[] = {
         {"silence", Line::Silent, false, 11 * (tx + rx + t) + 10 * t, 11, 11},
         {"writes fail", Line::WritesFail, false, 11 * tx + 10 * t, 0, 11},
-        {"port vanishes in the first wait", Line::Vanishes, false, 100 + 10 * (t + tx), 1, 11},
+        {"port vanishes in the first wait", Line::Vanishes, false, 100, 1, 1},
         {"cancel in the TX delay", Line::Silent, true, 5, 0, 0},
         {"cancel in the RX delay", Line::Silent, true, 20, 1, 0},
         {"cancel in the reply wait", Line::Silent, true, 100, 1, 0},
@@ -125,8 +125,10 @@ TEST(LinkTransaction, GivesUpAfterElevenTriesOrEndsAtOnceOnACancel) {
             r.clock.schedule(100, [&r] { r.port.vanish(); });
         if (c.cancel)
             r.clock.schedule(c.ms, [&r] { r.link.disable(); });
-        EXPECT_EQ(r.link.lsubTransaction("01DC").status,
-                  c.cancel ? Status::Cancelled : Status::GaveUp);
+        EXPECT_EQ(r.link.lsubTransaction("01DC").status, c.cancel ? Status::Cancelled
+                                                         : c.line == Line::Vanishes
+                                                             ? Status::PortLost
+                                                             : Status::GaveUp);
         EXPECT_EQ(r.clock.nowMs(), c.ms);
         EXPECT_EQ(r.port.written().size(), c.frames);
         EXPECT_EQ(r.link.errorCount(), c.failedTries);
@@ -138,13 +140,26 @@ TEST(LinkTransaction, GivesUpAfterElevenTriesOrEndsAtOnceOnACancel) {
     }
 }
 
+// Replies that all fail their checks are a garbled line, not a silent
+// controller: the two send a technician to different places.
+TEST(LinkTransaction, AGarbledLineIsToldFromASilentOne) {
+    for (const Fault fault : {Fault::Silence, Fault::WrongCrc, Fault::WrongAddress}) {
+        SCOPED_TRACE(int(fault));
+        Rig r;
+        r.fault(fault, -1);
+        const TxResult result = r.link.lsubTransaction("01DC");
+        EXPECT_EQ(result.status, Status::GaveUp);
+        EXPECT_EQ(result.heard, fault != Fault::Silence);
+    }
+}
+
 TEST(LinkTransaction, ADisabledLinkOrAClosedPortSendsNothing) {
     for (const bool disabled : {true, false}) {
         SCOPED_TRACE(disabled ? "disabled" : "closed");
         Rig r;
         disabled ? r.link.disable() : r.port.close();
         EXPECT_EQ(r.link.lsubTransaction("01DC").status,
-                  disabled ? Status::Cancelled : Status::Failed);
+                  disabled ? Status::Cancelled : Status::PortLost);
         EXPECT_TRUE(r.port.written().isEmpty());
         EXPECT_TRUE(r.view.states.isEmpty());
         EXPECT_EQ(r.clock.nowMs(), 0);

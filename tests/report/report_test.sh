@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The fleet's report page in a real browser and its metrics through
-# promtool, for a fleet with a fresh, a changed, a failing and a stale
-# controller:
+# promtool, for two fleets with a fresh, a changed, a failing, a stale and
+# an unknown controller:
 #   report_test.sh KT560AX VIRTUAL_CONTROLLER
 # Each check prints PASS or FAIL; the script exits 1 when one failed. A
 # missing browser or promtool fails under CI and is skipped elsewhere.
@@ -34,6 +34,9 @@ Only=system,cards
 Cards=20
 [failing]
 Port=$work/failing.tty
+[sysonly]
+Port=$work/fresh.tty
+Only=system
 FLEET
 mkdir page metrics
 "$kt" run run.ini "${fast[@]}" 2>/dev/null
@@ -43,19 +46,21 @@ sleep 1
 "$kt" run run.ini "${fast[@]}" 2>/dev/null
 check "a run rewrites the page of its Report key" [ -s page/report.html ]
 
-# A stale controller: its last complete backup is three days old.
-mkdir -p stale
-cat >stale/2026-01-01_020000.KT <<KT
-[HEAD]
-Title=KT560AX
-Complete=1
-Finished=$(date -d '3 days ago' +%Y-%m-%dT%H:%M:%S%:z)
-[Data]
-DC=01
-KT
-{ cat run.ini; printf '[stale]\nPort=%s\n' "$work/stale.tty"; } >all.ini
-"$kt" report all.ini -o all.html
-check "report writes the page" [ $? -eq 0 ]
+# A second fleet whose runs stopped three days ago, after a backup of
+# stale, and which has had a controller added since.
+printf '[stale]\nPort=%s\nOnly=system\n' "$work/fresh.tty" >other.ini
+"$kt" run other.ini "${fast[@]}" 2>/dev/null
+python3 - other.state <<'PY'
+import datetime, json, sys
+state = json.load(open(sys.argv[1]))
+then = (datetime.datetime.now().astimezone() - datetime.timedelta(days=3)).isoformat(timespec="seconds")
+state["lastRun"] = then
+state["controllers"]["stale"]["lastCompleteAt"] = then
+json.dump(state, open(sys.argv[1], "w"))
+PY
+printf '[never]\nPort=%s\n' "$work/never.tty" >>other.ini
+"$kt" report run.ini other.ini -o all.html
+check "report writes the page of two fleets" [ $? -eq 0 ]
 card=$(grep -ah '^HA0011=' changed/*.KT | head -1 | cut -d= -f2 | tr -d '\r')
 check "the card added is in the backup" [ -n "$card" ]
 check "... but not on the page" lacks "$card" all.html
@@ -67,26 +72,39 @@ if need chromium chromedriver python3; then
         python3 -c "import json,sys; d=json.load(open(sys.argv[1])); sys.exit(0 if ($2) else 1)" "$1"
     }
     for view in desktop phone; do
-        check "$view: every controller shows its state in words" shown $view.json \
-            "{r[0]: r[1] for r in d['rows']} == {'fresh': '✓ Fine', 'changed': '✓ Fine', \
-              'failing': '✗ Failing', 'stale': '⚠ Stale'}"
+        check "$view: the controllers that need someone first, in words" shown $view.json \
+            "[(r[0], r[1]) for r in d['rows']] == [('run / failing', '✗ Failing'), \
+              ('other / stale\nΔ changed in the last run', '⚠ Stale'), ('other / never', '? Unknown'), \
+              ('run / changed\nΔ changed in the last run', 'Δ Changed'), \
+              ('run / fresh', '✓ Fine'), ('run / sysonly', '✓ Fine')]"
         check "$view: the counts at the top" shown $view.json \
-            "'2 Fine' in d['text'] and '1 Stale' in d['text'] and '1 Failing' in d['text']"
+            "all(t in d['text'] for t in ['1 Failing', '0 Never backed up', '1 Stale', \
+              '1 Unknown', '1 Changed', '2 Fine', '2 changed in the last run'])"
+        check "$view: says the runs of the other fleet have stopped" shown $view.json \
+            "'The newest run of other ended' in d['text']"
         check "$view: nothing loaded or referred to from elsewhere" shown $view.json \
-            "d['loaded'] == [] and d['refs'] == [] and d['cssUrls'] == 0 and d['scripts'] == 0"
+            "d['loaded'] == [] and all(r.startswith('#') for r in d['refs']) \
+             and d['cssUrls'] == 0 and d['scripts'] == 0"
     done
-    check "the changed controller's card line goes from 10 to 12" shown desktop.json \
-        "[r[6] for r in d['rows'] if r[0] == 'changed'] == ['10 → 12']"
-    check "... and its change names the slots" shown desktop.json \
-        "'cards added 11, 12' in [r[7] for r in d['rows'] if r[0] == 'changed'][0]"
+    check "the failing row names its port and its reason" shown desktop.json \
+        "[r for r in d['rows'] if r[0] == 'run / failing'][0][2].endswith('failing.tty') and \
+         'does not exist' in [r for r in d['rows'] if r[0] == 'run / failing'][0][5]"
+    check "... and its failed tries" shown desktop.json \
+        "[r[6] for r in d['rows'] if r[0] == 'run / failing'] == ['2']"
+    check "the changed controller's section names the slots" shown desktop.json \
+        "'Card Data; cards added 11, 12; now 12 cards, 14 records' in d['text']"
     check "the page fits a phone's width" shown phone.json "d['width'] <= 390"
 fi
 
 if need promtool; then
     check "the metrics pass promtool" promtool check metrics <metrics/kt560ax.prom
-    check "... with the failing controller's outcome" \
-        grep -qx 'kt560ax_last_job_outcome{controller="failing",outcome="port error"} 1' \
+    check "... with the failing controller's state and outcome" \
+        grep -qx 'kt560ax_last_job_outcome{controller="failing",outcome="port-unavailable"} 1' \
         metrics/kt560ax.prom
+    check "... the changed one's state" \
+        grep -qx 'kt560ax_state{controller="changed",state="changed"} 1' metrics/kt560ax.prom
+    check "... card figures only for those that read cards" \
+        eval '! grep -q "cards{controller=\"sysonly\"" metrics/kt560ax.prom'
     check "... and one changed controller" \
         grep -qx 'kt560ax_run_controllers_changed 1' metrics/kt560ax.prom
 fi

@@ -1,0 +1,391 @@
+#include "fleet_run.h"
+
+#include "backup_folder.h"
+#include "engine/backup_file.h"
+#include "engine/job_log.h"
+#include "engine/record_compare.h"
+#include "exit_status.h"
+#include "history.h"
+#include "hooks.h"
+#include "metrics.h"
+#include "shell/regular_file.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QUrl>
+#include <algorithm>
+
+namespace kt::fleet {
+
+namespace {
+
+QString plural(qsizetype count, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+}
+
+// A remote's address without a user name or password in it.
+QString shownRemote(const QString& remote) {
+    const QUrl url(remote);
+    return url.isValid() && !url.scheme().isEmpty() && url.scheme().size() > 1
+               ? url.toString(QUrl::RemoveUserInfo)
+               : remote;
+}
+
+// A summary that fits in an environment variable (Linux takes 128 KiB a
+// variable): at most this many bytes, then a note of how many lines were
+// left out.
+QString bounded(const QString& summary) {
+    constexpr qsizetype kMaxBytes = 64 * 1024;
+    if (summary.toUtf8().size() <= kMaxBytes)
+        return summary;
+    QStringList lines = summary.split(u'\n');
+    qsizetype bytes = 0, kept = 0;
+    while (kept < lines.size() && bytes + lines[kept].toUtf8().size() + 1 < kMaxBytes - 100)
+        bytes += lines[kept++].toUtf8().size() + 1;
+    const qsizetype left = lines.size() - kept;
+    lines.resize(kept);
+    lines.append(QStringLiteral("... and %1 more lines").arg(left));
+    return lines.join(u'\n');
+}
+
+bool readsCards(const FleetController& controller) {
+    return std::any_of(controller.categories.cbegin(), controller.categories.cend(),
+                       [](const engine::Category* c) { return c->cards != nullptr; });
+}
+
+// The backup a new one is compared with: the committed version when there
+// is a history, else the newest complete backup of its folder before it.
+QString previousBackup(const ControllerRun& run, const History* history, const QDateTime& now) {
+    if (history)
+        return history->committedFile(run.controller->name);
+    const QString folder = QFileInfo(run.file).absolutePath();
+    const StoredBackup last =
+        newestComplete(storedBackups(folder), now, QFileInfo(run.file).fileName());
+    return last.name.isEmpty() ? QString() : QDir(folder).filePath(last.name);
+}
+
+} // namespace
+
+QString RunResult::headline() const {
+    return plural(changed.size(), "controller changed", "controllers changed") +
+           QStringLiteral(", %1 failed").arg(failed.size());
+}
+
+QString RunResult::changeLine(int i) const {
+    return describeChanges(runs[i].controller->name, changes[i]);
+}
+
+QString RunResult::failureLine(int i) const {
+    const ControllerRun& run = runs[i];
+    QString line = run.controller->name + QStringLiteral(": ") +
+                   QLatin1String(engine::wordsOf(run.outcome).name) + QStringLiteral(" after ") +
+                   plural(run.tries, "try", "tries");
+    if (!run.error.isEmpty())
+        line += QStringLiteral(": ") + run.error;
+    return line;
+}
+
+QString RunResult::summary() const {
+    QStringList lines{headline()};
+    for (const int i : changed)
+        lines.append(changeLine(i));
+    for (const int i : failed)
+        lines.append(failureLine(i));
+    if (!historyProblem.isEmpty())
+        lines.append(QStringLiteral("history: ") + historyProblem);
+    if (!pushProblem.isEmpty())
+        lines.append(QStringLiteral("push: ") + pushProblem);
+    for (const QString& page : notWritten)
+        lines.append(page + QStringLiteral(": not written"));
+    return lines.join(u'\n');
+}
+
+FleetRun::FleetRun(const Fleet& fleet, RunSettings settings, FleetRunView& view)
+    : fleet_(fleet), settings_(std::move(settings)), view_(view),
+      runner_(fleet, settings_.program, settings_.jobArguments, settings_.lines) {
+    connect(&runner_, &FleetRunner::controllerEnded, this, &FleetRun::controllerEnded);
+    connect(&runner_, &FleetRunner::retrying, this,
+            [this](int count, int seconds) { view_.retrying(count, seconds); });
+}
+
+void FleetRun::stop() {
+    stopped_ = true;
+    runner_.stop();
+}
+
+RunResult FleetRun::run() {
+    // The history is opened first, so that a broken one is known before the
+    // night's work, which goes on without it.
+    if (!fleet_.settings.history.isEmpty()) {
+        history_ = std::make_unique<History>();
+        if (const shell::Status opened =
+                history_->open(fleet_.settings.history, History::Mode::Write);
+            !opened) {
+            result_.historyProblem = opened.error().message;
+            view_.problem(QStringLiteral("the history: %1; nothing is committed this run.")
+                              .arg(result_.historyProblem));
+            history_.reset();
+        }
+    }
+    result_.runs = runner_.runs();
+    result_.changes.resize(result_.runs.size());
+    const QList<ControllerRun> runs =
+        runner_.run(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HHmmss")));
+    result_.runs = runs;
+    for (qsizetype i = 0; i < runs.size(); ++i) {
+        result_.status = worse(result_.status, runs[i].tries > 0 ? runs[i].status : kInterrupted);
+        if (!runs[i].complete())
+            result_.failed.append(int(i));
+    }
+    std::sort(result_.changed.begin(), result_.changed.end());
+    commit();
+    if (settings_.keep > 0)
+        for (const ControllerRun& run : runs)
+            if (run.tries > 0)
+                pruneBackups(QFileInfo(run.file).absolutePath(), settings_.keep,
+                             QFileInfo(run.file).fileName());
+    recordState();
+    writePages();
+    if (!stopped_)
+        callHooks();
+    if (!stopped_)
+        push();
+    if (!result_.historyProblem.isEmpty() || !result_.notWritten.isEmpty())
+        result_.status = worse(result_.status, kFileError);
+    if (stopped_)
+        result_.status = worse(result_.status, kInterrupted);
+    return result_;
+}
+
+void FleetRun::controllerEnded(int index) {
+    ControllerRun& run = result_.runs[index];
+    run = runner_.runs()[index];
+    if (run.complete()) {
+        const QString before = previousBackup(run, history_.get(), QDateTime::currentDateTime());
+        result_.changes[index] = changesBetween(
+            before.isEmpty() ? QMap<QByteArray, QByteArray>{} : engine::readBackupRecords(before),
+            engine::readBackupRecords(run.file), before.isEmpty());
+        if (result_.changes[index].any())
+            result_.changed.append(index);
+    }
+    view_.controllerEnded(result_, index, ++ended_, int(result_.runs.size()));
+}
+
+void FleetRun::commit() {
+    if (!history_)
+        return;
+    for (const int i : std::as_const(result_.changed))
+        if (const shell::Status staged =
+                history_->stage(result_.runs[i].controller->name, result_.runs[i].file);
+            !staged) {
+            result_.historyProblem = staged.error().message;
+            break;
+        }
+    if (result_.historyProblem.isEmpty() && !result_.changed.isEmpty()) {
+        QStringList message{result_.headline(), QString()};
+        for (const int i : std::as_const(result_.changed))
+            message.append(result_.changeLine(i));
+        const shell::Result<bool> made = history_->commit(message.join(u'\n') + u'\n');
+        if (!made)
+            result_.historyProblem = made.error().message;
+        else
+            result_.committed = *made;
+    }
+    if (!result_.historyProblem.isEmpty())
+        view_.problem(
+            QStringLiteral("the history: %1; nothing was committed.").arg(result_.historyProblem));
+}
+
+void FleetRun::recordState() {
+    const QString path = statePathOf(settings_.fleetFile);
+    const auto failed = [&](const QString& why) {
+        result_.notWritten.append(QStringLiteral("state"));
+        view_.problem(QStringLiteral("the fleet's state %1: %2").arg(path, why));
+    };
+    // Two runs of one fleet must not undo each other's records.
+    QLockFile lock(path + QStringLiteral(".lock"));
+    if (!lock.tryLock(30000))
+        return failed(QStringLiteral("another run holds it"));
+    shell::Result<FleetState> read = readFleetState(path);
+    if (!read)
+        view_.problem(QStringLiteral("%1; a new state is written.").arg(read.error().message));
+    FleetState state = read.valueOr(FleetState{});
+    const QDateTime now = QDateTime::currentDateTime();
+    std::map<QString, ControllerRecord> kept;
+    for (qsizetype i = 0; i < result_.runs.size(); ++i) {
+        const ControllerRun& run = result_.runs[i];
+        const FleetController& controller = *run.controller;
+        const auto known = state.controllers.find(controller.name);
+        const bool isNew = known == state.controllers.end();
+        ControllerRecord record = isNew ? ControllerRecord{} : known->second;
+        if (run.tries == 0) { // stopped before its turn: nothing new of it
+            if (!isNew)
+                kept.emplace(controller.name, record);
+            continue;
+        }
+        const RecordChanges& changes = result_.changes[i];
+        record.port = controller.port;
+        record.lastTry = run.started;
+        record.outcome = run.outcome;
+        record.error = run.complete() ? QString() : run.error;
+        record.tries = run.tries;
+        record.failures = run.complete() ? 0 : record.failures + run.tries;
+        record.failedTries = run.summary.value("failedTries").toInt();
+        record.seconds = run.summary.value("seconds").toDouble();
+        record.jobRecords = run.summary.value("records").toInt();
+        record.readsCards = readsCards(controller);
+        record.changed = run.complete() && changes.any();
+        record.changes = record.changed ? changeText(changes) : QString();
+        record.cardsAdded = record.changed ? int(changes.cardsAdded.size()) : 0;
+        record.cardsRemoved = record.changed ? int(changes.cardsRemoved.size()) : 0;
+        record.cardsChanged = record.changed ? int(changes.cardsChanged.size()) : 0;
+        if (run.complete()) {
+            const QDateTime finished = engine::readManifest(run.file).finishedAt();
+            record.lastComplete = run.file;
+            record.lastCompleteAt = finished.isValid() ? finished : now;
+            record.cards = changes.cards;
+            record.records = changes.records;
+        } else if (isNew) {
+            // Backups made before the fleet kept its state still count.
+            const QString folder = controller.backupFolder();
+            if (const StoredBackup last = newestComplete(storedBackups(folder), now);
+                !last.name.isEmpty()) {
+                record.lastComplete = QDir(folder).filePath(last.name);
+                record.lastCompleteAt = last.made;
+                const RecordChanges counts =
+                    changesBetween({}, engine::readBackupRecords(record.lastComplete), true);
+                record.cards = counts.cards;
+                record.records = counts.records;
+            }
+        }
+        record.recent.append({run.started, run.outcome, record.changed});
+        while (record.recent.size() > kRecentRuns)
+            record.recent.removeFirst();
+        kept.emplace(controller.name, record);
+    }
+    state.controllers = std::move(kept); // controllers no longer in the fleet go
+    state.lastRun = now;
+    if (const shell::Status written = writeFleetState(path, state); !written)
+        return failed(written.error().message);
+    state_ = std::move(state);
+}
+
+void FleetRun::writePages() {
+    const QDateTime now = QDateTime::currentDateTime();
+    const LoadedFleet loaded{
+        settings_.fleetFile, QFileInfo(settings_.fleetFile).completeBaseName(), fleet_, state_, {}};
+    const QString metrics =
+        settings_.metrics.isEmpty() ? fleet_.settings.metrics : settings_.metrics;
+    if (!metrics.isEmpty()) {
+        const shell::Status written =
+            shell::replaceFile(metrics, metricsText(viewsOf(fleet_, state_, now), state_, now));
+        if (!written) {
+            result_.notWritten.append(QStringLiteral("metrics"));
+            view_.problem(QStringLiteral("the metrics: %1.").arg(written.error().message));
+        }
+    }
+    if (!fleet_.settings.report.isEmpty()) {
+        const shell::Status written = shell::replaceFile(
+            fleet_.settings.report,
+            reportPage({ReportSource{&loaded, history_.get()}}, settings_.language, now));
+        if (!written) {
+            result_.notWritten.append(QStringLiteral("report"));
+            view_.problem(QStringLiteral("the report: %1.").arg(written.error().message));
+        }
+    }
+}
+
+void FleetRun::callHooks() {
+    using Variables = QList<std::pair<QString, QString>>;
+    // The variables of a hook about `indexes` (one line each).
+    const auto variables = [&](const QList<int>& indexes, const QString& outcome,
+                               const QString& summary, bool counted) {
+        QStringList names, ports, addresses, files, errors;
+        int added = 0, removed = 0, changedCards = 0;
+        for (const int i : indexes) {
+            const ControllerRun& run = result_.runs[i];
+            names.append(run.controller->name);
+            ports.append(run.controller->port);
+            addresses.append(QString::number(run.controller->address));
+            files.append(run.file);
+            errors.append(run.error);
+            if (counted) {
+                added += int(result_.changes[i].cardsAdded.size());
+                removed += int(result_.changes[i].cardsRemoved.size());
+                changedCards += int(result_.changes[i].cardsChanged.size());
+            }
+        }
+        return Variables{{"KT560AX_CONTROLLER", names.join(u'\n')},
+                         {"KT560AX_PORT", ports.join(u'\n')},
+                         {"KT560AX_ADDRESS", addresses.join(u'\n')},
+                         {"KT560AX_FILE", files.join(u'\n')},
+                         {"KT560AX_OUTCOME", outcome},
+                         {"KT560AX_ERROR", errors.join(u'\n')},
+                         {"KT560AX_EXIT", QString::number(result_.status)},
+                         {"KT560AX_SUMMARY", bounded(summary)},
+                         {"KT560AX_CARDS_ADDED", QString::number(added)},
+                         {"KT560AX_CARDS_REMOVED", QString::number(removed)},
+                         {"KT560AX_CARDS_CHANGED", QString::number(changedCards)}};
+    };
+    const auto hook = [&](const char* name, const QStringList& command, const Variables& values,
+                          const QString& controller) {
+        if (command.isEmpty() || stopped_)
+            return; // a run told to stop calls no more hooks
+        const HookRun ran = runHook(
+            command, values,
+            [&](const QString& line) { view_.hookOutput(QLatin1String(name), line); }, kHookSeconds,
+            [this] { return stopped_; });
+        QJsonObject call{{"hook", name}, {"ok", ran.ok}};
+        if (!controller.isEmpty())
+            call.insert("controller", controller);
+        if (!ran.ok) {
+            call.insert("problem", ran.problem);
+            view_.problem(QStringLiteral("the %1 hook%2: %3")
+                              .arg(QLatin1String(name),
+                                   controller.isEmpty() ? QString() : " of [" + controller + ']',
+                                   ran.problem));
+        }
+        result_.hooks.append(call);
+    };
+    for (const int i : std::as_const(result_.failed)) {
+        const ControllerRun& run = result_.runs[i];
+        if (run.tries == 0)
+            continue;
+        hook("OnFailure", fleet_.settings.onFailure,
+             variables({i}, QLatin1String(engine::outcomeName(run.outcome)), result_.failureLine(i),
+                       false),
+             run.controller->name);
+    }
+    if (!result_.changed.isEmpty()) {
+        QStringList lines{result_.headline()};
+        for (const int i : std::as_const(result_.changed))
+            lines.append(result_.changeLine(i));
+        hook("OnChange", fleet_.settings.onChange,
+             variables(result_.changed, QStringLiteral("changed"), lines.join(u'\n'), true), {});
+    }
+    QList<int> all;
+    for (qsizetype i = 0; i < result_.runs.size(); ++i)
+        all.append(int(i));
+    hook("OnDone", fleet_.settings.onDone,
+         variables(all, result_.status == kDone ? QStringLiteral("done") : QStringLiteral("failed"),
+                   result_.summary(), true),
+         {});
+}
+
+void FleetRun::push() {
+    // Every run pushes, so that a commit whose push failed goes out with the
+    // next one.
+    if (!history_ || fleet_.settings.remote.isEmpty() || !result_.historyProblem.isEmpty())
+        return;
+    const shell::Status pushed = history_->push(fleet_.settings.remote, fleet_.settings.branch);
+    if (pushed)
+        return;
+    result_.pushProblem = pushed.error().message;
+    const QString remote = shownRemote(fleet_.settings.remote);
+    view_.problem(QStringLiteral("push to %1: %2; the commit goes out with the next push.")
+                      .arg(remote, result_.pushProblem));
+    engine::JobLog().appendEvent("push", remote, QStringLiteral("failed: ") + result_.pushProblem);
+}
+
+} // namespace kt::fleet

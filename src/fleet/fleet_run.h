@@ -1,0 +1,102 @@
+// One run of a fleet: every controller backed up (with its retries), each
+// new backup compared with the controller's last version, the changed ones
+// committed to the history, old backups pruned, the fleet's state recorded,
+// the metrics and the report written, the hooks called and the history
+// pushed. It reports through a view and prints nothing itself.
+#pragma once
+
+#include "fleet_file.h"
+#include "fleet_runner.h"
+#include "fleet_state.h"
+#include "history.h"
+#include "record_changes.h"
+#include "report_page.h"
+
+#include <QJsonArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+namespace kt::fleet {
+
+// What the run found.
+struct RunResult {
+    QList<ControllerRun> runs;
+    QList<RecordChanges> changes; // of each run; empty unless complete
+    QList<int> changed;           // indexes of runs whose records changed
+    QList<int> failed;            // indexes of runs that did not finish
+    QString historyProblem;
+    QString pushProblem;
+    bool committed = false;
+    QStringList notWritten; // "state", "report", "metrics" that could not be written
+    QJsonArray hooks;       // each hook's call: its name, ok, and its problem
+    int status = 0;         // the exit status of the run
+
+    // "2 controllers changed, 1 failed".
+    QString headline() const;
+    // A changed run's line: its changes in categories and slots.
+    QString changeLine(int i) const;
+    // A failed run's line: "dead: port unavailable after 3 tries: why".
+    QString failureLine(int i) const;
+    // The headline, then a line for each change, failure and problem.
+    QString summary() const;
+};
+
+class FleetRunView {
+  public:
+    virtual ~FleetRunView() = default;
+    // Controller `index` of the run's list has ended for this run; `ended`
+    // counts those that have, of `total`.
+    virtual void controllerEnded(const RunResult& result, int index, int ended, int total) = 0;
+    // A round of retries begins after a pause.
+    virtual void retrying(int count, int seconds) = 0;
+    // Something of the run itself went wrong (the history, a push, a page,
+    // a hook): one line.
+    virtual void problem(const QString& text) = 0;
+    // A line that a hook printed.
+    virtual void hookOutput(const QString& hook, const QString& line) = 0;
+};
+
+struct RunSettings {
+    QString fleetFile;
+    QString program;          // the kt560ax that runs each job
+    QStringList jobArguments; // after the job's own
+    QList<QStringList> lines; // of each controller: the lines it uses
+    int keep = 0;             // complete backups kept per controller; 0 keeps all
+    QString metrics;          // a metrics file besides [fleet]'s
+    PageLanguage language;    // of the report page
+};
+
+class FleetRun : public QObject {
+    Q_OBJECT
+  public:
+    FleetRun(const Fleet& fleet, RunSettings settings, FleetRunView& view);
+
+    // Runs the whole of it; returns when everything is done or, after
+    // stop(), as soon as the jobs have ended.
+    RunResult run();
+    // Stops the jobs, calls no more hooks and pushes nothing.
+    void stop();
+
+  private:
+    void controllerEnded(int index);
+    void commit();
+    void recordState();
+    void writePages();
+    void callHooks();
+    void push();
+
+    const Fleet& fleet_;
+    RunSettings settings_;
+    FleetRunView& view_;
+    FleetRunner runner_;
+    std::unique_ptr<History> history_;
+    RunResult result_;
+    FleetState state_; // as this run recorded it
+    int ended_ = 0;
+    bool stopped_ = false;
+};
+
+} // namespace kt::fleet

@@ -1,0 +1,199 @@
+#include "fleet_state.h"
+
+#include "shell/regular_file.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace kt::fleet {
+
+namespace {
+
+// Far larger than the state of thousands of controllers.
+constexpr qint64 kMaxStateBytes = 256LL * 1024 * 1024;
+
+QDateTime timeOf(const QJsonValue& value) {
+    return QDateTime::fromString(value.toString(), Qt::ISODate).toLocalTime();
+}
+
+engine::JobOutcome outcomeOf(const QJsonValue& value) {
+    return engine::outcomeFromId(value.toString()).value_or(engine::JobOutcome::None);
+}
+
+QString outcomeId(engine::JobOutcome outcome) {
+    return QString::fromLatin1(engine::wordsOf(outcome).id);
+}
+
+QJsonObject recordJson(const ControllerRecord& r) {
+    QJsonArray recent;
+    for (const RecentRun& run : r.recent)
+        recent.append(QJsonObject{{"at", isoText(run.at)},
+                                  {"outcome", outcomeId(run.outcome)},
+                                  {"changed", run.changed}});
+    return QJsonObject{{"port", r.port},
+                       {"lastTry", isoText(r.lastTry)},
+                       {"outcome", outcomeId(r.outcome)},
+                       {"error", r.error},
+                       {"tries", r.tries},
+                       {"failures", r.failures},
+                       {"failedTries", r.failedTries},
+                       {"seconds", r.seconds},
+                       {"jobRecords", r.jobRecords},
+                       {"readsCards", r.readsCards},
+                       {"lastComplete", r.lastComplete},
+                       {"lastCompleteAt", isoText(r.lastCompleteAt)},
+                       {"cards", r.cards},
+                       {"records", r.records},
+                       {"changed", r.changed},
+                       {"changes", r.changes},
+                       {"cardsAdded", r.cardsAdded},
+                       {"cardsRemoved", r.cardsRemoved},
+                       {"cardsChanged", r.cardsChanged},
+                       {"recent", recent}};
+}
+
+ControllerRecord recordOf(const QJsonObject& o) {
+    ControllerRecord r;
+    r.port = o.value("port").toString();
+    r.lastTry = timeOf(o.value("lastTry"));
+    r.outcome = outcomeOf(o.value("outcome"));
+    r.error = o.value("error").toString();
+    r.tries = o.value("tries").toInt();
+    r.failures = o.value("failures").toInt();
+    r.failedTries = o.value("failedTries").toInt();
+    r.seconds = o.value("seconds").toDouble();
+    r.jobRecords = o.value("jobRecords").toInt();
+    r.readsCards = o.value("readsCards").toBool();
+    r.lastComplete = o.value("lastComplete").toString();
+    r.lastCompleteAt = timeOf(o.value("lastCompleteAt"));
+    r.cards = o.value("cards").toInt();
+    r.records = o.value("records").toInt();
+    r.changed = o.value("changed").toBool();
+    r.changes = o.value("changes").toString();
+    r.cardsAdded = o.value("cardsAdded").toInt();
+    r.cardsRemoved = o.value("cardsRemoved").toInt();
+    r.cardsChanged = o.value("cardsChanged").toInt();
+    const QJsonArray recent = o.value("recent").toArray();
+    for (qsizetype i = qMax<qsizetype>(0, recent.size() - kRecentRuns); i < recent.size(); ++i) {
+        const QJsonObject run = recent[i].toObject();
+        r.recent.append({timeOf(run.value("at")), outcomeOf(run.value("outcome")),
+                         run.value("changed").toBool()});
+    }
+    return r;
+}
+
+} // namespace
+
+QString statePathOf(const QString& fleetFile) {
+    const QFileInfo info(fleetFile);
+    return info.absoluteDir().filePath(info.completeBaseName() + QStringLiteral(".state"));
+}
+
+shell::Result<FleetState> readFleetState(const QString& path) {
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+        return FleetState{};
+    const shell::Result<QByteArray> text = shell::readRegularFile(path, kMaxStateBytes);
+    if (!text)
+        return text.error();
+    QJsonParseError parsed;
+    const QJsonDocument document = QJsonDocument::fromJson(*text, &parsed);
+    if (!document.isObject())
+        return shell::Error{shell::ErrorCode::Invalid,
+                            QStringLiteral("%1 is no fleet state: %2")
+                                .arg(path, parsed.error == QJsonParseError::NoError
+                                               ? QStringLiteral("not an object")
+                                               : parsed.errorString()),
+                            path};
+    const QJsonObject root = document.object();
+    FleetState state;
+    state.lastRun = timeOf(root.value("lastRun"));
+    const QJsonObject controllers = root.value("controllers").toObject();
+    for (auto it = controllers.begin(); it != controllers.end(); ++it)
+        state.controllers.emplace(it.key(), recordOf(it.value().toObject()));
+    return state;
+}
+
+shell::Status writeFleetState(const QString& path, const FleetState& state) {
+    QJsonObject controllers;
+    for (const auto& [name, record] : state.controllers)
+        controllers.insert(name, recordJson(record));
+    const QJsonObject root{
+        {"format", 1}, {"lastRun", isoText(state.lastRun)}, {"controllers", controllers}};
+    return shell::replacePrivateFile(path, QJsonDocument(root).toJson(QJsonDocument::Indented));
+}
+
+const StateWords& wordsOf(ControllerState state) {
+    static const StateWords words[kControllerStates] = {
+        {"failing", "failing", "StateFailing"},
+        {"never-backed-up", "never backed up", "StateNeverBackedUp"},
+        {"stale", "stale", "StateStale"},
+        {"unknown", "unknown", "StateUnknown"},
+        {"changed", "changed", "StateChanged"},
+        {"fine", "fine", "StateFine"},
+    };
+    return words[int(state)];
+}
+
+ControllerView viewOf(const FleetController& controller, const ControllerRecord* record,
+                      qint64 maxAgeSeconds, const QDateTime& now) {
+    ControllerView view;
+    view.controller = &controller;
+    view.record = record;
+    if (!record)
+        return view; // unknown
+    if (!record->lastComplete.isEmpty() && record->lastCompleteAt.isValid()) {
+        const qint64 age = record->lastCompleteAt.secsTo(now);
+        view.clockAhead = age < -kClockToleranceSeconds;
+        if (!view.clockAhead)
+            view.ageSeconds = qMax<qint64>(0, age);
+    }
+    if (record->outcome != engine::JobOutcome::Finished)
+        view.state = ControllerState::Failing;
+    else if (record->lastComplete.isEmpty())
+        view.state = ControllerState::NeverBackedUp;
+    else if (view.ageSeconds < 0 || view.ageSeconds > maxAgeSeconds)
+        view.state = ControllerState::Stale;
+    else
+        view.state = record->changed ? ControllerState::Changed : ControllerState::Fine;
+    return view;
+}
+
+QList<ControllerView> viewsOf(const Fleet& fleet, const FleetState& state, const QDateTime& now) {
+    QList<ControllerView> views;
+    for (const FleetController& controller : fleet.controllers) {
+        const auto found = state.controllers.find(controller.name);
+        views.append(viewOf(controller, found == state.controllers.end() ? nullptr : &found->second,
+                            fleet.settings.maxAgeSeconds, now));
+    }
+    return views;
+}
+
+shell::Result<LoadedFleet> loadFleet(const QString& fleetFile) {
+    shell::Result<Fleet> fleet = readFleetFile(fleetFile);
+    if (!fleet)
+        return fleet.error();
+    LoadedFleet loaded{fleetFile, QFileInfo(fleetFile).completeBaseName(), *fleet, {}, {}};
+    if (shell::Result<FleetState> state = readFleetState(statePathOf(fleetFile)))
+        loaded.state = *state;
+    else
+        loaded.stateProblem = state.error().message;
+    return loaded;
+}
+
+QString isoText(const QDateTime& time) {
+    return time.isValid() ? time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODate)
+                          : QString();
+}
+
+QString ageText(qint64 seconds) {
+    if (seconds < 3600)
+        return QStringLiteral("%1 min").arg(seconds / 60);
+    if (seconds < 86400)
+        return QStringLiteral("%1 h").arg(seconds / 3600);
+    return QStringLiteral("%1 d %2 h").arg(seconds / 86400).arg(seconds % 86400 / 3600);
+}
+
+} // namespace kt::fleet

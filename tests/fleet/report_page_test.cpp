@@ -1,0 +1,67 @@
+// The report page: its rows in the order of triage, and every word in the
+// page's language, the history's change lines included.
+#include "fleet/report_page.h"
+
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+namespace {
+
+using kt::engine::JobOutcome;
+
+TEST(ReportPage, ListsWhatNeedsSomeoneFirstAndSpeaksOnlyThePagesLanguage) {
+    const QDateTime now = QDateTime::currentDateTime();
+    kt::fleet::LoadedFleet loaded;
+    loaded.name = "site";
+    for (const char* name : {"quiet", "lobby", "dead", "new"}) {
+        kt::fleet::FleetController controller;
+        controller.name = name;
+        controller.port = QStringLiteral("tcp://gw:400%1").arg(loaded.fleet.controllers.size());
+        loaded.fleet.controllers.append(controller);
+    }
+    loaded.state.lastRun = now;
+    kt::fleet::ControllerRecord fine;
+    fine.outcome = JobOutcome::Finished;
+    fine.lastComplete = "/b/quiet/x.KT";
+    fine.lastCompleteAt = now.addSecs(-3600);
+    fine.recent = {{now, JobOutcome::Finished, false}};
+    kt::fleet::ControllerRecord changed = fine;
+    changed.changed = true;
+    changed.changes = "UserCardDatabase, HolidayTable; cards added 3, 7; now 5 cards, 6 records";
+    kt::fleet::ControllerRecord failing;
+    failing.outcome = JobOutcome::NoAnswer;
+    failing.error = "11 tries, <no> reply";
+    failing.recent = {{now, JobOutcome::NoAnswer, false}};
+    loaded.state.controllers = {{"quiet", fine}, {"lobby", changed}, {"dead", failing}};
+
+    // Every text is its key: a word of the page that is not one came from
+    // somewhere else.
+    const kt::fleet::PageLanguage language{
+        [](const char* key) {
+            return QStringLiteral("{%1:%2:%3}").arg(QLatin1String(key), "%1", "%2");
+        },
+        QStringLiteral("xx")};
+    const QString page = QString::fromUtf8(
+        kt::fleet::reportPage({kt::fleet::ReportSource{&loaded, nullptr}}, language, now));
+
+    QString text = page;
+    text.remove(QRegularExpression(QStringLiteral("<style>.*</style>"),
+                                   QRegularExpression::DotMatchesEverythingOption));
+    text.remove(QRegularExpression(QStringLiteral("<[^>]*>")));
+    EXPECT_TRUE(text.contains("{ReportCardsAdded:3, 7:"));
+    EXPECT_TRUE(text.contains("{UserCardDatabase:"));
+    text.remove(QRegularExpression(QStringLiteral("\\{[^{}]*\\}")));
+    for (const char* english : {"finished", "no answer", "cards added", "now 5", "UserCardDatabase",
+                                "Fine", "Failing", "changed", "Holiday"})
+        EXPECT_FALSE(text.contains(QLatin1String(english))) << english;
+    EXPECT_TRUE(page.contains("11 tries, &lt;no&gt; reply")); // the system's words, escaped
+
+    const auto at = [&](const char* row) { return page.indexOf(QLatin1String(row)); };
+    EXPECT_LT(at("<tr id=\"state-failing\">"), at("<tr id=\"state-unknown\">"));
+    EXPECT_LT(at("<tr id=\"state-unknown\">"), at("<tr id=\"state-changed\">"));
+    EXPECT_LT(at("<tr id=\"state-changed\">"), at("<tr id=\"state-fine\">"));
+    EXPECT_TRUE(page.contains("href=\"#state-failing\""));
+    EXPECT_FALSE(page.contains("href=\"#state-stale\"")); // no row to go to
+}
+
+} // namespace
