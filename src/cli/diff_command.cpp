@@ -115,7 +115,9 @@ int runLog(const CliOptions& options) {
         return link::displayText(entry.value(key).toString());
     };
     for (const QJsonObject& e : entries) {
-        QString outcome = text(e, "outcome");
+        // The outcome's name; a word of no outcome is shown as it stands.
+        const auto known = engine::outcomeFromId(e.value("outcome").toString());
+        QString outcome = known ? QLatin1String(engine::wordsOf(*known).name) : text(e, "outcome");
         if (e.contains("differences"))
             outcome += QStringLiteral(" (%1)").arg(e.value("differences").toInt());
         std::printf("%-19s %-7s %-24s %4s %7d %5d  %-20s %s\n",

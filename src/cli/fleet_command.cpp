@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace kt::cli {
@@ -169,9 +170,15 @@ QJsonObject runJson(const RunResult& result) {
 fleet::PageLanguage pageLanguage(const CliOptions& options, const QString& iniFile) {
     const QByteArray section = languageOf(options);
     static const char* const tags[] = {"en", "zh-Hant", "zh-Hans"};
-    return {
-        [iniFile, section](const char* key) { return shell::languageText(iniFile, section, key); },
-        QLatin1String(tags[qBound(0, options.settings.intLanguage, 2)])};
+    // A page asks for the same few texts thousands of times: each is read once.
+    auto known = std::make_shared<QHash<QByteArray, QString>>();
+    return {[iniFile, section, known](const char* key) {
+                const auto found = known->constFind(key);
+                if (found != known->cend())
+                    return *found;
+                return *known->insert(key, shell::languageText(iniFile, section, key));
+            },
+            QLatin1String(tags[qBound(0, options.settings.intLanguage, 2)])};
 }
 
 int runFleet(const CliOptions& options, const QString& iniFile) {

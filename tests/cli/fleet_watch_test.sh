@@ -131,5 +131,44 @@ check "diff --mask shows a fingerprint" \
     grep -q 'HA0021 (card 21) added: old "", new "#[0-9a-f]\{8\}"' masked.out
 check "... and not the card" lacks "$card21" masked.out
 
+# On a terminal a run says each controller's end as it comes.
+script -qec "$kt run fleet.ini ${fast[*]}" /dev/null >tty.out
+check "on a terminal, one line per controller as it ends" \
+    grep -qE '^[123]/3 north: finished in [0-9]+ s, 22 cards, unchanged' tty.out
+check "... a failure with its reason" \
+    grep -qE '^3/3 dead: port unavailable after 3 tries: .*dead.tty' tty.out
+check "... and no table" eval '! grep -q "^controller " tty.out'
+
+# A service user without a home, and a program without a Language.ini
+# beside it: a normal night prints nothing.
+mkdir -p bin && cp "$kt" bin/kt560ax
+sed '/^\[dead\]/,$d' fleet.ini >good.ini
+env -i HOME=/nonexistent PATH="$PATH" bin/kt560ax run good.ini "${fast[@]}" --quiet \
+    >night.out 2>night.err
+check "a user without a home runs a fleet" [ $? -eq 0 ]
+check "... and a normal night prints nothing" [ ! -s night.out ] && [ ! -s night.err ]
+check "... and records its state for everyone" [ -s good.state ]
+
+# Two gateways, one remote: each fleet pushes to its own branch.
+git init -q --bare shared.git
+for site in east west; do
+    cat >$site.ini <<FLEET
+[fleet]
+History=hist-$site
+Remote=$work/shared.git
+[$site-door]
+Port=$work/north.tty
+Only=system
+FLEET
+    "$kt" run $site.ini "${fast[@]}" --quiet
+done
+check "two fleets push to one remote, each to its branch" \
+    [ "$(git -C shared.git for-each-ref --format='%(refname:short)' | sort | tr '\n' ' ')" = "east west " ]
+check "... neither over the other" \
+    [ "$(git -C shared.git log --format=%s east -- west-door | wc -l)" -eq 0 ]
+"$kt" status east.ini west.ini >both.out
+check "status shows both fleets, each controller with its fleet" \
+    [ "$(grep -cE '^(east/east-door|west/west-door) +(fine|changed) ' both.out)" -eq 2 ]
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
