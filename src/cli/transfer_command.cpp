@@ -102,7 +102,7 @@ int portFailed(const CliOptions& options, const engine::JobRequest& request,
                            .error = port.errorString()};
     if (const shell::Status logged = engine::JobLog().append(entry); !logged && !options.quiet)
         complain(QStringLiteral("the job log: %1").arg(logged.error().message));
-    const int status = exitStatusOf(outcome);
+    const int status = kPortError; // whatever kind of port it is
     if (options.json)
         printJson(options, request, nullptr, outcome, port.errorString(), 0, status);
     return status;

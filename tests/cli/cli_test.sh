@@ -37,6 +37,10 @@ check "... and says why" grep -q "stopped before its end" stopped.err
 check "... and with --yes it loads" [ $? -eq 0 ]
 "$kt" save x.KT --port ./no-such-tty "${fast[@]}" 2>/dev/null
 check "a port that cannot be opened exits 6" [ $? -eq 6 ]
+"$kt" save r.KT --port tcp://127.0.0.1:1 --json "${fast[@]}" >refused.json 2>/dev/null
+check "... and so does a device server that refuses" [ $? -eq 6 ]
+check "... whose summary names the outcome and the reason" \
+    grep -q '"error":"Cannot connect.*Connection refused.*"outcome":"connection-refused"' refused.json
 "$kt" save d.KT --port c.tty --address 9 --only system "${fast[@]}" 2>/dev/null
 check "a controller that does not answer exits 3" [ $? -eq 3 ]
 check "... and leaves Complete=0" [ "$(head_key d.KT Complete)" = 0 ]
