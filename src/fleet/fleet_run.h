@@ -60,13 +60,13 @@ class FleetRunView {
 };
 
 struct RunSettings {
-    QString fleetFile;
-    QString program;          // the kt560ax that runs each job
-    QStringList jobArguments; // after the job's own
-    QList<QStringList> lines; // of each controller: the lines it uses
-    int keep = 0;             // complete backups kept per controller; 0 keeps all
-    QString metrics;          // a metrics file besides [fleet]'s
-    PageLanguage language;    // of the report page
+    QString fleetFile{};
+    QString program{};          // the kt560ax that runs each job
+    QStringList jobArguments{}; // after the job's own
+    QList<QStringList> lines{}; // of each controller: the lines it uses
+    int keep = 0;               // complete backups kept per controller; 0 keeps all
+    QString metrics{};          // a metrics file besides [fleet]'s
+    PageLanguage language{};    // of the report page
 };
 
 class FleetRun : public QObject {

@@ -1,0 +1,99 @@
+// A whole run of a fleet with a stand-in for kt560ax: what it records in
+// the fleet's state, what it tells its view, and what a second run adds.
+#include "fleet/exit_status.h"
+#include "fleet/fleet_run.h"
+#include "fleet/metrics.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+using kt::engine::JobOutcome;
+using kt::fleet::ControllerState;
+
+// save FILE ...: a backup of two records, or for "dead" the port's error.
+constexpr char kStandIn[] = R"sh(#!/bin/sh
+case $(basename "$(dirname "$2")") in
+dead) echo "kt560ax: cannot open /dev/ttyUSB9: no such device" >&2; exit 6 ;;
+esac
+printf '[HEAD]\nTitle=KT560AX\nComplete=1\nFinished=%s\n[Data]\nDC=01\nDI=02\n' \
+    "$(date +%Y-%m-%dT%H:%M:%S%:z)" >"$2"
+echo '{"outcome":"finished","records":2,"seconds":1.5}'
+)sh";
+
+struct View : kt::fleet::FleetRunView {
+    QStringList lines;
+    QList<int> ends;
+    void controllerEnded(const kt::fleet::RunResult& result, int i, int ended, int total) override {
+        lines.append(
+            QStringLiteral("%1/%2 %3")
+                .arg(ended)
+                .arg(total)
+                .arg(result.runs[i].complete() ? result.changeLine(i) : result.failureLine(i)));
+    }
+    void retrying(int, int) override {}
+    void problem(const QString& text) override { lines.append("problem: " + text); }
+    void hookOutput(const QString&, const QString&) override {}
+};
+
+TEST(FleetRun, RecordsEachControllersStateAndTellsItsView) {
+    QTemporaryDir dir;
+    const QString program = dir.filePath("job");
+    QFile script(program);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(kStandIn);
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+
+    kt::fleet::Fleet fleet;
+    fleet.settings.metrics = dir.filePath("kt.prom");
+    for (const char* name : {"north", "dead"}) {
+        kt::fleet::FleetController controller;
+        controller.name = name;
+        controller.port = QStringLiteral("/dev/%1").arg(name);
+        controller.folder = dir.path();
+        fleet.controllers.append(controller);
+    }
+    const kt::fleet::RunSettings settings{
+        .fleetFile = dir.filePath("site.ini"),
+        .program = program,
+        .lines = {{"a"}, {"b"}},
+        .language = {[](const char* key) { return QString::fromLatin1(key); }}};
+    for (int night = 1; night <= 2; ++night) {
+        SCOPED_TRACE(night);
+        View view;
+        kt::fleet::FleetRun run(fleet, settings, view);
+        const kt::fleet::RunResult result = run.run();
+        EXPECT_EQ(result.status, kt::kPortError);
+        EXPECT_EQ(result.failed, QList<int>{1});
+        EXPECT_EQ(result.changed, night == 1 ? QList<int>{0} : QList<int>{});
+        view.lines.sort();
+        EXPECT_EQ(
+            view.lines,
+            (QStringList{"1/2 dead: port unavailable after 1 try: cannot open /dev/ttyUSB9: no "
+                         "such device",
+                         night == 1 ? "2/2 north: first version, 0 cards, 2 records"
+                                    : "2/2 north: no change; now 0 cards, 2 records"}));
+
+        const auto state = kt::fleet::readFleetState(dir.filePath("site.state"));
+        ASSERT_TRUE(state.ok());
+        const QList<kt::fleet::ControllerView> views =
+            kt::fleet::viewsOf(fleet, *state, QDateTime::currentDateTime());
+        EXPECT_EQ(views[0].state, night == 1 ? ControllerState::Changed : ControllerState::Fine);
+        EXPECT_EQ(views[0].record->records, 2);
+        EXPECT_EQ(views[0].record->recent.size(), night);
+        EXPECT_EQ(views[1].state, ControllerState::Failing);
+        EXPECT_EQ(views[1].record->outcome, JobOutcome::PortUnavailable);
+        EXPECT_EQ(views[1].record->error, "cannot open /dev/ttyUSB9: no such device");
+        EXPECT_EQ(views[1].record->failures, night);
+
+        QFile metrics(fleet.settings.metrics);
+        ASSERT_TRUE(metrics.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(
+            metrics.readAll().contains("kt560ax_state{controller=\"dead\",state=\"failing\"} 1\n"));
+    }
+}
+
+} // namespace
