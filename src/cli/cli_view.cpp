@@ -15,7 +15,9 @@ void printLine(const QString& text) {
 
 QString duration(double seconds) {
     const int whole = int(seconds + 0.5);
-    return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
+    return shell::fillIn(
+        QStringLiteral("%1:%2"),
+        {QString::number(whole / 60), QString::number(whole % 60).rightJustified(2, u'0')});
 }
 
 } // namespace
@@ -81,10 +83,10 @@ void CliView::finishCategory() {
         return;
     }
     const double seconds = elapsed_.elapsed() / 1000.0 - startSeconds_;
-    printLine(QStringLiteral("%1: %2 records, %3 s")
-                  .arg(languageText(category_->languageKey))
-                  .arg(job_->processed() - processedAtStart_)
-                  .arg(seconds, 0, 'f', 1));
+    printLine(shell::fillIn(QStringLiteral("%1: %2 records, %3 s"),
+                            {languageText(category_->languageKey),
+                             QString::number(job_->processed() - processedAtStart_),
+                             QString::number(seconds, 'f', 1)}));
 }
 
 void CliView::drawBar() {

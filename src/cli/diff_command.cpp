@@ -29,10 +29,10 @@ bool isBackup(const QString& file) {
         return false;
     }
     if (*folded > 0)
-        complain(QStringLiteral("%1 held %2 records of a backup that was stopped before they "
-                                "were written into it; they are in it now.")
-                     .arg(file)
-                     .arg(*folded));
+        complain(shell::fillIn(QStringLiteral("%1 held %2 records of a backup that was stopped "
+                                              "before they were written into it; they are in "
+                                              "it now."),
+                               {file, QString::number(*folded)}));
     if (const shell::Status usable = engine::checkBackupFileSet(file, false); !usable) {
         complain(usable.error().message + '.');
         return false;

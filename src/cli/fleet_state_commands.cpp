@@ -5,6 +5,7 @@
 #include "fleet/history.h"
 #include "fleet/record_changes.h"
 #include "link/trace.h"
+#include "shell/text_format.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -133,10 +134,9 @@ int runHistory(const CliOptions& options) {
     const QList<fleet::HistoryVersion> versions = history.versions(section);
     if (options.exportVersion > 0) {
         if (options.exportVersion > versions.size()) {
-            complain(QStringLiteral("[%1] has %2 versions, not %3.")
-                         .arg(section)
-                         .arg(versions.size())
-                         .arg(options.exportVersion));
+            complain(shell::fillIn(QStringLiteral("[%1] has %2 versions, not %3."),
+                                   {section, QString::number(versions.size()),
+                                    QString::number(options.exportVersion)}));
             return kUsage;
         }
         const shell::Result<QString> written =

@@ -205,7 +205,8 @@ QString helpLines(const QString& head, const char* help) {
     const QStringList lines =
         shell::fillIn(QString::fromUtf8(help), {QString::number(engine::kMaxCards)}).split(u'\n');
     for (qsizetype i = 0; i < lines.size(); ++i)
-        text += QStringLiteral("  %1%2\n").arg(i == 0 ? head : QString(), -18).arg(lines[i]);
+        text +=
+            QStringLiteral("  ") + (i == 0 ? head : QString()).leftJustified(18) + lines[i] + u'\n';
     return text;
 }
 

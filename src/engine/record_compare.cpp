@@ -116,11 +116,11 @@ QString describeDifferences(const QList<RecordDifference>& differences, const QS
                                              [&](const RecordDifference& other) {
                                                  return categoryOfKey(other.key) == category;
                                              });
-            text += QStringLiteral("%1: %2 %3\n")
-                        .arg(category ? QString::fromLatin1(category->languageKey)
-                                      : QStringLiteral("Other"))
-                        .arg(count)
-                        .arg(count == 1 ? "difference" : "differences");
+            text += shell::fillIn(
+                QStringLiteral("%1: %2 %3\n"),
+                {category ? QString::fromLatin1(category->languageKey) : QStringLiteral("Other"),
+                 QString::number(count),
+                 count == 1 ? QStringLiteral("difference") : QStringLiteral("differences")});
         }
         QString where = QString::fromLatin1(d.key);
         if (category && category->cards)
@@ -135,12 +135,12 @@ QString describeDifferences(const QList<RecordDifference>& differences, const QS
 
 bool writeVerifyReport(const QString& reportFile, const VerifyReport& report) {
     const QString text =
-        QStringLiteral("Verify of %1 against controller %2 on %3, %4\n%5 records differ, %6 "
-                       "match\n\n")
-            .arg(report.file, QString::fromLatin1(report.controller), report.port,
-                 QString::fromLatin1(report.started))
-            .arg(report.differences.size())
-            .arg(report.compared - report.differences.size()) +
+        shell::fillIn(QStringLiteral("Verify of %1 against controller %2 on %3, %4\n%5 records "
+                                     "differ, %6 match\n\n"),
+                      {report.file, QString::fromLatin1(report.controller), report.port,
+                       QString::fromLatin1(report.started),
+                       QString::number(report.differences.size()),
+                       QString::number(report.compared - report.differences.size())}) +
         describeDifferences(report.differences, QStringLiteral("file"),
                             QStringLiteral("controller"));
     const QByteArray bytes = text.toUtf8();

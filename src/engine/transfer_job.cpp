@@ -458,10 +458,9 @@ bool TransferJob::transact(const QByteArray& requestText) {
                           port_.errorString());
     case link::TxResult::Status::GaveUp:
         return lineFailed(result.heard ? JobOutcome::Garbled : JobOutcome::NoAnswer,
-                          QStringLiteral("%1 tries, %2")
-                              .arg(link::LinkTransaction::kMaxTries)
-                              .arg(result.heard ? QStringLiteral("no reply could be accepted")
-                                                : QStringLiteral("no reply")));
+                          QString::number(link::LinkTransaction::kMaxTries) +
+                              (result.heard ? QStringLiteral(" tries, no reply could be accepted")
+                                            : QStringLiteral(" tries, no reply")));
     case link::TxResult::Status::Cancelled:
         break;
     }

@@ -1,6 +1,7 @@
 #include "fleet_file.h"
 
 #include "shell/regular_file.h"
+#include "shell/text_format.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -145,9 +146,8 @@ void takeControllerKey(FleetController& controller, const QString& key, const QS
             error(QStringLiteral("Address takes 1 to 99, not \"%1\".").arg(value));
     } else if (key == QLatin1String("cards")) {
         if (!takeNumber(value, 1, engine::kMaxCards, &controller.cards))
-            error(QStringLiteral("Cards takes 1 to %1, not \"%2\".")
-                      .arg(engine::kMaxCards)
-                      .arg(value));
+            error(shell::fillIn(QStringLiteral("Cards takes 1 to %1, not \"%2\"."),
+                                {QString::number(engine::kMaxCards), value}));
     } else if (key == QLatin1String("only")) {
         controller.categories.clear();
         for (const QString& name : value.split(u',', Qt::SkipEmptyParts)) {
@@ -178,7 +178,8 @@ Fleet parseFleet(const QByteArray& text, const QString& fileName, const QString&
     fleet.settings.branch = defaultBranch(fileName);
     int number = 0;
     const auto errorAt = [&](int line, const QString& what) {
-        fleet.errors.append(QStringLiteral("%1 line %2: %3").arg(fileName).arg(line).arg(what));
+        fleet.errors.append(shell::fillIn(QStringLiteral("%1 line %2: %3"),
+                                          {fileName, QString::number(line), what}));
     };
     const Report error = [&](const QString& what) { errorAt(number, what); };
     static const QRegularExpression usableName(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9_.-]*$"));

@@ -21,7 +21,7 @@ namespace kt::fleet {
 namespace {
 
 QString plural(qsizetype count, const char* one, const char* many) {
-    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+    return QString::number(count) + u' ' + QLatin1String(count == 1 ? one : many);
 }
 
 // A remote's address without a user name or password in it.

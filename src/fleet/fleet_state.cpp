@@ -1,6 +1,7 @@
 #include "fleet_state.h"
 
 #include "shell/regular_file.h"
+#include "shell/text_format.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -193,7 +194,8 @@ QString ageText(qint64 seconds) {
         return QStringLiteral("%1 min").arg(seconds / 60);
     if (seconds < 86400)
         return QStringLiteral("%1 h").arg(seconds / 3600);
-    return QStringLiteral("%1 d %2 h").arg(seconds / 86400).arg(seconds % 86400 / 3600);
+    return shell::fillIn(QStringLiteral("%1 d %2 h"), {QString::number(seconds / 86400),
+                                                       QString::number(seconds % 86400 / 3600)});
 }
 
 } // namespace kt::fleet

@@ -1,4 +1,5 @@
 #include "record_changes.h"
+#include "shell/text_format.h"
 
 #include <QRegularExpression>
 #include <algorithm>
@@ -66,9 +67,8 @@ QString slotList(const QList<int>& list, int shown) {
 
 QString changeText(const RecordChanges& changes) {
     if (changes.first)
-        return QStringLiteral("first version, %1 cards, %2 records")
-            .arg(changes.cards)
-            .arg(changes.records);
+        return shell::fillIn(QStringLiteral("first version, %1 cards, %2 records"),
+                             {QString::number(changes.cards), QString::number(changes.records)});
     QStringList names;
     for (const engine::Category* category : changes.categories)
         names.append(QString::fromLatin1(category->languageKey));
@@ -80,8 +80,8 @@ QString changeText(const RecordChanges& changes) {
     for (const auto& [kind, list] : kinds)
         if (!list->isEmpty())
             text += QStringLiteral("; %1 %2").arg(QLatin1String(kind), slotList(*list));
-    return text +
-           QStringLiteral("; now %1 cards, %2 records").arg(changes.cards).arg(changes.records);
+    return text + shell::fillIn(QStringLiteral("; now %1 cards, %2 records"),
+                                {QString::number(changes.cards), QString::number(changes.records)});
 }
 
 QString describeChanges(const QString& controller, const RecordChanges& changes) {

@@ -2,6 +2,7 @@
 
 #include "shell/ini_file.h"
 #include "shell/settings.h"
+#include "shell/text_format.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -81,9 +82,8 @@ shell::Result<PortAddress> parsePortName(const QString& name, const QString& ini
         }
         const shell::Result<PortAddress> target = parseTarget(mapped);
         if (!target)
-            return invalid(QStringLiteral("COM%1 in Language.ini: %2")
-                               .arg(number)
-                               .arg(target.error().message));
+            return invalid(shell::fillIn(QStringLiteral("COM%1 in Language.ini: %2"),
+                                         {QString::number(number), target.error().message}));
         PortAddress address = *target;
         address.label = QStringLiteral("COM%1").arg(number);
         return address;

@@ -1,4 +1,5 @@
 #include "tcp_port.h"
+#include "shell/text_format.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -64,12 +65,11 @@ bool TcpPort::open() {
                 : QStringLiteral("no answer within %1 s").arg(kConnectTimeoutMs / 1000);
         socket_.reset();
         setOpenError(OpenError::Server, label_);
-        return fail(QStringLiteral("Cannot connect to the serial device server %1:%2 (%3): %4. "
-                                   "Check that the server is on, that the address and port "
-                                   "are right and that no firewall is in the way.")
-                        .arg(host_)
-                        .arg(port_)
-                        .arg(label_, reason));
+        return fail(shell::fillIn(QStringLiteral("Cannot connect to the serial device server "
+                                                 "%1:%2 (%3): %4. Check that the server is on, "
+                                                 "that the address and port are right and that "
+                                                 "no firewall is in the way."),
+                                  {host_, QString::number(port_), label_, reason}));
     }
     telnet_ = TelnetCodec();
     pending_.clear();
@@ -90,11 +90,11 @@ bool TcpPort::open() {
         if (!answered || !telnet_.settingsAcknowledged()) {
             socket_.reset();
             setOpenError(OpenError::Server, label_);
-            return fail(QStringLiteral("The server %1:%2 does not take serial settings by RFC "
-                                       "2217. Set it to telnet RFC 2217 mode, or set its serial "
-                                       "side by hand and use tcp://%1:%2.")
-                            .arg(host_)
-                            .arg(port_));
+            return fail(shell::fillIn(QStringLiteral("The server %1:%2 does not take serial "
+                                                     "settings by RFC 2217. Set it to telnet RFC "
+                                                     "2217 mode, or set its serial side by hand "
+                                                     "and use tcp://%1:%2."),
+                                      {host_, QString::number(port_)}));
         }
     }
     // Bytes that came before the open are not a reply.
@@ -131,10 +131,11 @@ void TcpPort::drain() {
     pending_ += rfc2217_ ? telnet_.decode(received) : received;
     keepNewest(pending_);
     if (rfc2217_ && telnet_.protocolError())
-        return dropLater(QStringLiteral("The serial device server %1 broke the telnet protocol (a "
-                                        "subnegotiation longer than %2 bytes).")
-                             .arg(label_)
-                             .arg(TelnetCodec::kMaxSubnegotiation));
+        return dropLater(
+            shell::fillIn(QStringLiteral("The serial device server %1 broke the telnet "
+                                         "protocol (a subnegotiation longer than %2 "
+                                         "bytes)."),
+                          {label_, QString::number(TelnetCodec::kMaxSubnegotiation)}));
     if (const QByteArray replies = telnet_.takeReplies(); !replies.isEmpty())
         socket_->write(replies);
     if (socket_->bytesToWrite() > kMaxUnsent)

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "text_format.h"
+
 namespace kt::shell {
 
 // "English", "TraditionChinese" or "SimplifiedChinese" for 0, 1, 2; empty
@@ -19,9 +21,5 @@ QString languageText(const QString& iniFile, const QByteArray& section, const ch
 
 // The path of the Language.ini the program ships with, built in.
 QString shippedIniFile();
-
-// The text with %1, %2 ... replaced by the values; a placeholder without a
-// value, and a text without placeholders, stay as they are.
-QString fillIn(const QString& text, const QStringList& values);
 
 } // namespace kt::shell

@@ -1,4 +1,5 @@
 #include "regular_file.h"
+#include "text_format.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -25,9 +26,8 @@ Error problem(ErrorCode code, const QString& path) {
                 path};
     case ErrorCode::TooLarge:
         return {code,
-                QStringLiteral("%1 is larger than any backup can be (over %2 MB)")
-                    .arg(path)
-                    .arg(kMaxIniFileBytes / (1024 * 1024)),
+                fillIn(QStringLiteral("%1 is larger than any backup can be (over %2 MB)"),
+                       {path, QString::number(kMaxIniFileBytes / (1024 * 1024))}),
                 path};
     case ErrorCode::Denied:
         return {code, QStringLiteral("%1 - permission denied").arg(path), path};

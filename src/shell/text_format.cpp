@@ -70,4 +70,18 @@ int roundToInt(double value) {
     return int(rounded);
 }
 
+QString fillIn(const QString& text, const QStringList& values) {
+    QString filled;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype n = i + 1 < text.size() ? text[i + 1].digitValue() : -1;
+        if (text[i] == u'%' && n >= 1 && n <= values.size()) {
+            filled += values[n - 1];
+            ++i;
+        } else {
+            filled += text[i];
+        }
+    }
+    return filled;
+}
+
 } // namespace kt::shell

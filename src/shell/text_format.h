@@ -5,6 +5,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
+#include <QStringList>
 
 namespace kt::shell {
 
@@ -27,6 +29,12 @@ QByteArray shortestDecimal(float value);
 // and an optional fraction. "12abc" gives 12, "12.5" gives 12.5, "abc" and
 // "" give 0.
 double leadingNumber(const QByteArray& text);
+
+// The text with %1, %2 ... replaced by the values in one pass, so that a
+// value holding "%2" comes out as written; a placeholder without a value,
+// and a text without placeholders, stay as they are. Every message with
+// more than one value is filled by this.
+QString fillIn(const QString& text, const QStringList& values);
 
 // Rounds to the nearest whole number, halves to even, saturating at the
 // range of int.

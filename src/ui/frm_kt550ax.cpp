@@ -152,9 +152,9 @@ void frmKT550AX::lsubApplyLanguage() {
 }
 
 QString frmKT550AX::portText() const {
-    return QStringLiteral("COM%1:%2")
-        .arg(settings.intComPort)
-        .arg(QString::fromLatin1(shell::trimBlanks(settings.strSettings)));
+    return shell::fillIn(QStringLiteral("COM%1:%2"),
+                         {QString::number(settings.intComPort),
+                          QString::fromLatin1(shell::trimBlanks(settings.strSettings))});
 }
 
 void frmKT550AX::lsubShowPortState() {
@@ -164,8 +164,8 @@ void frmKT550AX::lsubShowPortState() {
         withMnemonic(languageText(blnPortOpen ? "CloseComPort" : "OpenComPort"), u'P'));
     // Each port item shows the line it maps to.
     for (int i = 1; i <= 8; ++i)
-        mnuCom[i]->setText(
-            QStringLiteral("COM %1   %2").arg(i).arg(link::deviceForPort(i, strIniFile)));
+        mnuCom[i]->setText(shell::fillIn(QStringLiteral("COM %1   %2"),
+                                         {QString::number(i), link::deviceForPort(i, strIniFile)}));
 }
 
 void frmKT550AX::lsubPortControls() {
@@ -491,7 +491,9 @@ void frmKT550AX::showJobInfo() {
                               : shell::fillIn(languageText(key), {address, file});
     const auto clock = [](qint64 ms) {
         const qint64 s = (ms + 500) / 1000;
-        return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+        return shell::fillIn(
+            QStringLiteral("%1:%2"),
+            {QString::number(s / 60), QString::number(s % 60).rightJustified(2, u'0')});
     };
     const int done = job_->processed();
     const int total = job_->counts().total;

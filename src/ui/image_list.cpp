@@ -55,8 +55,8 @@ Picture imlImage(int index) {
 QPixmap picture(Picture which, int logicalSize, qreal devicePixelRatio) {
     // The status panel changes picture twice a record: render each once.
     static QHash<QString, QPixmap> rendered;
-    const QString cacheKey =
-        QStringLiteral("%1/%2/%3").arg(int(which)).arg(logicalSize).arg(devicePixelRatio);
+    const QString cacheKey = QString::number(int(which)) + u'/' + QString::number(logicalSize) +
+                             u'/' + QString::number(devicePixelRatio);
     if (const auto it = rendered.constFind(cacheKey); it != rendered.cend())
         return *it;
     const int pixels = qRound(logicalSize * devicePixelRatio);

@@ -40,7 +40,8 @@ small_peak() { [ "$measure_memory" -eq 0 ] || [ "$peak_kb" -lt 61440 ]; }
 start_server() { # start_server MODE SECONDS: sets $server_port
     "$server_program" "$1" "$2" >server.port &
     pids+=($!)
-    for _ in $(seq 50); do [ -s server.port ] && break; sleep 0.05; done
+    # A whole line: a port number read half written would be another port.
+    for _ in $(seq 400); do grep -qx '[0-9][0-9]*' server.port && break; sleep 0.05; done
     server_port=$(cat server.port)
 }
 

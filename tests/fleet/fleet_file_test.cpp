@@ -3,7 +3,9 @@
 #include "fleet/fleet_file.h"
 #include "support/printers.h"
 
+#include "engine/record_compare.h"
 #include "shell/ini_file.h"
+#include "shell/regular_file.h"
 
 #include <QTemporaryDir>
 #include <QTimeZone>
@@ -200,6 +202,49 @@ TEST(Fleet, NamesAreClaimedOnceAndOrderedByTheManifest) {
     kt::shell::WriteIni(second, "HEAD", "Finished", "2026-12-06T02:30:00+00:00");
     const QList<StoredBackup> stored = kt::fleet::storedBackups(dir.path());
     EXPECT_EQ(backupsToRemove(stored, 1, {}), QStringList{QFileInfo(first).fileName()});
+}
+
+} // namespace
+
+namespace {
+
+// A path, a port or a name that holds %1 ... %9 comes out of every message
+// as it was written: messages are filled in one pass.
+TEST(Messages, APathHoldingPlaceholdersComesOutAsWritten) {
+    QTemporaryDir dir;
+    const QString odd = dir.filePath("site%5 %1%2");
+    ASSERT_TRUE(QDir().mkpath(odd));
+    const QString missing = odd + "/gone%3.KT";
+    QFile blocker(odd + "/file%9");
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QString report = odd + "/report%2.txt";
+    ASSERT_TRUE(kt::engine::writeVerifyReport(report, {.file = odd + "/x%4.KT",
+                                                       .controller = "01",
+                                                       .port = "COM%1",
+                                                       .started = "now",
+                                                       .differences = {}}));
+    QFile written(report);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+
+    const std::pair<const char*, std::pair<QString, QString>> cases[] = {
+        {"a file that is not there",
+         {kt::shell::readRegularFile(missing).error().message, missing}},
+        {"a fleet file's mistake",
+         {parseFleet("[a]\nPort=COM1\nCards=0\n", odd + "/f%2.ini", odd).errors.value(0),
+          odd + "/f%2.ini line 3"}},
+        {"a folder that takes no backup",
+         {kt::fleet::claimBackupName(odd + "/file%9/sub", "2026").error().message,
+          odd + "/file%9/sub"}},
+        {"a verify report's header",
+         {QString::fromUtf8(written.readLine()), "Verify of " + odd +
+                                                     "/x%4.KT against controller "
+                                                     "01 on COM%1, now"}},
+    };
+    for (const auto& [name, message] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(message.first.contains(message.second)) << message.first.toStdString();
+    }
 }
 
 } // namespace
