@@ -1,6 +1,7 @@
 #include "command_support.h"
 
 #include "fleet/exit_status.h"
+#include "link/trace.h"
 #include "shell/language.h"
 
 #include <cstdio>
@@ -13,7 +14,12 @@ QByteArray languageOf(const CliOptions& options) {
 }
 
 void complain(const QString& text) {
-    std::fprintf(stderr, "kt560ax: %s\n", qPrintable(text));
+    // Names, paths and reasons come from files and servers: a control
+    // character reaches the terminal by its name, never raw.
+    QStringList lines = text.split(u'\n');
+    for (QString& line : lines)
+        line = link::displayText(line);
+    std::fprintf(stderr, "kt560ax: %s\n", qPrintable(lines.join(u'\n')));
 }
 
 bool openPort(const CliOptions& options, link::LinePort& port) {

@@ -16,7 +16,8 @@ bool openPort(const CliOptions& options, link::LinePort& port);
 
 int exitStatusOf(engine::JobOutcome outcome);
 
-// Prints one line to standard error, after the program's name.
+// Prints a message to standard error, after the program's name, with its
+// control characters (but line breaks) by name.
 void complain(const QString& text);
 
 } // namespace kt::cli

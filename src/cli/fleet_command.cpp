@@ -64,7 +64,7 @@ class RunPrinter final : public fleet::FleetRunView {
         const ControllerRun& run = result.runs[i];
         if (!lineByLine()) {
             if (!run.complete())
-                complain(link::displayText(result.failureLine(i)));
+                complain(result.failureLine(i));
             return;
         }
         QString line = shell::fillIn(QStringLiteral("%1/%2 %3: "),
@@ -91,7 +91,7 @@ class RunPrinter final : public fleet::FleetRunView {
             std::printf("trying %d controller%s again in %d s\n", count, count == 1 ? "" : "s",
                         seconds);
     }
-    void problem(const QString& text) override { complain(link::displayText(text)); }
+    void problem(const QString& text) override { complain(text); }
     void hookOutput(const QString& hook, const QString& line) override {
         std::fprintf(stderr, "[%s] %s\n", qPrintable(hook), qPrintable(link::displayText(line)));
     }
@@ -207,7 +207,7 @@ int runFleet(const CliOptions& options, const QString& iniFile) {
     }
     if (!errors.isEmpty()) {
         for (const QString& error : std::as_const(errors))
-            complain(link::displayText(error));
+            complain(error);
         return kFileError;
     }
     RunPrinter printer(options);

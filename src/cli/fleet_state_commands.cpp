@@ -18,12 +18,11 @@ std::optional<QList<fleet::LoadedFleet>> loadFleets(const QStringList& files) {
     for (const QString& file : files) {
         shell::Result<fleet::LoadedFleet> loaded = fleet::loadFleet(file);
         if (!loaded) {
-            complain(link::displayText(loaded.error().message));
+            complain(loaded.error().message);
             return std::nullopt;
         }
         if (!loaded->stateProblem.isEmpty())
-            complain(link::displayText(loaded->stateProblem) +
-                     QStringLiteral("; its controllers are unknown."));
+            complain(loaded->stateProblem + QStringLiteral("; its controllers are unknown."));
         fleets.append(*loaded);
     }
     return fleets;
@@ -145,7 +144,7 @@ int runHistory(const CliOptions& options) {
             complain(written.error().message + '.');
             return kFileError;
         }
-        std::printf("%s\n", qPrintable(*written));
+        std::printf("%s\n", qPrintable(link::displayText(*written)));
         return kDone;
     }
     std::printf("%7s  %-25s %6s %8s  %s\n", "version", "date", "cards", "records", "changes");
@@ -154,7 +153,7 @@ int runHistory(const CliOptions& options) {
         const auto count = [](int n) { return n < 0 ? QStringLiteral("-") : QString::number(n); };
         std::printf("%7d  %-25s %6s %8s  %s\n", version.number,
                     qPrintable(version.when.toString(Qt::ISODate)), qPrintable(count(cards)),
-                    qPrintable(count(records)), qPrintable(version.changes));
+                    qPrintable(count(records)), qPrintable(link::displayText(version.changes)));
     }
     return kDone;
 }

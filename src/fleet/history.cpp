@@ -2,6 +2,7 @@
 
 #include "engine/backup_file.h"
 #include "shell/regular_file.h"
+#include "shell/text_format.h"
 #include "shell/user_folders.h"
 
 #include <QDir>
@@ -91,29 +92,71 @@ History::~History() {
         ::close(lock_); // and with it the lock
 }
 
+namespace {
+
+// The mark of a history this program made, in the repository's config.
+constexpr char kMark[] = "kt560ax.history";
+
+bool marked(git_repository* repo) {
+    git_config* config = nullptr;
+    int value = 0;
+    const bool found = git_repository_config_snapshot(&config, repo) == 0 &&
+                       git_config_get_bool(&value, config, kMark) == 0 && value;
+    git_config_free(config);
+    return found;
+}
+
+bool mark(git_repository* repo) {
+    git_config* config = nullptr;
+    const bool done =
+        git_repository_config(&config, repo) == 0 && git_config_set_bool(config, kMark, 1) == 0;
+    git_config_free(config);
+    return done;
+}
+
+// A folder that holds nothing: it may become a history.
+bool isEmptyFolder(const QString& folder) {
+    return QDir(folder)
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
+        .isEmpty();
+}
+
+} // namespace
+
 shell::Status History::open(const QString& folder, Mode mode) {
     folder_ = QDir(folder).absolutePath();
     const QByteArray path = QFile::encodeName(folder_);
     const bool write = mode == Mode::Write;
+    const auto refuse = [&](const QString& why) {
+        return shell::Error{shell::ErrorCode::Invalid,
+                            why + QStringLiteral(": give History a folder of its own; nothing "
+                                                 "in it was changed"),
+                            folder_};
+    };
     if (git_repository_open_ext(&git_->repo, path.constData(), GIT_REPOSITORY_OPEN_NO_SEARCH,
                                 nullptr) != 0) {
+        const QFileInfo info(folder_);
         if (!write)
             return shell::Error{shell::ErrorCode::NotFound,
-                                QStringLiteral("%1 holds no history").arg(folder_), folder_};
-        if (!shell::makePrivateFolders(folder_))
+                                folder_ + QStringLiteral(" holds no history"), folder_};
+        if ((info.exists() || info.isSymLink()) && !(info.isDir() && isEmptyFolder(folder_)))
+            return refuse(folder_ + QStringLiteral(" is not an empty folder nor a history"));
+        // The files hold every card record and the PIN.
+        if (!shell::makePrivateFolders(folder_) ||
+            !QFile::setPermissions(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
             return shell::Error{shell::ErrorCode::Unwritable,
-                                QStringLiteral("cannot make the folder %1").arg(folder_), folder_};
+                                QStringLiteral("cannot make the folder ") + folder_, folder_};
         git_repository_init_options options;
         git_repository_init_options_init(&options, GIT_REPOSITORY_INIT_OPTIONS_VERSION);
         const QByteArray head = refName().toUtf8();
         options.initial_head = head.constData();
         options.flags = GIT_REPOSITORY_INIT_MKPATH;
-        if (git_repository_init_ext(&git_->repo, path.constData(), &options) != 0)
-            return gitError(QStringLiteral("cannot make a history in %1").arg(folder_));
+        if (git_repository_init_ext(&git_->repo, path.constData(), &options) != 0 ||
+            !mark(git_->repo))
+            return gitError(QStringLiteral("cannot make a history in ") + folder_);
     }
     if (git_repository_is_bare(git_->repo))
-        return shell::Error{shell::ErrorCode::Invalid,
-                            QStringLiteral("%1 is a bare repository").arg(folder_), folder_};
+        return refuse(folder_ + QStringLiteral(" is a bare repository"));
     git_reference* head = nullptr;
     QByteArray headName;
     if (git_reference_lookup(&head, git_->repo, "HEAD") == 0) {
@@ -122,20 +165,20 @@ shell::Status History::open(const QString& folder, Mode mode) {
         git_reference_free(head);
     }
     if (headName != refName().toUtf8())
-        return shell::Error{shell::ErrorCode::Invalid,
-                            QStringLiteral("%1 is a repository on another branch than %2: give "
-                                           "History a folder of its own")
-                                .arg(folder_, QLatin1String(kHistoryBranch)),
-                            folder_};
+        return refuse(shell::fillIn(QStringLiteral("%1 is a repository on another branch than %2"),
+                                    {folder_, QLatin1String(kHistoryBranch)}));
+    // Histories made before the mark are known by the lock file every run
+    // left in them.
+    const bool madeHere = marked(git_->repo) || QFileInfo::exists(lockPath());
+    if (!madeHere)
+        return refuse(folder_ + QStringLiteral(" is a git repository that kt560ax did not make"));
     if (!write)
         return shell::done();
-    // The files hold every card record and the PIN, whatever the folder was
-    // made with.
-    for (const QString& own : {folder_, QDir(folder_).filePath(QStringLiteral(".git"))})
-        QFile::setPermissions(own, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const shell::Status locked = lock();
-    if (!locked)
+    if (const shell::Status locked = lock(); !locked)
         return locked;
+    if (!marked(git_->repo) && !mark(git_->repo))
+        return gitError(QStringLiteral("cannot mark ") + folder_);
+    heal();
     Commit last;
     if (git_->head(last)) {
         git_checkout_options checkout;
@@ -147,8 +190,22 @@ shell::Status History::open(const QString& folder, Mode mode) {
     return shell::done();
 }
 
+void History::heal() const {
+    // Git's own lock files, left by a run that was killed between taking
+    // one and renaming it into place: no writer of this history is left,
+    // since this run holds the history's lock.
+    for (const char* name : {"index.lock", "HEAD.lock", "config.lock", "packed-refs.lock"})
+        QFile::remove(QDir(folder_).filePath(QStringLiteral(".git/") + QLatin1String(name)));
+    QFile::remove(
+        QDir(folder_).filePath(QStringLiteral(".git/") + refName() + QStringLiteral(".lock")));
+}
+
+QString History::lockPath() const {
+    return QDir(folder_).filePath(QStringLiteral(".git/kt560ax.lock"));
+}
+
 shell::Status History::lock() {
-    const QByteArray lockFile = QFile::encodeName(QDir(folder_).filePath(".git/kt560ax.lock"));
+    const QByteArray lockFile = QFile::encodeName(lockPath());
     lock_ = ::open(lockFile.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lock_ < 0)
         return shell::Error{shell::ErrorCode::Unwritable,
@@ -161,11 +218,26 @@ shell::Status History::lock() {
 
 QString History::committedFile(const QString& section) const {
     const QString file = QDir(folder_).filePath(section + '/' + section + QStringLiteral(".KT"));
-    return QFileInfo::exists(file) ? file : QString();
+    const QFileInfo info(file);
+    return info.exists() && !info.isSymLink() && !QFileInfo(info.absolutePath()).isSymLink()
+               ? file
+               : QString();
 }
 
 shell::Status History::stage(const QString& section, const QString& mainFile) {
     const QString target = QDir(folder_).filePath(section);
+    // A link in the history would put a backup somewhere else.
+    const auto isLink = [](const QString& path) { return QFileInfo(path).isSymLink(); };
+    if (isLink(target))
+        return shell::Error{shell::ErrorCode::NotRegular,
+                            target + QStringLiteral(" is a symbolic link: nothing was written"),
+                            target};
+    for (const QString& name : sectionFiles(section))
+        if (isLink(QDir(target).filePath(name)))
+            return shell::Error{shell::ErrorCode::NotRegular,
+                                QDir(target).filePath(name) +
+                                    QStringLiteral(" is a symbolic link: nothing was written"),
+                                target};
     if (!shell::makePrivateFolders(target))
         return shell::Error{shell::ErrorCode::Unwritable,
                             QStringLiteral("cannot make the folder %1").arg(target), target};
@@ -337,18 +409,22 @@ shell::Result<QString> History::exportVersion(const QString& section, const Hist
     if (!shell::makePrivateFolders(folder))
         return shell::Error{shell::ErrorCode::Unwritable,
                             QStringLiteral("cannot make the folder %1").arg(folder), folder};
+    // Any file of the set that is there already, card files included, would
+    // mix with the version: a card file of another version would be loaded
+    // with it.
+    for (const QString& name : sectionFiles(section)) {
+        const QString path = QDir(folder).filePath(name);
+        if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
+            return shell::Error{shell::ErrorCode::InUse,
+                                path + QStringLiteral(" is there already: nothing was written"),
+                                path};
+    }
     QList<std::pair<QString, const git_tree_entry*>> wanted;
     for (size_t i = 0; i < git_tree_entrycount(files); ++i) {
         const git_tree_entry* file = git_tree_entry_byindex(files, i);
         const QString name = QString::fromUtf8(git_tree_entry_name(file));
-        if (git_tree_entry_type(file) != GIT_OBJECT_BLOB || !isSectionFile(section, name))
-            continue;
-        const QString path = QDir(folder).filePath(name);
-        if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
-            return shell::Error{
-                shell::ErrorCode::InUse,
-                QStringLiteral("%1 is there already: nothing was written").arg(path), path};
-        wanted.append({path, file});
+        if (git_tree_entry_type(file) == GIT_OBJECT_BLOB && isSectionFile(section, name))
+            wanted.append({QDir(folder).filePath(name), file});
     }
     for (const auto& [path, file] : wanted) {
         Blob blob;

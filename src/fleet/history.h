@@ -33,17 +33,20 @@ class History {
         Write, // made when missing, locked against other runs, set back to
                // the last commit so that it holds each committed version
     };
-    // Opens the repository in `folder`. For writing it is kept for its
-    // owner only (it holds every card record) and locked until this object
-    // goes: another run that writes gets an InUse error. A repository whose
-    // HEAD is a branch other than main is refused, so that nothing of
-    // another history is mixed in.
+    // Opens the history in `folder`. For writing, a missing or empty folder
+    // becomes a new history, for its owner only (it holds every card
+    // record); it is locked until this object goes (another run that writes
+    // gets an InUse error), and git's lock files that a killed run left are
+    // removed. A folder that is neither empty nor a history this program
+    // made is refused and left as it was, so that nothing of another
+    // repository is taken over or mixed in.
     shell::Status open(const QString& folder, Mode mode);
 
     // The committed main file of `section`, empty when it has none.
     QString committedFile(const QString& section) const;
     // Puts the file set of `mainFile` in the work tree as `section`'s, and
-    // card files it no longer has out of it.
+    // card files it no longer has out of it. A symbolic link where the
+    // section's folder or files go is refused.
     shell::Status stage(const QString& section, const QString& mainFile);
     // Commits what was staged, unless it is what the last commit holds.
     // True when a commit was made.
@@ -66,6 +69,8 @@ class History {
 
   private:
     shell::Status lock();
+    void heal() const;
+    QString lockPath() const;
 
     struct Git;
     std::unique_ptr<Git> git_;

@@ -161,5 +161,11 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
     check "... with permission denied and its name" grep -q "good.KT - permission denied" denied.err
 fi
 
+# A fleet file with terminal escapes: they reach the terminal by name.
+printf '[a]\nPort=COM1\n\033]0;owned\007 line\n' >escape.ini
+"$kt" status escape.ini 2>escape.err
+check "a fleet file's escape is told by name, never sent raw" \
+    eval '! grep -q $'"'"'\033'"'"' escape.err && grep -q "ESC" escape.err'
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -71,11 +71,18 @@ TEST(History, CommitsWhatWasStagedOnceAndGivesEachVersionBack) {
     const auto exported = history.exportVersion("north", versions[0], dir.filePath("out"));
     ASSERT_TRUE(exported.ok()) << exported.error().message.toStdString();
     EXPECT_EQ(kt::engine::readBackupRecords(*exported), kt::engine::readBackupRecords(v1));
-    // A second export into the same folder writes nothing over it.
+    // A second export into the same folder writes nothing over it, nor
+    // beside a card file left there: version 2 has none, and the card of
+    // version 1 would be loaded with it.
     const auto again = history.exportVersion("north", versions[1], dir.filePath("out"));
     ASSERT_FALSE(again.ok());
     EXPECT_EQ(again.error().code, kt::shell::ErrorCode::InUse);
     EXPECT_EQ(kt::engine::readBackupRecords(*exported), kt::engine::readBackupRecords(v1));
+    ASSERT_TRUE(QFile::remove(*exported));
+    const auto beside = history.exportVersion("north", versions[1], dir.filePath("out"));
+    ASSERT_FALSE(beside.ok());
+    EXPECT_TRUE(beside.error().message.contains("2north.KT"));
+    EXPECT_FALSE(QFile::exists(*exported));
 
     kt::fleet::History missing;
     EXPECT_EQ(missing.open(dir.filePath("none"), Mode::Read).error().code,
@@ -114,6 +121,75 @@ TEST(History, IsLockedPrivateAndNeverMixedWithAnotherRepository) {
     for (const Mode mode : {Mode::Read, Mode::Write}) {
         kt::fleet::History mixed;
         EXPECT_EQ(mixed.open(other, mode).error().code, kt::shell::ErrorCode::Invalid);
+    }
+}
+
+// A folder that is not a history of this program's is refused and left as
+// it was; a history of its own heals the locks a killed run left, and a
+// link inside it is refused.
+TEST(History, HealsItsOwnLocksAndTakesOverNothing) {
+    QTemporaryDir dir;
+    const auto git = [&](const QString& folder, const QStringList& arguments) {
+        return QProcess::execute(
+            "git",
+            QStringList{"-C", folder, "-c", "user.name=t", "-c", "user.email=t@t"} + arguments);
+    };
+    const auto put = [](const QString& file, const QByteArray& text) {
+        QFile out(file);
+        return out.open(QIODevice::WriteOnly) && out.write(text) == text.size();
+    };
+    // An ordinary folder with a file, and a repository on main with work
+    // that is not committed.
+    const QString plain = dir.filePath("plain");
+    const QString foreign = dir.filePath("foreign");
+    for (const QString& folder : {plain, foreign}) {
+        QDir().mkpath(folder);
+        ASSERT_TRUE(put(folder + "/notes", "mine\n"));
+        QFile::setPermissions(folder, QFileDevice::Permissions(0x7755));
+    }
+    ASSERT_EQ(git(foreign, {"init", "-q", "-b", "main"}), 0);
+    ASSERT_EQ(git(foreign, {"add", "notes"}), 0);
+    ASSERT_EQ(git(foreign, {"commit", "-q", "-m", "notes"}), 0);
+    ASSERT_TRUE(put(foreign + "/notes", "mine, changed\n"));
+    for (const QString& folder : {plain, foreign}) {
+        SCOPED_TRACE(folder.toStdString());
+        kt::fleet::History history;
+        const kt::shell::Status opened = history.open(folder, Mode::Write);
+        ASSERT_FALSE(opened.ok());
+        EXPECT_TRUE(opened.error().message.contains("nothing in it was changed"));
+        QFile notes(folder + "/notes");
+        ASSERT_TRUE(notes.open(QIODevice::ReadOnly));
+        EXPECT_EQ(notes.readAll(), folder == plain ? "mine\n" : "mine, changed\n");
+        EXPECT_EQ(QFile::permissions(folder) & QFile::ReadOther, QFile::ReadOther);
+        EXPECT_EQ(QDir(folder).exists(".git"), folder == foreign);
+    }
+
+    // A history of this program's whose last run was killed inside git.
+    const QString folder = dir.filePath("history");
+    QDir().mkpath(dir.filePath("b"));
+    const QString backup = writeBackup(dir.filePath("b/a.KT"), {{"DC", "01"}});
+    {
+        kt::fleet::History history;
+        ASSERT_TRUE(history.open(folder, Mode::Write).ok());
+        ASSERT_TRUE(history.stage("north", backup).ok());
+        ASSERT_TRUE(history.commit("x\n\nnorth: first version\n").ok());
+    }
+    for (const char* lock : {"/.git/index.lock", "/.git/refs/heads/main.lock"})
+        ASSERT_TRUE(put(folder + lock, ""));
+    {
+        kt::fleet::History history;
+        ASSERT_TRUE(history.open(folder, Mode::Write).ok());
+        ASSERT_TRUE(history.stage("south", backup).ok());
+        const auto made = history.commit("x\n\nsouth: first version\n");
+        ASSERT_TRUE(made.ok()) << made.error().message.toStdString();
+        EXPECT_TRUE(*made);
+
+        // A section's folder that is a link leads nowhere.
+        const QString outside = dir.filePath("outside");
+        QDir().mkpath(outside);
+        ASSERT_TRUE(QFile::link(outside, folder + "/east"));
+        EXPECT_EQ(history.stage("east", backup).error().code, kt::shell::ErrorCode::NotRegular);
+        EXPECT_TRUE(QDir(outside).isEmpty());
     }
 }
 
