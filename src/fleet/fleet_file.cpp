@@ -68,6 +68,12 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
                   const QString& value, const QString& fleetFolder, const Report& error) {
     const auto hook = [&](QStringList* command, const char* name) {
         *command = splitCommand(value);
+        // A program named by a relative path is the fleet's, whatever the
+        // folder the run starts in; a bare name is looked up in PATH.
+        if (!command->isEmpty() && command->first().contains(u'/') &&
+            QDir::isRelativePath(command->first()))
+            command->first() =
+                QDir::cleanPath(QDir(fleetFolder).absoluteFilePath(command->first()));
         if (command->isEmpty())
             error(QStringLiteral("%1 takes a program and its arguments, not \"%2\".")
                       .arg(QLatin1String(name), value));

@@ -9,6 +9,7 @@
 #include "hooks.h"
 #include "metrics.h"
 #include "shell/regular_file.h"
+#include "shell/text_format.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -30,23 +31,6 @@ QString shownRemote(const QString& remote) {
     return url.isValid() && !url.scheme().isEmpty() && url.scheme().size() > 1
                ? url.toString(QUrl::RemoveUserInfo)
                : remote;
-}
-
-// A summary that fits in an environment variable (Linux takes 128 KiB a
-// variable): at most this many bytes, then a note of how many lines were
-// left out.
-QString bounded(const QString& summary) {
-    constexpr qsizetype kMaxBytes = 64 * 1024;
-    if (summary.toUtf8().size() <= kMaxBytes)
-        return summary;
-    QStringList lines = summary.split(u'\n');
-    qsizetype bytes = 0, kept = 0;
-    while (kept < lines.size() && bytes + lines[kept].toUtf8().size() + 1 < kMaxBytes - 100)
-        bytes += lines[kept++].toUtf8().size() + 1;
-    const qsizetype left = lines.size() - kept;
-    lines.resize(kept);
-    lines.append(QStringLiteral("... and %1 more lines").arg(left));
-    return lines.join(u'\n');
 }
 
 bool readsCards(const FleetController& controller) {
@@ -297,43 +281,35 @@ void FleetRun::writePages() {
 }
 
 void FleetRun::callHooks() {
-    using Variables = QList<std::pair<QString, QString>>;
-    // The variables of a hook about `indexes` (one line each).
-    const auto variables = [&](const QList<int>& indexes, const QString& outcome,
-                               const QString& summary, bool counted) {
-        QStringList names, ports, addresses, files, errors;
+    // The details of a hook about `indexes`.
+    const auto details = [&](const QList<int>& indexes, const QString& outcome,
+                             const QString& summary, bool counted) {
+        QList<HookEntry> entries;
         int added = 0, removed = 0, changedCards = 0;
         for (const int i : indexes) {
             const ControllerRun& run = result_.runs[i];
-            names.append(run.controller->name);
-            ports.append(run.controller->port);
-            addresses.append(QString::number(run.controller->address));
-            files.append(run.file);
-            errors.append(run.error);
+            entries.append({run.controller->name, run.controller->port,
+                            QString::number(run.controller->address), run.file,
+                            QLatin1String(engine::outcomeName(run.outcome)), run.error});
             if (counted) {
                 added += int(result_.changes[i].cardsAdded.size());
                 removed += int(result_.changes[i].cardsRemoved.size());
                 changedCards += int(result_.changes[i].cardsChanged.size());
             }
         }
-        return Variables{{"KT560AX_CONTROLLER", names.join(u'\n')},
-                         {"KT560AX_PORT", ports.join(u'\n')},
-                         {"KT560AX_ADDRESS", addresses.join(u'\n')},
-                         {"KT560AX_FILE", files.join(u'\n')},
-                         {"KT560AX_OUTCOME", outcome},
-                         {"KT560AX_ERROR", errors.join(u'\n')},
-                         {"KT560AX_EXIT", QString::number(result_.status)},
-                         {"KT560AX_SUMMARY", bounded(summary)},
-                         {"KT560AX_CARDS_ADDED", QString::number(added)},
-                         {"KT560AX_CARDS_REMOVED", QString::number(removed)},
-                         {"KT560AX_CARDS_CHANGED", QString::number(changedCards)}};
+        return hookDetails(entries, {{"KT560AX_OUTCOME", outcome},
+                                     {"KT560AX_EXIT", QString::number(result_.status)},
+                                     {"KT560AX_SUMMARY", summary},
+                                     {"KT560AX_CARDS_ADDED", QString::number(added)},
+                                     {"KT560AX_CARDS_REMOVED", QString::number(removed)},
+                                     {"KT560AX_CARDS_CHANGED", QString::number(changedCards)}});
     };
-    const auto hook = [&](const char* name, const QStringList& command, const Variables& values,
+    const auto hook = [&](const char* name, const QStringList& command, const HookDetails& values,
                           const QString& controller) {
         if (command.isEmpty() || stopped_)
             return; // a run told to stop calls no more hooks
         const HookRun ran = runHook(
-            command, values,
+            command, values.variables,
             [&](const QString& line) { view_.hookOutput(QLatin1String(name), line); }, kHookSeconds,
             [this] { return stopped_; });
         QJsonObject call{{"hook", name}, {"ok", ran.ok}};
@@ -341,10 +317,10 @@ void FleetRun::callHooks() {
             call.insert("controller", controller);
         if (!ran.ok) {
             call.insert("problem", ran.problem);
-            view_.problem(QStringLiteral("the %1 hook%2: %3")
-                              .arg(QLatin1String(name),
-                                   controller.isEmpty() ? QString() : " of [" + controller + ']',
-                                   ran.problem));
+            view_.problem(shell::fillIn(
+                QStringLiteral("the %1 hook%2: %3"),
+                {QLatin1String(name), controller.isEmpty() ? QString() : " of [" + controller + ']',
+                 ran.problem}));
         }
         result_.hooks.append(call);
     };
@@ -353,8 +329,8 @@ void FleetRun::callHooks() {
         if (run.tries == 0)
             continue;
         hook("OnFailure", fleet_.settings.onFailure,
-             variables({i}, QLatin1String(engine::outcomeName(run.outcome)), result_.failureLine(i),
-                       false),
+             details({i}, QLatin1String(engine::outcomeName(run.outcome)), result_.failureLine(i),
+                     false),
              run.controller->name);
     }
     if (!result_.changed.isEmpty()) {
@@ -362,14 +338,14 @@ void FleetRun::callHooks() {
         for (const int i : std::as_const(result_.changed))
             lines.append(result_.changeLine(i));
         hook("OnChange", fleet_.settings.onChange,
-             variables(result_.changed, QStringLiteral("changed"), lines.join(u'\n'), true), {});
+             details(result_.changed, QStringLiteral("changed"), lines.join(u'\n'), true), {});
     }
     QList<int> all;
     for (qsizetype i = 0; i < result_.runs.size(); ++i)
         all.append(int(i));
     hook("OnDone", fleet_.settings.onDone,
-         variables(all, result_.status == kDone ? QStringLiteral("done") : QStringLiteral("failed"),
-                   result_.summary(), true),
+         details(all, result_.status == kDone ? QStringLiteral("done") : QStringLiteral("failed"),
+                 result_.summary(), true),
          {});
 }
 

@@ -6,12 +6,32 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryFile>
 #include <functional>
+#include <memory>
 #include <utility>
 
 namespace kt::fleet {
 
 inline constexpr int kHookSeconds = 60;
+
+using Variables = QList<std::pair<QString, QString>>;
+
+// One controller in a hook's details.
+struct HookEntry {
+    QString controller, port, address, file, outcome, error;
+};
+
+// A hook's variables: KT560AX_CONTROLLER, _PORT, _ADDRESS, _FILE and _ERROR
+// with a line per entry, then `common`, each bounded so that the hook can
+// always start; and KT560AX_LIST, a private file that holds every entry
+// whole, one line each (tab-separated: controller, port, address, file,
+// outcome, error), removed when the details go.
+struct HookDetails {
+    Variables variables;
+    std::unique_ptr<QTemporaryFile> list;
+};
+HookDetails hookDetails(const QList<HookEntry>& entries, const Variables& common);
 
 struct HookRun {
     bool ok = false;
@@ -19,9 +39,9 @@ struct HookRun {
 };
 
 // Runs `command` (a program and its arguments) with `variables` added to
-// the environment; kills it after `seconds`, or as soon as `stopped` says
-// so. Each line it prints goes to `output`.
-HookRun runHook(const QStringList& command, const QList<std::pair<QString, QString>>& variables,
+// the environment; kills it and all it started after `seconds`, or as soon
+// as `stopped` says so. Each line it prints goes to `output`.
+HookRun runHook(const QStringList& command, const Variables& variables,
                 const std::function<void(const QString&)>& output, int seconds = kHookSeconds,
                 const std::function<bool()>& stopped = {});
 

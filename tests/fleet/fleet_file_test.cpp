@@ -67,7 +67,11 @@ TEST(Fleet, ReadsEachControllerWithItsDefaults) {
     EXPECT_EQ(s.report, "/var/www/kt.html");
     EXPECT_EQ(s.metrics, "/etc/kt/prom/kt560ax.prom");
     EXPECT_EQ(s.onFailure, (QStringList{"/usr/bin/notify", "door $1", "a;b"}));
-    EXPECT_EQ(s.branch, "site"); // the fleet file's name, unless Branch= says
+    EXPECT_EQ(parseFleet("[fleet]\nOnDone=./hooks/done.sh x\nOnChange=logger y\n[a]\nPort=COM1\n",
+                         "f.ini", "/etc/kt")
+                  .settings.onDone.value(0),
+              "/etc/kt/hooks/done.sh"); // the fleet's, from wherever the run starts
+    EXPECT_EQ(s.branch, "site");        // the fleet file's name, unless Branch= says
     EXPECT_EQ(parseFleet("[a]\nPort=COM1\n", "/etc/kt/site b.ini", "/etc/kt").settings.branch,
               "site-b");
     EXPECT_TRUE(s.onChange.isEmpty());

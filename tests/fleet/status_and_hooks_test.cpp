@@ -10,9 +10,17 @@
 #include <QElapsedTimer>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <QThread>
+#include <csignal>
 #include <gtest/gtest.h>
 
 namespace {
+
+// A process that ended but was not yet reaped.
+bool isZombie(pid_t pid) {
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    return stat.open(QIODevice::ReadOnly) && stat.readAll().contains(") Z ");
+}
 
 using kt::engine::JobOutcome;
 using kt::fleet::ControllerRecord;
@@ -153,6 +161,55 @@ TEST(Hooks, RunWithTheirVariablesWithinTheirTimeAndSayWhyTheyFailed) {
         {"/bin/sh", "-c", "sleep 10"}, {}, [](const QString&) {}, 60, [] { return true; });
     EXPECT_EQ(stopped.problem, "stopped by a signal");
     EXPECT_LT(took.elapsed(), 5000);
+
+    // The limit ends what the hook started too.
+    const QString pidFile = dir.filePath("pid");
+    const kt::fleet::HookRun forked = kt::fleet::runHook(
+        {"/bin/sh", "-c", "sleep 302 & echo $! >\"$0\"; wait", pidFile}, {}, [](const QString&) {},
+        1);
+    EXPECT_EQ(forked.problem, "stopped after 1 s");
+    QFile pid(pidFile);
+    ASSERT_TRUE(pid.open(QIODevice::ReadOnly));
+    const pid_t child = pid_t(pid.readAll().trimmed().toInt());
+    ASSERT_GT(child, 0);
+    bool gone = false;
+    for (int i = 0; i < 40 && !gone; ++i, QThread::msleep(50))
+        gone = ::kill(child, 0) != 0 || isZombie(child);
+    EXPECT_TRUE(gone) << "sleep " << child << " outlived its hook";
+    if (!gone)
+        ::kill(child, SIGKILL);
+}
+
+// A run of 5000 controllers with long folders still starts its hooks: each
+// variable is bounded, and the list of every controller is in a file.
+TEST(Hooks, DetailsOfThousandsOfControllersStayWithinWhatAProgramCanBeGiven) {
+    QList<kt::fleet::HookEntry> entries;
+    for (int i = 0; i < 5000; ++i)
+        entries.append({QString("door-%1").arg(i), "tcp://gateway:4001", "1",
+                        "/var/lib/kt560ax/backups/a/rather/long/folder/name/for/each/controller/"
+                        "2026-12-07_023000.KT",
+                        "no-answer", "11 tries,\tno reply"});
+    const kt::fleet::HookDetails details =
+        kt::fleet::hookDetails(entries, {{"KT560AX_SUMMARY", QString(200000, u'x')}});
+    qsizetype total = 0;
+    for (const auto& [name, value] : details.variables) {
+        EXPECT_LE(value.toUtf8().size(), 16 * 1024) << name.toStdString();
+        total += value.toUtf8().size();
+    }
+    EXPECT_LT(total, 128 * 1024);
+    QTemporaryDir dir;
+    const QString out = dir.filePath("out");
+    const kt::fleet::HookRun ran = kt::fleet::runHook(
+        {"/bin/sh", "-c", "wc -l <\"$KT560AX_LIST\" >\"$0\"; tail -1 \"$KT560AX_LIST\" >>\"$0\"",
+         out},
+        details.variables, [](const QString&) {});
+    ASSERT_TRUE(ran.ok) << ran.problem.toStdString();
+    QFile file(out);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    EXPECT_EQ(lines.value(0).trimmed(), "5000");
+    EXPECT_EQ(lines.value(1).split('\t').value(0), "door-4999");
+    EXPECT_EQ(lines.value(1).split('\t').value(5), "11 tries, no reply");
 }
 
 } // namespace

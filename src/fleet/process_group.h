@@ -1,0 +1,14 @@
+// A child program in a process group of its own, so that ending it at a
+// time limit ends whatever it started too.
+#pragma once
+
+#include <QProcess>
+
+namespace kt::fleet {
+
+// Makes `process`, when it starts, the leader of a new process group.
+void leadOwnGroup(QProcess& process);
+// Kills the whole group that `process` leads.
+void killGroup(QProcess& process);
+
+} // namespace kt::fleet
