@@ -158,4 +158,25 @@ int runHistory(const CliOptions& options) {
     return kDone;
 }
 
+int runPush(const CliOptions& options) {
+    const shell::Result<fleet::Fleet> read = fleet::readFleetFile(options.files[0]);
+    if (!read) {
+        complain(read.error().message);
+        return kFileError;
+    }
+    if (read->settings.history.isEmpty() || read->settings.remote.isEmpty()) {
+        complain(options.files[0] + QStringLiteral(" has no History and Remote in [fleet]."));
+        return kUsage;
+    }
+    fleet::History history;
+    shell::Status pushed = history.open(read->settings.history, fleet::History::Mode::Read);
+    if (pushed)
+        pushed = history.push(read->settings.remote, read->settings.branch);
+    if (!pushed) {
+        complain(pushed.error().message);
+        return kFileError;
+    }
+    return kDone;
+}
+
 } // namespace kt::cli

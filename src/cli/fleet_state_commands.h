@@ -21,4 +21,7 @@ int runStatus(const CliOptions& options);
 // The versions of one controller, or with --export one version's file set.
 int runHistory(const CliOptions& options);
 
+// Pushes a fleet's history to its remote.
+int runPush(const CliOptions& options);
+
 } // namespace kt::cli

@@ -57,6 +57,8 @@ int main(int argc, char** argv) {
         return kt::cli::runStatus(*options);
     if (options->command == QLatin1String("report"))
         return kt::cli::runReport(*options, iniFile);
+    if (options->command == QLatin1String("push"))
+        return kt::cli::runPush(*options);
     if (options->command == QLatin1String("history"))
         return kt::cli::runHistory(*options);
     if (options->command == QLatin1String("scan"))

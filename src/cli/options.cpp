@@ -233,6 +233,9 @@ const QList<CommandRow>& commandTable() {
          "write the report page of one or more fleets: the\n"
          "controllers that need someone first, each with its port,\n"
          "error, recent runs and versions"},
+        {"push", 1, "push FLEET.ini",
+         "push the fleet's history to its Remote now, to its Branch\n"
+         "(each run does this itself, ended after PushTimeout)"},
         {"history", 2, "history FLEET.ini SECTION",
          "the versions of one controller in the fleet's history;\n"
          "with --export N DIR, version N's file set into DIR"},
@@ -286,6 +289,9 @@ called fleet):
                     SECTION/SECTION.KT; one commit a run, none without a
                     change, never a backup that did not finish
   Remote=URL        a path or URL the history is pushed to after each run
+  Branch=NAME       the remote's branch of this fleet (default: the fleet
+                    file's name without .ini)
+  PushTimeout=60    seconds a push may take before it is ended
   MaxAge=26h        status calls a controller stale when its last complete
                     backup is older (s, m, h or d; a bare number is hours)
   Retries=0         further tries of a controller whose line failed, after
@@ -366,7 +372,7 @@ shell::Result<CliOptions> parseOptions(const QStringList& arguments, const QStri
 
     if (options.command.isEmpty())
         return fail(QStringLiteral("Name a command: save, load, verify, diff, run, status, "
-                                   "report, history, scan or log."));
+                                   "report, push, history, scan or log."));
     const auto command =
         std::find_if(commandTable().cbegin(), commandTable().cend(),
                      [&](const CommandRow& c) { return options.command == QLatin1String(c.name); });

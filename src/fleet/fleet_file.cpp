@@ -110,6 +110,11 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
             settings.retryPauseSeconds = int(seconds);
         else
             error(QStringLiteral("RetryPause takes 0 to 3600 seconds, not \"%1\".").arg(value));
+    } else if (key == QLatin1String("pushtimeout")) {
+        if (takeDuration(value, 1, 1, 3600, &seconds))
+            settings.pushTimeoutSeconds = int(seconds);
+        else
+            error(QStringLiteral("PushTimeout takes 1 to 3600 seconds, not \"%1\".").arg(value));
     } else if (key == QLatin1String("jobs")) {
         if (!takeNumber(value, 1, 256, &settings.jobs))
             error(QStringLiteral("Jobs takes 1 to 256, not \"%1\".").arg(value));
@@ -137,8 +142,9 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
                              "called fleet."));
     } else {
         error(QStringLiteral(
-                  "unknown key \"%1\" in [fleet]: use History, Remote, Branch, MaxAge, "
-                  "Retries, RetryPause, Jobs, OnChange, OnFailure, OnDone, Report or Metrics.")
+                  "unknown key \"%1\" in [fleet]: use History, Remote, Branch, PushTimeout, "
+                  "MaxAge, Retries, RetryPause, Jobs, OnChange, OnFailure, OnDone, Report or "
+                  "Metrics.")
                   .arg(spelt));
     }
 }

@@ -30,6 +30,7 @@ struct FleetSettings {
     QString history;                  // the git history's folder; empty: none
     QString remote;                   // pushed after each commit; empty: none
     QString branch;                   // the remote's branch of this fleet
+    int pushTimeoutSeconds = 60;      // a push that takes longer is ended
     qint64 maxAgeSeconds = 26 * 3600; // older than this, a last backup is stale
     int retries = 0;                  // further tries of a controller that failed
     int retryPauseSeconds = 60;       // before each round of retries

@@ -8,12 +8,14 @@
 #include "history.h"
 #include "hooks.h"
 #include "metrics.h"
+#include "process_group.h"
 #include "shell/regular_file.h"
 #include "shell/text_format.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QProcess>
 #include <QUrl>
 #include <algorithm>
 
@@ -351,16 +353,38 @@ void FleetRun::callHooks() {
 
 void FleetRun::push() {
     // Every run pushes, so that a commit whose push failed goes out with the
-    // next one.
+    // next one. The push runs as a program of its own (`kt560ax push`), so
+    // that a remote that never answers is ended at the deadline: a push
+    // inside this process could not be interrupted.
     if (!history_ || fleet_.settings.remote.isEmpty() || !result_.historyProblem.isEmpty())
         return;
-    const shell::Status pushed = history_->push(fleet_.settings.remote, fleet_.settings.branch);
-    if (pushed)
+    QProcess process;
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    leadOwnGroup(process);
+    process.start(settings_.program, {QStringLiteral("push"), settings_.fleetFile});
+    const int limit = fleet_.settings.pushTimeoutSeconds;
+    if (!process.waitForFinished(limit * 1000)) {
+        killGroup(process);
+        process.waitForFinished(5000);
+        result_.pushProblem = process.error() == QProcess::FailedToStart
+                                  ? process.errorString()
+                                  : shell::fillIn(QStringLiteral("it did not end within %1 s "
+                                                                 "(PushTimeout)"),
+                                                  {QString::number(limit)});
+    } else if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        const QByteArray said = process.readAllStandardError().left(4096).trimmed();
+        QString why = QString::fromUtf8(said.split('\n').last());
+        if (why.startsWith(QLatin1String("kt560ax: ")))
+            why = why.mid(9);
+        result_.pushProblem = why.isEmpty() ? QStringLiteral("the push failed") : why;
+    } else {
         return;
-    result_.pushProblem = pushed.error().message;
+    }
     const QString remote = shownRemote(fleet_.settings.remote);
-    view_.problem(QStringLiteral("push to %1: %2; the commit goes out with the next push.")
-                      .arg(remote, result_.pushProblem));
+    view_.problem(shell::fillIn(QStringLiteral("push to %1: %2; the commit goes out with the "
+                                               "next push."),
+                                {remote, result_.pushProblem}));
     engine::JobLog().appendEvent("push", remote, QStringLiteral("failed: ") + result_.pushProblem);
 }
 

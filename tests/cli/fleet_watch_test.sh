@@ -146,7 +146,7 @@ sed '/^\[dead\]/,$d' fleet.ini >good.ini
 env -i HOME=/nonexistent PATH="$PATH" bin/kt560ax run good.ini "${fast[@]}" --quiet \
     >night.out 2>night.err
 check "a user without a home runs a fleet" [ $? -eq 0 ]
-check "... and a normal night prints nothing" [ ! -s night.out ] && [ ! -s night.err ]
+check "... and a normal night prints nothing" [ ! -s night.out -a ! -s night.err ]
 check "... and records its state for everyone" [ -s good.state ]
 
 # Two gateways, one remote: each fleet pushes to its own branch.
@@ -169,6 +169,46 @@ check "... neither over the other" \
 "$kt" status east.ini west.ini >both.out
 check "status shows both fleets, each controller with its fleet" \
     [ "$(grep -cE '^(east/east-door|west/west-door) +(fine|changed) ' both.out)" -eq 2 ]
+
+# A remote that accepts and never answers, of each kind: the push is ended
+# at PushTimeout and the run goes on.
+python3 - silent.port <<'PY' &
+import socket, sys, time
+server = socket.socket()
+server.bind(("127.0.0.1", 0))
+server.listen(64)
+with open(sys.argv[1] + ".tmp", "w") as out:
+    out.write("%d\n" % server.getsockname()[1])
+import os; os.rename(sys.argv[1] + ".tmp", sys.argv[1])
+server.settimeout(1)
+held, end = [], time.time() + 120  # ends by itself
+while time.time() < end:
+    try:
+        held.append(server.accept()[0])
+    except socket.timeout:
+        pass
+PY
+pids+=($!)
+for _ in $(seq 100); do [ -s silent.port ] && break; sleep 0.05; done
+silent=$(cat silent.port)
+for scheme in git http https ssh; do
+    cat >silent-$scheme.ini <<FLEET
+[fleet]
+History=hist-silent-$scheme
+Remote=$scheme://127.0.0.1:$silent/x.git
+PushTimeout=2
+[silent-$scheme]
+Port=$work/north.tty
+Only=system
+FLEET
+    began=$(date +%s)
+    "$kt" run silent-$scheme.ini "${fast[@]}" --quiet 2>silent.err
+    status=$?
+    check "a silent $scheme:// remote ends the push at PushTimeout" \
+        grep -q "push to $scheme://127.0.0.1:$silent/x.git: it did not end within 2 s" silent.err
+    check "... and the run in time, its backup done" \
+        [ "$status" -eq 0 -a $(($(date +%s) - began)) -lt 30 ]
+done
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

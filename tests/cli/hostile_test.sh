@@ -38,6 +38,8 @@ run_kt() {
 }
 small_peak() { [ "$measure_memory" -eq 0 ] || [ "$peak_kb" -lt 61440 ]; }
 start_server() { # start_server MODE SECONDS: sets $server_port
+    # A new file: the last server's port must not be read for this one's.
+    rm -f server.port
     "$server_program" "$1" "$2" >server.port &
     pids+=($!)
     # A whole line: a port number read half written would be another port.
@@ -73,7 +75,7 @@ rm 2good.KT
 
 # A file name is taken as given, blanks and all.
 "$kt" save "blank.KT  " --port a.tty --only system "${fast[@]}"
-check "a file name ending in blanks is kept" [ -f "blank.KT  " ] && [ ! -e blank.KT ]
+check "a file name ending in blanks is kept" [ -f "blank.KT  " -a ! -e blank.KT ]
 
 # A backup whose header names fewer cards than its files hold.
 printf '[HEAD]\r\nTitle=KT560AX\r\nComplete=1\r\nCards=3\r\n[Data]\r\n' >stale.KT
@@ -93,14 +95,14 @@ for _ in $(seq 100); do grep -q '^HA0001' two.KT 2>/dev/null && break; sleep 0.0
 check "a second save into a file in use exits 2" [ $? -eq 2 ]
 check "... naming the file" grep -q "two.KT - is in use by another job" two.err
 wait "$first"
-check "... and the first save completes" [ $? -eq 0 ] && [ "$(head_key two.KT Complete)" = 1 ]
+check "... and the first save completes" [ $? -eq 0 -a "$(head_key two.KT Complete)" = 1 ]
 stop_sim "$sim_c"
 
 # A closed pipe for the progress: the job goes on and is logged.
 (umask 000 && "$kt" save pipe.KT --port b.tty --only system --tx-delay 10 --rx-delay 10 2>&1 | head -c 1 >/dev/null
  exit "${PIPESTATUS[0]}")
-check "a closed standard error pipe does not end the job" [ $? -eq 0 ] &&
-    [ "$(head_key pipe.KT Complete)" = 1 ]
+check "a closed standard error pipe does not end the job" \
+    [ $? -eq 0 -a "$(head_key pipe.KT Complete)" = 1 ]
 check "... and the job log has its line" grep -q "pipe.KT" state/kt560ax/jobs.log
 check "the job log is private under umask 000" [ "$(stat -c %a state/kt560ax/jobs.log)" = 600 ]
 stop_sim "$sim_b"

@@ -137,8 +137,9 @@ TEST(Fleet, EachMistakeNamesItsLine) {
          "f.ini line 2: Branch takes a branch name of letters, digits, '_', '-', '.' and '/', not "
          "\"../main\"."},
         {"[fleet]\nColour=x\n[a]\nPort=COM1\n",
-         "f.ini line 2: unknown key \"Colour\" in [fleet]: use History, Remote, Branch, MaxAge, "
-         "Retries, RetryPause, Jobs, OnChange, OnFailure, OnDone, Report or Metrics."},
+         "f.ini line 2: unknown key \"Colour\" in [fleet]: use History, Remote, Branch, "
+         "PushTimeout, MaxAge, Retries, RetryPause, Jobs, OnChange, OnFailure, OnDone, Report or "
+         "Metrics."},
     };
     for (const auto& [text, error] : cases) {
         SCOPED_TRACE(text.constData());
