@@ -61,8 +61,8 @@ int main(int argc, char** argv) {
     for (int version = 1; version <= 2; ++version) {
         QStringList lines{QStringLiteral("%1 controllers changed, 0 failed").arg(kControllers), {}};
         for (int i = 0; i < kControllers; ++i) {
-            const QString file =
-                dir.filePath(QStringLiteral("b/%1/%2.KT").arg(name(i)).arg(version));
+            const QString file = dir.filePath(QStringLiteral("b/") + name(i) + u'/' +
+                                              QString::number(version) + ".KT");
             QDir().mkpath(QFileInfo(file).absolutePath());
             kt::shell::WriteIni(file, "HEAD", "Title", "KT560AX");
             kt::shell::WriteIni(file, "Data", "DC", "01");

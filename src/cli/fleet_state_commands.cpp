@@ -149,7 +149,7 @@ int runHistory(const CliOptions& options) {
     }
     std::printf("%7s  %-25s %6s %8s  %s\n", "version", "date", "cards", "records", "changes");
     for (const fleet::HistoryVersion& version : versions) {
-        const auto [cards, records] = fleet::countsOfLine(version.changes);
+        const int cards = version.cards, records = version.records;
         const auto count = [](int n) { return n < 0 ? QStringLiteral("-") : QString::number(n); };
         std::printf("%7d  %-25s %6s %8s  %s\n", version.number,
                     qPrintable(version.when.toString(Qt::ISODate)), qPrintable(count(cards)),

@@ -322,7 +322,8 @@ Exit status:
   2  file error      5  interrupted (SIGINT, SIGTERM)
 A backup file set in use by another job, or a backup that is no regular
 file, is a file error: the job starts nothing.
-A fleet exits with the highest status of its jobs.
+A fleet exits with the most severe status of its jobs, most severe first:
+5, 1, 2, 6, 3, 4, 0.
 )");
 }
 

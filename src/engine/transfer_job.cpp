@@ -133,6 +133,7 @@ QString TransferJob::fileProblemText(const shell::Error& error) const {
     case shell::ErrorCode::Unreadable:
     case shell::ErrorCode::Unwritable:
     case shell::ErrorCode::Invalid:
+    case shell::ErrorCode::Unreachable:
         break;
     }
     return error.subject + " - " + view_.languageText(key) + '.';

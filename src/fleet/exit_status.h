@@ -2,6 +2,8 @@
 // reads it of each job it runs.
 #pragma once
 
+#include <iterator>
+
 namespace kt {
 
 enum ExitStatus {
@@ -14,9 +16,22 @@ enum ExitStatus {
     kPortError = 6,   // the port cannot be opened
 };
 
-// The worse of two statuses, as a fleet reports the worst of its jobs.
+// How severe a status is, least first: a run that was interrupted, or a
+// command line that is wrong, says more than a file error, which holds for
+// every controller, than a port or a controller that failed, than
+// differences found.
+inline int severity(int status) {
+    constexpr int order[] = {kDone,      kDifferences, kCommError,  kPortError,
+                             kFileError, kUsage,       kInterrupted};
+    for (int i = 0; i < int(std::size(order)); ++i)
+        if (order[i] == status)
+            return i;
+    return int(std::size(order)); // an unknown status: the most severe
+}
+
+// The more severe of two statuses, as a fleet reports the worst of its jobs.
 inline int worse(int a, int b) {
-    return a > b ? a : b;
+    return severity(b) > severity(a) ? b : a;
 }
 
 } // namespace kt

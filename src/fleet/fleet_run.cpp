@@ -172,6 +172,9 @@ void FleetRun::commit() {
         QStringList message{result_.headline(), QString()};
         for (const int i : std::as_const(result_.changed))
             message.append(result_.changeLine(i));
+        message.append(QString());
+        for (const int i : std::as_const(result_.changed))
+            message.append(countsTrailer(result_.runs[i].controller->name, result_.changes[i]));
         const shell::Result<bool> made = history_->commit(message.join(u'\n') + u'\n');
         if (!made)
             result_.historyProblem = made.error().message;

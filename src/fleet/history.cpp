@@ -1,6 +1,7 @@
 #include "history.h"
 
 #include "engine/backup_file.h"
+#include "record_changes.h"
 #include "shell/regular_file.h"
 #include "shell/text_format.h"
 #include "shell/user_folders.h"
@@ -39,12 +40,25 @@ using Remote = Owned<git_remote, git_remote_free>;
 using RevWalk = Owned<git_revwalk, git_revwalk_free>;
 using Blob = Owned<git_blob, git_blob_free>;
 
+// The last libgit2 failure, with the kind a caller can act on.
 shell::Error gitError(const QString& what) {
     const git_error* last = git_error_last();
-    return {shell::ErrorCode::Unwritable,
-            what + QStringLiteral(": ") +
-                (last && last->message ? QString::fromUtf8(last->message).trimmed()
-                                       : QStringLiteral("unknown error"))};
+    shell::ErrorCode code = shell::ErrorCode::Unwritable;
+    if (last) {
+        switch (last->klass) {
+        case GIT_ERROR_NET:
+        case GIT_ERROR_SSH:
+        case GIT_ERROR_HTTP:
+        case GIT_ERROR_SSL:
+            code = shell::ErrorCode::Unreachable;
+            break;
+        default:
+            break;
+        }
+    }
+    return {code, what + QStringLiteral(": ") +
+                      (last && last->message ? QString::fromUtf8(last->message).trimmed()
+                                             : QStringLiteral("unknown error"))};
 }
 
 QString refName() {
@@ -356,12 +370,16 @@ std::map<QString, QList<HistoryVersion>> History::allVersions() const {
         if (git_commit_lookup(commit.out(), git_->repo, &id) != 0 ||
             git_commit_tree(tree.out(), commit) != 0)
             continue;
-        // The commit's lines, by the section each begins with.
+        // The commit's lines by the section each begins with, and its counts.
         std::map<QString, QString> lines;
-        for (const QByteArray& line : QByteArray(git_commit_message(commit)).split('\n'))
-            if (const qsizetype colon = line.indexOf(": "); colon > 0)
-                lines.emplace(QString::fromUtf8(line.left(colon)),
-                              QString::fromUtf8(line.mid(colon + 2)));
+        std::map<QString, Counts> counts;
+        for (const QByteArray& bytes : QByteArray(git_commit_message(commit)).split('\n')) {
+            const QString line = QString::fromUtf8(bytes);
+            if (const std::optional<Counts> given = countsOfTrailer(line))
+                counts[given->section] = *given;
+            else if (const qsizetype colon = line.indexOf(QStringLiteral(": ")); colon > 0)
+                lines.emplace(line.left(colon), line.mid(colon + 2));
+        }
         for (size_t e = 0; e < git_tree_entrycount(tree); ++e) {
             const git_tree_entry* entry = git_tree_entry_byindex(tree, e);
             if (git_tree_entry_type(entry) != GIT_OBJECT_TREE)
@@ -378,9 +396,12 @@ std::map<QString, QList<HistoryVersion>> History::allVersions() const {
             version.commit = QByteArray(git_oid_tostr_s(&id));
             version.when = QDateTime::fromSecsSinceEpoch(
                 git_commit_time(commit), QTimeZone(git_commit_time_offset(commit) * 60));
-            const auto line = lines.find(section);
-            if (line != lines.end())
+            if (const auto line = lines.find(section); line != lines.end())
                 version.changes = line->second;
+            if (const auto given = counts.find(section); given != counts.end()) {
+                version.cards = given->second.cards;
+                version.records = given->second.records;
+            }
             list.append(version);
         }
     }

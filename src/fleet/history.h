@@ -19,6 +19,8 @@ struct HistoryVersion {
     QByteArray commit;
     QDateTime when;
     QString changes; // its line of the commit message
+    int cards = -1;  // from the commit's counts; -1: not given
+    int records = -1;
 };
 
 class History {

@@ -1,7 +1,6 @@
 #include "record_changes.h"
 #include "shell/text_format.h"
 
-#include <QRegularExpression>
 #include <algorithm>
 
 namespace kt::fleet {
@@ -88,12 +87,26 @@ QString describeChanges(const QString& controller, const RecordChanges& changes)
     return controller + QStringLiteral(": ") + changeText(changes);
 }
 
-std::pair<int, int> countsOfLine(const QString& line) {
-    static const QRegularExpression counts(QStringLiteral("(\\d+) cards, (\\d+) records$"));
-    const QRegularExpressionMatch match = counts.match(line);
-    if (!match.hasMatch())
-        return {-1, -1};
-    return {match.captured(1).toInt(), match.captured(2).toInt()};
+namespace {
+
+constexpr char kCountsKey[] = "Kt560ax-Counts: ";
+
+} // namespace
+
+QString countsTrailer(const QString& controller, const RecordChanges& changes) {
+    return QLatin1String(kCountsKey) + controller + u' ' + QString::number(changes.cards) + u' ' +
+           QString::number(changes.records);
+}
+
+std::optional<Counts> countsOfTrailer(const QString& line) {
+    if (!line.startsWith(QLatin1String(kCountsKey)))
+        return std::nullopt;
+    const QStringList words = line.mid(int(qstrlen(kCountsKey))).split(u' ');
+    bool cardsOk = false, recordsOk = false;
+    Counts counts{words.value(0), words.value(1).toInt(&cardsOk), words.value(2).toInt(&recordsOk)};
+    if (words.size() != 3 || counts.section.isEmpty() || !cardsOk || !recordsOk)
+        return std::nullopt;
+    return counts;
 }
 
 } // namespace kt::fleet

@@ -9,6 +9,7 @@
 
 #include <QList>
 #include <QString>
+#include <optional>
 #include <utility>
 
 namespace kt::fleet {
@@ -38,7 +39,16 @@ QString changeText(const RecordChanges& changes);
 // The same after the controller's name: "north: ...".
 QString describeChanges(const QString& controller, const RecordChanges& changes);
 
-// The cards and records at the end of such a line; -1 when it has none.
-std::pair<int, int> countsOfLine(const QString& line);
+// The trailer of a commit that carries a controller's counts, so that they
+// are read back as data ("Kt560ax-Counts: north 20 153"), and its reading:
+// the section, its cards and records; none when the line is no such
+// trailer.
+QString countsTrailer(const QString& controller, const RecordChanges& changes);
+struct Counts {
+    QString section;
+    int cards = 0;
+    int records = 0;
+};
+std::optional<Counts> countsOfTrailer(const QString& line);
 
 } // namespace kt::fleet

@@ -236,8 +236,8 @@ QString section(const ControllerView& view, const ReportSource& source, bool sev
             const QList<HistoryVersion>& list = found->second;
             QList<int> cards;
             for (const HistoryVersion& version : list)
-                if (const int count = countsOfLine(version.changes).first; count >= 0)
-                    cards.append(count);
+                if (version.cards >= 0)
+                    cards.append(version.cards);
             if (view.record && view.record->readsCards)
                 html += cardLine(cards.mid(qMax<qsizetype>(0, cards.size() - kReportVersions)),
                                  language.text("ReportCards"));

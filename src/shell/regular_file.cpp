@@ -35,6 +35,7 @@ Error problem(ErrorCode code, const QString& path) {
     case ErrorCode::InUse:
     case ErrorCode::Unwritable:
     case ErrorCode::Invalid:
+    case ErrorCode::Unreachable:
         break;
     }
     return {ErrorCode::Unreadable, QStringLiteral("%1 cannot be read").arg(path), path};

@@ -11,14 +11,15 @@
 namespace kt::shell {
 
 enum class ErrorCode {
-    NotFound,   // no such file, key or port
-    NotRegular, // a folder, a FIFO, a device where a file was wanted
-    TooLarge,   // larger than anything real can be
-    Denied,     // no permission
-    Unreadable, // any other failure to read
-    InUse,      // another job holds it
-    Unwritable, // cannot be written or made
-    Invalid,    // a text that is not what it must be
+    NotFound,    // no such file, key or port
+    NotRegular,  // a folder, a FIFO, a device where a file was wanted
+    TooLarge,    // larger than anything real can be
+    Denied,      // no permission
+    Unreadable,  // any other failure to read
+    InUse,       // another job holds it
+    Unwritable,  // cannot be written or made
+    Invalid,     // a text that is not what it must be
+    Unreachable, // a server or remote that cannot be reached, or did not answer
 };
 
 struct Error {

@@ -52,7 +52,10 @@ TEST(History, CommitsWhatWasStagedOnceAndGivesEachVersionBack) {
                         .valueOr(false));
         EXPECT_FALSE(history.commit("nothing new").valueOr(true));
         ASSERT_TRUE(history.stage("north", v2).ok());
-        ASSERT_TRUE(history.commit("x\n\nnorth: UserCardDatabase; cards added 3\n").ok());
+        ASSERT_TRUE(history
+                        .commit("x\n\nnorth: UserCardDatabase; cards added 3\n\n"
+                                "Kt560ax-Counts: south 7 9\nKt560ax-Counts: north 2 4\n")
+                        .ok());
         EXPECT_FALSE(QFile::exists(folder + "/north/2north.KT"));
     }
     // A work tree changed by hand is set back to the last commit on opening.
@@ -67,6 +70,8 @@ TEST(History, CommitsWhatWasStagedOnceAndGivesEachVersionBack) {
     ASSERT_EQ(versions.size(), 2);
     EXPECT_EQ(versions[0].changes, "first version");
     EXPECT_EQ(versions[1].changes, "UserCardDatabase; cards added 3");
+    EXPECT_EQ(std::pair(versions[0].cards, versions[1].cards), std::pair(-1, 2)); // its own counts
+    EXPECT_EQ(versions[1].records, 4);
     EXPECT_TRUE(history.versions("south").isEmpty());
     const auto exported = history.exportVersion("north", versions[0], dir.filePath("out"));
     ASSERT_TRUE(exported.ok()) << exported.error().message.toStdString();
@@ -209,7 +214,11 @@ TEST(History, ChangeLinesNameSlotsAndNeverAValue) {
         << line.toStdString();
     EXPECT_TRUE(line.endsWith(", 149 and 10 more; cards removed 7; now 60 cards, 62 records"))
         << line.toStdString();
-    EXPECT_EQ(kt::fleet::countsOfLine(line), std::pair(60, 62));
+    const auto counts = kt::fleet::countsOfTrailer(kt::fleet::countsTrailer("north", changes));
+    ASSERT_TRUE(counts.has_value());
+    EXPECT_EQ(counts->section, "north");
+    EXPECT_EQ(std::pair(counts->cards, counts->records), std::pair(60, 62));
+    EXPECT_FALSE(kt::fleet::countsOfTrailer(line).has_value()); // prose is not read for counts
     for (const Records* records : {&before, &after})
         for (const QByteArray& value : *records) { // a record, or a holiday's date
             if (value.size() >= 4) {
