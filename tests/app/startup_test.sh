@@ -1,37 +1,84 @@
 #!/usr/bin/env bash
 # The program's start: where its Language.ini comes from, a second copy
 # ends at once, and a copy that was killed does not keep the next one out.
+# A copy has started when its single-copy socket appears, which it makes
+# once its window exists.
 #   startup_test.sh PROGRAM LANGUAGE_INI
 set -u
 program=$1
 ini=$2
 work=$(mktemp -d)
-first=""
-trap '[ -n "$first" ] && kill -9 "$first" 2>/dev/null; rm -rf "$work"' EXIT
+copies=()
+cleanup() {
+    for pid in "${copies[@]}"; do kill -9 "$pid" 2>/dev/null; done
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
 export QT_QPA_PLATFORM=offscreen TMPDIR="$work" XDG_CONFIG_HOME="$work/config"
 export XDG_CACHE_HOME="$work/cache"
 unset XDG_RUNTIME_DIR
 mkdir "$work/bin"
 cp "$program" "$work/bin/kt560ax-backup"
-fail() { echo "FAILED: $*"; exit 1; }
+passed=0
+failed=0
+check() { # check NAME COMMAND...
+    local name=$1
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+        echo "PASS $name"
+    else
+        failed=$((failed + 1))
+        echo "FAIL $name"
+    fi
+}
+# Starts a copy in the background under umask $1 (default 022): its id in
+# $copy.
+start() {
+    find "$work" -name kt560ax-backup.socket -delete 2>/dev/null
+    (umask "${1:-022}" && exec "$work/bin/kt560ax-backup") 2>"$work/err" </dev/null &
+    copy=$!
+    copies+=("$copy")
+}
+# The copy $copy runs and its socket is there, within ten seconds.
+started() {
+    for _ in $(seq 200); do
+        kill -0 "$copy" 2>/dev/null || return 1
+        [ -n "$(find "$work" -name kt560ax-backup.socket 2>/dev/null)" ] && return 0
+        sleep 0.05
+    done
+    return 1
+}
+stop() { kill -9 "$copy" 2>/dev/null; wait "$copy" 2>/dev/null; }
+# Standard error of the last copy says $1, within ten seconds.
+said() {
+    for _ in $(seq 200); do grep -q "$1" "$work/err" && return 0; sleep 0.05; done
+    return 1
+}
 
 # Without Language.ini beside it, the user's own copy is made from the
 # shipped one and the program starts.
-(umask 000 && timeout 2 "$work/bin/kt560ax-backup" 2>/dev/null)
-[ $? -eq 124 ] || fail "without Language.ini beside it the program did not start"
-cmp -s "$work/config/kt560ax/Language.ini" "$ini" || fail "the user's Language.ini is not the shipped one"
-[ "$(stat -c %a "$work/config/kt560ax/Language.ini")" = 600 ] ||
-    fail "the user's Language.ini may be read or changed by others"
+start 000
+check "without Language.ini beside it the program starts" started
+stop
+check "... with the user's own copy of the shipped Language.ini" \
+    cmp -s "$work/config/kt560ax/Language.ini" "$ini"
+check "... that only its user may read or change" \
+    [ "$(stat -c %a "$work/config/kt560ax/Language.ini")" = 600 ]
 printf '\n; mine\n' >>"$work/config/kt560ax/Language.ini"
-timeout 2 "$work/bin/kt560ax-backup" 2>/dev/null
-grep -q '; mine' "$work/config/kt560ax/Language.ini" || fail "the user's Language.ini was overwritten"
+start
+check "a second start starts too" started
+stop
+check "... and leaves the user's Language.ini as it was" \
+    grep -q '; mine' "$work/config/kt560ax/Language.ini"
 
-# When no Language.ini can be had, the program says why instead of ending silently.
+# When no Language.ini can be had, the program says why instead of ending
+# silently (its message box waits for OK).
 touch "$work/not-a-folder"
-XDG_CONFIG_HOME="$work/not-a-folder" timeout 10 "$work/bin/kt560ax-backup" 2>"$work/err" </dev/null &
-sleep 1
-pkill -f "$work/bin/kt560ax-backup" # the message box waits for OK
-grep -q "Language.ini cannot be created" "$work/err" || fail "a Language.ini that cannot be made is not reported"
+XDG_CONFIG_HOME="$work/not-a-folder" start
+check "a Language.ini that cannot be made is reported" said "Language.ini cannot be created"
+stop
 
 # The single-copy lock is the user's own: a folder of its name that another
 # user made first neither stops the program nor is used.
@@ -41,20 +88,23 @@ if [ "$(id -u)" -eq 0 ]; then
     chown 65534 "$work/kt560ax-0"
 fi
 cp "$ini" "$work/bin/Language.ini"
-"$work/bin/kt560ax-backup" 2>/dev/null &
-first=$!
-sleep 1
-kill -0 "$first" 2>/dev/null || fail "the first copy did not keep running"
-timeout 10 "$work/bin/kt560ax-backup" 2>"$work/second"
-[ $? -eq 0 ] || fail "a second copy did not end at once"
-grep -q "its window is in front now" "$work/second" || fail "a second copy did not bring the first to the front"
+start
+first=$copy
+check "a first copy starts" started
+"$work/bin/kt560ax-backup" 2>"$work/second" </dev/null &
+second=$!
+copies+=("$second")
+for _ in $(seq 200); do kill -0 "$second" 2>/dev/null || break; sleep 0.05; done
+check "a second copy ends at once" eval '! kill -0 "$second" 2>/dev/null && wait "$second"'
+check "... and brings the first to the front" grep -q "its window is in front now" "$work/second"
 if [ "$(id -u)" -eq 0 ]; then
-    [ -z "$(ls -A "$work/kt560ax-0")" ] || fail "the lock went into a folder of another user's"
+    check "... and no lock went into a folder of another user's" [ -z "$(ls -A "$work/kt560ax-0")" ]
 fi
+copy=$first
+stop
+start
+check "after a killed copy the program starts" started
+stop
 
-kill -9 "$first"
-wait "$first" 2>/dev/null
-first=""
-timeout 2 "$work/bin/kt560ax-backup" 2>/dev/null
-[ $? -eq 124 ] || fail "after a killed copy the program did not start"
-echo "1 passed, 0 failed"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

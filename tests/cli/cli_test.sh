@@ -108,7 +108,7 @@ check "... with a complete backup per controller" \
     [ "$(grep -l '^Complete=1' backups/north/*.KT ./south/*.KT ./gate/*.KT 2>/dev/null | wc -l)" -eq 3 ]
 check "... its summary table on standard output" grep -q "^north .*finished" fleet.out
 check "... and nothing on standard error" [ ! -s fleet.err ]
-sleep 1
+next_second
 "$kt" run fleet.ini --tx-delay 10 --rx-delay 10 --keep 1 --quiet
 check "--keep 1 leaves one backup per controller" [ "$(ls backups/north | wc -l)" -eq 1 ]
 printf '[gate]\nPort=%s\nAdress=4\n' "$work/bus.tty" >bad.ini
@@ -117,7 +117,7 @@ check "a fleet file with a mistake exits 2" [ $? -eq 2 ]
 check "... naming its line" grep -q "bad.ini line 3: unknown key \"Adress\"" bad.err
 
 # Through ser2net, in raw TCP and in RFC 2217 mode.
-if command -v ser2net >/dev/null; then
+if need ser2net; then
     start_ser2net bus.tty
     "$kt" save direct.KT --port bus.tty --address 3 --only system,holiday,appset "${fast[@]}"
     for mode in tcp rfc2217; do
@@ -128,8 +128,6 @@ if command -v ser2net >/dev/null; then
         check "a save through ser2net ($mode) exits 0" [ $? -eq 0 ]
         check "... and holds what a direct save holds" same_records direct.KT $mode.KT
     done
-else
-    echo "ser2net is not installed: the device server checks are skipped"
 fi
 stop_sim "$sim_bus"
 stop_sim "$sim_p1"

@@ -61,14 +61,14 @@ check "... then OnChange and OnDone" [ "$(ls calls | wc -l)" -eq 3 ]
 check "... and commits both controllers once" [ "$(commits)" -eq 1 ]
 check "... as SECTION/SECTION.KT" same_records history/north/north.KT north/*.KT
 
-sleep 1
+next_second
 "$kt" run fleet.ini "${fast[@]}" --quiet 2>/dev/null
 check "a run without a change makes no commit" [ "$(commits)" -eq 1 ]
 
 # A card added to north: slot 21 of 30.
 stop_sim "$sim_north"
 start_sim north.tty --cards 21; sim_north=$last_sim
-sleep 1
+next_second
 rm calls/*
 "$kt" run fleet.ini "${fast[@]}" --quiet 2>/dev/null
 check "a card added makes one commit" [ "$(commits)" -eq 2 ]
@@ -88,7 +88,7 @@ check "the bare remote's branch of the fleet holds every commit" \
 stop_sim "$sim_north"
 start_sim north.tty --cards 22; sim_north=$last_sim
 sed "s|^Remote=.*|Remote=$work/missing.git|" fleet.ini >unreachable.ini
-sleep 1
+next_second
 "$kt" run unreachable.ini "${fast[@]}" --quiet 2>push.err
 check "a failed push is reported" grep -q "^kt560ax: push to $work/missing.git: the push failed" push.err
 check "... and logged" grep -q '"direction":"push".*"outcome":"failed: ' state/kt560ax/jobs.log

@@ -111,7 +111,11 @@ stop_sim "$sim_b"
 start_server silent 20
 "$kt" save sig.KT --port "rfc2217://127.0.0.1:$server_port" "${fast[@]}" 2>/dev/null &
 job=$!
-sleep 1
+# Once it is connected and waiting for the server's answer.
+for _ in $(seq 200); do
+    ss -Htn state established "( dport = :$server_port )" | grep -q . && break
+    sleep 0.05
+done
 kill -TERM "$job"
 wait "$job"
 check "SIGTERM while connecting exits 5" [ $? -eq 5 ]
@@ -129,7 +133,7 @@ for mode in flood endless-sb do-no-read; do
 done
 
 # One device server spelt two ways is one line: its controllers one by one.
-if command -v ser2net >/dev/null; then
+if need ser2net; then
     start_sim bus.tty --address 1,2 --cards 10; sim_bus=$last_sim
     start_ser2net bus.tty
     mkdir site
@@ -151,12 +155,10 @@ if command -v ser2net >/dev/null; then
     check "... a relative folder taken from the fleet file's" [ -d site/out/one ]
     check "... fleet folders private under umask 000" [ "$(stat -c %a site/out/two)" = 700 ]
     stop_sim "$sim_bus"
-else
-    echo "ser2net is not installed: the device server checks are skipped"
 fi
 
 # Another user's backup: permission denied, with its name.
-if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
+if [ "$(id -u)" -eq 0 ] && need setpriv; then
     chmod 755 "$work"
     setpriv --reuid=65534 --regid=65534 --clear-groups "$kt" diff good.KT good.KT 2>denied.err
     check "another user's backup exits 2" [ $? -eq 2 ]

@@ -28,6 +28,48 @@ check() { # check NAME COMMAND...
         echo "FAIL $name"
     fi
 }
+# need PROGRAM...: true when all are there. A missing one is a failure
+# under CI (CI=true), and said and skipped elsewhere.
+need() {
+    local missing=()
+    for p in "$@"; do command -v "$p" >/dev/null || missing+=("$p"); done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ -n "${CI:-}" ]; then
+        check "${missing[*]} installed" false
+    else
+        echo "SKIP: ${missing[*]} not installed"
+    fi
+    return 1
+}
+# Waits until the clock's second has changed: backups are named by the
+# second they start in.
+next_second() {
+    local now
+    now=$(date +%s)
+    while [ "$(date +%s)" = "$now" ]; do sleep 0.05; done
+}
+# Two free TCP ports in a row on 127.0.0.1: the first in $port.
+free_ports() {
+    port=$(python3 -c '
+import random, socket
+while True:
+    first = random.randint(20000, 60000)
+    try:
+        for p in (first, first + 1):
+            s = socket.socket(); s.bind(("127.0.0.1", p)); s.close()
+        print(first); break
+    except OSError:
+        pass')
+}
+# True once something accepts connections on 127.0.0.1:$1, within ten
+# seconds.
+accepting() {
+    for _ in $(seq 200); do
+        (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
+        sleep 0.05
+    done
+    return 1
+}
 # A virtual controller on a pty linked at $1; the rest are its options.
 start_sim() {
     local link=$1
@@ -61,7 +103,7 @@ head_key() { awk -F= -v k="$2" '$1==k{print $2}' "$1" | tr -d '\r' | head -1; }
 start_ser2net() {
     local tty
     tty=$(readlink -f "$1")
-    port=$((20000 + RANDOM % 20000))
+    free_ports
     cat >ser2net.yaml <<YAML
 %YAML 1.1
 ---
@@ -74,5 +116,5 @@ connection: &rfc2217
 YAML
     ser2net -n -u -c ser2net.yaml -P "$work/ser2net.pid" >ser2net.log 2>&1 &
     pids+=($!)
-    sleep 0.5
+    accepting "$port" && accepting $((port + 1))
 }

@@ -9,13 +9,6 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../cli/support.sh" "$1" "$2"
 fast=(--tx-delay 10 --rx-delay 10 --timeout 200 --quiet)
-need() { # need PROGRAM...: true when all are there
-    local missing=0
-    for p in "$@"; do command -v "$p" >/dev/null || missing=1; done
-    [ $missing -eq 0 ] && return 0
-    if [ -n "${CI:-}" ]; then check "$* installed" false; else echo "SKIP: $* not installed"; fi
-    return 1
-}
 
 start_sim fresh.tty --cards 10
 start_sim changed.tty --cards 10; sim_changed=$last_sim
@@ -42,7 +35,7 @@ mkdir page metrics
 "$kt" run run.ini "${fast[@]}" 2>/dev/null
 stop_sim "$sim_changed"
 start_sim changed.tty --cards 12
-sleep 1
+next_second
 "$kt" run run.ini "${fast[@]}" 2>/dev/null
 check "a run rewrites the page of its Report key" [ -s page/report.html ]
 
