@@ -71,9 +71,11 @@ shell::Result<PortAddress> parsePortName(const QString& name, const QString& ini
                                         QRegularExpression::CaseInsensitiveOption);
     if (const QRegularExpressionMatch match = com.match(trimmed); match.hasMatch()) {
         const int number = match.captured(1).toInt(); // 0 when it does not fit
-        if (number < 1 || number > 8)
+        if (number < shell::kFirstComPort || number > shell::kLastComPort)
             return invalid(
-                QStringLiteral("There is no port %1: choose COM1 to COM8.").arg(trimmed));
+                shell::fillIn(QStringLiteral("There is no port %1: choose COM%2 to COM%3."),
+                              {trimmed, QString::number(shell::kFirstComPort),
+                               QString::number(shell::kLastComPort)}));
         const QString mapped = deviceForPort(number, iniFile);
         if (!mapped.contains(QLatin1String("://"))) {
             PortAddress address = deviceAddress(mapped);

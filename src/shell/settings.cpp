@@ -34,7 +34,7 @@ void Settings::clampTimes() {
 Settings readSettings(const QString& iniFile) {
     Settings s;
     s.intComPort = roundToInt(leadingNumber(readTrimmed(iniFile, kCommSection, "ComPort")));
-    if (s.intComPort < 1 || s.intComPort > 8)
+    if (s.intComPort < kFirstComPort || s.intComPort > kLastComPort)
         s.intComPort = 2;
 
     s.strSettings = readTrimmed(iniFile, kCommSection, "Protocol");

@@ -7,6 +7,10 @@
 
 namespace kt::shell {
 
+// The serial ports an operator chooses from: COM1 to COM8.
+inline constexpr int kFirstComPort = 1;
+inline constexpr int kLastComPort = 8;
+
 inline constexpr char kCommSection[] = "COMMUNICATION";
 inline constexpr char kSystemSection[] = "System";
 inline constexpr char kDefaultProtocol[] = "19200,e,8,1";
@@ -17,7 +21,7 @@ inline constexpr float kMinRxDelay = 10, kMaxRxDelay = 100;
 inline constexpr float kMinRxTimeOut = 200, kMaxRxTimeOut = 1000;
 
 struct Settings {
-    int intComPort = 2;                        // 1..8: COM1..COM8
+    int intComPort = 2;                        // kFirstComPort..kLastComPort
     QByteArray strSettings = kDefaultProtocol; // "baud,parity,data bits,stop bits"
     float sngTxDelay = kMinTxDelay;            // pause before a request is written
     float sngRxDelay = kMinRxDelay;            // pause before the reply wait starts

@@ -163,7 +163,7 @@ void frmKT550AX::lsubShowPortState() {
     mnuCommPortActive->setText(
         withMnemonic(languageText(blnPortOpen ? "CloseComPort" : "OpenComPort"), u'P'));
     // Each port item shows the line it maps to.
-    for (int i = 1; i <= 8; ++i)
+    for (int i = shell::kFirstComPort; i <= shell::kLastComPort; ++i)
         mnuCom[i]->setText(shell::fillIn(QStringLiteral("COM %1   %2"),
                                          {QString::number(i), link::deviceForPort(i, strIniFile)}));
 }
@@ -233,7 +233,7 @@ void frmKT550AX::updateRightPanel() {
 void frmKT550AX::mnuCom_Click(int index) {
     settings.intComPort = index;
     shell::writeComPort(strIniFile, index);
-    for (int i = 1; i <= 8; ++i)
+    for (int i = shell::kFirstComPort; i <= shell::kLastComPort; ++i)
         mnuCom[i]->setChecked(i == index);
     lsubShowPortState();
 }

@@ -135,7 +135,7 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     engine::JobLog jobLog_;
 
     QMenu* mnuCommPort = nullptr;
-    QAction* mnuCom[9] = {};
+    QAction* mnuCom[shell::kLastComPort + 1] = {}; // by port number
     QAction* mnuChooseDevice = nullptr;
     QAction* mnuCommPortActive = nullptr;
     QAction* mnuSetting = nullptr;

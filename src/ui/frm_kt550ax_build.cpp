@@ -69,7 +69,7 @@ void frmKT550AX::buildMenus() {
     mnuCommPort = named(bar->addMenu(QStringLiteral("Com Port")), "mnuCommPort");
     auto* ports = new QActionGroup(this);
     ports->setExclusive(true);
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = shell::kFirstComPort; i <= shell::kLastComPort; ++i) {
         mnuCom[i] = named(mnuCommPort->addAction(QStringLiteral("COM %1").arg(i)),
                           QStringLiteral("mnuCom(%1)").arg(i));
         mnuCom[i]->setCheckable(true);
