@@ -37,11 +37,11 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    const kt::shell::IniLocation ini =
+    const kt::shell::Result<QString> ini =
         kt::shell::locateLanguageIni(QCoreApplication::applicationDirPath());
-    if (ini.path.isEmpty()) {
+    if (!ini) {
         const QString text =
-            ini.error +
+            ini.error().message +
             QStringLiteral(
                 ". The program keeps its settings there: make the folder writable, or set "
                 "XDG_CONFIG_HOME to a folder that is.");
@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
                             kt::shell::MsgStyle::Critical, kt::shell::MsgButtons::Ok, text);
         return 1;
     }
-    const QString strIniFile = ini.path;
+    const QString strIniFile = *ini;
 
     kt::ui::frmKT550AX window(strIniFile);
     const kt::app::InstanceServer later(socket, [&window] {

@@ -32,9 +32,9 @@ int main(int argc, char** argv) {
 
     // The settings and texts of the window's Language.ini; when none can be
     // had, the shipped texts and the default settings.
-    const kt::shell::IniLocation ini =
+    const kt::shell::Result<QString> ini =
         kt::shell::locateLanguageIni(QCoreApplication::applicationDirPath());
-    const QString iniFile = ini.path.isEmpty() ? kt::shell::shippedIniFile() : ini.path;
+    const QString iniFile = ini.valueOr(kt::shell::shippedIniFile());
     const auto options = kt::cli::parseOptions(QCoreApplication::arguments().mid(1), iniFile);
     if (!options) {
         std::fprintf(stderr, "kt560ax: %s\n", qPrintable(options.error().message));
@@ -44,9 +44,9 @@ int main(int argc, char** argv) {
     // job said to be quiet or a fleet's command (whose jobs say their ports)
     // go on with the defaults without a word.
     static const QStringList needsSettings = {"save", "load", "verify", "scan"};
-    if (ini.path.isEmpty() && !options->quiet && needsSettings.contains(options->command))
+    if (!ini && !options->quiet && needsSettings.contains(options->command))
         std::fprintf(stderr, "kt560ax: %s; going on with the default settings.\n",
-                     qPrintable(ini.error));
+                     qPrintable(ini.error().message));
     if (!options->info.isEmpty()) {
         std::printf("%s", qPrintable(options->info));
         return kt::kDone;

@@ -185,13 +185,15 @@ void takeControllerKey(FleetController& controller, const QString& key, const QS
 
 } // namespace
 
-Fleet parseFleet(const QByteArray& text, const QString& fileName, const QString& fleetFolder) {
+shell::Result<Fleet> parseFleet(const QByteArray& text, const QString& fileName,
+                                const QString& fleetFolder) {
     Fleet fleet;
+    QStringList errors;
     fleet.settings.branch = defaultBranch(fileName);
     int number = 0;
     const auto errorAt = [&](int line, const QString& what) {
-        fleet.errors.append(shell::fillIn(QStringLiteral("%1 line %2: %3"),
-                                          {fileName, QString::number(line), what}));
+        errors.append(shell::fillIn(QStringLiteral("%1 line %2: %3"),
+                                    {fileName, QString::number(line), what}));
     };
     const Report error = [&](const QString& what) { errorAt(number, what); };
     static const QRegularExpression usableName(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9_.-]*$"));
@@ -257,8 +259,10 @@ Fleet parseFleet(const QByteArray& text, const QString& fileName, const QString&
         if (controller.port.isEmpty())
             errorAt(controller.line,
                     QStringLiteral("controller [%1] has no Port.").arg(controller.name));
-    if (fleet.controllers.isEmpty() && fleet.errors.isEmpty())
-        fleet.errors.append(QStringLiteral("%1: no [controller] section.").arg(fileName));
+    if (fleet.controllers.isEmpty() && errors.isEmpty())
+        errors.append(QStringLiteral("%1: no [controller] section.").arg(fileName));
+    if (!errors.isEmpty())
+        return shell::Error{shell::ErrorCode::Invalid, errors.join(u'\n'), fileName};
     return fleet;
 }
 
@@ -268,10 +272,7 @@ shell::Result<Fleet> readFleetFile(const QString& fleetFile) {
         return shell::Error{text.error().code,
                             QStringLiteral("the fleet file: %1.").arg(text.error().message),
                             fleetFile};
-    Fleet fleet = parseFleet(*text, fleetFile, QFileInfo(fleetFile).absolutePath());
-    if (!fleet.errors.isEmpty())
-        return shell::Error{shell::ErrorCode::Invalid, fleet.errors.join(u'\n'), fleetFile};
-    return fleet;
+    return parseFleet(*text, fleetFile, QFileInfo(fleetFile).absolutePath());
 }
 
 QStringList splitCommand(const QString& text) {

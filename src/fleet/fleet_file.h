@@ -45,7 +45,6 @@ struct FleetSettings {
 struct Fleet {
     FleetSettings settings;
     QList<FleetController> controllers;
-    QStringList errors; // each names the file and the line
 };
 
 // The reserved section of the run's settings.
@@ -62,7 +61,10 @@ shell::Result<Fleet> readFleetFile(const QString& fleetFile);
 // Address, Only, Cards, Folder; Folder defaults to `fleetFolder`, the fleet
 // file's folder, and a relative one is taken from there, as is History.
 // Lines starting with ';' or '#' are comments.
-Fleet parseFleet(const QByteArray& text, const QString& fileName, const QString& fleetFolder);
+// An Invalid error lists every mistake, a line each, each naming the file
+// and its line.
+shell::Result<Fleet> parseFleet(const QByteArray& text, const QString& fileName,
+                                const QString& fleetFolder);
 
 // A command line split into a program and its arguments, as a hook is run:
 // blanks separate words, '...' keeps everything inside, "..." keeps all but

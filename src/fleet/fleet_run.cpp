@@ -313,19 +313,19 @@ void FleetRun::callHooks() {
                           const QString& controller) {
         if (command.isEmpty() || stopped_)
             return; // a run told to stop calls no more hooks
-        const HookRun ran = runHook(
+        const shell::Status ran = runHook(
             command, values.variables,
             [&](const QString& line) { view_.hookOutput(QLatin1String(name), line); }, kHookSeconds,
             [this] { return stopped_; });
-        QJsonObject call{{"hook", name}, {"ok", ran.ok}};
+        QJsonObject call{{"hook", name}, {"ok", ran.ok()}};
         if (!controller.isEmpty())
             call.insert("controller", controller);
-        if (!ran.ok) {
-            call.insert("problem", ran.problem);
+        if (!ran) {
+            call.insert("problem", ran.error().message);
             view_.problem(shell::fillIn(
                 QStringLiteral("the %1 hook%2: %3"),
                 {QLatin1String(name), controller.isEmpty() ? QString() : " of [" + controller + ']',
-                 ran.problem}));
+                 ran.error().message}));
         }
         result_.hooks.append(call);
     };

@@ -10,9 +10,9 @@
 
 namespace kt::fleet {
 
-HookRun runHook(const QStringList& command, const Variables& variables,
-                const std::function<void(const QString&)>& output, int seconds,
-                const std::function<bool()>& stopped) {
+shell::Status runHook(const QStringList& command, const Variables& variables,
+                      const std::function<void(const QString&)>& output, int seconds,
+                      const std::function<bool()>& stopped) {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const auto& [name, value] : variables)
@@ -62,20 +62,24 @@ HookRun runHook(const QStringList& command, const Variables& variables,
         loop.exec();
     }
     relay(true);
-    HookRun run;
+    const auto failed = [](shell::ErrorCode code, const QString& why) {
+        return shell::Error{code, why};
+    };
     if (process.error() == QProcess::FailedToStart)
-        run.problem = QStringLiteral("%1 could not be started: %2")
-                          .arg(command.value(0), process.errorString());
-    else if (interrupted)
-        run.problem = QStringLiteral("stopped by a signal");
-    else if (overran)
-        run.problem = QStringLiteral("stopped after %1 s").arg(seconds);
-    else if (process.exitStatus() != QProcess::NormalExit)
-        run.problem = QStringLiteral("ended by a signal");
-    else if (process.exitCode() != 0)
-        run.problem = QStringLiteral("exit status %1").arg(process.exitCode());
-    run.ok = run.problem.isEmpty();
-    return run;
+        return failed(shell::ErrorCode::NotFound,
+                      shell::fillIn(QStringLiteral("%1 could not be started: %2"),
+                                    {command.value(0), process.errorString()}));
+    if (interrupted)
+        return failed(shell::ErrorCode::Invalid, QStringLiteral("stopped by a signal"));
+    if (overran)
+        return failed(shell::ErrorCode::Unreachable,
+                      QStringLiteral("stopped after %1 s").arg(seconds));
+    if (process.exitStatus() != QProcess::NormalExit)
+        return failed(shell::ErrorCode::Invalid, QStringLiteral("ended by a signal"));
+    if (process.exitCode() != 0)
+        return failed(shell::ErrorCode::Invalid,
+                      QStringLiteral("exit status %1").arg(process.exitCode()));
+    return shell::done();
 }
 
 namespace {

@@ -3,6 +3,8 @@
 // it prints is handed on, never mixed into the program's own output.
 #pragma once
 
+#include "shell/result.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -33,16 +35,12 @@ struct HookDetails {
 };
 HookDetails hookDetails(const QList<HookEntry>& entries, const Variables& common);
 
-struct HookRun {
-    bool ok = false;
-    QString problem; // when not ok: why, for the summary
-};
-
 // Runs `command` (a program and its arguments) with `variables` added to
 // the environment; kills it and all it started after `seconds`, or as soon
-// as `stopped` says so. Each line it prints goes to `output`.
-HookRun runHook(const QStringList& command, const Variables& variables,
-                const std::function<void(const QString&)>& output, int seconds = kHookSeconds,
-                const std::function<bool()>& stopped = {});
+// as `stopped` says so. Each line it prints goes to `output`. An error says
+// why it failed, for the summary.
+shell::Status runHook(const QStringList& command, const Variables& variables,
+                      const std::function<void(const QString&)>& output, int seconds = kHookSeconds,
+                      const std::function<bool()>& stopped = {});
 
 } // namespace kt::fleet

@@ -24,16 +24,16 @@ QString userConfigFolder() {
 
 } // namespace
 
-IniLocation locateLanguageIni(const QString& programDir) {
+Result<QString> locateLanguageIni(const QString& programDir) {
     const QDir program(programDir);
     const QFileInfo beside(program.filePath(QStringLiteral("Language.ini")));
     if (beside.isFile() && QFileInfo(programDir).isWritable())
-        return {beside.filePath(), {}};
+        return beside.filePath();
 
     const QString folder = userConfigFolder();
     const QString own = QDir(folder).filePath(QStringLiteral("Language.ini"));
     if (QFileInfo(own).isFile())
-        return {own, {}};
+        return own;
 
     // The first start of this user: a copy of the shipped file, or of the
     // one beside a program whose folder is not writable.
@@ -49,17 +49,19 @@ IniLocation locateLanguageIni(const QString& programDir) {
     // Private: it maps each COMn to a device or a server, and whoever could
     // change that would receive the next restore's cards.
     if (!QDir().mkpath(folder))
-        return {{},
-                QStringLiteral("Language.ini cannot be created: the folder %1 cannot be made")
-                    .arg(folder)};
+        return Error{ErrorCode::Unwritable,
+                     QStringLiteral("Language.ini cannot be created: the folder %1 cannot be made")
+                         .arg(folder),
+                     folder};
     QFile copy(own);
     if (!copy.open(QIODevice::WriteOnly | QIODevice::NewOnly,
                    QFile::ReadOwner | QFile::WriteOwner) ||
         copy.write(text) != text.size() || !copy.flush())
-        return {{},
-                QStringLiteral("Language.ini cannot be created in %1: %2")
-                    .arg(folder, copy.errorString())};
-    return {own, {}};
+        return Error{ErrorCode::Unwritable,
+                     QStringLiteral("Language.ini cannot be created in %1: %2")
+                         .arg(folder, copy.errorString()),
+                     folder};
+    return own;
 }
 
 } // namespace kt::shell

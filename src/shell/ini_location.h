@@ -5,17 +5,15 @@
 // the shipped one and never overwritten later.
 #pragma once
 
+#include "result.h"
+
 #include <QString>
 
 namespace kt::shell {
 
-struct IniLocation {
-    QString path;  // the Language.ini to use; empty when none could be had
-    QString error; // why, then
-};
-
-// `programDir` is the folder of the running program; the shipped copy is
-// looked for in ../share/kt560ax/ beside it, else the built-in one is used.
-IniLocation locateLanguageIni(const QString& programDir);
+// The Language.ini to use, or why none could be had. `programDir` is the
+// folder of the running program; the shipped copy is looked for in
+// ../share/kt560ax/ beside it, else the built-in one is used.
+Result<QString> locateLanguageIni(const QString& programDir);
 
 } // namespace kt::shell

@@ -14,7 +14,18 @@
 namespace {
 
 using kt::fleet::backupsToRemove;
-using kt::fleet::parseFleet;
+// The fleet of a text that must read without a mistake.
+kt::fleet::Fleet parsed(const QByteArray& text, const QString& fileName, const QString& folder) {
+    const kt::shell::Result<kt::fleet::Fleet> fleet = kt::fleet::parseFleet(text, fileName, folder);
+    EXPECT_TRUE(fleet.ok()) << fleet.error().message.toStdString();
+    return fleet.valueOr({});
+}
+
+// The mistakes a text holds, a line each.
+QStringList mistakes(const QByteArray& text, const QString& fileName, const QString& folder) {
+    const kt::shell::Result<kt::fleet::Fleet> fleet = kt::fleet::parseFleet(text, fileName, folder);
+    return fleet ? QStringList{} : fleet.error().message.split(u'\n');
+}
 using kt::fleet::StoredBackup;
 
 TEST(Fleet, ReadsEachControllerWithItsDefaults) {
@@ -39,8 +50,7 @@ TEST(Fleet, ReadsEachControllerWithItsDefaults) {
                             "Report=/var/www/kt.html\r\n"
                             "Metrics=prom/kt560ax.prom\r\n"
                             "OnFailure=/usr/bin/notify \"door $1\" 'a;b'\r\n";
-    const kt::fleet::Fleet fleet = parseFleet(text, "site.ini", "/etc/kt");
-    ASSERT_TRUE(fleet.errors.isEmpty()) << fleet.errors.join('\n').toStdString();
+    const kt::fleet::Fleet fleet = parsed(text, "site.ini", "/etc/kt");
     ASSERT_EQ(fleet.controllers.size(), 2);
     const kt::fleet::FleetController& north = fleet.controllers[0];
     EXPECT_EQ(north.name, "door-north");
@@ -67,12 +77,12 @@ TEST(Fleet, ReadsEachControllerWithItsDefaults) {
     EXPECT_EQ(s.report, "/var/www/kt.html");
     EXPECT_EQ(s.metrics, "/etc/kt/prom/kt560ax.prom");
     EXPECT_EQ(s.onFailure, (QStringList{"/usr/bin/notify", "door $1", "a;b"}));
-    EXPECT_EQ(parseFleet("[fleet]\nOnDone=./hooks/done.sh x\nOnChange=logger y\n[a]\nPort=COM1\n",
-                         "f.ini", "/etc/kt")
+    EXPECT_EQ(parsed("[fleet]\nOnDone=./hooks/done.sh x\nOnChange=logger y\n[a]\nPort=COM1\n",
+                     "f.ini", "/etc/kt")
                   .settings.onDone.value(0),
               "/etc/kt/hooks/done.sh"); // the fleet's, from wherever the run starts
     EXPECT_EQ(s.branch, "site");        // the fleet file's name, unless Branch= says
-    EXPECT_EQ(parseFleet("[a]\nPort=COM1\n", "/etc/kt/site b.ini", "/etc/kt").settings.branch,
+    EXPECT_EQ(parsed("[a]\nPort=COM1\n", "/etc/kt/site b.ini", "/etc/kt").settings.branch,
               "site-b");
     EXPECT_TRUE(s.onChange.isEmpty());
     EXPECT_EQ(kt::fleet::FleetSettings().maxAgeSeconds, 26 * 3600);
@@ -80,14 +90,14 @@ TEST(Fleet, ReadsEachControllerWithItsDefaults) {
          {std::pair<QString, QString>{"git@vault:kt.git", "git@vault:kt.git"},
           {"../bare.git", "/etc/bare.git"},
           {"/srv/kt.git", "/srv/kt.git"}})
-        EXPECT_EQ(parseFleet("[fleet]\nRemote=" + remote.toUtf8() + "\n[a]\nPort=COM1\n", "f.ini",
-                             "/etc/kt")
-                      .settings.remote,
-                  taken);
+        EXPECT_EQ(
+            parsed("[fleet]\nRemote=" + remote.toUtf8() + "\n[a]\nPort=COM1\n", "f.ini", "/etc/kt")
+                .settings.remote,
+            taken);
     // The example that ships with the program reads without a mistake.
     QFile example(KT_SOURCE_DIR "/contrib/fleet.ini");
     ASSERT_TRUE(example.open(QIODevice::ReadOnly));
-    EXPECT_EQ(parseFleet(example.readAll(), "fleet.ini", "/etc/kt").errors, QStringList{});
+    EXPECT_EQ(mistakes(example.readAll(), "fleet.ini", "/etc/kt"), QStringList{});
 }
 
 // Nothing in a hook's line means anything to a shell: quotes group words,
@@ -143,7 +153,7 @@ TEST(Fleet, EachMistakeNamesItsLine) {
     };
     for (const auto& [text, error] : cases) {
         SCOPED_TRACE(text.constData());
-        EXPECT_EQ(parseFleet(text, "f.ini", "/").errors, QStringList{error});
+        EXPECT_EQ(mistakes(text, "f.ini", "/"), QStringList{error});
     }
 }
 
@@ -236,7 +246,7 @@ TEST(Messages, APathHoldingPlaceholdersComesOutAsWritten) {
         {"a file that is not there",
          {kt::shell::readRegularFile(missing).error().message, missing}},
         {"a fleet file's mistake",
-         {parseFleet("[a]\nPort=COM1\nCards=0\n", odd + "/f%2.ini", odd).errors.value(0),
+         {mistakes("[a]\nPort=COM1\nCards=0\n", odd + "/f%2.ini", odd).value(0),
           odd + "/f%2.ini line 3"}},
         {"a folder that takes no backup",
          {kt::fleet::claimBackupName(odd + "/file%9/sub", "2026").error().message,

@@ -134,10 +134,10 @@ TEST(FleetState, TheStateFileReadsBackAndRefusesWhatIsNoState) {
 TEST(Hooks, RunWithTheirVariablesWithinTheirTimeAndSayWhyTheyFailed) {
     QTemporaryDir dir;
     const QString out = dir.filePath("out");
-    const kt::fleet::HookRun ran = kt::fleet::runHook(
+    const kt::shell::Status ran = kt::fleet::runHook(
         {"/bin/sh", "-c", "printf '%s|%s' \"$KT560AX_CONTROLLER\" \"$1\" >\"$0\"", out, "a b"},
         {{"KT560AX_CONTROLLER", "north"}}, [](const QString&) {});
-    EXPECT_TRUE(ran.ok) << ran.problem.toStdString();
+    EXPECT_TRUE(ran.ok()) << ran.error().message.toStdString();
     QFile file(out);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), "north|a b");
@@ -149,25 +149,25 @@ TEST(Hooks, RunWithTheirVariablesWithinTheirTimeAndSayWhyTheyFailed) {
         {{dir.filePath("missing")}, dir.filePath("missing") + " could not be started"},
     };
     for (const auto& [command, problem] : failures) {
-        const kt::fleet::HookRun run = kt::fleet::runHook(
+        const kt::shell::Status run = kt::fleet::runHook(
             command, {}, [](const QString&) {}, 1);
-        EXPECT_FALSE(run.ok);
-        EXPECT_TRUE(run.problem.startsWith(problem)) << run.problem.toStdString();
+        ASSERT_FALSE(run.ok());
+        EXPECT_TRUE(run.error().message.startsWith(problem)) << run.error().message.toStdString();
     }
     // A signal to the run stops the hook at once.
     QElapsedTimer took;
     took.start();
-    const kt::fleet::HookRun stopped = kt::fleet::runHook(
+    const kt::shell::Status stopped = kt::fleet::runHook(
         {"/bin/sh", "-c", "sleep 10"}, {}, [](const QString&) {}, 60, [] { return true; });
-    EXPECT_EQ(stopped.problem, "stopped by a signal");
+    EXPECT_EQ(stopped.error().message, "stopped by a signal");
     EXPECT_LT(took.elapsed(), 5000);
 
     // The limit ends what the hook started too.
     const QString pidFile = dir.filePath("pid");
-    const kt::fleet::HookRun forked = kt::fleet::runHook(
+    const kt::shell::Status forked = kt::fleet::runHook(
         {"/bin/sh", "-c", "sleep 302 & echo $! >\"$0\"; wait", pidFile}, {}, [](const QString&) {},
         1);
-    EXPECT_EQ(forked.problem, "stopped after 1 s");
+    EXPECT_EQ(forked.error().message, "stopped after 1 s");
     QFile pid(pidFile);
     ASSERT_TRUE(pid.open(QIODevice::ReadOnly));
     const pid_t child = pid_t(pid.readAll().trimmed().toInt());
@@ -199,11 +199,11 @@ TEST(Hooks, DetailsOfThousandsOfControllersStayWithinWhatAProgramCanBeGiven) {
     EXPECT_LT(total, 128 * 1024);
     QTemporaryDir dir;
     const QString out = dir.filePath("out");
-    const kt::fleet::HookRun ran = kt::fleet::runHook(
+    const kt::shell::Status ran = kt::fleet::runHook(
         {"/bin/sh", "-c", "wc -l <\"$KT560AX_LIST\" >\"$0\"; tail -1 \"$KT560AX_LIST\" >>\"$0\"",
          out},
         details.variables, [](const QString&) {});
-    ASSERT_TRUE(ran.ok) << ran.problem.toStdString();
+    ASSERT_TRUE(ran.ok()) << ran.error().message.toStdString();
     QFile file(out);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = file.readAll().split('\n');
