@@ -35,7 +35,8 @@ QByteArray languageSection(int intLanguage) {
 
 namespace {
 
-// Keys that Language.ini files written for the earlier program lack.
+// Keys added to Language.ini over time, which a user's older copy may lack:
+// they are taken from the shipped file then.
 bool isAddedKey(const char* key) {
     static const QList<QByteArray> added = {
         "Browse",       "NothingSelected",  "SaveSummary",     "LoadSummary",    "SaveStopped",

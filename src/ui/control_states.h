@@ -34,7 +34,7 @@ bool controlEnabled(unsigned needs, const WindowState& state);
 // Sets the Enabled state of every control of the rules.
 void applyControlRules(const QList<ControlRule>& rules, const WindowState& state);
 
-// Check box values of the design: 0 unticked, 1 ticked, 2 grayed. Qt orders
+// The window's check box values: 0 unticked, 1 ticked, 2 grayed. Qt orders
 // them differently (PartiallyChecked is 1, Checked is 2).
 int checkValue(Qt::CheckState state);
 

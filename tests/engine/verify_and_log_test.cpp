@@ -95,7 +95,8 @@ TEST(Diff, ComparesBackupsAsASaveStoresThem) {
         kt::test::put(dir.filePath(name), text.replace("CARD", "0012345678123401FF00FF00"));
         return dir.filePath(name);
     };
-    // An earlier program's file: CRLF, names in any case, blanks, quotes.
+    // A file of this format from another writer: CRLF, names in any case,
+    // blanks, quotes.
     const QString older = file("old.KT", "[head]\r\ntitle=KT560AX\r\n[data]\r\ndc = 0102 \r\n"
                                          "DI=0304\r\nha0001=CARD\r\nHA0002=CARD\r\n"
                                          "HA0003=0012345678123401FF00FF0\r\nZZ=unknown\r\n");

@@ -11,10 +11,10 @@ using kt::shell::WriteIni;
 
 namespace {
 
-// A backup file as the Windows program writes it, with hand-made additions:
-// comments, mixed-case names, blanks around names and values, a value in a
-// legacy 8-bit code page (Big5), quotes, duplicates and a second section
-// holding a key of the same name.
+// A backup file as Windows' private-profile service writes it, with
+// hand-made additions: comments, mixed-case names, blanks around names and
+// values, a value in a legacy 8-bit code page (Big5), quotes, duplicates and
+// a second section holding a key of the same name.
 const QByteArray kWindowsFile = "; written by hand\r\n"
                                 "[HEAD]\r\n"
                                 "Title=KT560AX\r\n"
