@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -141,6 +142,20 @@ shell::Status checkBackupFileSet(const QString& mainFile, bool mayBeMissing) {
     return shell::done();
 }
 
+namespace {
+
+#ifdef Q_OS_UNIX
+// Whether `path` still names the file open as `fd`.
+bool namesOpenFile(const QByteArray& path, int fd) {
+    struct stat held = {};
+    struct stat named = {};
+    return ::fstat(fd, &held) == 0 && ::lstat(path.constData(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+#endif
+
+} // namespace
+
 QString lockFileOf(const QString& mainFile) {
     const QFileInfo info(mainFile);
     return info.dir().filePath(u'.' + info.fileName() + QStringLiteral(".lock"));
@@ -150,41 +165,59 @@ shell::Status BackupLock::take(const QString& mainFile, bool exclusive) {
     release();
     const shell::Error cannotMake{shell::ErrorCode::Unwritable,
                                   QStringLiteral("%1 cannot be locked").arg(mainFile), mainFile};
+    const shell::Error inUse{shell::ErrorCode::InUse,
+                             QStringLiteral("%1 is in use by another job").arg(mainFile), mainFile};
 #ifdef Q_OS_UNIX
-    // Empty and readable by all: another user who may write the folder must
-    // be able to take the lock too.
     const QByteArray path = QFile::encodeName(lockFileOf(mainFile));
-    int fd =
-        ::open(path.constData(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
-    if (fd < 0)
-        fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) // a reader of a read-only folder has nobody to keep out
-        return exclusive ? shell::Status(cannotMake) : shell::done();
-    while (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
-        if (errno == EINTR)
-            continue;
-        const bool busy = errno == EWOULDBLOCK;
+    // The last job on a set removes the lock file while it holds it, so a
+    // lock is held only once the name still leads to the file locked;
+    // otherwise the file was removed meanwhile and the lock starts again.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        int fd = ::open(path.constData(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
+                        0600);
+        if (fd < 0)
+            fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) // a reader of a read-only folder has nobody to keep out
+            return exclusive ? shell::Status(cannotMake) : shell::done();
+        int locked;
+        while ((locked = ::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB)) != 0 &&
+               errno == EINTR) {
+        }
+        const bool busy = locked != 0 && errno == EWOULDBLOCK;
+        const bool named = namesOpenFile(path, fd);
+        if (locked == 0 && named) {
+            fd_ = fd;
+            lockFile_ = path;
+            return shell::done();
+        }
         ::close(fd);
-        if (busy)
-            return shell::Error{shell::ErrorCode::InUse,
-                                QStringLiteral("%1 is in use by another job").arg(mainFile),
-                                mainFile};
-        return exclusive ? shell::Status(cannotMake) : shell::done();
+        if (busy && named)
+            return shell::Status(inUse);
+        if (!busy && locked != 0)
+            return exclusive ? shell::Status(cannotMake) : shell::done();
     }
-    fd_ = fd;
+    return shell::Status(inUse);
 #else
     Q_UNUSED(mainFile);
     Q_UNUSED(exclusive);
-#endif
+    Q_UNUSED(cannotMake);
+    Q_UNUSED(inUse);
     return shell::done();
+#endif
 }
 
 void BackupLock::release() {
 #ifdef Q_OS_UNIX
+    // The lock file goes only while this job holds it alone: a job that
+    // opened it meanwhile finds the name gone once it has the lock, and
+    // starts again.
+    if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0 && namesOpenFile(lockFile_, fd_))
+        ::unlink(lockFile_.constData());
     if (fd_ >= 0)
         ::close(fd_);
 #endif
     fd_ = -1;
+    lockFile_.clear();
 }
 
 bool createPrivateFile(const QString& file, const QByteArray& contents) {

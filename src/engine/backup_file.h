@@ -76,7 +76,9 @@ QString lockFileOf(const QString& mainFile);
 
 // An advisory lock on a backup file set for the length of a job: shared by
 // readers (a restore, a verify, a comparison), exclusive for a Save. The
-// system releases it when the process ends, however it ends.
+// system releases it when the process ends, however it ends. The lock file
+// exists only while a job holds it (for its owner only, as the backup files
+// are).
 class BackupLock {
   public:
     BackupLock() = default;
@@ -88,10 +90,12 @@ class BackupLock {
     // Errors: InUse when another job holds the set; Unwritable when the lock
     // file cannot be made where a Save must write.
     shell::Status take(const QString& mainFile, bool exclusive);
+    // Lets go; the lock file goes too when no other job holds it.
     void release();
 
   private:
     int fd_ = -1;
+    QByteArray lockFile_; // its path, while held
 };
 
 // Creates `file` with `contents`, readable and writable by its owner only,
