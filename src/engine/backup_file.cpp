@@ -83,33 +83,35 @@ Manifest readManifest(const QString& mainFile) {
 
 bool writeSaveStart(const QString& mainFile, const QByteArray& controller,
                     const QList<QByteArray>& categories, std::optional<int> cards) {
-    // One write for all of them: a file of any size is rewritten once.
-    return shell::EditIni(mainFile, [&](QByteArray& data) {
-        const auto head = [&](const char* key, const QByteArray& value) {
-            return shell::setIniValue(data, kHeadSection, key, value);
-        };
-        const auto drop = [&](const char* key) {
-            shell::removeIniValue(data, kHeadSection, key);
-            return true;
-        };
+    // One write for all of them: a file of any size is read and rewritten
+    // once.
+    return editBackupFile(mainFile, [&](QByteArray& data) {
+        shell::IniSectionEditor head(data, kHeadSection);
         // The title first, as the Windows program expects it.
-        return head(kTitleKey, kTitle) && head(kCompleteKey, "0") &&
-               head(kStartedKey, localTimeStamp()) && head(kControllerKey, controller) &&
-               head(kCategoriesKey, categories.join(',')) &&
-               (cards ? head(kCardsKey, QByteArray::number(*cards)) : drop(kCardsKey)) &&
-               drop(kFinishedKey) && drop(kRecordsKey);
+        if (!head.set(kTitleKey, kTitle) || !head.set(kCompleteKey, "0") ||
+            !head.set(kStartedKey, localTimeStamp()) || !head.set(kControllerKey, controller) ||
+            !head.set(kCategoriesKey, categories.join(',')) ||
+            (cards && !head.set(kCardsKey, QByteArray::number(*cards))))
+            return false;
+        if (!cards)
+            head.remove(kCardsKey);
+        head.remove(kFinishedKey);
+        head.remove(kRecordsKey);
+        data = head.data();
+        return true;
     });
 }
 
 bool writeSaveEnd(const QString& mainFile, int records) {
     // Complete=1 in the same atomic write as the rest: a backup killed
     // before it stays marked as stopped.
-    return shell::EditIni(mainFile, [&](QByteArray& data) {
-        const auto head = [&](const char* key, const QByteArray& value) {
-            return shell::setIniValue(data, kHeadSection, key, value);
-        };
-        return head(kFinishedKey, localTimeStamp()) &&
-               head(kRecordsKey, QByteArray::number(records)) && head(kCompleteKey, "1");
+    return editBackupFile(mainFile, [&](QByteArray& data) {
+        shell::IniSectionEditor head(data, kHeadSection);
+        if (!head.set(kFinishedKey, localTimeStamp()) ||
+            !head.set(kRecordsKey, QByteArray::number(records)) || !head.set(kCompleteKey, "1"))
+            return false;
+        data = head.data();
+        return true;
     });
 }
 
@@ -144,6 +146,13 @@ shell::Status checkBackupFileSet(const QString& mainFile, bool mayBeMissing) {
 
 namespace {
 
+// A hidden file beside `file`: /backup/01.KT and ".lock" give
+// /backup/.01.KT.lock.
+QString hiddenFileOf(const QString& file, const QString& suffix) {
+    const QFileInfo info(file);
+    return info.dir().filePath(u'.' + info.fileName() + suffix);
+}
+
 #ifdef Q_OS_UNIX
 // Whether `path` still names the file open as `fd`.
 bool namesOpenFile(const QByteArray& path, int fd) {
@@ -157,8 +166,19 @@ bool namesOpenFile(const QByteArray& path, int fd) {
 } // namespace
 
 QString lockFileOf(const QString& mainFile) {
-    const QFileInfo info(mainFile);
-    return info.dir().filePath(u'.' + info.fileName() + QStringLiteral(".lock"));
+    return hiddenFileOf(mainFile, QStringLiteral(".lock"));
+}
+
+QString copyFileOf(const QString& file) {
+    return hiddenFileOf(file, QStringLiteral(".kt560ax-tmp"));
+}
+
+bool editBackupFile(const QString& file, const std::function<bool(QByteArray&)>& edit) {
+    const shell::Result<QByteArray> read = shell::readRegularFile(file);
+    if (!read && read.error().code != shell::ErrorCode::NotFound)
+        return false;
+    QByteArray data = read.valueOr({});
+    return edit(data) && shell::replaceFileThrough(file, copyFileOf(file), data).ok();
 }
 
 shell::Status BackupLock::take(const QString& mainFile, bool exclusive) {
@@ -188,6 +208,8 @@ shell::Status BackupLock::take(const QString& mainFile, bool exclusive) {
         if (locked == 0 && named) {
             fd_ = fd;
             lockFile_ = path;
+            for (const QString& file : backupFileSet(mainFile))
+                QFile::remove(copyFileOf(file));
             return shell::done();
         }
         ::close(fd);

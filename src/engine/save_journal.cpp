@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QSaveFile>
 #include <map>
 
 #ifdef Q_OS_UNIX
@@ -57,7 +56,7 @@ QList<Entry> readEntries(const QByteArray& journal) {
 }
 
 // Applies the entries to the files of the set, each file read once and
-// written once, atomically, in the order of the entries.
+// replaced once through its copy, in the order of the entries.
 shell::Status applyEntries(const QString& mainFile, const QList<Entry>& entries) {
     const QStringList files = backupFileSet(mainFile);
     struct State {
@@ -94,15 +93,10 @@ shell::Status applyEntries(const QString& mainFile, const QList<Entry>& entries)
         if (!state.changed)
             continue;
         const QString& file = files[place];
-        const QByteArray data = state.editor->data();
-        // A new card file is its owner's only, as the main file is.
-        const bool fresh = !QFileInfo::exists(file);
-        QSaveFile out(file);
-        if (!out.open(QIODevice::WriteOnly) ||
-            (fresh && !out.setPermissions(QFile::ReadOwner | QFile::WriteOwner)) ||
-            out.write(data) != data.size() || !out.commit())
-            return shell::Error{shell::ErrorCode::Unwritable,
-                                QStringLiteral("cannot write %1").arg(file), file};
+        if (const shell::Status replaced =
+                shell::replaceFileThrough(file, copyFileOf(file), state.editor->data());
+            !replaced)
+            return replaced;
     }
     return shell::done();
 }

@@ -8,8 +8,6 @@
 #include "shell/settings.h"
 #include "shell/text_format.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <algorithm>
 
 namespace kt::engine {
@@ -143,11 +141,6 @@ bool TransferJob::checkBackupFile(const QString& path) {
 }
 
 bool TransferJob::writeSaveHead(const JobRequest& request) {
-    const QString& path = request.file;
-    // A new file appears with its title and Complete=0 in one step.
-    const bool existed = QFileInfo::exists(path);
-    if (path.isEmpty() || !createPrivateFile(path, newBackupContents()))
-        return false;
     QList<QByteArray> keys;
     bool cards = false;
     for (const Category* category : request.categories) {
@@ -155,12 +148,9 @@ bool TransferJob::writeSaveHead(const JobRequest& request) {
         cards = cards || category->cards;
     }
     // Complete=0 until the job has finished, so that a stopped backup is
-    // known as such.
-    const bool written = writeSaveStart(path, address_, keys,
-                                        cards ? std::optional(request.cardCount) : std::nullopt);
-    if (!written && !existed)
-        QFile::remove(path);
-    return written;
+    // known as such. A new file appears with them in one step.
+    return writeSaveStart(request.file, address_, keys,
+                          cards ? std::optional(request.cardCount) : std::nullopt);
 }
 
 bool TransferJob::confirmLoad(const JobRequest& request) {

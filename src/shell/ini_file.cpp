@@ -404,14 +404,6 @@ bool WriteIni(const QString& file, const QByteArray& section, const QByteArray& 
            writeWhole(file, data);
 }
 
-bool EditIni(const QString& file, const std::function<bool(QByteArray&)>& edit) {
-    if (QFileInfo(file).isDir())
-        return false;
-    QByteArray data;
-    bool exists = false;
-    return readWhole(file, data, exists) && edit(data) && writeWhole(file, data);
-}
-
 bool RemoveIni(const QString& file, const QByteArray& section, const QByteArray& key) {
     if (!QFileInfo::exists(file))
         return true;

@@ -1,6 +1,9 @@
 // The lock of a backup file set: jobs that race to take it and let it go
-// never hold it together, and its file is there only while a job holds it.
+// never hold it together, its file is there only while a job holds it, and
+// the next job on a set removes the copies a killed job left, and nothing
+// else.
 #include "engine/backup_file.h"
+#include "support/job_rig.h"
 #include "support/printers.h"
 
 #include <QFile>
@@ -16,6 +19,7 @@ namespace {
 
 using kt::engine::BackupLock;
 using kt::engine::lockFileOf;
+using kt::test::JobRig;
 
 // Threads stand for jobs: each open of the lock file is a lock of its own,
 // as in two processes. Whoever holds the set alone removes the lock file as
@@ -67,6 +71,32 @@ TEST(BackupLock, JobsRacingOnOneSetNeverHoldItTogether) {
     EXPECT_TRUE(QFileInfo::exists(lockFileOf(set)));
     second.release();
     EXPECT_FALSE(QFileInfo::exists(lockFileOf(set)));
+}
+
+TEST(BackupLock, TheNextJobRemovesTheCopiesAKilledJobLeftAndNoOtherFile) {
+    struct Case {
+        const char* name;
+        bool goes;
+    };
+    const Case cases[] = {
+        {".01.KT.kt560ax-tmp", true},    // the main file's copy
+        {".201.KT.kt560ax-tmp", true},   // a card file's
+        {".801.KT.kt560ax-tmp", true},   // the last card file's
+        {"01.KT.a1B2c3", false},         // another program's temporary file
+        {"01.KT.kt560ax-tmp", false},    // not hidden
+        {".01.KT.kt560ax-tmp~", false},  // an editor's backup of one
+        {".02.KT.kt560ax-tmp", false},   // another set's
+        {".1001.KT.kt560ax-tmp", false}, // no card file of this set
+        {".01.KT.lock.kt560ax-tmp", false},
+    };
+    JobRig r;
+    ASSERT_TRUE(kt::test::put(r.loadFile, "[HEAD]\r\nTitle=KT560AX\r\n[Data]\r\nDC=01\r\n"));
+    for (const Case& c : cases)
+        ASSERT_TRUE(kt::test::put(r.dir.filePath(c.name), "left"));
+    ASSERT_TRUE(r.runLoad());
+    for (const Case& c : cases)
+        EXPECT_EQ(QFileInfo::exists(r.dir.filePath(c.name)), !c.goes) << c.name;
+    EXPECT_FALSE(QFileInfo::exists(lockFileOf(r.loadFile)));
 }
 
 } // namespace
