@@ -272,7 +272,7 @@ void TransferJob::stepCategory(const Category& category) {
         return;
     if (category.cards ? !transferCards(category) : !transferBlocks(category))
         return;
-    if (!alive() || (journal_ && journal_->foldAtBreak() && !foldJournal()))
+    if (!alive() || (journal_ && !journalDone(journal_->sync())))
         return;
     emit categoryFinished(&category);
     intStep = nextStep(intStep);
@@ -534,7 +534,7 @@ bool TransferJob::store(const QString& file, const QByteArray& key, const QByteA
     if (!journal_->set(file, key, value))
         return stopWithMessage(file + " - " + view_.languageText("FileOpenError") + '.');
     ++counts_.done;
-    return !journal_->foldDue() || foldJournal();
+    return !journal_->foldDue() || journalDone(journal_->fold());
 }
 
 QByteArray TransferJob::storedValue(const QString& file, const QByteArray& key) const {
@@ -542,12 +542,8 @@ QByteArray TransferJob::storedValue(const QString& file, const QByteArray& key) 
     return values == stored_.end() ? QByteArray() : values->second.value(key.toUpper());
 }
 
-bool TransferJob::foldJournal() {
-    if (!journal_)
-        return true;
-    if (const shell::Status folded = journal_->fold(); !folded)
-        return stopWithMessage(fileProblemText(folded.error()));
-    return true;
+bool TransferJob::journalDone(const shell::Status& status) {
+    return status || stopWithMessage(fileProblemText(status.error()));
 }
 
 bool TransferJob::canSend(const QByteArray& key, const QByteArray& value) {

@@ -123,9 +123,9 @@ class TransferJob : public QObject {
     // message, when it cannot be stored.
     bool store(const QString& file, const QByteArray& key, const QByteArray& value);
     bool stopWithMessage(const QString& text);
-    // Writes the Save's journal into the files; on failure stops the job
-    // (the journal keeps every record) and is false.
-    bool foldJournal();
+    // Whether a sync or a fold of the Save's journal went well; on failure
+    // stops the job (the journal keeps every record) and is false.
+    bool journalDone(const shell::Status& status);
     // Whether a record of a Load can go into a request frame; false, with
     // the job stopped and a message naming the record, when it cannot.
     bool canSend(const QByteArray& key, const QByteArray& value);

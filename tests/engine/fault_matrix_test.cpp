@@ -1,7 +1,8 @@
 // Every line fault the virtual controller can inject, and the device
 // vanishing, during a Save job through the engine over a pseudo-terminal:
 // the job recovers by retrying or stops with the communication error, and
-// the backup file holds exactly the records accepted before.
+// the backup file holds exactly the records accepted before, and nothing
+// else is left beside it.
 #include "engine/transfer_job.h"
 #include "link/line_port.h"
 #include "shell/ini_file.h"
@@ -10,6 +11,7 @@
 #include "support/job_rig.h"
 #include "support/printers.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -107,6 +109,9 @@ TEST(FaultMatrix, EachFaultEndsAsTheRulesSay) {
                       : QStringList{
                             QString("Backup stopped: %1 of 14 records saved").arg(c.savedRecords)});
         EXPECT_EQ(kt::shell::ReadIni(backup, "HEAD", "Complete"), finished ? "1" : "0");
+        // Nothing hidden is left beside the set: no lock, no journal, no copy.
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                  QStringList({"01.KT", "Language.ini"}));
         EXPECT_EQ(job.outcome(), finished ? kt::engine::JobOutcome::Finished
                                           : kt::engine::JobOutcome::CommunicationError);
         EXPECT_GE(job.link().errorCount(), c.minFailedTries);

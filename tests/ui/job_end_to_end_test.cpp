@@ -70,7 +70,9 @@ TEST(EndToEnd, ABackupRestoresAWholeControllerIntoAnEmptyOne) {
     ASSERT_EQ(catcher.messages.size(), 1);
     EXPECT_EQ(catcher.messages[0].text, e.window->languageText("ProcessSaveOk") +
                                             ".\n2959 records saved, 0 card slots empty.");
-    EXPECT_EQ(QDir(e.dir.path()).entryList({"*.KT"}), (QStringList{"01.KT", "201.KT"}));
+    // Nothing hidden is left beside the backup: no lock, no journal, no copy.
+    const QStringList set = {"01.KT", "201.KT", "Language.ini"};
+    EXPECT_EQ(QDir(e.dir.path()).entryList(QDir::Files | QDir::Hidden), set);
     EXPECT_EQ(e.source.controller.requests().size(), 459 + 2500);
     EXPECT_EQ(kt::shell::ReadIni(e.ini, "System", "SaveFile"), e.backup.toUtf8());
 
@@ -98,6 +100,7 @@ TEST(EndToEnd, ABackupRestoresAWholeControllerIntoAnEmptyOne) {
     EXPECT_EQ(e.target.store.records().size(), e.source.store.records().size());
     EXPECT_TRUE(e.target.store.records() == e.source.store.records());
     EXPECT_EQ(e.window->job().link().errorCount(), 0);
+    EXPECT_EQ(QDir(e.dir.path()).entryList(QDir::Files | QDir::Hidden), set);
     // The controls are back as before the jobs.
     EXPECT_TRUE(e.window->isControlEnabled("cmdSave"));
     EXPECT_FALSE(e.find<QWidget>("fraCommStatus")->isVisible());
