@@ -66,11 +66,8 @@ bool TransferJob::start(const JobRequest& request) {
         return refuse(JobOutcome::FileError, fileProblemText(locked.error()));
     if (const shell::Status usable = checkBackupFileSet(path, saving); !usable)
         return refuse(JobOutcome::FileError, fileProblemText(usable.error()));
-    if (saving) {
-        if (!writeSaveHead(taken))
-            return refuse(JobOutcome::FileError,
-                          path + " - " + view_.languageText("FileOpenError") + '.');
-    } else if (!checkBackupFile(path)) {
+    // A Save writes nothing before the controller's first reply.
+    if (!saving && !checkBackupFile(path)) {
         return false;
     } else if (taken.direction == Direction::Load && !confirmLoad(taken)) {
         outcome_ = JobOutcome::Declined;
@@ -79,6 +76,7 @@ bool TransferJob::start(const JobRequest& request) {
 
     lock_ = std::move(lock);
     journal_ = saving ? std::make_unique<SaveJournal>(path) : nullptr;
+    headWritten_ = false;
     // Held by the lock, the set cannot change under the job: it is read
     // once, not once a record.
     stored_.clear();
@@ -140,17 +138,23 @@ bool TransferJob::checkBackupFile(const QString& path) {
     return true;
 }
 
-bool TransferJob::writeSaveHead(const JobRequest& request) {
+bool TransferJob::writeSaveHead() {
+    if (headWritten_)
+        return true;
     QList<QByteArray> keys;
     bool cards = false;
-    for (const Category* category : request.categories) {
+    for (const Category* category : std::as_const(request_.categories)) {
         keys.append(category->languageKey);
         cards = cards || category->cards;
     }
     // Complete=0 until the job has finished, so that a stopped backup is
-    // known as such. A new file appears with them in one step.
-    return writeSaveStart(request.file, address_, keys,
-                          cards ? std::optional(request.cardCount) : std::nullopt);
+    // known as such; on disk before the first record can be.
+    headWritten_ = writeSaveStart(strDataFile, address_, keys,
+                                  cards ? std::optional(request_.cardCount) : std::nullopt);
+    if (!headWritten_)
+        return stopWithMessage(strDataFile + " - " + view_.languageText("FileOpenError") + '.');
+    shell::SyncIniDirectory(strDataFile);
+    return true;
 }
 
 bool TransferJob::confirmLoad(const JobRequest& request) {
@@ -518,6 +522,8 @@ bool TransferJob::transferCard(const CardRecords& cards, int index) {
     if (record.isEmpty()) {
         // The controller holds no card here: an older backup's card must
         // not come back on a restore.
+        if (!writeSaveHead())
+            return false;
         if (!journal_->remove(file, key))
             return stopWithMessage(file + " - " + view_.languageText("FileOpenError") + '.');
         ++counts_.empty;
@@ -531,6 +537,8 @@ bool TransferJob::store(const QString& file, const QByteArray& key, const QByteA
         return stopWithMessage(
             shell::fillIn(view_.languageText("ReplyNotStorable"), {QString::fromLatin1(key)}) +
             '.');
+    if (!writeSaveHead())
+        return false;
     if (!journal_->set(file, key, value))
         return stopWithMessage(file + " - " + view_.languageText("FileOpenError") + '.');
     ++counts_.done;

@@ -94,8 +94,11 @@ class TransferJob : public QObject {
     void endVerify();
     bool writeReport() const;
     void logJob();
-    // Writes the title and the manifest of a starting Save.
-    bool writeSaveHead(const JobRequest& request);
+    // Writes the title and the manifest of a Save into its file before its
+    // first record, once: a Save that gets no reply (a wrong address, a
+    // dead line) leaves the set as it was. False, with the job stopped and
+    // a message, when the file cannot take them.
+    bool writeSaveHead();
     // Asks before a Load when the request wants it, or when the backup may
     // not restore the controller as it was; true when there is nothing to
     // ask or the user goes on.
@@ -161,6 +164,7 @@ class TransferJob : public QObject {
     // Held from the start of a job to its end.
     std::unique_ptr<BackupLock> lock_;
     std::unique_ptr<SaveJournal> journal_; // a Save's records on their way into the files
+    bool headWritten_ = false;
     // A Load's or a Verify's backup, read once at the start: for each file
     // of the set, its Data keys (upper case) and their values as stored.
     std::map<QString, QMap<QByteArray, QByteArray>> stored_;

@@ -64,6 +64,7 @@ TEST(FaultMatrix, EachFaultEndsAsTheRulesSay) {
         {"silence, ten times", plan(Fault::Silence, 10, 2), -1, 14, 10},
         {"every 3rd request unanswered", plan(Fault::None, -1, 0, 3), -1, 14, 6},
         {"silence from the 6th reply on", plan(Fault::Silence, -1, 5), -1, 5, 11},
+        {"silence from the start", plan(Fault::Silence, -1), -1, 0, 3},
         {"wrong CRC from the 9th reply on", plan(Fault::WrongCrc, -1, 8), -1, 8, 11},
         // The 8th request goes unanswered and the device goes away meanwhile.
         {"device vanishes after 7 replies", plan(Fault::Silence, -1, 7), 7, 7, 11},
@@ -108,10 +109,14 @@ TEST(FaultMatrix, EachFaultEndsAsTheRulesSay) {
                       ? QStringList{}
                       : QStringList{
                             QString("Backup stopped: %1 of 14 records saved").arg(c.savedRecords)});
-        EXPECT_EQ(kt::shell::ReadIni(backup, "HEAD", "Complete"), finished ? "1" : "0");
-        // Nothing hidden is left beside the set: no lock, no journal, no copy.
+        // A Save that stored nothing leaves no file; any job leaves nothing
+        // hidden beside the set: no lock, no journal, no copy.
+        EXPECT_EQ(kt::shell::ReadIni(backup, "HEAD", "Complete"), finished             ? "1"
+                                                                  : c.savedRecords > 0 ? "0"
+                                                                                       : "");
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
-                  QStringList({"01.KT", "Language.ini"}));
+                  c.savedRecords > 0 ? QStringList({"01.KT", "Language.ini"})
+                                     : QStringList({"Language.ini"}));
         EXPECT_EQ(job.outcome(), finished ? kt::engine::JobOutcome::Finished
                                           : kt::engine::JobOutcome::CommunicationError);
         EXPECT_GE(job.link().errorCount(), c.minFailedTries);

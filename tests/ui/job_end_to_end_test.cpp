@@ -1,6 +1,7 @@
 // Whole jobs through the real window, over pseudo-terminals, against the
 // virtual controller: a backup of a full controller restored into an empty
-// one, and a window closed in the middle of a job.
+// one, a backup that gets no reply, and a window closed in the middle of a
+// job.
 #include "shell/ini_file.h"
 #include "sim/pty_controller.h"
 #include "support/message_catcher.h"
@@ -104,6 +105,22 @@ TEST(EndToEnd, ABackupRestoresAWholeControllerIntoAnEmptyOne) {
     // The controls are back as before the jobs.
     EXPECT_TRUE(e.window->isControlEnabled("cmdSave"));
     EXPECT_FALSE(e.find<QWidget>("fraCommStatus")->isVisible());
+}
+
+// A wrong address: the backup stops at its first record and leaves no file.
+TEST(EndToEnd, ASaveThatGetsNoReplyLeavesNoFile) {
+    EndToEnd e;
+    kt::test::MessageCatcher catcher;
+    e.openPort(1);
+    e.find<QCheckBox>("chkSystemDatabase")->setChecked(true);
+    e.find<QScrollBar>("vslControllerID")->setValue(9);
+    e.find<QLineEdit>("txtSave")->setText(e.backup);
+    e.window->setLinkTimes(0, 0, 50);
+    ASSERT_TRUE(e.runJob("cmdSave"));
+    ASSERT_EQ(catcher.messages.size(), 1);
+    EXPECT_EQ(catcher.messages[0].text, e.window->languageText("CommunicationError") + ".");
+    EXPECT_EQ(QDir(e.dir.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"Language.ini"});
 }
 
 TEST(EndToEnd, TheCommandLineWritesTheSameFileAsTheWindow) {
