@@ -1,24 +1,23 @@
 // The records of a Save on their way into the backup file set. Each record
 // is appended to a journal beside the set (.NAME.journal, for its owner
 // only) with one write, before the next request goes out: a kill of the
-// program loses none. The journal's data is synced at most once a second,
-// so that a power loss loses at most the last second of records, and at a
+// program loses none. The journal's data is synced at most once a second, so
+// that a power loss loses at most the last second of records, and at a
 // category's end. A fold writes the journal into the INI files, each
 // rewritten once through its copy and synced; it is due once the journal
-// holds as many bytes as the files the last fold wrote (at least 64 KiB),
-// so that all folds of a job together write about twice the final files
-// whatever their size; and at the job's end. The files a
-// job leaves are the same, byte for byte, as if each record had been
-// written into them on its own, and they stay readable by the earlier
-// program whenever no job is writing them. A journal left by a killed job
-// is folded in by the next one that opens the set.
+// holds as many bytes as the files the last fold wrote (at least 64 KiB), so
+// that all folds of a job together write about twice the final files
+// whatever their size; and at the job's end. The files a job leaves are the
+// same, byte for byte, as if each record had been written into them on its
+// own, and they stay readable by the earlier program whenever no job is
+// writing them. A journal left by a killed job is folded in by the next one
+// that opens the set.
 #pragma once
 
 #include "shell/result.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
-#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -60,6 +59,8 @@ class SaveJournal {
     // Writes what the journal holds into the files, syncs them and empties
     // the journal.
     shell::Status fold();
+    // Once the journal holds as many bytes as the files the last fold wrote,
+    // and at least kMinFoldBytes.
     bool foldDue() const { return pending_.size() >= qMax(kMinFoldBytes, foldedBytes_); }
 
   private:

@@ -66,15 +66,16 @@ bool TransferJob::start(const JobRequest& request) {
         return refuse(JobOutcome::FileError, fileProblemText(locked.error()));
     if (const shell::Status usable = checkBackupFileSet(path, saving); !usable)
         return refuse(JobOutcome::FileError, fileProblemText(usable.error()));
-    // A Save writes nothing before the controller's first reply.
-    if (!saving && !checkBackupFile(path)) {
+    if (!saving && !checkBackupFile(path))
         return false;
-    } else if (taken.direction == Direction::Load && !confirmLoad(taken)) {
+    if (taken.direction == Direction::Load && !confirmLoad(taken)) {
         outcome_ = JobOutcome::Declined;
         return false;
     }
 
     lock_ = std::move(lock);
+    // A Save writes nothing into the set before the controller's first
+    // reply: see writeSaveHead().
     journal_ = saving ? std::make_unique<SaveJournal>(path) : nullptr;
     headWritten_ = false;
     // Held by the lock, the set cannot change under the job: it is read
