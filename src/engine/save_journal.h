@@ -9,7 +9,7 @@
 // that all folds of a job together write about twice the final files
 // whatever their size; and at the job's end. The files a job leaves are the
 // same, byte for byte, as if each record had been written into them on its
-// own, and they stay readable by the earlier program whenever no job is
+// own, and they stay readable by any reader of the format whenever no job is
 // writing them. A journal left by a killed job is folded in by the next one
 // that opens the set.
 #pragma once

@@ -82,7 +82,7 @@ TEST(BackupLock, TheNextJobRemovesTheCopiesAKilledJobLeftAndNoOtherFile) {
         {".01.KT.kt560ax-tmp", true},    // the main file's copy
         {".201.KT.kt560ax-tmp", true},   // a card file's
         {".801.KT.kt560ax-tmp", true},   // the last card file's
-        {"01.KT.a1B2c3", false},         // another program's temporary file
+        {"01.KT.a1B2c3", false},         // a temporary name of the usual kind
         {"01.KT.kt560ax-tmp", false},    // not hidden
         {".01.KT.kt560ax-tmp~", false},  // an editor's backup of one
         {".02.KT.kt560ax-tmp", false},   // another set's
