@@ -1,7 +1,7 @@
 // Times WriteIni on a backup file of realistic size: a file that already
 // holds 2000 card records gets 2000 writes, each to a different key, first
 // replacing the existing keys, then adding new ones. Prints the median and
-// the 90th percentile time per write.
+// the 90th percentile time per write; target: a median under 1 ms in both.
 #include "shell/ini_file.h"
 
 #include <QElapsedTimer>

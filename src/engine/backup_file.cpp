@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -82,33 +83,35 @@ Manifest readManifest(const QString& mainFile) {
 
 bool writeSaveStart(const QString& mainFile, const QByteArray& controller,
                     const QList<QByteArray>& categories, std::optional<int> cards) {
-    // One write for all of them: a file of any size is rewritten once.
-    return shell::EditIni(mainFile, [&](QByteArray& data) {
-        const auto head = [&](const char* key, const QByteArray& value) {
-            return shell::setIniValue(data, kHeadSection, key, value);
-        };
-        const auto drop = [&](const char* key) {
-            shell::removeIniValue(data, kHeadSection, key);
-            return true;
-        };
+    // One write for all of them: a file of any size is read and rewritten
+    // once.
+    return editBackupFile(mainFile, [&](QByteArray& data) {
+        shell::IniSectionEditor head(data, kHeadSection);
         // The title first, as the Windows program expects it.
-        return head(kTitleKey, kTitle) && head(kCompleteKey, "0") &&
-               head(kStartedKey, localTimeStamp()) && head(kControllerKey, controller) &&
-               head(kCategoriesKey, categories.join(',')) &&
-               (cards ? head(kCardsKey, QByteArray::number(*cards)) : drop(kCardsKey)) &&
-               drop(kFinishedKey) && drop(kRecordsKey);
+        if (!head.set(kTitleKey, kTitle) || !head.set(kCompleteKey, "0") ||
+            !head.set(kStartedKey, localTimeStamp()) || !head.set(kControllerKey, controller) ||
+            !head.set(kCategoriesKey, categories.join(',')) ||
+            (cards && !head.set(kCardsKey, QByteArray::number(*cards))))
+            return false;
+        if (!cards)
+            head.remove(kCardsKey);
+        head.remove(kFinishedKey);
+        head.remove(kRecordsKey);
+        data = head.data();
+        return true;
     });
 }
 
 bool writeSaveEnd(const QString& mainFile, int records) {
     // Complete=1 in the same atomic write as the rest: a backup killed
     // before it stays marked as stopped.
-    return shell::EditIni(mainFile, [&](QByteArray& data) {
-        const auto head = [&](const char* key, const QByteArray& value) {
-            return shell::setIniValue(data, kHeadSection, key, value);
-        };
-        return head(kFinishedKey, localTimeStamp()) &&
-               head(kRecordsKey, QByteArray::number(records)) && head(kCompleteKey, "1");
+    return editBackupFile(mainFile, [&](QByteArray& data) {
+        shell::IniSectionEditor head(data, kHeadSection);
+        if (!head.set(kFinishedKey, localTimeStamp()) ||
+            !head.set(kRecordsKey, QByteArray::number(records)) || !head.set(kCompleteKey, "1"))
+            return false;
+        data = head.data();
+        return true;
     });
 }
 
@@ -141,50 +144,102 @@ shell::Status checkBackupFileSet(const QString& mainFile, bool mayBeMissing) {
     return shell::done();
 }
 
+namespace {
+
+// A hidden file beside `file`: /backup/01.KT and ".lock" give
+// /backup/.01.KT.lock.
+QString hiddenFileOf(const QString& file, const QString& suffix) {
+    const QFileInfo info(file);
+    return info.dir().filePath(u'.' + info.fileName() + suffix);
+}
+
+#ifdef Q_OS_UNIX
+// Whether `path` still names the file open as `fd`.
+bool namesOpenFile(const QByteArray& path, int fd) {
+    struct stat held = {};
+    struct stat named = {};
+    return ::fstat(fd, &held) == 0 && ::lstat(path.constData(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+#endif
+
+} // namespace
+
 QString lockFileOf(const QString& mainFile) {
-    const QFileInfo info(mainFile);
-    return info.dir().filePath(u'.' + info.fileName() + QStringLiteral(".lock"));
+    return hiddenFileOf(mainFile, QStringLiteral(".lock"));
+}
+
+QString copyFileOf(const QString& file) {
+    return hiddenFileOf(file, QStringLiteral(".kt560ax-tmp"));
+}
+
+bool editBackupFile(const QString& file, const std::function<bool(QByteArray&)>& edit) {
+    const shell::Result<QByteArray> read = shell::readRegularFile(file);
+    if (!read && read.error().code != shell::ErrorCode::NotFound)
+        return false;
+    QByteArray data = read.valueOr({});
+    return edit(data) && shell::replaceFileThrough(file, copyFileOf(file), data).ok();
 }
 
 shell::Status BackupLock::take(const QString& mainFile, bool exclusive) {
     release();
     const shell::Error cannotMake{shell::ErrorCode::Unwritable,
                                   QStringLiteral("%1 cannot be locked").arg(mainFile), mainFile};
+    const shell::Error inUse{shell::ErrorCode::InUse,
+                             QStringLiteral("%1 is in use by another job").arg(mainFile), mainFile};
 #ifdef Q_OS_UNIX
-    // Empty and readable by all: another user who may write the folder must
-    // be able to take the lock too.
     const QByteArray path = QFile::encodeName(lockFileOf(mainFile));
-    int fd =
-        ::open(path.constData(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
-    if (fd < 0)
-        fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) // a reader of a read-only folder has nobody to keep out
-        return exclusive ? shell::Status(cannotMake) : shell::done();
-    while (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
-        if (errno == EINTR)
-            continue;
-        const bool busy = errno == EWOULDBLOCK;
+    // The last job on a set removes the lock file while it holds it, so a
+    // lock is held only once the name still leads to the file locked;
+    // otherwise the file was removed meanwhile and the lock starts again.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        int fd = ::open(path.constData(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
+                        0600);
+        if (fd < 0)
+            fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) // a reader of a read-only folder has nobody to keep out
+            return exclusive ? shell::Status(cannotMake) : shell::done();
+        int locked;
+        while ((locked = ::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB)) != 0 &&
+               errno == EINTR) {
+        }
+        const bool busy = locked != 0 && errno == EWOULDBLOCK;
+        const bool named = namesOpenFile(path, fd);
+        if (locked == 0 && named) {
+            fd_ = fd;
+            lockFile_ = path;
+            for (const QString& file : backupFileSet(mainFile))
+                QFile::remove(copyFileOf(file));
+            return shell::done();
+        }
         ::close(fd);
-        if (busy)
-            return shell::Error{shell::ErrorCode::InUse,
-                                QStringLiteral("%1 is in use by another job").arg(mainFile),
-                                mainFile};
-        return exclusive ? shell::Status(cannotMake) : shell::done();
+        if (busy && named)
+            return shell::Status(inUse);
+        if (!busy && locked != 0)
+            return exclusive ? shell::Status(cannotMake) : shell::done();
     }
-    fd_ = fd;
+    return shell::Status(inUse);
 #else
     Q_UNUSED(mainFile);
     Q_UNUSED(exclusive);
-#endif
+    Q_UNUSED(cannotMake);
+    Q_UNUSED(inUse);
     return shell::done();
+#endif
 }
 
 void BackupLock::release() {
 #ifdef Q_OS_UNIX
+    // The lock file goes only while this job holds it alone: a job that
+    // opened it meanwhile finds the name gone once it has the lock, and
+    // starts again.
+    if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0 && namesOpenFile(lockFile_, fd_))
+        ::unlink(lockFile_.constData());
     if (fd_ >= 0)
         ::close(fd_);
 #endif
     fd_ = -1;
+    lockFile_.clear();
 }
 
 bool createPrivateFile(const QString& file, const QByteArray& contents) {

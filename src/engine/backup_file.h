@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 namespace kt::engine {
@@ -45,8 +46,8 @@ Manifest readManifest(const QString& mainFile);
 
 // The title and the manifest of a Save that starts now: Complete=0, its
 // start, controller, categories and card count (none: no cards saved); the
-// keys of the end of an earlier Save go. False when the file cannot take
-// them.
+// keys of the end of an earlier Save go. A missing file is made, for its
+// owner only. False when the file cannot take them.
 bool writeSaveStart(const QString& mainFile, const QByteArray& controller,
                     const QList<QByteArray>& categories, std::optional<int> cards);
 // The end of a Save that finished: Finished, Records, then Complete=1, in
@@ -74,9 +75,22 @@ shell::Status checkBackupFileSet(const QString& mainFile, bool mayBeMissing);
 // replaced on every write, so they cannot carry the lock themselves.
 QString lockFileOf(const QString& mainFile);
 
+// The hidden copy through which a file of a set is replaced, a name only
+// this program makes: /backup/01.KT gives /backup/.01.KT.kt560ax-tmp.
+QString copyFileOf(const QString& file);
+
+// Replaces `file` of a set, held by this job's lock, with what `edit` makes
+// of its bytes (a missing file reads as empty), through its copy; a new file
+// is for its owner only. False when it cannot be read or written, or when
+// `edit` says false (then nothing is written).
+bool editBackupFile(const QString& file, const std::function<bool(QByteArray&)>& edit);
+
 // An advisory lock on a backup file set for the length of a job: shared by
 // readers (a restore, a verify, a comparison), exclusive for a Save. The
-// system releases it when the process ends, however it ends.
+// system releases it when the process ends, however it ends. The lock file
+// exists only while a job holds it (for its owner only, as the backup files
+// are); once held, the copies a killed job left beside the set go, as no
+// other job can be writing them.
 class BackupLock {
   public:
     BackupLock() = default;
@@ -88,10 +102,12 @@ class BackupLock {
     // Errors: InUse when another job holds the set; Unwritable when the lock
     // file cannot be made where a Save must write.
     shell::Status take(const QString& mainFile, bool exclusive);
+    // Lets go; the lock file goes too when no other job holds it.
     void release();
 
   private:
     int fd_ = -1;
+    QByteArray lockFile_; // its path, while held
 };
 
 // Creates `file` with `contents`, readable and writable by its owner only,

@@ -8,8 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QSaveFile>
-#include <map>
+#include <optional>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -32,8 +31,9 @@ QByteArray lineOf(const Entry& entry) {
            (entry.op == 'S' ? '\t' + entry.value : QByteArray()) + '\n';
 }
 
-QList<Entry> readEntries(const QByteArray& journal) {
-    QList<Entry> entries;
+// Calls `visit` with each record of a journal's text, in order, until it
+// says false; then false.
+template <typename Visit> bool forEachEntry(const QByteArray& journal, Visit visit) {
     qsizetype begin = 0;
     for (qsizetype end; (end = journal.indexOf('\n', begin)) >= 0; begin = end + 1) {
         const QByteArray line = journal.mid(begin, end - begin);
@@ -51,60 +51,63 @@ QList<Entry> readEntries(const QByteArray& journal) {
             // The value is the rest of the line, tabs included.
             entry.value = line.mid(fields[0].size() + fields[1].size() + fields[2].size() + 3);
         }
-        entries.append(entry);
+        if (!visit(entry))
+            return false;
     }
-    return entries;
+    return true;
 }
 
-// Applies the entries to the files of the set, each file read once and
-// written once, atomically, in the order of the entries.
-shell::Status applyEntries(const QString& mainFile, const QList<Entry>& entries) {
+// Applies the records of a journal's text to the files of the set in their
+// order, one file at a time, so that only one file's lines are in memory at
+// once: each file is read once and replaced once through its copy. The
+// bytes written; the folder is not synced.
+shell::Result<qint64> applyEntries(const QString& mainFile, const QByteArray& journal) {
     const QStringList files = backupFileSet(mainFile);
-    struct State {
-        std::unique_ptr<shell::IniSectionEditor> editor; // none: no such file yet
-        bool changed = false;
-    };
-    std::map<int, State> states;
-    for (const Entry& entry : entries) {
-        auto [it, fresh] = states.try_emplace(entry.place);
-        State& state = it->second;
-        const QString& file = files[entry.place];
-        if (fresh) {
-            const shell::Result<QByteArray> read = shell::readRegularFile(file);
-            if (!read && read.error().code != shell::ErrorCode::NotFound)
-                return read.error();
-            if (read)
-                state.editor = std::make_unique<shell::IniSectionEditor>(*read, kDataSection);
-        }
-        if (entry.op == 'S') {
-            if (!state.editor)
-                state.editor =
-                    std::make_unique<shell::IniSectionEditor>(QByteArray(), kDataSection);
-            state.changed = true;
-            if (!state.editor->set(entry.key, entry.value))
-                return shell::Error{shell::ErrorCode::Invalid,
-                                    QStringLiteral("%1: record %2 cannot be stored")
-                                        .arg(file, QString::fromLatin1(entry.key)),
-                                    file};
-        } else if (state.editor) {
-            state.changed = state.editor->remove(entry.key) || state.changed;
-        }
-    }
-    for (const auto& [place, state] : states) {
-        if (!state.changed)
-            continue;
+    qint64 written = 0;
+    for (int place = 0; place < files.size(); ++place) {
         const QString& file = files[place];
-        const QByteArray data = state.editor->data();
-        // A new card file is its owner's only, as the main file is.
-        const bool fresh = !QFileInfo::exists(file);
-        QSaveFile out(file);
-        if (!out.open(QIODevice::WriteOnly) ||
-            (fresh && !out.setPermissions(QFile::ReadOwner | QFile::WriteOwner)) ||
-            out.write(data) != data.size() || !out.commit())
-            return shell::Error{shell::ErrorCode::Unwritable,
-                                QStringLiteral("cannot write %1").arg(file), file};
+        std::optional<shell::IniSectionEditor> editor; // none: no such file yet
+        bool read = false;
+        bool changed = false;
+        std::optional<shell::Error> error;
+        forEachEntry(journal, [&](const Entry& entry) {
+            if (entry.place != place)
+                return true;
+            if (!read) {
+                const shell::Result<QByteArray> data = shell::readRegularFile(file);
+                if (!data && data.error().code != shell::ErrorCode::NotFound) {
+                    error = data.error();
+                    return false;
+                }
+                if (data)
+                    editor.emplace(*data, kDataSection);
+                read = true;
+            }
+            if (entry.op == 'R') {
+                changed = (editor && editor->remove(entry.key)) || changed;
+                return true;
+            }
+            if (!editor)
+                editor.emplace(QByteArray(), kDataSection);
+            changed = true;
+            if (!editor->set(entry.key, entry.value))
+                error = shell::Error{shell::ErrorCode::Invalid,
+                                     QStringLiteral("%1: record %2 cannot be stored")
+                                         .arg(file, QString::fromLatin1(entry.key)),
+                                     file};
+            return !error;
+        });
+        if (error)
+            return *error;
+        if (!changed)
+            continue;
+        const QByteArray data = editor->data();
+        if (const shell::Status replaced = shell::replaceFileThrough(file, copyFileOf(file), data);
+            !replaced)
+            return replaced.error();
+        written += data.size();
     }
-    return shell::done();
+    return written;
 }
 
 } // namespace
@@ -117,16 +120,20 @@ QString journalFileOf(const QString& mainFile) {
 SaveJournal::SaveJournal(QString mainFile)
     : mainFile_(std::move(mainFile)), journal_(journalFileOf(mainFile_)),
       files_(backupFileSet(mainFile_)) {
-    sinceFold_.start();
+    sinceSync_.start();
+    syncTimer_.setSingleShot(true);
+    QObject::connect(&syncTimer_, &QTimer::timeout, &syncTimer_, [this] { sync(); });
 }
 
 SaveJournal::~SaveJournal() {
+    // Folded, it holds nothing: it goes. Otherwise it stays, synced, for
+    // the next job that opens the set.
+    if (!pending_.isEmpty())
+        sync();
 #ifdef Q_OS_UNIX
     if (fd_ >= 0)
         ::close(fd_);
 #endif
-    // Folded, it holds nothing: it goes. Otherwise it stays for the next
-    // job that opens the set.
     if (pending_.isEmpty())
         QFile::remove(journal_);
 }
@@ -153,8 +160,9 @@ shell::Status SaveJournal::append(char op, const QString& file, const QByteArray
             shell::ErrorCode::Invalid,
             QStringLiteral("%1: record %2 cannot be stored").arg(file, QString::fromLatin1(key)),
             file};
-    Entry entry{op, int(place), key, op == 'S' ? value : QByteArray()};
-    const QByteArray line = lineOf(entry);
+    if (failed_)
+        return cannotWrite();
+    const QByteArray line = lineOf({op, int(place), key, op == 'S' ? value : QByteArray()});
 #ifdef Q_OS_UNIX
     if (fd_ < 0) {
         fd_ = ::open(QFile::encodeName(journal_).constData(),
@@ -162,8 +170,8 @@ shell::Status SaveJournal::append(char op, const QString& file, const QByteArray
         if (fd_ < 0)
             return cannotWrite();
     }
-    // One write a record, then its data on disk before anything else goes.
-    if (::write(fd_, line.constData(), size_t(line.size())) != line.size() || ::fdatasync(fd_) != 0)
+    // One write a record: in the system's hands, it outlives the program.
+    if (::write(fd_, line.constData(), size_t(line.size())) != line.size())
         return cannotWrite();
 #else
     QFile out(journal_);
@@ -171,27 +179,58 @@ shell::Status SaveJournal::append(char op, const QString& file, const QByteArray
         !out.flush())
         return cannotWrite();
 #endif
-    pending_.append(std::move(entry));
+    pending_ += line;
+    unsynced_ = true;
+    if (sinceSync_.elapsed() >= kSyncEveryMs)
+        return sync();
+    if (!syncTimer_.isActive())
+        syncTimer_.start(int(kSyncEveryMs - sinceSync_.elapsed()));
+    return shell::done();
+}
+
+shell::Status SaveJournal::sync() {
+    syncTimer_.stop();
+    if (failed_)
+        return cannotWrite();
+    if (!unsynced_)
+        return shell::done();
+#ifdef Q_OS_UNIX
+    // The journal's name first, once: its data is of no use without it.
+    if (!folderSynced_)
+        shell::SyncIniDirectory(journal_);
+    folderSynced_ = true;
+    if (::fdatasync(fd_) != 0) {
+        failed_ = true;
+        return cannotWrite();
+    }
+#endif
+    unsynced_ = false;
+    sinceSync_.start();
     return shell::done();
 }
 
 shell::Status SaveJournal::fold() {
     if (pending_.isEmpty())
         return shell::done();
-    QElapsedTimer took;
-    took.start();
-    if (const shell::Status applied = applyEntries(mainFile_, pending_); !applied)
-        return applied; // the journal stays, with every record
+    const shell::Result<qint64> written = applyEntries(mainFile_, pending_);
+    if (!written)
+        return written.error(); // the journal stays, with every record
+    // The files' new names on disk before the journal lets go of them.
+    shell::SyncIniDirectory(mainFile_);
 #ifdef Q_OS_UNIX
     // Emptied, not removed: the next record goes on where this one ended.
-    if (::ftruncate(fd_, 0) != 0 || ::fdatasync(fd_) != 0)
+    // Not synced: should the emptying be lost, the records go in again,
+    // which changes nothing.
+    if (::ftruncate(fd_, 0) != 0)
         return cannotWrite();
 #else
     QFile::resize(journal_, 0);
 #endif
     pending_.clear();
-    lastFoldMs_ = took.elapsed();
-    sinceFold_.start();
+    foldedBytes_ = *written;
+    unsynced_ = false;
+    syncTimer_.stop();
+    sinceSync_.start();
     return shell::done();
 }
 
@@ -205,12 +244,16 @@ shell::Result<int> foldLeftJournal(const QString& mainFile) {
     const shell::Result<QByteArray> text = shell::readRegularFile(journal);
     if (!text)
         return text.error();
-    const QList<Entry> entries = readEntries(*text);
-    if (const shell::Status applied = applyEntries(mainFile, entries); !applied)
+    if (const shell::Result<qint64> applied = applyEntries(mainFile, *text); !applied)
         return applied.error();
-    QFile::remove(journal);
     shell::SyncIniDirectory(mainFile);
-    return int(entries.size());
+    QFile::remove(journal);
+    int records = 0;
+    forEachEntry(*text, [&](const Entry&) {
+        ++records;
+        return true;
+    });
+    return records;
 }
 
 } // namespace kt::engine

@@ -1,22 +1,26 @@
 // The records of a Save on their way into the backup file set. Each record
 // is appended to a journal beside the set (.NAME.journal, for its owner
-// only) with one write and one data sync, so that it is on disk before the
-// next request goes out; the journal is folded into the INI files, each
-// rewritten once and atomically, at the end of each category and of the
-// job, on a cancel or an error, and every few seconds. The files a job
-// leaves are the same, byte for byte, as if each record had been written
-// into them on its own, and they stay readable by the earlier program
-// whenever no job is writing them. A journal left by a killed job is
-// folded in by the next one that opens the set.
+// only) with one write, before the next request goes out: a kill of the
+// program loses none. The journal's data is synced at most once a second, so
+// that a power loss loses at most the last second of records, and at a
+// category's end. A fold writes the journal into the INI files, each
+// rewritten once through its copy and synced; it is due once the journal
+// holds as many bytes as the files the last fold wrote (at least 64 KiB), so
+// that all folds of a job together write about twice the final files
+// whatever their size; and at the job's end. The files a job leaves are the
+// same, byte for byte, as if each record had been written into them on its
+// own, and they stay readable by any reader of the format whenever no job is
+// writing them. A journal left by a killed job is folded in by the next one
+// that opens the set.
 #pragma once
 
 #include "shell/result.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
-#include <QList>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 namespace kt::engine {
 
@@ -36,10 +40,8 @@ struct JournalEntry {
 
 class SaveJournal {
   public:
-    // Folding is due this long after the last one, or 50 times as long as
-    // the last one took, whichever is longer: a fold of a huge file never
-    // takes more than a fiftieth of the job's time.
-    static constexpr qint64 kFoldEveryMs = 5000;
+    static constexpr qint64 kSyncEveryMs = 1000;
+    static constexpr qint64 kMinFoldBytes = 64 * 1024;
 
     explicit SaveJournal(QString mainFile);
     // Removes the journal when it holds nothing that is not in the files.
@@ -47,19 +49,19 @@ class SaveJournal {
     SaveJournal(const SaveJournal&) = delete;
     SaveJournal& operator=(const SaveJournal&) = delete;
 
-    // `key` = `value` in section Data of `file`, a file of the set; on disk
-    // when this returns done.
+    // `key` = `value` in section Data of `file`, a file of the set; written
+    // to the journal when this returns done, synced within a second.
     shell::Status set(const QString& file, const QByteArray& key, const QByteArray& value);
     // `key` goes from section Data of `file`.
     shell::Status remove(const QString& file, const QByteArray& key);
-    // Writes what the journal holds into the files and empties it.
+    // Syncs the records not yet on disk.
+    shell::Status sync();
+    // Writes what the journal holds into the files, syncs them and empties
+    // the journal.
     shell::Status fold();
-    bool foldDue() const {
-        return !pending_.isEmpty() && sinceFold_.elapsed() >= qMax(kFoldEveryMs, 50 * lastFoldMs_);
-    }
-    // A fold at a break (a category's end) is worth it unless folds of this
-    // set take long (a huge file): then only when due.
-    bool foldAtBreak() const { return lastFoldMs_ < 100 || foldDue(); }
+    // Once the journal holds as many bytes as the files the last fold wrote,
+    // and at least kMinFoldBytes.
+    bool foldDue() const { return pending_.size() >= qMax(kMinFoldBytes, foldedBytes_); }
 
   private:
     shell::Status append(char op, const QString& file, const QByteArray& key,
@@ -70,9 +72,14 @@ class SaveJournal {
     QString journal_;
     QStringList files_; // the set, in the order of a record's place
     int fd_ = -1;
-    QList<JournalEntry> pending_; // appended since the last fold
-    qint64 lastFoldMs_ = 0;
-    QElapsedTimer sinceFold_;
+    QByteArray pending_;        // the journal's lines since the last fold
+    qint64 foldedBytes_ = 0;    // the size of the files the last fold wrote
+    bool unsynced_ = false;     // records written since the last sync
+    bool failed_ = false;       // a sync failed: nothing more is taken
+    bool folderSynced_ = false; // the journal's name is on disk
+    QElapsedTimer sinceSync_;
+    // Syncs a record within a second when no later one does.
+    QTimer syncTimer_;
 };
 
 // Folds a journal that a killed job left beside `mainFile` into its set,

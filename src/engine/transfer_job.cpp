@@ -8,8 +8,6 @@
 #include "shell/settings.h"
 #include "shell/text_format.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <algorithm>
 
 namespace kt::engine {
@@ -69,19 +67,18 @@ bool TransferJob::start(const JobRequest& request) {
         return refuse(JobOutcome::FileError, fileProblemText(locked.error()));
     if (const shell::Status usable = checkBackupFileSet(path, saving); !usable)
         return refuse(JobOutcome::FileError, fileProblemText(usable.error()));
-    if (saving) {
-        if (!writeSaveHead(taken))
-            return refuse(JobOutcome::FileError,
-                          path + " - " + view_.languageText("FileOpenError") + '.');
-    } else if (!checkBackupFile(path)) {
+    if (!saving && !checkBackupFile(path))
         return false;
-    } else if (taken.direction == Direction::Load && !confirmLoad(taken)) {
+    if (taken.direction == Direction::Load && !confirmLoad(taken)) {
         outcome_ = JobOutcome::Declined;
         return false;
     }
 
     lock_ = std::move(lock);
+    // A Save writes nothing into the set before the controller's first
+    // reply: see writeSaveHead().
     journal_ = saving ? std::make_unique<SaveJournal>(path) : nullptr;
+    headWritten_ = false;
     // Held by the lock, the set cannot change under the job: it is read
     // once, not once a record.
     stored_.clear();
@@ -145,25 +142,23 @@ bool TransferJob::checkBackupFile(const QString& path) {
     return true;
 }
 
-bool TransferJob::writeSaveHead(const JobRequest& request) {
-    const QString& path = request.file;
-    // A new file appears with its title and Complete=0 in one step.
-    const bool existed = QFileInfo::exists(path);
-    if (path.isEmpty() || !createPrivateFile(path, newBackupContents()))
-        return false;
+bool TransferJob::writeSaveHead() {
+    if (headWritten_)
+        return true;
     QList<QByteArray> keys;
     bool cards = false;
-    for (const Category* category : request.categories) {
+    for (const Category* category : std::as_const(request_.categories)) {
         keys.append(category->languageKey);
         cards = cards || category->cards;
     }
     // Complete=0 until the job has finished, so that a stopped backup is
-    // known as such.
-    const bool written = writeSaveStart(path, address_, keys,
-                                        cards ? std::optional(request.cardCount) : std::nullopt);
-    if (!written && !existed)
-        QFile::remove(path);
-    return written;
+    // known as such; on disk before the first record can be.
+    headWritten_ = writeSaveStart(strDataFile, address_, keys,
+                                  cards ? std::optional(request_.cardCount) : std::nullopt);
+    if (!headWritten_)
+        return stopWithMessage(strDataFile + " - " + view_.languageText("FileOpenError") + '.');
+    shell::SyncIniDirectory(strDataFile);
+    return true;
 }
 
 bool TransferJob::confirmLoad(const JobRequest& request) {
@@ -285,7 +280,7 @@ void TransferJob::stepCategory(const Category& category) {
         return;
     if (category.cards ? !transferCards(category) : !transferBlocks(category))
         return;
-    if (!alive() || (journal_ && journal_->foldAtBreak() && !foldJournal()))
+    if (!alive() || (journal_ && !journalDone(journal_->sync())))
         return;
     emit categoryFinished(&category);
     intStep = nextStep(intStep);
@@ -533,6 +528,8 @@ bool TransferJob::transferCard(const CardRecords& cards, int index) {
     if (record.isEmpty()) {
         // The controller holds no card here: an older backup's card must
         // not come back on a restore.
+        if (!writeSaveHead())
+            return false;
         if (!journal_->remove(file, key))
             return stopWithMessage(file + " - " + view_.languageText("FileOpenError") + '.');
         ++counts_.empty;
@@ -546,10 +543,12 @@ bool TransferJob::store(const QString& file, const QByteArray& key, const QByteA
         return stopWithMessage(
             shell::fillIn(view_.languageText("ReplyNotStorable"), {QString::fromLatin1(key)}) +
             '.');
+    if (!writeSaveHead())
+        return false;
     if (!journal_->set(file, key, value))
         return stopWithMessage(file + " - " + view_.languageText("FileOpenError") + '.');
     ++counts_.done;
-    return !journal_->foldDue() || foldJournal();
+    return !journal_->foldDue() || journalDone(journal_->fold());
 }
 
 QByteArray TransferJob::storedValue(const QString& file, const QByteArray& key) const {
@@ -557,12 +556,8 @@ QByteArray TransferJob::storedValue(const QString& file, const QByteArray& key) 
     return values == stored_.end() ? QByteArray() : values->second.value(key.toUpper());
 }
 
-bool TransferJob::foldJournal() {
-    if (!journal_)
-        return true;
-    if (const shell::Status folded = journal_->fold(); !folded)
-        return stopWithMessage(fileProblemText(folded.error()));
-    return true;
+bool TransferJob::journalDone(const shell::Status& status) {
+    return status || stopWithMessage(fileProblemText(status.error()));
 }
 
 bool TransferJob::canSend(const QByteArray& key, const QByteArray& value) {

@@ -97,8 +97,11 @@ class TransferJob : public QObject {
     void endVerify();
     bool writeReport() const;
     void logJob();
-    // Writes the title and the manifest of a starting Save.
-    bool writeSaveHead(const JobRequest& request);
+    // Writes the title and the manifest of a Save into its file before its
+    // first record, once: a Save that gets no reply (a wrong address, a
+    // dead line) leaves the set as it was. False, with the job stopped and
+    // a message, when the file cannot take them.
+    bool writeSaveHead();
     // Asks before a Load when the request wants it, or when the backup may
     // not restore the controller as it was; true when there is nothing to
     // ask or the user goes on.
@@ -126,9 +129,9 @@ class TransferJob : public QObject {
     // message, when it cannot be stored.
     bool store(const QString& file, const QByteArray& key, const QByteArray& value);
     bool stopWithMessage(const QString& text);
-    // Writes the Save's journal into the files; on failure stops the job
-    // (the journal keeps every record) and is false.
-    bool foldJournal();
+    // Whether a sync or a fold of the Save's journal went well; on failure
+    // stops the job (the journal keeps every record) and is false.
+    bool journalDone(const shell::Status& status);
     // Whether a record of a Load can go into a request frame; false, with
     // the job stopped and a message naming the record, when it cannot.
     bool canSend(const QByteArray& key, const QByteArray& value);
@@ -168,6 +171,7 @@ class TransferJob : public QObject {
     // Held from the start of a job to its end.
     std::unique_ptr<BackupLock> lock_;
     std::unique_ptr<SaveJournal> journal_; // a Save's records on their way into the files
+    bool headWritten_ = false;
     // A Load's or a Verify's backup, read once at the start: for each file
     // of the set, its Data keys (upper case) and their values as stored.
     std::map<QString, QMap<QByteArray, QByteArray>> stored_;

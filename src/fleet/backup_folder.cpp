@@ -89,15 +89,17 @@ shell::Result<QString> claimBackupName(const QString& folder, const QString& sta
 }
 
 void pruneBackups(const QString& folder, int keep, const QString& justMade) {
-    for (const QString& name : backupsToRemove(storedBackups(folder), keep, justMade)) {
-        const QString mainFile = QDir(folder).filePath(name);
-        engine::BackupLock lock;
-        if (!lock.take(mainFile, true))
-            continue; // in use: the next run removes it
-        for (const QString& file : engine::backupFileSet(mainFile))
-            QFile::remove(file);
-        QFile::remove(engine::lockFileOf(mainFile));
-    }
+    for (const QString& name : backupsToRemove(storedBackups(folder), keep, justMade))
+        removeBackupSet(QDir(folder).filePath(name)); // one in use stays for the next run
+}
+
+bool removeBackupSet(const QString& mainFile) {
+    engine::BackupLock lock;
+    if (!lock.take(mainFile, true))
+        return false;
+    for (const QString& file : engine::backupFileSet(mainFile))
+        QFile::remove(file);
+    return true; // the lock file goes with the lock
 }
 
 StoredBackup newestComplete(const QList<StoredBackup>& backups, const QDateTime& now,

@@ -37,9 +37,13 @@ QList<StoredBackup> storedBackups(const QString& folder);
 // system's reason.
 shell::Result<QString> claimBackupName(const QString& folder, const QString& stamp);
 
-// Removes the backups that --keep N removes from `folder`, each file set
-// with its lock file; a set that a job holds stays for the next run.
+// Removes the backups that --keep N removes from `folder`; a set that a job
+// holds stays for the next run.
 void pruneBackups(const QString& folder, int keep, const QString& justMade);
+
+// Removes the file set of `mainFile` under its lock; false, and nothing
+// removed, when another job holds it.
+bool removeBackupSet(const QString& mainFile);
 
 // The newest complete backup of a folder, by the time it was made; an
 // empty name when there is none. `except` is left out, and so is a backup

@@ -225,7 +225,7 @@ void FleetRunner::ended(Queue& queue, int index, int status, const QByteArray& o
     } else {
         // The backup is whole now: the stopped tries before it go.
         for (const QString& partial : std::as_const(partials_[index]))
-            removeSet(partial);
+            removeBackupSet(partial); // one a job holds stays
         partials_.erase(index);
     }
     queue.running.release()->deleteLater();
@@ -264,18 +264,8 @@ bool FleetRunner::dropIfEmpty(const QString& file) {
     // a controller that stays dead would add a file each night.
     if (!engine::readBackupRecords(file).isEmpty())
         return false;
-    removeSet(file);
+    removeBackupSet(file);
     return true;
-}
-
-void FleetRunner::removeSet(const QString& file) {
-    engine::BackupLock lock;
-    if (!lock.take(file, true))
-        return; // another job holds it: it stays
-    for (const QString& member : engine::backupFileSet(file))
-        QFile::remove(member);
-    lock.release();
-    QFile::remove(engine::lockFileOf(file));
 }
 
 } // namespace kt::fleet

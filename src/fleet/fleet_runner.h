@@ -83,7 +83,6 @@ class FleetRunner : public QObject {
     bool lastTry(const ControllerRun& job) const;
     // Removes the set of a try that stored no record; false when it did.
     static bool dropIfEmpty(const QString& file);
-    static void removeSet(const QString& file);
 
     const Fleet& fleet_;
     QString program_;

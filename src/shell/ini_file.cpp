@@ -208,26 +208,72 @@ bool removeIniValue(QByteArray& data, const QByteArray& section, const QByteArra
     return true;
 }
 
-// The file as lines, each with its own line ending, and for the section's
-// entries an index by key (upper case) in file order. New keys go after the
-// last line of the first matching section that is neither blank nor a
-// comment.
+// The file as lines, and the entries of the matching sections by key. An
+// unchanged line is a span of the original bytes; only a changed or new
+// line holds its own text, so that one edit of a large file costs one pass
+// and few allocations. New keys go after the last line of the first
+// matching section that is neither blank nor a comment.
 struct IniSectionEditor::Lines {
     struct Line {
-        QByteArray text;
-        QByteArray eol;
-        bool content = false; // in the first matching section, not blank or comment
-        bool inFirst = false;
+        qsizetype begin = 0; // the line's text in `original`, unless `owned`
+        qsizetype end = 0;
+        qsizetype next = 0;    // where the original line ending ends
+        QByteArray text{};     // the changed or new line's text, when `owned`
+        bool owned = false;    // `text` holds the line
+        bool fileEol = false;  // ends with the file's line ending, not its own
+        bool content = false;  // in the first matching section, not blank or comment
+        qsizetype nameAt = -1; // an entry of a matching section: its key in the text
+        qsizetype nameSize = 0;
     };
     using Iterator = std::list<Line>::iterator;
 
+    QByteArray original;
     QByteArray bom;
     QByteArray section;
     QByteArray eol = "\r\n";
     std::list<Line> lines;
+    // The entries' lines by key (upper case), in file order; made at the
+    // second look-up, as a single edit is cheaper with a scan.
     QHash<QByteArray, QList<Iterator>> keys;
+    bool indexed = false;
+    bool scanned = false;
     bool sectionFound = false;
     Iterator lastContent;
+
+    QByteArrayView textOf(const Line& line) const {
+        return line.owned
+                   ? QByteArrayView(line.text)
+                   : QByteArrayView(original.constData() + line.begin, line.end - line.begin);
+    }
+    QByteArrayView eolOf(const Line& line) const {
+        return line.fileEol ? QByteArrayView(eol)
+                            : QByteArrayView(original.constData() + line.end, line.next - line.end);
+    }
+    QByteArrayView nameOf(const Line& line) const {
+        return line.nameAt < 0 ? QByteArrayView() : textOf(line).sliced(line.nameAt, line.nameSize);
+    }
+
+    // Every line of `key` (trimmed), in file order.
+    QList<Iterator> find(const QByteArray& key) {
+        if (!indexed && !scanned) {
+            scanned = true;
+            QList<Iterator> found;
+            for (auto it = lines.begin(); it != lines.end(); ++it) {
+                const QByteArrayView name = nameOf(*it);
+                if (it->nameAt >= 0 &&
+                    qstrnicmp(name.data(), name.size(), key.constData(), key.size()) == 0)
+                    found.append(it);
+            }
+            return found;
+        }
+        if (!indexed) {
+            indexed = true;
+            for (auto it = lines.begin(); it != lines.end(); ++it)
+                if (it->nameAt >= 0)
+                    keys[nameOf(*it).toByteArray().toUpper()].append(it);
+        }
+        return keys.value(key.toUpper());
+    }
 
     // The last content line before `from` (exclusive) of the first section.
     void findLastContent(Iterator from) {
@@ -244,6 +290,7 @@ struct IniSectionEditor::Lines {
 IniSectionEditor::IniSectionEditor(const QByteArray& data, const QByteArray& section)
     : lines_(std::make_unique<Lines>()) {
     Lines& l = *lines_;
+    l.original = data;
     l.section = section.trimmed();
     if (data.startsWith("\xEF\xBB\xBF"))
         l.bom = data.left(3);
@@ -251,10 +298,9 @@ IniSectionEditor::IniSectionEditor(const QByteArray& data, const QByteArray& sec
     bool inSection = false;
     bool inFirst = false;
     forEachLine(data, [&](const Line& raw) {
-        Lines::Line line{data.mid(raw.begin, raw.end - raw.begin),
-                         data.mid(raw.end, raw.next - raw.end)};
-        if (!eolSeen && !line.eol.isEmpty()) {
-            l.eol = line.eol;
+        Lines::Line line{.begin = raw.begin, .end = raw.end, .next = raw.next};
+        if (!eolSeen && raw.next > raw.end) {
+            l.eol = data.mid(raw.end, raw.next - raw.end);
             eolSeen = true;
         }
         const ParsedLine parsed = parseLine(data, raw);
@@ -262,19 +308,17 @@ IniSectionEditor::IniSectionEditor(const QByteArray& data, const QByteArray& sec
             inSection = sameName(data, parsed.name, l.section);
             inFirst = inSection && !l.sectionFound;
         }
-        const bool counts =
-            inSection && parsed.kind != LineKind::Blank && parsed.kind != LineKind::Comment;
-        line.inFirst = inFirst;
-        line.content = inFirst && counts;
+        line.content = inFirst && inSection && parsed.kind != LineKind::Blank &&
+                       parsed.kind != LineKind::Comment;
+        if (inSection && parsed.kind == LineKind::Entry) {
+            line.nameAt = parsed.name.begin - raw.begin;
+            line.nameSize = parsed.name.end - parsed.name.begin;
+        }
         l.lines.push_back(line);
-        const auto it = std::prev(l.lines.end());
         if (line.content) {
             l.sectionFound = true;
-            l.lastContent = it;
+            l.lastContent = std::prev(l.lines.end());
         }
-        if (inSection && parsed.kind == LineKind::Entry)
-            l.keys[data.mid(parsed.name.begin, parsed.name.end - parsed.name.begin).toUpper()]
-                .append(it);
     });
 }
 
@@ -285,52 +329,68 @@ bool IniSectionEditor::set(const QByteArray& key, const QByteArray& value) {
     const QByteArray keyName = key.trimmed();
     if (!iniCanHold(value) || !isUsableName(l.section, ']') || !isUsableName(keyName, '='))
         return false;
-    const auto known = l.keys.find(keyName.toUpper());
-    if (known != l.keys.end() && !known->isEmpty()) {
+    if (const QList<Lines::Iterator> known = l.find(keyName); !known.isEmpty()) {
         // The first line of the key keeps its name and layout; its value
         // (without the blanks around it) is replaced.
-        QByteArray& text = known->first()->text;
-        const ParsedLine parsed = parseLine(text, {0, text.size(), text.size()});
-        text.replace(parsed.value.begin, parsed.value.end - parsed.value.begin, value);
+        Lines::Line& line = *known.first();
+        if (!line.owned) {
+            line.text = l.textOf(line).toByteArray();
+            line.owned = true;
+        }
+        const ParsedLine parsed = parseLine(line.text, {0, line.text.size(), line.text.size()});
+        line.text.replace(parsed.value.begin, parsed.value.end - parsed.value.begin, value);
         return true;
     }
+    const Lines::Line header{.owned = true, .fileEol = true, .content = true};
     if (!l.sectionFound) {
-        if (!l.lines.empty() && l.lines.back().eol.isEmpty())
-            l.lines.back().eol = l.eol;
+        if (!l.lines.empty() && l.eolOf(l.lines.back()).isEmpty())
+            l.lines.back().fileEol = true;
         else if (l.lines.empty() && !l.bom.isEmpty())
-            l.lines.push_back({{}, l.eol}); // a file of nothing but its mark
-        l.lines.push_back({'[' + l.section + ']', l.eol, true, true});
+            l.lines.push_back({.owned = true, .fileEol = true}); // a file of nothing but its mark
+        l.lines.push_back(header);
+        l.lines.back().text = '[' + l.section + ']';
         l.sectionFound = true;
         l.lastContent = std::prev(l.lines.end());
     }
-    if (l.lastContent->eol.isEmpty())
-        l.lastContent->eol = l.eol; // it was the file's last line
-    l.lastContent =
-        l.lines.insert(std::next(l.lastContent), {keyName + '=' + value, l.eol, true, true});
-    l.keys[keyName.toUpper()] = {l.lastContent};
+    if (l.eolOf(*l.lastContent).isEmpty())
+        l.lastContent->fileEol = true; // it was the file's last line
+    Lines::Line entry = header;
+    entry.text = keyName + '=' + value;
+    entry.nameAt = 0;
+    entry.nameSize = keyName.size();
+    l.lastContent = l.lines.insert(std::next(l.lastContent), entry);
+    if (l.indexed)
+        l.keys[keyName.toUpper()] = {l.lastContent};
     return true;
 }
 
 bool IniSectionEditor::remove(const QByteArray& key) {
     Lines& l = *lines_;
-    const auto known = l.keys.find(key.trimmed().toUpper());
-    if (known == l.keys.end() || known->isEmpty())
+    const QByteArray keyName = key.trimmed();
+    const QList<Lines::Iterator> known = l.find(keyName);
+    if (known.isEmpty())
         return false;
     // From the last line up, so that a new last content line is never one
     // that goes too.
-    for (auto line = known->crbegin(); line != known->crend(); ++line) {
+    for (auto line = known.crbegin(); line != known.crend(); ++line) {
         if (*line == l.lastContent)
             l.findLastContent(*line); // the header stays: one is found
         l.lines.erase(*line);
     }
-    l.keys.erase(known);
+    if (l.indexed)
+        l.keys.remove(keyName.toUpper());
     return true;
 }
 
 QByteArray IniSectionEditor::data() const {
-    QByteArray data = lines_->bom;
-    for (const Lines::Line& line : lines_->lines)
-        data += line.text + line.eol;
+    const Lines& l = *lines_;
+    QByteArray data;
+    data.reserve(l.original.size() + 64);
+    data += l.bom;
+    for (const Lines::Line& line : l.lines) {
+        data += l.textOf(line);
+        data += l.eolOf(line);
+    }
     return data;
 }
 
@@ -342,14 +402,6 @@ bool WriteIni(const QString& file, const QByteArray& section, const QByteArray& 
     bool exists = false;
     return readWhole(file, data, exists) && setIniValue(data, section, key, value) &&
            writeWhole(file, data);
-}
-
-bool EditIni(const QString& file, const std::function<bool(QByteArray&)>& edit) {
-    if (QFileInfo(file).isDir())
-        return false;
-    QByteArray data;
-    bool exists = false;
-    return readWhole(file, data, exists) && edit(data) && writeWhole(file, data);
 }
 
 bool RemoveIni(const QString& file, const QByteArray& section, const QByteArray& key) {

@@ -21,7 +21,6 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
-#include <functional>
 #include <memory>
 #include <utility>
 
@@ -56,11 +55,6 @@ bool iniCanHold(const QByteArray& value);
 // the file cannot be read or rewritten.
 bool RemoveIni(const QString& file, const QByteArray& section, const QByteArray& key);
 
-// Reads `file` (a missing one as empty), lets `edit` change its bytes, and
-// replaces it atomically with the result; false when it cannot be read or
-// written, or when `edit` says false (then nothing is written).
-bool EditIni(const QString& file, const std::function<bool(QByteArray&)>& edit);
-
 // The edits of WriteIni and RemoveIni on a file's bytes in memory, so that
 // many can be made before one write. setIniValue is false, and changes
 // nothing, when the names or the value cannot stand in an INI file;
@@ -89,8 +83,8 @@ class IniSectionEditor {
 };
 
 // Makes the replacements of files in the directory of `file` durable (the
-// file contents are synced by every write already). Called once when a
-// job ends.
+// contents of a backup file are synced by every write already): once after
+// a batch of them, before anything that relies on them.
 void SyncIniDirectory(const QString& file);
 
 } // namespace kt::shell

@@ -7,6 +7,7 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -180,6 +181,50 @@ Status replaceFile(const QString& path, const QByteArray& contents) {
 
 Status replacePrivateFile(const QString& path, const QByteArray& contents) {
     return replace(path, contents, true);
+}
+
+Status replaceFileThrough(const QString& path, const QString& copy, const QByteArray& contents) {
+#ifdef Q_OS_UNIX
+    const QByteArray target = QFile::encodeName(path);
+    const QByteArray temporary = QFile::encodeName(copy);
+    const auto failed = [&](int error) -> Status {
+        ::unlink(temporary.constData());
+        return Error{ErrorCode::Unwritable,
+                     QStringLiteral("cannot write %1: %2")
+                         .arg(path, QString::fromLocal8Bit(std::strerror(error))),
+                     path};
+    };
+    struct stat old = {};
+    const bool exists = ::stat(target.constData(), &old) == 0;
+    if (exists && ::access(target.constData(), W_OK) != 0)
+        return failed(errno);
+    ::unlink(temporary.constData());
+    const int fd = ::open(temporary.constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd < 0)
+        return failed(errno);
+    // An error stops the rest; `error` keeps the first one.
+    int error = exists && ::fchmod(fd, old.st_mode & 07777) != 0 ? errno : 0;
+    for (qsizetype at = 0; error == 0 && at < contents.size();) {
+        const ssize_t put = ::write(fd, contents.constData() + at, size_t(contents.size() - at));
+        if (put > 0)
+            at += put;
+        else if (put == 0 || errno != EINTR)
+            error = put == 0 ? ENOSPC : errno;
+    }
+    if (error == 0 && ::fdatasync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error != 0)
+        return failed(error);
+    if (::rename(temporary.constData(), target.constData()) != 0)
+        return failed(errno);
+    return done();
+#else
+    Q_UNUSED(copy);
+    return replaceFile(path, contents);
+#endif
 }
 
 } // namespace kt::shell

@@ -29,4 +29,12 @@ Status replaceFile(const QString& path, const QByteArray& contents);
 // The same for a file that only its owner may read and write.
 Status replacePrivateFile(const QString& path, const QByteArray& contents);
 
+// The same through `copy`, a file beside `path` that one writer at a time
+// uses (a lock keeps others out): a copy a killed writer left is replaced,
+// the new one is written, its data synced, and renamed over `path`. A new
+// file is readable and writable by its owner only; an existing one keeps
+// its mode, and one that may not be written is not replaced. The folder is
+// not synced: a caller that replaces several files syncs it once.
+Status replaceFileThrough(const QString& path, const QString& copy, const QByteArray& contents);
+
 } // namespace kt::shell

@@ -1,7 +1,8 @@
 // Every line fault the virtual controller can inject, and the device
 // vanishing, during a Save job through the engine over a pseudo-terminal:
 // the job recovers by retrying or stops with the communication error, and
-// the backup file holds exactly the records accepted before.
+// the backup file holds exactly the records accepted before, and nothing
+// else is left beside it.
 #include "engine/transfer_job.h"
 #include "link/line_port.h"
 #include "shell/ini_file.h"
@@ -10,6 +11,7 @@
 #include "support/job_rig.h"
 #include "support/printers.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -64,6 +66,8 @@ TEST(FaultMatrix, EachFaultEndsAsTheRulesSay) {
         {"every 3rd request unanswered", plan(Fault::None, -1, 0, 3), -1, 14, 6},
         {"silence from the 6th reply on", plan(Fault::Silence, -1, 5), -1, 5, 11,
          kt::engine::JobOutcome::NoAnswer},
+        {"silence from the start", plan(Fault::Silence, -1), -1, 0, 3,
+         kt::engine::JobOutcome::NoAnswer},
         {"wrong CRC from the 9th reply on", plan(Fault::WrongCrc, -1, 8), -1, 8, 11,
          kt::engine::JobOutcome::Garbled},
         // The 8th request goes unanswered and the device goes away meanwhile:
@@ -111,7 +115,14 @@ TEST(FaultMatrix, EachFaultEndsAsTheRulesSay) {
                       ? QStringList{}
                       : QStringList{
                             QString("Backup stopped: %1 of 14 records saved").arg(c.savedRecords)});
-        EXPECT_EQ(kt::shell::ReadIni(backup, "HEAD", "Complete"), finished ? "1" : "0");
+        // A Save that stored nothing leaves no file; any job leaves nothing
+        // hidden beside the set: no lock, no journal, no copy.
+        EXPECT_EQ(kt::shell::ReadIni(backup, "HEAD", "Complete"), finished             ? "1"
+                                                                  : c.savedRecords > 0 ? "0"
+                                                                                       : "");
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                  c.savedRecords > 0 ? QStringList({"01.KT", "Language.ini"})
+                                     : QStringList({"Language.ini"}));
         EXPECT_EQ(job.outcome(), c.outcome);
         EXPECT_GE(job.link().errorCount(), c.minFailedTries);
         EXPECT_LE(job.link().errorCount(), c.outcome == kt::engine::JobOutcome::PortLost ? 1 : 11);

@@ -102,6 +102,30 @@ TEST(SaveJournal, AJournalLeftByAKilledJobGoesIntoTheBackupOnce) {
     r.run();
 }
 
+// What a kill leaves at any moment holds every record the job has counted
+// as saved: each goes into the journal before the next request goes out,
+// and a fold moves records from the journal into the files, never past.
+TEST(SaveJournal, EachRecordIsWrittenBeforeTheNextRequestGoesOut) {
+    JobRig r(2100);
+    r.choose({"system", "holiday", "cards"});
+    r.request.cardCount = 2100;
+    const auto onDisk = [&] {
+        qsizetype records = 0;
+        for (const QString& file : kt::engine::backupFileSet(r.saveFile))
+            records += kt::test::sectionLines(file).size();
+        return records + contents(kt::engine::journalFileOf(r.saveFile)).count('\n');
+    };
+    int checks = 0;
+    r.view.onEcho = [&] {
+        if (r.job.counts().done != onDisk())
+            ADD_FAILURE() << r.job.counts().done << " records saved, " << onDisk() << " on disk";
+        ++checks;
+    };
+    ASSERT_TRUE(r.runSave());
+    EXPECT_EQ(checks, 2 * (2 + 12 + 2100));
+    EXPECT_EQ(onDisk(), 2 + 12 + 2100);
+}
+
 // A restore reads its backup once, at the start: what happens to the file
 // later (only a job that ignores the lock could change it) changes nothing.
 TEST(SaveJournal, ARestoreReadsItsBackupOnceAtTheStart) {

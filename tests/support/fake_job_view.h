@@ -7,13 +7,17 @@
 #include "shell/language.h"
 
 #include <QStringList>
+#include <functional>
 
 namespace kt::test {
 
 class FakeJobView : public engine::JobView {
   public:
     // LinkView
-    void showEcho(const QByteArray&) override {}
+    void showEcho(const QByteArray&) override {
+        if (onEcho)
+            onEcho();
+    }
     void showLinkState(link::LinkState) override {}
     void showErrorCount(std::int32_t) override {}
     void setActivity(bool) override {}
@@ -50,6 +54,8 @@ class FakeJobView : public engine::JobView {
     }
 
     shell::MsgAnswer answer = shell::MsgAnswer::Ok;
+    // Called as each frame goes out and as each reply comes in.
+    std::function<void()> onEcho;
     double progressValue = 0;
     double progressMax = 0;
     QStringList captions;

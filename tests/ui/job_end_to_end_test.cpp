@@ -1,6 +1,7 @@
 // Whole jobs through the real window, over pseudo-terminals, against the
 // virtual controller: a backup of a full controller restored into an empty
-// one, and a window closed in the middle of a job.
+// one, a backup that gets no reply, and a window closed in the middle of a
+// job.
 #include "shell/ini_file.h"
 #include "sim/pty_controller.h"
 #include "support/message_catcher.h"
@@ -70,7 +71,9 @@ TEST(EndToEnd, ABackupRestoresAWholeControllerIntoAnEmptyOne) {
     ASSERT_EQ(catcher.messages.size(), 1);
     EXPECT_EQ(catcher.messages[0].text, e.window->languageText("ProcessSaveOk") +
                                             ".\n2959 records saved, 0 card slots empty.");
-    EXPECT_EQ(QDir(e.dir.path()).entryList({"*.KT"}), (QStringList{"01.KT", "201.KT"}));
+    // Nothing hidden is left beside the backup: no lock, no journal, no copy.
+    const QStringList set = {"01.KT", "201.KT", "Language.ini"};
+    EXPECT_EQ(QDir(e.dir.path()).entryList(QDir::Files | QDir::Hidden), set);
     EXPECT_EQ(e.source.controller.requests().size(), 459 + 2500);
     EXPECT_EQ(kt::shell::ReadIni(e.ini, "System", "SaveFile"), e.backup.toUtf8());
 
@@ -98,9 +101,26 @@ TEST(EndToEnd, ABackupRestoresAWholeControllerIntoAnEmptyOne) {
     EXPECT_EQ(e.target.store.records().size(), e.source.store.records().size());
     EXPECT_TRUE(e.target.store.records() == e.source.store.records());
     EXPECT_EQ(e.window->job().link().errorCount(), 0);
+    EXPECT_EQ(QDir(e.dir.path()).entryList(QDir::Files | QDir::Hidden), set);
     // The controls are back as before the jobs.
     EXPECT_TRUE(e.window->isControlEnabled("cmdSave"));
     EXPECT_FALSE(e.find<QWidget>("fraCommStatus")->isVisible());
+}
+
+// A wrong address: the backup stops at its first record and leaves no file.
+TEST(EndToEnd, ASaveThatGetsNoReplyLeavesNoFile) {
+    EndToEnd e;
+    kt::test::MessageCatcher catcher;
+    e.openPort(1);
+    e.find<QCheckBox>("chkSystemDatabase")->setChecked(true);
+    e.find<QScrollBar>("vslControllerID")->setValue(9);
+    e.find<QLineEdit>("txtSave")->setText(e.backup);
+    e.window->setLinkTimes(0, 0, 50);
+    ASSERT_TRUE(e.runJob("cmdSave"));
+    ASSERT_EQ(catcher.messages.size(), 1);
+    EXPECT_EQ(catcher.messages[0].text, e.window->languageText("CommunicationError") + ".");
+    EXPECT_EQ(QDir(e.dir.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"Language.ini"});
 }
 
 TEST(EndToEnd, TheCommandLineWritesTheSameFileAsTheWindow) {

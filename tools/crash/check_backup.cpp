@@ -1,13 +1,14 @@
 // Checks a backup file set left by a Save job, killed or not, against the
 // records of the virtual controller it was saved from:
 //   check_backup BACKUP_FILE CARDS SEED [--complete]
-// A journal the killed job left is folded in first, as the next job would
-// do. Every file must parse, every key present must hold its whole value
-// and stand once, the
-// folder must hold nothing but the backup files, and no other user may
-// read them. The main file says Complete=0 unless every record is there.
-// With --complete every record must be there and the file must say
-// Complete=1. Prints what is wrong and exits 1.
+// Beside the set a killed job may leave its hidden files (lock, journal, a
+// file's copy); a finished one (--complete) leaves none, and nothing else
+// may be there at all. A journal the killed job left is then folded in, as
+// the next job would do. Every file must parse, every key present must hold
+// its whole value and stand once, and no other user may read them. The main
+// file says Complete=0 unless every record is there. With --complete every
+// record must be there and the file must say Complete=1. Prints what is
+// wrong and exits 1.
 #include "engine/backup_file.h"
 #include "engine/save_journal.h"
 #include "sim/record_store.h"
@@ -85,30 +86,32 @@ int main(int argc, char** argv) {
     kt::sim::RecordStore expected;
     expected.seed(cards, unsigned(atoi(argv[3])));
 
+    const QStringList set = kt::engine::backupFileSet(mainFile);
+    const QSet<QString> files(set.cbegin(), set.cend());
+    QSet<QString> hidden = {kt::engine::lockFileOf(mainFile), kt::engine::journalFileOf(mainFile)};
+    for (const QString& file : set)
+        hidden.insert(kt::engine::copyFileOf(file));
+    const QDir dir = QFileInfo(mainFile).dir();
+    int left = 0;
+    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden)) {
+        const QString path = dir.filePath(name);
+        if (files.contains(path))
+            continue;
+        if (!hidden.contains(path))
+            problem("stray file " + path);
+        else if (complete)
+            problem("a finished job left " + path);
+        else
+            ++left;
+    }
+    if (left > 0)
+        std::printf("%d hidden files left by a kill; ", left);
+
     const kt::shell::Result<int> folded = kt::engine::foldLeftJournal(mainFile);
     if (!folded)
         problem("the journal cannot be folded in: " + folded.error().message);
     else if (*folded > 0)
         std::printf("%d records folded in from the journal; ", *folded);
-
-    const QStringList set = kt::engine::backupFileSet(mainFile);
-    const QSet<QString> files(set.cbegin(), set.cend());
-    const QDir dir = QFileInfo(mainFile).dir();
-    // A kill between a new copy's link and its rename leaves that copy
-    // (NAME.XXXXXX, whole and synced) beside the file; it disturbs nothing.
-    int copies = 0;
-    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden)) {
-        const QString path = dir.filePath(name);
-        if (files.contains(path) || path == kt::engine::lockFileOf(mainFile))
-            continue;
-        const qsizetype dot = path.lastIndexOf(u'.');
-        if (dot > 0 && path.size() - dot == 7 && files.contains(path.left(dot)))
-            ++copies;
-        else
-            problem("stray file " + path);
-    }
-    if (copies > 0)
-        std::printf("%d copies left by a kill; ", copies);
 
     int records = 0;
     QMap<QByteArray, QByteArray> head;
