@@ -16,33 +16,30 @@
 #include <QMessageAuthenticationCode>
 #include <QRandomGenerator>
 #include <cstdio>
+#include <optional>
 
 namespace kt::cli {
 
 namespace {
 
-bool isBackup(const QString& file) {
-    // Records of a Save that was killed go in first, as a job would do it.
-    const shell::Result<int> folded = engine::foldLeftJournal(file);
-    if (!folded) {
-        complain(folded.error().message + '.');
-        return false;
-    }
-    if (*folded > 0)
-        complain(shell::fillIn(QStringLiteral("%1 held %2 records of a backup that was stopped "
-                                              "before they were written into it; they are in "
-                                              "it now."),
-                               {file, QString::number(*folded)}));
+// The records of a backup, with those of a Save that was killed taken from
+// its journal in memory: a comparison writes nothing. None after saying why.
+std::optional<QMap<QByteArray, QByteArray>> recordsOf(const QString& file) {
     if (const shell::Status usable = engine::checkBackupFileSet(file, false); !usable) {
         complain(usable.error().message + '.');
-        return false;
+        return std::nullopt;
     }
     if (!engine::readManifest(file).titled) {
         complain(QStringLiteral("%1 is not a KT560AX backup file (no Title=KT560AX in HEAD).")
                      .arg(file));
-        return false;
+        return std::nullopt;
     }
-    return true;
+    const shell::Result<engine::SetRecords> set = engine::readSetWithJournal(file);
+    if (!set) {
+        complain(set.error().message + '.');
+        return std::nullopt;
+    }
+    return engine::backupRecordsOf(*set, file);
 }
 
 // Each value replaced by a fingerprint keyed with a secret of this run:
@@ -69,10 +66,11 @@ void maskValues(QList<engine::RecordDifference>& differences) {
 int runDiff(const CliOptions& options) {
     const QString& older = options.files[0];
     const QString& newer = options.files[1];
-    if (!isBackup(older) || !isBackup(newer))
+    const auto before = recordsOf(older);
+    const auto after = before ? recordsOf(newer) : std::nullopt;
+    if (!after)
         return kFileError;
-    QList<engine::RecordDifference> differences =
-        engine::compareRecords(engine::readBackupRecords(older), engine::readBackupRecords(newer));
+    QList<engine::RecordDifference> differences = engine::compareRecords(*before, *after);
     if (options.mask)
         maskValues(differences);
     int counts[3] = {};

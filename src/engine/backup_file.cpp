@@ -169,8 +169,19 @@ QString lockFileOf(const QString& mainFile) {
     return hiddenFileOf(mainFile, QStringLiteral(".lock"));
 }
 
+SetRecords readSetRecords(const QString& mainFile) {
+    SetRecords set;
+    for (const QString& file : backupFileSet(mainFile)) {
+        QMap<QByteArray, QByteArray>& values = set[file];
+        for (const auto& [name, value] : shell::ReadIniSection(file, kDataSection))
+            if (const QByteArray key = name.toUpper(); !values.contains(key))
+                values.insert(key, value); // the first of duplicates, as a reader takes it
+    }
+    return set;
+}
+
 QString copyFileOf(const QString& file) {
-    return hiddenFileOf(file, QStringLiteral(".kt560ax-tmp"));
+    return shell::hiddenCopyOf(file);
 }
 
 bool editBackupFile(const QString& file, const std::function<bool(QByteArray&)>& edit) {

@@ -6,9 +6,11 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <map>
 #include <optional>
 
 namespace kt::engine {
@@ -69,6 +71,11 @@ QStringList backupFileSet(const QString& mainFile);
 // file of a sane size unless `mayBeMissing`, and so must each card file that
 // exists. The error names the first file that cannot be used.
 shell::Status checkBackupFileSet(const QString& mainFile, bool mayBeMissing);
+
+// The Data records of each file of a set (keys in upper case, the first of
+// duplicates, values as stored), by file.
+using SetRecords = std::map<QString, QMap<QByteArray, QByteArray>>;
+SetRecords readSetRecords(const QString& mainFile);
 
 // The hidden file whose advisory lock stands for a backup file set:
 // /backup/01.KT gives /backup/.01.KT.lock. The files of the set are

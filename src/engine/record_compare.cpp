@@ -42,19 +42,26 @@ int backupCardCount(const QString& mainFile) {
 }
 
 QMap<QByteArray, QByteArray> readBackupRecords(const QString& mainFile) {
+    return backupRecordsOf(readSetRecords(mainFile), mainFile);
+}
+
+QMap<QByteArray, QByteArray> backupRecordsOf(const SetRecords& set, const QString& mainFile) {
     QMap<QByteArray, QByteArray> records;
     for (const QString& file : backupFileSet(mainFile)) {
-        for (const auto& [name, value] : shell::ReadIniSection(file, kDataSection)) {
-            const QByteArray key = name.toUpper();
+        const auto found = set.find(file);
+        if (found == set.end())
+            continue;
+        for (auto it = found->second.begin(); it != found->second.end(); ++it) {
+            const QByteArray& key = it.key();
             if (records.contains(key))
                 continue;
             const Category* category = categoryOfKey(key);
             if (category && category->cards) {
-                const QByteArray card = cardRecordOfStoredValue(value);
+                const QByteArray card = cardRecordOfStoredValue(it.value());
                 if (card.size() == kCardRecordLength)
                     records.insert(key, card);
             } else {
-                records.insert(key, shell::trimBlanks(value));
+                records.insert(key, shell::trimBlanks(it.value()));
             }
         }
     }

@@ -3,6 +3,7 @@
 // records or between a backup and a controller.
 #pragma once
 
+#include "backup_file.h"
 #include "categories.h"
 
 #include <QByteArray>
@@ -16,6 +17,8 @@ namespace kt::engine {
 // keys in upper case. A value is trimmed; a card is its 24 characters, and
 // a card value that a restore would not send counts as no card at all.
 QMap<QByteArray, QByteArray> readBackupRecords(const QString& mainFile);
+// The same of records read already (with a journal applied, for one).
+QMap<QByteArray, QByteArray> backupRecordsOf(const SetRecords& set, const QString& mainFile);
 
 // The highest card slot that holds a card in `records` (as
 // readBackupRecords gives them), 0 when none does.

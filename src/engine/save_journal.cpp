@@ -12,6 +12,7 @@
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -234,14 +235,61 @@ shell::Status SaveJournal::fold() {
     return shell::done();
 }
 
+shell::Result<QByteArray> readLeftJournal(const QString& mainFile) {
+    const QString journal = journalFileOf(mainFile);
+    const QFileInfo info(journal);
+    if (!info.exists() && !info.isSymLink())
+        return QByteArray();
+#ifdef Q_OS_UNIX
+    // Opened without following a link and without blocking on a FIFO; then
+    // judged by what was opened, not by its name.
+    const QByteArray path = QFile::encodeName(journal);
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat seen = {};
+    struct stat backup = {};
+    const uid_t owner =
+        ::stat(QFile::encodeName(mainFile).constData(), &backup) == 0 ? backup.st_uid : ::geteuid();
+    const bool trusted = fd >= 0 && ::fstat(fd, &seen) == 0 && S_ISREG(seen.st_mode) &&
+                         seen.st_uid == owner && (seen.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    if (!trusted) {
+        if (fd >= 0)
+            ::close(fd);
+        return shell::Error{shell::ErrorCode::Untrusted,
+                            journal + QStringLiteral(" is not a journal of this backup's owner "
+                                                     "(a link, another user's file, or one "
+                                                     "others may write): nothing of it was used"),
+                            journal};
+    }
+    ::close(fd);
+#endif
+    return shell::readRegularFile(journal);
+}
+
+shell::Result<SetRecords> readSetWithJournal(const QString& mainFile) {
+    const shell::Result<QByteArray> journal = readLeftJournal(mainFile);
+    if (!journal)
+        return journal.error();
+    SetRecords set = readSetRecords(mainFile);
+    const QStringList files = backupFileSet(mainFile);
+    forEachEntry(*journal, [&](const Entry& entry) {
+        QMap<QByteArray, QByteArray>& values = set[files[entry.place]];
+        if (entry.op == 'S')
+            values.insert(entry.key.toUpper(), entry.value);
+        else
+            values.remove(entry.key.toUpper());
+        return true;
+    });
+    return set;
+}
+
 shell::Result<int> foldLeftJournal(const QString& mainFile) {
     const QString journal = journalFileOf(mainFile);
-    if (!QFileInfo::exists(journal))
+    if (!QFileInfo::exists(journal) && !QFileInfo(journal).isSymLink())
         return 0;
     BackupLock lock;
     if (const shell::Status held = lock.take(mainFile, true); !held)
         return held.error();
-    const shell::Result<QByteArray> text = shell::readRegularFile(journal);
+    const shell::Result<QByteArray> text = readLeftJournal(mainFile);
     if (!text)
         return text.error();
     if (const shell::Result<qint64> applied = applyEntries(mainFile, *text); !applied)

@@ -14,13 +14,16 @@
 // that opens the set.
 #pragma once
 
+#include "backup_file.h"
 #include "shell/result.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <map>
 
 namespace kt::engine {
 
@@ -82,9 +85,20 @@ class SaveJournal {
     QTimer syncTimer_;
 };
 
+// The journal a killed job left beside `mainFile`, empty when there is
+// none. It is used only when it is a regular file of the backup's owner (of
+// this user's, for a set with no main file yet) that nobody else may write;
+// else an Untrusted error names it, and nothing of it is used.
+shell::Result<QByteArray> readLeftJournal(const QString& mainFile);
+
+// The records of a set (as readSetRecords gives them) with a journal that a killed job left applied
+// on top, in memory: what the set holds once folded, for a job that only reads the set (a restore,
+// a verify, a diff). Nothing is written.
+shell::Result<SetRecords> readSetWithJournal(const QString& mainFile);
+
 // Folds a journal that a killed job left beside `mainFile` into its set,
-// while no other job uses the set. The number of records it held (0: there
-// was none); an InUse error when a job holds the set.
+// while no other job uses the set: for a job that writes the set. The number of records it held (0:
+// there was none); an InUse error when a job holds the set.
 shell::Result<int> foldLeftJournal(const QString& mainFile);
 
 } // namespace kt::engine

@@ -49,24 +49,31 @@ bool TransferJob::start(const JobRequest& request) {
     const QString& path = taken.file;
     if (path.isEmpty())
         return refuse(JobOutcome::FileError, path + " - " + view_.languageText("FileNoFund") + '.');
-    // Records of a job that was killed go into the set before anything
-    // else reads or writes it.
-    const shell::Result<int> left = foldLeftJournal(path);
-    if (!left)
-        return refuse(JobOutcome::FileError, fileProblemText(left.error()));
-    if (*left > 0)
-        view_.showMessage(
-            MsgStyle::Information, MsgButtons::Ok,
-            shell::fillIn(view_.languageText("JournalFolded"), {path, QString::number(*left)}) +
-                '.');
+    const bool saving = taken.direction == Direction::Save;
+    // Records of a Save that was killed go into the set before a Save
+    // writes it; a job that only reads the set takes them in memory.
+    if (saving) {
+        const shell::Result<int> left = foldLeftJournal(path);
+        if (!left)
+            return refuse(JobOutcome::FileError, fileProblemText(left.error()));
+        if (*left > 0)
+            view_.showMessage(
+                MsgStyle::Information, MsgButtons::Ok,
+                shell::fillIn(view_.languageText("JournalFolded"), {path, QString::number(*left)}) +
+                    '.');
+    }
     // One job at a time on a file set: a second Save would mix two
     // controllers' records into one backup.
     auto lock = std::make_unique<BackupLock>();
-    const bool saving = taken.direction == Direction::Save;
     if (const shell::Status locked = lock->take(path, saving); !locked)
         return refuse(JobOutcome::FileError, fileProblemText(locked.error()));
     if (const shell::Status usable = checkBackupFileSet(path, saving); !usable)
         return refuse(JobOutcome::FileError, fileProblemText(usable.error()));
+    // Held by the lock, the set cannot change under the job: it is read
+    // once, not once a record.
+    const shell::Result<SetRecords> set = saving ? SetRecords{} : readSetWithJournal(path);
+    if (!set)
+        return refuse(JobOutcome::FileError, fileProblemText(set.error()));
     if (!saving && !checkBackupFile(path))
         return false;
     if (taken.direction == Direction::Load && !confirmLoad(taken)) {
@@ -79,16 +86,7 @@ bool TransferJob::start(const JobRequest& request) {
     // reply: see writeSaveHead().
     journal_ = saving ? std::make_unique<SaveJournal>(path) : nullptr;
     headWritten_ = false;
-    // Held by the lock, the set cannot change under the job: it is read
-    // once, not once a record.
-    stored_.clear();
-    if (!saving) {
-        for (const QString& file : backupFileSet(path)) {
-            QMap<QByteArray, QByteArray>& values = stored_[file];
-            for (const auto& [key, value] : shell::ReadIniSection(file, kDataSection))
-                values.insert(key.toUpper(), value);
-        }
-    }
+    stored_ = *set;
     request_ = taken;
     outcome_ = JobOutcome::None;
     error_.clear();
@@ -126,6 +124,9 @@ QString TransferJob::fileProblemText(const shell::Error& error) const {
         break;
     case shell::ErrorCode::InUse:
         key = "FileInUse";
+        break;
+    case shell::ErrorCode::Untrusted:
+        key = "FileUntrusted";
         break;
     case shell::ErrorCode::Unreadable:
     case shell::ErrorCode::Unwritable:

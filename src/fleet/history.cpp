@@ -75,13 +75,6 @@ bool isSectionFile(const QString& section, const QString& name) {
     return sectionFiles(section).contains(name);
 }
 
-bool writePrivate(const QString& path, const QByteArray& contents) {
-    QSaveFile out(path);
-    return out.open(QIODevice::WriteOnly) &&
-           out.setPermissions(QFile::ReadOwner | QFile::WriteOwner) &&
-           out.write(contents) == contents.size() && out.commit();
-}
-
 } // namespace
 
 struct History::Git {
@@ -271,9 +264,10 @@ shell::Status History::stage(const QString& section, const QString& mainFile) {
         const shell::Result<QByteArray> contents = shell::readRegularFile(sources[i]);
         if (!contents)
             return contents.error();
-        if (!writePrivate(QDir(folder_).filePath(inTree), *contents))
-            return shell::Error{shell::ErrorCode::Unwritable,
-                                QStringLiteral("cannot write %1").arg(inTree), inTree};
+        if (const shell::Status written =
+                shell::replacePrivateFile(QDir(folder_).filePath(inTree), *contents);
+            !written)
+            return written.error();
         if (git_index_add_bypath(index, treePath.constData()) != 0)
             return gitError(QStringLiteral("cannot add %1").arg(inTree));
     }
@@ -453,9 +447,8 @@ shell::Result<QString> History::exportVersion(const QString& section, const Hist
             return gitError(QStringLiteral("cannot read %1").arg(path));
         const QByteArray contents(static_cast<const char*>(git_blob_rawcontent(blob)),
                                   qsizetype(git_blob_rawsize(blob)));
-        if (!writePrivate(path, contents))
-            return shell::Error{shell::ErrorCode::Unwritable,
-                                QStringLiteral("cannot write %1").arg(path), path};
+        if (const shell::Status written = shell::writeNewFile(path, contents); !written)
+            return written.error();
     }
     return QDir(folder).filePath(section + QStringLiteral(".KT"));
 }

@@ -38,15 +38,44 @@ namespace {
 // Keys added to Language.ini over time, which a user's older copy may lack:
 // they are taken from the shipped file then.
 bool isAddedKey(const char* key) {
-    static const QList<QByteArray> added = {
-        "Browse",       "NothingSelected",  "SaveSummary",     "LoadSummary",    "SaveStopped",
-        "LoadStopped",  "ReplyNotStorable", "LoadWarning",     "WarnIncomplete", "WarnCardNumbers",
-        "WarnCategory", "LoadAnyway",       "VerifyAfterLoad", "VerifyOk",       "VerifyDiffer",
-        "VerifyReport", "VerifyStopped",    "LoadConfirm",     "LoadGoOn",       "JobSave",
-        "JobLoad",      "JobProgress",      "ChooseDevice",    "PortMissing",    "PortDenied",
-        "PortBusy",     "PortFailed",       "ServerFailed",    "JobVerify",      "WarnCardsHeader",
-        "FileInUse",    "FileNotRegular",   "FileTooLarge",    "FileDenied",     "ValueNotSendable",
-        "Tools",        "CompareWithBackup"};
+    static const QList<QByteArray> added = {"Browse",
+                                            "NothingSelected",
+                                            "SaveSummary",
+                                            "LoadSummary",
+                                            "SaveStopped",
+                                            "LoadStopped",
+                                            "ReplyNotStorable",
+                                            "LoadWarning",
+                                            "WarnIncomplete",
+                                            "WarnCardNumbers",
+                                            "WarnCategory",
+                                            "LoadAnyway",
+                                            "VerifyAfterLoad",
+                                            "VerifyOk",
+                                            "VerifyDiffer",
+                                            "VerifyReport",
+                                            "VerifyStopped",
+                                            "LoadConfirm",
+                                            "LoadGoOn",
+                                            "JobSave",
+                                            "JobLoad",
+                                            "JobProgress",
+                                            "ChooseDevice",
+                                            "PortMissing",
+                                            "PortDenied",
+                                            "PortBusy",
+                                            "PortFailed",
+                                            "ServerFailed",
+                                            "JobVerify",
+                                            "WarnCardsHeader",
+                                            "FileInUse",
+                                            "FileNotRegular",
+                                            "FileTooLarge",
+                                            "FileDenied",
+                                            "ValueNotSendable",
+                                            "Tools",
+                                            "CompareWithBackup",
+                                            "FileUntrusted"};
     // Whole families came later still: the fleet report's and the job log's.
     for (const char* prefix : {"Report", "State", "Log"})
         if (qstrncmp(key, prefix, qstrlen(prefix)) == 0)

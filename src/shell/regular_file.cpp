@@ -1,6 +1,7 @@
 #include "regular_file.h"
 #include "text_format.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -37,6 +38,7 @@ Error problem(ErrorCode code, const QString& path) {
     case ErrorCode::Unwritable:
     case ErrorCode::Invalid:
     case ErrorCode::Unreachable:
+    case ErrorCode::Untrusted:
         break;
     }
     return {ErrorCode::Unreadable, QStringLiteral("%1 cannot be read").arg(path), path};
@@ -161,29 +163,59 @@ Result<qint64> checkRegularFile(const QString& path, qint64 maxBytes) {
 #endif
 }
 
-namespace {
-
-Status replace(const QString& path, const QByteArray& contents, bool ownerOnly) {
-    QSaveFile out(path);
-    if (out.open(QIODevice::WriteOnly) &&
-        (!ownerOnly || out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) &&
-        out.write(contents) == contents.size() && out.commit())
-        return done();
-    return Error{ErrorCode::Unwritable,
-                 QStringLiteral("cannot write %1: %2").arg(path, out.errorString()), path};
+QString hiddenCopyOf(const QString& path) {
+    const QFileInfo info(path);
+    return info.dir().filePath(QLatin1Char('.') + info.fileName() + QStringLiteral(".kt560ax-tmp"));
 }
 
-} // namespace
-
 Status replaceFile(const QString& path, const QByteArray& contents) {
-    return replace(path, contents, false);
+    return replaceFileThrough(path, hiddenCopyOf(path), contents, NewFile::Shared);
 }
 
 Status replacePrivateFile(const QString& path, const QByteArray& contents) {
-    return replace(path, contents, true);
+    return replaceFileThrough(path, hiddenCopyOf(path), contents, NewFile::Private);
 }
 
-Status replaceFileThrough(const QString& path, const QString& copy, const QByteArray& contents) {
+Status writeNewFile(const QString& path, const QByteArray& contents) {
+    const auto failed = [&](const QString& why) {
+        return Error{ErrorCode::Unwritable,
+                     fillIn(QStringLiteral("cannot write %1: %2"), {path, why}), path};
+    };
+#ifdef Q_OS_UNIX
+    // O_EXCL: a file, a link or anything else of that name is never written.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd < 0)
+        return failed(QString::fromLocal8Bit(std::strerror(errno)));
+    int error = 0;
+    for (qsizetype at = 0; error == 0 && at < contents.size();) {
+        const ssize_t put = ::write(fd, contents.constData() + at, size_t(contents.size() - at));
+        if (put > 0)
+            at += put;
+        else if (put == 0 || errno != EINTR)
+            error = put == 0 ? ENOSPC : errno;
+    }
+    if (error == 0 && ::fdatasync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error != 0) {
+        ::unlink(QFile::encodeName(path).constData());
+        return failed(QString::fromLocal8Bit(std::strerror(error)));
+    }
+    return done();
+#else
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly,
+                  QFile::ReadOwner | QFile::WriteOwner) ||
+        out.write(contents) != contents.size() || !out.flush())
+        return failed(out.errorString());
+    return done();
+#endif
+}
+
+Status replaceFileThrough(const QString& path, const QString& copy, const QByteArray& contents,
+                          NewFile newFile) {
 #ifdef Q_OS_UNIX
     const QByteArray target = QFile::encodeName(path);
     const QByteArray temporary = QFile::encodeName(copy);
@@ -194,13 +226,25 @@ Status replaceFileThrough(const QString& path, const QString& copy, const QByteA
                          .arg(path, QString::fromLocal8Bit(std::strerror(error))),
                      path};
     };
+    // Only a regular file is replaced: a link, a FIFO or a device of that
+    // name is left as it is, and nothing is written through it.
+    const auto notRegular = [&] {
+        ::unlink(temporary.constData());
+        return Error{ErrorCode::NotRegular,
+                     path + QStringLiteral(" is not a regular file (a link, a folder, a FIFO or a "
+                                           "device): nothing was written"),
+                     path};
+    };
     struct stat old = {};
-    const bool exists = ::stat(target.constData(), &old) == 0;
+    const bool exists = ::lstat(target.constData(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode))
+        return notRegular();
     if (exists && ::access(target.constData(), W_OK) != 0)
         return failed(errno);
     ::unlink(temporary.constData());
     const int fd = ::open(temporary.constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+                          newFile == NewFile::Private ? 0600 : 0666);
     if (fd < 0)
         return failed(errno);
     // An error stops the rest; `error` keeps the first one.
@@ -218,12 +262,23 @@ Status replaceFileThrough(const QString& path, const QString& copy, const QByteA
         error = errno;
     if (error != 0)
         return failed(error);
+    // Once more just before the rename: a link planted meanwhile stays.
+    struct stat now = {};
+    if (::lstat(target.constData(), &now) == 0 && !S_ISREG(now.st_mode))
+        return notRegular();
     if (::rename(temporary.constData(), target.constData()) != 0)
         return failed(errno);
     return done();
 #else
     Q_UNUSED(copy);
-    return replaceFile(path, contents);
+    QSaveFile out(path);
+    if (out.open(QIODevice::WriteOnly) &&
+        (newFile == NewFile::Shared ||
+         out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) &&
+        out.write(contents) == contents.size() && out.commit())
+        return done();
+    return Error{ErrorCode::Unwritable,
+                 fillIn(QStringLiteral("cannot write %1: %2"), {path, out.errorString()}), path};
 #endif
 }
 

@@ -23,18 +23,37 @@ Result<QByteArray> readRegularFile(const QString& path, qint64 maxBytes = kMaxIn
 // would say of `path`.
 Result<qint64> checkRegularFile(const QString& path, qint64 maxBytes = kMaxIniFileBytes);
 
-// Replaces `path` with `contents` at once: a reader sees the old file or the
-// new one, never a part. An Unwritable error says why it could not be.
+// Who may read a file that did not exist before it was written.
+enum class NewFile {
+    Private, // its owner only
+    Shared,  // as the umask allows (a page for a web server)
+};
+
+// Replaces `path` with `contents` through `copy`, a file beside `path` that
+// one writer at a time uses (a lock, or a name only one job makes, keeps
+// others out): a copy a killed writer left is replaced, the new one is
+// created exclusively and without following links, written, its data
+// synced, and renamed over `path`. Only a regular file is replaced, or a new
+// one made: a link, a FIFO or a device of that name is refused (NotRegular)
+// and written through by nothing, checked once more just before the rename.
+// An existing file keeps its mode, and one that may not be written is not
+// replaced. The folder is not synced: a caller that replaces several files
+// syncs it once.
+Status replaceFileThrough(const QString& path, const QString& copy, const QByteArray& contents,
+                          NewFile newFile = NewFile::Private);
+
+// The hidden copy a file is replaced through: /a/page.html gives
+// /a/.page.html.kt560ax-tmp.
+QString hiddenCopyOf(const QString& path);
+
+// Replaces `path` at once through its hidden copy: a reader sees the old
+// file or the new one, never a part. An Unwritable error says why.
 Status replaceFile(const QString& path, const QByteArray& contents);
 // The same for a file that only its owner may read and write.
 Status replacePrivateFile(const QString& path, const QByteArray& contents);
 
-// The same through `copy`, a file beside `path` that one writer at a time
-// uses (a lock keeps others out): a copy a killed writer left is replaced,
-// the new one is written, its data synced, and renamed over `path`. A new
-// file is readable and writable by its owner only; an existing one keeps
-// its mode, and one that may not be written is not replaced. The folder is
-// not synced: a caller that replaces several files syncs it once.
-Status replaceFileThrough(const QString& path, const QString& copy, const QByteArray& contents);
+// Writes a file that must not exist yet, for its owner only: a file, a link
+// or anything else of that name is an error and stays as it is.
+Status writeNewFile(const QString& path, const QByteArray& contents);
 
 } // namespace kt::shell

@@ -20,6 +20,7 @@ enum class ErrorCode {
     Unwritable,  // cannot be written or made
     Invalid,     // a text that is not what it must be
     Unreachable, // a server or remote that cannot be reached, or did not answer
+    Untrusted,   // a file another user could have written: nothing of it is used
 };
 
 struct Error {

@@ -163,7 +163,57 @@ if [ "$(id -u)" -eq 0 ] && need setpriv; then
     setpriv --reuid=65534 --regid=65534 --clear-groups "$kt" diff good.KT good.KT 2>denied.err
     check "another user's backup exits 2" [ $? -eq 2 ]
     check "... with permission denied and its name" grep -q "good.KT - permission denied" denied.err
+
+    # A folder every user may write into: nothing another user plants there
+    # goes into a backup or a controller, and nothing is written through it.
+    mkdir -m 1777 shared
+    start_sim shared.tty --cards 3; sim_shared=$last_sim
+    "$kt" save shared/x.KT --port shared.tty --only system,cards --cards 3 "${fast[@]}" --quiet
+    as_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+    as_nobody sh -c 'printf "S	0	HA0003	PLANTED0000000000000000
+" >shared/.x.KT.journal'
+    before=$(sha256sum shared/x.KT)
+    "$kt" load shared/x.KT --port shared.tty --only cards --cards 3 --yes "${fast[@]}" \
+        2>planted.err
+    check "a journal another user planted stops a restore" [ $? -eq 2 ]
+    check "... which names it and uses nothing of it" \
+        grep -q "x.KT.journal - was written by another user" planted.err
+    "$kt" diff shared/x.KT shared/x.KT 2>planted-diff.err
+    check "... and a diff, which writes nothing" \
+        [ $? -eq 2 -a "$(sha256sum shared/x.KT)" = "$before" ]
+    check "... and the planted card reached no controller" lacks PLANTED shared.tty.log
+    # A card file that is another user's link to a file of root's, and one
+    # that leads nowhere: a job that writes the set writes through neither.
+    printf 'secret\n' >secret && chmod 600 secret
+    for name in y z; do
+        cp shared/x.KT shared/$name.KT
+        printf 'S\t1\tHA2001\t0012345678123401FF00FF00\n' >shared/.$name.KT.journal
+        chmod 600 shared/.$name.KT.journal
+    done
+    as_nobody ln -s "$work/secret" shared/2y.KT
+    as_nobody ln -s "$work/nowhere" shared/2z.KT
+    for name in y z; do
+        "$kt" save shared/$name.KT --port shared.tty --only system "${fast[@]}" --quiet \
+            2>link-$name.err
+        check "a card file that is a link ($name) stops the job" [ $? -eq 2 ]
+        check "... and names it" grep -q "2$name.KT - is not a regular file" link-$name.err
+    done
+    check "... nothing was written through it" [ "$(cat secret)" = secret -a ! -e nowhere ]
+    stop_sim "$sim_shared"
 fi
+
+# A report page that is a link or a FIFO is neither written through nor
+# replaced, and the command says so.
+printf '[a]\nPort=COM1\n' >r.ini
+printf 'mine\n' >target
+ln -s target link.html
+mkfifo fifo.html
+for page in link.html fifo.html; do
+    timeout 10 "$kt" report r.ini -o $page 2>page.err
+    check "a report page that is $page exits 2" [ $? -eq 2 ]
+    check "... says it is no regular file" grep -q "$page is not a regular file" page.err
+done
+check "... and the file behind the link is as it was" [ "$(cat target)" = mine -a -L link.html ]
 
 # A fleet file with terminal escapes: they reach the terminal by name.
 printf '[a]\nPort=COM1\n\033]0;owned\007 line\n' >escape.ini

@@ -67,6 +67,8 @@ TEST(SaveJournal, LeavesTheFilesThatWritingEachRecordOnItsOwnWould) {
     EXPECT_FALSE(QFile::exists(kt::engine::journalFileOf(r.saveFile)));
 }
 
+// A restore takes a killed Save's records from its journal in memory and
+// writes nothing; the next Save folds them into the files, once.
 TEST(SaveJournal, AJournalLeftByAKilledJobGoesIntoTheBackupOnce) {
     JobRig r;
     ASSERT_TRUE(kt::test::put(r.saveFile, "[HEAD]\r\nTitle=KT560AX\r\nComplete=0\r\n[Data]\r\n"
@@ -90,11 +92,19 @@ TEST(SaveJournal, AJournalLeftByAKilledJobGoesIntoTheBackupOnce) {
     r.choose({"system"});
     r.request.cardCount = 1;
     r.view.answer = kt::shell::MsgAnswer::Ok;
+    const QByteArray filesBefore = contents(r.saveFile);
     ASSERT_TRUE(r.load());
+    r.run();
+    EXPECT_EQ(r.controller.requests().value(0), "01DC02"); // the journal's value
+    EXPECT_EQ(contents(r.saveFile), filesBefore);
+    EXPECT_TRUE(journal.exists());
+
+    r.view.messages.clear();
+    ASSERT_TRUE(r.save());
     ASSERT_FALSE(r.view.messages.isEmpty());
     EXPECT_TRUE(r.view.messages.first().contains("held 2 records"))
         << r.view.messages.first().toStdString();
-    EXPECT_EQ(kt::test::sectionLines(r.saveFile), (QList<QByteArray>{"DC=02"}));
+    EXPECT_FALSE(kt::test::sectionLines(r.saveFile).contains("HA0005=0055555555123401FF00FF00"));
     EXPECT_EQ(kt::test::sectionLines(cards),
               (QList<QByteArray>{"HA2001=0012345678123401FF00FF00"}));
     EXPECT_FALSE(journal.exists());
