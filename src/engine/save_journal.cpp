@@ -123,14 +123,15 @@ SaveJournal::SaveJournal(QString mainFile)
       files_(backupFileSet(mainFile_)) {
     sinceSync_.start();
     syncTimer_.setSingleShot(true);
-    QObject::connect(&syncTimer_, &QTimer::timeout, &syncTimer_, [this] { sync(); });
+    // A failed sync marks the journal failed: the next record says so.
+    QObject::connect(&syncTimer_, &QTimer::timeout, &syncTimer_, [this] { (void)sync(); });
 }
 
 SaveJournal::~SaveJournal() {
     // Folded, it holds nothing: it goes. Otherwise it stays, synced, for
     // the next job that opens the set.
     if (!pending_.isEmpty())
-        sync();
+        (void)sync(); // nothing more can be done here; the records stay in the journal
 #ifdef Q_OS_UNIX
     if (fd_ >= 0)
         ::close(fd_);

@@ -225,7 +225,7 @@ void TransferJob::cancel() {
     // A journal that cannot be folded now stays, with every record, for
     // the next job that opens the set.
     if (journal_)
-        journal_->fold();
+        (void)journal_->fold(); // not folded, the journal stays for the next job
     journal_.reset();
     shell::SyncIniDirectory(strDataFile);
     lock_.reset();

@@ -30,7 +30,7 @@ struct Error {
 };
 
 // A value, or the error that stood in its way.
-template <typename T> class Result {
+template <typename T> class [[nodiscard]] Result {
   public:
     Result(T value) : value_(std::move(value)) {}
     Result(Error error) : error_(std::move(error)) {}
