@@ -35,7 +35,7 @@ shell::MsgAnswer CliView::showMessage(shell::MsgStyle style, shell::MsgButtons b
     clearBar();
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    if (buttons == shell::MsgButtons::OkCancel) {
+    if (buttons == shell::MsgButtons::OkCancel || buttons == shell::MsgButtons::RestoreCancel) {
         printLine(shown);
         if (yes_) {
             printLine(QStringLiteral("Going on: --yes was given."));

@@ -193,7 +193,7 @@ bool TransferJob::confirmLoad(const JobRequest& request) {
             text += "\n- " + reason + '.';
     }
     text += "\n\n" + view_.languageText(reasons.isEmpty() ? "LoadGoOn" : "LoadAnyway");
-    return view_.showMessage(MsgStyle::Question, MsgButtons::OkCancel, text) == MsgAnswer::Ok;
+    return view_.showMessage(MsgStyle::Question, MsgButtons::RestoreCancel, text) == MsgAnswer::Ok;
 }
 
 QString TransferJob::warningText(const LoadWarning& warning) const {

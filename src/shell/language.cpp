@@ -47,8 +47,9 @@ bool isAddedKey(const char* key) {
         "PortBusy",     "PortFailed",       "ServerFailed",    "JobVerify",      "WarnCardsHeader",
         "FileInUse",    "FileNotRegular",   "FileTooLarge",    "FileDenied",     "ValueNotSendable",
         "Tools",        "CompareWithBackup"};
-    // Whole families came later still: the fleet report's and the job log's.
-    for (const char* prefix : {"Report", "State", "Log"})
+    // Whole families came later still: the fleet report's, the job log's,
+    // the captions of the message box's own buttons, and a compare's.
+    for (const char* prefix : {"Report", "State", "Log", "Button", "Compare"})
         if (qstrncmp(key, prefix, qstrlen(prefix)) == 0)
             return true;
     return added.contains(QByteArray(key));

@@ -93,7 +93,8 @@ void frmKT550AX::lsubApplyLanguage() {
     strTextOff = text("OFF");
     strTextOn = text("ON");
     setMessageButtonTexts(withMnemonic(strTextOk.trimmed(), u'O'),
-                          withMnemonic(strTextCancel.trimmed(), u'C'));
+                          withMnemonic(strTextCancel.trimmed(), u'C'),
+                          withMnemonic(text("ButtonRestore"), u'R'));
     // Qt's own dialogs (file, device choice) in the same language.
     static const char* const qtTranslations[] = {nullptr, "qtbase_zh_TW", "qtbase_zh_CN"};
     QCoreApplication::removeTranslator(&qtTranslator_);

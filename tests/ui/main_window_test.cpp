@@ -394,6 +394,7 @@ TEST(MainWindow, NumbersFollowTheScrollBarsAndAJobTakesThemWithTheTickedBoxes) {
     kt::test::MessageCatcher catcher("cmdCancel");
     r.find<QPushButton>("cmdLoad")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !catcher.messages.isEmpty(); }, 5000));
+    EXPECT_EQ(catcher.messages[0].buttons, "Restore|*Cancel");
     EXPECT_EQ(cards->value(), 2437);
     EXPECT_TRUE(r.controller.controller.requests().isEmpty());
 }
