@@ -8,6 +8,7 @@
 #include "fleet/exit_status.h"
 #include "link/trace.h"
 #include "shell/ini_file.h"
+#include "shell/language.h"
 #include "shell/text_format.h"
 #include "transfer_command.h"
 
@@ -66,7 +67,7 @@ void maskValues(QList<engine::RecordDifference>& differences) {
 
 } // namespace
 
-int runDiff(const CliOptions& options) {
+int runDiff(const CliOptions& options, const QString& iniFile) {
     const QString& older = options.files[0];
     const QString& newer = options.files[1];
     if (!isBackup(older) || !isBackup(newer))
@@ -93,8 +94,12 @@ int runDiff(const CliOptions& options) {
                                 .constData());
         return status;
     }
-    std::printf("%s", qPrintable(engine::describeDifferences(differences, QStringLiteral("old"),
-                                                             QStringLiteral("new"))));
+    const QByteArray language = languageOf(options);
+    std::printf("%s", qPrintable(engine::describeDifferences(
+                          differences, QStringLiteral("old"), QStringLiteral("new"),
+                          [&](const engine::Category& category) {
+                              return shell::languageText(iniFile, language, category.languageKey);
+                          })));
     if (!options.quiet)
         std::fprintf(stderr, "%d added, %d removed, %d changed\n", counts[0], counts[1], counts[2]);
     return status;

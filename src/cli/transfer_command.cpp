@@ -154,10 +154,14 @@ int runTransfer(const CliOptions& options, const QString& iniFile) {
     port.close();
 
     const int status = exitStatusOf(job.outcome());
+    // Categories by their names in the window, as the report beside the
+    // backup names them.
     if (!job.differences().isEmpty() && !options.json)
-        std::printf(
-            "%s", qPrintable(engine::describeDifferences(job.differences(), QStringLiteral("file"),
-                                                         QStringLiteral("controller"))));
+        std::printf("%s", qPrintable(engine::describeDifferences(
+                              job.differences(), QStringLiteral("file"),
+                              QStringLiteral("controller"), [&](const engine::Category& category) {
+                                  return view.languageText(category.languageKey);
+                              })));
     if (options.json)
         printJson(options, job.request().file.isEmpty() ? request : job.request(), &job,
                   job.outcome(), job.error(), elapsed.elapsed() / 1000.0, status);

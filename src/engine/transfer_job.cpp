@@ -389,9 +389,13 @@ void TransferJob::showStoppedSummary() {
 void TransferJob::endVerify() {
     const int differing = int(differences_.size());
     if (differing == 0) {
-        view_.showMessage(
-            MsgStyle::Information, MsgButtons::Ok,
-            shell::fillIn(view_.languageText("VerifyOk"), {QString::number(counts_.done)}) + '.');
+        // A compare restored nothing: it says the controller matches.
+        const QString matched =
+            request_.direction == Direction::Verify
+                ? shell::fillIn(view_.languageText("CompareOk"),
+                                {QString::fromLatin1(address_), QString::number(counts_.done)})
+                : shell::fillIn(view_.languageText("VerifyOk"), {QString::number(counts_.done)});
+        view_.showMessage(MsgStyle::Information, MsgButtons::Ok, matched + '.');
         return;
     }
     QString text =
@@ -406,12 +410,16 @@ void TransferJob::endVerify() {
 }
 
 bool TransferJob::writeReport() const {
-    return writeVerifyReport(request_.reportFile, {.file = strDataFile,
-                                                   .controller = address_,
-                                                   .port = request_.portName,
-                                                   .started = startedAt_,
-                                                   .compared = counts_.done,
-                                                   .differences = differences_});
+    return writeVerifyReport(request_.reportFile,
+                             {.file = strDataFile,
+                              .controller = address_,
+                              .port = request_.portName,
+                              .started = startedAt_,
+                              .compared = counts_.done,
+                              .differences = differences_,
+                              .names = [this](const Category& category) {
+                                  return view_.languageText(category.languageKey);
+                              }});
 }
 
 void TransferJob::logJob() {

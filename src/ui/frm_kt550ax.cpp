@@ -1,6 +1,7 @@
 #include "frm_kt550ax.h"
 
 #include "device_list.h"
+#include "differences_window.h"
 #include "engine/backup_file.h"
 #include "engine/record_compare.h"
 #include "frm_msg_box.h"
@@ -413,7 +414,16 @@ QString frmKT550AX::languageText(const char* key) const {
 
 shell::MsgAnswer frmKT550AX::showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
                                          const QString& text) {
-    return ShowMessage(strTitle, style, buttons, text);
+    // The end of a job that found differences offers to show them.
+    MsgDetails details;
+    if (jobRunning_ && !job_->differences().isEmpty())
+        details = {withMnemonic(languageText("ButtonShowDifferences"), u'D'), [this](QWidget* box) {
+                       DifferencesWindow window(
+                           job_->differences(),
+                           [this](const char* key) { return languageText(key); }, box);
+                       window.exec();
+                   }};
+    return ShowMessage(strTitle, style, buttons, text, details);
 }
 
 engine::JobRequest frmKT550AX::jobRequest(engine::Direction direction) const {
@@ -484,9 +494,11 @@ void frmKT550AX::showJobInfo() {
     const engine::JobRequest& request = job_->request();
     const QString address = QString::fromLatin1(shell::formatDigits(request.address, 2));
     const QString file = lblJobInfo->fontMetrics().elidedText(request.file, Qt::ElideMiddle, 320);
-    const char* key = job_->direction() == engine::Direction::Save   ? "JobSave"
-                      : job_->direction() == engine::Direction::Load ? "JobLoad"
-                                                                     : "JobVerify";
+    // A verify that follows a restore checks it; one asked for alone compares.
+    const char* key = job_->direction() == engine::Direction::Save     ? "JobSave"
+                      : job_->direction() == engine::Direction::Load   ? "JobLoad"
+                      : request.direction == engine::Direction::Verify ? "CompareJob"
+                                                                       : "JobVerify";
     const QString where = job_->direction() == engine::Direction::Load
                               ? shell::fillIn(languageText(key), {file, address})
                               : shell::fillIn(languageText(key), {address, file});

@@ -69,7 +69,7 @@ start_sim w.tty --cards 40 --alter 12; sim_w=$last_sim
 check "verify of an altered controller exits 4" [ $? -eq 4 ]
 check "... and lists each difference with both values" \
     grep -q '^  HA0022 (card 22) changed: file ".*", controller ".*Z"$' w.out
-check "... by category" grep -q '^UserCardDatabase: 3 differences$' w.out
+check "... by category, named as the window names it" grep -q '^Card Data: 3 differences$' w.out
 stop_sim "$sim_w"
 "$kt" diff v.KT v.KT --quiet
 check "diff of a backup with itself exits 0" [ $? -eq 0 ]

@@ -43,7 +43,7 @@ TEST(Verify, FindsEveryRecordThatDiffersAndWritesNothing) {
     r.view.messages.clear();
     ASSERT_TRUE(r.runJob(Direction::Verify, r.saveFile));
     EXPECT_EQ(r.job.outcome(), JobOutcome::Finished);
-    EXPECT_EQ(r.view.messages, QStringList{"4/1/Restore verified: 2006 records match."});
+    EXPECT_EQ(r.view.messages, QStringList{"4/1/Controller 01 matches the backup: 2006 records."});
 
     // A card changed, a card gone, a card added, a record changed.
     r.store.setValue("HA2000", QByteArray(24, 'X'));
@@ -63,7 +63,8 @@ TEST(Verify, FindsEveryRecordThatDiffersAndWritesNothing) {
     QFile report(r.request.reportFile);
     ASSERT_TRUE(report.open(QIODevice::ReadOnly));
     const QByteArray text = report.readAll();
-    EXPECT_TRUE(text.contains("UserCardDatabase: 3 differences")) << text.constData();
+    EXPECT_TRUE(text.contains("\nCard Data: 3 differences\n"))
+        << text.constData(); // as the window names it
     EXPECT_TRUE(text.contains("HA2000 (card 2000) changed: file \"" +
                               QByteArray::number(2000).rightJustified(24, 'C') +
                               "\", controller \"" + QByteArray(24, 'X') + "\""))

@@ -115,8 +115,9 @@ QByteArray contents(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Tools: a compare that writes nothing and ends as a verify after a restore
-// does, then the job log as a table, newest first.
+// Tools: a compare that writes nothing and says so, whose differences can
+// be seen in the window and beside the backup, by the names the window
+// gives the categories; then the job log as a table, newest first.
 TEST(MainWindow, ComparesWithTheBackupAndShowsTheJobLog) {
     WindowRig r;
     r.trigger("mnuCommPortActive");
@@ -124,27 +125,72 @@ TEST(MainWindow, ComparesWithTheBackupAndShowsTheJobLog) {
     const QString backup = r.dir.filePath("01.KT");
     r.find<QLineEdit>("txtSave")->setText(backup);
     r.find<QLineEdit>("txtLoad")->setText(backup);
-    kt::test::MessageCatcher catcher;
-    const auto runJob = [&](const auto& start) {
-        const qsizetype before = catcher.messages.size();
-        start();
+    {
+        kt::test::MessageCatcher catcher;
+        r.find<QPushButton>("cmdSave")->click();
         ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return catcher.messages.size() > before && !r.window->job().isActive(); },
-            10000));
-    };
-    runJob([&] { r.find<QPushButton>("cmdSave")->click(); });
+            [&] { return !catcher.messages.isEmpty() && !r.window->job().isActive(); }, 10000));
+    }
     const QByteArray saved = contents(backup);
-    runJob([&] { r.trigger("mnuCompare"); });
-    EXPECT_TRUE(catcher.messages.last().text.startsWith(
-        kt::shell::fillIn(r.window->languageText("VerifyOk"), {"2"})))
-        << catcher.messages.last().text.toStdString();
-    // Changed on the controller since: said, and listed beside the backup.
+
+    // At its end the box says what was compared; the panel behind it says
+    // which way and where; the differences open over the box.
+    struct Seen {
+        QString panel, message, buttons;
+        QStringList differences;
+    };
+    const auto compare = [&] {
+        Seen seen;
+        QTimer driver;
+        QObject::connect(&driver, &QTimer::timeout, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* list = qobject_cast<QDialog*>(modal);
+                list && list->objectName() == "frmDifferences") {
+                auto* table = list->findChild<QTableWidget*>("tblDifferences");
+                for (int row = 0; row < table->rowCount(); ++row)
+                    seen.differences.append(
+                        table->item(row, 0)->text() + '|' + table->item(row, 1)->text() + '|' +
+                        table->item(row, 2)->text() + '|' + table->item(row, 3)->text());
+                list->findChild<QPushButton*>("cmdClose")->click();
+                return;
+            }
+            auto* box = qobject_cast<kt::ui::frmMsgBox*>(modal);
+            if (!box || !box->isVisible())
+                return;
+            auto* details = box->findChild<QPushButton*>("cmdDetails");
+            if (seen.message.isEmpty()) {
+                seen.panel = r.find<QLabel>("lblJobInfo")->text().section('\n', 0, 0);
+                seen.message = box->findChild<QLabel*>("lblMessage")->text();
+                seen.buttons = details->isVisible() ? details->text() : QString();
+                if (details->isVisible()) {
+                    // The list opens over the box, from a click of its own.
+                    QTimer::singleShot(0, details, &QPushButton::click);
+                    return;
+                }
+            }
+            box->findChild<QPushButton*>("cmdOk")->click();
+        });
+        driver.start(5);
+        r.trigger("mnuCompare");
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return !seen.message.isEmpty() && !r.window->job().isActive(); }, 10000));
+        return seen;
+    };
+    const Seen same = compare();
+    EXPECT_TRUE(same.panel.startsWith("Compare of controller 01 with "))
+        << same.panel.toStdString();
+    EXPECT_EQ(same.message, "Controller 01 matches the backup: 2 records.");
+    EXPECT_EQ(same.buttons, "");
+
     r.controller.store.setValue("DI", "changed");
-    runJob([&] { r.trigger("mnuCompare"); });
-    EXPECT_TRUE(catcher.messages.last().text.startsWith(
-        kt::shell::fillIn(r.window->languageText("VerifyDiffer"), {"1"})))
-        << catcher.messages.last().text.toStdString();
-    EXPECT_TRUE(contents(r.dir.filePath("01.verify.txt")).contains("DI"));
+    const QByteArray stored = kt::shell::ReadIni(backup, "Data", "DI");
+    const Seen changed = compare();
+    EXPECT_TRUE(changed.message.startsWith("1 records differ.")) << changed.message.toStdString();
+    EXPECT_EQ(plain(changed.buttons), "Show differences");
+    EXPECT_EQ(changed.differences,
+              QStringList{"System Database|DI|" + QString::fromLatin1(stored) + "|changed"});
+    EXPECT_TRUE(
+        contents(r.dir.filePath("01.verify.txt")).contains("\nSystem Database: 1 difference\n"));
     EXPECT_EQ(r.controller.controller.requests().size(), 6); // two reads each time
     EXPECT_EQ(contents(backup), saved);
 
