@@ -62,6 +62,8 @@ frmKT550AX::frmKT550AX(const QString& iniFile, QWidget* parent)
     tmrComm.setObjectName("tmrComm");
     tmrComm.setInterval(200);
     connect(&tmrComm, &QTimer::timeout, this, &frmKT550AX::tmrComm_Timer);
+    tmrJobInfo_.setInterval(500);
+    connect(&tmrJobInfo_, &QTimer::timeout, this, &frmKT550AX::showJobInfo);
 
     // Start-up, in order.
     settings = shell::readSettings(strIniFile);
@@ -414,6 +416,13 @@ QString frmKT550AX::languageText(const char* key) const {
 
 shell::MsgAnswer frmKT550AX::showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
                                          const QString& text) {
+    // A job shows a message only once it has ended: the panel behind the
+    // box keeps its final count and time.
+    if (jobRunning_ && !jobEnded_) {
+        showJobInfo();
+        jobEnded_ = true;
+        tmrJobInfo_.stop();
+    }
     // The end of a job that found differences offers to show them.
     MsgDetails details;
     if (jobRunning_ && !job_->differences().isEmpty())
@@ -482,14 +491,15 @@ void frmKT550AX::cmdCancel_Click() {
     job_->cancel();
 }
 
-void frmKT550AX::showProgress(double value, double max) {
-    prbComm->setMaximum(qRound(max));
-    prbComm->setValue(qRound(value));
+void frmKT550AX::showProgress(double, double) {
+    // The bar counts records, as the panel's text does, not the job's steps.
     if (!jobInfoShown_.isValid() || jobInfoShown_.elapsed() >= 250)
         showJobInfo();
 }
 
 void frmKT550AX::showJobInfo() {
+    if (jobEnded_)
+        return;
     jobInfoShown_.start();
     const engine::JobRequest& request = job_->request();
     const QString address = QString::fromLatin1(shell::formatDigits(request.address, 2));
@@ -510,6 +520,8 @@ void frmKT550AX::showJobInfo() {
     };
     const int done = job_->processed();
     const int total = job_->counts().total;
+    prbComm->setRange(0, std::max(total, 1));
+    prbComm->setValue(std::min(done, total));
     const qint64 elapsed = jobClock_.elapsed();
     const QString left = done > 0 ? clock(elapsed * (total - done) / done) : QStringLiteral("?");
     lblJobInfo->setText(
@@ -524,9 +536,13 @@ void frmKT550AX::showJobCaption(const QString& caption) {
 }
 
 void frmKT550AX::showJobRunning(bool running) {
+    jobEnded_ = false;
     if (running) {
         jobClock_.start();
         showJobInfo();
+        tmrJobInfo_.start(); // the time runs on while a record is retried
+    } else {
+        tmrJobInfo_.stop();
     }
     lsubSwitchControls(running);
 }

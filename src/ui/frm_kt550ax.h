@@ -126,7 +126,8 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     // Fills a path box from a file dialog.
     void browse(QLineEdit* box, bool forSaving);
     void setStatusPanel(Picture picture, const QString& text, bool raised);
-    // The job panel's account of the running job.
+    // The job panel's account of the running job: records done, time spent
+    // and left, and the bar, from one count.
     void showJobInfo();
 
     std::unique_ptr<link::LinePort> mscComm;
@@ -183,6 +184,8 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     QTranslator qtTranslator_;
     QElapsedTimer jobClock_;
     QElapsedTimer jobInfoShown_;
+    QTimer tmrJobInfo_;     // the panel's account, also while nothing moves
+    bool jobEnded_ = false; // the running job has ended; its end message is up
     int activityPhase_ = 1; // the activity picture shown last, 1 or 2
     bool jobRunning_ = false;
     QList<ControlRule> controlRules_;

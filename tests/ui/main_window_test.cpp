@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -210,6 +211,72 @@ TEST(MainWindow, ComparesWithTheBackupAndShowsTheJobLog) {
     EXPECT_EQ(tableName, "Job log");
     EXPECT_EQ(rows, (QStringList{"Compare|01 (COM1)|differences (1)", "Compare|01 (COM1)|finished",
                                  "Backup|01 (COM1)|finished"}));
+}
+
+// The job panel's count, "N of M records", and its bar say the same while
+// a job runs and when its end message is up; its time runs on while a
+// record is retried.
+TEST(MainWindow, TheJobPanelCountsWithItsBarAndItsTimeRunsDuringRetries) {
+    WindowRig r;
+    r.trigger("mnuCommPortActive");
+    for (const char* box : {"chkSystemDatabase", "chkUserCard", "chkHolidayTable"})
+        r.find<QCheckBox>(box)->setChecked(true);
+    r.find<QScrollBar>("vslCardNumber")->setValue(10);
+    r.find<QLineEdit>("txtSave")->setText(r.dir.filePath("01.KT"));
+    auto* info = r.find<QLabel>("lblJobInfo");
+    auto* bar = r.find<QProgressBar>("prbComm");
+    static const QRegularExpression count(
+        QStringLiteral("(\\d+) of (\\d+) records, (\\S+) elapsed"));
+    QStringList disagreements;
+    QString atTheEnd;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        if (!info->isVisible())
+            return;
+        const QRegularExpressionMatch m = count.match(info->text());
+        if (!m.hasMatch() || m.captured(1).toInt() != bar->value() ||
+            m.captured(2).toInt() != bar->maximum())
+            disagreements.append(
+                info->text() +
+                QStringLiteral(" / bar %1 of %2").arg(bar->value()).arg(bar->maximum()));
+        auto* box = qobject_cast<kt::ui::frmMsgBox*>(QApplication::activeModalWidget());
+        if (box && box->isVisible()) {
+            atTheEnd = m.captured(1) + " of " + m.captured(2);
+            box->findChild<QPushButton*>("cmdOk")->click();
+        }
+    });
+    sampler.start(2);
+    r.find<QPushButton>("cmdSave")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !r.window->job().isActive(); }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !atTheEnd.isEmpty(); }, 1000));
+    EXPECT_EQ(atTheEnd, "24 of 24"); // 2 system records, 12 holidays, 10 cards
+    EXPECT_TRUE(disagreements.isEmpty()) << disagreements.join('\n').toStdString();
+    sampler.stop();
+
+    // A controller that stops answering: the record is retried, the clock
+    // runs. The job waits on the line inside its step, so the panel is
+    // watched from a timer, which runs there too.
+    r.controller.controller.setFaultPlan({.fault = kt::sim::Fault::Silence});
+    r.window->setLinkTimes(10, 10, 1000);
+    QStringList times;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        const QRegularExpressionMatch m = count.match(info->text());
+        if (times.isEmpty() || times.last() != m.captured(3))
+            times.append(m.captured(3));
+        if (m.captured(3) == QLatin1String("0:01")) {
+            EXPECT_EQ(m.captured(1), "0");
+            r.window->cmdCancel_Click();
+        }
+        // The job gives up in the end, unless the time ran.
+        if (auto* box = qobject_cast<kt::ui::frmMsgBox*>(QApplication::activeModalWidget()))
+            box->findChild<QPushButton*>("cmdOk")->click();
+    });
+    watcher.start(20);
+    r.find<QPushButton>("cmdSave")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !r.window->job().isActive(); }, 10000));
+    EXPECT_EQ(times, (QStringList{"0:00", "0:01"}));
+    EXPECT_EQ(r.window->job().outcome(), kt::engine::JobOutcome::Cancelled);
 }
 
 TEST(MainWindow, ADeviceUnpluggedUnderTheSuccessMessageWaitsForIt) {
