@@ -381,9 +381,13 @@ void TransferJob::stepEnd(bool complete) {
 }
 
 void TransferJob::showStoppedSummary() {
+    view_.showJobSummary(stoppedSummary());
+}
+
+QString TransferJob::stoppedSummary() const {
     const char* key = save() ? "SaveStopped" : verify() ? "VerifyStopped" : "LoadStopped";
-    view_.showJobSummary(shell::fillIn(
-        view_.languageText(key), {QString::number(counts_.done), QString::number(counts_.total)}));
+    return shell::fillIn(view_.languageText(key),
+                         {QString::number(counts_.done), QString::number(counts_.total)});
 }
 
 void TransferJob::endVerify() {

@@ -66,6 +66,9 @@ class TransferJob : public QObject {
     const QString& error() const { return error_; }
     // Records handled so far: saved, sent, empty or skipped.
     int processed() const { return counts_.done + counts_.empty + counts_.skipped; }
+    // What the last job did when it stopped short, in the view's current
+    // language ("Backup stopped: 812 of 2559 records saved").
+    QString stoppedSummary() const;
 
   signals:
     // A chosen category's records are about to be transferred, or have all

@@ -341,6 +341,9 @@ void frmKT550AX::cmdOk_Click() {
     lsubApplyLanguage();
     lsubShowPortState();
     pnlStatusText_->setText(blnPortOpen ? strTextOn : strTextOff);
+    // The whole status bar speaks the new language at once.
+    if (summaryShown_)
+        showJobSummary(job_->stoppedSummary());
     fraSetting->hide();
     applyControlStates();
 }
@@ -375,6 +378,7 @@ void frmKT550AX::browse(QLineEdit* box, bool forSaving) {
 }
 
 void frmKT550AX::showEcho(const QByteArray& frame) {
+    summaryShown_ = false;
     sbrEcho_->setText(link::displayBytes(frame));
     sbrEcho_->setToolTip(sbrEcho_->text());
 }
@@ -548,6 +552,7 @@ void frmKT550AX::showJobRunning(bool running) {
 }
 
 void frmKT550AX::showJobSummary(const QString& summary) {
+    summaryShown_ = true;
     sbrEcho_->setText(summary);
     sbrEcho_->setToolTip(summary);
 }

@@ -184,9 +184,10 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     QTranslator qtTranslator_;
     QElapsedTimer jobClock_;
     QElapsedTimer jobInfoShown_;
-    QTimer tmrJobInfo_;     // the panel's account, also while nothing moves
-    bool jobEnded_ = false; // the running job has ended; its end message is up
-    int activityPhase_ = 1; // the activity picture shown last, 1 or 2
+    QTimer tmrJobInfo_;         // the panel's account, also while nothing moves
+    bool jobEnded_ = false;     // the running job has ended; its end message is up
+    bool summaryShown_ = false; // the status bar's left shows how far a stopped job got
+    int activityPhase_ = 1;     // the activity picture shown last, 1 or 2
     bool jobRunning_ = false;
     QList<ControlRule> controlRules_;
 };

@@ -401,6 +401,31 @@ TEST(MainWindow, ALanguageSwitchChangesEveryCaptionAndTheMessageTitle) {
     EXPECT_EQ(catcher.messages[0].text, r.text(tc, "ProcessSaveOk") + ".");
 }
 
+// The status bar's texts, the account of a stopped job among them, change
+// with the language as soon as it is chosen.
+TEST(MainWindow, TheStatusBarFollowsALanguageSwitchAtOnce) {
+    WindowRig r;
+    const auto chooseLanguage = [&](const char* option) {
+        r.trigger("mnuSetting");
+        r.find<QRadioButton>(option)->click();
+        r.find<QPushButton>("cmdOk")->click();
+    };
+    chooseLanguage("opLanguage(1)");
+    r.trigger("mnuCommPortActive");
+    r.find<QCheckBox>("chkSystemDatabase")->setChecked(true);
+    r.find<QLineEdit>("txtSave")->setText(r.dir.filePath("01.KT"));
+    r.window->cmdSave_Click();
+    r.window->cmdCancel_Click();
+    auto* left = r.find<QLabel>("CommEcho");
+    const char* tc = "TraditionChinese";
+    EXPECT_EQ(left->text(), kt::shell::fillIn(r.text(tc, "SaveStopped"), {"0", "2"}));
+
+    chooseLanguage("opLanguage(0)");
+    EXPECT_EQ(left->text(), "Backup stopped: 0 of 2 records saved");
+    EXPECT_EQ(left->toolTip(), left->text());
+    EXPECT_EQ(r.find<QLabel>("CommStatusText")->text(), "ON");
+}
+
 // Typed times are in force at once and clamped on OK; while a job runs,
 // started by an accessibility client with the panel open, the panel changes
 // nothing and stays open.
