@@ -97,6 +97,7 @@ bool TransferJob::start(const JobRequest& request) {
     counts_ = {};
     differences_.clear();
     startedAt_ = localTimeStamp();
+    endedAt_.clear();
     for (const Category* category : std::as_const(request_.categories))
         counts_.total += category->recordCount(request_.cardCount);
     qCDebug(ktJob, "job %d: file %s, address %s, %d records", int(intDirection), qPrintable(path),
@@ -217,6 +218,7 @@ void TransferJob::cancel() {
     if (!blnJobActive)
         return;
     qCDebug(ktJob, "cancelled at step %d", intStep);
+    markEnded();
     outcome_ = JobOutcome::Cancelled;
     blnJobActive = false;
     link_->disable();
@@ -318,6 +320,7 @@ bool TransferJob::transferCards(const Category& category) {
 }
 
 void TransferJob::stepEnd(bool complete) {
+    markEnded();
     if (complete && intDirection == Direction::Load && request_.verifyAfterLoad) {
         // The restore is done: read it all back in the same job.
         outcome_ = JobOutcome::Finished;
@@ -325,6 +328,7 @@ void TransferJob::stepEnd(bool complete) {
         intDirection = Direction::Verify;
         counts_ = {.total = counts_.total};
         startedAt_ = localTimeStamp();
+        endedAt_.clear();
         intStep = kSetUpStep;
         return;
     }
@@ -430,6 +434,7 @@ void TransferJob::logJob() {
     if (!log_)
         return;
     JobEntry entry{.start = startedAt_,
+                   .end = endedAt_,
                    .direction = intDirection,
                    .port = request_.portName,
                    .address = request_.address,
@@ -445,6 +450,11 @@ void TransferJob::logJob() {
                        verify() ? std::optional(int(differences_.size())) : std::nullopt};
     if (const shell::Status logged = log_->append(entry); !logged)
         emit logFailed(logged.error().message);
+}
+
+void TransferJob::markEnded() {
+    if (endedAt_.isEmpty())
+        endedAt_ = localTimeStamp();
 }
 
 void TransferJob::advance(const QString& caption) {
@@ -585,6 +595,7 @@ bool TransferJob::canSend(const QByteArray& key, const QByteArray& value) {
 }
 
 bool TransferJob::lineFailed(JobOutcome outcome, const QString& reason) {
+    markEnded();
     intStep = kAbortedStep;
     outcome_ = outcome;
     error_ = reason;
@@ -601,6 +612,7 @@ bool TransferJob::refuse(JobOutcome outcome, const QString& text) {
 }
 
 bool TransferJob::stopWithMessage(const QString& text) {
+    markEnded();
     link_->disable();
     intStep = kAbortedStep;
     outcome_ = JobOutcome::FileError;

@@ -144,6 +144,9 @@ class TransferJob : public QObject {
     bool lineFailed(JobOutcome outcome, const QString& reason);
     // The summary of a job that stopped short.
     void showStoppedSummary();
+    // Takes the time the job ends at, once: its end message may stay up for
+    // a while, and the log keeps when the job ended.
+    void markEnded();
 
     JobView& view_;
     link::SerialPort& port_;
@@ -165,7 +168,8 @@ class TransferJob : public QObject {
     QList<RecordDifference> differences_;
     const JobLog* log_ = nullptr;
     QByteArray startedAt_;
-    QByteArray reply_; // the data of the last reply accepted
+    QByteArray endedAt_; // when the running job stopped, before any message about it
+    QByteArray reply_;   // the data of the last reply accepted
     bool blnJobActive = false;
     Direction intDirection = Direction::Save;
     QString strDataFile;

@@ -446,7 +446,8 @@ engine::JobRequest frmKT550AX::jobRequest(engine::Direction direction) const {
     request.file = (direction == engine::Direction::Save ? txtSave : txtLoad)->text().trimmed();
     request.address = vslControllerID->value();
     request.cardCount = vslCardNumber->value();
-    request.portName = QStringLiteral("COM%1").arg(settings.intComPort);
+    request.portName =
+        link::portAndLine(QStringLiteral("COM%1").arg(settings.intComPort), strIniFile);
     request.askBeforeLoad = direction == engine::Direction::Load;
     request.verifyAfterLoad = direction == engine::Direction::Load && settings.verifyAfterLoad;
     if (request.verifyAfterLoad || direction == engine::Direction::Verify) {

@@ -80,6 +80,12 @@ check "... and names it removed" grep -q '"key":"HA0005","kind":"removed"' diff.
 "$kt" log -n 3 >log.out
 check "the job log lists the last jobs" [ "$(grep -c '^20' log.out)" -eq 3 ]
 check "... with their outcome" grep -q 'verify .*differences (3)' log.out
+check "... the port as given, with its device" \
+    grep -qF "w.tty ($work/w.tty)" log.out
+check "... and the file's full path" grep -qE " $work/v.KT\$" log.out
+"$kt" log -n 100 >all.out
+check "a port that could not be opened counts one failed try" \
+    grep -qE ' 1  port unavailable .*/x.KT$' all.out
 
 # A bus scan finds the two controllers of 99 addresses.
 start_sim bus.tty --address 3,42; sim_bus=$last_sim

@@ -204,13 +204,16 @@ TEST(MainWindow, ComparesWithTheBackupAndShowsTheJobLog) {
         tableName = table->accessibleName();
         for (int row = 0; row < table->rowCount(); ++row)
             rows.append(table->item(row, 1)->text() + '|' + table->item(row, 2)->text() + '|' +
-                        table->item(row, 5)->text());
+                        table->item(row, 3)->text() + '|' + table->item(row, 6)->text());
         window->findChild<QPushButton*>("cmdClose")->click();
     });
     r.trigger("mnuJobLog");
     EXPECT_EQ(tableName, "Job log");
-    EXPECT_EQ(rows, (QStringList{"Compare|01 (COM1)|differences (1)", "Compare|01 (COM1)|finished",
-                                 "Backup|01 (COM1)|finished"}));
+    // Each job names its port as chosen and the line behind it.
+    const QString port = "COM1 (" + r.controller.line->devicePath() + ")";
+    EXPECT_EQ(rows,
+              (QStringList{"Compare|01|" + port + "|differences (1)",
+                           "Compare|01|" + port + "|finished", "Backup|01|" + port + "|finished"}));
 }
 
 // The job panel's count, "N of M records", and its bar say the same while
