@@ -4,6 +4,7 @@
 #include "differences_window.h"
 #include "engine/backup_file.h"
 #include "engine/record_compare.h"
+#include "file_choice.h"
 #include "frm_msg_box.h"
 #include "job_log_window.h"
 #include "link/port_naming.h"
@@ -29,6 +30,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QToolButton>
+#include <algorithm>
 #include <cstdio>
 
 namespace kt::ui {
@@ -78,6 +80,15 @@ frmKT550AX::frmKT550AX(const QString& iniFile, QWidget* parent)
     sbrErrors_->setText(QStringLiteral("0"));
     vslControllerID->setValue(1);
     vslCardNumber->setValue(settings.cardCount);
+    // The categories ticked when the program last ran, kept from now on.
+    for (const auto& [category, box] : std::as_const(categoryBoxes_)) {
+        box->setChecked(std::any_of(settings.tickedCategories.cbegin(),
+                                    settings.tickedCategories.cend(), [&](const QByteArray& key) {
+                                        return key.compare(category->languageKey,
+                                                           Qt::CaseInsensitive) == 0;
+                                    }));
+        connect(box, &QCheckBox::stateChanged, this, &frmKT550AX::rememberTickedCategories);
+    }
 }
 
 frmKT550AX::~frmKT550AX() = default;
@@ -363,8 +374,9 @@ void frmKT550AX::setStatusPanel(Picture which, const QString& text, bool raised)
 void frmKT550AX::browse(QLineEdit* box, bool forSaving) {
     const QString title = (forSaving ? fraSave : fraLoad)->title();
     const QString filter = QStringLiteral("KT560AX backup (*.KT);;All files (*)");
-    const QString path = forSaving ? QFileDialog::getSaveFileName(this, title, box->text(), filter)
-                                   : QFileDialog::getOpenFileName(this, title, box->text(), filter);
+    const QString start = browseStart(box->text(), settings.lastFolder, forSaving);
+    const QString path = forSaving ? QFileDialog::getSaveFileName(this, title, start, filter)
+                                   : QFileDialog::getOpenFileName(this, title, start, filter);
     if (path.isEmpty())
         return;
     box->setText(QDir::toNativeSeparators(path));
@@ -466,14 +478,28 @@ void frmKT550AX::cmdSave_Click() {
     if (!job_->start(jobRequest(engine::Direction::Save)))
         return;
     shell::WriteIni(strIniFile, shell::kSystemSection, "SaveFile", job_->request().file.toUtf8());
-    shell::writeCardCount(strIniFile, vslCardNumber->value());
+    rememberJobChoices();
 }
 
 void frmKT550AX::cmdLoad_Click() {
     if (!job_->start(jobRequest(engine::Direction::Load)))
         return;
     shell::WriteIni(strIniFile, shell::kSystemSection, "LoadFile", job_->request().file.toUtf8());
+    rememberJobChoices();
+}
+
+void frmKT550AX::rememberJobChoices() {
     shell::writeCardCount(strIniFile, vslCardNumber->value());
+    settings.lastFolder = QFileInfo(job_->request().file).absolutePath();
+    shell::writeLastFolder(strIniFile, settings.lastFolder);
+}
+
+void frmKT550AX::rememberTickedCategories() {
+    QByteArrayList keys;
+    for (const auto& [category, box] : std::as_const(categoryBoxes_))
+        if (checkValue(box->checkState()) == 1)
+            keys.append(category->languageKey);
+    shell::writeTickedCategories(strIniFile, keys);
 }
 
 void frmKT550AX::mnuCompare_Click() {

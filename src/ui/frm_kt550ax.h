@@ -125,6 +125,10 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     void onPortLost(const QString& description);
     // Fills a path box from a file dialog.
     void browse(QLineEdit* box, bool forSaving);
+    // Keeps a started job's card count and folder in Language.ini.
+    void rememberJobChoices();
+    // Keeps the ticked categories in Language.ini for the next start.
+    void rememberTickedCategories();
     void setStatusPanel(Picture picture, const QString& text, bool raised);
     // The job panel's account of the running job: records done, time spent
     // and left, and the bar, from one count.

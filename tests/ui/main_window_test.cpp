@@ -4,11 +4,13 @@
 #include "shell/language.h"
 #include "sim/pty_controller.h"
 #include "support/message_catcher.h"
+#include "ui/file_choice.h"
 #include "ui/frm_kt550ax.h"
 #include "ui/frm_msg_box.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -538,6 +540,54 @@ TEST(MainWindow, NumbersFollowTheScrollBarsAndAJobTakesThemWithTheTickedBoxes) {
     EXPECT_EQ(catcher.messages[0].buttons, "Restore|*Cancel");
     EXPECT_EQ(cards->value(), 2437);
     EXPECT_TRUE(r.controller.controller.requests().isEmpty());
+}
+
+// The ticked categories and the folder of the last job are kept in
+// Language.ini from one start to the next; a file choice opens there.
+TEST(MainWindow, RemembersTheTickedCategoriesAndTheLastFolder) {
+    WindowRig r;
+    r.trigger("mnuCommPortActive");
+    for (const char* box : {"chkSystemDatabase", "chkUserCard", "chkDoSet"})
+        r.find<QCheckBox>(box)->setChecked(true);
+    r.find<QCheckBox>("chkDoSet")->setChecked(false);
+    QDir(r.dir.path()).mkdir("site-a");
+    const QString backup = r.dir.filePath("site-a/01.KT");
+    r.find<QLineEdit>("txtSave")->setText(backup);
+    r.window->cmdSave_Click();
+    r.window->cmdCancel_Click();
+    r.window.reset();
+
+    frmKT550AX again(r.ini);
+    for (const kt::engine::Category& category : kt::engine::categories())
+        EXPECT_EQ(again.findChild<QCheckBox*>(category.checkBox)->isChecked(),
+                  QByteArray(category.checkBox) == "chkSystemDatabase" ||
+                      QByteArray(category.checkBox) == "chkUserCard")
+            << category.checkBox;
+    EXPECT_EQ(again.currentSettings().lastFolder, r.dir.filePath("site-a"));
+}
+
+// Where "…" opens: the last job's folder first, with the box's file when a
+// backup is to be saved or when that file is there.
+TEST(MainWindow, AFileChoiceOpensInTheFolderOfTheLastJob) {
+    QTemporaryDir dir;
+    const QString last = dir.filePath("last");
+    const QString other = dir.filePath("other");
+    QDir().mkpath(last);
+    QDir().mkpath(other);
+    QFile(last + "/there.KT").open(QIODevice::WriteOnly);
+    const std::tuple<QString, QString, bool, QString> cases[] = {
+        {"", last, false, last},
+        {"", last, true, last},
+        {other + "/there.KT", last, false, last + "/there.KT"},
+        {other + "/gone.KT", last, false, last},
+        {other + "/new.KT", last, true, last + "/new.KT"},
+        {other + "/new.KT", "", true, other + "/new.KT"},
+        {other + "/new.KT", dir.filePath("removed"), false, other},
+        {"", "", false, QDir::homePath()},
+    };
+    for (const auto& [box, lastFolder, forSaving, start] : cases)
+        EXPECT_EQ(kt::ui::browseStart(box, lastFolder, forSaving), start)
+            << box.toStdString() << " / " << lastFolder.toStdString() << " / " << forSaving;
 }
 
 TEST(MainWindow, StartsOnALanguageIniOfGarbage) {
