@@ -110,35 +110,41 @@ double textContrast(const QImage& image, const QRect& area, QColor text) {
     return contrast(colour, std::max_element(counts.cbegin(), counts.cend()).key());
 }
 
-// Measured on the box as drawn, for each kind of message: the title, the
-// message in its colour, and the button captions.
+// Measured on the box as drawn, for each kind of message in each language:
+// the title, the message in its colour, and the button captions.
 TEST(MessageBox, EveryTextReadsAtFourAndAHalfToOneOrBetter) {
     const std::tuple<MsgStyle, const char*, QColor> styles[] = {
         {MsgStyle::Critical, "critical", QColor(255, 0, 0)},
         {MsgStyle::Question, "question", QColor(0, 0, 255)},
         {MsgStyle::Exclamation, "exclamation", QColor(255, 255, 0)},
         {MsgStyle::Information, "information", QColor(0, 0, 255)}};
-    for (const auto& [style, name, colour] : styles) {
-        SCOPED_TRACE(name);
-        frmMsgBox box;
-        box.load("KT560AX Data Backup System V2.00", style, MsgButtons::OkCancel,
-                 "Communication error: the controller does not answer.");
-        box.show();
-        const QImage image = box.grab().toImage();
-        const auto area = [&](const char* control) {
-            return box.findChild<QWidget*>(control)->geometry();
-        };
-        const double title = textContrast(image, area("lblTitle(0)"), QColor(224, 224, 224));
-        const double message = textContrast(image, area("lblMessage"), colour);
-        const auto* ok = box.findChild<QPushButton*>("cmdOk");
-        const double button = textContrast(image, ok->geometry().adjusted(3, 3, -3, -3),
-                                           ok->palette().color(QPalette::ButtonText));
-        std::printf("%-12s title %5.2f : 1, message %5.2f : 1, button %5.2f : 1\n", name, title,
-                    message, button);
-        EXPECT_GE(title, 4.5);
-        EXPECT_GE(message, 4.5);
-        EXPECT_GE(button, 4.5);
-    }
+    const std::tuple<const char*, QString, QString> languages[] = {
+        {"en", "KT560AX Data Backup System V2.00",
+         "Communication error: the controller does not answer."},
+        {"zh_TW", "KT560AX 資料備份系統 V2.00", "通訊錯誤：控制器沒有回應。"},
+        {"zh_CN", "KT560AX 数据备份系统 V2.00", "通讯错误：控制器没有响应。"}};
+    for (const auto& [style, name, colour] : styles)
+        for (const auto& [language, titleText, messageText] : languages) {
+            SCOPED_TRACE(name);
+            SCOPED_TRACE(language);
+            frmMsgBox box;
+            box.load(titleText, style, MsgButtons::OkCancel, messageText);
+            box.show();
+            const QImage image = box.grab().toImage();
+            const auto area = [&](const char* control) {
+                return box.findChild<QWidget*>(control)->geometry();
+            };
+            const double title = textContrast(image, area("lblTitle(0)"), QColor(224, 224, 224));
+            const double message = textContrast(image, area("lblMessage"), colour);
+            const auto* ok = box.findChild<QPushButton*>("cmdOk");
+            const double button = textContrast(image, ok->geometry().adjusted(3, 3, -3, -3),
+                                               ok->palette().color(QPalette::ButtonText));
+            std::printf("%-12s %-5s title %5.2f : 1, message %5.2f : 1, button %5.2f : 1\n", name,
+                        language, title, message, button);
+            EXPECT_GE(title, 4.5);
+            EXPECT_GE(message, 4.5);
+            EXPECT_GE(button, 4.5);
+        }
 }
 
 TEST(MessageBox, EnterPressesTheDefaultButton) {
