@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Pictures of the fleet report page, at desktop and phone width, for the
-# README: a small fleet of virtual controllers backed up three times, one
+# user guide: a small fleet of virtual controllers backed up three times, one
 # changing between runs and one with no line at all.
 #   tools/report_tour.sh BUILD_DIR OUT_DIR
 set -euo pipefail

@@ -1,5 +1,6 @@
 // Shows the main window in its states and saves a PNG of each: port closed,
-// port open, settings panel, job panel, Traditional Chinese, message box.
+// port open, settings panel, job panel, Traditional Chinese, message box,
+// and the differences a compare found, over its message.
 // Run under an X server (scripts/screenshots starts Xvfb).
 #include "shell/ini_file.h"
 #include "shell/language.h"
@@ -9,6 +10,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -108,6 +110,44 @@ int main(int argc, char** argv) {
                        window.languageText("ProcessSaveOk") + ".\n" +
                            kt::shell::fillIn(window.languageText("SaveSummary"), {"2516", "0"}) +
                            '.');
+
+    // A compare after a record changed on the controller: its message, and
+    // the list of the differences opened over it.
+    for (QCheckBox* box : window.findChildren<QCheckBox*>())
+        box->setChecked(box->objectName() == QLatin1String("chkSystemDatabase"));
+    window.findChild<QLineEdit*>("txtSave")->setText(dir.filePath("site-b.KT"));
+    window.findChild<QLineEdit*>("txtLoad")->setText(dir.filePath("site-b.KT"));
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<kt::ui::frmMsgBox*>(QApplication::activeModalWidget()))
+            box->findChild<QPushButton*>("cmdOk")->click();
+    });
+    answer.start(50);
+    window.cmdSave_Click();
+    while (window.job().isActive())
+        settle(100);
+    answer.stop();
+    controller.store.setValue("DI", "0000000000000000");
+    QTimer::singleShot(700, [&] {
+        auto* box = qobject_cast<kt::ui::frmMsgBox*>(QApplication::activeModalWidget());
+        QTimer::singleShot(300, [&, box] {
+            // Below the box, so that both show.
+            auto* list = QApplication::activeModalWidget();
+            list->resize(list->width(), 220);
+            list->move(box->x(), box->frameGeometry().bottom() + 12);
+            settle(400);
+            const QRect area = box->frameGeometry().united(list->frameGeometry());
+            ok &= save(box->screen()->grabWindow(0, area.x() - 20, area.y() - 20, area.width() + 40,
+                                                 area.height() + 40),
+                       outDir, "8-compare-differences.png");
+            list->findChild<QPushButton*>("cmdClose")->click();
+            box->findChild<QPushButton*>("cmdOk")->click();
+        });
+        box->findChild<QPushButton*>("cmdDetails")->click();
+    });
+    window.findChild<QAction*>("mnuCompare")->trigger();
+    while (window.job().isActive())
+        settle(100);
     window.close();
     return ok ? 0 : 1;
 }

@@ -35,14 +35,17 @@ shell::MsgAnswer CliView::showMessage(shell::MsgStyle style, shell::MsgButtons b
     clearBar();
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    if (buttons == shell::MsgButtons::OkCancel) {
-        printLine(shown);
+    if (buttons == shell::MsgButtons::OkCancel || buttons == shell::MsgButtons::RestoreCancel) {
+        // Nobody is asked here, not even on a terminal: the question's last
+        // paragraph, which asks, is left out, and --yes is the answer.
+        const qsizetype asking = shown.lastIndexOf(QLatin1String("\n\n"));
+        printLine(asking > 0 ? shown.left(asking) : shown);
         if (yes_) {
             printLine(QStringLiteral("Going on: --yes was given."));
             return shell::MsgAnswer::Ok;
         }
         declined_ = true;
-        printLine(QStringLiteral("Nothing was written. Give --yes to go on anyway."));
+        printLine(QStringLiteral("This needs --yes to go on; nothing was written."));
         return shell::MsgAnswer::Cancel;
     }
     clearBar();

@@ -8,6 +8,7 @@
 #include "fleet/exit_status.h"
 #include "link/trace.h"
 #include "shell/ini_file.h"
+#include "shell/language.h"
 #include "shell/text_format.h"
 #include "transfer_command.h"
 
@@ -63,7 +64,7 @@ void maskValues(QList<engine::RecordDifference>& differences) {
 
 } // namespace
 
-int runDiff(const CliOptions& options) {
+int runDiff(const CliOptions& options, const QString& iniFile) {
     const QString& older = options.files[0];
     const QString& newer = options.files[1];
     const auto before = recordsOf(older);
@@ -91,8 +92,12 @@ int runDiff(const CliOptions& options) {
                                 .constData());
         return status;
     }
-    std::printf("%s", qPrintable(engine::describeDifferences(differences, QStringLiteral("old"),
-                                                             QStringLiteral("new"))));
+    const QByteArray language = languageOf(options);
+    std::printf("%s", qPrintable(engine::describeDifferences(
+                          differences, QStringLiteral("old"), QStringLiteral("new"),
+                          [&](const engine::Category& category) {
+                              return shell::languageText(iniFile, language, category.languageKey);
+                          })));
     if (!options.quiet)
         std::fprintf(stderr, "%d added, %d removed, %d changed\n", counts[0], counts[1], counts[2]);
     return status;
@@ -105,25 +110,38 @@ int runLog(const CliOptions& options) {
         std::fprintf(stderr, "No jobs in %s yet.\n", qPrintable(log.path()));
         return kDone;
     }
-    std::printf("%-19s %-7s %-24s %4s %7s %5s  %-20s %s\n", "start", "job", "port", "addr",
-                "records", "tries", "outcome", "file");
     // The log is a file anyone may have written to: nothing in it reaches
     // the terminal raw.
     const auto text = [](const QJsonObject& entry, const char* key) {
         return link::displayText(entry.value(key).toString());
     };
+    QList<QStringList> rows = {
+        {"start", "job", "addr", "port", "records", "failed tries", "outcome", "file"}};
     for (const QJsonObject& e : entries) {
         // The outcome's name; a word of no outcome is shown as it stands.
         const auto known = engine::outcomeFromId(e.value("outcome").toString());
         QString outcome = known ? QLatin1String(engine::wordsOf(*known).name) : text(e, "outcome");
         if (e.contains("differences"))
             outcome += QStringLiteral(" (%1)").arg(e.value("differences").toInt());
-        std::printf("%-19s %-7s %-24s %4s %7d %5d  %-20s %s\n",
-                    qPrintable(text(e, "start").left(19).replace(u'T', u' ')),
-                    qPrintable(text(e, "direction")), qPrintable(text(e, "port")),
-                    shell::formatDigits(e.value("address").toInt(), 2).constData(),
-                    e.value("records").toInt(), e.value("failedTries").toInt(), qPrintable(outcome),
-                    qPrintable(text(e, "file")));
+        rows.append({text(e, "start").left(19).replace(u'T', u' '), text(e, "direction"),
+                     QString::fromLatin1(shell::formatDigits(e.value("address").toInt(), 2)),
+                     text(e, "port"), QString::number(e.value("records").toInt()),
+                     QString::number(e.value("failedTries").toInt()), outcome, text(e, "file")});
+    }
+    // Columns as wide as their widest cell, two blanks apart; counts to the
+    // right, the file last as it is.
+    QList<qsizetype> widths(rows[0].size(), 0);
+    for (const QStringList& row : std::as_const(rows))
+        for (qsizetype i = 0; i < row.size(); ++i)
+            widths[i] = std::max(widths[i], row[i].size());
+    for (const QStringList& row : std::as_const(rows)) {
+        QString line;
+        for (qsizetype i = 0; i + 1 < row.size(); ++i) {
+            const bool count = i == 4 || i == 5;
+            line += (count ? row[i].rightJustified(widths[i]) : row[i].leftJustified(widths[i])) +
+                    QStringLiteral("  ");
+        }
+        std::printf("%s\n", qPrintable(line + row.last()));
     }
     return kDone;
 }

@@ -5,8 +5,9 @@
 
 namespace kt::cli {
 
-// Compares two backups record by record; 0 when equal, 4 when not.
-int runDiff(const CliOptions& options);
+// Compares two backups record by record, naming the categories in the
+// language of `iniFile`; 0 when equal, 4 when not.
+int runDiff(const CliOptions& options, const QString& iniFile);
 
 // Prints the last jobs of the job log as a table.
 int runLog(const CliOptions& options);

@@ -147,6 +147,11 @@ int runHistory(const CliOptions& options) {
         std::printf("%s\n", qPrintable(link::displayText(*written)));
         return kDone;
     }
+    if (versions.isEmpty()) {
+        std::fprintf(stderr, "[%s] has no versions in the history yet.\n",
+                     qPrintable(link::displayText(section)));
+        return kDone;
+    }
     std::printf("%7s  %-25s %6s %8s  %s\n", "version", "date", "cards", "records", "changes");
     for (const fleet::HistoryVersion& version : versions) {
         const int cards = version.cards, records = version.records;

@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
     if (options->command == QLatin1String("scan"))
         return kt::cli::runScan(*options, iniFile);
     if (options->command == QLatin1String("diff"))
-        return kt::cli::runDiff(*options);
+        return kt::cli::runDiff(*options, iniFile);
     if (options->command == QLatin1String("log"))
         return kt::cli::runLog(*options);
     return kt::cli::runTransfer(*options, iniFile);

@@ -198,15 +198,23 @@ const OptionRow* findOption(const QString& argument) {
     return nullptr;
 }
 
-// Lines of help text: the first after the name, the rest under it.
+// Where the help texts of commands and options begin on their lines.
+constexpr qsizetype kHelpColumn = 20;
+
+// Lines of help text in two columns: the name, then its text beside it at
+// kHelpColumn, two blanks or more apart. A name too long for that stands
+// on a line of its own, its text below it in the same column.
 QString helpLines(const QString& head, const char* help) {
-    QString text;
     // %1 stands for the card limit.
     const QStringList lines =
         shell::fillIn(QString::fromUtf8(help), {QString::number(engine::kMaxCards)}).split(u'\n');
+    const QString name = QStringLiteral("  ") + head;
+    QString text;
+    if (name.size() + 2 > kHelpColumn)
+        text += name + u'\n';
     for (qsizetype i = 0; i < lines.size(); ++i)
-        text +=
-            QStringLiteral("  ") + (i == 0 ? head : QString()).leftJustified(18) + lines[i] + u'\n';
+        text += (i == 0 && text.isEmpty() ? name : QString()).leftJustified(kHelpColumn) +
+                lines[i] + u'\n';
     return text;
 }
 

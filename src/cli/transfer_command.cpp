@@ -5,6 +5,7 @@
 #include "engine/backup_file.h"
 #include "engine/record_compare.h"
 #include "fleet/exit_status.h"
+#include "link/port_naming.h"
 #include "shell/ini_file.h"
 #include "shell/text_format.h"
 #include "signal_watch.h"
@@ -98,6 +99,7 @@ int portFailed(const CliOptions& options, const engine::JobRequest& request,
                            .file = request.file,
                            .categories = request.categories,
                            .cards = request.cardCount,
+                           .failedTries = 1, // the one try to open the port
                            .outcome = outcome,
                            .error = port.errorString()};
     if (const shell::Status logged = engine::JobLog().append(entry); !logged && !options.quiet)
@@ -120,7 +122,7 @@ int runTransfer(const CliOptions& options, const QString& iniFile) {
                                      .address = options.address,
                                      .categories = options.categories,
                                      .cardCount = cardCountOf(options, direction),
-                                     .portName = options.port};
+                                     .portName = link::portAndLine(options.port, iniFile)};
     // A signal while a server is being reached (up to its time-out) is an
     // interruption too.
     SignalWatch watch;
@@ -154,10 +156,14 @@ int runTransfer(const CliOptions& options, const QString& iniFile) {
     port.close();
 
     const int status = exitStatusOf(job.outcome());
+    // Categories by their names in the window, as the report beside the
+    // backup names them.
     if (!job.differences().isEmpty() && !options.json)
-        std::printf(
-            "%s", qPrintable(engine::describeDifferences(job.differences(), QStringLiteral("file"),
-                                                         QStringLiteral("controller"))));
+        std::printf("%s", qPrintable(engine::describeDifferences(
+                              job.differences(), QStringLiteral("file"),
+                              QStringLiteral("controller"), [&](const engine::Category& category) {
+                                  return view.languageText(category.languageKey);
+                              })));
     if (options.json)
         printJson(options, job.request().file.isEmpty() ? request : job.request(), &job,
                   job.outcome(), job.error(), elapsed.elapsed() / 1000.0, status);

@@ -1,8 +1,10 @@
 #include "job_log.h"
 
 #include "backup_file.h"
+#include "shell/text_format.h"
 #include "shell/user_folders.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,6 +12,7 @@
 #include <QJsonDocument>
 #include <QStandardPaths>
 #include <algorithm>
+#include <limits>
 
 namespace kt::engine {
 
@@ -39,12 +42,14 @@ shell::Status JobLog::appendLine(const QJsonObject& entry) const {
     }
     QFile file(path_);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append, QFile::ReadOwner | QFile::WriteOwner))
-        return cannot(QStringLiteral("cannot write %1: %2").arg(path_, file.errorString()));
+        return cannot(
+            shell::fillIn(QStringLiteral("cannot write %1: %2"), {path_, file.errorString()}));
     // One write of the whole line, so that jobs running side by side never
     // interleave their lines.
     const QByteArray line = QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n';
     if (file.write(line) != line.size() || !file.flush())
-        return cannot(QStringLiteral("cannot write %1: %2").arg(path_, file.errorString()));
+        return cannot(
+            shell::fillIn(QStringLiteral("cannot write %1: %2"), {path_, file.errorString()}));
     return shell::done();
 }
 
@@ -53,18 +58,23 @@ shell::Status JobLog::append(const JobEntry& entry) const {
     QJsonArray names;
     for (const Category* category : entry.categories)
         names.append(QString::fromLatin1(category->name));
-    QJsonObject line{{"start", QString::fromLatin1(entry.start)},
-                     {"end", QString::fromLatin1(localTimeStamp())},
-                     {"direction", directions[int(entry.direction)]},
-                     {"port", entry.port},
-                     {"address", entry.address},
-                     {"file", entry.file},
-                     {"categories", names},
-                     {"cards", entry.cards},
-                     {"records", entry.records},
-                     {"emptyCardSlots", entry.emptyCardSlots},
-                     {"failedTries", entry.failedTries},
-                     {"outcome", QString::fromLatin1(outcomeName(entry.outcome))}};
+    // A relative name means nothing once the folder it was given in is
+    // forgotten.
+    const QString file =
+        entry.file.isEmpty() ? QString() : QFileInfo(entry.file).absoluteFilePath();
+    QJsonObject line{
+        {"start", QString::fromLatin1(entry.start)},
+        {"end", QString::fromLatin1(entry.end.isEmpty() ? localTimeStamp() : entry.end)},
+        {"direction", directions[int(entry.direction)]},
+        {"port", entry.port},
+        {"address", entry.address},
+        {"file", file},
+        {"categories", names},
+        {"cards", entry.cards},
+        {"records", entry.records},
+        {"emptyCardSlots", entry.emptyCardSlots},
+        {"failedTries", entry.failedTries},
+        {"outcome", QString::fromLatin1(outcomeName(entry.outcome))}};
     if (!entry.error.isEmpty())
         line.insert("error", entry.error.left(kMaxErrorChars));
     if (entry.differences)
@@ -119,6 +129,15 @@ QList<QJsonObject> JobLog::last(int count) const {
             skipping = true;
         }
     }
+    // Lines are written as jobs end; jobs side by side end in another order
+    // than they started in. A line without a start time stays where it is.
+    const auto startOf = [](const QJsonObject& entry) {
+        const QDateTime start = QDateTime::fromString(entry.value("start").toString(), Qt::ISODate);
+        return start.isValid() ? start.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min();
+    };
+    std::stable_sort(
+        entries.begin(), entries.end(),
+        [&](const QJsonObject& a, const QJsonObject& b) { return startOf(a) < startOf(b); });
     return entries;
 }
 

@@ -12,13 +12,14 @@
 
 namespace kt::engine {
 
-// One job as the log keeps it; it ended when it is appended.
+// One job as the log keeps it.
 struct JobEntry {
     QByteArray start{}; // ISO 8601 local time with offset
+    QByteArray end{};   // the same; empty: it ends as it is appended
     Direction direction = Direction::Save;
-    QString port{};
+    QString port{}; // as chosen, with its line: "COM1 (/dev/ttyUSB0)", "tcp://gw:4001"
     int address = 1;
-    QString file{};
+    QString file{}; // logged with its full path
     QList<const Category*> categories{};
     int cards = 0;
     int records = 0;
@@ -51,9 +52,9 @@ class JobLog {
     // `what` stands where a job's direction stands.
     shell::Status appendEvent(const char* what, const QString& subject,
                               const QString& outcome) const;
-    // The last `count` entries, oldest first; lines that do not parse are
-    // left out. Read from the end, so a long log costs no more than the
-    // lines asked for.
+    // The last `count` entries, by their start time, the earliest first;
+    // lines that do not parse are left out. Read from the end, so a long
+    // log costs no more than the lines asked for.
     QList<QJsonObject> last(int count) const;
 
   private:

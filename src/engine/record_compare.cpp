@@ -108,7 +108,7 @@ QList<RecordDifference> compareRecords(const QMap<QByteArray, QByteArray>& befor
 }
 
 QString describeDifferences(const QList<RecordDifference>& differences, const QString& beforeName,
-                            const QString& afterName) {
+                            const QString& afterName, const CategoryNames& names) {
     static const char* kinds[] = {"added", "removed", "changed"};
     QString text;
     const Category* current = nullptr;
@@ -125,17 +125,19 @@ QString describeDifferences(const QList<RecordDifference>& differences, const QS
                                              });
             text += shell::fillIn(
                 QStringLiteral("%1: %2 %3\n"),
-                {category ? QString::fromLatin1(category->languageKey) : QStringLiteral("Other"),
+                {!category ? QStringLiteral("Other")
+                 : names   ? names(*category)
+                           : QString::fromLatin1(category->languageKey),
                  QString::number(count),
                  count == 1 ? QStringLiteral("difference") : QStringLiteral("differences")});
         }
         QString where = QString::fromLatin1(d.key);
         if (category && category->cards)
             where += QStringLiteral(" (card %1)").arg(d.key.mid(2).toInt());
-        text += QStringLiteral("  %1 %2: %3 \"%4\", %5 \"%6\"\n")
-                    .arg(link::displayBytes(where.toLatin1()), QLatin1String(kinds[int(d.kind)]),
-                         beforeName, link::displayBytes(d.before), afterName,
-                         link::displayBytes(d.after));
+        text += shell::fillIn(
+            QStringLiteral("  %1 %2: %3 \"%4\", %5 \"%6\"\n"),
+            {link::displayBytes(where.toLatin1()), QLatin1String(kinds[int(d.kind)]), beforeName,
+             link::displayBytes(d.before), afterName, link::displayBytes(d.after)});
     }
     return text;
 }
@@ -149,7 +151,7 @@ bool writeVerifyReport(const QString& reportFile, const VerifyReport& report) {
                        QString::number(report.differences.size()),
                        QString::number(report.compared - report.differences.size())}) +
         describeDifferences(report.differences, QStringLiteral("file"),
-                            QStringLiteral("controller"));
+                            QStringLiteral("controller"), report.names);
     const QByteArray bytes = text.toUtf8();
     if (!QFileInfo::exists(reportFile))
         return createPrivateFile(reportFile, bytes);

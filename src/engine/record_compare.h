@@ -10,6 +10,7 @@
 #include <QList>
 #include <QMap>
 #include <QString>
+#include <functional>
 
 namespace kt::engine {
 
@@ -46,10 +47,14 @@ struct RecordDifference {
 QList<RecordDifference> compareRecords(const QMap<QByteArray, QByteArray>& before,
                                        const QMap<QByteArray, QByteArray>& after);
 
+// How a list names a category, such as by its caption in the user's
+// language; without it, by its Language.ini key.
+using CategoryNames = std::function<QString(const Category&)>;
+
 // A readable list grouped by category, with a count for each: for a verify
 // ("file" and "controller") or a diff ("old" and "new").
 QString describeDifferences(const QList<RecordDifference>& differences, const QString& beforeName,
-                            const QString& afterName);
+                            const QString& afterName, const CategoryNames& names = {});
 
 // What a verify found, for its report beside the backup.
 struct VerifyReport {
@@ -59,6 +64,7 @@ struct VerifyReport {
     QByteArray started; // ISO 8601 local time with offset
     int compared = 0;
     QList<RecordDifference> differences;
+    CategoryNames names{};
 };
 
 // Writes the report: a header with the counts, then every difference. It

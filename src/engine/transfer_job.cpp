@@ -95,6 +95,7 @@ bool TransferJob::start(const JobRequest& request) {
     counts_ = {};
     differences_.clear();
     startedAt_ = localTimeStamp();
+    endedAt_.clear();
     for (const Category* category : std::as_const(request_.categories))
         counts_.total += category->recordCount(request_.cardCount);
     qCDebug(ktJob, "job %d: file %s, address %s, %d records", int(intDirection), qPrintable(path),
@@ -194,7 +195,7 @@ bool TransferJob::confirmLoad(const JobRequest& request) {
             text += "\n- " + reason + '.';
     }
     text += "\n\n" + view_.languageText(reasons.isEmpty() ? "LoadGoOn" : "LoadAnyway");
-    return view_.showMessage(MsgStyle::Question, MsgButtons::OkCancel, text) == MsgAnswer::Ok;
+    return view_.showMessage(MsgStyle::Question, MsgButtons::RestoreCancel, text) == MsgAnswer::Ok;
 }
 
 QString TransferJob::warningText(const LoadWarning& warning) const {
@@ -218,6 +219,7 @@ void TransferJob::cancel() {
     if (!blnJobActive)
         return;
     qCDebug(ktJob, "cancelled at step %d", intStep);
+    markEnded();
     outcome_ = JobOutcome::Cancelled;
     blnJobActive = false;
     link_->disable();
@@ -319,6 +321,7 @@ bool TransferJob::transferCards(const Category& category) {
 }
 
 void TransferJob::stepEnd(bool complete) {
+    markEnded();
     if (complete && intDirection == Direction::Load && request_.verifyAfterLoad) {
         // The restore is done: read it all back in the same job.
         outcome_ = JobOutcome::Finished;
@@ -326,6 +329,7 @@ void TransferJob::stepEnd(bool complete) {
         intDirection = Direction::Verify;
         counts_ = {.total = counts_.total};
         startedAt_ = localTimeStamp();
+        endedAt_.clear();
         intStep = kSetUpStep;
         return;
     }
@@ -382,17 +386,25 @@ void TransferJob::stepEnd(bool complete) {
 }
 
 void TransferJob::showStoppedSummary() {
+    view_.showJobSummary(stoppedSummary());
+}
+
+QString TransferJob::stoppedSummary() const {
     const char* key = save() ? "SaveStopped" : verify() ? "VerifyStopped" : "LoadStopped";
-    view_.showJobSummary(shell::fillIn(
-        view_.languageText(key), {QString::number(counts_.done), QString::number(counts_.total)}));
+    return shell::fillIn(view_.languageText(key),
+                         {QString::number(counts_.done), QString::number(counts_.total)});
 }
 
 void TransferJob::endVerify() {
     const int differing = int(differences_.size());
     if (differing == 0) {
-        view_.showMessage(
-            MsgStyle::Information, MsgButtons::Ok,
-            shell::fillIn(view_.languageText("VerifyOk"), {QString::number(counts_.done)}) + '.');
+        // A compare restored nothing: it says the controller matches.
+        const QString matched =
+            request_.direction == Direction::Verify
+                ? shell::fillIn(view_.languageText("CompareOk"),
+                                {QString::fromLatin1(address_), QString::number(counts_.done)})
+                : shell::fillIn(view_.languageText("VerifyOk"), {QString::number(counts_.done)});
+        view_.showMessage(MsgStyle::Information, MsgButtons::Ok, matched + '.');
         return;
     }
     QString text =
@@ -407,18 +419,23 @@ void TransferJob::endVerify() {
 }
 
 bool TransferJob::writeReport() const {
-    return writeVerifyReport(request_.reportFile, {.file = strDataFile,
-                                                   .controller = address_,
-                                                   .port = request_.portName,
-                                                   .started = startedAt_,
-                                                   .compared = counts_.done,
-                                                   .differences = differences_});
+    return writeVerifyReport(request_.reportFile,
+                             {.file = strDataFile,
+                              .controller = address_,
+                              .port = request_.portName,
+                              .started = startedAt_,
+                              .compared = counts_.done,
+                              .differences = differences_,
+                              .names = [this](const Category& category) {
+                                  return view_.languageText(category.languageKey);
+                              }});
 }
 
 void TransferJob::logJob() {
     if (!log_)
         return;
     JobEntry entry{.start = startedAt_,
+                   .end = endedAt_,
                    .direction = intDirection,
                    .port = request_.portName,
                    .address = request_.address,
@@ -434,6 +451,11 @@ void TransferJob::logJob() {
                        verify() ? std::optional(int(differences_.size())) : std::nullopt};
     if (const shell::Status logged = log_->append(entry); !logged)
         emit logFailed(logged.error().message);
+}
+
+void TransferJob::markEnded() {
+    if (endedAt_.isEmpty())
+        endedAt_ = localTimeStamp();
 }
 
 void TransferJob::advance(const QString& caption) {
@@ -574,6 +596,7 @@ bool TransferJob::canSend(const QByteArray& key, const QByteArray& value) {
 }
 
 bool TransferJob::lineFailed(JobOutcome outcome, const QString& reason) {
+    markEnded();
     intStep = kAbortedStep;
     outcome_ = outcome;
     error_ = reason;
@@ -590,6 +613,7 @@ bool TransferJob::refuse(JobOutcome outcome, const QString& text) {
 }
 
 bool TransferJob::stopWithMessage(const QString& text) {
+    markEnded();
     link_->disable();
     intStep = kAbortedStep;
     outcome_ = JobOutcome::FileError;

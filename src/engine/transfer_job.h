@@ -66,6 +66,9 @@ class TransferJob : public QObject {
     const QString& error() const { return error_; }
     // Records handled so far: saved, sent, empty or skipped.
     int processed() const { return counts_.done + counts_.empty + counts_.skipped; }
+    // What the last job did when it stopped short, in the view's current
+    // language ("Backup stopped: 812 of 2559 records saved").
+    QString stoppedSummary() const;
 
   signals:
     // A chosen category's records are about to be transferred, or have all
@@ -141,6 +144,9 @@ class TransferJob : public QObject {
     bool lineFailed(JobOutcome outcome, const QString& reason);
     // The summary of a job that stopped short.
     void showStoppedSummary();
+    // Takes the time the job ends at, once: its end message may stay up for
+    // a while, and the log keeps when the job ended.
+    void markEnded();
 
     JobView& view_;
     link::SerialPort& port_;
@@ -162,7 +168,8 @@ class TransferJob : public QObject {
     QList<RecordDifference> differences_;
     const JobLog* log_ = nullptr;
     QByteArray startedAt_;
-    QByteArray reply_; // the data of the last reply accepted
+    QByteArray endedAt_; // when the running job stopped, before any message about it
+    QByteArray reply_;   // the data of the last reply accepted
     bool blnJobActive = false;
     Direction intDirection = Direction::Save;
     QString strDataFile;

@@ -25,6 +25,13 @@ QString deviceForPort(int number, const QString& iniFile) {
 
 namespace {
 
+// COM and a number, in any letter case.
+const QRegularExpression& comPort() {
+    static const QRegularExpression com(QStringLiteral("^COM([0-9]+)$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    return com;
+}
+
 shell::Result<PortAddress> parseTarget(const QString& name) {
     static const QRegularExpression form(
         QStringLiteral("^(tcp|socket|rfc2217)://(\\[[^\\]]+\\]|[^:/\\[\\]]+):([0-9]{1,5})/?$"),
@@ -67,9 +74,7 @@ shell::Result<PortAddress> parsePortName(const QString& name, const QString& ini
     const auto invalid = [&](const QString& text) {
         return shell::Error{shell::ErrorCode::Invalid, text, trimmed};
     };
-    static const QRegularExpression com(QStringLiteral("^COM([0-9]+)$"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    if (const QRegularExpressionMatch match = com.match(trimmed); match.hasMatch()) {
+    if (const QRegularExpressionMatch match = comPort().match(trimmed); match.hasMatch()) {
         const int number = match.captured(1).toInt(); // 0 when it does not fit
         if (number < shell::kFirstComPort || number > shell::kLastComPort)
             return invalid(
@@ -97,4 +102,18 @@ shell::Result<PortAddress> parsePortName(const QString& name, const QString& ini
     return deviceAddress(trimmed);
 }
 
+QString portAndLine(const QString& name, const QString& iniFile) {
+    const QString chosen = name.trimmed();
+    const shell::Result<PortAddress> address = parsePortName(chosen, iniFile);
+    if (!address)
+        return chosen;
+    // COMn: the line Language.ini maps it to; a device: its path as opened.
+    const QRegularExpressionMatch com = comPort().match(chosen);
+    const QString line = com.hasMatch() ? deviceForPort(com.captured(1).toInt(), iniFile)
+                         : address->kind == PortAddress::Kind::Device ? address->device
+                                                                      : chosen;
+    return line == address->label
+               ? line
+               : shell::fillIn(QStringLiteral("%1 (%2)"), {address->label, line});
+}
 } // namespace kt::link

@@ -28,4 +28,9 @@ struct PortAddress {
 // The address of a port name; an Invalid error says what is wrong with it.
 shell::Result<PortAddress> parsePortName(const QString& name, const QString& iniFile);
 
+// A port as the operator chose it and, where that is another name, the line
+// it stands for: "COM1 (/dev/ttyUSB0)", "ttyUSB0 (/dev/ttyUSB0)",
+// "tcp://gw:4001". This is how the job log names it.
+QString portAndLine(const QString& name, const QString& iniFile);
+
 } // namespace kt::link

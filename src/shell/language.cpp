@@ -75,9 +75,11 @@ bool isAddedKey(const char* key) {
                                             "ValueNotSendable",
                                             "Tools",
                                             "CompareWithBackup",
-                                            "FileUntrusted"};
-    // Whole families came later still: the fleet report's and the job log's.
-    for (const char* prefix : {"Report", "State", "Log"})
+                                            "FileUntrusted",
+                                            "JournalFolded"};
+    // Whole families came later still: the fleet report's, the job log's,
+    // the captions of the message box's own buttons, and a compare's.
+    for (const char* prefix : {"Report", "State", "Log", "Button", "Compare"})
         if (qstrncmp(key, prefix, qstrlen(prefix)) == 0)
             return true;
     return added.contains(QByteArray(key));

@@ -1,12 +1,18 @@
 // The codes of a message: how it looks, which buttons it offers, and which
-// button closed it. The numbers are those of the message box's design.
+// button closed it. The numbers are those of the message box's design; the
+// question before a restore has buttons of its own.
 #pragma once
 
 namespace kt::shell {
 
 enum class MsgStyle { Critical = 1, Question = 2, Exclamation = 3, Information = 4 };
 
-enum class MsgButtons { OkCancel = 0, Ok = 1, Cancel = 2 };
+enum class MsgButtons {
+    OkCancel = 0,
+    Ok = 1,
+    Cancel = 2,
+    RestoreCancel = 3, // "Restore" answers Ok; Cancel is the default
+};
 
 enum class MsgAnswer { Ok = 1, Cancel = 2 };
 

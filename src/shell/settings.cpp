@@ -56,11 +56,23 @@ Settings readSettings(const QString& iniFile) {
     s.verifyAfterLoad = readTrimmed(iniFile, kSystemSection, "VerifyAfterLoad") == "1";
     const int cards = roundToInt(leadingNumber(readTrimmed(iniFile, kSystemSection, "CardNumber")));
     s.cardCount = cards >= 1 ? cards : 100; // the window keeps it within the card limit
+    s.lastFolder = QString::fromUtf8(readTrimmed(iniFile, kSystemSection, "LastFolder"));
+    for (const QByteArray& key : readTrimmed(iniFile, kSystemSection, "Categories").split(','))
+        if (!trimBlanks(key).isEmpty())
+            s.tickedCategories.append(trimBlanks(key));
     return s;
 }
 
 void writeCardCount(const QString& iniFile, int cardCount) {
     WriteIni(iniFile, kSystemSection, "CardNumber", QByteArray::number(cardCount));
+}
+
+void writeLastFolder(const QString& iniFile, const QString& folder) {
+    WriteIni(iniFile, kSystemSection, "LastFolder", folder.toUtf8());
+}
+
+void writeTickedCategories(const QString& iniFile, const QByteArrayList& keys) {
+    WriteIni(iniFile, kSystemSection, "Categories", keys.join(','));
 }
 
 void writeComPort(const QString& iniFile, int comPort) {

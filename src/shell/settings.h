@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QString>
 
 namespace kt::shell {
@@ -31,6 +32,8 @@ struct Settings {
     QString loadFile;                          // backup file path of the last Load job
     bool verifyAfterLoad = false;              // read a restore back and compare it
     int cardCount = 100;                       // user cards of the last job
+    QString lastFolder;                        // where the last backup or restore went
+    QByteArrayList tickedCategories;           // Language.ini keys of the ticked categories
 
     // Brings the three times into their limits; a value on a limit stays.
     void clampTimes();
@@ -43,6 +46,14 @@ Settings readSettings(const QString& iniFile);
 
 // Remembers the card count of a job. Failures are not reported.
 void writeCardCount(const QString& iniFile, int cardCount);
+
+// Remembers the folder of a backup or restore that starts, for the next
+// choice of a file. Failures are not reported.
+void writeLastFolder(const QString& iniFile, const QString& folder);
+
+// Remembers the ticked categories by their Language.ini keys, for the next
+// start. Failures are not reported.
+void writeTickedCategories(const QString& iniFile, const QByteArrayList& keys);
 
 // Remembers the chosen port number. Failures are not reported.
 void writeComPort(const QString& iniFile, int comPort);

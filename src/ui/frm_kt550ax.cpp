@@ -1,8 +1,10 @@
 #include "frm_kt550ax.h"
 
 #include "device_list.h"
+#include "differences_window.h"
 #include "engine/backup_file.h"
 #include "engine/record_compare.h"
+#include "file_choice.h"
 #include "frm_msg_box.h"
 #include "job_log_window.h"
 #include "link/port_naming.h"
@@ -28,6 +30,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QToolButton>
+#include <algorithm>
 #include <cstdio>
 
 namespace kt::ui {
@@ -61,6 +64,8 @@ frmKT550AX::frmKT550AX(const QString& iniFile, QWidget* parent)
     tmrComm.setObjectName("tmrComm");
     tmrComm.setInterval(200);
     connect(&tmrComm, &QTimer::timeout, this, &frmKT550AX::tmrComm_Timer);
+    tmrJobInfo_.setInterval(500);
+    connect(&tmrJobInfo_, &QTimer::timeout, this, &frmKT550AX::showJobInfo);
 
     // Start-up, in order.
     settings = shell::readSettings(strIniFile);
@@ -75,6 +80,15 @@ frmKT550AX::frmKT550AX(const QString& iniFile, QWidget* parent)
     sbrErrors_->setText(QStringLiteral("0"));
     vslControllerID->setValue(1);
     vslCardNumber->setValue(settings.cardCount);
+    // The categories ticked when the program last ran, kept from now on.
+    for (const auto& [category, box] : std::as_const(categoryBoxes_)) {
+        box->setChecked(std::any_of(settings.tickedCategories.cbegin(),
+                                    settings.tickedCategories.cend(), [&](const QByteArray& key) {
+                                        return key.compare(category->languageKey,
+                                                           Qt::CaseInsensitive) == 0;
+                                    }));
+        connect(box, &QCheckBox::stateChanged, this, &frmKT550AX::rememberTickedCategories);
+    }
 }
 
 frmKT550AX::~frmKT550AX() = default;
@@ -93,7 +107,8 @@ void frmKT550AX::lsubApplyLanguage() {
     strTextOff = text("OFF");
     strTextOn = text("ON");
     setMessageButtonTexts(withMnemonic(strTextOk.trimmed(), u'O'),
-                          withMnemonic(strTextCancel.trimmed(), u'C'));
+                          withMnemonic(strTextCancel.trimmed(), u'C'),
+                          withMnemonic(text("ButtonRestore"), u'R'));
     // Qt's own dialogs (file, device choice) in the same language.
     static const char* const qtTranslations[] = {nullptr, "qtbase_zh_TW", "qtbase_zh_CN"};
     QCoreApplication::removeTranslator(&qtTranslator_);
@@ -337,6 +352,9 @@ void frmKT550AX::cmdOk_Click() {
     lsubApplyLanguage();
     lsubShowPortState();
     pnlStatusText_->setText(blnPortOpen ? strTextOn : strTextOff);
+    // The whole status bar speaks the new language at once.
+    if (summaryShown_)
+        showJobSummary(job_->stoppedSummary());
     fraSetting->hide();
     applyControlStates();
 }
@@ -356,8 +374,9 @@ void frmKT550AX::setStatusPanel(Picture which, const QString& text, bool raised)
 void frmKT550AX::browse(QLineEdit* box, bool forSaving) {
     const QString title = (forSaving ? fraSave : fraLoad)->title();
     const QString filter = QStringLiteral("KT560AX backup (*.KT);;All files (*)");
-    const QString path = forSaving ? QFileDialog::getSaveFileName(this, title, box->text(), filter)
-                                   : QFileDialog::getOpenFileName(this, title, box->text(), filter);
+    const QString start = browseStart(box->text(), settings.lastFolder, forSaving);
+    const QString path = forSaving ? QFileDialog::getSaveFileName(this, title, start, filter)
+                                   : QFileDialog::getOpenFileName(this, title, start, filter);
     if (path.isEmpty())
         return;
     box->setText(QDir::toNativeSeparators(path));
@@ -371,6 +390,7 @@ void frmKT550AX::browse(QLineEdit* box, bool forSaving) {
 }
 
 void frmKT550AX::showEcho(const QByteArray& frame) {
+    summaryShown_ = false;
     sbrEcho_->setText(link::displayBytes(frame));
     sbrEcho_->setToolTip(sbrEcho_->text());
 }
@@ -412,7 +432,23 @@ QString frmKT550AX::languageText(const char* key) const {
 
 shell::MsgAnswer frmKT550AX::showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
                                          const QString& text) {
-    return ShowMessage(strTitle, style, buttons, text);
+    // A job shows a message only once it has ended: the panel behind the
+    // box keeps its final count and time.
+    if (jobRunning_ && !jobEnded_) {
+        showJobInfo();
+        jobEnded_ = true;
+        tmrJobInfo_.stop();
+    }
+    // The end of a job that found differences offers to show them.
+    MsgDetails details;
+    if (jobRunning_ && !job_->differences().isEmpty())
+        details = {withMnemonic(languageText("ButtonShowDifferences"), u'D'), [this](QWidget* box) {
+                       DifferencesWindow window(
+                           job_->differences(),
+                           [this](const char* key) { return languageText(key); }, box);
+                       window.exec();
+                   }};
+    return ShowMessage(strTitle, style, buttons, text, details);
 }
 
 engine::JobRequest frmKT550AX::jobRequest(engine::Direction direction) const {
@@ -422,7 +458,8 @@ engine::JobRequest frmKT550AX::jobRequest(engine::Direction direction) const {
     request.file = (direction == engine::Direction::Save ? txtSave : txtLoad)->text().trimmed();
     request.address = vslControllerID->value();
     request.cardCount = vslCardNumber->value();
-    request.portName = QStringLiteral("COM%1").arg(settings.intComPort);
+    request.portName =
+        link::portAndLine(QStringLiteral("COM%1").arg(settings.intComPort), strIniFile);
     request.askBeforeLoad = direction == engine::Direction::Load;
     request.verifyAfterLoad = direction == engine::Direction::Load && settings.verifyAfterLoad;
     if (request.verifyAfterLoad || direction == engine::Direction::Verify) {
@@ -441,14 +478,28 @@ void frmKT550AX::cmdSave_Click() {
     if (!job_->start(jobRequest(engine::Direction::Save)))
         return;
     shell::WriteIni(strIniFile, shell::kSystemSection, "SaveFile", job_->request().file.toUtf8());
-    shell::writeCardCount(strIniFile, vslCardNumber->value());
+    rememberJobChoices();
 }
 
 void frmKT550AX::cmdLoad_Click() {
     if (!job_->start(jobRequest(engine::Direction::Load)))
         return;
     shell::WriteIni(strIniFile, shell::kSystemSection, "LoadFile", job_->request().file.toUtf8());
+    rememberJobChoices();
+}
+
+void frmKT550AX::rememberJobChoices() {
     shell::writeCardCount(strIniFile, vslCardNumber->value());
+    settings.lastFolder = QFileInfo(job_->request().file).absolutePath();
+    shell::writeLastFolder(strIniFile, settings.lastFolder);
+}
+
+void frmKT550AX::rememberTickedCategories() {
+    QByteArrayList keys;
+    for (const auto& [category, box] : std::as_const(categoryBoxes_))
+        if (checkValue(box->checkState()) == 1)
+            keys.append(category->languageKey);
+    shell::writeTickedCategories(strIniFile, keys);
 }
 
 void frmKT550AX::mnuCompare_Click() {
@@ -471,21 +522,24 @@ void frmKT550AX::cmdCancel_Click() {
     job_->cancel();
 }
 
-void frmKT550AX::showProgress(double value, double max) {
-    prbComm->setMaximum(qRound(max));
-    prbComm->setValue(qRound(value));
+void frmKT550AX::showProgress(double, double) {
+    // The bar counts records, as the panel's text does, not the job's steps.
     if (!jobInfoShown_.isValid() || jobInfoShown_.elapsed() >= 250)
         showJobInfo();
 }
 
 void frmKT550AX::showJobInfo() {
+    if (jobEnded_)
+        return;
     jobInfoShown_.start();
     const engine::JobRequest& request = job_->request();
     const QString address = QString::fromLatin1(shell::formatDigits(request.address, 2));
     const QString file = lblJobInfo->fontMetrics().elidedText(request.file, Qt::ElideMiddle, 320);
-    const char* key = job_->direction() == engine::Direction::Save   ? "JobSave"
-                      : job_->direction() == engine::Direction::Load ? "JobLoad"
-                                                                     : "JobVerify";
+    // A verify that follows a restore checks it; one asked for alone compares.
+    const char* key = job_->direction() == engine::Direction::Save     ? "JobSave"
+                      : job_->direction() == engine::Direction::Load   ? "JobLoad"
+                      : request.direction == engine::Direction::Verify ? "CompareJob"
+                                                                       : "JobVerify";
     const QString where = job_->direction() == engine::Direction::Load
                               ? shell::fillIn(languageText(key), {file, address})
                               : shell::fillIn(languageText(key), {address, file});
@@ -497,6 +551,8 @@ void frmKT550AX::showJobInfo() {
     };
     const int done = job_->processed();
     const int total = job_->counts().total;
+    prbComm->setRange(0, std::max(total, 1));
+    prbComm->setValue(std::min(done, total));
     const qint64 elapsed = jobClock_.elapsed();
     const QString left = done > 0 ? clock(elapsed * (total - done) / done) : QStringLiteral("?");
     lblJobInfo->setText(
@@ -511,14 +567,19 @@ void frmKT550AX::showJobCaption(const QString& caption) {
 }
 
 void frmKT550AX::showJobRunning(bool running) {
+    jobEnded_ = false;
     if (running) {
         jobClock_.start();
         showJobInfo();
+        tmrJobInfo_.start(); // the time runs on while a record is retried
+    } else {
+        tmrJobInfo_.stop();
     }
     lsubSwitchControls(running);
 }
 
 void frmKT550AX::showJobSummary(const QString& summary) {
+    summaryShown_ = true;
     sbrEcho_->setText(summary);
     sbrEcho_->setToolTip(summary);
 }

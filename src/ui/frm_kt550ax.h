@@ -125,8 +125,13 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     void onPortLost(const QString& description);
     // Fills a path box from a file dialog.
     void browse(QLineEdit* box, bool forSaving);
+    // Keeps a started job's card count and folder in Language.ini.
+    void rememberJobChoices();
+    // Keeps the ticked categories in Language.ini for the next start.
+    void rememberTickedCategories();
     void setStatusPanel(Picture picture, const QString& text, bool raised);
-    // The job panel's account of the running job.
+    // The job panel's account of the running job: records done, time spent
+    // and left, and the bar, from one count.
     void showJobInfo();
 
     std::unique_ptr<link::LinePort> mscComm;
@@ -183,7 +188,10 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     QTranslator qtTranslator_;
     QElapsedTimer jobClock_;
     QElapsedTimer jobInfoShown_;
-    int activityPhase_ = 1; // the activity picture shown last, 1 or 2
+    QTimer tmrJobInfo_;         // the panel's account, also while nothing moves
+    bool jobEnded_ = false;     // the running job has ended; its end message is up
+    bool summaryShown_ = false; // the status bar's left shows how far a stopped job got
+    int activityPhase_ = 1;     // the activity picture shown last, 1 or 2
     bool jobRunning_ = false;
     QList<ControlRule> controlRules_;
 };

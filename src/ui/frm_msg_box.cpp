@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QGraphicsDropShadowEffect>
 #include <QLabel>
 #include <QPainter>
 #include <QPointer>
@@ -26,6 +25,7 @@ struct MessageState {
     QPointer<frmMsgBox> shown; // the box on screen, if any
     QString okText = QStringLiteral("OK(&O)");
     QString cancelText = QStringLiteral("Cancel(&C)");
+    QString restoreText = QStringLiteral("Restore(&R)");
 };
 
 MessageState& state() {
@@ -40,18 +40,31 @@ QFont fontOf(qreal points) {
     return font;
 }
 
-QColor messageColour(MsgStyle style) {
+// The message keeps the colour of its kind; the plate behind it is dark for
+// red and yellow and white for blue, so that each reads at better than
+// 4.5 : 1.
+struct MessageColours {
+    QColor text;
+    QColor plate;
+};
+
+MessageColours messageColours(MsgStyle style) {
+    const QColor dark(16, 16, 16);
     switch (style) {
     case MsgStyle::Critical:
-        return QColor(255, 0, 0);
+        return {QColor(255, 0, 0), dark};
     case MsgStyle::Question:
     case MsgStyle::Information:
-        return QColor(0, 0, 255);
+        return {QColor(0, 0, 255), Qt::white};
     case MsgStyle::Exclamation:
         break;
     }
-    return QColor(255, 255, 0);
+    return {QColor(255, 255, 0), dark};
 }
+
+// The band behind the title: the title's light grey reads on it, and its
+// grey shadow still shows.
+const QColor kTitleBand(0, 0, 128);
 
 } // namespace
 
@@ -74,27 +87,26 @@ frmMsgBox::frmMsgBox()
         lblTitle_[i]->setStyleSheet(
             QStringLiteral("color: %1; background: transparent;").arg(colour.name()));
     }
-    lblTitle_[1]->setAccessibleName(QStringLiteral("Title shadow"));
     lblMessage_ = new QLabel(this);
     lblMessage_->setObjectName("lblMessage");
     lblMessage_->setFont(fontOf(12));
     lblMessage_->setTextFormat(Qt::PlainText);
     lblMessage_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    // A dark halo keeps the yellow and other bright message colours legible.
-    auto* halo = new QGraphicsDropShadowEffect(lblMessage_);
-    halo->setOffset(1, 1);
-    halo->setBlurRadius(2);
-    halo->setColor(QColor(40, 40, 40));
-    lblMessage_->setGraphicsEffect(halo);
 
     cmdOk_ = new QPushButton(this);
     cmdOk_->setObjectName("cmdOk");
     cmdCancel_ = new QPushButton(this);
     cmdCancel_->setObjectName("cmdCancel");
-    for (QPushButton* button : {cmdOk_, cmdCancel_})
+    cmdDetails_ = new QPushButton(this);
+    cmdDetails_->setObjectName("cmdDetails");
+    for (QPushButton* button : {cmdOk_, cmdCancel_, cmdDetails_})
         button->setFont(fontOf(9.75));
     connect(cmdOk_, &QPushButton::clicked, this, [this] { finish(MsgAnswer::Ok); });
     connect(cmdCancel_, &QPushButton::clicked, this, [this] { finish(MsgAnswer::Cancel); });
+    connect(cmdDetails_, &QPushButton::clicked, this, [this] {
+        if (details_.show)
+            details_.show(this);
+    });
 
     tmrImage_.setObjectName("tmrImage");
     tmrImage_.setInterval(500);
@@ -113,8 +125,8 @@ void frmMsgBox::place(QWidget* widget, int left, int top) {
     widget->move(px(left), px(top));
 }
 
-void frmMsgBox::load(const QString& title, MsgStyle style, MsgButtons buttons,
-                     const QString& text) {
+void frmMsgBox::load(const QString& title, MsgStyle style, MsgButtons buttons, const QString& text,
+                     const MsgDetails& details) {
     MessageState& s = state();
     // Design values first: the dialog is loaded afresh for every message.
     place(imgIcon_[0], D::iconLeft, D::iconTop);
@@ -136,6 +148,7 @@ void frmMsgBox::load(const QString& title, MsgStyle style, MsgButtons buttons,
     lblTitle_[0]->setText(title);
     lblTitle_[1]->setText(lblTitle_[0]->text());
     setAccessibleName(title);
+    lblTitle_[1]->setAccessibleName(title);
     for (QLabel* label : lblTitle_)
         label->adjustSize();
     const int iconPixels = px(D::iconSize);
@@ -144,10 +157,12 @@ void frmMsgBox::load(const QString& title, MsgStyle style, MsgButtons buttons,
         image->setPixmap(icon);
         image->resize(iconPixels, iconPixels);
     }
-    cmdOk_->setText(s.okText.trimmed());
+    cmdOk_->setText((buttons == MsgButtons::RestoreCancel ? s.restoreText : s.okText).trimmed());
     cmdCancel_->setText(s.cancelText.trimmed());
+    const MessageColours colours = messageColours(style);
+    plate_ = colours.plate;
     lblMessage_->setStyleSheet(
-        QStringLiteral("color: %1; background: transparent;").arg(messageColour(style).name()));
+        QStringLiteral("color: %1; background: transparent;").arg(colours.text.name()));
 
     const MsgBoxButtons b = msgBoxButtons(buttons);
     cmdOk_->setVisible(b.ok);
@@ -161,19 +176,33 @@ void frmMsgBox::load(const QString& title, MsgStyle style, MsgButtons buttons,
     lblMessage_->setText(shown);
     lblMessage_->setAccessibleName(shown);
     fitMessage();
+    // The details button goes below the message and the other buttons.
+    details_ = details;
+    cmdDetails_->setVisible(!details.caption.isEmpty());
+    cmdDetails_->setText(details.caption);
+    if (!details.caption.isEmpty()) {
+        const int top =
+            std::max(intButtonBottom, int(std::lround(twips(lblMessage_->geometry().bottom())))) +
+            D::buttonHeight / 3;
+        cmdDetails_->resize(std::max(px(D::buttonWidth), cmdDetails_->sizeHint().width()),
+                            px(D::buttonHeight));
+        place(cmdDetails_, D::buttonLeft, top);
+        intButtonBottom = top + D::buttonHeight;
+    }
     lblTitle_[0]->raise();
     relayout();
     tmrImage_.start();
 }
 
 void frmMsgBox::fitMessage() {
-    // As wide as its longest line, but no wider than the screen leaves room
-    // for: longer lines wrap at word boundaries.
+    // As wide as its longest line, but no wider than reads well: longer
+    // lines wrap at word boundaries.
     QRect screen(0, 0, 1024, 768);
     if (const QScreen* s = this->screen() ? this->screen() : QGuiApplication::primaryScreen())
         screen = s->availableGeometry();
-    const int room = screen.width() - px(D::messageLeft + D::marginRight);
     const QFontMetrics metrics(lblMessage_->font());
+    const int room = messageWidthLimit(metrics.averageCharWidth(), screen.width(),
+                                       px(D::messageLeft + D::marginRight));
     int natural = 0;
     for (const QString& line : lblMessage_->text().split(u'\n'))
         natural = std::max(natural, metrics.horizontalAdvance(line));
@@ -205,8 +234,18 @@ void frmMsgBox::relayout() {
 
 void frmMsgBox::paintEvent(QPaintEvent* event) {
     QDialog::paintEvent(event);
-    // A border 51 twips wide, from black at the edge to white inside.
     QPainter painter(this);
+    // The title's band, then the message's plate, a little larger than its
+    // text.
+    const int titleBottom =
+        std::max(lblTitle_[0]->geometry().bottom(), lblTitle_[1]->geometry().bottom());
+    painter.fillRect(
+        QRect(QPoint(0, 0),
+              QPoint(width() - 1, std::max(titleBottom + 2, px(D::messageTop - D::titleBandGap)))),
+        kTitleBand);
+    const int pad = px(60);
+    painter.fillRect(lblMessage_->geometry().adjusted(-pad, -pad / 2, pad, pad / 2), plate_);
+    // A border 51 twips wide, from black at the edge to white inside.
     const double w = twips(width());
     const double h = twips(height());
     for (int i = 0; i <= 50; ++i) {
@@ -243,13 +282,14 @@ void frmMsgBox::finish(MsgAnswer answer) {
     done(int(answer));
 }
 
-void setMessageButtonTexts(const QString& ok, const QString& cancel) {
+void setMessageButtonTexts(const QString& ok, const QString& cancel, const QString& restore) {
     state().okText = ok;
     state().cancelText = cancel;
+    state().restoreText = restore;
 }
 
-MsgAnswer ShowMessage(const QString& title, MsgStyle style, MsgButtons buttons,
-                      const QString& text) {
+MsgAnswer ShowMessage(const QString& title, MsgStyle style, MsgButtons buttons, const QString& text,
+                      const MsgDetails& details) {
     MessageState& s = state();
     while (s.shown && s.shown->isVisible()) {
         QEventLoop wait;
@@ -262,7 +302,7 @@ MsgAnswer ShowMessage(const QString& title, MsgStyle style, MsgButtons buttons,
     // below this call, and a dialog cannot run two waits at once.
     frmMsgBox dialog;
     s.shown = &dialog;
-    dialog.load(title, style, buttons, text);
+    dialog.load(title, style, buttons, text, details);
     return dialog.exec() == int(MsgAnswer::Ok) ? MsgAnswer::Ok : MsgAnswer::Cancel;
 }
 

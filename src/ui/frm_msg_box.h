@@ -1,18 +1,27 @@
 // frmMsgBox: the program's own message box. It lays itself out in twips
 // around its title and text, centres itself on the screen inside a shaded
 // frame, stays above other windows, and animates its icon and title shadow
-// until OK or Cancel is pressed.
+// until OK or Cancel is pressed. The title stands on a dark band and the
+// message on a plate that keeps its colour readable.
 #pragma once
 
 #include "shell/message_codes.h"
 
 #include <QDialog>
 #include <QTimer>
+#include <functional>
 
 class QLabel;
 class QPushButton;
 
 namespace kt::ui {
+
+// A further button that shows more of what the message tells (a list, a
+// report) over the box, which stays open; none when `caption` is empty.
+struct MsgDetails {
+    QString caption;
+    std::function<void(QWidget* box)> show;
+};
 
 class frmMsgBox final : public QDialog {
     Q_OBJECT
@@ -21,7 +30,7 @@ class frmMsgBox final : public QDialog {
 
     // Dialog load: takes the message and lays the dialog out afresh.
     void load(const QString& title, shell::MsgStyle style, shell::MsgButtons buttons,
-              const QString& text);
+              const QString& text, const MsgDetails& details = {});
 
     // The dialog's size in twips, as last laid out.
     int widthTwips() const { return widthTwips_; }
@@ -47,19 +56,22 @@ class frmMsgBox final : public QDialog {
     QLabel* lblMessage_;
     QPushButton* cmdOk_;
     QPushButton* cmdCancel_;
+    QPushButton* cmdDetails_;
+    MsgDetails details_;
+    QColor plate_; // behind the message
     QTimer tmrImage_;
     int shadowLeft_ = 0;
     int widthTwips_ = 0;
     int heightTwips_ = 0;
 };
 
-// Texts of the two buttons, set with the language.
-void setMessageButtonTexts(const QString& ok, const QString& cancel);
+// Texts of the buttons, set with the language.
+void setMessageButtonTexts(const QString& ok, const QString& cancel, const QString& restore);
 
 // Sounds the beep, shows the message modally and returns the button that
 // closed it. One box at a time: a message raised while a box is open (by a
 // handler that runs during its wait) is shown once that box closes.
 shell::MsgAnswer ShowMessage(const QString& title, shell::MsgStyle style, shell::MsgButtons buttons,
-                             const QString& text);
+                             const QString& text, const MsgDetails& details = {});
 
 } // namespace kt::ui

@@ -42,7 +42,7 @@ JobLogWindow::JobLogWindow(const engine::JobLog& log,
         return key ? text(key) : link::displayText(word);
     };
     const QList<QJsonObject> entries = log.last(kShown);
-    const char* headers[] = {"LogTime", "LogDirection", "LogController",
+    const char* headers[] = {"LogTime", "LogDirection", "LogController", "LogPort",
                              "LogFile", "LogRecords",   "LogOutcome"};
     tblJobLog = new QTableWidget(int(entries.size()), int(std::size(headers)), this);
     tblJobLog->setObjectName(QStringLiteral("tblJobLog"));
@@ -63,20 +63,19 @@ JobLogWindow::JobLogWindow(const engine::JobLog& log,
             outcome += QStringLiteral(": ") + link::displayText(e.value("error").toString());
         const QString controller =
             e.contains("address")
-                ? QStringLiteral("%1 (%2)").arg(
-                      QString::fromLatin1(shell::formatDigits(e.value("address").toInt(), 2)),
-                      link::displayText(e.value("port").toString()))
+                ? QString::fromLatin1(shell::formatDigits(e.value("address").toInt(), 2))
                 : QString();
         const QString cells[] = {
             link::displayText(e.value("start").toString().left(19).replace(u'T', u' ')),
             shown(e, "direction"),
             controller,
+            link::displayText(e.value("port").toString()),
             link::displayText(e.value("file").toString()),
             e.contains("records") ? QString::number(e.value("records").toInt()) : QString(),
             outcome};
         for (int column = 0; column < int(std::size(cells)); ++column) {
             auto* item = new QTableWidgetItem(cells[column]);
-            if (column == 3)
+            if (column == 4)
                 item->setToolTip(cells[column]);
             tblJobLog->setItem(int(i), column, item);
         }

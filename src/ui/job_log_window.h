@@ -1,6 +1,6 @@
 // The job log as a table, newest first, so that a technician sees what was
-// done on this PC without a terminal: time, job, controller, file, records
-// and outcome.
+// done on this PC without a terminal: time, job, controller, port, file,
+// records and outcome.
 #pragma once
 
 #include "engine/job_log.h"

@@ -13,6 +13,12 @@ MsgBoxButtons msgBoxButtons(shell::MsgButtons buttons) {
         b.ok = b.cancel = true;
         b.buttonBottom = D::cancelTop + D::buttonHeight;
         break;
+    case shell::MsgButtons::RestoreCancel:
+        // A restore overwrites the controller: Enter must not start one.
+        b.ok = b.cancel = true;
+        b.defaultButton = shell::MsgAnswer::Cancel;
+        b.buttonBottom = D::cancelTop + D::buttonHeight;
+        break;
     case shell::MsgButtons::Ok:
         b.ok = true;
         b.buttonBottom = D::okTop + D::buttonHeight;
@@ -25,6 +31,12 @@ MsgBoxButtons msgBoxButtons(shell::MsgButtons buttons) {
         break;
     }
     return b;
+}
+
+int messageWidthLimit(int averageCharWidth, int screenWidth, int marginsPixels) {
+    constexpr int kReadableCharacters = 70;
+    return std::max(
+        1, std::min(kReadableCharacters * averageCharWidth, screenWidth * 2 / 3 - marginsPixels));
 }
 
 void msgBoxSize(const Extent& message, const Extent& titleShadow, int buttonBottom, int* width,

@@ -19,7 +19,13 @@ struct MsgBoxDesign {
     static constexpr int titleLeft = 90, titleTop = 90;
     static constexpr int shadowLeft = 105, shadowTop = 105, shadowAltLeft = 75, shadowAltTop = 75;
     static constexpr int marginRight = 330, marginBottom = 210;
+    // The dark band behind the title ends this far above the message.
+    static constexpr int titleBandGap = 60;
 };
+
+// The widest a message may be, in pixels: about 70 characters of `averageCharWidth`,
+// and never so wide that the box passes two thirds of the screen.
+int messageWidthLimit(int averageCharWidth, int screenWidth, int marginsPixels);
 
 struct MsgBoxButtons {
     bool ok = false;
@@ -29,7 +35,8 @@ struct MsgBoxButtons {
     int buttonBottom = 0; // lower edge of the lowest visible button
 };
 
-// OK and Cancel; OK only; Cancel only, moved up into the OK position.
+// OK and Cancel; OK only; Cancel only, moved up into the OK position;
+// Restore (in OK's place) and Cancel, Cancel the default.
 MsgBoxButtons msgBoxButtons(shell::MsgButtons buttons);
 
 struct Extent {

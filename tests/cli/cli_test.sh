@@ -33,6 +33,8 @@ printf '[HEAD]\r\nTitle=KT560AX\r\nComplete=0\r\n' >stopped.KT
 "$kt" load stopped.KT --port c.tty --only system "${fast[@]}" 2>stopped.err
 check "a load from a stopped backup without --yes exits 2" [ $? -eq 2 ]
 check "... and says why" grep -q "stopped before its end" stopped.err
+check "... that it needs --yes" grep -q -- "needs --yes" stopped.err
+check "... and asks nothing it cannot hear" lacks "Restore anyway?" stopped.err
 "$kt" load stopped.KT --port c.tty --only system --yes "${fast[@]}" 2>/dev/null
 check "... and with --yes it loads" [ $? -eq 0 ]
 "$kt" save x.KT --port ./no-such-tty "${fast[@]}" 2>/dev/null
@@ -69,7 +71,7 @@ start_sim w.tty --cards 40 --alter 12; sim_w=$last_sim
 check "verify of an altered controller exits 4" [ $? -eq 4 ]
 check "... and lists each difference with both values" \
     grep -q '^  HA0022 (card 22) changed: file ".*", controller ".*Z"$' w.out
-check "... by category" grep -q '^UserCardDatabase: 3 differences$' w.out
+check "... by category, named as the window names it" grep -q '^Card Data: 3 differences$' w.out
 stop_sim "$sim_w"
 "$kt" diff v.KT v.KT --quiet
 check "diff of a backup with itself exits 0" [ $? -eq 0 ]
@@ -80,6 +82,29 @@ check "... and names it removed" grep -q '"key":"HA0005","kind":"removed"' diff.
 "$kt" log -n 3 >log.out
 check "the job log lists the last jobs" [ "$(grep -c '^20' log.out)" -eq 3 ]
 check "... with their outcome" grep -q 'verify .*differences (3)' log.out
+check "... the port as given, with its device" \
+    grep -qF "w.tty ($work/w.tty)" log.out
+check "... and the file's full path" grep -qE " $work/v.KT\$" log.out
+"$kt" log -n 100 >all.out
+check "a port that could not be opened counts one failed try" \
+    grep -qE ' 1  port unavailable .*/x.KT$' all.out
+
+# The history of a controller that was never backed up says so.
+start_sim h.tty --cards 5; sim_h=$last_sim
+cat >fleet.ini <<FLEET
+[fleet]
+History=history
+[door]
+Port=$work/h.tty
+Only=system
+[gate]
+Port=$work/no-such.tty
+FLEET
+"$kt" run fleet.ini "${fast[@]}" >/dev/null 2>&1
+stop_sim "$sim_h"
+"$kt" history fleet.ini gate >gate.out 2>gate.err
+check "history of a controller without versions exits 0" [ $? -eq 0 ]
+check "... and says it has none" grep -q '^\[gate\] has no versions in the history yet\.$' gate.err
 
 # A bus scan finds the two controllers of 99 addresses.
 start_sim bus.tty --address 3,42; sim_bus=$last_sim

@@ -39,6 +39,49 @@ TEST(Options, NumbersSettingsAndPortsThatAreNoSuchThingAreMistakes) {
     }
 }
 
+// --help lists commands and options in two columns: a name, then its text,
+// which starts in one column for all, never glued to the name; a name too
+// long for the first column stands on a line of its own.
+TEST(Options, HelpIsLaidOutInTwoColumnsThatNeverTouch) {
+    const QStringList lines = kt::cli::helpText().split(u'\n');
+    const qsizetype from = lines.indexOf("Commands:");
+    const qsizetype to = lines.indexOf("Fleet file: one section per controller; the section name "
+                                       "names its folder.");
+    ASSERT_GT(from, 0);
+    ASSERT_GT(to, from);
+    constexpr int column = 20;
+    QStringList usages;
+    for (const kt::cli::CommandRow& command : kt::cli::commandTable())
+        usages.append(QString::fromLatin1(command.usage));
+    int beside = 0;
+    int alone = 0;
+    for (qsizetype i = from + 1; i < to; ++i) {
+        const QString& line = lines[i];
+        if (line.isEmpty() || line == "Options:")
+            continue;
+        SCOPED_TRACE(line.toStdString());
+        if (line.startsWith(QString(column, u' '))) {
+            EXPECT_NE(line[column], u' '); // a text's next line
+            continue;
+        }
+        ASSERT_TRUE(line.startsWith("  ") && line[2] != u' ');
+        if (line.size() > column && line.mid(column - 2, 2) == "  ") {
+            EXPECT_NE(line[column], u' ');
+            ++beside;
+        } else {
+            // A name on its own, its text on the lines below.
+            static const QRegularExpression option("^  -{1,2}[a-z-]+( [A-Z]+)?$");
+            EXPECT_TRUE(usages.contains(line.mid(2)) || option.match(line).hasMatch());
+            EXPECT_GT(line.size(), column - 2);
+            ASSERT_LT(i + 1, to);
+            EXPECT_TRUE(lines[i + 1].startsWith(QString(column, u' ')));
+            ++alone;
+        }
+    }
+    EXPECT_GT(beside, 25);
+    EXPECT_GE(alone, 3); // status, report and history
+}
+
 TEST(Options, TheManPageAndTheCompletionNameEveryOptionAndCommand) {
     for (const char* path :
          {KT_SOURCE_DIR "/src/cli/kt560ax.1", KT_SOURCE_DIR "/src/cli/kt560ax.bash-completion"}) {

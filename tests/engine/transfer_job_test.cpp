@@ -445,7 +445,7 @@ TEST(LoadWarnings, EachRiskOfARestoreIsFoundInOrder) {
 // manifest that names fewer cards than the files hold is only said when
 // there is nothing to ask.
 TEST(JobOutcome, ALoadAsksOnceBeforeARiskyRestore) {
-    const QString question = "2/0/This backup may not restore the controller as it was:\n"
+    const QString question = "2/3/This backup may not restore the controller as it was:\n"
                              "- the backup stopped before its end, the file is incomplete.\n"
                              "- the backup holds 50 cards; 100 will be restored.\n"
                              "- Holiday Table was not part of the last backup into this file.\n"

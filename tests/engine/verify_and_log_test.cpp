@@ -7,9 +7,11 @@
 #include "support/job_rig.h"
 #include "support/printers.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 
 namespace {
@@ -43,7 +45,7 @@ TEST(Verify, FindsEveryRecordThatDiffersAndWritesNothing) {
     r.view.messages.clear();
     ASSERT_TRUE(r.runJob(Direction::Verify, r.saveFile));
     EXPECT_EQ(r.job.outcome(), JobOutcome::Finished);
-    EXPECT_EQ(r.view.messages, QStringList{"4/1/Restore verified: 2006 records match."});
+    EXPECT_EQ(r.view.messages, QStringList{"4/1/Controller 01 matches the backup: 2006 records."});
 
     // A card changed, a card gone, a card added, a record changed.
     r.store.setValue("HA2000", QByteArray(24, 'X'));
@@ -63,7 +65,8 @@ TEST(Verify, FindsEveryRecordThatDiffersAndWritesNothing) {
     QFile report(r.request.reportFile);
     ASSERT_TRUE(report.open(QIODevice::ReadOnly));
     const QByteArray text = report.readAll();
-    EXPECT_TRUE(text.contains("UserCardDatabase: 3 differences")) << text.constData();
+    EXPECT_TRUE(text.contains("\nCard Data: 3 differences\n"))
+        << text.constData(); // as the window names it
     EXPECT_TRUE(text.contains("HA2000 (card 2000) changed: file \"" +
                               QByteArray::number(2000).rightJustified(24, 'C') +
                               "\", controller \"" + QByteArray(24, 'X') + "\""))
@@ -113,10 +116,17 @@ TEST(Diff, ComparesBackupsAsASaveStoresThem) {
                      {"ZZ", K::Removed}}));
 }
 
+// Each job's line, with the time the job ended, not the time its message
+// was closed.
 TEST(JobLog, EveryJobEndsWithOneLine) {
     JobRig r;
     const kt::engine::JobLog log(r.dir.filePath("state/kt560ax/jobs.log"));
     r.job.setJobLog(&log);
+    QList<QByteArray> messageShown; // the time each message came up
+    r.view.whileShown = [&] {
+        messageShown.append(kt::engine::localTimeStamp());
+        QThread::msleep(1100); // read for a while
+    };
     r.choose({"flow"});
     r.request.portName = "COM3";
     ASSERT_TRUE(r.runSave()); // finished
@@ -129,7 +139,14 @@ TEST(JobLog, EveryJobEndsWithOneLine) {
     ASSERT_TRUE(r.runLoad()); // failed
 
     QStringList ends;
-    for (const QJsonObject& entry : log.last(10)) {
+    const QList<QJsonObject> entries = log.last(10);
+    ASSERT_EQ(entries.size(), 3);
+    // The finished save's message comes first, the failed load's last. As
+    // ISO 8601 texts of one time zone, the times sort as times do.
+    ASSERT_GE(messageShown.size(), 2);
+    EXPECT_LE(entries[0]["end"].toString().toLatin1(), messageShown.first());
+    EXPECT_LE(entries[2]["end"].toString().toLatin1(), messageShown.last());
+    for (const QJsonObject& entry : entries) {
         EXPECT_EQ(entry["port"].toString(), "COM3");
         EXPECT_EQ(entry["file"].toString(), r.saveFile);
         EXPECT_FALSE(entry["start"].toString().isEmpty());
@@ -143,6 +160,7 @@ TEST(JobLog, EveryJobEndsWithOneLine) {
                                  "load no-answer: 0 records, 11 failed tries"}));
 
     // A log that cannot be written stops nothing.
+    r.view.whileShown = nullptr;
     const kt::engine::JobLog nowhere(r.saveFile + "/jobs.log"); // under a file
     r.job.setJobLog(&nowhere);
     r.controller.setFaultPlan({});
@@ -154,6 +172,24 @@ TEST(JobLog, EveryJobEndsWithOneLine) {
     EXPECT_EQ(r.job.outcome(), JobOutcome::Finished);
     EXPECT_EQ(r.view.messages.size(), 1);
     EXPECT_TRUE(reason.contains("jobs.log")) << reason.toStdString();
+}
+
+// Jobs side by side end in another order than they began in; the log is
+// read in the order they began, and names every file by its full path.
+TEST(JobLog, EntriesComeInTheOrderTheirJobsBeganWithFullPaths) {
+    QTemporaryDir dir;
+    const kt::engine::JobLog log(dir.filePath("jobs.log"));
+    const std::pair<const char*, int> jobs[] = {{"2026-12-07T08:20:00+01:00", 2},
+                                                {"2026-12-07T08:05:00+01:00", 1},
+                                                {"2026-12-07T08:30:00+02:00", 0}};
+    for (const auto& [start, records] : jobs)
+        ASSERT_TRUE(log.append({.start = start, .file = "site-a.KT", .records = records}));
+    QList<int> order;
+    for (const QJsonObject& entry : log.last(3)) {
+        order.append(entry["records"].toInt());
+        EXPECT_EQ(entry["file"].toString(), QDir::current().absoluteFilePath("site-a.KT"));
+    }
+    EXPECT_EQ(order, (QList<int>{0, 1, 2})); // 07:30 UTC first
 }
 
 // A log that has grown long is read from its end, lines that are no entry

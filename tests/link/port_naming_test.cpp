@@ -4,6 +4,8 @@
 #include "shell/ini_file.h"
 #include "support/printers.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -11,6 +13,29 @@ namespace {
 
 using kt::link::PortAddress;
 using kt::link::TelnetCodec;
+
+// The job log names a port as it was chosen and the line behind it.
+TEST(PortNames, TheLogNamesThePortAsChosenAndItsLine) {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("Language.ini");
+    kt::shell::WriteIni(ini, "COMMUNICATION", "COM1", "/dev/ttyUSB0");
+    kt::shell::WriteIni(ini, "COMMUNICATION", "COM3", "tcp://gw:4001");
+    QFile(dir.filePath("here.tty")).open(QIODevice::WriteOnly);
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    const std::pair<const char*, QString> cases[] = {
+        {"COM1", "COM1 (/dev/ttyUSB0)"},
+        {"com3", "COM3 (tcp://gw:4001)"},
+        {"COM2", "COM2 (/dev/ttyS1)"},
+        {" /dev/ttyUSB1 ", "/dev/ttyUSB1"},
+        {"tcp://gw:4001", "tcp://gw:4001"},
+        {"here.tty", "here.tty (" + dir.filePath("here.tty") + ")"},
+        {"COM9", "COM9"},
+    };
+    for (const auto& [name, logged] : cases)
+        EXPECT_EQ(kt::link::portAndLine(name, ini), logged) << name;
+    QDir::setCurrent(before);
+}
 
 TEST(PortNames, EachFormNamesItsLine) {
     QTemporaryDir dir;

@@ -50,13 +50,26 @@ TEST(Settings, DefaultsAndLimitsApplyToStoredValues) {
     }
 }
 
-TEST(Settings, RemembersTheLastPathsWithoutTheirBlanks) {
+TEST(Settings, RemembersTheLastPathsFolderAndCategoriesWithoutTheirBlanks) {
     QTemporaryDir dir;
     const QString ini = dir.filePath("Language.ini");
     ASSERT_TRUE(WriteIni(ini, "System", "SaveFile", "  /backup/\xE5\x82\x99\xE4\xBB\xBD.KT "));
-    const kt::shell::Settings s = readSettings(ini);
+    kt::shell::Settings s = readSettings(ini);
     EXPECT_EQ(s.saveFile, QString::fromUtf8("/backup/\xE5\x82\x99\xE4\xBB\xBD.KT"));
     EXPECT_EQ(s.loadFile, "");
+    EXPECT_EQ(s.lastFolder, "");
+    EXPECT_TRUE(s.tickedCategories.isEmpty());
+
+    kt::shell::writeLastFolder(ini, QString::fromUtf8("/backup/\xE5\x82\x99"));
+    kt::shell::writeTickedCategories(ini, {"MasterCard", "UserCardDatabase"});
+    s = readSettings(ini);
+    EXPECT_EQ(s.lastFolder, QString::fromUtf8("/backup/\xE5\x82\x99"));
+    EXPECT_EQ(s.tickedCategories, (QByteArrayList{"MasterCard", "UserCardDatabase"}));
+    ASSERT_TRUE(WriteIni(ini, "System", "Categories", " SystemDatabase , ,FlowControl "));
+    EXPECT_EQ(readSettings(ini).tickedCategories,
+              (QByteArrayList{"SystemDatabase", "FlowControl"}));
+    kt::shell::writeTickedCategories(ini, {});
+    EXPECT_TRUE(readSettings(ini).tickedCategories.isEmpty());
 }
 
 } // namespace

@@ -27,6 +27,8 @@ class FakeJobView : public engine::JobView {
     shell::MsgAnswer showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
                                  const QString& text) override {
         messages.append(QString("%1/%2/%3").arg(int(style)).arg(int(buttons)).arg(text));
+        if (whileShown)
+            whileShown();
         return answer;
     }
 
@@ -56,6 +58,7 @@ class FakeJobView : public engine::JobView {
     shell::MsgAnswer answer = shell::MsgAnswer::Ok;
     // Called as each frame goes out and as each reply comes in.
     std::function<void()> onEcho;
+    std::function<void()> whileShown; // runs while a message is up, as a user reads it
     double progressValue = 0;
     double progressMax = 0;
     QStringList captions;

@@ -1,5 +1,5 @@
 // Answers the program's modal message boxes during a test: records the
-// title and text of each and presses a button.
+// title, text and buttons of each and presses a button.
 #pragma once
 
 #include "ui/frm_msg_box.h"
@@ -16,6 +16,7 @@ class MessageCatcher {
     struct Message {
         QString title;
         QString text;
+        QString buttons; // the captions shown, without "&", the default one marked "*"
     };
 
     explicit MessageCatcher(const char* button = "cmdOk") : button_(button) {
@@ -24,8 +25,13 @@ class MessageCatcher {
             auto* box = qobject_cast<ui::frmMsgBox*>(QApplication::activeModalWidget());
             if (!box || !box->isVisible())
                 return;
+            QStringList buttons;
+            for (const QPushButton* button : box->findChildren<QPushButton*>())
+                if (button->isVisible())
+                    buttons.append((button->isDefault() ? "*" : "") +
+                                   QString(button->text()).remove(u'&'));
             messages.append({box->findChild<QLabel*>("lblTitle(0)")->text(),
-                             box->findChild<QLabel*>("lblMessage")->text()});
+                             box->findChild<QLabel*>("lblMessage")->text(), buttons.join(u'|')});
             box->findChild<QPushButton*>(button_)->click();
         });
         timer_.start();

@@ -4,16 +4,19 @@
 #include "shell/language.h"
 #include "sim/pty_controller.h"
 #include "support/message_catcher.h"
+#include "ui/file_choice.h"
 #include "ui/frm_kt550ax.h"
 #include "ui/frm_msg_box.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -115,8 +118,9 @@ QByteArray contents(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Tools: a compare that writes nothing and ends as a verify after a restore
-// does, then the job log as a table, newest first.
+// Tools: a compare that writes nothing and says so, whose differences can
+// be seen in the window and beside the backup, by the names the window
+// gives the categories; then the job log as a table, newest first.
 TEST(MainWindow, ComparesWithTheBackupAndShowsTheJobLog) {
     WindowRig r;
     r.trigger("mnuCommPortActive");
@@ -124,27 +128,72 @@ TEST(MainWindow, ComparesWithTheBackupAndShowsTheJobLog) {
     const QString backup = r.dir.filePath("01.KT");
     r.find<QLineEdit>("txtSave")->setText(backup);
     r.find<QLineEdit>("txtLoad")->setText(backup);
-    kt::test::MessageCatcher catcher;
-    const auto runJob = [&](const auto& start) {
-        const qsizetype before = catcher.messages.size();
-        start();
+    {
+        kt::test::MessageCatcher catcher;
+        r.find<QPushButton>("cmdSave")->click();
         ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return catcher.messages.size() > before && !r.window->job().isActive(); },
-            10000));
-    };
-    runJob([&] { r.find<QPushButton>("cmdSave")->click(); });
+            [&] { return !catcher.messages.isEmpty() && !r.window->job().isActive(); }, 10000));
+    }
     const QByteArray saved = contents(backup);
-    runJob([&] { r.trigger("mnuCompare"); });
-    EXPECT_TRUE(catcher.messages.last().text.startsWith(
-        kt::shell::fillIn(r.window->languageText("VerifyOk"), {"2"})))
-        << catcher.messages.last().text.toStdString();
-    // Changed on the controller since: said, and listed beside the backup.
+
+    // At its end the box says what was compared; the panel behind it says
+    // which way and where; the differences open over the box.
+    struct Seen {
+        QString panel, message, buttons;
+        QStringList differences;
+    };
+    const auto compare = [&] {
+        Seen seen;
+        QTimer driver;
+        QObject::connect(&driver, &QTimer::timeout, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* list = qobject_cast<QDialog*>(modal);
+                list && list->objectName() == "frmDifferences") {
+                auto* table = list->findChild<QTableWidget*>("tblDifferences");
+                for (int row = 0; row < table->rowCount(); ++row)
+                    seen.differences.append(
+                        table->item(row, 0)->text() + '|' + table->item(row, 1)->text() + '|' +
+                        table->item(row, 2)->text() + '|' + table->item(row, 3)->text());
+                list->findChild<QPushButton*>("cmdClose")->click();
+                return;
+            }
+            auto* box = qobject_cast<kt::ui::frmMsgBox*>(modal);
+            if (!box || !box->isVisible())
+                return;
+            auto* details = box->findChild<QPushButton*>("cmdDetails");
+            if (seen.message.isEmpty()) {
+                seen.panel = r.find<QLabel>("lblJobInfo")->text().section('\n', 0, 0);
+                seen.message = box->findChild<QLabel*>("lblMessage")->text();
+                seen.buttons = details->isVisible() ? details->text() : QString();
+                if (details->isVisible()) {
+                    // The list opens over the box, from a click of its own.
+                    QTimer::singleShot(0, details, &QPushButton::click);
+                    return;
+                }
+            }
+            box->findChild<QPushButton*>("cmdOk")->click();
+        });
+        driver.start(5);
+        r.trigger("mnuCompare");
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return !seen.message.isEmpty() && !r.window->job().isActive(); }, 10000));
+        return seen;
+    };
+    const Seen same = compare();
+    EXPECT_TRUE(same.panel.startsWith("Compare of controller 01 with "))
+        << same.panel.toStdString();
+    EXPECT_EQ(same.message, "Controller 01 matches the backup: 2 records.");
+    EXPECT_EQ(same.buttons, "");
+
     r.controller.store.setValue("DI", "changed");
-    runJob([&] { r.trigger("mnuCompare"); });
-    EXPECT_TRUE(catcher.messages.last().text.startsWith(
-        kt::shell::fillIn(r.window->languageText("VerifyDiffer"), {"1"})))
-        << catcher.messages.last().text.toStdString();
-    EXPECT_TRUE(contents(r.dir.filePath("01.verify.txt")).contains("DI"));
+    const QByteArray stored = kt::shell::ReadIni(backup, "Data", "DI");
+    const Seen changed = compare();
+    EXPECT_TRUE(changed.message.startsWith("1 records differ.")) << changed.message.toStdString();
+    EXPECT_EQ(plain(changed.buttons), "Show differences");
+    EXPECT_EQ(changed.differences,
+              QStringList{"System Database|DI|" + QString::fromLatin1(stored) + "|changed"});
+    EXPECT_TRUE(
+        contents(r.dir.filePath("01.verify.txt")).contains("\nSystem Database: 1 difference\n"));
     EXPECT_EQ(r.controller.controller.requests().size(), 6); // two reads each time
     EXPECT_EQ(contents(backup), saved);
 
@@ -157,13 +206,82 @@ TEST(MainWindow, ComparesWithTheBackupAndShowsTheJobLog) {
         tableName = table->accessibleName();
         for (int row = 0; row < table->rowCount(); ++row)
             rows.append(table->item(row, 1)->text() + '|' + table->item(row, 2)->text() + '|' +
-                        table->item(row, 5)->text());
+                        table->item(row, 3)->text() + '|' + table->item(row, 6)->text());
         window->findChild<QPushButton*>("cmdClose")->click();
     });
     r.trigger("mnuJobLog");
     EXPECT_EQ(tableName, "Job log");
-    EXPECT_EQ(rows, (QStringList{"Compare|01 (COM1)|differences (1)", "Compare|01 (COM1)|finished",
-                                 "Backup|01 (COM1)|finished"}));
+    // Each job names its port as chosen and the line behind it.
+    const QString port = "COM1 (" + r.controller.line->devicePath() + ")";
+    EXPECT_EQ(rows,
+              (QStringList{"Compare|01|" + port + "|differences (1)",
+                           "Compare|01|" + port + "|finished", "Backup|01|" + port + "|finished"}));
+}
+
+// The job panel's count, "N of M records", and its bar say the same while
+// a job runs and when its end message is up; its time runs on while a
+// record is retried.
+TEST(MainWindow, TheJobPanelCountsWithItsBarAndItsTimeRunsDuringRetries) {
+    WindowRig r;
+    r.trigger("mnuCommPortActive");
+    for (const char* box : {"chkSystemDatabase", "chkUserCard", "chkHolidayTable"})
+        r.find<QCheckBox>(box)->setChecked(true);
+    r.find<QScrollBar>("vslCardNumber")->setValue(10);
+    r.find<QLineEdit>("txtSave")->setText(r.dir.filePath("01.KT"));
+    auto* info = r.find<QLabel>("lblJobInfo");
+    auto* bar = r.find<QProgressBar>("prbComm");
+    static const QRegularExpression count(
+        QStringLiteral("(\\d+) of (\\d+) records, (\\S+) elapsed"));
+    QStringList disagreements;
+    QString atTheEnd;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        if (!info->isVisible())
+            return;
+        const QRegularExpressionMatch m = count.match(info->text());
+        if (!m.hasMatch() || m.captured(1).toInt() != bar->value() ||
+            m.captured(2).toInt() != bar->maximum())
+            disagreements.append(
+                info->text() +
+                QStringLiteral(" / bar %1 of %2").arg(bar->value()).arg(bar->maximum()));
+        auto* box = qobject_cast<kt::ui::frmMsgBox*>(QApplication::activeModalWidget());
+        if (box && box->isVisible()) {
+            atTheEnd = m.captured(1) + " of " + m.captured(2);
+            box->findChild<QPushButton*>("cmdOk")->click();
+        }
+    });
+    sampler.start(2);
+    r.find<QPushButton>("cmdSave")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !r.window->job().isActive(); }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !atTheEnd.isEmpty(); }, 1000));
+    EXPECT_EQ(atTheEnd, "24 of 24"); // 2 system records, 12 holidays, 10 cards
+    EXPECT_TRUE(disagreements.isEmpty()) << disagreements.join('\n').toStdString();
+    sampler.stop();
+
+    // A controller that stops answering: the record is retried, the clock
+    // runs. The job waits on the line inside its step, so the panel is
+    // watched from a timer, which runs there too.
+    r.controller.controller.setFaultPlan({.fault = kt::sim::Fault::Silence});
+    r.window->setLinkTimes(10, 10, 1000);
+    QStringList times;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        const QRegularExpressionMatch m = count.match(info->text());
+        if (times.isEmpty() || times.last() != m.captured(3))
+            times.append(m.captured(3));
+        if (m.captured(3) == QLatin1String("0:01")) {
+            EXPECT_EQ(m.captured(1), "0");
+            r.window->cmdCancel_Click();
+        }
+        // The job gives up in the end, unless the time ran.
+        if (auto* box = qobject_cast<kt::ui::frmMsgBox*>(QApplication::activeModalWidget()))
+            box->findChild<QPushButton*>("cmdOk")->click();
+    });
+    watcher.start(20);
+    r.find<QPushButton>("cmdSave")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !r.window->job().isActive(); }, 10000));
+    EXPECT_EQ(times, (QStringList{"0:00", "0:01"}));
+    EXPECT_EQ(r.window->job().outcome(), kt::engine::JobOutcome::Cancelled);
 }
 
 TEST(MainWindow, ADeviceUnpluggedUnderTheSuccessMessageWaitsForIt) {
@@ -288,6 +406,31 @@ TEST(MainWindow, ALanguageSwitchChangesEveryCaptionAndTheMessageTitle) {
     EXPECT_EQ(catcher.messages[0].text, r.text(tc, "ProcessSaveOk") + ".");
 }
 
+// The status bar's texts, the account of a stopped job among them, change
+// with the language as soon as it is chosen.
+TEST(MainWindow, TheStatusBarFollowsALanguageSwitchAtOnce) {
+    WindowRig r;
+    const auto chooseLanguage = [&](const char* option) {
+        r.trigger("mnuSetting");
+        r.find<QRadioButton>(option)->click();
+        r.find<QPushButton>("cmdOk")->click();
+    };
+    chooseLanguage("opLanguage(1)");
+    r.trigger("mnuCommPortActive");
+    r.find<QCheckBox>("chkSystemDatabase")->setChecked(true);
+    r.find<QLineEdit>("txtSave")->setText(r.dir.filePath("01.KT"));
+    r.window->cmdSave_Click();
+    r.window->cmdCancel_Click();
+    auto* left = r.find<QLabel>("CommEcho");
+    const char* tc = "TraditionChinese";
+    EXPECT_EQ(left->text(), kt::shell::fillIn(r.text(tc, "SaveStopped"), {"0", "2"}));
+
+    chooseLanguage("opLanguage(0)");
+    EXPECT_EQ(left->text(), "Backup stopped: 0 of 2 records saved");
+    EXPECT_EQ(left->toolTip(), left->text());
+    EXPECT_EQ(r.find<QLabel>("CommStatusText")->text(), "ON");
+}
+
 // Typed times are in force at once and clamped on OK; while a job runs,
 // started by an accessibility client with the panel open, the panel changes
 // nothing and stays open.
@@ -394,8 +537,57 @@ TEST(MainWindow, NumbersFollowTheScrollBarsAndAJobTakesThemWithTheTickedBoxes) {
     kt::test::MessageCatcher catcher("cmdCancel");
     r.find<QPushButton>("cmdLoad")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !catcher.messages.isEmpty(); }, 5000));
+    EXPECT_EQ(catcher.messages[0].buttons, "Restore|*Cancel");
     EXPECT_EQ(cards->value(), 2437);
     EXPECT_TRUE(r.controller.controller.requests().isEmpty());
+}
+
+// The ticked categories and the folder of the last job are kept in
+// Language.ini from one start to the next; a file choice opens there.
+TEST(MainWindow, RemembersTheTickedCategoriesAndTheLastFolder) {
+    WindowRig r;
+    r.trigger("mnuCommPortActive");
+    for (const char* box : {"chkSystemDatabase", "chkUserCard", "chkDoSet"})
+        r.find<QCheckBox>(box)->setChecked(true);
+    r.find<QCheckBox>("chkDoSet")->setChecked(false);
+    QDir(r.dir.path()).mkdir("site-a");
+    const QString backup = r.dir.filePath("site-a/01.KT");
+    r.find<QLineEdit>("txtSave")->setText(backup);
+    r.window->cmdSave_Click();
+    r.window->cmdCancel_Click();
+    r.window.reset();
+
+    frmKT550AX again(r.ini);
+    for (const kt::engine::Category& category : kt::engine::categories())
+        EXPECT_EQ(again.findChild<QCheckBox*>(category.checkBox)->isChecked(),
+                  QByteArray(category.checkBox) == "chkSystemDatabase" ||
+                      QByteArray(category.checkBox) == "chkUserCard")
+            << category.checkBox;
+    EXPECT_EQ(again.currentSettings().lastFolder, r.dir.filePath("site-a"));
+}
+
+// Where "…" opens: the last job's folder first, with the box's file when a
+// backup is to be saved or when that file is there.
+TEST(MainWindow, AFileChoiceOpensInTheFolderOfTheLastJob) {
+    QTemporaryDir dir;
+    const QString last = dir.filePath("last");
+    const QString other = dir.filePath("other");
+    QDir().mkpath(last);
+    QDir().mkpath(other);
+    QFile(last + "/there.KT").open(QIODevice::WriteOnly);
+    const std::tuple<QString, QString, bool, QString> cases[] = {
+        {"", last, false, last},
+        {"", last, true, last},
+        {other + "/there.KT", last, false, last + "/there.KT"},
+        {other + "/gone.KT", last, false, last},
+        {other + "/new.KT", last, true, last + "/new.KT"},
+        {other + "/new.KT", "", true, other + "/new.KT"},
+        {other + "/new.KT", dir.filePath("removed"), false, other},
+        {"", "", false, QDir::homePath()},
+    };
+    for (const auto& [box, lastFolder, forSaving, start] : cases)
+        EXPECT_EQ(kt::ui::browseStart(box, lastFolder, forSaving), start)
+            << box.toStdString() << " / " << lastFolder.toStdString() << " / " << forSaving;
 }
 
 TEST(MainWindow, StartsOnALanguageIniOfGarbage) {
