@@ -166,7 +166,7 @@ bool TransferJob::confirmLoad(const JobRequest& request) {
     QStringList reasons;
     QStringList notes;
     for (const LoadWarning& warning : loadWarnings(
-             readManifest(request.file), highestCardSlot(readBackupRecords(request.file)), request))
+             readManifest(request.file), cardSlots(readBackupRecords(request.file)), request))
         (warning.blocking() ? reasons : notes).append(warningText(warning));
     if (reasons.isEmpty() && !request.askBeforeLoad) {
         for (const QString& note : std::as_const(notes))
@@ -207,10 +207,10 @@ QString TransferJob::warningText(const LoadWarning& warning) const {
     case LoadWarning::Kind::CategoryNotSaved:
         return shell::fillIn(view_.languageText("WarnCategory"),
                              {view_.languageText(warning.category->languageKey)});
-    case LoadWarning::Kind::CardsHeader:
+    case LoadWarning::Kind::StaleCards:
         break;
     }
-    return shell::fillIn(view_.languageText("WarnCardsHeader"), {first, second});
+    return shell::fillIn(view_.languageText("WarnStaleCards"), {slotList(warning.stale)});
 }
 
 void TransferJob::cancel() {

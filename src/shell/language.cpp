@@ -44,7 +44,7 @@ bool isAddedKey(const char* key) {
         "WarnCategory", "LoadAnyway",       "VerifyAfterLoad", "VerifyOk",       "VerifyDiffer",
         "VerifyReport", "VerifyStopped",    "LoadConfirm",     "LoadGoOn",       "JobSave",
         "JobLoad",      "JobProgress",      "ChooseDevice",    "PortMissing",    "PortDenied",
-        "PortBusy",     "PortFailed",       "ServerFailed",    "JobVerify",      "WarnCardsHeader",
+        "PortBusy",     "PortFailed",       "ServerFailed",    "JobVerify",      "WarnStaleCards",
         "FileInUse",    "FileNotRegular",   "FileTooLarge",    "FileDenied",     "ValueNotSendable",
         "Tools",        "CompareWithBackup"};
     // Whole families came later still: the fleet report's and the job log's.
