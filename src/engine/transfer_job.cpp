@@ -95,6 +95,7 @@ bool TransferJob::start(const JobRequest& request) {
     strDataFile = path;
     intDirection = taken.direction;
     counts_ = {};
+    heardController_ = false;
     differences_.clear();
     startedAt_ = localTimeStamp();
     for (const Category* category : std::as_const(request_.categories))
@@ -448,15 +449,23 @@ bool TransferJob::transact(const QByteArray& requestText) {
     switch (result.status) {
     case link::TxResult::Status::Accepted:
         reply_ = result.data;
+        heardController_ = true;
         return true;
     case link::TxResult::Status::PortLost:
+        // The port's own words say what went away; retries cannot help.
         return lineFailed(port_.isServer() ? JobOutcome::ServerClosed : JobOutcome::PortLost,
-                          port_.errorString());
+                          port_.errorString(),
+                          shell::fillIn(view_.languageText("PortGone"), {port_.errorString()}));
     case link::TxResult::Status::GaveUp:
+        if (!result.heard && !heardController_)
+            return lineFailed(JobOutcome::NoAnswer,
+                              QStringLiteral("no controller answered at address ") + address_,
+                              noControllerText());
         return lineFailed(result.heard ? JobOutcome::Garbled : JobOutcome::NoAnswer,
                           QString::number(link::LinkTransaction::kMaxTries) +
                               (result.heard ? QStringLiteral(" tries, no reply could be accepted")
-                                            : QStringLiteral(" tries, no reply")));
+                                            : QStringLiteral(" tries, no reply")),
+                          view_.languageText("CommunicationError") + '.');
     case link::TxResult::Status::Cancelled:
         break;
     }
@@ -572,13 +581,18 @@ bool TransferJob::canSend(const QByteArray& key, const QByteArray& value) {
         shell::fillIn(view_.languageText("ValueNotSendable"), {QString::fromLatin1(key)}) + '.');
 }
 
-bool TransferJob::lineFailed(JobOutcome outcome, const QString& reason) {
+bool TransferJob::lineFailed(JobOutcome outcome, const QString& reason, const QString& text) {
     intStep = kAbortedStep;
     outcome_ = outcome;
     error_ = reason;
-    view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok,
-                      view_.languageText("CommunicationError") + '.');
+    view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, text);
     return false;
+}
+
+QString TransferJob::noControllerText() const {
+    const QString port = request_.portName.isEmpty() ? QStringLiteral("?") : request_.portName;
+    return shell::fillIn(view_.languageText("NoController"), {address_, port}) + ' ' +
+           view_.languageText(view_.noAnswerHintKey());
 }
 
 bool TransferJob::refuse(JobOutcome outcome, const QString& text) {

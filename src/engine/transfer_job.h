@@ -137,8 +137,11 @@ class TransferJob : public QObject {
     bool canSend(const QByteArray& key, const QByteArray& value);
     // Refuses to start with a message; false.
     bool refuse(JobOutcome outcome, const QString& text);
-    // The line failed for good: the job stops with the communication message.
-    bool lineFailed(JobOutcome outcome, const QString& reason);
+    // The line failed for good: the job stops, `reason` for its log and
+    // `text` for the user.
+    bool lineFailed(JobOutcome outcome, const QString& reason, const QString& text);
+    // No controller answered at the job's address on its port, and what to check.
+    QString noControllerText() const;
     // The summary of a job that stopped short.
     void showStoppedSummary();
 
@@ -162,7 +165,8 @@ class TransferJob : public QObject {
     QList<RecordDifference> differences_;
     const JobLog* log_ = nullptr;
     QByteArray startedAt_;
-    QByteArray reply_; // the data of the last reply accepted
+    QByteArray reply_;             // the data of the last reply accepted
+    bool heardController_ = false; // a reply was accepted in this job
     bool blnJobActive = false;
     Direction intDirection = Direction::Save;
     QString strDataFile;

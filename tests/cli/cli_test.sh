@@ -41,8 +41,10 @@ check "a port that cannot be opened exits 6" [ $? -eq 6 ]
 check "... and so does a device server that refuses" [ $? -eq 6 ]
 check "... whose summary names the outcome and the reason" \
     grep -q '"error":"Cannot connect.*Connection refused.*"outcome":"connection-refused"' refused.json
-"$kt" save d.KT --port c.tty --address 9 --only system "${fast[@]}" 2>/dev/null
+"$kt" save d.KT --port c.tty --address 9 --only system "${fast[@]}" 2>silent.err
 check "a controller that does not answer exits 3" [ $? -eq 3 ]
+check "... naming the address and the port, and kt560ax scan" \
+    grep -q 'No controller answered at address 09 on c.tty\..*kt560ax scan' silent.err
 check "... and leaves no file" [ -z "$(ls -A | grep -E '^\.?d\.KT')" ]
 cp -p a.KT kept.KT
 "$kt" save kept.KT --port c.tty --address 9 --only system "${fast[@]}" 2>/dev/null
