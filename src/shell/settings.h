@@ -31,6 +31,7 @@ struct Settings {
     QString loadFile;                          // backup file path of the last Load job
     bool verifyAfterLoad = false;              // read a restore back and compare it
     int cardCount = 100;                       // user cards of the last job
+    bool echo = false;                         // the line echoes each request (RS-485)
 
     // Brings the three times into their limits; a value on a limit stays.
     void clampTimes();
@@ -38,7 +39,8 @@ struct Settings {
 
 // Reads every setting from `iniFile`; missing or unusable values give the
 // defaults: ComPort outside 1..8 gives 2, a blank Protocol the default
-// text, times are clamped, Language outside 0..2 gives 0.
+// text, times are clamped, Language outside 0..2 gives 0, Echo is on only
+// when it is 1.
 Settings readSettings(const QString& iniFile);
 
 // Remembers the card count of a job. Failures are not reported.

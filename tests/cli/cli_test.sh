@@ -121,6 +121,17 @@ printf '[gate]\nPort=%s\nAdress=4\n' "$work/bus.tty" >bad.ini
 check "a fleet file with a mistake exits 2" [ $? -eq 2 ]
 check "... naming its line" grep -q "bad.ini line 3: unknown key \"Adress\"" bad.err
 
+# A line that echoes each request: --echo and a fleet's Echo=1 read past it.
+start_sim e.tty --cards 5 --echo; sim_e=$last_sim
+"$kt" save echo.KT --port e.tty --only system "${fast[@]}" 2>/dev/null
+check "a save on a line that echoes fails without --echo" [ $? -ne 0 ]
+"$kt" save echo.KT --port e.tty --only system,cards --cards 5 --echo "${fast[@]}"
+check "... and completes with it" [ $? -eq 0 -a "$(head_key echo.KT Complete)" = 1 ]
+printf '[echoed]\nPort=%s\nOnly=system\nEcho=1\n' "$work/e.tty" >echo.ini
+"$kt" run echo.ini --tx-delay 10 --rx-delay 10 --quiet >/dev/null
+check "a fleet with Echo=1 exits 0" [ $? -eq 0 ]
+stop_sim "$sim_e"
+
 # Through ser2net, in raw TCP and in RFC 2217 mode.
 if need ser2net; then
     start_ser2net bus.tty

@@ -121,6 +121,30 @@ TEST(TransferJob, EachCategoryIsSavedAndLoadedRecordByRecord) {
     }
 }
 
+// On a line that echoes every request (an RS-485 converter), a Save and a
+// Load go through with the Echo setting; without it the echo is taken for
+// the reply and the Save fails.
+TEST(TransferJob, ALineThatEchoesWorksWithTheEchoSetting) {
+    using kt::engine::JobOutcome;
+    for (const bool echo : {true, false}) {
+        SCOPED_TRACE(echo ? "Echo=1" : "Echo=0");
+        JobRig r(5);
+        r.controller.setEcho(true);
+        r.settings.echo = echo;
+        r.choose({"system", "cards"});
+        r.request.cardCount = 5;
+        ASSERT_TRUE(r.runSave());
+        EXPECT_EQ(r.job.outcome(), echo ? JobOutcome::Finished : JobOutcome::Garbled);
+        if (!echo)
+            continue;
+        EXPECT_EQ(ReadIni(r.saveFile, "HEAD", "Complete"), "1");
+        const qsizetype saved = r.controller.requests().size();
+        ASSERT_TRUE(r.runLoad());
+        EXPECT_EQ(r.job.outcome(), JobOutcome::Finished);
+        EXPECT_EQ(r.controller.requests().size(), 2 * saved);
+    }
+}
+
 // A job that stops midway (the link gives up, a reply the file cannot hold,
 // a value that would break the request frame) says why, keeps what it had
 // and asks for nothing more. The controller's DI cannot be stored.
