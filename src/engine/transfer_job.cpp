@@ -7,7 +7,10 @@
 #include "shell/language.h"
 #include "shell/settings.h"
 #include "shell/text_format.h"
+#include "shell/write_problem.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <algorithm>
 
 namespace kt::engine {
@@ -128,13 +131,22 @@ QString TransferJob::fileProblemText(const shell::Error& error) const {
     case shell::ErrorCode::InUse:
         key = "FileInUse";
         break;
-    case shell::ErrorCode::Unreadable:
     case shell::ErrorCode::Unwritable:
+        return cannotWrite(error.subject);
+    case shell::ErrorCode::Unreadable:
     case shell::ErrorCode::Invalid:
     case shell::ErrorCode::Unreachable:
         break;
     }
     return error.subject + " - " + view_.languageText(key) + '.';
+}
+
+QString TransferJob::cannotWrite(const QString& file) const {
+    QString text = file + " - " + view_.languageText("FileOpenError");
+    if (const char* cause = shell::writeProblemKey(file))
+        text += ": " + shell::fillIn(view_.languageText(cause),
+                                     {QDir::toNativeSeparators(QFileInfo(file).absolutePath())});
+    return text + '.';
 }
 
 bool TransferJob::checkBackupFile(const QString& path) {
@@ -157,7 +169,7 @@ bool TransferJob::writeSaveHead() {
     headWritten_ = writeSaveStart(strDataFile, address_, keys,
                                   cards ? std::optional(request_.cardCount) : std::nullopt);
     if (!headWritten_)
-        return stopWithMessage(strDataFile + " - " + view_.languageText("FileOpenError") + '.');
+        return stopWithMessage(cannotWrite(strDataFile));
     shell::SyncIniDirectory(strDataFile);
     return true;
 }
@@ -343,7 +355,7 @@ void TransferJob::stepEnd(bool complete) {
         if (!folded && complete) {
             complete = false;
             outcome_ = JobOutcome::FileError;
-            error_ = strDataFile + " - " + view_.languageText("FileOpenError") + '.';
+            error_ = cannotWrite(strDataFile);
             view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, error_);
         }
     }
@@ -353,7 +365,7 @@ void TransferJob::stepEnd(bool complete) {
         complete = writeSaveEnd(strDataFile, counts_.done);
         if (!complete) {
             outcome_ = JobOutcome::FileError;
-            error_ = strDataFile + " - " + view_.languageText("FileOpenError") + '.';
+            error_ = cannotWrite(strDataFile);
             view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, error_);
         }
     }
@@ -540,7 +552,7 @@ bool TransferJob::transferCard(const CardRecords& cards, int index) {
         if (!writeSaveHead())
             return false;
         if (!journal_->remove(file, key))
-            return stopWithMessage(file + " - " + view_.languageText("FileOpenError") + '.');
+            return stopWithMessage(cannotWrite(file));
         ++counts_.empty;
         return true;
     }
@@ -555,7 +567,7 @@ bool TransferJob::store(const QString& file, const QByteArray& key, const QByteA
     if (!writeSaveHead())
         return false;
     if (!journal_->set(file, key, value))
-        return stopWithMessage(file + " - " + view_.languageText("FileOpenError") + '.');
+        return stopWithMessage(cannotWrite(file));
     ++counts_.done;
     return !journal_->foldDue() || journalDone(journal_->fold());
 }

@@ -72,7 +72,7 @@ bool isAddedKey(const char* key) {
                                             "FileInUse",
                                             "FileNotRegular",
                                             "FileTooLarge",
-                                            "FileDenied",
+                                            "FileDenied", "FileNoFolder", "FileFolderDenied", "FileReadOnly", "FileDiskFull",
                                             "ValueNotSendable",
                                             "Tools",
                                             "CompareWithBackup",

@@ -389,7 +389,13 @@ TEST(TransferJob, AJobThatCannotStartSaysWhyAndTouchesNothing) {
         EXPECT_EQ(r.job.isActive(), started);
         if (started)
             continue;
-        const QString text = r.view.languageText(qPrintable(c.key)) + ".";
+        // A file that cannot be written comes with its cause: here, no folder.
+        const QString text =
+            r.view.languageText(qPrintable(c.key)) +
+            (c.key == unwritable ? ": " + kt::shell::fillIn(r.view.languageText("FileNoFolder"),
+                                                            {QFileInfo(path).absolutePath()})
+                                 : QString()) +
+            ".";
         EXPECT_EQ(r.view.messages, QStringList{"3/1/" + (c.withPath ? named + " - " : "") + text});
         // Nothing was written: a file that was there is as it was.
         QFile left(path);
