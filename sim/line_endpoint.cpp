@@ -171,8 +171,12 @@ void LineEndpoint::send(const QByteArray& bytes) {
 }
 
 void LineEndpoint::queue(double atMs, const QByteArray& bytes) {
+    // An adapter passes on what it holds at each tick of its timer.
+    const auto released = [this](double at) {
+        return latencyMs_ > 0 ? std::ceil(at / latencyMs_) * latencyMs_ : at;
+    };
     if (baudRate_ <= 0) {
-        output_.push_back({atMs, bytes});
+        output_.push_back({released(atMs), bytes});
         return;
     }
     // Each byte is complete on the line 11 bit times after the previous one.
@@ -180,7 +184,7 @@ void LineEndpoint::queue(double atMs, const QByteArray& bytes) {
     double at = std::max(atMs, lineFreeAtMs_);
     for (const char byte : bytes) {
         at += byteMs;
-        output_.push_back({at, QByteArray(1, byte)});
+        output_.push_back({released(at), QByteArray(1, byte)});
     }
     lineFreeAtMs_ = at;
 }

@@ -31,6 +31,9 @@ class LineEndpoint final : public QObject {
     // (start, 8 data, parity, stop): a reply starts when the request would
     // have arrived, and its bytes follow at that speed. 0 answers at once.
     void setPacing(int baudRate) { baudRate_ = baudRate; }
+    // Holds each byte for the PC until the next tick of this period, as a
+    // USB serial adapter's latency timer does (16 ms by default). 0: none.
+    void setLatency(double periodMs) { latencyMs_ = periodMs; }
 
     // Sends bytes of its own, as if the controller had sent them.
     void send(const QByteArray& bytes);
@@ -59,6 +62,7 @@ class LineEndpoint final : public QObject {
     int keepOpenFd_; // our own handle on the pty's slave, so that it never reports hang-up
     QString devicePath_;
     int baudRate_ = 0;
+    double latencyMs_ = 0;
     double lineFreeAtMs_ = 0;
     std::unique_ptr<QSocketNotifier> readNotifier_;
     std::unique_ptr<QSocketNotifier> writeNotifier_;

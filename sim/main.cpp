@@ -83,9 +83,13 @@ int main(int argc, char** argv) {
     const QCommandLineOption settingsOpt("settings", "Line settings (default 19200,e,8,1).", "text",
                                          "19200,e,8,1");
     const QCommandLineOption logOpt("log", "Print every byte received, on stderr.");
-    parser.addOptions({deviceOpt, linkOpt, addressOpt, cardsOpt, seedOpt, emptyOpt, loadOpt,
-                       saveOpt, faultOpt, afterOpt, countOpt, dropOpt, alterOpt, lateOpt, piecesOpt,
-                       gapOpt, paceOpt, settingsOpt, logOpt});
+    const QCommandLineOption latencyOpt(
+        "latency-ms", "Release bytes to the PC only every ms, as a USB adapter does.", "ms", "0");
+    const QCommandLineOption echoOpt("echo", "Echo every byte received, as an RS-485 line does.");
+    parser.addOptions({deviceOpt, linkOpt, addressOpt, cardsOpt, seedOpt,  emptyOpt,
+                       loadOpt,   saveOpt, faultOpt,   afterOpt, countOpt, dropOpt,
+                       alterOpt,  lateOpt, piecesOpt,  gapOpt,   paceOpt,  settingsOpt,
+                       logOpt,    echoOpt, latencyOpt});
     parser.process(app);
 
     QList<int> addresses;
@@ -119,6 +123,7 @@ int main(int argc, char** argv) {
     plan.gapMs = parser.value(gapOpt).toDouble();
     VirtualController controller(store, addresses);
     controller.setFaultPlan(plan);
+    controller.setEcho(parser.isSet(echoOpt));
 
     const QByteArray settings = parser.value(settingsOpt).toLatin1();
     std::unique_ptr<LineEndpoint> line =
@@ -133,6 +138,7 @@ int main(int argc, char** argv) {
             return fail(parsed.error().message);
         line->setPacing(parsed->baudRate);
     }
+    line->setLatency(parser.value(latencyOpt).toDouble());
     if (parser.isSet(logOpt))
         QObject::connect(line.get(), &LineEndpoint::received, [](const QByteArray& bytes) {
             std::fprintf(stderr, "received: %s\n", kt::link::printable(bytes).constData());

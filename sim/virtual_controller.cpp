@@ -75,6 +75,8 @@ QByteArray altered(QByteArray value) {
 
 QList<Chunk> VirtualController::receive(const QByteArray& bytes) {
     QList<Chunk> output;
+    if (echo_)
+        output.append({0, bytes});
     pending_ += bytes;
     for (;;) {
         const qsizetype start = pending_.indexOf(SOH);

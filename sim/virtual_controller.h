@@ -51,6 +51,9 @@ class VirtualController {
     explicit VirtualController(RecordStore& store, QList<int> addresses = {1});
 
     void setFaultPlan(const FaultPlan& plan) { plan_ = plan; }
+    // Sends every byte received straight back before any reply, as an
+    // RS-485 converter that hears its own transmitter does.
+    void setEcho(bool on) { echo_ = on; }
 
     // Takes bytes from the line; returns the output for every request that
     // the bytes complete.
@@ -76,6 +79,7 @@ class VirtualController {
     QList<QByteArray> requests_;
     int requestCount_ = 0;
     int readCount_ = 0;
+    bool echo_ = false;
 };
 
 } // namespace kt::sim

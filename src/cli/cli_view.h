@@ -31,6 +31,7 @@ class CliView : public engine::JobView {
     void showJobCaption(const QString&) override {}
     void showJobRunning(bool running) override;
     void showJobSummary(const QString& summary) override;
+    const char* noAnswerHintKey() const override { return "CheckAddressScan"; }
 
   private:
     // Ends the progress of the category under way: its line, or its bar.

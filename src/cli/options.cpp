@@ -123,6 +123,14 @@ const QList<OptionRow>& optionTable() {
          [](CliOptions& o, const QString& v) {
              return time("--timeout", &o.settings.sngRxTimeOut, v);
          }},
+        {"--echo", nullptr, nullptr,
+         "the line echoes each request (some RS-485 converters):\n"
+         "drop the echo before reading the reply (default the\n"
+         "window's Echo setting, off)",
+         [](CliOptions& o, const QString&) {
+             o.settings.echo = true;
+             return QString();
+         }},
         {"--yes", "-y", nullptr,
          "load: restore even when the backup stopped before its\n"
          "end, holds fewer cards than chosen or lacks a category;\n"

@@ -27,6 +27,9 @@ class JobView : public link::LinkView {
     // What a job that stopped short did ("Backup stopped: 812 of 2559
     // records saved").
     virtual void showJobSummary(const QString& summary) = 0;
+    // The Language.ini key of what to check when no controller answered at
+    // all: the front end's own way of choosing the address.
+    virtual const char* noAnswerHintKey() const { return "CheckControllerId"; }
 };
 
 } // namespace kt::engine

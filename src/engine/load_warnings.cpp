@@ -1,10 +1,18 @@
 #include "load_warnings.h"
 
+#include "shell/text_format.h"
+
 #include <algorithm>
 
 namespace kt::engine {
 
-QList<LoadWarning> loadWarnings(const Manifest& manifest, int heldCards,
+int backupCards(const Manifest& manifest, const QList<int>& heldSlots) {
+    if (manifest.complete == true && manifest.cards)
+        return *manifest.cards;
+    return heldSlots.isEmpty() ? 0 : heldSlots.last();
+}
+
+QList<LoadWarning> loadWarnings(const Manifest& manifest, const QList<int>& heldSlots,
                                 const JobRequest& request) {
     using Kind = LoadWarning::Kind;
     QList<LoadWarning> warnings;
@@ -12,12 +20,9 @@ QList<LoadWarning> loadWarnings(const Manifest& manifest, int heldCards,
         warnings.append({.kind = Kind::Incomplete});
     const bool cards = std::any_of(request.categories.cbegin(), request.categories.cend(),
                                    [](const Category* category) { return category->cards; });
-    // The slots a restore covers: what the manifest names, or what the
-    // files hold when a later Save of another program left more.
-    const int fileCards = std::max(manifest.cards.value_or(0), heldCards);
-    if (cards && fileCards > 0 && request.cardCount != fileCards)
-        warnings.append(
-            {.kind = Kind::CardNumbers, .first = fileCards, .second = request.cardCount});
+    const int covered = backupCards(manifest, heldSlots);
+    if (cards && covered > 0 && request.cardCount != covered)
+        warnings.append({.kind = Kind::CardNumbers, .first = covered, .second = request.cardCount});
     if (!manifest.categories.isEmpty()) {
         QList<const Category*> saved;
         for (const QByteArray& key : manifest.categories)
@@ -26,9 +31,32 @@ QList<LoadWarning> loadWarnings(const Manifest& manifest, int heldCards,
             if (!saved.contains(category))
                 warnings.append({.kind = Kind::CategoryNotSaved, .category = category});
     }
-    if (cards && manifest.cards && *manifest.cards < heldCards)
-        warnings.append({.kind = Kind::CardsHeader, .first = *manifest.cards, .second = heldCards});
+    // Cards of an older backup that this restore leaves out.
+    QList<int> stale;
+    for (int slot : heldSlots)
+        if (slot > std::max(covered, request.cardCount))
+            stale.append(slot);
+    if (cards && !stale.isEmpty())
+        warnings.append({.kind = Kind::StaleCards, .stale = stale});
     return warnings;
+}
+
+QString slotList(const QList<int>& numbers) {
+    QStringList parts;
+    for (qsizetype i = 0; i < numbers.size();) {
+        qsizetype end = i;
+        while (end + 1 < numbers.size() && numbers[end + 1] == numbers[end] + 1)
+            ++end;
+        if (end - i >= 2) {
+            parts.append(shell::fillIn(QStringLiteral("%1-%2"), {QString::number(numbers[i]),
+                                                                 QString::number(numbers[end])}));
+        } else {
+            for (qsizetype j = i; j <= end; ++j)
+                parts.append(QString::number(numbers[j]));
+        }
+        i = end + 1;
+    }
+    return parts.join(QStringLiteral(", "));
 }
 
 } // namespace kt::engine

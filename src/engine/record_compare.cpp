@@ -2,6 +2,7 @@
 
 #include "backup_file.h"
 #include "link/trace.h"
+#include "load_warnings.h"
 #include "shell/ini_file.h"
 #include "shell/text_format.h"
 
@@ -26,19 +27,19 @@ const Category* categoryOfKey(const QByteArray& key) {
     return nullptr;
 }
 
-int highestCardSlot(const QMap<QByteArray, QByteArray>& records) {
-    int highest = 0;
+QList<int> cardSlots(const QMap<QByteArray, QByteArray>& records) {
+    QList<int> held;
     for (auto it = records.cbegin(); it != records.cend(); ++it) {
         const Category* category = categoryOfKey(it.key());
         if (category && category->cards)
-            highest = std::max(highest, it.key().mid(2).toInt());
+            held.append(it.key().mid(2).toInt());
     }
-    return highest;
+    std::sort(held.begin(), held.end());
+    return held;
 }
 
 int backupCardCount(const QString& mainFile) {
-    return std::max(readManifest(mainFile).cards.value_or(0),
-                    highestCardSlot(readBackupRecords(mainFile)));
+    return backupCards(readManifest(mainFile), cardSlots(readBackupRecords(mainFile)));
 }
 
 QMap<QByteArray, QByteArray> readBackupRecords(const QString& mainFile) {

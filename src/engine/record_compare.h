@@ -21,14 +21,13 @@ QMap<QByteArray, QByteArray> readBackupRecords(const QString& mainFile);
 // The same of records read already (with a journal applied, for one).
 QMap<QByteArray, QByteArray> backupRecordsOf(const SetRecords& set, const QString& mainFile);
 
-// The highest card slot that holds a card in `records` (as
-// readBackupRecords gives them), 0 when none does.
-int highestCardSlot(const QMap<QByteArray, QByteArray>& records);
+// The card slots that hold a card in `records` (as readBackupRecords gives
+// them), ascending.
+QList<int> cardSlots(const QMap<QByteArray, QByteArray>& records);
 
-// How many card slots a restore of the backup covers: the card count its
-// manifest names, or the highest slot its files hold when that is higher
-// (a manifest left behind by a later Save of another program). 0 when the
-// backup says nothing of cards.
+// How many card slots a restore of the backup covers by default: the card
+// count of its manifest when that Save finished, else the highest slot its
+// files hold. 0 when the backup says nothing of cards.
 int backupCardCount(const QString& mainFile);
 
 // The category of a record key, or nullptr for a key of none.

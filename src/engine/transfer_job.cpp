@@ -7,7 +7,10 @@
 #include "shell/language.h"
 #include "shell/settings.h"
 #include "shell/text_format.h"
+#include "shell/write_problem.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <algorithm>
 
 namespace kt::engine {
@@ -93,6 +96,7 @@ bool TransferJob::start(const JobRequest& request) {
     strDataFile = path;
     intDirection = taken.direction;
     counts_ = {};
+    heardController_ = false;
     differences_.clear();
     startedAt_ = localTimeStamp();
     endedAt_.clear();
@@ -129,13 +133,22 @@ QString TransferJob::fileProblemText(const shell::Error& error) const {
     case shell::ErrorCode::Untrusted:
         key = "FileUntrusted";
         break;
-    case shell::ErrorCode::Unreadable:
     case shell::ErrorCode::Unwritable:
+        return cannotWrite(error.subject);
+    case shell::ErrorCode::Unreadable:
     case shell::ErrorCode::Invalid:
     case shell::ErrorCode::Unreachable:
         break;
     }
     return error.subject + " - " + view_.languageText(key) + '.';
+}
+
+QString TransferJob::cannotWrite(const QString& file) const {
+    QString text = file + " - " + view_.languageText("FileOpenError");
+    if (const char* cause = shell::writeProblemKey(file))
+        text += ": " + shell::fillIn(view_.languageText(cause),
+                                     {QDir::toNativeSeparators(QFileInfo(file).absolutePath())});
+    return text + '.';
 }
 
 bool TransferJob::checkBackupFile(const QString& path) {
@@ -158,7 +171,7 @@ bool TransferJob::writeSaveHead() {
     headWritten_ = writeSaveStart(strDataFile, address_, keys,
                                   cards ? std::optional(request_.cardCount) : std::nullopt);
     if (!headWritten_)
-        return stopWithMessage(strDataFile + " - " + view_.languageText("FileOpenError") + '.');
+        return stopWithMessage(cannotWrite(strDataFile));
     shell::SyncIniDirectory(strDataFile);
     return true;
 }
@@ -168,7 +181,7 @@ bool TransferJob::confirmLoad(const JobRequest& request) {
     QStringList reasons;
     QStringList notes;
     for (const LoadWarning& warning : loadWarnings(
-             readManifest(request.file), highestCardSlot(readBackupRecords(request.file)), request))
+             readManifest(request.file), cardSlots(readBackupRecords(request.file)), request))
         (warning.blocking() ? reasons : notes).append(warningText(warning));
     if (reasons.isEmpty() && !request.askBeforeLoad) {
         for (const QString& note : std::as_const(notes))
@@ -209,10 +222,10 @@ QString TransferJob::warningText(const LoadWarning& warning) const {
     case LoadWarning::Kind::CategoryNotSaved:
         return shell::fillIn(view_.languageText("WarnCategory"),
                              {view_.languageText(warning.category->languageKey)});
-    case LoadWarning::Kind::CardsHeader:
+    case LoadWarning::Kind::StaleCards:
         break;
     }
-    return shell::fillIn(view_.languageText("WarnCardsHeader"), {first, second});
+    return shell::fillIn(view_.languageText("WarnStaleCards"), {slotList(warning.stale)});
 }
 
 void TransferJob::cancel() {
@@ -347,7 +360,7 @@ void TransferJob::stepEnd(bool complete) {
         if (!folded && complete) {
             complete = false;
             outcome_ = JobOutcome::FileError;
-            error_ = strDataFile + " - " + view_.languageText("FileOpenError") + '.';
+            error_ = cannotWrite(strDataFile);
             view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, error_);
         }
     }
@@ -357,7 +370,7 @@ void TransferJob::stepEnd(bool complete) {
         complete = writeSaveEnd(strDataFile, counts_.done);
         if (!complete) {
             outcome_ = JobOutcome::FileError;
-            error_ = strDataFile + " - " + view_.languageText("FileOpenError") + '.';
+            error_ = cannotWrite(strDataFile);
             view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, error_);
         }
     }
@@ -471,15 +484,23 @@ bool TransferJob::transact(const QByteArray& requestText) {
     switch (result.status) {
     case link::TxResult::Status::Accepted:
         reply_ = result.data;
+        heardController_ = true;
         return true;
     case link::TxResult::Status::PortLost:
+        // The port's own words say what went away; retries cannot help.
         return lineFailed(port_.isServer() ? JobOutcome::ServerClosed : JobOutcome::PortLost,
-                          port_.errorString());
+                          port_.errorString(),
+                          shell::fillIn(view_.languageText("PortGone"), {port_.errorString()}));
     case link::TxResult::Status::GaveUp:
+        if (!result.heard && !heardController_)
+            return lineFailed(JobOutcome::NoAnswer,
+                              QStringLiteral("no controller answered at address ") + address_,
+                              noControllerText());
         return lineFailed(result.heard ? JobOutcome::Garbled : JobOutcome::NoAnswer,
                           QString::number(link::LinkTransaction::kMaxTries) +
                               (result.heard ? QStringLiteral(" tries, no reply could be accepted")
-                                            : QStringLiteral(" tries, no reply")));
+                                            : QStringLiteral(" tries, no reply")),
+                          view_.languageText("CommunicationError") + '.');
     case link::TxResult::Status::Cancelled:
         break;
     }
@@ -554,7 +575,7 @@ bool TransferJob::transferCard(const CardRecords& cards, int index) {
         if (!writeSaveHead())
             return false;
         if (!journal_->remove(file, key))
-            return stopWithMessage(file + " - " + view_.languageText("FileOpenError") + '.');
+            return stopWithMessage(cannotWrite(file));
         ++counts_.empty;
         return true;
     }
@@ -569,7 +590,7 @@ bool TransferJob::store(const QString& file, const QByteArray& key, const QByteA
     if (!writeSaveHead())
         return false;
     if (!journal_->set(file, key, value))
-        return stopWithMessage(file + " - " + view_.languageText("FileOpenError") + '.');
+        return stopWithMessage(cannotWrite(file));
     ++counts_.done;
     return !journal_->foldDue() || journalDone(journal_->fold());
 }
@@ -595,14 +616,19 @@ bool TransferJob::canSend(const QByteArray& key, const QByteArray& value) {
         shell::fillIn(view_.languageText("ValueNotSendable"), {QString::fromLatin1(key)}) + '.');
 }
 
-bool TransferJob::lineFailed(JobOutcome outcome, const QString& reason) {
+bool TransferJob::lineFailed(JobOutcome outcome, const QString& reason, const QString& text) {
     markEnded();
     intStep = kAbortedStep;
     outcome_ = outcome;
     error_ = reason;
-    view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok,
-                      view_.languageText("CommunicationError") + '.');
+    view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, text);
     return false;
+}
+
+QString TransferJob::noControllerText() const {
+    const QString port = request_.portName.isEmpty() ? QStringLiteral("?") : request_.portName;
+    return shell::fillIn(view_.languageText("NoController"), {address_, port}) + ' ' +
+           view_.languageText(view_.noAnswerHintKey());
 }
 
 bool TransferJob::refuse(JobOutcome outcome, const QString& text) {

@@ -132,6 +132,8 @@ class TransferJob : public QObject {
     // message, when it cannot be stored.
     bool store(const QString& file, const QByteArray& key, const QByteArray& value);
     bool stopWithMessage(const QString& text);
+    // "FILE - cannot be written", with the cause when the file system tells it.
+    QString cannotWrite(const QString& file) const;
     // Whether a sync or a fold of the Save's journal went well; on failure
     // stops the job (the journal keeps every record) and is false.
     bool journalDone(const shell::Status& status);
@@ -140,8 +142,11 @@ class TransferJob : public QObject {
     bool canSend(const QByteArray& key, const QByteArray& value);
     // Refuses to start with a message; false.
     bool refuse(JobOutcome outcome, const QString& text);
-    // The line failed for good: the job stops with the communication message.
-    bool lineFailed(JobOutcome outcome, const QString& reason);
+    // The line failed for good: the job stops, `reason` for its log and
+    // `text` for the user.
+    bool lineFailed(JobOutcome outcome, const QString& reason, const QString& text);
+    // No controller answered at the job's address on its port, and what to check.
+    QString noControllerText() const;
     // The summary of a job that stopped short.
     void showStoppedSummary();
     // Takes the time the job ends at, once: its end message may stay up for
@@ -168,8 +173,9 @@ class TransferJob : public QObject {
     QList<RecordDifference> differences_;
     const JobLog* log_ = nullptr;
     QByteArray startedAt_;
-    QByteArray endedAt_; // when the running job stopped, before any message about it
-    QByteArray reply_;   // the data of the last reply accepted
+    QByteArray endedAt_;           // when the running job stopped, before any message about it
+    QByteArray reply_;             // the data of the last reply accepted
+    bool heardController_ = false; // a reply was accepted in this job
     bool blnJobActive = false;
     Direction intDirection = Direction::Save;
     QString strDataFile;

@@ -137,7 +137,7 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
         hook(&settings.onFailure, "OnFailure");
     } else if (key == QLatin1String("ondone")) {
         hook(&settings.onDone, "OnDone");
-    } else if (QStringList{"port", "address", "only", "cards", "folder"}.contains(key)) {
+    } else if (QStringList{"port", "address", "only", "cards", "echo", "folder"}.contains(key)) {
         error(QStringLiteral("[fleet] holds the settings of the run: a controller may not be "
                              "called fleet."));
     } else {
@@ -160,6 +160,10 @@ void takeControllerKey(FleetController& controller, const QString& key, const QS
         if (!takeNumber(value, 1, engine::kMaxCards, &controller.cards))
             error(shell::fillIn(QStringLiteral("Cards takes 1 to %1, not \"%2\"."),
                                 {QString::number(engine::kMaxCards), value}));
+    } else if (key == QLatin1String("echo")) {
+        if (value != QLatin1String("0") && value != QLatin1String("1"))
+            error(QStringLiteral("Echo takes 0 or 1, not \"%1\".").arg(value));
+        controller.echo = value == QLatin1String("1");
     } else if (key == QLatin1String("only")) {
         controller.categories.clear();
         for (const QString& name : value.split(u',', Qt::SkipEmptyParts)) {
@@ -178,7 +182,7 @@ void takeControllerKey(FleetController& controller, const QString& key, const QS
         else
             controller.folder = QDir::cleanPath(QDir(fleetFolder).absoluteFilePath(value));
     } else {
-        error(QStringLiteral("unknown key \"%1\": use Port, Address, Only, Cards or Folder.")
+        error(QStringLiteral("unknown key \"%1\": use Port, Address, Only, Cards, Echo or Folder.")
                   .arg(spelt));
     }
 }

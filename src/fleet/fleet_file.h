@@ -18,8 +18,9 @@ struct FleetController {
     int address = 1;
     QList<const engine::Category*> categories = engine::allCategories();
     int cards = engine::kMaxCards;
-    QString folder; // the backups go to folder/name/
-    int line = 0;   // of the section's header
+    bool echo = false; // the line echoes each request
+    QString folder;    // the backups go to folder/name/
+    int line = 0;      // of the section's header
 
     // The folder that holds this controller's backups.
     QString backupFolder() const;

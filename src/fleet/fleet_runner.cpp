@@ -205,6 +205,7 @@ void FleetRunner::start(Queue& queue, int index) {
                                QString::number(controller.address), QStringLiteral("--only"),
                                names.join(u','), QStringLiteral("--cards"),
                                QString::number(controller.cards)} +
+                       (controller.echo ? QStringList{QStringLiteral("--echo")} : QStringList{}) +
                        jobArguments_);
 }
 

@@ -110,10 +110,20 @@ void LinkTransaction::lsubWaitReply() {
     // the port is lost, or at a cancel; only the time-out makes it a
     // failure besides.
     const double deadline = clock_.nowMs() + std::round(double(sngReplyTimeOut_));
+    // On a line that echoes, the request comes back first, CR and all: it
+    // is dropped once whole, and what follows is the reply. Bytes that are
+    // not the echo stay and fail the check.
+    bool echoPending = settings_.echo;
     clock_.waitUntil(deadline, [&] {
         strRxBuffer += port_.readAll();
-        return strRxBuffer.contains(CR) || strRxBuffer.size() > kMaxReplyBytes || !port_.isOpen() ||
-               !blnLinkEnabled;
+        if (echoPending &&
+            (strRxBuffer.size() >= strTxFrame.size() || !strTxFrame.startsWith(strRxBuffer))) {
+            echoPending = false;
+            if (strRxBuffer.startsWith(strTxFrame))
+                strRxBuffer.remove(0, strTxFrame.size());
+        }
+        return (!echoPending && strRxBuffer.contains(CR)) || strRxBuffer.size() > kMaxReplyBytes ||
+               !port_.isOpen() || !blnLinkEnabled;
     });
     heard_ = heard_ || !strRxBuffer.isEmpty();
     if (!strRxBuffer.contains(CR)) {

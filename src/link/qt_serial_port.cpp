@@ -1,5 +1,6 @@
 #include "qt_serial_port.h"
 
+#include "shell/text_format.h"
 #include "tty_reset.h"
 
 #include <QFileInfo>
@@ -91,13 +92,22 @@ bool QtSerialPort::open() {
                         .arg(device_, label_));
     }
     if (!info.isReadable() || !info.isWritable()) {
-        setOpenError(OpenError::Denied, device_,
-                     info.group().isEmpty() ? QStringLiteral("dialout") : info.group());
-        return fail(
-            QStringLiteral("Permission denied on %1. The user must be a member of "
-                           "the group that owns the device (%2, usually dialout): "
-                           "sudo usermod -aG %2 $USER, then log in again.")
-                .arg(device_, info.group().isEmpty() ? QStringLiteral("dialout") : info.group()));
+        // Joining a group helps only when that group may read and write the
+        // device and is not root's own; else access must be granted.
+        const QString group = info.group();
+        const bool groupMayUse = info.permission(QFile::ReadGroup | QFile::WriteGroup);
+        if (group.isEmpty() || group == QLatin1String("root") || !groupMayUse) {
+            setOpenError(OpenError::Denied, device_);
+            return fail(shell::fillIn(
+                QStringLiteral("Permission denied on %1%2, which no group but root's may use. A "
+                               "udev rule or the administrator must grant this user access to it."),
+                {device_, label_}));
+        }
+        setOpenError(OpenError::Denied, device_, group);
+        return fail(shell::fillIn(QStringLiteral("Permission denied on %1%2. The user must be a "
+                                                 "member of the group %3 that owns the device: "
+                                                 "sudo usermod -aG %3 $USER, then log in again."),
+                                  {device_, label_, group}));
     }
 #endif
 
@@ -191,8 +201,8 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error) {
         return;
     const QString detail = port_.errorString();
     close();
-    fail(QStringLiteral("The device %1%2 stopped working and was closed: %3.")
-             .arg(device_, label_, detail));
+    fail(shell::fillIn(QStringLiteral("The adapter %1%2 went away (%3)."),
+                       {device_, label_, detail}));
     emit lost(error_);
 }
 

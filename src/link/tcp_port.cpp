@@ -188,8 +188,8 @@ void TcpPort::onDropped() {
         return;
     const QString detail = socket_->errorString();
     close();
-    fail(QStringLiteral("The connection to the serial device server %1 was lost: %2.")
-             .arg(label_, detail));
+    fail(shell::fillIn(QStringLiteral("%1: the device server closed the connection (%2)."),
+                       {label_, detail}));
     emit lost(error_);
 }
 

@@ -67,7 +67,6 @@ bool isAddedKey(const char* key) {
                                             "PortFailed",
                                             "ServerFailed",
                                             "JobVerify",
-                                            "WarnCardsHeader",
                                             "FileInUse",
                                             "FileNotRegular",
                                             "FileTooLarge",
@@ -76,7 +75,17 @@ bool isAddedKey(const char* key) {
                                             "Tools",
                                             "CompareWithBackup",
                                             "FileUntrusted",
-                                            "JournalFolded"};
+                                            "JournalFolded",
+                                            "PortDeniedAdmin",
+                                            "WarnStaleCards",
+                                            "FileNoFolder",
+                                            "FileFolderDenied",
+                                            "FileReadOnly",
+                                            "FileDiskFull",
+                                            "PortGone",
+                                            "NoController",
+                                            "CheckControllerId",
+                                            "CheckAddressScan"};
     // Whole families came later still: the fleet report's, the job log's,
     // the captions of the message box's own buttons, and a compare's.
     for (const char* prefix : {"Report", "State", "Log", "Button", "Compare"})

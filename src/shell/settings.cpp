@@ -45,6 +45,7 @@ Settings readSettings(const QString& iniFile) {
     s.sngRxDelay = readTime(iniFile, "RXDelayTime");
     s.sngRxTimeOut = readTime(iniFile, "RXTimeOut");
     s.clampTimes();
+    s.echo = readTrimmed(iniFile, kCommSection, "Echo") == "1";
 
     s.intLanguage = roundToInt(leadingNumber(readTrimmed(iniFile, kSystemSection, "Language")));
     if (s.intLanguage < 0 || s.intLanguage > 2)

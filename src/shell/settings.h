@@ -34,6 +34,7 @@ struct Settings {
     int cardCount = 100;                       // user cards of the last job
     QString lastFolder;                        // where the last backup or restore went
     QByteArrayList tickedCategories;           // Language.ini keys of the ticked categories
+    bool echo = false;                         // the line echoes each request (RS-485)
 
     // Brings the three times into their limits; a value on a limit stays.
     void clampTimes();
@@ -41,7 +42,8 @@ struct Settings {
 
 // Reads every setting from `iniFile`; missing or unusable values give the
 // defaults: ComPort outside 1..8 gives 2, a blank Protocol the default
-// text, times are clamped, Language outside 0..2 gives 0.
+// text, times are clamped, Language outside 0..2 gives 0, Echo is on only
+// when it is 1.
 Settings readSettings(const QString& iniFile);
 
 // Remembers the card count of a job. Failures are not reported.

@@ -287,7 +287,10 @@ QString frmKT550AX::portErrorText() const {
         text = shell::fillIn(languageText("PortMissing"), {device});
         break;
     case E::Denied:
-        text = shell::fillIn(languageText("PortDenied"), {device, mscComm->errorGroup()});
+        // No group to join: the administrator grants access.
+        text = mscComm->errorGroup().isEmpty()
+                   ? shell::fillIn(languageText("PortDeniedAdmin"), {device})
+                   : shell::fillIn(languageText("PortDenied"), {device, mscComm->errorGroup()});
         break;
     case E::Busy:
         text = shell::fillIn(languageText("PortBusy"), {device});

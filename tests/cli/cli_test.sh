@@ -43,8 +43,10 @@ check "a port that cannot be opened exits 6" [ $? -eq 6 ]
 check "... and so does a device server that refuses" [ $? -eq 6 ]
 check "... whose summary names the outcome and the reason" \
     grep -q '"error":"Cannot connect.*Connection refused.*"outcome":"connection-refused"' refused.json
-"$kt" save d.KT --port c.tty --address 9 --only system "${fast[@]}" 2>/dev/null
+"$kt" save d.KT --port c.tty --address 9 --only system "${fast[@]}" 2>silent.err
 check "a controller that does not answer exits 3" [ $? -eq 3 ]
+check "... naming the address and the port, and kt560ax scan" \
+    grep -q 'No controller answered at address 09 on c.tty (.*c.tty)\..*kt560ax scan' silent.err
 check "... and leaves no file" [ -z "$(ls -A | grep -E '^\.?d\.KT')" ]
 cp -p a.KT kept.KT
 "$kt" save kept.KT --port c.tty --address 9 --only system "${fast[@]}" 2>/dev/null
@@ -143,6 +145,17 @@ printf '[gate]\nPort=%s\nAdress=4\n' "$work/bus.tty" >bad.ini
 "$kt" run bad.ini 2>bad.err
 check "a fleet file with a mistake exits 2" [ $? -eq 2 ]
 check "... naming its line" grep -q "bad.ini line 3: unknown key \"Adress\"" bad.err
+
+# A line that echoes each request: --echo and a fleet's Echo=1 read past it.
+start_sim e.tty --cards 5 --echo; sim_e=$last_sim
+"$kt" save echo.KT --port e.tty --only system "${fast[@]}" 2>/dev/null
+check "a save on a line that echoes fails without --echo" [ $? -ne 0 ]
+"$kt" save echo.KT --port e.tty --only system,cards --cards 5 --echo "${fast[@]}"
+check "... and completes with it" [ $? -eq 0 -a "$(head_key echo.KT Complete)" = 1 ]
+printf '[echoed]\nPort=%s\nOnly=system\nEcho=1\n' "$work/e.tty" >echo.ini
+"$kt" run echo.ini --tx-delay 10 --rx-delay 10 --quiet >/dev/null
+check "a fleet with Echo=1 exits 0" [ $? -eq 0 ]
+stop_sim "$sim_e"
 
 # Through ser2net, in raw TCP and in RFC 2217 mode.
 if need ser2net; then

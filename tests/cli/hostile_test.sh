@@ -77,12 +77,17 @@ rm 2good.KT
 "$kt" save "blank.KT  " --port a.tty --only system "${fast[@]}"
 check "a file name ending in blanks is kept" [ -f "blank.KT  " -a ! -e blank.KT ]
 
-# A backup whose header names fewer cards than its files hold.
-printf '[HEAD]\r\nTitle=KT560AX\r\nComplete=1\r\nCards=3\r\n[Data]\r\n' >stale.KT
-for i in 1 2 3 4 5; do printf 'HA000%d=00123456781234%02dFF00FF00\r\n' $i $i >>stale.KT; done
-"$kt" load stale.KT --port a.tty --only cards --tx-delay 10 --rx-delay 10 --json >stale.json 2>stale.err
-check "a load restores every card the files hold" grep -q '"cards":5,' stale.json
-check "... and warns of the stale header" grep -q "says 3 cards, but its files hold cards up to 5" stale.err
+# A 5-card Save, then a 3-card Save into the same file: slots 4 and 5 are
+# left from the older backup and a restore leaves them out unless asked.
+"$kt" save stale.KT --port a.tty --only cards --cards 5 "${fast[@]}"
+"$kt" save stale.KT --port a.tty --only cards --cards 3 "${fast[@]}"
+"$kt" load stale.KT --port a.tty --only cards "${fast[@]}" --json >stale.json 2>stale.err
+check "a default load restores the 3 cards of the last backup" \
+    grep -q '"cards":3,' stale.json
+check "... naming the older slots it leaves out" \
+    grep -q "also hold cards in slots 4, 5, left by an older backup" stale.err
+"$kt" load stale.KT --port a.tty --only cards --cards 5 --yes "${fast[@]}" --json >stale.json
+check "--cards 5 restores them" grep -q '"cards":5,' stale.json
 stop_sim "$sim_a"
 
 # Two saves from two controllers into one file: the second starts nothing.

@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -100,16 +101,29 @@ TEST(FaultMatrix, EachFaultEndsAsTheRulesSay) {
         kt::engine::TransferJob job(port, clock, view, settings);
         job.start({.file = backup,
                    .categories = {kt::engine::findCategory("system"),
-                                  kt::engine::findCategory("holiday")}});
+                                  kt::engine::findCategory("holiday")},
+                   .portName = "COM1"});
         ASSERT_TRUE(QTest::qWaitFor([&] { return !job.isActive(); }, 30000));
 
         const bool finished = c.savedRecords == 14;
         EXPECT_EQ(savedKeys(backup), jobKeys().mid(0, c.savedRecords));
         for (const QByteArray& key : savedKeys(backup))
             EXPECT_EQ(kt::shell::ReadIni(backup, "Data", key), sim.store.value(key));
-        const QString message = finished ? view.savedMessage(14, 0)
-                                         : "3/1/" + view.languageText("CommunicationError") + ".";
-        EXPECT_EQ(view.messages, QStringList{message});
+        // A controller never heard is named with its address and port; a
+        // port that went away in its own words.
+        const QString stopped =
+            c.outcome == kt::engine::JobOutcome::PortLost
+                ? "3/1/The adapter .+ went away \\(.*\\)\\. The job stopped; nothing more was sent"
+            : c.savedRecords == 0
+                ? "3/1/No controller answered at address 01 on COM1\\. Check the "
+                  "Controller ID, the cable and the port's settings"
+                : "3/1/" +
+                      QRegularExpression::escape(view.languageText("CommunicationError") + ".");
+        const QString message =
+            finished ? QRegularExpression::escape(view.savedMessage(14, 0)) : stopped;
+        ASSERT_EQ(view.messages.size(), 1);
+        EXPECT_TRUE(QRegularExpression("^" + message + "$").match(view.messages[0]).hasMatch())
+            << view.messages[0].toStdString();
         EXPECT_EQ(view.summaries,
                   finished
                       ? QStringList{}

@@ -121,6 +121,30 @@ TEST(TransferJob, EachCategoryIsSavedAndLoadedRecordByRecord) {
     }
 }
 
+// On a line that echoes every request (an RS-485 converter), a Save and a
+// Load go through with the Echo setting; without it the echo is taken for
+// the reply and the Save fails.
+TEST(TransferJob, ALineThatEchoesWorksWithTheEchoSetting) {
+    using kt::engine::JobOutcome;
+    for (const bool echo : {true, false}) {
+        SCOPED_TRACE(echo ? "Echo=1" : "Echo=0");
+        JobRig r(5);
+        r.controller.setEcho(true);
+        r.settings.echo = echo;
+        r.choose({"system", "cards"});
+        r.request.cardCount = 5;
+        ASSERT_TRUE(r.runSave());
+        EXPECT_EQ(r.job.outcome(), echo ? JobOutcome::Finished : JobOutcome::Garbled);
+        if (!echo)
+            continue;
+        EXPECT_EQ(ReadIni(r.saveFile, "HEAD", "Complete"), "1");
+        const qsizetype saved = r.controller.requests().size();
+        ASSERT_TRUE(r.runLoad());
+        EXPECT_EQ(r.job.outcome(), JobOutcome::Finished);
+        EXPECT_EQ(r.controller.requests().size(), 2 * saved);
+    }
+}
+
 // A job that stops midway (the link gives up, a reply the file cannot hold,
 // a value that would break the request frame) says why, keeps what it had
 // and asks for nothing more. The controller's DI cannot be stored.
@@ -365,7 +389,13 @@ TEST(TransferJob, AJobThatCannotStartSaysWhyAndTouchesNothing) {
         EXPECT_EQ(r.job.isActive(), started);
         if (started)
             continue;
-        const QString text = r.view.languageText(qPrintable(c.key)) + ".";
+        // A file that cannot be written comes with its cause: here, no folder.
+        const QString text =
+            r.view.languageText(qPrintable(c.key)) +
+            (c.key == unwritable ? ": " + kt::shell::fillIn(r.view.languageText("FileNoFolder"),
+                                                            {QFileInfo(path).absolutePath()})
+                                 : QString()) +
+            ".";
         EXPECT_EQ(r.view.messages, QStringList{"3/1/" + (c.withPath ? named + " - " : "") + text});
         // Nothing was written: a file that was there is as it was.
         QFile left(path);
@@ -421,11 +451,22 @@ TEST(LoadWarnings, EachRiskOfARestoreIsFoundInOrder) {
         int chosen;
         QList<LoadWarning> warnings;
     };
+    const LoadWarning stale45 = {.kind = K::StaleCards, .stale = {4, 5}};
     const Case cases[] = {
         {"an older backup without manifest", {}, {}, {}, 0, 100, {}},
         {"a finished backup that holds it all", true, both, 100, 90, 100, {}},
-        {"fewer cards than saved", {}, {}, 50, 50, 40, {{K::CardNumbers, 50, 40}}},
-        {"more cards held than saved", {}, {}, 3, 5, 5, {{K::CardsHeader, 3, 5}}},
+        {"fewer cards than saved", true, {}, 50, 50, 40, {{K::CardNumbers, 50, 40}}},
+        {"5 then 3 cards saved, 3 chosen", true, {}, 3, 5, 3, {stale45}},
+        {"5 then 3 cards saved, 5 chosen", true, {}, 3, 5, 5, {{K::CardNumbers, 3, 5}}},
+        {"5 then 3 cards saved, 4 chosen",
+         true,
+         {},
+         3,
+         5,
+         4,
+         {{K::CardNumbers, 3, 4}, {.kind = K::StaleCards, .stale = {5}}}},
+        {"a stopped backup covers every slot held", false, {}, 3, 5, 5, {stopped}},
+        {"no manifest covers every slot held", {}, {}, {}, 5, 3, {{K::CardNumbers, 5, 3}}},
         {"all three", false, cards, 50, 50, 100, {stopped, {K::CardNumbers, 50, 100}, notSaved}},
     };
     kt::engine::JobRequest request;
@@ -437,7 +478,10 @@ TEST(LoadWarnings, EachRiskOfARestoreIsFoundInOrder) {
         manifest.categories = c.categories;
         manifest.cards = c.saved;
         request.cardCount = c.chosen;
-        EXPECT_EQ(kt::engine::loadWarnings(manifest, c.held, request), c.warnings);
+        QList<int> held;
+        for (int slot = 1; slot <= c.held; ++slot)
+            held.append(slot);
+        EXPECT_EQ(kt::engine::loadWarnings(manifest, held, request), c.warnings);
     }
 }
 
@@ -449,12 +493,12 @@ TEST(JobOutcome, ALoadAsksOnceBeforeARiskyRestore) {
                              "- the backup stopped before its end, the file is incomplete.\n"
                              "- the backup holds 50 cards; 100 will be restored.\n"
                              "- Holiday Table was not part of the last backup into this file.\n"
-                             "- the backup's header says 40 cards, but its files hold cards up "
-                             "to 50.\n\nRestore anyway?";
-    const QString note = "3/1/the backup's header says 3 cards, but its files hold cards up to 5.";
+                             "\nRestore anyway?";
+    const QString note = "3/1/the files also hold cards in slots 4, 5, left by an older backup: "
+                         "they will not be restored.";
     const std::tuple<QByteArray, int, int, QString, bool> cases[] = {
         {"Complete=0\nCards=40\nCategories= userCardDatabase \n", 50, 100, question, false},
-        {"Cards=3\n", 5, 5, note, true},
+        {"Complete=1\nCards=3\n", 5, 3, note, true},
     };
     for (const auto& [head, held, cards, message, starts] : cases) {
         SCOPED_TRACE(head.constData());

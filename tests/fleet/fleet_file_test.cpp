@@ -35,6 +35,7 @@ TEST(Fleet, ReadsEachControllerWithItsDefaults) {
                             "ADDRESS=7\r\n"
                             "Only=cards, system\r\n"
                             "Cards=2437\r\n"
+                            "Echo=1\r\n"
                             "Folder=kt\r\n"
                             "\r\n"
                             "# the gate has its own line\r\n"
@@ -56,6 +57,8 @@ TEST(Fleet, ReadsEachControllerWithItsDefaults) {
     EXPECT_EQ(north.name, "door-north");
     EXPECT_EQ(north.port, "tcp://10.0.0.7:4001");
     EXPECT_EQ(north.address, 7);
+    EXPECT_TRUE(north.echo);
+    EXPECT_FALSE(fleet.controllers[1].echo);
     EXPECT_EQ(north.categories,
               (QList<const kt::engine::Category*>{kt::engine::findCategory("cards"),
                                                   kt::engine::findCategory("system")}));
@@ -66,7 +69,7 @@ TEST(Fleet, ReadsEachControllerWithItsDefaults) {
     EXPECT_EQ(gate.categories.size(), 9);
     EXPECT_EQ(gate.cards, 9999);
     EXPECT_EQ(gate.folder, "/etc/kt");
-    EXPECT_EQ(gate.line, 10);
+    EXPECT_EQ(gate.line, 11);
     const kt::fleet::FleetSettings& s = fleet.settings;
     EXPECT_EQ(s.history, "/etc/history");
     EXPECT_EQ(s.remote, "ssh://backup@vault/kt.git");
@@ -122,7 +125,8 @@ TEST(Fleet, EachMistakeNamesItsLine) {
         {"[a]\nPort=COM1\nCards=0\n", "f.ini line 3: Cards takes 1 to 9999, not \"0\"."},
         {"[a]\nPort=COM1\nOnly=cards,doors\n", "f.ini line 3: there is no category \"doors\"."},
         {"[a]\nPort=COM1\nSpeed=9600\n", "f.ini line 3: unknown key \"Speed\": use Port, "
-                                         "Address, Only, Cards or Folder."},
+                                         "Address, Only, Cards, Echo or Folder."},
+        {"[a]\nPort=COM1\nEcho=yes\n", "f.ini line 3: Echo takes 0 or 1, not \"yes\"."},
         {"[a]\nAddress=2\n", "f.ini line 1: controller [a] has no Port."},
         {"[a]\nPort=COM1\n[A]\nPort=COM2\n", "f.ini line 3: controller [A] is named twice."},
         {"[../x]\nPort=COM1\n", "f.ini line 1: \"[../x]\" is not a usable controller name: use "

@@ -107,7 +107,8 @@ TEST(EndToEnd, ABackupRestoresAWholeControllerIntoAnEmptyOne) {
     EXPECT_FALSE(e.find<QWidget>("fraCommStatus")->isVisible());
 }
 
-// A wrong address: the backup stops at its first record and leaves no file.
+// A wrong address: the backup stops at its first record, names the address
+// and the Controller ID, and leaves no file.
 TEST(EndToEnd, ASaveThatGetsNoReplyLeavesNoFile) {
     EndToEnd e;
     kt::test::MessageCatcher catcher;
@@ -118,7 +119,12 @@ TEST(EndToEnd, ASaveThatGetsNoReplyLeavesNoFile) {
     e.window->setLinkTimes(0, 0, 50);
     ASSERT_TRUE(e.runJob("cmdSave"));
     ASSERT_EQ(catcher.messages.size(), 1);
-    EXPECT_EQ(catcher.messages[0].text, e.window->languageText("CommunicationError") + ".");
+    // The port as chosen, and the line it leads to.
+    const QString text = catcher.messages[0].text;
+    EXPECT_TRUE(text.startsWith("No controller answered at address 09 on COM1 ("))
+        << text.toStdString();
+    EXPECT_TRUE(text.endsWith("). Check the Controller ID, the cable and the port's settings"))
+        << text.toStdString();
     EXPECT_EQ(QDir(e.dir.path()).entryList(QDir::Files | QDir::Hidden),
               QStringList{"Language.ini"});
 }

@@ -1,0 +1,15 @@
+// Why a file cannot be written, read from the file system as it is after a
+// write failed, so that a message can name the cause and what to do.
+#pragma once
+
+#include <QString>
+
+namespace kt::shell {
+
+// The Language.ini key of the cause for `path`, whose text takes the
+// folder as %1: the folder is missing (or the medium it lives on is not
+// mounted), this user may not write in it, the medium is read-only, or the
+// disk is full. nullptr when none of these holds.
+const char* writeProblemKey(const QString& path);
+
+} // namespace kt::shell
