@@ -87,7 +87,7 @@ bool writeSaveStart(const QString& mainFile, const QByteArray& controller,
     // once.
     return editBackupFile(mainFile, [&](QByteArray& data) {
         shell::IniSectionEditor head(data, kHeadSection);
-        // The title first, as the Windows program expects it.
+        // The title first, as readers of the format expect it.
         if (!head.set(kTitleKey, kTitle) || !head.set(kCompleteKey, "0") ||
             !head.set(kStartedKey, localTimeStamp()) || !head.set(kControllerKey, controller) ||
             !head.set(kCategoriesKey, categories.join(',')) ||

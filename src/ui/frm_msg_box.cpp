@@ -128,7 +128,7 @@ void frmMsgBox::place(QWidget* widget, int left, int top) {
 void frmMsgBox::load(const QString& title, MsgStyle style, MsgButtons buttons, const QString& text,
                      const MsgDetails& details) {
     MessageState& s = state();
-    // Design values first: the dialog is loaded afresh for every message.
+    // Its own sizes first: the dialog is loaded afresh for every message.
     place(imgIcon_[0], D::iconLeft, D::iconTop);
     place(imgIcon_[1], D::iconAltLeft, D::iconAltTop);
     imgIcon_[0]->setVisible(true);

@@ -9,7 +9,7 @@ namespace kt::ui {
 
 inline constexpr double kTwipsPerInch = 1440;
 
-// Design values of the message box controls, in twips.
+// The message box controls' sizes and places, in twips.
 struct MsgBoxDesign {
     static constexpr int buttonLeft = 120, okTop = 1440, cancelTop = 1920;
     static constexpr int buttonWidth = 1260, buttonHeight = 360;
