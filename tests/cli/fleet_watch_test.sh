@@ -7,6 +7,11 @@
 set -uo pipefail
 source "$(dirname "$0")/support.sh" "$1" "$2"
 fast=(--tx-delay 10 --rx-delay 10 --timeout 200)
+# A sanitized build keeps its options in an emptied environment.
+sanitizers=()
+for variable in ASAN_OPTIONS UBSAN_OPTIONS; do
+    [ -n "${!variable:-}" ] && sanitizers+=("$variable=${!variable}")
+done
 
 # north changes between runs; south answers only on its second try; dead
 # has no line at all.
@@ -103,7 +108,7 @@ check "... and calls it failing, with its reason" \
     grep -qE '^dead +failing +none .* port unavailable .*dead.tty' status.out
 check "... and the others fine or changed" \
     [ "$(grep -cE '^(north|south) +(fine|changed) ' status.out)" -eq 2 ]
-env -i HOME=/nonexistent PATH="$PATH" "$kt" status fleet.ini >status-nohome.out 2>nohome.err
+env -i HOME=/nonexistent PATH="$PATH" "${sanitizers[@]}" "$kt" status fleet.ini >status-nohome.out 2>nohome.err
 check "... the same for a user without a home" cmp -s status.out status-nohome.out
 check "... who is told nothing else" [ ! -s nohome.err ]
 "$kt" status fleet.ini --json >status.json
@@ -143,7 +148,7 @@ check "... and no table" eval '! grep -q "^controller " tty.out'
 # beside it: a normal night prints nothing.
 mkdir -p bin && cp "$kt" bin/kt560ax
 sed '/^\[dead\]/,$d' fleet.ini >good.ini
-env -i HOME=/nonexistent PATH="$PATH" bin/kt560ax run good.ini "${fast[@]}" --quiet \
+env -i HOME=/nonexistent PATH="$PATH" "${sanitizers[@]}" bin/kt560ax run good.ini "${fast[@]}" --quiet \
     >night.out 2>night.err
 check "a user without a home runs a fleet" [ $? -eq 0 ]
 check "... and a normal night prints nothing" [ ! -s night.out -a ! -s night.err ]
