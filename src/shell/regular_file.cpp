@@ -163,6 +163,29 @@ Result<qint64> checkRegularFile(const QString& path, qint64 maxBytes) {
 #endif
 }
 
+#ifdef Q_OS_UNIX
+namespace {
+
+// Writes all of `contents` to `fd`, syncs its data and closes it; the first
+// error (`error` when it is one already), 0 when all went well.
+int writeSyncClose(int fd, const QByteArray& contents, int error) {
+    for (qsizetype at = 0; error == 0 && at < contents.size();) {
+        const ssize_t put = ::write(fd, contents.constData() + at, size_t(contents.size() - at));
+        if (put > 0)
+            at += put;
+        else if (put == 0 || errno != EINTR)
+            error = put == 0 ? ENOSPC : errno;
+    }
+    if (error == 0 && ::fdatasync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    return error;
+}
+
+} // namespace
+#endif
+
 QString hiddenCopyOf(const QString& path) {
     const QFileInfo info(path);
     return info.dir().filePath(QLatin1Char('.') + info.fileName() + QStringLiteral(".kt560ax-tmp"));
@@ -187,18 +210,7 @@ Status writeNewFile(const QString& path, const QByteArray& contents) {
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
     if (fd < 0)
         return failed(QString::fromLocal8Bit(std::strerror(errno)));
-    int error = 0;
-    for (qsizetype at = 0; error == 0 && at < contents.size();) {
-        const ssize_t put = ::write(fd, contents.constData() + at, size_t(contents.size() - at));
-        if (put > 0)
-            at += put;
-        else if (put == 0 || errno != EINTR)
-            error = put == 0 ? ENOSPC : errno;
-    }
-    if (error == 0 && ::fdatasync(fd) != 0)
-        error = errno;
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
+    const int error = writeSyncClose(fd, contents, 0);
     if (error != 0) {
         ::unlink(QFile::encodeName(path).constData());
         return failed(QString::fromLocal8Bit(std::strerror(error)));
@@ -247,19 +259,8 @@ Status replaceFileThrough(const QString& path, const QString& copy, const QByteA
                           newFile == NewFile::Private ? 0600 : 0666);
     if (fd < 0)
         return failed(errno);
-    // An error stops the rest; `error` keeps the first one.
-    int error = exists && ::fchmod(fd, old.st_mode & 07777) != 0 ? errno : 0;
-    for (qsizetype at = 0; error == 0 && at < contents.size();) {
-        const ssize_t put = ::write(fd, contents.constData() + at, size_t(contents.size() - at));
-        if (put > 0)
-            at += put;
-        else if (put == 0 || errno != EINTR)
-            error = put == 0 ? ENOSPC : errno;
-    }
-    if (error == 0 && ::fdatasync(fd) != 0)
-        error = errno;
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
+    const int error =
+        writeSyncClose(fd, contents, exists && ::fchmod(fd, old.st_mode & 07777) != 0 ? errno : 0);
     if (error != 0)
         return failed(error);
     // Once more just before the rename: a link planted meanwhile stays.
