@@ -145,9 +145,10 @@ QString TransferJob::fileProblemText(const shell::Error& error) const {
 
 QString TransferJob::cannotWrite(const QString& file) const {
     QString text = file + " - " + view_.languageText("FileOpenError");
-    if (const char* cause = shell::writeProblemKey(file))
-        text += ": " + shell::fillIn(view_.languageText(cause),
-                                     {QDir::toNativeSeparators(QFileInfo(file).absolutePath())});
+    const QString cause =
+        shell::writeProblem(file, [this](const char* key) { return view_.languageText(key); });
+    if (!cause.isEmpty())
+        text += ": " + cause;
     return text + '.';
 }
 
@@ -423,11 +424,11 @@ void TransferJob::endVerify() {
     QString text =
         shell::fillIn(view_.languageText("VerifyDiffer"), {QString::number(differing)}) + '.';
     if (!request_.reportFile.isEmpty())
-        text += '\n' +
-                (writeReport()
-                     ? shell::fillIn(view_.languageText("VerifyReport"), {request_.reportFile})
-                     : request_.reportFile + " - " + view_.languageText("FileOpenError")) +
-                '.';
+        text +=
+            '\n' +
+            (writeReport()
+                 ? shell::fillIn(view_.languageText("VerifyReport"), {request_.reportFile}) + '.'
+                 : cannotWrite(request_.reportFile));
     view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, text);
 }
 

@@ -90,6 +90,7 @@ QString RunResult::summary() const {
 FleetRun::FleetRun(const Fleet& fleet, RunSettings settings, FleetRunView& view)
     : fleet_(fleet), settings_(std::move(settings)), view_(view),
       runner_(fleet, settings_.program, settings_.jobArguments, settings_.lines) {
+    runner_.setTexts(settings_.language.text);
     connect(&runner_, &FleetRunner::controllerEnded, this, &FleetRun::controllerEnded);
     connect(&runner_, &FleetRunner::retrying, this,
             [this](int count, int seconds) { view_.retrying(count, seconds); });

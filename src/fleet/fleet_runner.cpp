@@ -1,5 +1,7 @@
 #include "fleet_runner.h"
 
+#include "shell/write_problem.h"
+
 #include "backup_folder.h"
 #include "engine/record_compare.h"
 #include "exit_status.h"
@@ -159,6 +161,10 @@ void FleetRunner::start(Queue& queue, int index) {
         job.status = kFileError;
         job.outcome = engine::JobOutcome::FileError;
         job.error = claimed.error().message;
+        if (text_) {
+            if (const QString cause = shell::writeProblem(job.file, text_); !cause.isEmpty())
+                job.error += QStringLiteral("; ") + cause;
+        }
         emit tryStarted(index);
         emit controllerEnded(index); // a folder that takes no file is not the line's fault
         return;

@@ -13,6 +13,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -63,6 +64,8 @@ class FleetRunner : public QObject {
     static constexpr qsizetype kMaxErrorOutput = 16 * 1024;
 
     const QList<ControllerRun>& runs() const { return runs_; }
+    // The texts (Language.ini by key) a folder's problem is told in.
+    void setTexts(std::function<QString(const char*)> text) { text_ = std::move(text); }
 
   signals:
     // A try of runs()[index] has begun.
@@ -86,6 +89,7 @@ class FleetRunner : public QObject {
 
     const Fleet& fleet_;
     QString program_;
+    std::function<QString(const char*)> text_;
     QStringList jobArguments_;
     QString stamp_;
     QList<ControllerRun> runs_;

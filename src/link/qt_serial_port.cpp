@@ -92,11 +92,8 @@ bool QtSerialPort::open() {
                         .arg(device_, label_));
     }
     if (!info.isReadable() || !info.isWritable()) {
-        // Joining a group helps only when that group may read and write the
-        // device and is not root's own; else access must be granted.
-        const QString group = info.group();
-        const bool groupMayUse = info.permission(QFile::ReadGroup | QFile::WriteGroup);
-        if (group.isEmpty() || group == QLatin1String("root") || !groupMayUse) {
+        const QString group = groupToJoin(info.group(), info.permissions());
+        if (group.isEmpty()) {
             setOpenError(OpenError::Denied, device_);
             return fail(shell::fillIn(
                 QStringLiteral("Permission denied on %1%2, which no group but root's may use. A "
@@ -144,6 +141,11 @@ bool QtSerialPort::open() {
     setOpenError(OpenError::None, {});
     error_.clear();
     return true;
+}
+
+QString groupToJoin(const QString& group, QFile::Permissions permissions) {
+    const bool groupMayUse = permissions.testFlags(QFile::ReadGroup | QFile::WriteGroup);
+    return group.isEmpty() || group == QLatin1String("root") || !groupMayUse ? QString() : group;
 }
 
 void QtSerialPort::close() {

@@ -4,9 +4,15 @@
 #include "port_settings.h"
 #include "serial_port.h"
 
+#include <QFile>
 #include <QSerialPort>
 
 namespace kt::link {
+
+// The group a user may join to use a device owned by `group` with these
+// permissions; empty when joining none helps (root's own group, or a group
+// that may not read and write it): then access must be granted.
+QString groupToJoin(const QString& group, QFile::Permissions permissions);
 
 class QtSerialPort final : public SerialPort {
     Q_OBJECT

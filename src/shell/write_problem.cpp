@@ -1,5 +1,7 @@
 #include "write_problem.h"
 
+#include "text_format.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -27,6 +29,13 @@ const char* writeProblemKey(const QString& path) {
         return "FileFolderDenied";
 #endif
     return nullptr;
+}
+
+QString writeProblem(const QString& path, const std::function<QString(const char*)>& text) {
+    const char* key = writeProblemKey(path);
+    if (!key)
+        return {};
+    return fillIn(text(key), {QDir::toNativeSeparators(QFileInfo(path).absolutePath())});
 }
 
 } // namespace kt::shell

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 namespace kt::shell {
 
@@ -11,5 +12,9 @@ namespace kt::shell {
 // mounted), this user may not write in it, the medium is read-only, or the
 // disk is full. nullptr when none of these holds.
 const char* writeProblemKey(const QString& path);
+
+// That cause as a sentence from `text` (Language.ini texts by key), the
+// folder filled in; empty when none of them holds.
+QString writeProblem(const QString& path, const std::function<QString(const char*)>& text);
 
 } // namespace kt::shell

@@ -72,7 +72,6 @@ frmKT550AX::frmKT550AX(const QString& iniFile, QWidget* parent)
     txtSave->setText(settings.saveFile);
     txtLoad->setText(settings.loadFile);
     mnuCom[settings.intComPort]->setChecked(true);
-    blnPortOpen = false;
     lsubApplyLanguage();
     lsubShowPortState();
     lsubPortControls();
@@ -174,9 +173,9 @@ QString frmKT550AX::portText() const {
 
 void frmKT550AX::lsubShowPortState() {
     mnuProtocol->setText(
-        QStringLiteral("  [ %1 ]   <%2>").arg(portText(), blnPortOpen ? strTextOn : strTextOff));
+        QStringLiteral("  [ %1 ]   <%2>").arg(portText(), isPortOpen() ? strTextOn : strTextOff));
     mnuCommPortActive->setText(
-        withMnemonic(languageText(blnPortOpen ? "CloseComPort" : "OpenComPort"), u'P'));
+        withMnemonic(languageText(isPortOpen() ? "CloseComPort" : "OpenComPort"), u'P'));
     // Each port item shows the line it maps to.
     for (int i = shell::kFirstComPort; i <= shell::kLastComPort; ++i)
         mnuCom[i]->setText(shell::fillIn(QStringLiteral("COM %1   %2"),
@@ -223,10 +222,15 @@ void frmKT550AX::buildControlRules() {
         controlRules_.append({control, kNoJob});
 }
 
+// The port's own state: it closes itself when its device or server goes.
+bool frmKT550AX::isPortOpen() const {
+    return mscComm->isOpen();
+}
+
 void frmKT550AX::applyControlStates() {
-    applyControlRules(
-        controlRules_,
-        {.portOpen = blnPortOpen, .jobRunning = jobRunning_, .panelOpen = !fraSetting->isHidden()});
+    applyControlRules(controlRules_, {.portOpen = isPortOpen(),
+                                      .jobRunning = jobRunning_,
+                                      .panelOpen = !fraSetting->isHidden()});
     fraCommStatus->setVisible(jobRunning_);
     updateRightPanel();
 }
@@ -254,9 +258,8 @@ void frmKT550AX::mnuCom_Click(int index) {
 }
 
 void frmKT550AX::mnuCommPortActive_Click() {
-    if (blnPortOpen) {
+    if (isPortOpen()) {
         mscComm->close();
-        blnPortOpen = false;
         setStatusPanel(Picture::CommOff, strTextOff, false);
     } else {
         // Number and settings are checked before the open: a failure leaves the port closed.
@@ -265,12 +268,10 @@ void frmKT550AX::mnuCommPortActive_Click() {
                             mscComm->setSettings(settingsText) && mscComm->open();
         if (!opened) {
             QApplication::beep();
-            blnPortOpen = false;
             setStatusPanel(Picture::CommError, strTextError, false);
             ShowMessage(strTitle, shell::MsgStyle::Critical, shell::MsgButtons::Ok,
                         portText() + QStringLiteral("\r\n\r\n          ") + portErrorText());
         } else {
-            blnPortOpen = true;
             setStatusPanel(Picture::CommOk, strTextOk, false);
         }
     }
@@ -328,7 +329,6 @@ void frmKT550AX::mnuChooseDevice_Click() {
 }
 
 void frmKT550AX::onPortLost(const QString& description) {
-    blnPortOpen = false;
     setStatusPanel(Picture::CommError, strTextError, false);
     lsubShowPortState();
     // A running job gives up on its own and reports it; the controls follow
@@ -354,7 +354,7 @@ void frmKT550AX::cmdOk_Click() {
     shell::writePanelSettings(strIniFile, settings);
     lsubApplyLanguage();
     lsubShowPortState();
-    pnlStatusText_->setText(blnPortOpen ? strTextOn : strTextOff);
+    pnlStatusText_->setText(isPortOpen() ? strTextOn : strTextOff);
     // The whole status bar speaks the new language at once.
     if (summaryShown_)
         showJobSummary(job_->stoppedSummary());
@@ -410,7 +410,7 @@ void frmKT550AX::showLinkState(link::LinkState state) {
         setStatusPanel(Picture::CommError, strTextError, false);
         break;
     case link::LinkState::Idle:
-        if (blnPortOpen)
+        if (isPortOpen())
             setStatusPanel(Picture::CommOk, strTextOk, false);
         else
             setStatusPanel(Picture::CommOff, strTextOff, false);
@@ -591,9 +591,8 @@ void frmKT550AX::closeEvent(QCloseEvent* event) {
     // A running job ends first: nothing is sent or written after the close.
     job_->cancel();
     tmrComm.stop();
-    if (blnPortOpen) {
+    if (isPortOpen()) {
         mscComm->close();
-        blnPortOpen = false;
     }
     event->accept();
 }

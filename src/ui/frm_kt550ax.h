@@ -78,7 +78,7 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     engine::JobRequest jobRequest(engine::Direction direction) const;
 
     engine::TransferJob& job() { return *job_; }
-    bool isPortOpen() const { return blnPortOpen; }
+    bool isPortOpen() const;
     const shell::Settings& currentSettings() const { return settings; }
     // The link times of the next waits, as given: a test or a benchmark may
     // go below the limits that the settings panel keeps.
@@ -92,7 +92,6 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     shell::Settings settings; // intComPort, strSettings, the times, intLanguage
     QByteArray strLanguage;
     QString strTitle, strTextOk, strTextError, strTextCancel, strTextBusy, strTextOff, strTextOn;
-    bool blnPortOpen = false;
 
     void buildWindow();
     void buildMenus();

@@ -73,6 +73,16 @@ TEST(Verify, FindsEveryRecordThatDiffersAndWritesNothing) {
         << text.constData();
     EXPECT_EQ(QFile::permissions(r.request.reportFile) & (QFile::ReadOther | QFile::ReadGroup), 0);
     EXPECT_EQ(kt::test::sectionLines(r.saveFile).join('\n'), before);
+
+    // A report that cannot be written says why.
+    r.view.messages.clear();
+    r.request.reportFile = r.dir.filePath("gone/01.verify.txt");
+    ASSERT_TRUE(r.runJob(Direction::Verify, r.saveFile));
+    ASSERT_EQ(r.view.messages.size(), 1);
+    EXPECT_TRUE(r.view.messages[0].endsWith(
+        " - The backup file cannot be written: the folder " + r.dir.filePath("gone") +
+        " does not exist: create it, or mount the stick or share it lives on."))
+        << r.view.messages[0].toStdString();
 }
 
 TEST(Verify, ARestoreReadsItselfBackInTheSameJob) {

@@ -87,4 +87,26 @@ TEST(FleetRunner, KeepsToTheJobLimitAndTriesAgainOnlyWhatTheLineFailed) {
         EXPECT_EQ(run.status, kt::kFileError) << run.controller->name.toStdString();
 }
 
+TEST(FleetRunner, AFolderThatTakesNoBackupSaysWhyWithoutStartingAJob) {
+    QTemporaryDir dir;
+    QFile plain(dir.filePath("stick"));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    kt::fleet::Fleet fleet;
+    kt::fleet::FleetController controller;
+    controller.name = "door";
+    controller.port = "COM1";
+    controller.folder = dir.filePath("stick/site-a"); // under a file: never a folder
+    fleet.controllers.append(controller);
+
+    kt::fleet::FleetRunner runner(fleet, dir.filePath("never-run"), {}, {{"door"}});
+    runner.setTexts([](const char* key) { return QString::fromLatin1(key) + " %1"; });
+    const QList<kt::fleet::ControllerRun> runs = runner.run("2026-12-06_020000");
+    ASSERT_EQ(runs.size(), 1);
+    EXPECT_EQ(runs[0].status, kt::kFileError);
+    EXPECT_EQ(runs[0].tries, 1);
+    EXPECT_TRUE(runs[0].error.contains("FileNoFolder " + dir.filePath("stick/site-a")))
+        << runs[0].error.toStdString();
+}
+
 } // namespace

@@ -1,5 +1,7 @@
-// Port names in every form, and the telnet side of RFC 2217 servers.
+// Port names in every form, the group a denied device names, and the
+// telnet side of RFC 2217 servers.
 #include "link/port_naming.h"
+#include "link/qt_serial_port.h"
 #include "link/telnet_codec.h"
 #include "shell/ini_file.h"
 #include "support/printers.h"
@@ -76,6 +78,25 @@ TEST(PortNames, EachFormNamesItsLine) {
         EXPECT_TRUE(address.error().message.contains(error))
             << address.error().message.toStdString();
     }
+}
+
+// Joining a group is advised only when that group may use the device and
+// is not root's own.
+TEST(PortNames, ADeniedDeviceNamesAGroupOnlyWhenJoiningItHelps) {
+    using P = QFile::Permission;
+    const QFile::Permissions groupRw = P::ReadOwner | P::WriteOwner | P::ReadGroup | P::WriteGroup;
+    const struct {
+        const char* group;
+        QFile::Permissions permissions;
+        const char* advised;
+    } cases[] = {
+        {"dialout", groupRw, "dialout"},
+        {"root", groupRw, ""},
+        {"dialout", P::ReadOwner | P::WriteOwner | P::ReadGroup, ""},
+        {"", groupRw, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(kt::link::groupToJoin(c.group, c.permissions), c.advised) << c.group;
 }
 
 TEST(Telnet, OpeningSetsTheSerialSideAndEscapesIac) {

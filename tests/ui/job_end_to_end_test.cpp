@@ -1,7 +1,7 @@
 // Whole jobs through the real window, over pseudo-terminals, against the
 // virtual controller: a backup of a full controller restored into an empty
-// one, a backup that gets no reply, and a window closed in the middle of a
-// job.
+// one, a backup that gets no reply, a line that goes away and a window
+// closed in the middle of a job.
 #include "shell/ini_file.h"
 #include "sim/pty_controller.h"
 #include "support/message_catcher.h"
@@ -186,6 +186,29 @@ TEST(EndToEnd, ClosingTheWindowDuringAJobEndsItCleanly) {
     EXPECT_LE(e.source.controller.requests().size(), requestsAtClose + 1);
     EXPECT_EQ(QFileInfo(e.backup).size(), sizeAtClose);
     EXPECT_TRUE(catcher.messages.isEmpty());
+}
+
+// The line goes away in the middle of a backup: the job stops at once and
+// says so in the port's words, and the window shows the port closed.
+TEST(EndToEnd, ALineThatGoesAwayEndsTheJobAndLeavesThePortClosed) {
+    EndToEnd e;
+    kt::test::MessageCatcher catcher;
+    e.prepareSave();
+    QTimer unplug;
+    QObject::connect(&unplug, &QTimer::timeout, [&] {
+        if (e.source.line && e.source.controller.requests().size() > 100)
+            e.source.line.reset(); // the other end of the pseudo-terminal closes
+    });
+    unplug.start(1);
+    ASSERT_TRUE(e.runJob("cmdSave"));
+    EXPECT_EQ(e.window->job().outcome(), kt::engine::JobOutcome::PortLost);
+    ASSERT_EQ(catcher.messages.size(), 1);
+    EXPECT_TRUE(catcher.messages[0].text.contains("went away"))
+        << catcher.messages[0].text.toStdString();
+    EXPECT_FALSE(e.window->isPortOpen());
+    EXPECT_TRUE(e.find<QAction>("mnuProtocol")->text().endsWith("<OFF>"));
+    EXPECT_EQ(e.find<QAction>("mnuCommPortActive")->text().remove(u'&'), "Open Com Port");
+    EXPECT_EQ(kt::shell::ReadIni(e.backup, "HEAD", "Complete"), "0");
 }
 
 } // namespace
