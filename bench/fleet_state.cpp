@@ -64,10 +64,11 @@ int main(int argc, char** argv) {
             const QString file = dir.filePath(QStringLiteral("b/") + name(i) + u'/' +
                                               QString::number(version) + ".KT");
             QDir().mkpath(QFileInfo(file).absolutePath());
-            kt::shell::WriteIni(file, "HEAD", "Title", "KT560AX");
-            kt::shell::WriteIni(file, "Data", "DC", "01");
-            kt::shell::WriteIni(file, "Data", "HA0001", QByteArray::number(version).repeated(24));
-            if (!history.stage(name(i), file))
+            if (!kt::shell::WriteIniValues(
+                    file, {{"HEAD", "Title", "KT560AX"},
+                           {"Data", "DC", "01"},
+                           {"Data", "HA0001", QByteArray::number(version).repeated(24)}}) ||
+                !history.stage(name(i), file))
                 return 1;
             lines.append(name(i) + QStringLiteral(": UserCardDatabase; cards changed 1; now 1 "
                                                   "cards, 2 records"));

@@ -52,13 +52,18 @@ int main(int argc, char** argv) {
     const QString ini = dir.filePath("Language.ini");
     QFile::copy(QString::fromLocal8Bit(argv[1]), ini);
     QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
-    kt::shell::WriteIni(ini, "COMMUNICATION", "ComPort", "1");
+    const kt::shell::Status prepared = kt::shell::WriteIniValues(
+        ini, {{"COMMUNICATION", "ComPort", "1"},
+              {"System", "SaveFile", "/home/technician/backup/site-a.KT"},
+              {"System", "LoadFile", "/home/technician/backup/site-a.KT"}});
+    if (!prepared) {
+        std::fprintf(stderr, "%s\n", qPrintable(prepared.error().message));
+        return 1;
+    }
     if (!controller.mapPort(ini)) {
         std::fprintf(stderr, "%s\n", qPrintable(controller.error));
         return 1;
     }
-    kt::shell::WriteIni(ini, "System", "SaveFile", "/home/technician/backup/site-a.KT");
-    kt::shell::WriteIni(ini, "System", "LoadFile", "/home/technician/backup/site-a.KT");
 
     kt::ui::frmKT550AX window(ini);
     window.show();

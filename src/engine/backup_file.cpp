@@ -81,8 +81,8 @@ Manifest readManifest(const QString& mainFile) {
     return manifest;
 }
 
-bool writeSaveStart(const QString& mainFile, const QByteArray& controller,
-                    const QList<QByteArray>& categories, std::optional<int> cards) {
+shell::Status writeSaveStart(const QString& mainFile, const QByteArray& controller,
+                             const QList<QByteArray>& categories, std::optional<int> cards) {
     // One write for all of them: a file of any size is read and rewritten
     // once.
     return editBackupFile(mainFile, [&](QByteArray& data) {
@@ -102,7 +102,7 @@ bool writeSaveStart(const QString& mainFile, const QByteArray& controller,
     });
 }
 
-bool writeSaveEnd(const QString& mainFile, int records) {
+shell::Status writeSaveEnd(const QString& mainFile, int records) {
     // Complete=1 in the same atomic write as the rest: a backup killed
     // before it stays marked as stopped.
     return editBackupFile(mainFile, [&](QByteArray& data) {
@@ -184,12 +184,15 @@ QString copyFileOf(const QString& file) {
     return shell::hiddenCopyOf(file);
 }
 
-bool editBackupFile(const QString& file, const std::function<bool(QByteArray&)>& edit) {
+shell::Status editBackupFile(const QString& file, const std::function<bool(QByteArray&)>& edit) {
     const shell::Result<QByteArray> read = shell::readRegularFile(file);
     if (!read && read.error().code != shell::ErrorCode::NotFound)
-        return false;
+        return read.error();
     QByteArray data = read.valueOr({});
-    return edit(data) && shell::replaceFileThrough(file, copyFileOf(file), data).ok();
+    if (!edit(data))
+        return shell::Error{shell::ErrorCode::Invalid,
+                            file + QStringLiteral(": a value cannot stand in the file"), file};
+    return shell::replaceFileThrough(file, copyFileOf(file), data);
 }
 
 shell::Status BackupLock::take(const QString& mainFile, bool exclusive) {
@@ -253,13 +256,17 @@ void BackupLock::release() {
     lockFile_.clear();
 }
 
-bool createPrivateFile(const QString& file, const QByteArray& contents) {
+shell::Status createPrivateFile(const QString& file, const QByteArray& contents) {
     if (QFileInfo::exists(file))
-        return true;
+        return shell::done();
     QSaveFile out(file);
-    return out.open(QIODevice::WriteOnly) &&
-           out.setPermissions(QFile::ReadOwner | QFile::WriteOwner) &&
-           out.write(contents) == contents.size() && out.commit();
+    if (out.open(QIODevice::WriteOnly) &&
+        out.setPermissions(QFile::ReadOwner | QFile::WriteOwner) &&
+        out.write(contents) == contents.size() && out.commit())
+        return shell::done();
+    out.cancelWriting();
+    return shell::Error{shell::ErrorCode::Unwritable,
+                        file + QStringLiteral(": ") + out.errorString(), file};
 }
 
 QByteArray newBackupContents() {

@@ -49,13 +49,13 @@ Manifest readManifest(const QString& mainFile);
 // The title and the manifest of a Save that starts now: Complete=0, its
 // start, controller, categories and card count (none: no cards saved); the
 // keys of the end of an earlier Save go. A missing file is made, for its
-// owner only. False when the file cannot take them.
-bool writeSaveStart(const QString& mainFile, const QByteArray& controller,
-                    const QList<QByteArray>& categories, std::optional<int> cards);
+// owner only. An error when the file cannot take them.
+shell::Status writeSaveStart(const QString& mainFile, const QByteArray& controller,
+                             const QList<QByteArray>& categories, std::optional<int> cards);
 // The end of a Save that finished: Finished, Records, then Complete=1, in
 // one atomic write, so that a backup killed before it stays marked as
 // stopped.
-bool writeSaveEnd(const QString& mainFile, int records);
+shell::Status writeSaveEnd(const QString& mainFile, int records);
 
 // The file that holds user card `index`: the main file below kCardsPerFile,
 // else the card file of its block (tags 2, 4, 6, 8), named by the tag in
@@ -88,9 +88,9 @@ QString copyFileOf(const QString& file);
 
 // Replaces `file` of a set, held by this job's lock, with what `edit` makes
 // of its bytes (a missing file reads as empty), through its copy; a new file
-// is for its owner only. False when it cannot be read or written, or when
-// `edit` says false (then nothing is written).
-bool editBackupFile(const QString& file, const std::function<bool(QByteArray&)>& edit);
+// is for its owner only. An error when it cannot be read or written, or
+// Invalid when `edit` says false (then nothing is written).
+shell::Status editBackupFile(const QString& file, const std::function<bool(QByteArray&)>& edit);
 
 // An advisory lock on a backup file set for the length of a job: shared by
 // readers (a restore, a verify, a comparison), exclusive for a Save. The
@@ -120,8 +120,8 @@ class BackupLock {
 // Creates `file` with `contents`, readable and writable by its owner only,
 // when it does not exist; an existing file is left as it is, mode included.
 // Backup files hold every card number and the security PIN. The file
-// appears whole or not at all. False when it could not be created.
-bool createPrivateFile(const QString& file, const QByteArray& contents = {});
+// appears whole or not at all.
+shell::Status createPrivateFile(const QString& file, const QByteArray& contents = {});
 
 // What a new backup file holds before its first record.
 QByteArray newBackupContents();

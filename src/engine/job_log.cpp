@@ -32,8 +32,10 @@ shell::Status JobLog::appendLine(const QJsonObject& entry) const {
     const auto cannot = [this](const QString& why) {
         return shell::Error{shell::ErrorCode::Unwritable, why, path_};
     };
-    if (!shell::makePrivateFolders(QFileInfo(path_).absolutePath()))
-        return cannot(QStringLiteral("cannot create the folder of %1").arg(path_));
+    if (const shell::Status made = shell::makePrivateFolders(QFileInfo(path_).absolutePath());
+        !made)
+        return cannot(shell::fillIn(QStringLiteral("cannot keep the job log %1: %2"),
+                                    {path_, made.error().message}));
     if (QFileInfo(path_).size() > kRotateBytes) {
         // Another job may rotate at the same moment: whichever rename comes
         // second finds nothing to move, and both go on with a new log.

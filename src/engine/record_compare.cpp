@@ -143,7 +143,7 @@ QString describeDifferences(const QList<RecordDifference>& differences, const QS
     return text;
 }
 
-bool writeVerifyReport(const QString& reportFile, const VerifyReport& report) {
+shell::Status writeVerifyReport(const QString& reportFile, const VerifyReport& report) {
     const QString text =
         shell::fillIn(QStringLiteral("Verify of %1 against controller %2 on %3, %4\n%5 records "
                                      "differ, %6 match\n\n"),
@@ -157,7 +157,11 @@ bool writeVerifyReport(const QString& reportFile, const VerifyReport& report) {
     if (!QFileInfo::exists(reportFile))
         return createPrivateFile(reportFile, bytes);
     QSaveFile out(reportFile);
-    return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit();
+    if (out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit())
+        return shell::done();
+    out.cancelWriting();
+    return shell::Error{shell::ErrorCode::Unwritable,
+                        reportFile + QStringLiteral(": ") + out.errorString(), reportFile};
 }
 
 } // namespace kt::engine

@@ -67,8 +67,7 @@ struct VerifyReport {
 };
 
 // Writes the report: a header with the counts, then every difference. It
-// holds card numbers: a new report is readable by its owner only. False
-// when it cannot be written.
-bool writeVerifyReport(const QString& reportFile, const VerifyReport& report);
+// holds card numbers: a new report is readable by its owner only.
+shell::Status writeVerifyReport(const QString& reportFile, const VerifyReport& report);
 
 } // namespace kt::engine

@@ -73,13 +73,15 @@ bool TransferJob::start(const JobRequest& request) {
     if (const shell::Status usable = checkBackupFileSet(path, saving); !usable)
         return refuse(JobOutcome::FileError, fileProblemText(usable.error()));
     // Held by the lock, the set cannot change under the job: it is read
-    // once, not once a record.
+    // once, here, and everything the job decides comes from that reading.
     const shell::Result<SetRecords> set = saving ? SetRecords{} : readSetWithJournal(path);
     if (!set)
         return refuse(JobOutcome::FileError, fileProblemText(set.error()));
-    if (!saving && !checkBackupFile(path))
-        return false;
-    if (taken.direction == Direction::Load && !confirmLoad(taken)) {
+    const Manifest manifest = saving ? Manifest{} : readManifest(path);
+    if (!saving && !manifest.titled)
+        return refuse(JobOutcome::FileError, view_.languageText("FileFormatError") + '.');
+    if (taken.direction == Direction::Load &&
+        !confirmLoad(taken, manifest, backupRecordsOf(*set, path))) {
         outcome_ = JobOutcome::Declined;
         return false;
     }
@@ -152,12 +154,6 @@ QString TransferJob::cannotWrite(const QString& file) const {
     return text + '.';
 }
 
-bool TransferJob::checkBackupFile(const QString& path) {
-    if (!readManifest(path).titled)
-        return refuse(JobOutcome::FileError, view_.languageText("FileFormatError") + '.');
-    return true;
-}
-
 bool TransferJob::writeSaveHead() {
     if (headWritten_)
         return true;
@@ -170,19 +166,20 @@ bool TransferJob::writeSaveHead() {
     // Complete=0 until the job has finished, so that a stopped backup is
     // known as such; on disk before the first record can be.
     headWritten_ = writeSaveStart(strDataFile, address_, keys,
-                                  cards ? std::optional(request_.cardCount) : std::nullopt);
+                                  cards ? std::optional(request_.cardCount) : std::nullopt)
+                       .ok();
     if (!headWritten_)
         return stopWithMessage(cannotWrite(strDataFile));
     shell::SyncIniDirectory(strDataFile);
     return true;
 }
 
-bool TransferJob::confirmLoad(const JobRequest& request) {
+bool TransferJob::confirmLoad(const JobRequest& request, const Manifest& manifest,
+                              const QMap<QByteArray, QByteArray>& records) {
     // Reasons stop a restore that nobody confirms; notes are only said.
     QStringList reasons;
     QStringList notes;
-    for (const LoadWarning& warning : loadWarnings(
-             readManifest(request.file), cardSlots(readBackupRecords(request.file)), request))
+    for (const LoadWarning& warning : loadWarnings(manifest, cardSlots(records), request))
         (warning.blocking() ? reasons : notes).append(warningText(warning));
     if (reasons.isEmpty() && !request.askBeforeLoad) {
         for (const QString& note : std::as_const(notes))
@@ -368,7 +365,7 @@ void TransferJob::stepEnd(bool complete) {
     // Complete=1 goes last: a backup killed before it stays marked as
     // stopped.
     if (complete && save()) {
-        complete = writeSaveEnd(strDataFile, counts_.done);
+        complete = writeSaveEnd(strDataFile, counts_.done).ok();
         if (!complete) {
             outcome_ = JobOutcome::FileError;
             error_ = cannotWrite(strDataFile);
@@ -432,7 +429,7 @@ void TransferJob::endVerify() {
     view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, text);
 }
 
-bool TransferJob::writeReport() const {
+shell::Status TransferJob::writeReport() const {
     return writeVerifyReport(request_.reportFile,
                              {.file = strDataFile,
                               .controller = address_,

@@ -90,15 +90,13 @@ class TransferJob : public QObject {
 
     bool save() const { return intDirection == Direction::Save; }
     bool verify() const { return intDirection == Direction::Verify; }
-    // Checks that the file is a backup; false after a message.
-    bool checkBackupFile(const QString& path);
     // The message for a file of the set that cannot be used.
     QString fileProblemText(const shell::Error& error) const;
     // Compares what the controller holds under `key` with the file's value.
     void compare(const QByteArray& key, const QByteArray& inFile, const QByteArray& inController);
     // The end of a Verify: its message and its report.
     void endVerify();
-    bool writeReport() const;
+    shell::Status writeReport() const;
     void logJob();
     // Writes the title and the manifest of a Save into its file before its
     // first record, once: a Save that gets no reply (a wrong address, a
@@ -107,8 +105,10 @@ class TransferJob : public QObject {
     bool writeSaveHead();
     // Asks before a Load when the request wants it, or when the backup may
     // not restore the controller as it was; true when there is nothing to
-    // ask or the user goes on.
-    bool confirmLoad(const JobRequest& request);
+    // ask or the user goes on. `manifest` and `records` are the backup's, as
+    // the job read them.
+    bool confirmLoad(const JobRequest& request, const Manifest& manifest,
+                     const QMap<QByteArray, QByteArray>& records);
     QString warningText(const LoadWarning& warning) const;
 
     void stepSetUp();

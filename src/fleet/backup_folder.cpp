@@ -69,9 +69,8 @@ shell::Result<QString> claimBackupName(const QString& folder, const QString& sta
                                 .arg(QLatin1String(what), folder, qt_error_string(error)),
                             folder};
     };
-    errno = 0;
-    if (!shell::makePrivateFolders(folder))
-        return failed("make the folder", errno);
+    if (const shell::Status made = shell::makePrivateFolders(folder); !made)
+        return made.error();
     for (int n = 1; n <= 1000; ++n) {
         const QString file = QDir(folder).filePath(
             stamp + (n > 1 ? QStringLiteral("-%1").arg(n) : QString()) + QStringLiteral(".KT"));
@@ -90,16 +89,17 @@ shell::Result<QString> claimBackupName(const QString& folder, const QString& sta
 
 void pruneBackups(const QString& folder, int keep, const QString& justMade) {
     for (const QString& name : backupsToRemove(storedBackups(folder), keep, justMade))
-        removeBackupSet(QDir(folder).filePath(name)); // one in use stays for the next run
+        // One in use stays for the next run.
+        static_cast<void>(removeBackupSet(QDir(folder).filePath(name)));
 }
 
-bool removeBackupSet(const QString& mainFile) {
+shell::Status removeBackupSet(const QString& mainFile) {
     engine::BackupLock lock;
-    if (!lock.take(mainFile, true))
-        return false;
+    if (const shell::Status held = lock.take(mainFile, true); !held)
+        return held;
     for (const QString& file : engine::backupFileSet(mainFile))
         QFile::remove(file);
-    return true; // the lock file goes with the lock
+    return shell::done(); // the lock file goes with the lock
 }
 
 StoredBackup newestComplete(const QList<StoredBackup>& backups, const QDateTime& now,

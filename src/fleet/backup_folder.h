@@ -41,9 +41,9 @@ shell::Result<QString> claimBackupName(const QString& folder, const QString& sta
 // holds stays for the next run.
 void pruneBackups(const QString& folder, int keep, const QString& justMade);
 
-// Removes the file set of `mainFile` under its lock; false, and nothing
+// Removes the file set of `mainFile` under its lock; InUse, and nothing
 // removed, when another job holds it.
-bool removeBackupSet(const QString& mainFile);
+shell::Status removeBackupSet(const QString& mainFile);
 
 // The newest complete backup of a folder, by the time it was made; an
 // empty name when there is none. `except` is left out, and so is a backup

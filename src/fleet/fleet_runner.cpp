@@ -232,7 +232,7 @@ void FleetRunner::ended(Queue& queue, int index, int status, const QByteArray& o
     } else {
         // The backup is whole now: the stopped tries before it go.
         for (const QString& partial : std::as_const(partials_[index]))
-            removeBackupSet(partial); // one a job holds stays
+            static_cast<void>(removeBackupSet(partial)); // one a job holds stays
         partials_.erase(index);
     }
     queue.running.release()->deleteLater();
@@ -271,8 +271,7 @@ bool FleetRunner::dropIfEmpty(const QString& file) {
     // a controller that stays dead would add a file each night.
     if (!engine::readBackupRecords(file).isEmpty())
         return false;
-    removeBackupSet(file);
-    return true;
+    return removeBackupSet(file).ok(); // one a job holds stays a partial
 }
 
 } // namespace kt::fleet

@@ -149,10 +149,13 @@ shell::Status History::open(const QString& folder, Mode mode) {
         if ((info.exists() || info.isSymLink()) && !(info.isDir() && isEmptyFolder(folder_)))
             return refuse(folder_ + QStringLiteral(" is not an empty folder nor a history"));
         // The files hold every card record and the PIN.
-        if (!shell::makePrivateFolders(folder_) ||
-            !QFile::setPermissions(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        if (const shell::Status made = shell::makePrivateFolders(folder_); !made)
+            return made;
+        if (!QFile::setPermissions(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
             return shell::Error{shell::ErrorCode::Unwritable,
-                                QStringLiteral("cannot make the folder ") + folder_, folder_};
+                                QStringLiteral("cannot make the folder ") + folder_ +
+                                    QStringLiteral(" private"),
+                                folder_};
         git_repository_init_options options;
         git_repository_init_options_init(&options, GIT_REPOSITORY_INIT_OPTIONS_VERSION);
         const QByteArray head = refName().toUtf8();
@@ -245,9 +248,8 @@ shell::Status History::stage(const QString& section, const QString& mainFile) {
                                 QDir(target).filePath(name) +
                                     QStringLiteral(" is a symbolic link: nothing was written"),
                                 target};
-    if (!shell::makePrivateFolders(target))
-        return shell::Error{shell::ErrorCode::Unwritable,
-                            QStringLiteral("cannot make the folder %1").arg(target), target};
+    if (const shell::Status made = shell::makePrivateFolders(target); !made)
+        return made;
     Index index;
     if (git_repository_index(index.out(), git_->repo) != 0)
         return gitError(QStringLiteral("cannot read the index of %1").arg(folder_));
@@ -421,9 +423,8 @@ shell::Result<QString> History::exportVersion(const QString& section, const Hist
         git_tree_entry_bypath(entry.out(), root, section.toUtf8().constData()) != 0 ||
         git_tree_lookup(files.out(), git_->repo, git_tree_entry_id(entry)) != 0)
         return gitError(QStringLiteral("cannot read version %1").arg(version.number));
-    if (!shell::makePrivateFolders(folder))
-        return shell::Error{shell::ErrorCode::Unwritable,
-                            QStringLiteral("cannot make the folder %1").arg(folder), folder};
+    if (const shell::Status made = shell::makePrivateFolders(folder); !made)
+        return made.error();
     // Any file of the set that is there already, card files included, would
     // mix with the version: a card file of another version would be loaded
     // with it.

@@ -121,26 +121,25 @@ bool isUsableName(const QByteArray& name, char forbidden) {
            name.front() != '[';
 }
 
-// Reads the whole file. A missing file reads as empty; any other failure
-// to read returns false, so that a write never replaces a file it could not
-// read.
-bool readWhole(const QString& file, QByteArray& data, bool& exists) {
-    const Result<QByteArray> read = readRegularFile(file);
-    exists = read || read.error().code != ErrorCode::NotFound;
-    data = read.valueOr({});
-    return read || !exists;
+// Replaces the file atomically with `data`.
+Status writeWhole(const QString& file, const QByteArray& data) {
+    QSaveFile out(file);
+    if (out.open(QIODevice::WriteOnly) && out.write(data) == data.size() && out.commit())
+        return done();
+    out.cancelWriting();
+    return Error{ErrorCode::Unwritable, file + QStringLiteral(": ") + out.errorString(), file};
 }
 
-// Replaces the file atomically with `data`.
-bool writeWhole(const QString& file, const QByteArray& data) {
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    if (out.write(data) != data.size()) {
-        out.cancelWriting();
-        return false;
-    }
-    return out.commit();
+// The file's bytes for an edit: empty when it does not exist yet; any
+// other failure to read is an error, so that a write never replaces a file
+// it could not read.
+Result<QByteArray> readForEdit(const QString& file) {
+    if (QFileInfo(file).isDir())
+        return Error{ErrorCode::NotRegular, file + QStringLiteral(" is a folder"), file};
+    const Result<QByteArray> read = readRegularFile(file);
+    if (!read && read.error().code == ErrorCode::NotFound)
+        return QByteArray();
+    return read;
 }
 
 } // namespace
@@ -394,24 +393,34 @@ QByteArray IniSectionEditor::data() const {
     return data;
 }
 
-bool WriteIni(const QString& file, const QByteArray& section, const QByteArray& key,
-              const QByteArray& value) {
-    if (QFileInfo(file).isDir())
-        return false;
-    QByteArray data;
-    bool exists = false;
-    return readWhole(file, data, exists) && setIniValue(data, section, key, value) &&
-           writeWhole(file, data);
+Status WriteIniValues(const QString& file, const QList<IniValue>& values) {
+    const Result<QByteArray> read = readForEdit(file);
+    if (!read)
+        return read.error();
+    QByteArray data = *read;
+    for (const IniValue& v : values) {
+        if (!setIniValue(data, v.section, v.key, v.value))
+            return Error{ErrorCode::Invalid,
+                         file + QStringLiteral(": [%1] %2 cannot hold that value")
+                                    .arg(QString::fromUtf8(v.section), QString::fromUtf8(v.key)),
+                         file};
+    }
+    return writeWhole(file, data);
 }
 
-bool RemoveIni(const QString& file, const QByteArray& section, const QByteArray& key) {
+Status WriteIni(const QString& file, const QByteArray& section, const QByteArray& key,
+                const QByteArray& value) {
+    return WriteIniValues(file, {{section, key, value}});
+}
+
+Status RemoveIni(const QString& file, const QByteArray& section, const QByteArray& key) {
     if (!QFileInfo::exists(file))
-        return true;
-    QByteArray data;
-    bool exists = false;
-    if (QFileInfo(file).isDir() || !readWhole(file, data, exists))
-        return false;
-    return !removeIniValue(data, section, key) || writeWhole(file, data);
+        return done();
+    const Result<QByteArray> read = readForEdit(file);
+    if (!read)
+        return read.error();
+    QByteArray data = *read;
+    return removeIniValue(data, section, key) ? writeWhole(file, data) : done();
 }
 
 void SyncIniDirectory(const QString& file) {

@@ -34,12 +34,22 @@ Result<QByteArray> ReadIniValue(const QString& file, const QByteArray& section,
 // The same, with an empty text for a value that cannot be had.
 QByteArray ReadIni(const QString& file, const QByteArray& section, const QByteArray& key);
 
-// Writes `key` = `value` in `section` of `file`. Returns false (and leaves
-// the file untouched) when the file cannot be read or written, when the path
-// is a directory, or when the value holds CR, LF or NUL, or the names could
-// not be read back as written.
-bool WriteIni(const QString& file, const QByteArray& section, const QByteArray& key,
-              const QByteArray& value);
+// One value to write: `key` = `value` in `section`.
+struct IniValue {
+    QByteArray section;
+    QByteArray key;
+    QByteArray value;
+};
+
+// Writes every value into `file` in one atomic replacement, or none of
+// them. Errors: NotRegular for a folder or device; what readRegularFile
+// says of a file that cannot be read; Invalid when a value holds CR, LF or
+// NUL, or a name could not be read back as written; Unwritable when the
+// file cannot be replaced.
+Status WriteIniValues(const QString& file, const QList<IniValue>& values);
+// The same for one value.
+Status WriteIni(const QString& file, const QByteArray& section, const QByteArray& key,
+                const QByteArray& value);
 
 // Every key of `section` (in every section of that name) with its value,
 // in file order; of duplicate keys (any letter case) only the first. An
@@ -51,9 +61,9 @@ QList<std::pair<QByteArray, QByteArray>> ReadIniSection(const QString& file,
 bool iniCanHold(const QByteArray& value);
 
 // Removes every line of `key` in `section` of `file`, leaving every other
-// byte as it was. A missing file or key needs no change. Returns false when
-// the file cannot be read or rewritten.
-bool RemoveIni(const QString& file, const QByteArray& section, const QByteArray& key);
+// byte as it was. A missing file or key needs no change. Errors as
+// WriteIniValues gives them.
+Status RemoveIni(const QString& file, const QByteArray& section, const QByteArray& key);
 
 // The edits of WriteIni and RemoveIni on a file's bytes in memory, so that
 // many can be made before one write. setIniValue is false, and changes

@@ -4,6 +4,7 @@
 #include "text_format.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <algorithm>
 #include <cmath>
 
@@ -64,28 +65,29 @@ Settings readSettings(const QString& iniFile) {
     return s;
 }
 
-void writeCardCount(const QString& iniFile, int cardCount) {
-    WriteIni(iniFile, kSystemSection, "CardNumber", QByteArray::number(cardCount));
+Status writeJobChoices(const QString& iniFile, const QByteArray& fileKey, const QString& file,
+                       int cardCount) {
+    return WriteIniValues(
+        iniFile, {{kSystemSection, fileKey, file.toUtf8()},
+                  {kSystemSection, "CardNumber", QByteArray::number(cardCount)},
+                  {kSystemSection, "LastFolder", QFileInfo(file).absolutePath().toUtf8()}});
 }
 
-void writeLastFolder(const QString& iniFile, const QString& folder) {
-    WriteIni(iniFile, kSystemSection, "LastFolder", folder.toUtf8());
+Status writeTickedCategories(const QString& iniFile, const QByteArrayList& keys) {
+    return WriteIni(iniFile, kSystemSection, "Categories", keys.join(','));
 }
 
-void writeTickedCategories(const QString& iniFile, const QByteArrayList& keys) {
-    WriteIni(iniFile, kSystemSection, "Categories", keys.join(','));
+Status writeComPort(const QString& iniFile, int comPort) {
+    return WriteIni(iniFile, kCommSection, "ComPort", QByteArray::number(comPort));
 }
 
-void writeComPort(const QString& iniFile, int comPort) {
-    WriteIni(iniFile, kCommSection, "ComPort", QByteArray::number(comPort));
-}
-
-void writePanelSettings(const QString& iniFile, const Settings& settings) {
-    WriteIni(iniFile, kSystemSection, "Language", QByteArray::number(settings.intLanguage));
-    WriteIni(iniFile, kSystemSection, "VerifyAfterLoad", settings.verifyAfterLoad ? "1" : "0");
-    WriteIni(iniFile, kCommSection, "TXDelayTime", shortestDecimal(settings.sngTxDelay));
-    WriteIni(iniFile, kCommSection, "RXDelayTime", shortestDecimal(settings.sngRxDelay));
-    WriteIni(iniFile, kCommSection, "RXTimeOut", shortestDecimal(settings.sngRxTimeOut));
+Status writePanelSettings(const QString& iniFile, const Settings& settings) {
+    return WriteIniValues(
+        iniFile, {{kSystemSection, "Language", QByteArray::number(settings.intLanguage)},
+                  {kSystemSection, "VerifyAfterLoad", settings.verifyAfterLoad ? "1" : "0"},
+                  {kCommSection, "TXDelayTime", shortestDecimal(settings.sngTxDelay)},
+                  {kCommSection, "RXDelayTime", shortestDecimal(settings.sngRxDelay)},
+                  {kCommSection, "RXTimeOut", shortestDecimal(settings.sngRxTimeOut)}});
 }
 
 } // namespace kt::shell

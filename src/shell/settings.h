@@ -2,6 +2,8 @@
 // of Language.ini with their defaults and limits, and their write-back.
 #pragma once
 
+#include "result.h"
+
 #include <QByteArray>
 #include <QByteArrayList>
 #include <QString>
@@ -46,22 +48,22 @@ struct Settings {
 // when it is 1.
 Settings readSettings(const QString& iniFile);
 
-// Remembers the card count of a job. Failures are not reported.
-void writeCardCount(const QString& iniFile, int cardCount);
-
-// Remembers the folder of a backup or restore that starts, for the next
-// choice of a file. Failures are not reported.
-void writeLastFolder(const QString& iniFile, const QString& folder);
+// Remembers the choices of a job that starts, in one edit: its file (under
+// `fileKey`, SaveFile or LoadFile), its card count, and its folder for the
+// next choice of a file.
+Status writeJobChoices(const QString& iniFile, const QByteArray& fileKey, const QString& file,
+                       int cardCount);
 
 // Remembers the ticked categories by their Language.ini keys, for the next
-// start. Failures are not reported.
-void writeTickedCategories(const QString& iniFile, const QByteArrayList& keys);
+// start.
+Status writeTickedCategories(const QString& iniFile, const QByteArrayList& keys);
 
-// Remembers the chosen port number. Failures are not reported.
-void writeComPort(const QString& iniFile, int comPort);
+// Remembers the chosen port number.
+Status writeComPort(const QString& iniFile, int comPort);
 
-// Writes what the settings panel confirms: the language and the three
-// times (as their shortest decimal text). Failures are not reported.
-void writePanelSettings(const QString& iniFile, const Settings& settings);
+// Writes what the settings panel confirms, in one edit: the language, the
+// check after a restore and the three times (as their shortest decimal
+// text).
+Status writePanelSettings(const QString& iniFile, const Settings& settings);
 
 } // namespace kt::shell

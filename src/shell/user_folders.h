@@ -10,8 +10,9 @@
 namespace kt::shell {
 
 // Makes `folder` and the folders above it that are missing, each readable
-// by its owner only. Existing folders keep their modes.
-bool makePrivateFolders(const QString& folder);
+// by its owner only. Existing folders keep their modes. Unwritable, with
+// the system's reason, for a folder that cannot be made.
+Status makePrivateFolders(const QString& folder);
 
 // The user's runtime folder: $XDG_RUNTIME_DIR when it is a folder of this
 // user's, else a folder of the system's temporary folder named by the

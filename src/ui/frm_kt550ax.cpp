@@ -251,7 +251,7 @@ void frmKT550AX::updateRightPanel() {
 
 void frmKT550AX::mnuCom_Click(int index) {
     settings.intComPort = index;
-    shell::writeComPort(strIniFile, index);
+    settingsWritten(shell::writeComPort(strIniFile, index));
     for (int i = shell::kFirstComPort; i <= shell::kLastComPort; ++i)
         mnuCom[i]->setChecked(i == index);
     lsubShowPortState();
@@ -323,8 +323,9 @@ void frmKT550AX::mnuChooseDevice_Click() {
     const QString name = portNameOfLine(chosen);
     if (!ok || name.isEmpty())
         return;
-    shell::WriteIni(strIniFile, shell::kCommSection,
-                    "COM" + QByteArray::number(settings.intComPort), name.toUtf8());
+    settingsWritten(shell::WriteIni(strIniFile, shell::kCommSection,
+                                    "COM" + QByteArray::number(settings.intComPort),
+                                    name.toUtf8()));
     lsubShowPortState();
 }
 
@@ -351,7 +352,7 @@ void frmKT550AX::cmdOk_Click() {
     if (jobRunning_)
         return;
     settings.clampTimes();
-    shell::writePanelSettings(strIniFile, settings);
+    settingsWritten(shell::writePanelSettings(strIniFile, settings));
     lsubApplyLanguage();
     lsubShowPortState();
     pnlStatusText_->setText(isPortOpen() ? strTextOn : strTextOff);
@@ -480,21 +481,19 @@ engine::JobRequest frmKT550AX::jobRequest(engine::Direction direction) const {
 void frmKT550AX::cmdSave_Click() {
     if (!job_->start(jobRequest(engine::Direction::Save)))
         return;
-    shell::WriteIni(strIniFile, shell::kSystemSection, "SaveFile", job_->request().file.toUtf8());
-    rememberJobChoices();
+    rememberJobChoices("SaveFile");
 }
 
 void frmKT550AX::cmdLoad_Click() {
     if (!job_->start(jobRequest(engine::Direction::Load)))
         return;
-    shell::WriteIni(strIniFile, shell::kSystemSection, "LoadFile", job_->request().file.toUtf8());
-    rememberJobChoices();
+    rememberJobChoices("LoadFile");
 }
 
-void frmKT550AX::rememberJobChoices() {
-    shell::writeCardCount(strIniFile, vslCardNumber->value());
+void frmKT550AX::rememberJobChoices(const QByteArray& fileKey) {
     settings.lastFolder = QFileInfo(job_->request().file).absolutePath();
-    shell::writeLastFolder(strIniFile, settings.lastFolder);
+    settingsWritten(
+        shell::writeJobChoices(strIniFile, fileKey, job_->request().file, vslCardNumber->value()));
 }
 
 void frmKT550AX::rememberTickedCategories() {
@@ -502,7 +501,15 @@ void frmKT550AX::rememberTickedCategories() {
     for (const auto& [category, box] : std::as_const(categoryBoxes_))
         if (checkValue(box->checkState()) == 1)
             keys.append(category->languageKey);
-    shell::writeTickedCategories(strIniFile, keys);
+    settingsWritten(shell::writeTickedCategories(strIniFile, keys));
+}
+
+void frmKT550AX::settingsWritten(const shell::Status& written) {
+    if (written || settingsWarned_)
+        return;
+    settingsWarned_ = true;
+    ShowMessage(strTitle, shell::MsgStyle::Exclamation, shell::MsgButtons::Ok,
+                shell::fillIn(languageText("SettingsNotSaved"), {written.error().message}) + '.');
 }
 
 void frmKT550AX::mnuCompare_Click() {

@@ -124,10 +124,13 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     void onPortLost(const QString& description);
     // Fills a path box from a file dialog.
     void browse(QLineEdit* box, bool forSaving);
-    // Keeps a started job's card count and folder in Language.ini.
-    void rememberJobChoices();
+    // Keeps a started job's file (under `fileKey`), card count and folder
+    // in Language.ini.
+    void rememberJobChoices(const QByteArray& fileKey);
     // Keeps the ticked categories in Language.ini for the next start.
     void rememberTickedCategories();
+    // Says, once a session, that a setting could not be kept.
+    void settingsWritten(const shell::Status& written);
     void setStatusPanel(Picture picture, const QString& text, bool raised);
     // The job panel's account of the running job: records done, time spent
     // and left, and the bar, from one count.
@@ -192,6 +195,7 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     bool summaryShown_ = false; // the status bar's left shows how far a stopped job got
     int activityPhase_ = 1;     // the activity picture shown last, 1 or 2
     bool jobRunning_ = false;
+    bool settingsWarned_ = false; // a failed write of the settings has been told
     QList<ControlRule> controlRules_;
 };
 

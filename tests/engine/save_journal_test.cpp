@@ -37,8 +37,8 @@ TEST(SaveJournal, LeavesTheFilesThatWritingEachRecordOnItsOwnWould) {
     ASSERT_TRUE(r.runSave());
 
     // The same records written one by one, as each reply came.
-    kt::engine::writeSaveStart(expected, "01",
-                               {"SystemDatabase", "HolidayTable", "UserCardDatabase"}, 2100);
+    ASSERT_TRUE(kt::engine::writeSaveStart(
+        expected, "01", {"SystemDatabase", "HolidayTable", "UserCardDatabase"}, 2100));
     int records = 0;
     for (const QByteArray& request : r.controller.requests()) {
         const QByteArray key =
@@ -51,15 +51,15 @@ TEST(SaveJournal, LeavesTheFilesThatWritingEachRecordOnItsOwnWould) {
         if (value.isEmpty()) {
             ASSERT_TRUE(kt::shell::RemoveIni(file, "Data", key));
         } else {
-            kt::engine::createPrivateFile(file);
+            ASSERT_TRUE(kt::engine::createPrivateFile(file));
             ASSERT_TRUE(kt::shell::WriteIni(file, "Data", key, value));
             ++records;
         }
     }
-    kt::engine::writeSaveEnd(expected, records);
+    ASSERT_TRUE(kt::engine::writeSaveEnd(expected, records));
     for (const QString& file : {r.saveFile, expected})
         for (const char* key : {"Started", "Finished"})
-            kt::shell::WriteIni(file, "HEAD", key, "(time)");
+            EXPECT_TRUE(kt::shell::WriteIni(file, "HEAD", key, "(time)"));
     const QStringList made = kt::engine::backupFileSet(r.saveFile);
     const QStringList wanted = kt::engine::backupFileSet(expected);
     for (qsizetype i = 0; i < made.size(); ++i)

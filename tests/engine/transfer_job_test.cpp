@@ -301,10 +301,10 @@ TEST(TransferJob, CardRecordsHaveTwentyFourCharactersThroughASaveAndARestore) {
     // Stored records too short, too long, between blanks, none.
     JobRig target(0);
     target.loadFile = source.saveFile;
-    WriteIni(target.loadFile, "HEAD", "Cards", "9");
-    WriteIni(target.loadFile, "Data", cardKey(6), plain.left(23));
-    WriteIni(target.loadFile, "Data", cardKey(7), plain + "9");
-    WriteIni(target.loadFile, "Data", cardKey(8), " " + plain + " ");
+    EXPECT_TRUE(WriteIni(target.loadFile, "HEAD", "Cards", "9"));
+    EXPECT_TRUE(WriteIni(target.loadFile, "Data", cardKey(6), plain.left(23)));
+    EXPECT_TRUE(WriteIni(target.loadFile, "Data", cardKey(7), plain + "9"));
+    EXPECT_TRUE(WriteIni(target.loadFile, "Data", cardKey(8), " " + plain + " "));
     target.choose({"cards"});
     target.request.cardCount = 9;
     target.runLoad();

@@ -161,9 +161,9 @@ TEST(JobLog, EveryJobEndsWithOneLine) {
         EXPECT_EQ(entry["file"].toString(), r.saveFile);
         EXPECT_FALSE(entry["start"].toString().isEmpty());
         ends.append(QString("%1 %2: %3 records, %4 failed tries")
-                        .arg(entry["direction"].toString(), entry["outcome"].toString())
-                        .arg(entry["records"].toInt())
-                        .arg(entry["failedTries"].toInt()));
+                        .arg(entry["direction"].toString(), entry["outcome"].toString(),
+                             QString::number(entry["records"].toInt()),
+                             QString::number(entry["failedTries"].toInt())));
     }
     EXPECT_EQ(ends, (QStringList{"save finished: 250 records, 0 failed tries",
                                  "save stopped: 50 records, 0 failed tries",

@@ -215,10 +215,10 @@ TEST(Fleet, NamesAreClaimedOnceAndOrderedByTheManifest) {
     EXPECT_EQ(QFileInfo(second).fileName(), "2026-12-06_020000-2.KT");
     EXPECT_EQ(QFile::permissions(first) & (QFile::ReadOther | QFile::ReadGroup), 0);
     // The later name holds the earlier backup: the manifest decides.
-    kt::shell::WriteIni(first, "HEAD", "Complete", "1");
-    kt::shell::WriteIni(first, "HEAD", "Finished", "2026-12-06T03:00:00+01:00");
-    kt::shell::WriteIni(second, "HEAD", "Complete", "1");
-    kt::shell::WriteIni(second, "HEAD", "Finished", "2026-12-06T02:30:00+00:00");
+    EXPECT_TRUE(kt::shell::WriteIni(first, "HEAD", "Complete", "1"));
+    EXPECT_TRUE(kt::shell::WriteIni(first, "HEAD", "Finished", "2026-12-06T03:00:00+01:00"));
+    EXPECT_TRUE(kt::shell::WriteIni(second, "HEAD", "Complete", "1"));
+    EXPECT_TRUE(kt::shell::WriteIni(second, "HEAD", "Finished", "2026-12-06T02:30:00+00:00"));
     const QList<StoredBackup> stored = kt::fleet::storedBackups(dir.path());
     EXPECT_EQ(backupsToRemove(stored, 1, {}), QStringList{QFileInfo(first).fileName()});
 }

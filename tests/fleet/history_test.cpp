@@ -22,12 +22,12 @@ QByteArray card(int slot) {
 
 // A finished backup of `records`, each card in the file of its block.
 QString writeBackup(const QString& file, const Records& records) {
-    kt::shell::WriteIni(file, "HEAD", "Title", "KT560AX");
-    kt::shell::WriteIni(file, "HEAD", "Complete", "1");
+    EXPECT_TRUE(kt::shell::WriteIni(file, "HEAD", "Title", "KT560AX"));
+    EXPECT_TRUE(kt::shell::WriteIni(file, "HEAD", "Complete", "1"));
     for (auto it = records.begin(); it != records.end(); ++it)
-        kt::shell::WriteIni(
+        EXPECT_TRUE(kt::shell::WriteIni(
             it.key().startsWith("HA") ? kt::engine::cardFile(file, it.key().mid(2).toInt()) : file,
-            "Data", it.key(), it.value());
+            "Data", it.key(), it.value()));
     return file;
 }
 
@@ -59,7 +59,7 @@ TEST(History, CommitsWhatWasStagedOnceAndGivesEachVersionBack) {
         EXPECT_FALSE(QFile::exists(folder + "/north/2north.KT"));
     }
     // A work tree changed by hand is set back to the last commit on opening.
-    kt::shell::WriteIni(folder + "/north/north.KT", "Data", "DC", "99");
+    EXPECT_TRUE(kt::shell::WriteIni(folder + "/north/north.KT", "Data", "DC", "99"));
     kt::fleet::History history;
     ASSERT_TRUE(history.open(folder, Mode::Write).ok());
     EXPECT_EQ(kt::engine::readBackupRecords(history.committedFile("north")),

@@ -20,8 +20,8 @@ using kt::link::TelnetCodec;
 TEST(PortNames, TheLogNamesThePortAsChosenAndItsLine) {
     QTemporaryDir dir;
     const QString ini = dir.filePath("Language.ini");
-    kt::shell::WriteIni(ini, "COMMUNICATION", "COM1", "/dev/ttyUSB0");
-    kt::shell::WriteIni(ini, "COMMUNICATION", "COM3", "tcp://gw:4001");
+    EXPECT_TRUE(kt::shell::WriteIni(ini, "COMMUNICATION", "COM1", "/dev/ttyUSB0"));
+    EXPECT_TRUE(kt::shell::WriteIni(ini, "COMMUNICATION", "COM3", "tcp://gw:4001"));
     QFile(dir.filePath("here.tty")).open(QIODevice::WriteOnly);
     const QString before = QDir::currentPath();
     QDir::setCurrent(dir.path());
@@ -42,9 +42,10 @@ TEST(PortNames, TheLogNamesThePortAsChosenAndItsLine) {
 TEST(PortNames, EachFormNamesItsLine) {
     QTemporaryDir dir;
     const QString ini = dir.filePath("Language.ini");
-    kt::shell::WriteIni(ini, "COMMUNICATION", "COM3", "tcp://10.0.0.7:4001");
-    kt::shell::WriteIni(ini, "COMMUNICATION", "COM5", "/dev/serial/by-id/usb-FTDI-if00");
-    kt::shell::WriteIni(ini, "COMMUNICATION", "COM6", "tcp://no-port");
+    EXPECT_TRUE(kt::shell::WriteIni(ini, "COMMUNICATION", "COM3", "tcp://10.0.0.7:4001"));
+    EXPECT_TRUE(
+        kt::shell::WriteIni(ini, "COMMUNICATION", "COM5", "/dev/serial/by-id/usb-FTDI-if00"));
+    EXPECT_TRUE(kt::shell::WriteIni(ini, "COMMUNICATION", "COM6", "tcp://no-port"));
     using K = PortAddress::Kind;
     // A name, its kind, its device or host, its TCP port and its label.
     const std::tuple<const char*, K, const char*, int, const char*> valid[] = {

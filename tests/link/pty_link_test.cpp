@@ -25,7 +25,7 @@ using namespace kt::sim;
 TEST(PtyLink, OpenErrorsSayWhatToDo) {
     QTemporaryDir dir;
     const QString ini = dir.filePath("Language.ini");
-    kt::shell::WriteIni(ini, "COMMUNICATION", "COM3", "/dev/kt-no-such-device");
+    EXPECT_TRUE(kt::shell::WriteIni(ini, "COMMUNICATION", "COM3", "/dev/kt-no-such-device"));
     LinePort port(ini);
 
     EXPECT_FALSE(port.setPortNumber(9));

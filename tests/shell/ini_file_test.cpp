@@ -128,6 +128,11 @@ TEST_P(IniFileTest, RefusesAValueThatCannotStandOnOneLine) {
          {QByteArray("a\rb"), QByteArray("a\nb"), QByteArray("a\0b", 3)}) {
         EXPECT_FALSE(WriteIni(path, "Data", "DC", value));
         EXPECT_FALSE(WriteIni(path, "Data", "NEW", value));
+        // Several values are written together or not at all.
+        const kt::shell::Status some = kt::shell::WriteIniValues(
+            path, {{"Data", "DC", "0102"}, {"Data", "NEW", value}, {"Data", "DI", "0304"}});
+        ASSERT_FALSE(some);
+        EXPECT_EQ(some.error().code, kt::shell::ErrorCode::Invalid);
         EXPECT_EQ(contents(), file());
     }
 }
@@ -167,7 +172,9 @@ TEST_F(IniFileEdgeTest, FailsOnPathsThatCannotHoldAFile) {
                              path + "/inside-a-file.KT"};
     for (const QString& p : paths) {
         SCOPED_TRACE(p.toStdString());
-        EXPECT_FALSE(WriteIni(p, "HEAD", "Title", "KT560AX"));
+        const kt::shell::Status written = WriteIni(p, "HEAD", "Title", "KT560AX");
+        ASSERT_FALSE(written);
+        EXPECT_FALSE(written.error().message.isEmpty());
         EXPECT_EQ(ReadIni(p, "HEAD", "Title"), "");
     }
     EXPECT_EQ(contents(), "[HEAD]\r\n");

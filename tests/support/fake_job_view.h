@@ -26,7 +26,8 @@ class FakeJobView : public engine::JobView {
     }
     shell::MsgAnswer showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
                                  const QString& text) override {
-        messages.append(QString("%1/%2/%3").arg(int(style)).arg(int(buttons)).arg(text));
+        messages.append(QString("%1/%2/%3")
+                            .arg(QString::number(int(style)), QString::number(int(buttons)), text));
         if (whileShown)
             whileShown();
         return answer;

@@ -42,7 +42,7 @@ struct WindowRig {
         QFile::copy(QStringLiteral(KT_SOURCE_DIR "/Language.ini"), ini);
         QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
         EXPECT_TRUE(controller.mapPort(ini)) << controller.error.toStdString();
-        kt::shell::WriteIni(ini, "COMMUNICATION", "COM3", "/dev/kt-missing");
+        EXPECT_TRUE(kt::shell::WriteIni(ini, "COMMUNICATION", "COM3", "/dev/kt-missing"));
         window = std::make_unique<frmKT550AX>(ini);
         window->show();
     }
@@ -241,9 +241,9 @@ TEST(MainWindow, TheJobPanelCountsWithItsBarAndItsTimeRunsDuringRetries) {
         const QRegularExpressionMatch m = count.match(info->text());
         if (!m.hasMatch() || m.captured(1).toInt() != bar->value() ||
             m.captured(2).toInt() != bar->maximum())
-            disagreements.append(
-                info->text() +
-                QStringLiteral(" / bar %1 of %2").arg(bar->value()).arg(bar->maximum()));
+            disagreements.append(info->text() + QStringLiteral(" / bar %1 of %2")
+                                                    .arg(QString::number(bar->value()),
+                                                         QString::number(bar->maximum())));
         auto* box = qobject_cast<kt::ui::frmMsgBox*>(QApplication::activeModalWidget());
         if (box && box->isVisible()) {
             atTheEnd = m.captured(1) + " of " + m.captured(2);
@@ -522,9 +522,9 @@ TEST(MainWindow, NumbersFollowTheScrollBarsAndAJobTakesThemWithTheTickedBoxes) {
     r.find<QCheckBox>("chkDiSet")->setCheckState(Qt::PartiallyChecked); // grayed: not ticked
     // A backup whose header names fewer cards than it holds.
     const QString backup = r.dir.filePath("stale.KT");
-    kt::shell::WriteIni(backup, "HEAD", "Title", "KT560AX");
-    kt::shell::WriteIni(backup, "HEAD", "Cards", "3");
-    kt::shell::WriteIni(backup, "Data", "HA0005", "0012345678123401FF00FF00");
+    EXPECT_TRUE(kt::shell::WriteIni(backup, "HEAD", "Title", "KT560AX"));
+    EXPECT_TRUE(kt::shell::WriteIni(backup, "HEAD", "Cards", "3"));
+    EXPECT_TRUE(kt::shell::WriteIni(backup, "Data", "HA0005", "0012345678123401FF00FF00"));
     r.find<QLineEdit>("txtLoad")->setText(backup);
     const kt::engine::JobRequest request = r.window->jobRequest(kt::engine::Direction::Load);
     EXPECT_EQ(request.categories,

@@ -129,16 +129,16 @@ int main(int argc, char** argv) {
     }
     const bool all = records == expected.records().size();
     if (complete && !all)
-        problem(QString("%1 records of %2").arg(records).arg(expected.records().size()));
+        problem(QString("%1 records of %2")
+                    .arg(QString::number(records), QString::number(expected.records().size())));
     const QByteArray said = head.value("Complete");
     if (QFileInfo::exists(mainFile) && said != "0" && said != "1")
         problem("the main file says neither Complete=0 nor Complete=1");
     if (said == "1" &&
         (!all || head.value("Records").toInt() != records || !head.contains("Finished")))
         problem(QString("Complete=1 with %1 records of %2, Records=%3")
-                    .arg(records)
-                    .arg(expected.records().size())
-                    .arg(QString::fromLatin1(head.value("Records"))));
+                    .arg(QString::number(records), QString::number(expected.records().size()),
+                         QString::fromLatin1(head.value("Records"))));
     if (complete && said != "1")
         problem("a finished backup that does not say Complete=1");
     std::printf("%d records checked, Complete=%s, %d problems\n", records,

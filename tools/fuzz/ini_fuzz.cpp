@@ -106,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         return 0;
     QByteArray value = trimmed(data.right(12));
     const bool writable = !value.contains('\r') && !value.contains('\n') && !value.contains('\0');
-    check(kt::shell::WriteIni(path, section, key, value) == writable);
+    check(kt::shell::WriteIni(path, section, key, value).ok() == writable);
     if (!writable)
         return 0;
     check(kt::shell::ReadIni(path, section, key) == trimmed(value));
