@@ -8,7 +8,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QTemporaryDir>
 #include <cstdio>
 
@@ -31,12 +30,10 @@ int main(int argc, char** argv) {
 
     QElapsedTimer timer;
     timer.start();
-    QEventLoop loop;
-    QObject::connect(&job, &kt::engine::TransferJob::finished, &loop, &QEventLoop::quit);
     if (job.start({.file = dir.filePath("01.KT"),
                    .categories = kt::engine::allCategories(),
                    .cardCount = 9999}))
-        loop.exec();
+        clock.run([&] { return !job.isActive(); });
     const double seconds = timer.nsecsElapsed() / 1e9;
     const qsizetype records = controller.requests().size();
     std::printf("Save job, all categories, 9999 cards: %lld records, %d failed tries\n",

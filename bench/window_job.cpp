@@ -88,14 +88,11 @@ int main(int argc, char** argv) {
         const double lineMs = paced ? (requestBytes + replyBytes) * 11000.0 / kBaud : 0;
         idealMs += kTx + std::max(kRx, lineMs);
     }
-    const int ticks = 11; // set-up, nine categories, finish: one 10 ms timer tick each
-    idealMs += ticks * 10;
     std::printf("%s: %lld records, %d failed tries\n",
                 paced ? "paced at 19200 baud" : "answering at once", qlonglong(requests.size()),
                 int(window.job().link().errorCount()));
     std::printf("measured %.2f s, ideal %.2f s (%s), %+.2f %%\n", jobMs / 1000, idealMs / 1000,
-                paced ? "TX delay + max(RX delay, line time) a record, 11 timer ticks"
-                      : "20 ms a record, 11 timer ticks",
+                paced ? "TX delay + max(RX delay, line time) a record" : "20 ms a record",
                 (jobMs / idealMs - 1) * 100);
     std::vector<double> gaps;
     for (size_t i = 1; i < arrivals.size(); ++i)

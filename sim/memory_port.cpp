@@ -34,9 +34,11 @@ bool MemoryPort::write(const QByteArray& bytes) {
     written_.append(bytes);
     const double now = clock_.nowMs();
     for (const Chunk& chunk : controller_.receive(bytes))
-        clock_.schedule(now + chunk.delayMs, [this, bytes = chunk.bytes] {
-            if (open_)
-                input_ += bytes;
+        clock_.callAt(now + chunk.delayMs, [this, bytes = chunk.bytes] {
+            if (!open_)
+                return;
+            input_ += bytes;
+            emit arrived();
         });
     return true;
 }

@@ -23,7 +23,10 @@ class MemoryPort final : public link::SerialPort {
     QString errorString() const override { return error_; }
 
     // Puts bytes into the input as if they had arrived on the line.
-    void inject(const QByteArray& bytes) { input_ += bytes; }
+    void inject(const QByteArray& bytes) {
+        input_ += bytes;
+        emit arrived();
+    }
     // Makes every later write fail.
     void setWritesFail(bool fail) { writesFail_ = fail; }
     // The device goes away: the port closes and reports it.

@@ -1,27 +1,50 @@
 #include "virtual_clock.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace kt::sim {
 
-bool VirtualClock::waitUntil(double deadlineMs, const std::function<bool()>& ready) {
+link::Clock::CallId VirtualClock::callAt(double deadlineMs, std::function<void()> action) {
+    const CallId id = ++lastId_;
+    calls_.emplace(std::pair(std::max(deadlineMs, now_), id), std::move(action));
+    deadlines_.emplace(id, std::max(deadlineMs, now_));
+    return id;
+}
+
+void VirtualClock::cancelCall(CallId id) {
+    const auto found = deadlines_.find(id);
+    if (found == deadlines_.end())
+        return;
+    calls_.erase(std::pair(found->second, id));
+    deadlines_.erase(found);
+}
+
+bool VirtualClock::callFirst(double deadlineMs) {
+    if (calls_.empty() || calls_.begin()->first.first > deadlineMs)
+        return false;
+    const auto first = calls_.begin();
+    now_ = std::max(now_, first->first.first);
+    const std::function<void()> action = std::move(first->second);
+    deadlines_.erase(first->first.second);
+    calls_.erase(first);
+    action();
+    return true;
+}
+
+bool VirtualClock::run(const std::function<bool()>& stop) {
     for (;;) {
-        if (ready())
+        if (stop())
             return true;
-        if (events_.empty() || events_.begin()->first > deadlineMs) {
-            now_ = std::max(now_, deadlineMs);
+        if (!callFirst(std::numeric_limits<double>::infinity()))
             return false;
-        }
-        const auto next = events_.begin();
-        now_ = std::max(now_, next->first);
-        const std::function<void()> action = std::move(next->second);
-        events_.erase(next);
-        action();
     }
 }
 
-void VirtualClock::schedule(double atMs, std::function<void()> action) {
-    events_.emplace(atMs, std::move(action));
+void VirtualClock::runUntil(double deadlineMs) {
+    while (callFirst(deadlineMs)) {
+    }
+    now_ = std::max(now_, deadlineMs);
 }
 
 } // namespace kt::sim

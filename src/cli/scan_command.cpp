@@ -7,6 +7,7 @@
 #include "shell/text_format.h"
 #include "signal_watch.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -42,22 +43,44 @@ int runScan(const CliOptions& options, const QString& iniFile) {
     ScanView view;
     link::LinkTransaction link(port, clock, view, settings);
     link.setMaxTries(1);
-    QObject::connect(&watch, &SignalWatch::arrived, [&] { link.disable(); });
 
+    // One address after another, each request sent when the previous one
+    // has ended, in the program's one event loop.
     QList<int> answering;
-    for (int address = options.from; address <= options.to && !watch.interrupted(); ++address) {
-        link.enable();
-        const bool answered =
-            link.lsubTransaction(shell::formatDigits(address, 2) + "DC").accepted();
-        if (answered && !watch.interrupted()) {
-            answering.append(address);
-            if (!options.json)
-                std::printf("%02d\n", address);
-        }
-        if (!options.quiet && isatty(2))
-            std::fprintf(stderr, "\r\033[Kaddress %02d of %02d..%02d, %lld answered", address,
-                         options.from, options.to, qlonglong(answering.size()));
-    }
+    int address = options.from;
+    std::shared_ptr<link::LinkRequest> pending;
+    bool ended = false;
+    const auto end = [&] {
+        ended = true;
+        QCoreApplication::quit();
+    };
+    std::function<void()> next = [&] {
+        if (address > options.to || watch.interrupted())
+            return end();
+        pending = link.lsubTransaction(
+            shell::formatDigits(address, 2) + "DC", [&](const link::TxResult& result) {
+                if (result.accepted() && !watch.interrupted()) {
+                    answering.append(address);
+                    if (!options.json)
+                        std::printf("%02d\n", address);
+                }
+                if (!options.quiet && isatty(2))
+                    std::fprintf(stderr, "\r\033[Kaddress %02d of %02d..%02d, %lld answered",
+                                 address, options.from, options.to, qlonglong(answering.size()));
+                ++address;
+                next();
+            });
+    };
+    QObject::connect(&watch, &SignalWatch::arrived, [&] {
+        if (pending)
+            pending->cancel();
+        end();
+    });
+    next();
+    if (!ended)
+        QCoreApplication::exec();
+    if (pending)
+        pending->cancel();
     if (!options.quiet && isatty(2))
         std::fprintf(stderr, "\r\033[K");
     port.close();

@@ -10,8 +10,8 @@
 #include "shell/text_format.h"
 #include "signal_watch.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -143,15 +143,11 @@ int runTransfer(const CliOptions& options, const QString& iniFile) {
     QElapsedTimer elapsed;
     elapsed.start();
 
-    QEventLoop loop;
-    QObject::connect(&watch, &SignalWatch::arrived, &loop, [&] {
-        job.cancel();
-        loop.quit();
-    });
-    QObject::connect(&job, &engine::TransferJob::finished, &loop, &QEventLoop::quit);
+    // The job runs in the program's one event loop, until it has ended.
+    QObject::connect(&watch, &SignalWatch::arrived, &job, &engine::TransferJob::cancel);
+    QObject::connect(&job, &engine::TransferJob::finished, [] { QCoreApplication::quit(); });
     if (job.start(request) && !watch.interrupted())
-        loop.exec();
-    // A job stopped inside a link wait unwinds before the port closes.
+        QCoreApplication::exec();
     job.cancel();
     port.close();
 

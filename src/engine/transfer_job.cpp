@@ -30,11 +30,8 @@ QString numberText(long long number) {
 TransferJob::TransferJob(link::SerialPort& port, link::Clock& clock, JobView& view,
                          const shell::Settings& settings)
     : view_(view), port_(port),
-      link_(std::make_unique<link::LinkTransaction>(port, clock, view, settings)) {
-    tmrProcess.setObjectName("tmrProcess");
-    tmrProcess.setInterval(10);
-    connect(&tmrProcess, &QTimer::timeout, this, &TransferJob::tmrProcess_Timer);
-}
+      link_(std::make_unique<link::LinkTransaction>(port, clock, view, settings)), clock_(clock),
+      setUpCall_(clock) {}
 
 bool TransferJob::start(const JobRequest& request) {
     if (blnJobActive)
@@ -106,11 +103,10 @@ bool TransferJob::start(const JobRequest& request) {
         counts_.total += category->recordCount(request_.cardCount);
     qCDebug(ktJob, "job %d: file %s, address %s, %d records", int(intDirection), qPrintable(path),
             address_.constData(), counts_.total);
-    ++jobSerial_;
     view_.showJobRunning(true);
     blnJobActive = true;
-    intStep = kSetUpStep;
-    tmrProcess.start();
+    // The job moves once the caller has seen it start.
+    setUpCall_.at(clock_.nowMs(), [this] { setUp(); });
     return true;
 }
 
@@ -229,12 +225,15 @@ QString TransferJob::warningText(const LoadWarning& warning) const {
 void TransferJob::cancel() {
     if (!blnJobActive)
         return;
-    qCDebug(ktJob, "cancelled at step %d", intStep);
+    qCDebug(ktJob, "cancelled in category %lld, record %lld", qlonglong(categoryAt_),
+            qlonglong(recordAt_));
     markEnded();
     outcome_ = JobOutcome::Cancelled;
     blnJobActive = false;
-    link_->disable();
-    tmrProcess.stop();
+    setUpCall_.cancel();
+    if (pending_)
+        pending_->cancel(); // its report finds the job ended
+    pending_.reset();
     // A journal that cannot be folded now stays, with every record, for
     // the next job that opens the set.
     if (journal_)
@@ -248,90 +247,110 @@ void TransferJob::cancel() {
     emit finished(outcome_);
 }
 
-void TransferJob::tmrProcess_Timer() {
-    // A step waits on the link with events running: ticks must not nest.
-    if (!blnJobActive || inTick_)
-        return;
-    inTick_ = true;
-    tickSerial_ = jobSerial_;
-    if (intStep == kAbortedStep)
-        stepEnd(false);
-    else if (intStep == kFinishedStep)
-        stepEnd(true);
-    else if (intStep == kSetUpStep)
-        stepSetUp();
-    else
-        stepCategory(categories()[intStep - kFirstCategoryStep]);
-    inTick_ = false;
-}
-
-int TransferJob::nextStep(int step) const {
-    for (int index = std::max(0, step + 1 - kFirstCategoryStep); index < categories().size();
-         ++index)
-        if (request_.includes(categories()[index]))
-            return kFirstCategoryStep + index;
-    return kFinishedStep;
-}
-
-void TransferJob::stepSetUp() {
+void TransferJob::setUp() {
     link_->resetErrorCount();
     view_.showErrorCount(0);
     progressValue_ = 0;
     view_.showJobCaption(view_.languageText("CommunicationStatus"));
-    link_->enable();
     progressMax_ = 1;
-    intStep = nextStep(kSetUpStep);
     for (const Category* category : std::as_const(request_.categories))
         progressMax_ += category->progressShare(request_.cardCount);
     view_.showProgress(progressValue_, progressMax_);
+    plan_ = planRecords();
+    categoryAt_ = 0;
+    recordAt_ = 0;
+    categoryOpen_ = false;
+    proceed();
 }
 
-void TransferJob::stepCategory(const Category& category) {
-    strCaption_ = view_.languageText(category.languageKey);
-    qCDebug(ktJob, "step %d: %s", intStep, category.languageKey);
-    emit categoryStarted(&category);
-    if (!alive())
-        return;
-    if (category.cards ? !transferCards(category) : !transferBlocks(category))
-        return;
-    if (!alive() || (journal_ && !journalDone(journal_->sync())))
-        return;
-    emit categoryFinished(&category);
-    intStep = nextStep(intStep);
-}
-
-bool TransferJob::transferBlocks(const Category& category) {
-    for (const RecordBlock& block : category.blocks) {
-        const int first = block.digits ? block.first : 0;
-        const int last = block.digits ? block.last : 0;
-        for (int index = first; index <= last; ++index) {
-            for (const RecordGroup& group : block.groups) {
-                QString caption = strCaption_ + QString::fromLatin1(group.suffix);
-                if (group.numbered)
-                    caption += numberText(group.fixedNumber ? group.fixedNumber : index);
-                advance(caption + QString::fromLatin1(group.trailer));
-                for (const char* code : group.codes) {
-                    const QByteArray key =
-                        code + (block.digits ? shell::formatDigits(index, block.digits) : "");
-                    if (!transferRecord(key))
-                        return false;
+QList<TransferJob::PlannedCategory> TransferJob::planRecords() const {
+    QList<PlannedCategory> plan;
+    for (const Category* category : std::as_const(request_.categories)) {
+        PlannedCategory planned{category, {}};
+        const QString caption = view_.languageText(category->languageKey);
+        if (category->cards) {
+            planned.records.reserve(request_.cardCount);
+            for (int index = 1; index <= request_.cardCount; ++index)
+                planned.records.append(
+                    {caption + QString::fromLatin1(category->cards->suffix) + numberText(index),
+                     {},
+                     index});
+        }
+        for (const RecordBlock& block : category->blocks) {
+            const int first = block.digits ? block.first : 0;
+            const int last = block.digits ? block.last : 0;
+            for (int index = first; index <= last; ++index) {
+                for (const RecordGroup& group : block.groups) {
+                    QString groupCaption = caption + QString::fromLatin1(group.suffix);
+                    if (group.numbered)
+                        groupCaption += numberText(group.fixedNumber ? group.fixedNumber : index);
+                    groupCaption += QString::fromLatin1(group.trailer);
+                    for (const char* code : group.codes) {
+                        planned.records.append(
+                            {std::exchange(groupCaption, QString()),
+                             code + (block.digits ? shell::formatDigits(index, block.digits) : ""),
+                             0});
+                    }
                 }
             }
         }
+        plan.append(planned);
     }
-    return true;
+    return plan;
 }
 
-bool TransferJob::transferCards(const Category& category) {
-    for (int index = 1; index <= request_.cardCount; ++index) {
-        advance(strCaption_ + QString::fromLatin1(category.cards->suffix) + numberText(index));
-        if (!transferCard(*category.cards, index))
-            return false;
+void TransferJob::proceed() {
+    while (blnJobActive) {
+        if (categoryAt_ == plan_.size())
+            return finish(true);
+        const PlannedCategory& planned = plan_[categoryAt_];
+        if (!categoryOpen_) {
+            qCDebug(ktJob, "category %s", planned.category->languageKey);
+            categoryOpen_ = true;
+            emit categoryStarted(planned.category);
+            continue; // a listener may have ended the job
+        }
+        if (recordAt_ == planned.records.size()) {
+            if (journal_ && !journalDone(journal_->sync()))
+                return;
+            emit categoryFinished(planned.category);
+            ++categoryAt_;
+            recordAt_ = 0;
+            categoryOpen_ = false;
+            continue;
+        }
+        const PlannedRecord& record = planned.records[recordAt_];
+        if (!record.caption.isEmpty())
+            advance(record.caption);
+        QByteArray requestText;
+        switch (beginRecord(*planned.category, record, requestText)) {
+        case RecordStep::Next:
+            ++recordAt_;
+            continue;
+        case RecordStep::Stop:
+            return;
+        case RecordStep::Send:
+            pending_ = link_->lsubTransaction(
+                requestText, [this](const link::TxResult& result) { onReply(result); });
+            return;
+        }
     }
-    return true;
 }
 
-void TransferJob::stepEnd(bool complete) {
+void TransferJob::onReply(const link::TxResult& result) {
+    pending_.reset();
+    if (!blnJobActive || !replyAccepted(result))
+        return;
+    const PlannedCategory& planned = plan_[categoryAt_];
+    if (!completeRecord(*planned.category, planned.records[recordAt_]))
+        return;
+    ++recordAt_;
+    proceed();
+}
+
+void TransferJob::finish(bool complete) {
+    if (!blnJobActive)
+        return; // cancelled meanwhile, from a message box of its end
     markEnded();
     if (complete && intDirection == Direction::Load && request_.verifyAfterLoad) {
         // The restore is done: read it all back in the same job.
@@ -341,14 +360,11 @@ void TransferJob::stepEnd(bool complete) {
         counts_ = {.total = counts_.total};
         startedAt_ = localTimeStamp();
         endedAt_.clear();
-        intStep = kSetUpStep;
-        return;
+        return setUp();
     }
     progressValue_ = progressMax_;
     view_.showProgress(progressValue_, progressMax_);
-    link_->disable();
     blnJobActive = false;
-    tmrProcess.stop();
     qCDebug(ktJob, "%s: %d of %d records done", complete ? "complete" : "stopped", counts_.done,
             counts_.total);
     if (journal_) {
@@ -475,10 +491,7 @@ void TransferJob::advance(const QString& caption) {
     view_.showJobCaption(caption);
 }
 
-bool TransferJob::transact(const QByteArray& requestText) {
-    const link::TxResult result = link_->lsubTransaction(requestText);
-    if (!alive())
-        return false;
+bool TransferJob::replyAccepted(const link::TxResult& result) {
     switch (result.status) {
     case link::TxResult::Status::Accepted:
         reply_ = result.data;
@@ -517,33 +530,56 @@ void TransferJob::compare(const QByteArray& key, const QByteArray& inFile,
                              .after = inController});
 }
 
-bool TransferJob::transferRecord(const QByteArray& key) {
-    if (save())
-        return transact(address_ + key) && store(strDataFile, key, shell::trimBlanks(reply_));
-    if (verify()) {
-        if (!transact(address_ + key))
-            return false;
-        compare(key, shell::trimBlanks(storedValue(strDataFile, key)), shell::trimBlanks(reply_));
-        return true;
+TransferJob::RecordStep TransferJob::beginRecord(const Category& category,
+                                                 const PlannedRecord& record,
+                                                 QByteArray& requestText) {
+    if (!category.cards) {
+        requestText = address_ + record.key;
+        if (save() || verify())
+            return RecordStep::Send;
+        // A record without a value goes out as its read request, which
+        // leaves the controller's record as it is; it counts as skipped.
+        const QByteArray value = shell::trimBlanks(storedValue(strDataFile, record.key));
+        if (!canSend(record.key, value))
+            return RecordStep::Stop;
+        requestText += value;
+        return RecordStep::Send;
     }
-    // A record without a value goes out as its read request, which leaves
-    // the controller's record as it is; it counts as skipped.
-    const QByteArray value = shell::trimBlanks(storedValue(strDataFile, key));
-    if (!canSend(key, value))
-        return false;
-    if (!transact(address_ + key + value))
-        return false;
-    ++(value.isEmpty() ? counts_.skipped : counts_.done);
-    return true;
+    const CardRecords& cards = *category.cards;
+    const QByteArray digits = shell::formatDigits(record.card, cards.digits);
+    if (save() || verify()) {
+        requestText = address_ + cards.readCode + digits;
+        return RecordStep::Send;
+    }
+    const QByteArray key = cards.writeCode + digits;
+    const QByteArray stored =
+        cardRecordOfStoredValue(storedValue(cardFile(strDataFile, record.card), key));
+    if (stored.size() != kCardRecordLength) {
+        ++counts_.skipped; // nothing stored for this card: nothing is sent
+        return RecordStep::Next;
+    }
+    if (!canSend(key, stored))
+        return RecordStep::Stop;
+    requestText = address_ + key + stored;
+    return RecordStep::Send;
 }
 
-bool TransferJob::transferCard(const CardRecords& cards, int index) {
-    const QString file = cardFile(strDataFile, index);
-    const QByteArray digits = shell::formatDigits(index, cards.digits);
-    const QByteArray key = cards.writeCode + digits;
+bool TransferJob::completeRecord(const Category& category, const PlannedRecord& record) {
+    if (!category.cards) {
+        const QByteArray& key = record.key;
+        if (save())
+            return store(strDataFile, key, shell::trimBlanks(reply_));
+        const QByteArray inFile = shell::trimBlanks(storedValue(strDataFile, key));
+        if (verify())
+            compare(key, inFile, shell::trimBlanks(reply_));
+        else
+            ++(inFile.isEmpty() ? counts_.skipped : counts_.done);
+        return true;
+    }
+    const QString file = cardFile(strDataFile, record.card);
+    const QByteArray key =
+        category.cards->writeCode + shell::formatDigits(record.card, category.cards->digits);
     if (verify()) {
-        if (!transact(address_ + cards.readCode + digits))
-            return false;
         // An empty slot equals a missing or unusable stored card.
         QByteArray stored = cardRecordOfStoredValue(storedValue(file, key));
         if (stored.size() != kCardRecordLength)
@@ -552,22 +588,11 @@ bool TransferJob::transferCard(const CardRecords& cards, int index) {
         return true;
     }
     if (!save()) {
-        const QByteArray record = cardRecordOfStoredValue(storedValue(file, key));
-        if (record.size() != kCardRecordLength) {
-            ++counts_.skipped; // nothing stored for this card: nothing is sent
-            return true;
-        }
-        if (!canSend(key, record))
-            return false;
-        if (!transact(address_ + key + record))
-            return false;
         ++counts_.done;
         return true;
     }
-    if (!transact(address_ + cards.readCode + digits))
-        return false;
-    const QByteArray record = cardRecordOfReply(reply_);
-    if (record.isEmpty()) {
+    const QByteArray cardRecord = cardRecordOfReply(reply_);
+    if (cardRecord.isEmpty()) {
         // The controller holds no card here: an older backup's card must
         // not come back on a restore.
         if (!writeSaveHead())
@@ -577,7 +602,7 @@ bool TransferJob::transferCard(const CardRecords& cards, int index) {
         ++counts_.empty;
         return true;
     }
-    return store(file, key, storedCardValue(record));
+    return store(file, key, storedCardValue(cardRecord));
 }
 
 bool TransferJob::store(const QString& file, const QByteArray& key, const QByteArray& value) {
@@ -616,10 +641,10 @@ bool TransferJob::canSend(const QByteArray& key, const QByteArray& value) {
 
 bool TransferJob::lineFailed(JobOutcome outcome, const QString& reason, const QString& text) {
     markEnded();
-    intStep = kAbortedStep;
     outcome_ = outcome;
     error_ = reason;
     view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, text);
+    finish(false);
     return false;
 }
 
@@ -638,11 +663,10 @@ bool TransferJob::refuse(JobOutcome outcome, const QString& text) {
 
 bool TransferJob::stopWithMessage(const QString& text) {
     markEnded();
-    link_->disable();
-    intStep = kAbortedStep;
     outcome_ = JobOutcome::FileError;
     error_ = text;
     view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, text);
+    finish(false);
     return false;
 }
 

@@ -1,7 +1,8 @@
-// Save, Load and Verify jobs: a state machine driven by a 10 ms timer. The
-// first step sets the job up, then one step per chosen category transfers
-// it whole (one link transaction per record), and the last step ends the
-// job with its message. The job announces each category and its end.
+// Save, Load and Verify jobs: a state machine driven by the link's
+// replies. The job sets up its plan (every record of the chosen categories,
+// in order), then sends one record's request at a time, the next once the
+// previous reply has been handled, and ends with its message. It announces
+// each category and its end.
 #pragma once
 
 #include "backup_file.h"
@@ -15,7 +16,6 @@
 
 #include <QMap>
 #include <QObject>
-#include <QTimer>
 #include <map>
 #include <memory>
 
@@ -39,12 +39,8 @@ class TransferJob : public QObject {
     // for a Load, checks the file and asks before a risky restore. False,
     // after a message, when nothing starts.
     bool start(const JobRequest& request);
-    // Ends the running job at once; nothing more is sent or written, even
-    // from inside a link wait.
+    // Ends the running job at once; nothing more is sent or written.
     void cancel();
-    // One step of the running job; the timer calls it, and so may a test
-    // on the virtual clock.
-    void tmrProcess_Timer();
 
     bool isActive() const { return blnJobActive; }
     // What the running or last job does: a restore that verifies itself
@@ -81,12 +77,19 @@ class TransferJob : public QObject {
     void logFailed(const QString& reason);
 
   private:
-    static constexpr int kSetUpStep = 1;
-    static constexpr int kFirstCategoryStep = 2;
-    static constexpr int kFinishedStep = 998;
-    static constexpr int kAbortedStep = 999;
-    // The step of the first chosen category after `step`, or the last step.
-    int nextStep(int step) const;
+    // One record of the plan: its caption when it begins a group or a
+    // card, and its key (a block's record) or its card slot.
+    struct PlannedRecord {
+        QString caption;
+        QByteArray key;
+        int card = 0;
+    };
+    struct PlannedCategory {
+        const Category* category = nullptr;
+        QList<PlannedRecord> records;
+    };
+    // What a record needs before the next one.
+    enum class RecordStep { Send, Next, Stop };
 
     bool save() const { return intDirection == Direction::Save; }
     bool verify() const { return intDirection == Direction::Verify; }
@@ -111,23 +114,24 @@ class TransferJob : public QObject {
                      const QMap<QByteArray, QByteArray>& records);
     QString warningText(const LoadWarning& warning) const;
 
-    void stepSetUp();
-    void stepCategory(const Category& category);
-    // The records of a category; false when the step must end.
-    bool transferBlocks(const Category& category);
-    bool transferCards(const Category& category);
-    void stepEnd(bool complete);
-    // The job is still the one the running tick belongs to, and not cancelled.
-    bool alive() const { return blnJobActive && tickSerial_ == jobSerial_; }
+    // Resets the counts and the progress, plans the records and starts.
+    void setUp();
+    QList<PlannedCategory> planRecords() const;
+    // Moves on from record to record until one needs the controller or
+    // the job ends.
+    void proceed();
+    // The request a record needs in `requestText`, or that it needs none.
+    RecordStep beginRecord(const Category& category, const PlannedRecord& record,
+                           QByteArray& requestText);
+    // What the reply to a record's request does; false when the job ended.
+    void onReply(const link::TxResult& result);
+    bool completeRecord(const Category& category, const PlannedRecord& record);
+    void finish(bool complete);
 
     // Progress + 1 and the caption of the next record or group.
     void advance(const QString& caption);
-    // One link transaction of the job; false when the step must end (the
-    // link gave up, or the job was cancelled meanwhile).
-    bool transact(const QByteArray& requestText);
-    // Moves one record; false when the step must end.
-    bool transferRecord(const QByteArray& key);
-    bool transferCard(const CardRecords& cards, int index);
+    // Takes an accepted reply; false, with the job ended, for any other end.
+    bool replyAccepted(const link::TxResult& result);
     // Stores one record of a Save; false, with the job stopped and a
     // message, when it cannot be stored.
     bool store(const QString& file, const QByteArray& key, const QByteArray& value);
@@ -156,14 +160,15 @@ class TransferJob : public QObject {
     JobView& view_;
     link::SerialPort& port_;
     std::unique_ptr<link::LinkTransaction> link_;
-    QString strCaption_;
+    link::Clock& clock_;
+    link::ClockCall setUpCall_;
+    std::shared_ptr<link::LinkRequest> pending_; // the record's request under way
     double progressValue_ = 0;
     double progressMax_ = 1;
-    bool inTick_ = false;
-    // Every start makes a new job; a tick that outlives its job (cancelled
-    // inside a link wait) must not touch the next one.
-    quint64 jobSerial_ = 0;
-    quint64 tickSerial_ = 0;
+    QList<PlannedCategory> plan_;
+    qsizetype categoryAt_ = 0;  // in plan_
+    qsizetype recordAt_ = 0;    // in that category's records
+    bool categoryOpen_ = false; // its start has been announced
 
     JobRequest request_;
     QByteArray address_; // two digits
@@ -179,8 +184,6 @@ class TransferJob : public QObject {
     bool blnJobActive = false;
     Direction intDirection = Direction::Save;
     QString strDataFile;
-    int intStep = 0;
-    QTimer tmrProcess;
     // Held from the start of a job to its end.
     std::unique_ptr<BackupLock> lock_;
     std::unique_ptr<SaveJournal> journal_; // a Save's records on their way into the files

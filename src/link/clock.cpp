@@ -1,15 +1,12 @@
 #include "clock.h"
 
-#include <QAbstractEventDispatcher>
-#include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <optional>
+#include <map>
 
 #ifdef Q_OS_UNIX
 #include <time.h>
@@ -23,9 +20,18 @@
 
 namespace kt::link {
 
-void Delay(Clock& clock, float ms) {
-    const double start = clock.nowMs();
-    clock.waitUntil(start + std::round(double(ms)), [] { return false; });
+void ClockCall::at(double deadlineMs, std::function<void()> action) {
+    cancel();
+    id_ = clock_.callAt(deadlineMs, [this, action = std::move(action)] {
+        id_ = 0;
+        action();
+    });
+}
+
+void ClockCall::cancel() {
+    if (id_ != 0)
+        clock_.cancelCall(id_);
+    id_ = 0;
 }
 
 namespace {
@@ -50,28 +56,41 @@ void sleepPrecisely(double ms) {
 struct EventLoopClock::Private {
     QElapsedTimer elapsed;
     double nowMs() const { return elapsed.nsecsElapsed() / 1e6; }
+
+    // The calls to make, by deadline and then by the order they came in.
+    std::map<std::pair<double, CallId>, std::function<void()>> calls;
+    std::map<CallId, double> deadlines;
+    CallId lastId = 0;
+    bool running = false; // inside fire(): it sets the timer itself when done
+
+    // The event loop runs again some tens of microseconds after a timer
+    // goes off, more in a virtual machine. The timer is set that much
+    // early: the tenth percentile of the delays seen, so that nine calls in
+    // ten come just after their deadline, and one in ten sleeps a moment
+    // more. Without a kernel timer, Qt's timers have whole-millisecond
+    // resolution: they are set a millisecond and a half early.
+    static constexpr double kMaxLeadMs = 0.5;
+    static constexpr double kQtTimerLeadMs = 1.5;
+    double leadMs = 0;
+    double expiryMs = 0; // when the timer was set to go off
+
 #ifdef Q_OS_LINUX
-    // A kernel timer that wakes the event loop near the deadline: one
-    // wake-up a wait. Made at the first wait, when the event loop exists.
     int timer = -1;
     std::unique_ptr<QSocketNotifier> fired;
-    // The deadline the timer is set for; NaN when it is not set (it went
-    // off, or a nested wait set it for its own deadline).
-    double armedMs = std::nan("");
-    double expiryMs = 0; // when it goes off: leadMs before the deadline
-    // The loop runs again some tens of microseconds after the timer goes
-    // off, more in a virtual machine. The timer is set that much early:
-    // the tenth percentile of the delays seen, so that nine waits in ten
-    // end just after their deadline, and one in ten sleeps a moment more.
-    static constexpr double kMaxLeadMs = 0.5;
-    double leadMs = 0;
+#endif
+    std::unique_ptr<QTimer> qtTimer;
 
     ~Private() {
+#ifdef Q_OS_LINUX
         fired.reset();
         if (timer >= 0)
             ::close(timer);
+#endif
     }
+
+    // The kernel timer, made at the first call, when the event loop exists.
     bool haveTimer() {
+#ifdef Q_OS_LINUX
         if (timer >= 0)
             return true;
         timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
@@ -83,31 +102,86 @@ struct EventLoopClock::Private {
             while (::read(timer, &expirations, sizeof expirations) < 0 && errno == EINTR) {
             }
             learn(nowMs() - expiryMs);
-            armedMs = std::nan("");
+            fire();
         });
         return true;
+#else
+        return false;
+#endif
     }
     void learn(double lateMs) {
         constexpr double kStepMs = 0.005;
         leadMs = std::clamp(leadMs + (lateMs < leadMs ? -0.9 : 0.1) * kStepMs, 0.0, kMaxLeadMs);
     }
-    void arm(double deadlineMs) {
-        if (armedMs == deadlineMs)
-            return;
-        expiryMs = deadlineMs - leadMs;
-        const qint64 ns = qMax<qint64>(1, qint64((expiryMs - nowMs()) * 1e6));
-        const itimerspec when{{0, 0}, {time_t(ns / 1000000000), long(ns % 1000000000)}};
-        ::timerfd_settime(timer, 0, &when, nullptr);
-        armedMs = deadlineMs;
-    }
+
+    // Sets the timer for the first call, a lead early; none when no call waits.
+    void arm() {
+        if (calls.empty())
+            return disarm();
+        const double deadline = calls.begin()->first.first;
+        if (haveTimer()) {
+#ifdef Q_OS_LINUX
+            expiryMs = deadline - leadMs;
+            const qint64 ns = qMax<qint64>(1, qint64((expiryMs - nowMs()) * 1e6));
+            const itimerspec when{{0, 0}, {time_t(ns / 1000000000), long(ns % 1000000000)}};
+            ::timerfd_settime(timer, 0, &when, nullptr);
 #endif
+            return;
+        }
+        if (!qtTimer) {
+            qtTimer = std::make_unique<QTimer>();
+            qtTimer->setSingleShot(true);
+            qtTimer->setTimerType(Qt::PreciseTimer);
+            QObject::connect(qtTimer.get(), &QTimer::timeout, [this] { fire(); });
+        }
+        qtTimer->start(int(std::max(0.0, deadline - kQtTimerLeadMs - nowMs())));
+    }
+    void disarm() {
+#ifdef Q_OS_LINUX
+        if (timer >= 0) {
+            const itimerspec never{};
+            ::timerfd_settime(timer, 0, &never, nullptr);
+        }
+#endif
+        if (qtTimer)
+            qtTimer->stop();
+    }
+    double earlyLimitMs() const {
+        return haveTimerNow() ? leadMs : kQtTimerLeadMs;
+    }
+    bool haveTimerNow() const {
+#ifdef Q_OS_LINUX
+        return timer >= 0;
+#else
+        return false;
+#endif
+    }
+
+    // Makes every call that is due, sleeping the last moment before one
+    // that is due within the timer's lead; then sets the timer for the rest.
+    void fire() {
+        running = true;
+        while (!calls.empty()) {
+            const auto first = calls.begin();
+            const double remaining = first->first.first - nowMs();
+            if (remaining > earlyLimitMs())
+                break;
+            sleepPrecisely(remaining);
+            const std::function<void()> action = std::move(first->second);
+            deadlines.erase(first->first.second);
+            calls.erase(first);
+            action(); // may ask for calls, or drop them
+        }
+        running = false;
+        arm();
+    }
 };
 
 EventLoopClock::EventLoopClock() : d(std::make_unique<Private>()) {
     d->elapsed.start();
 #ifdef Q_OS_LINUX
-    // The waits of a job are measured in tenths of milliseconds: the
-    // thread's timers may be late by a microsecond, not the default 50.
+    // The calls of a job are timed in tenths of milliseconds: the thread's
+    // timers may be late by a microsecond, not the default 50.
     ::prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
 #endif
 }
@@ -118,46 +192,23 @@ double EventLoopClock::nowMs() const {
     return d->nowMs();
 }
 
-bool EventLoopClock::waitUntil(double deadlineMs, const std::function<bool()>& ready) {
-    // Without a kernel timer, timers have whole-millisecond resolution and
-    // wake a little late, so the loop sleeps in the event loop until about
-    // a millisecond before the deadline, and sleeps the rest precisely.
-    constexpr double kFineMs = 1.5;
-    std::optional<QTimer> wake;
-    for (;;) {
-        if (ready())
-            return true;
-        const double remaining = deadlineMs - nowMs();
-        if (remaining <= 0)
-            return false;
-#ifdef Q_OS_LINUX
-        if (d->haveTimer()) {
-            // Input and clicks wake the loop too. The last moment, shorter
-            // than the timer's usual delay, is slept precisely.
-            if (remaining > d->leadMs) {
-                d->arm(deadlineMs);
-                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-            } else {
-                sleepPrecisely(remaining);
-            }
-            continue;
-        }
-#endif
-        if (remaining > kFineMs) {
-            // The timer only wakes the loop; input and clicks wake it too.
-            if (!wake) {
-                wake.emplace();
-                wake->setSingleShot(true);
-                wake->setTimerType(Qt::PreciseTimer);
-            }
-            wake->start(int(remaining - kFineMs) + 1);
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-            continue;
-        }
-        // Events of the last moment wait for the next wait: a precise sleep
-        // costs one system call, a poll for them another.
-        sleepPrecisely(remaining);
-    }
+Clock::CallId EventLoopClock::callAt(double deadlineMs, std::function<void()> action) {
+    const CallId id = ++d->lastId;
+    const bool first = d->calls.empty() || deadlineMs < d->calls.begin()->first.first;
+    d->calls.emplace(std::pair(deadlineMs, id), std::move(action));
+    d->deadlines.emplace(id, deadlineMs);
+    if (first && !d->running)
+        d->arm();
+    return id;
+}
+
+void EventLoopClock::cancelCall(CallId id) {
+    const auto found = d->deadlines.find(id);
+    if (found == d->deadlines.end())
+        return;
+    d->calls.erase(std::pair(found->second, id));
+    d->deadlines.erase(found);
+    // A timer set for a call that went only wakes the loop once for nothing.
 }
 
 } // namespace kt::link

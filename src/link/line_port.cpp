@@ -50,6 +50,7 @@ bool LinePort::open() {
         line_ = std::move(server);
     }
     connect(line_.get(), &SerialPort::lost, this, &SerialPort::lost);
+    connect(line_.get(), &SerialPort::arrived, this, &SerialPort::arrived);
     if (line_->setSettings(settings_) && line_->open()) {
         setOpenError(OpenError::None, {});
         return true;

@@ -50,7 +50,11 @@ QtSerialPort::QtSerialPort(QObject* parent) : SerialPort(parent) {
     connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError,
             Qt::QueuedConnection);
     port_.setReadBufferSize(kMaxBuffered);
-    connect(&port_, &QSerialPort::readyRead, this, &QtSerialPort::drain);
+    connect(&port_, &QSerialPort::readyRead, this, [this] {
+        drain();
+        if (!received_.isEmpty())
+            emit arrived();
+    });
 }
 
 void QtSerialPort::drain() {

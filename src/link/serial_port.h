@@ -66,6 +66,8 @@ class SerialPort : public QObject {
     QString errorGroup_;
 
   signals:
+    // Bytes have arrived for readAll(). Never emitted from inside readAll().
+    void arrived();
     // The open port failed while in use (device unplugged, other end gone)
     // and has been closed.
     void lost(const QString& description);

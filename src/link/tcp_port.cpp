@@ -104,7 +104,11 @@ bool TcpPort::open() {
             Qt::QueuedConnection);
     connect(socket_.get(), &QTcpSocket::errorOccurred, this, &TcpPort::onDropped,
             Qt::QueuedConnection);
-    connect(socket_.get(), &QTcpSocket::readyRead, this, &TcpPort::drain);
+    connect(socket_.get(), &QTcpSocket::readyRead, this, [this] {
+        drain();
+        if (!pending_.isEmpty())
+            emit arrived();
+    });
     error_.clear();
     setOpenError(OpenError::None, {});
     return true;

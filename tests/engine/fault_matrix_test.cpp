@@ -10,6 +10,7 @@
 #include "support/fake_job_view.h"
 #include "support/job_rig.h"
 #include "support/printers.h"
+#include "support/wait_for.h"
 
 #include <QDir>
 #include <QFile>
@@ -103,7 +104,7 @@ TEST(FaultMatrix, EachFaultEndsAsTheRulesSay) {
                    .categories = {kt::engine::findCategory("system"),
                                   kt::engine::findCategory("holiday")},
                    .portName = "COM1"});
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !job.isActive(); }, 30000));
+        ASSERT_TRUE(kt::test::waitFor([&] { return !job.isActive(); }, 30000));
 
         const bool finished = c.savedRecords == 14;
         EXPECT_EQ(savedKeys(backup), jobKeys().mid(0, c.savedRecords));

@@ -196,10 +196,10 @@ TEST(TransferJob, AJobThatStopsMidwaySaysWhyAndGoesNoFurther) {
     }
 }
 
-// Cancel inside a link wait of the 51st flow record (each takes 20 ms: TX
+// Cancel in the middle of the 51st flow record (each takes 20 ms: TX
 // delay 10, write, RX delay 10) sends and writes nothing more, and the file
 // says it stopped, with nothing left of an earlier Save's end. A Save in the
-// same wait, as a quick double click gives, runs whole.
+// same moment, as a quick double click gives, runs whole.
 TEST(TransferJob, CancelDuringAWaitSendsAndWritesNothingMore) {
     struct Case {
         double cancelAtMs;
@@ -221,8 +221,7 @@ TEST(TransferJob, CancelDuringAWaitSendsAndWritesNothingMore) {
                                     "Finished=2026-01-01T10:00:00+00:00\nRecords=5\n"));
         r.choose({"flow"});
         r.save();
-        r.tick(); // set up: the next step is flow control
-        r.clock.schedule(c.cancelAtMs, [&] {
+        r.clock.callAt(c.cancelAtMs, [&] {
             r.job.cancel();
             if (c.saveAgain)
                 r.save();
@@ -417,7 +416,7 @@ TEST(JobOutcome, TheJobAndItsManifestKeepTheRequestOfTheStart) {
     r.choose({"system", "cards"});
     r.request.cardCount = 30;
     r.save();
-    r.clock.schedule(50, [&] {
+    r.clock.callAt(50, [&] {
         r.request.address = 7;
         r.request.cardCount = 5;
     });

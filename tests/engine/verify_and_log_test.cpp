@@ -141,8 +141,7 @@ TEST(JobLog, EveryJobEndsWithOneLine) {
     r.request.portName = "COM3";
     ASSERT_TRUE(r.runSave()); // finished
     ASSERT_TRUE(r.save());    // cancelled in its 51st record
-    r.tick();                 // set up: the next step is flow control
-    r.clock.schedule(r.clock.nowMs() + 1015, [&] { r.job.cancel(); });
+    r.clock.callAt(r.clock.nowMs() + 1015, [&] { r.job.cancel(); });
     r.run();
     r.controller.setFaultPlan({.fault = Fault::Silence});
     r.choose({"system"});

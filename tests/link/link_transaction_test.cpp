@@ -1,11 +1,12 @@
-// The link transaction on the virtual clock against the in-process
-// controller: retries, time spent, status shown, give-up.
+// The link's requests on the virtual clock against the in-process
+// controller: retries, time spent, status shown, give-up, cancel.
 #include "link/frame.h"
 #include "link/link_transaction.h"
 #include "sim/memory_port.h"
 #include "support/recording_view.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace {
 
@@ -23,7 +24,18 @@ struct Rig {
         settings.sngRxDelay = 25;
         settings.sngRxTimeOut = 300;
         port.open();
-        link.enable();
+    }
+
+    // Sends a request and runs the clock until it has reported.
+    TxResult transact(const QByteArray& requestText) {
+        std::optional<TxResult> result;
+        request = link.lsubTransaction(requestText, [&](const TxResult& r) {
+            EXPECT_FALSE(result) << "reported twice";
+            result = r;
+        });
+        clock.run([&] { return result.has_value(); });
+        EXPECT_TRUE(result) << "never reported";
+        return result.value_or(TxResult{});
     }
 
     // A late reply comes after the try's time-out, before the next try's write.
@@ -38,6 +50,7 @@ struct Rig {
     kt::shell::Settings settings;
     kt::test::RecordingView view;
     LinkTransaction link{port, clock, view, settings};
+    std::shared_ptr<kt::link::LinkRequest> request;
 };
 
 class LinkTransactionTest : public ::testing::Test, public Rig {};
@@ -46,7 +59,7 @@ class LinkTransactionTest : public ::testing::Test, public Rig {};
 // address would pass the check, as the code is not compared.
 TEST_F(LinkTransactionTest, AcceptedOnTheFirstTryAfterDiscardingWhatWasWaiting) {
     port.inject(VirtualController::replyFrame("01", "DI", "STALE"));
-    const TxResult result = link.lsubTransaction(" 01DC");
+    const TxResult result = transact(" 01DC");
     EXPECT_EQ(result.status, Status::Accepted);
     EXPECT_EQ(result.data, store.value("DC"));
     EXPECT_EQ(port.written(), QList<QByteArray>{kt::link::buildRequestFrame("01DC")});
@@ -78,7 +91,7 @@ TEST_F(LinkTransactionTest, RecoversFromRefusedRepliesByRetrying) {
         fault(c.fault, c.count);
         const int before = link.errorCount();
         const qsizetype writes = port.written().size();
-        const TxResult result = link.lsubTransaction(request);
+        const TxResult result = transact(request);
         EXPECT_EQ(result.status, Status::Accepted);
         EXPECT_EQ(result.data, "");
         EXPECT_EQ(link.errorCount() - before, c.failedTries);
@@ -87,7 +100,7 @@ TEST_F(LinkTransactionTest, RecoversFromRefusedRepliesByRetrying) {
             EXPECT_EQ(view.errorCounts.last(), link.errorCount());
         }
         EXPECT_EQ(view.states.last(), LinkState::Ok);
-        clock.waitUntil(clock.nowMs() + 1000, [] { return false; }); // let late output land
+        clock.runUntil(clock.nowMs() + 1000); // let late output land
     }
 }
 
@@ -122,13 +135,12 @@ TEST(LinkTransaction, GivesUpAfterElevenTriesOrEndsAtOnceOnACancel) {
         r.fault(Fault::Silence, -1);
         r.port.setWritesFail(c.line == Line::WritesFail);
         if (c.line == Line::Vanishes)
-            r.clock.schedule(100, [&r] { r.port.vanish(); });
+            r.clock.callAt(100, [&r] { r.port.vanish(); });
         if (c.cancel)
-            r.clock.schedule(c.ms, [&r] { r.link.disable(); });
-        EXPECT_EQ(r.link.lsubTransaction("01DC").status, c.cancel ? Status::Cancelled
-                                                         : c.line == Line::Vanishes
-                                                             ? Status::PortLost
-                                                             : Status::GaveUp);
+            r.clock.callAt(c.ms, [&r] { r.request->cancel(); });
+        EXPECT_EQ(r.transact("01DC").status, c.cancel                   ? Status::Cancelled
+                                             : c.line == Line::Vanishes ? Status::PortLost
+                                                                        : Status::GaveUp);
         EXPECT_EQ(r.clock.nowMs(), c.ms);
         EXPECT_EQ(r.port.written().size(), c.frames);
         EXPECT_EQ(r.link.errorCount(), c.failedTries);
@@ -147,30 +159,46 @@ TEST(LinkTransaction, AGarbledLineIsToldFromASilentOne) {
         SCOPED_TRACE(int(fault));
         Rig r;
         r.fault(fault, -1);
-        const TxResult result = r.link.lsubTransaction("01DC");
+        const TxResult result = r.transact("01DC");
         EXPECT_EQ(result.status, Status::GaveUp);
         EXPECT_EQ(result.heard, fault != Fault::Silence);
     }
 }
 
-TEST(LinkTransaction, ADisabledLinkOrAClosedPortSendsNothing) {
-    for (const bool disabled : {true, false}) {
-        SCOPED_TRACE(disabled ? "disabled" : "closed");
-        Rig r;
-        disabled ? r.link.disable() : r.port.close();
-        EXPECT_EQ(r.link.lsubTransaction("01DC").status,
-                  disabled ? Status::Cancelled : Status::PortLost);
-        EXPECT_TRUE(r.port.written().isEmpty());
-        EXPECT_TRUE(r.view.states.isEmpty());
-        EXPECT_EQ(r.clock.nowMs(), 0);
-        EXPECT_EQ(r.link.errorCount(), 0);
-    }
+TEST(LinkTransaction, AClosedPortSendsNothing) {
+    Rig r;
+    r.port.close();
+    EXPECT_EQ(r.transact("01DC").status, Status::PortLost);
+    EXPECT_TRUE(r.port.written().isEmpty());
+    EXPECT_TRUE(r.view.states.isEmpty());
+    EXPECT_EQ(r.clock.nowMs(), 0);
+    EXPECT_EQ(r.link.errorCount(), 0);
+}
+
+// A request cancelled with its reply on the way: the next request drops
+// that reply before it sends, and the first one's time-out never ends it.
+TEST_F(LinkTransactionTest, NothingOfAnEarlierRequestReachesALaterOne) {
+    int firstReports = 0;
+    const auto first = link.lsubTransaction("01DC", [&](const TxResult& result) {
+        ++firstReports;
+        EXPECT_EQ(result.status, Status::Cancelled);
+    });
+    clock.runUntil(15 + 20); // written at 15; its reply waits in the port
+    first->cancel();
+    const TxResult second = transact("01DI");
+    EXPECT_EQ(firstReports, 1);
+    EXPECT_EQ(second.status, Status::Accepted);
+    EXPECT_EQ(second.data, store.value("DI"));
+    EXPECT_EQ(clock.nowMs(), 35 + 15 + 25); // its own TX and RX delays, from the cancel
+    clock.run();                            // nothing of the first is left to happen
+    EXPECT_EQ(clock.nowMs(), 35 + 15 + 25);
+    EXPECT_EQ(link.errorCount(), 0);
 }
 
 TEST_F(LinkTransactionTest, ChangedTimesApplyFromTheNextWait) {
     fault(Fault::Silence, 1);
-    clock.schedule(50, [&] { settings.sngRxTimeOut = 500; }); // during the first wait
-    EXPECT_TRUE(link.lsubTransaction("01DC").accepted());
+    clock.callAt(50, [&] { settings.sngRxTimeOut = 500; }); // during the first wait
+    EXPECT_TRUE(transact("01DC").accepted());
     // First try: its wait keeps 300; the pause and the second try use 500.
     EXPECT_EQ(clock.nowMs(), (15 + 25 + 300) + 500 + (15 + 25));
 }

@@ -8,6 +8,7 @@
 #include "sim/pty_controller.h"
 #include "support/recording_view.h"
 
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -66,53 +67,66 @@ TEST(PtyLink, OpensADeviceThatAKilledProgramLeftConfiguredWithoutItsBytes) {
 
     EXPECT_TRUE(port.open()) << port.errorString().toStdString();
     kt::link::EventLoopClock clock;
-    kt::link::Delay(clock, 20);
+    QEventLoop loop;
+    clock.callAt(clock.nowMs() + 20, [&] { loop.quit(); });
+    loop.exec();
     EXPECT_EQ(port.readAll(), "");
     const kt::shell::Settings settings;
     kt::test::RecordingView view;
     LinkTransaction link(port, clock, view, settings);
-    link.enable();
-    EXPECT_TRUE(link.lsubTransaction("01DC").accepted());
+    bool accepted = false;
+    const auto request = link.lsubTransaction("01DC", [&](const kt::link::TxResult& result) {
+        accepted = result.accepted();
+        loop.quit();
+    });
+    loop.exec();
+    EXPECT_TRUE(accepted);
 }
 
-// A wait ends at its deadline, never before, also once the clock has
-// learnt how late its timer wakes, and also when a wait nested in an event
-// of its own (a click that waits) moved the clock's timer; an event that
-// makes it ready ends it early.
-TEST(PtyLink, RealClockWaitsEndAtTheirOwnDeadline) {
+// The real clock makes each call at its deadline, never before, in
+// deadline order, also once it has learnt how late its timer wakes and for
+// calls asked for from inside a call; a dropped call never comes, and a
+// call due at once is not made inside callAt().
+TEST(PtyLink, RealClockCallsComeAtTheirDeadlinesInOrder) {
     kt::link::EventLoopClock clock;
-    bool inner = false;
-    QTimer::singleShot(2, [&] {
-        inner = true;
-        clock.waitUntil(clock.nowMs() + 40, [] { return false; }); // beyond the outer one
-    });
-    const double outer = clock.nowMs() + 20;
-    EXPECT_FALSE(clock.waitUntil(outer, [] { return false; }));
-    EXPECT_TRUE(inner);
-    EXPECT_GE(clock.nowMs(), outer);
-
-    const double start = clock.nowMs();
-    double innerEnd = 0;
-    QTimer::singleShot(2, [&] { // a nested wait that ends first
-        clock.waitUntil(clock.nowMs() + 3, [] { return false; });
-        innerEnd = clock.nowMs();
-    });
-    EXPECT_FALSE(clock.waitUntil(start + 200, [] { return false; }));
-    EXPECT_GE(clock.nowMs(), start + 200);
-    EXPECT_LT(innerEnd, start + 200); // at its own deadline, not the outer one
-
-    // The timer learns to go off early; the wait still never ends early.
+    QEventLoop loop;
+    QList<int> order;
     int early = 0;
-    for (int i = 0; i < 400; ++i) {
-        const double deadline = clock.nowMs() + 0.5;
-        clock.waitUntil(deadline, [] { return false; });
-        early += clock.nowMs() < deadline;
-    }
-    EXPECT_EQ(early, 0);
+    const auto at = [&](double deadline, int name) {
+        return clock.callAt(deadline, [&, deadline, name] {
+            early += clock.nowMs() < deadline;
+            order.append(name);
+        });
+    };
+    const double start = clock.nowMs();
+    at(start + 30, 3);
+    const auto dropped = at(start + 10, 99);
+    at(start + 20, 2);
+    clock.callAt(start + 5, [&] {
+        order.append(1);
+        at(clock.nowMs() + 10, 11); // asked for inside a call: due between 1 and 2
+    });
+    at(start, 0);
+    EXPECT_TRUE(order.isEmpty()); // due at once, but not from inside callAt()
+    clock.cancelCall(dropped);
+    clock.callAt(start + 40, [&] { loop.quit(); });
+    loop.exec();
+    EXPECT_EQ(order, (QList<int>{0, 1, 11, 2, 3}));
 
-    bool ready = false;
-    QTimer::singleShot(1, [&] { ready = true; });
-    EXPECT_TRUE(clock.waitUntil(clock.nowMs() + 60000, [&] { return ready; }));
+    // The timer learns to go off early; a call still never comes early.
+    int left = 400;
+    std::function<void()> next = [&] {
+        if (--left == 0)
+            return loop.quit();
+        const double deadline = clock.nowMs() + 0.5;
+        clock.callAt(deadline, [&, deadline] {
+            early += clock.nowMs() < deadline;
+            next();
+        });
+    };
+    next();
+    loop.exec();
+    EXPECT_EQ(early, 0);
 }
 
 } // namespace

@@ -82,14 +82,10 @@ struct JobRig {
         run();
         return started;
     }
-    // Runs the job's steps until it ends.
+    // Runs the clock until the job has ended.
     void run() {
-        for (int tick = 0; tick < 100 && job.isActive(); ++tick)
-            job.tmrProcess_Timer();
+        clock.run([&] { return !job.isActive(); });
     }
-    // Runs one step: the first sets the job up, each later one moves one
-    // chosen category.
-    void tick() { job.tmrProcess_Timer(); }
 
     QTemporaryDir dir;
     QString saveFile;

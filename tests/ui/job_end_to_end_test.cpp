@@ -6,6 +6,7 @@
 #include "sim/pty_controller.h"
 #include "support/message_catcher.h"
 #include "support/printers.h"
+#include "support/wait_for.h"
 #include "ui/frm_kt550ax.h"
 
 #include <QAction>
@@ -16,7 +17,6 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
-#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -52,7 +52,7 @@ struct EndToEnd {
     }
     bool runJob(const char* button) {
         find<QPushButton>(button)->click();
-        return QTest::qWaitFor([&] { return !window->job().isActive(); }, 120000);
+        return kt::test::waitFor([&] { return !window->job().isActive(); }, 120000);
     }
 
     QTemporaryDir dir;
@@ -145,7 +145,7 @@ TEST(EndToEnd, TheCommandLineWritesTheSameFileAsTheWindow) {
     cli.start(QStringLiteral(KT_CLI),
               {"save", cliBackup, "--port", e.source.line->devicePath(), "--only",
                "system,holiday,cards,diset", "--cards", "40", "--quiet"});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return cli.state() == QProcess::NotRunning; }, 30000));
+    ASSERT_TRUE(kt::test::waitFor([&] { return cli.state() == QProcess::NotRunning; }, 30000));
     EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
     const auto withoutTimes = [](const QString& path) {
         QFile file(path);
@@ -164,7 +164,7 @@ TEST(EndToEnd, ClosingTheWindowDuringAJobEndsItCleanly) {
     EndToEnd e;
     kt::test::MessageCatcher catcher;
     e.prepareSave();
-    // Closed from inside a link wait, in the middle of the user cards.
+    // Closed while a request is under way, in the middle of the user cards.
     qsizetype requestsAtClose = 0;
     QTimer closer;
     QObject::connect(&closer, &QTimer::timeout, [&] {
@@ -175,7 +175,7 @@ TEST(EndToEnd, ClosingTheWindowDuringAJobEndsItCleanly) {
     });
     closer.start(1);
     e.find<QPushButton>("cmdSave")->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !e.window->job().isActive(); }, 60000));
+    ASSERT_TRUE(kt::test::waitFor([&] { return !e.window->job().isActive(); }, 60000));
     EXPECT_GT(requestsAtClose, 200);
     EXPECT_LT(requestsAtClose, 459 + 2500);
     EXPECT_FALSE(e.window->isPortOpen());

@@ -4,6 +4,7 @@
 #include "shell/language.h"
 #include "sim/pty_controller.h"
 #include "support/message_catcher.h"
+#include "support/wait_for.h"
 #include "ui/file_choice.h"
 #include "ui/frm_kt550ax.h"
 #include "ui/frm_msg_box.h"
@@ -131,7 +132,7 @@ TEST(MainWindow, ComparesWithTheBackupAndShowsTheJobLog) {
     {
         kt::test::MessageCatcher catcher;
         r.find<QPushButton>("cmdSave")->click();
-        ASSERT_TRUE(QTest::qWaitFor(
+        ASSERT_TRUE(kt::test::waitFor(
             [&] { return !catcher.messages.isEmpty() && !r.window->job().isActive(); }, 10000));
     }
     const QByteArray saved = contents(backup);
@@ -175,7 +176,7 @@ TEST(MainWindow, ComparesWithTheBackupAndShowsTheJobLog) {
         });
         driver.start(5);
         r.trigger("mnuCompare");
-        EXPECT_TRUE(QTest::qWaitFor(
+        EXPECT_TRUE(kt::test::waitFor(
             [&] { return !seen.message.isEmpty() && !r.window->job().isActive(); }, 10000));
         return seen;
     };
@@ -252,8 +253,8 @@ TEST(MainWindow, TheJobPanelCountsWithItsBarAndItsTimeRunsDuringRetries) {
     });
     sampler.start(2);
     r.find<QPushButton>("cmdSave")->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !r.window->job().isActive(); }, 10000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !atTheEnd.isEmpty(); }, 1000));
+    ASSERT_TRUE(kt::test::waitFor([&] { return !r.window->job().isActive(); }, 10000));
+    EXPECT_TRUE(kt::test::waitFor([&] { return !atTheEnd.isEmpty(); }, 1000));
     EXPECT_EQ(atTheEnd, "24 of 24"); // 2 system records, 12 holidays, 10 cards
     EXPECT_TRUE(disagreements.isEmpty()) << disagreements.join('\n').toStdString();
     sampler.stop();
@@ -279,7 +280,7 @@ TEST(MainWindow, TheJobPanelCountsWithItsBarAndItsTimeRunsDuringRetries) {
     });
     watcher.start(20);
     r.find<QPushButton>("cmdSave")->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !r.window->job().isActive(); }, 10000));
+    ASSERT_TRUE(kt::test::waitFor([&] { return !r.window->job().isActive(); }, 10000));
     EXPECT_EQ(times, (QStringList{"0:00", "0:01"}));
     EXPECT_EQ(r.window->job().outcome(), kt::engine::JobOutcome::Cancelled);
 }
@@ -310,12 +311,12 @@ TEST(MainWindow, ADeviceUnpluggedUnderTheSuccessMessageWaitsForIt) {
     driver.start(5);
     r.find<QPushButton>("cmdSave")->click();
     ASSERT_TRUE(
-        QTest::qWaitFor([&] { return texts.size() == 2 && !r.window->job().isActive(); }, 10000));
+        kt::test::waitFor([&] { return texts.size() == 2 && !r.window->job().isActive(); }, 10000));
     EXPECT_TRUE(texts[0].startsWith(r.window->languageText("ProcessSaveOk")))
         << texts[0].toStdString();
     EXPECT_TRUE(texts[1].startsWith("COM1:19200,e,8,1")) << texts[1].toStdString();
     // The controls of a closed port, the file panels back.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return r.find<QWidget>("fraSave")->isVisible(); }, 1000));
+    EXPECT_TRUE(kt::test::waitFor([&] { return r.find<QWidget>("fraSave")->isVisible(); }, 1000));
     EXPECT_FALSE(r.find<QWidget>("fraCommStatus")->isVisible());
     EXPECT_FALSE(r.window->isControlEnabled("cmdSave"));
     EXPECT_TRUE(r.window->isControlEnabled("mnuCommPort"));
@@ -536,7 +537,7 @@ TEST(MainWindow, NumbersFollowTheScrollBarsAndAJobTakesThemWithTheTickedBoxes) {
     // A restore asks and never changes the card count chosen.
     kt::test::MessageCatcher catcher("cmdCancel");
     r.find<QPushButton>("cmdLoad")->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !catcher.messages.isEmpty(); }, 5000));
+    ASSERT_TRUE(kt::test::waitFor([&] { return !catcher.messages.isEmpty(); }, 5000));
     EXPECT_EQ(catcher.messages[0].buttons, "Restore|*Cancel");
     EXPECT_EQ(cards->value(), 2437);
     EXPECT_TRUE(r.controller.controller.requests().isEmpty());

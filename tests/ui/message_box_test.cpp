@@ -1,6 +1,7 @@
 // The message box lays itself out in twips from its title, text and buttons,
 // and every text on it reads at 4.5 : 1 or better.
 #include "support/message_catcher.h"
+#include "support/wait_for.h"
 #include "ui/frm_msg_box.h"
 #include "ui/message_layout.h"
 
@@ -68,7 +69,7 @@ TEST(MessageBox, WidthFollowsTheWiderOfTitleAndTextWithinTheScreen) {
     const int wide = box.widthTwips();
     EXPECT_EQ(wide, int(std::nearbyint(105 + twipsOf(&box, shadow->width()))) + 330);
     // The shadow's hop to the upper left makes the window 30 twips narrower.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return box.widthTwips() != wide; }, 3000));
+    EXPECT_TRUE(kt::test::waitFor([&] { return box.widthTwips() != wide; }, 3000));
     EXPECT_EQ(box.widthTwips(), wide - 30);
 
     // A long text wraps at about 70 characters, in two thirds of the screen.

@@ -77,18 +77,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     settings.sngRxTimeOut = 200;
     kt::test::QuietJobView view;
     kt::link::LinkTransaction link(port, clock, view, settings);
-    link.enable();
     double at = 20;
     std::uint32_t state = chunkSeed * 2654435761u + 1;
     for (qsizetype pos = 0; pos < stream.size();) {
         state = state * 1103515245u + 12345u;
         const qsizetype length = 1 + qsizetype(state >> 16) % 24;
         const QByteArray piece = stream.mid(pos, length);
-        clock.schedule(at, [&port, piece] { port.inject(piece); });
+        clock.callAt(at, [&port, piece] { port.inject(piece); });
         at += (state >> 8) % 40;
         pos += length;
     }
-    const kt::link::TxResult result = link.lsubTransaction("01DC");
+    kt::link::TxResult result;
+    bool reported = false;
+    const auto pending = link.lsubTransaction("01DC", [&](const kt::link::TxResult& r) {
+        check(!reported);
+        reported = true;
+        result = r;
+    });
+    clock.run([&] { return reported; });
+    check(reported);
     check(link.errorCount() <= kt::link::LinkTransaction::kMaxTries);
     if (result.accepted())
         check(stream.contains(result.data));
