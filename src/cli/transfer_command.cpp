@@ -10,8 +10,8 @@
 #include "shell/text_format.h"
 #include "signal_watch.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -143,14 +143,20 @@ int runTransfer(const CliOptions& options, const QString& iniFile) {
     QElapsedTimer elapsed;
     elapsed.start();
 
-    QEventLoop loop;
-    QObject::connect(&watch, &SignalWatch::arrived, &loop, [&] {
+    // The job goes on in the program's event loop, which ends with it. A
+    // quit() before exec() would be lost: the flag says it has ended.
+    bool ended = false;
+    const auto end = [&ended] {
+        ended = true;
+        QCoreApplication::quit();
+    };
+    QObject::connect(&watch, &SignalWatch::arrived, &job, [&job, end] {
         job.cancel();
-        loop.quit();
+        end();
     });
-    QObject::connect(&job, &engine::TransferJob::finished, &loop, &QEventLoop::quit);
-    if (job.start(request) && !watch.interrupted())
-        loop.exec();
+    QObject::connect(&job, &engine::TransferJob::finished, &job, end);
+    if (job.start(request) && !watch.interrupted() && !ended)
+        QCoreApplication::exec();
     // A job stopped inside a link wait unwinds before the port closes.
     job.cancel();
     port.close();
