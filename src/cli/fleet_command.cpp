@@ -214,7 +214,17 @@ int runFleet(const CliOptions& options, const QString& iniFile) {
     fleet::FleetRun run(fleet, settings, printer);
     SignalWatch watch;
     QObject::connect(&watch, &SignalWatch::arrived, &run, &fleet::FleetRun::stop);
-    const RunResult result = run.run();
+    // The run goes on in the program's event loop, which ends with it. A
+    // quit() before exec() would be lost: the flag says it has ended.
+    bool ended = false;
+    QObject::connect(&run, &fleet::FleetRun::finished, &run, [&ended] {
+        ended = true;
+        QCoreApplication::quit();
+    });
+    run.start();
+    if (!ended)
+        QCoreApplication::exec();
+    const RunResult& result = run.result();
     printer.finished(result);
     if (options.json)
         std::printf("%s\n",

@@ -9,8 +9,10 @@ namespace kt::cli {
 namespace {
 
 int pipeEnds[2] = {-1, -1};
+volatile std::sig_atomic_t signalled = 0;
 
 void onSignal(int) {
+    signalled = 1;
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(pipeEnds[1], &byte, 1);
 }
@@ -18,6 +20,7 @@ void onSignal(int) {
 } // namespace
 
 SignalWatch::SignalWatch() {
+    signalled = 0;
     if (pipeEnds[0] < 0 && ::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     notifier_ = std::make_unique<QSocketNotifier>(pipeEnds[0], QSocketNotifier::Read);
@@ -33,6 +36,10 @@ SignalWatch::SignalWatch() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+}
+
+bool SignalWatch::interrupted() const {
+    return interrupted_ || signalled != 0;
 }
 
 SignalWatch::~SignalWatch() {

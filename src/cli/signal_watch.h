@@ -14,8 +14,9 @@ class SignalWatch : public QObject {
     SignalWatch();
     ~SignalWatch() override;
 
-    // A signal has arrived since the start.
-    bool interrupted() const { return interrupted_; }
+    // A signal has arrived since the start, also while no event loop ran
+    // (a blocking wait for a server), before arrived() could be emitted.
+    bool interrupted() const;
 
   signals:
     void arrived();

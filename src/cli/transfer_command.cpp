@@ -143,10 +143,19 @@ int runTransfer(const CliOptions& options, const QString& iniFile) {
     QElapsedTimer elapsed;
     elapsed.start();
 
-    // The job runs in the program's one event loop, until it has ended.
-    QObject::connect(&watch, &SignalWatch::arrived, &job, &engine::TransferJob::cancel);
-    QObject::connect(&job, &engine::TransferJob::finished, [] { QCoreApplication::quit(); });
-    if (job.start(request) && !watch.interrupted())
+    // The job goes on in the program's event loop, which ends with it. A
+    // quit() before exec() would be lost: the flag says it has ended.
+    bool ended = false;
+    const auto end = [&ended] {
+        ended = true;
+        QCoreApplication::quit();
+    };
+    QObject::connect(&watch, &SignalWatch::arrived, &job, [&job, end] {
+        job.cancel();
+        end();
+    });
+    QObject::connect(&job, &engine::TransferJob::finished, &job, end);
+    if (job.start(request) && !watch.interrupted() && !ended)
         QCoreApplication::exec();
     job.cancel();
     port.close();

@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QProcess>
+#include <QTimer>
 #include <QUrl>
 #include <algorithm>
 
@@ -96,12 +97,26 @@ FleetRun::FleetRun(const Fleet& fleet, RunSettings settings, FleetRunView& view)
             [this](int count, int seconds) { view_.retrying(count, seconds); });
 }
 
+// A hook to be called: its details are made as it starts.
+struct FleetRun::HookCall {
+    const char* name;
+    QStringList command;
+    std::function<HookDetails()> details;
+    QString controller; // of an OnFailure hook
+    HookDetails values{};
+    std::unique_ptr<Hook> hook{};
+};
+
+FleetRun::~FleetRun() = default;
+
 void FleetRun::stop() {
     stopped_ = true;
     runner_.stop();
+    if (hook_ && hook_->hook)
+        hook_->hook->stop();
 }
 
-RunResult FleetRun::run() {
+void FleetRun::start() {
     // The history is opened first, so that a broken one is known before the
     // night's work, which goes on without it.
     if (!fleet_.settings.history.isEmpty()) {
@@ -117,8 +132,12 @@ RunResult FleetRun::run() {
     }
     result_.runs = runner_.runs();
     result_.changes.resize(result_.runs.size());
-    const QList<ControllerRun> runs =
-        runner_.run(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HHmmss")));
+    connect(&runner_, &FleetRunner::finished, this, &FleetRun::jobsEnded);
+    runner_.start(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HHmmss")));
+}
+
+void FleetRun::jobsEnded() {
+    const QList<ControllerRun>& runs = runner_.runs();
     result_.runs = runs;
     for (qsizetype i = 0; i < runs.size(); ++i) {
         result_.status = worse(result_.status, runs[i].tries > 0 ? runs[i].status : kInterrupted);
@@ -134,15 +153,16 @@ RunResult FleetRun::run() {
                              QFileInfo(run.file).fileName());
     recordState();
     writePages();
-    if (!stopped_)
-        callHooks();
-    if (!stopped_)
-        push();
+    queueHooks();
+    nextHook();
+}
+
+void FleetRun::finish() {
     if (!result_.historyProblem.isEmpty() || !result_.notWritten.isEmpty())
         result_.status = worse(result_.status, kFileError);
     if (stopped_)
         result_.status = worse(result_.status, kInterrupted);
-    return result_;
+    emit finished();
 }
 
 void FleetRun::controllerEnded(int index) {
@@ -286,10 +306,10 @@ void FleetRun::writePages() {
     }
 }
 
-void FleetRun::callHooks() {
+void FleetRun::queueHooks() {
     // The details of a hook about `indexes`.
-    const auto details = [&](const QList<int>& indexes, const QString& outcome,
-                             const QString& summary, bool counted) {
+    const auto details = [this](const QList<int>& indexes, const QString& outcome,
+                                const QString& summary, bool counted) {
         QList<HookEntry> entries;
         int added = 0, removed = 0, changedCards = 0;
         for (const int i : indexes) {
@@ -310,49 +330,80 @@ void FleetRun::callHooks() {
                                      {"KT560AX_CARDS_REMOVED", QString::number(removed)},
                                      {"KT560AX_CARDS_CHANGED", QString::number(changedCards)}});
     };
-    const auto hook = [&](const char* name, const QStringList& command, const HookDetails& values,
-                          const QString& controller) {
-        if (command.isEmpty() || stopped_)
-            return; // a run told to stop calls no more hooks
-        const shell::Status ran = runHook(
-            command, values.variables,
-            [&](const QString& line) { view_.hookOutput(QLatin1String(name), line); }, kHookSeconds,
-            [this] { return stopped_; });
-        QJsonObject call{{"hook", name}, {"ok", ran.ok()}};
-        if (!controller.isEmpty())
-            call.insert("controller", controller);
-        if (!ran) {
-            call.insert("problem", ran.error().message);
-            view_.problem(shell::fillIn(
-                QStringLiteral("the %1 hook%2: %3"),
-                {QLatin1String(name), controller.isEmpty() ? QString() : " of [" + controller + ']',
-                 ran.error().message}));
-        }
-        result_.hooks.append(call);
+    const auto hook = [this](const char* name, const QStringList& command,
+                             std::function<HookDetails()> values, const QString& controller) {
+        if (!command.isEmpty())
+            hooks_.append(
+                std::make_shared<HookCall>(HookCall{name, command, std::move(values), controller}));
     };
     for (const int i : std::as_const(result_.failed)) {
         const ControllerRun& run = result_.runs[i];
         if (run.tries == 0)
             continue;
-        hook("OnFailure", fleet_.settings.onFailure,
-             details({i}, QLatin1String(engine::outcomeName(run.outcome)), result_.failureLine(i),
-                     false),
-             run.controller->name);
+        hook(
+            "OnFailure", fleet_.settings.onFailure,
+            [this, details, i, outcome = run.outcome] {
+                return details({i}, QLatin1String(engine::outcomeName(outcome)),
+                               result_.failureLine(i), false);
+            },
+            run.controller->name);
     }
     if (!result_.changed.isEmpty()) {
         QStringList lines{result_.headline()};
         for (const int i : std::as_const(result_.changed))
             lines.append(result_.changeLine(i));
         hook("OnChange", fleet_.settings.onChange,
-             details(result_.changed, QStringLiteral("changed"), lines.join(u'\n'), true), {});
+             [this, details, lines] {
+                 return details(result_.changed, QStringLiteral("changed"), lines.join(u'\n'),
+                                true);
+             },
+             {});
     }
     QList<int> all;
     for (qsizetype i = 0; i < result_.runs.size(); ++i)
         all.append(int(i));
     hook("OnDone", fleet_.settings.onDone,
-         details(all, result_.status == kDone ? QStringLiteral("done") : QStringLiteral("failed"),
-                 result_.summary(), true),
+         [this, details, all] {
+             return details(
+                 all, result_.status == kDone ? QStringLiteral("done") : QStringLiteral("failed"),
+                 result_.summary(), true);
+         },
          {});
+}
+
+void FleetRun::nextHook() {
+    // A run told to stop calls no more hooks.
+    if (stopped_ || hooks_.isEmpty())
+        return push();
+    hook_ = hooks_.takeFirst();
+    HookCall& call = *hook_;
+    call.values = call.details();
+    const QString name = QLatin1String(call.name);
+    call.hook = std::make_unique<Hook>(
+        call.command, call.values.variables,
+        [this, name](const QString& line) { view_.hookOutput(name, line); }, kHookSeconds);
+    connect(call.hook.get(), &Hook::ended, this, &FleetRun::hookEnded);
+    call.hook->start();
+}
+
+void FleetRun::hookEnded() {
+    const std::shared_ptr<HookCall> call = std::move(hook_);
+    const shell::Status& ran = call->hook->result();
+    QJsonObject entry{{"hook", call->name}, {"ok", ran.ok()}};
+    if (!call->controller.isEmpty())
+        entry.insert("controller", call->controller);
+    if (!ran) {
+        entry.insert("problem", ran.error().message);
+        view_.problem(shell::fillIn(
+            QStringLiteral("the %1 hook%2: %3"),
+            {QLatin1String(call->name),
+             call->controller.isEmpty() ? QString() : " of [" + call->controller + ']',
+             ran.error().message}));
+    }
+    result_.hooks.append(entry);
+    // The hook is the sender of the signal being handled.
+    call->hook.release()->deleteLater();
+    nextHook();
 }
 
 void FleetRun::push() {
@@ -360,22 +411,48 @@ void FleetRun::push() {
     // next one. The push runs as a program of its own (`kt560ax push`), so
     // that a remote that never answers is ended at the deadline: a push
     // inside this process could not be interrupted.
-    if (!history_ || fleet_.settings.remote.isEmpty() || !result_.historyProblem.isEmpty())
+    if (stopped_ || !history_ || fleet_.settings.remote.isEmpty() ||
+        !result_.historyProblem.isEmpty())
+        return finish();
+    push_ = std::make_unique<QProcess>();
+    push_->setStandardInputFile(QProcess::nullDevice());
+    push_->setStandardOutputFile(QProcess::nullDevice());
+    leadOwnGroup(*push_);
+    connect(push_.get(), &QProcess::finished, this, &FleetRun::pushEnded);
+    connect(push_.get(), &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            pushEnded();
+    });
+    pushLimit_.setSingleShot(true);
+    pushGrace_.setSingleShot(true);
+    // At the limit the push and all it started are killed; one that does
+    // not end even then is left behind after a while.
+    connect(&pushLimit_, &QTimer::timeout, this, [this] {
+        pushTimedOut_ = true;
+        killGroup(*push_);
+        pushGrace_.start(5000);
+    });
+    connect(&pushGrace_, &QTimer::timeout, this, &FleetRun::pushEnded);
+    push_->start(settings_.program, {QStringLiteral("push"), settings_.fleetFile});
+    if (push_->state() == QProcess::NotRunning) // failed at once
+        QMetaObject::invokeMethod(this, &FleetRun::pushEnded, Qt::QueuedConnection);
+    else
+        pushLimit_.start(fleet_.settings.pushTimeoutSeconds * 1000);
+}
+
+void FleetRun::pushEnded() {
+    if (pushEnded_)
         return;
-    QProcess process;
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardOutputFile(QProcess::nullDevice());
-    leadOwnGroup(process);
-    process.start(settings_.program, {QStringLiteral("push"), settings_.fleetFile});
-    const int limit = fleet_.settings.pushTimeoutSeconds;
-    if (!process.waitForFinished(limit * 1000)) {
-        killGroup(process);
-        process.waitForFinished(5000);
-        result_.pushProblem = process.error() == QProcess::FailedToStart
-                                  ? process.errorString()
-                                  : shell::fillIn(QStringLiteral("it did not end within %1 s "
-                                                                 "(PushTimeout)"),
-                                                  {QString::number(limit)});
+    pushEnded_ = true;
+    pushLimit_.stop();
+    pushGrace_.stop();
+    QProcess& process = *push_;
+    if (process.error() == QProcess::FailedToStart) {
+        result_.pushProblem = process.errorString();
+    } else if (pushTimedOut_) {
+        result_.pushProblem =
+            shell::fillIn(QStringLiteral("it did not end within %1 s (PushTimeout)"),
+                          {QString::number(fleet_.settings.pushTimeoutSeconds)});
     } else if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
         const QByteArray said = process.readAllStandardError().left(4096).trimmed();
         QString why = QString::fromUtf8(said.split('\n').last());
@@ -383,7 +460,7 @@ void FleetRun::push() {
             why = why.mid(9);
         result_.pushProblem = why.isEmpty() ? QStringLiteral("the push failed") : why;
     } else {
-        return;
+        return finish();
     }
     const QString remote = shownRemote(fleet_.settings.remote);
     view_.problem(shell::fillIn(QStringLiteral("push to %1: %2; the commit goes out with the "
@@ -393,6 +470,7 @@ void FleetRun::push() {
     // nothing of the run.
     (void)engine::JobLog().appendEvent("push", remote,
                                        QStringLiteral("failed: ") + result_.pushProblem);
+    finish();
 }
 
 } // namespace kt::fleet

@@ -17,7 +17,10 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <memory>
+
+class QProcess;
 
 namespace kt::fleet {
 
@@ -74,19 +77,36 @@ class FleetRun : public QObject {
   public:
     FleetRun(const Fleet& fleet, RunSettings settings, FleetRunView& view);
 
-    // Runs the whole of it; returns when everything is done or, after
-    // stop(), as soon as the jobs have ended.
-    RunResult run();
-    // Stops the jobs, calls no more hooks and pushes nothing.
+    ~FleetRun() override;
+
+    // Starts the run: the jobs, then once they have ended the history, the
+    // pruning, the state, the pages, the hooks one after another and the
+    // push. finished() comes, from the event loop, when everything is done
+    // or, after stop(), as soon as the step it stopped has ended. Called
+    // once.
+    void start();
+    // Stops the jobs and a hook that runs, calls no more hooks and pushes
+    // nothing. A push that has begun ends within its own time limit.
     void stop();
+    const RunResult& result() const { return result_; }
+
+  signals:
+    void finished();
 
   private:
+    struct HookCall;
     void controllerEnded(int index);
+    void jobsEnded();
     void commit();
     void recordState();
     void writePages();
-    void callHooks();
+    // The hooks this run calls, in their order.
+    void queueHooks();
+    void nextHook();
+    void hookEnded();
     void push();
+    void pushEnded();
+    void finish();
 
     const Fleet& fleet_;
     RunSettings settings_;
@@ -97,6 +117,13 @@ class FleetRun : public QObject {
     FleetState state_; // as this run recorded it
     int ended_ = 0;
     bool stopped_ = false;
+    QList<std::shared_ptr<HookCall>> hooks_; // still to be called
+    std::shared_ptr<HookCall> hook_;         // the one that runs
+    std::unique_ptr<QProcess> push_;
+    QTimer pushLimit_; // PushTimeout
+    QTimer pushGrace_; // for a push killed at its limit to end
+    bool pushTimedOut_ = false;
+    bool pushEnded_ = false;
 };
 
 } // namespace kt::fleet

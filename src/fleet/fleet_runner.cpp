@@ -7,7 +7,6 @@
 #include "exit_status.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
@@ -105,15 +104,18 @@ FleetRunner::FleetRunner(const Fleet& fleet, QString program, QStringList jobArg
 
 FleetRunner::~FleetRunner() = default;
 
-QList<ControllerRun> FleetRunner::run(const QString& stamp) {
+void FleetRunner::start(const QString& stamp) {
     stamp_ = stamp;
-    QEventLoop loop;
-    done_ = [&loop] { loop.quit(); };
     startMore();
-    if (running_ > 0 || pause_->isActive())
-        loop.exec();
-    done_ = nullptr;
-    return runs_;
+}
+
+void FleetRunner::finish() {
+    if (finished_)
+        return;
+    finished_ = true;
+    // The end may be found inside start(): the caller hears of it once that
+    // has returned.
+    QMetaObject::invokeMethod(this, &FleetRunner::finished, Qt::QueuedConnection);
 }
 
 void FleetRunner::stop() {
@@ -132,8 +134,7 @@ void FleetRunner::stop() {
     });
     if (pause_->isActive()) {
         pause_->stop();
-        if (done_)
-            done_();
+        finish();
     }
 }
 
@@ -141,13 +142,13 @@ void FleetRunner::startMore() {
     for (auto& [line, queue] : queues_) {
         while (!stopped_ && running_ < fleet_.settings.jobs && !queue.running &&
                !queue.waiting.isEmpty())
-            start(queue, queue.waiting.takeFirst());
+            startJob(queue, queue.waiting.takeFirst());
     }
     if (running_ == 0)
         finishRound();
 }
 
-void FleetRunner::start(Queue& queue, int index) {
+void FleetRunner::startJob(Queue& queue, int index) {
     ControllerRun& job = runs_[index];
     const FleetController& controller = *job.controller;
     ++job.tries;
@@ -254,16 +255,14 @@ void FleetRunner::finishRound() {
     for (qsizetype i = 0; i < runs_.size(); ++i)
         if (runs_[i].tries > 0 && !lastTry(runs_[i]))
             again.append(int(i));
-    if (again.isEmpty()) {
-        if (done_)
-            done_();
-        return;
-    }
+    if (again.isEmpty())
+        return finish();
     // Each retry goes back into the queue of its line.
     for (const int index : std::as_const(again))
         queues_[queueOf_[index]].waiting.append(index);
-    emit retrying(int(again.size()), fleet_.settings.retryPauseSeconds);
+    // The pause begins first, so that a stop told of the retries ends it.
     pause_->start(fleet_.settings.retryPauseSeconds * 1000);
+    emit retrying(int(again.size()), fleet_.settings.retryPauseSeconds);
 }
 
 bool FleetRunner::dropIfEmpty(const QString& file) {

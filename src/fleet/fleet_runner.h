@@ -52,10 +52,10 @@ class FleetRunner : public QObject {
                 const QList<QStringList>& lines);
     ~FleetRunner() override;
 
-    // Runs every controller, with the retries of the fleet's settings;
-    // returns when all have ended or stop() was called. `stamp` names the
-    // backups.
-    QList<ControllerRun> run(const QString& stamp);
+    // Starts every controller, with the retries of the fleet's settings;
+    // `stamp` names the backups. finished() comes, from the event loop, once
+    // all have ended or after stop(). Called once.
+    void start(const QString& stamp);
     // Stops the jobs that run (killed if they have not ended within
     // kStopGraceMs) and starts no more.
     void stop();
@@ -75,12 +75,17 @@ class FleetRunner : public QObject {
     void controllerEnded(int index);
     // `count` controllers are tried again after `seconds`.
     void retrying(int count, int seconds);
+    // Every controller has ended for this run, or the run was stopped and
+    // its jobs have ended: runs() holds the result.
+    void finished();
 
   private:
     struct Queue;
     void startMore();
-    void start(Queue& queue, int job);
+    void startJob(Queue& queue, int job);
     void finishRound();
+    // Reports the end once.
+    void finish();
     void ended(Queue& queue, int index, int status, const QByteArray& output);
     // No try left for this controller in this run.
     bool lastTry(const ControllerRun& job) const;
@@ -99,8 +104,8 @@ class FleetRunner : public QObject {
     std::map<int, QByteArray> errorOutput_; // of each running job
     int running_ = 0;
     bool stopped_ = false;
+    bool finished_ = false;
     std::unique_ptr<QTimer> pause_;
-    std::function<void()> done_;
 };
 
 } // namespace kt::fleet

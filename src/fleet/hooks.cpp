@@ -4,82 +4,92 @@
 
 #include "shell/text_format.h"
 
-#include <QEventLoop>
-#include <QProcess>
-#include <QTimer>
-
 namespace kt::fleet {
 
-shell::Status runHook(const QStringList& command, const Variables& variables,
-                      const std::function<void(const QString&)>& output, int seconds,
-                      const std::function<bool()>& stopped) {
-    QProcess process;
+Hook::Hook(QStringList command, const Variables& variables,
+           std::function<void(const QString&)> output, int seconds)
+    : command_(std::move(command)), output_(std::move(output)), seconds_(seconds) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const auto& [name, value] : variables)
         environment.insert(name, value);
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.setStandardInputFile(QProcess::nullDevice());
-    leadOwnGroup(process);
+    process_.setProcessEnvironment(environment);
+    process_.setProcessChannelMode(QProcess::MergedChannels);
+    process_.setStandardInputFile(QProcess::nullDevice());
+    leadOwnGroup(process_);
+    limit_.setSingleShot(true);
     // Read as it comes, so that a talkative hook costs no memory.
-    QByteArray partial;
-    const auto relay = [&](bool all) {
-        partial += process.readAllStandardOutput();
-        qsizetype end;
-        while ((end = partial.indexOf('\n')) >= 0 || (all && !partial.isEmpty()) ||
-               partial.size() > 4096) {
-            const qsizetype cut = end >= 0 ? end : qMin<qsizetype>(partial.size(), 4096);
-            output(QString::fromUtf8(partial.left(cut)));
-            partial.remove(0, cut + (end >= 0 ? 1 : 0));
-        }
-    };
-    QEventLoop loop;
-    QTimer limit;
-    limit.setSingleShot(true);
-    bool overran = false;
-    QObject::connect(&process, &QProcess::readyReadStandardOutput, [&] { relay(false); });
-    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&process, &QProcess::errorOccurred, &loop, [&](QProcess::ProcessError e) {
+    connect(&process_, &QProcess::readyReadStandardOutput, this, [this] { relay(false); });
+    connect(&process_, &QProcess::finished, this, &Hook::finish);
+    connect(&process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError e) {
         if (e == QProcess::FailedToStart)
-            loop.quit();
+            finish();
     });
-    QObject::connect(&limit, &QTimer::timeout, &loop, [&] {
-        overran = true;
-        killGroup(process);
+    connect(&limit_, &QTimer::timeout, this, [this] {
+        overran_ = true;
+        killGroup(process_);
     });
-    QTimer watch;
-    bool interrupted = false;
-    QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
-        if (stopped && !interrupted && stopped()) {
-            interrupted = true;
-            killGroup(process);
-        }
-    });
-    process.start(command.value(0), command.mid(1));
-    if (process.state() != QProcess::NotRunning) {
-        limit.start(seconds * 1000);
-        watch.start(100);
-        loop.exec();
+}
+
+Hook::~Hook() {
+    // Nothing it started outlives it.
+    if (process_.state() != QProcess::NotRunning)
+        killGroup(process_);
+}
+
+void Hook::start() {
+    process_.start(command_.value(0), command_.mid(1));
+    if (process_.state() != QProcess::NotRunning)
+        limit_.start(seconds_ * 1000);
+    else
+        finish(); // failed at once: no signal of its end would come
+}
+
+void Hook::stop() {
+    if (finished_ || interrupted_ || process_.state() == QProcess::NotRunning)
+        return;
+    interrupted_ = true;
+    killGroup(process_);
+}
+
+void Hook::relay(bool all) {
+    partial_ += process_.readAllStandardOutput();
+    qsizetype end;
+    while ((end = partial_.indexOf('\n')) >= 0 || (all && !partial_.isEmpty()) ||
+           partial_.size() > 4096) {
+        const qsizetype cut = end >= 0 ? end : qMin<qsizetype>(partial_.size(), 4096);
+        output_(QString::fromUtf8(partial_.left(cut)));
+        partial_.remove(0, cut + (end >= 0 ? 1 : 0));
     }
+}
+
+void Hook::finish() {
+    if (finished_)
+        return;
+    finished_ = true;
+    limit_.stop();
     relay(true);
     const auto failed = [](shell::ErrorCode code, const QString& why) {
-        return shell::Error{code, why};
+        return shell::Status(shell::Error{code, why});
     };
-    if (process.error() == QProcess::FailedToStart)
-        return failed(shell::ErrorCode::NotFound,
-                      shell::fillIn(QStringLiteral("%1 could not be started: %2"),
-                                    {command.value(0), process.errorString()}));
-    if (interrupted)
-        return failed(shell::ErrorCode::Invalid, QStringLiteral("stopped by a signal"));
-    if (overran)
-        return failed(shell::ErrorCode::Unreachable,
-                      QStringLiteral("stopped after %1 s").arg(seconds));
-    if (process.exitStatus() != QProcess::NormalExit)
-        return failed(shell::ErrorCode::Invalid, QStringLiteral("ended by a signal"));
-    if (process.exitCode() != 0)
-        return failed(shell::ErrorCode::Invalid,
-                      QStringLiteral("exit status %1").arg(process.exitCode()));
-    return shell::done();
+    if (process_.error() == QProcess::FailedToStart)
+        result_ = failed(shell::ErrorCode::NotFound,
+                         shell::fillIn(QStringLiteral("%1 could not be started: %2"),
+                                       {command_.value(0), process_.errorString()}));
+    else if (interrupted_)
+        result_ = failed(shell::ErrorCode::Invalid, QStringLiteral("stopped by a signal"));
+    else if (overran_)
+        result_ = failed(
+            shell::ErrorCode::Unreachable,
+            shell::fillIn(QStringLiteral("stopped after %1 s"), {QString::number(seconds_)}));
+    else if (process_.exitStatus() != QProcess::NormalExit)
+        result_ = failed(shell::ErrorCode::Invalid, QStringLiteral("ended by a signal"));
+    else if (process_.exitCode() != 0)
+        result_ = failed(shell::ErrorCode::Invalid,
+                         shell::fillIn(QStringLiteral("exit status %1"),
+                                       {QString::number(process_.exitCode())}));
+    // Its end may be seen inside start() or inside a signal of the process:
+    // the caller hears of it once those have returned.
+    QMetaObject::invokeMethod(this, &Hook::ended, Qt::QueuedConnection);
 }
 
 namespace {

@@ -6,9 +6,12 @@
 #include "shell/result.h"
 
 #include <QList>
+#include <QObject>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryFile>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -35,12 +38,41 @@ struct HookDetails {
 };
 HookDetails hookDetails(const QList<HookEntry>& entries, const Variables& common);
 
-// Runs `command` (a program and its arguments) with `variables` added to
-// the environment; kills it and all it started after `seconds`, or as soon
-// as `stopped` says so. Each line it prints goes to `output`. An error says
-// why it failed, for the summary.
-shell::Status runHook(const QStringList& command, const Variables& variables,
-                      const std::function<void(const QString&)>& output, int seconds = kHookSeconds,
-                      const std::function<bool()>& stopped = {});
+// A run of `command` (a program and its arguments) with `variables` added
+// to the environment. It is killed with all it started after `seconds`, or
+// at stop(). Each line it prints goes to `output`. ended() comes once it
+// has ended, always from the event loop, also when it could not be started;
+// then result() says why it failed, for the summary.
+class Hook : public QObject {
+    Q_OBJECT
+  public:
+    Hook(QStringList command, const Variables& variables,
+         std::function<void(const QString&)> output, int seconds = kHookSeconds);
+    ~Hook() override;
+
+    void start();
+    // Kills it at once; it ends "stopped by a signal". Nothing once it has
+    // ended.
+    void stop();
+    const shell::Status& result() const { return result_; }
+
+  signals:
+    void ended();
+
+  private:
+    void relay(bool all);
+    void finish();
+
+    QStringList command_;
+    std::function<void(const QString&)> output_;
+    int seconds_;
+    QProcess process_;
+    QTimer limit_;
+    QByteArray partial_; // of a line not yet handed on
+    bool overran_ = false;
+    bool interrupted_ = false;
+    bool finished_ = false;
+    shell::Status result_ = shell::done();
+};
 
 } // namespace kt::fleet

@@ -2,8 +2,6 @@
 #include "shell/text_format.h"
 
 #include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QTimer>
 #include <algorithm>
 
 namespace kt::link {
@@ -28,14 +26,12 @@ bool TcpPort::fail(const QString& description) {
 
 bool TcpPort::waitFor(const std::function<bool()>& done, int timeoutMs) {
     const QDeadlineTimer deadline(timeoutMs);
-    QEventLoop loop;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
     while (!done()) {
         if (deadline.hasExpired())
             return false;
-        tick.start(int(std::clamp<qint64>(deadline.remainingTime(), 1, 20)));
-        loop.exec();
+        // Sends what is queued and waits for more to arrive, without
+        // running the event loop; a closed connection ends the wait at once.
+        socket_->waitForReadyRead(int(std::max<qint64>(deadline.remainingTime(), 1)));
     }
     return true;
 }
@@ -51,18 +47,14 @@ bool TcpPort::open() {
     socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     socket_->setReadBufferSize(kMaxBuffered);
     socket_->connectToHost(host_, port_);
-    const bool connected = waitFor(
-                               [this] {
-                                   return socket_->state() == QAbstractSocket::ConnectedState ||
-                                          socket_->state() == QAbstractSocket::UnconnectedState;
-                               },
-                               kConnectTimeoutMs) &&
-                           socket_->state() == QAbstractSocket::ConnectedState;
-    if (!connected) {
-        const QString reason =
-            socket_->state() == QAbstractSocket::UnconnectedState
-                ? socket_->errorString()
-                : QStringLiteral("no answer within %1 s").arg(kConnectTimeoutMs / 1000);
+    // A wait of the socket's own: the event loop does not run during it.
+    if (!socket_->waitForConnected(kConnectTimeoutMs)) {
+        // At the limit the socket gives up with a time-out error of its own.
+        const QString reason = socket_->error() == QAbstractSocket::SocketTimeoutError ||
+                                       socket_->state() != QAbstractSocket::UnconnectedState
+                                   ? shell::fillIn(QStringLiteral("no answer within %1 s"),
+                                                   {QString::number(kConnectTimeoutMs / 1000)})
+                                   : socket_->errorString();
         socket_.reset();
         setOpenError(OpenError::Server, label_);
         return fail(shell::fillIn(QStringLiteral("Cannot connect to the serial device server "

@@ -32,7 +32,8 @@ class TcpPort final : public SerialPort {
 
   private:
     bool fail(const QString& description);
-    // Runs events until `done()` or the time-out; false on time-out.
+    // Waits on the socket, with no event loop, until `done()` or the
+    // time-out; false on time-out.
     bool waitFor(const std::function<bool()>& done, int timeoutMs);
     void onDropped();
     // Takes what arrived into `pending_` (decoded, the server's telnet

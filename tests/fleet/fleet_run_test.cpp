@@ -5,6 +5,7 @@
 #include "fleet/metrics.h"
 
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -35,6 +36,14 @@ struct View : kt::fleet::FleetRunView {
     void problem(const QString& text) override { lines.append("problem: " + text); }
     void hookOutput(const QString&, const QString&) override {}
 };
+
+// Starts the run and lets it go on until it says it has finished.
+const kt::fleet::RunResult& runToTheEnd(kt::fleet::FleetRun& run) {
+    QSignalSpy finished(&run, &kt::fleet::FleetRun::finished);
+    run.start();
+    EXPECT_TRUE(finished.wait(120000)) << "the run did not finish";
+    return run.result();
+}
 
 // A fleet reports its most severe status, whatever the numbers are.
 TEST(ExitStatus, TheMoreSevereStatusWins) {
@@ -72,7 +81,7 @@ TEST(FleetRun, RecordsEachControllersStateAndTellsItsView) {
         SCOPED_TRACE(night);
         View view;
         kt::fleet::FleetRun run(fleet, settings, view);
-        const kt::fleet::RunResult result = run.run();
+        const kt::fleet::RunResult& result = runToTheEnd(run);
         EXPECT_EQ(result.status, kt::kPortError);
         EXPECT_EQ(result.failed, QList<int>{1});
         EXPECT_EQ(result.changed, night == 1 ? QList<int>{0} : QList<int>{});
@@ -101,6 +110,52 @@ TEST(FleetRun, RecordsEachControllersStateAndTellsItsView) {
         EXPECT_TRUE(
             metrics.readAll().contains("kt560ax_state{controller=\"dead\",state=\"failing\"} 1\n"));
     }
+}
+
+// A stop while a hook runs ends the hook and the run; no later hook is
+// called.
+TEST(FleetRun, AStopDuringAHookEndsItAndCallsNoMore) {
+    QTemporaryDir dir;
+    const QString program = dir.filePath("job");
+    QFile script(program);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(kStandIn);
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    kt::fleet::Fleet fleet;
+    kt::fleet::FleetController controller;
+    controller.name = "north";
+    controller.port = "/dev/north";
+    controller.folder = dir.path();
+    fleet.controllers.append(controller);
+    fleet.settings.onChange = {"/bin/sh", "-c", "echo started; exec sleep 300"};
+    const QString done = dir.filePath("done");
+    fleet.settings.onDone = {"/bin/sh", "-c", "touch \"$0\"", done};
+
+    struct StoppingView : kt::fleet::FleetRunView {
+        kt::fleet::FleetRun* run = nullptr;
+        void controllerEnded(const kt::fleet::RunResult&, int, int, int) override {}
+        void retrying(int, int) override {}
+        void problem(const QString&) override {}
+        void hookOutput(const QString&, const QString& line) override {
+            if (line == "started")
+                run->stop();
+        }
+    } view;
+    kt::fleet::FleetRun run(
+        fleet,
+        {.fleetFile = dir.filePath("site.ini"),
+         .program = program,
+         .lines = {{"a"}},
+         .language = {[](const char* key) { return QString::fromLatin1(key); }}},
+        view);
+    view.run = &run;
+    const kt::fleet::RunResult& result = runToTheEnd(run);
+    EXPECT_EQ(result.status, kt::kInterrupted);
+    ASSERT_EQ(result.hooks.size(), 1);
+    EXPECT_EQ(result.hooks[0].toObject().value("hook").toString(), "OnChange");
+    EXPECT_EQ(result.hooks[0].toObject().value("problem").toString(), "stopped by a signal");
+    EXPECT_FALSE(QFile::exists(done));
 }
 
 } // namespace

@@ -3,11 +3,21 @@
 #include "fleet/exit_status.h"
 #include "fleet/fleet_runner.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
+
+// Starts the run and lets it go on until it says it has finished.
+QList<kt::fleet::ControllerRun> runAll(kt::fleet::FleetRunner& runner, const QString& stamp) {
+    QSignalSpy finished(&runner, &kt::fleet::FleetRunner::finished);
+    runner.start(stamp);
+    EXPECT_TRUE(finished.wait(120000)) << "the run did not finish";
+    return runner.runs();
+}
 
 // save FILE ...: the controller is the name of FILE's folder.
 constexpr char kStandIn[] = R"sh(#!/bin/sh
@@ -52,7 +62,7 @@ TEST(FleetRunner, KeepsToTheJobLimitAndTriesAgainOnlyWhatTheLineFailed) {
         lines.append(shared.value(name, {name}));
     }
     kt::fleet::FleetRunner runner(fleet, program, {}, lines);
-    const QList<kt::fleet::ControllerRun> runs = runner.run("2026-12-06_020000");
+    const QList<kt::fleet::ControllerRun> runs = runAll(runner, "2026-12-06_020000");
 
     const std::pair<int, int> expected[] = {
         {kt::kDone, 1},      {kt::kDone, 1}, {kt::kDone, 2}, {kt::kPortError, 2},
@@ -83,7 +93,7 @@ TEST(FleetRunner, KeepsToTheJobLimitAndTriesAgainOnlyWhatTheLineFailed) {
 
     // A job that cannot be started at all ends the run all the same.
     kt::fleet::FleetRunner broken(fleet, dir.filePath("missing"), {}, lines);
-    for (const kt::fleet::ControllerRun& run : broken.run("2026-12-06_030000"))
+    for (const kt::fleet::ControllerRun& run : runAll(broken, "2026-12-06_030000"))
         EXPECT_EQ(run.status, kt::kFileError) << run.controller->name.toStdString();
 }
 
@@ -101,12 +111,42 @@ TEST(FleetRunner, AFolderThatTakesNoBackupSaysWhyWithoutStartingAJob) {
 
     kt::fleet::FleetRunner runner(fleet, dir.filePath("never-run"), {}, {{"door"}});
     runner.setTexts([](const char* key) { return QString::fromLatin1(key) + " %1"; });
-    const QList<kt::fleet::ControllerRun> runs = runner.run("2026-12-06_020000");
+    const QList<kt::fleet::ControllerRun> runs = runAll(runner, "2026-12-06_020000");
     ASSERT_EQ(runs.size(), 1);
     EXPECT_EQ(runs[0].status, kt::kFileError);
     EXPECT_EQ(runs[0].tries, 1);
     EXPECT_TRUE(runs[0].error.contains("FileNoFolder " + dir.filePath("stick/site-a")))
         << runs[0].error.toStdString();
+}
+
+// A stop while the run waits to try again ends it at once, and only once.
+TEST(FleetRunner, AStopDuringTheRetryPauseFinishesTheRunOnce) {
+    QTemporaryDir dir;
+    const QString program = dir.filePath("job");
+    QFile script(program);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nexit 6\n"); // the port is never there
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    kt::fleet::Fleet fleet;
+    fleet.settings.retries = 3;
+    fleet.settings.retryPauseSeconds = 3600;
+    kt::fleet::FleetController controller;
+    controller.name = "dead";
+    controller.port = "COM1";
+    controller.folder = dir.path();
+    fleet.controllers.append(controller);
+
+    kt::fleet::FleetRunner runner(fleet, program, {}, {{"dead"}});
+    QSignalSpy finished(&runner, &kt::fleet::FleetRunner::finished);
+    QObject::connect(&runner, &kt::fleet::FleetRunner::retrying, &runner,
+                     [&runner] { runner.stop(); });
+    runner.start("2026-12-06_020000");
+    ASSERT_TRUE(finished.wait(120000)) << "the stopped run did not finish";
+    QCoreApplication::processEvents(); // a second end would be queued by now
+    EXPECT_EQ(finished.size(), 1);
+    EXPECT_EQ(runner.runs()[0].tries, 1);
+    EXPECT_EQ(runner.runs()[0].status, kt::kPortError);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QJsonObject>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
@@ -20,6 +21,20 @@ namespace {
 bool isZombie(pid_t pid) {
     QFile stat(QString("/proc/%1/stat").arg(pid));
     return stat.open(QIODevice::ReadOnly) && stat.readAll().contains(") Z ");
+}
+
+// Runs a hook to its end; `stopAtOnce` stops it as soon as it has started.
+kt::shell::Status runHook(const QStringList& command, const kt::fleet::Variables& variables,
+                          const std::function<void(const QString&)>& output,
+                          int seconds = kt::fleet::kHookSeconds, bool stopAtOnce = false) {
+    kt::fleet::Hook hook(command, variables, output, seconds);
+    QSignalSpy ended(&hook, &kt::fleet::Hook::ended);
+    hook.start();
+    if (stopAtOnce)
+        hook.stop();
+    EXPECT_TRUE(ended.wait(120000)) << "the hook did not end";
+    EXPECT_EQ(ended.size(), 1);
+    return hook.result();
 }
 
 using kt::engine::JobOutcome;
@@ -134,13 +149,21 @@ TEST(FleetState, TheStateFileReadsBackAndRefusesWhatIsNoState) {
 TEST(Hooks, RunWithTheirVariablesWithinTheirTimeAndSayWhyTheyFailed) {
     QTemporaryDir dir;
     const QString out = dir.filePath("out");
-    const kt::shell::Status ran = kt::fleet::runHook(
+    const kt::shell::Status ran = runHook(
         {"/bin/sh", "-c", "printf '%s|%s' \"$KT560AX_CONTROLLER\" \"$1\" >\"$0\"", out, "a b"},
         {{"KT560AX_CONTROLLER", "north"}}, [](const QString&) {});
     EXPECT_TRUE(ran.ok()) << ran.error().message.toStdString();
     QFile file(out);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), "north|a b");
+
+    // What it prints is handed on line by line, a last line without its
+    // newline too.
+    QStringList said;
+    const kt::shell::Status talked = runHook({"/bin/sh", "-c", "printf 'one\\ntwo\\n\\nthree'"}, {},
+                                             [&said](const QString& line) { said.append(line); });
+    EXPECT_TRUE(talked.ok());
+    EXPECT_EQ(said, (QStringList{"one", "two", "", "three"}));
 
     const std::pair<QStringList, QString> failures[] = {
         {{"/bin/sh", "-c", "exit 3"}, "exit status 3"},
@@ -149,7 +172,7 @@ TEST(Hooks, RunWithTheirVariablesWithinTheirTimeAndSayWhyTheyFailed) {
         {{dir.filePath("missing")}, dir.filePath("missing") + " could not be started"},
     };
     for (const auto& [command, problem] : failures) {
-        const kt::shell::Status run = kt::fleet::runHook(
+        const kt::shell::Status run = runHook(
             command, {}, [](const QString&) {}, 1);
         ASSERT_FALSE(run.ok());
         EXPECT_TRUE(run.error().message.startsWith(problem)) << run.error().message.toStdString();
@@ -157,14 +180,14 @@ TEST(Hooks, RunWithTheirVariablesWithinTheirTimeAndSayWhyTheyFailed) {
     // A signal to the run stops the hook at once.
     QElapsedTimer took;
     took.start();
-    const kt::shell::Status stopped = kt::fleet::runHook(
-        {"/bin/sh", "-c", "sleep 10"}, {}, [](const QString&) {}, 60, [] { return true; });
+    const kt::shell::Status stopped = runHook(
+        {"/bin/sh", "-c", "sleep 10"}, {}, [](const QString&) {}, 60, true);
     EXPECT_EQ(stopped.error().message, "stopped by a signal");
     EXPECT_LT(took.elapsed(), 5000);
 
     // The limit ends what the hook started too.
     const QString pidFile = dir.filePath("pid");
-    const kt::shell::Status forked = kt::fleet::runHook(
+    const kt::shell::Status forked = runHook(
         {"/bin/sh", "-c", "sleep 302 & echo $! >\"$0\"; wait", pidFile}, {}, [](const QString&) {},
         1);
     EXPECT_EQ(forked.error().message, "stopped after 1 s");
@@ -199,10 +222,10 @@ TEST(Hooks, DetailsOfThousandsOfControllersStayWithinWhatAProgramCanBeGiven) {
     EXPECT_LT(total, 128 * 1024);
     QTemporaryDir dir;
     const QString out = dir.filePath("out");
-    const kt::shell::Status ran = kt::fleet::runHook(
-        {"/bin/sh", "-c", "wc -l <\"$KT560AX_LIST\" >\"$0\"; tail -1 \"$KT560AX_LIST\" >>\"$0\"",
-         out},
-        details.variables, [](const QString&) {});
+    const kt::shell::Status ran =
+        runHook({"/bin/sh", "-c",
+                 "wc -l <\"$KT560AX_LIST\" >\"$0\"; tail -1 \"$KT560AX_LIST\" >>\"$0\"", out},
+                details.variables, [](const QString&) {});
     ASSERT_TRUE(ran.ok()) << ran.error().message.toStdString();
     QFile file(out);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
