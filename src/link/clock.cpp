@@ -61,7 +61,6 @@ struct EventLoopClock::Private {
     std::map<std::pair<double, CallId>, std::function<void()>> calls;
     std::map<CallId, double> deadlines;
     CallId lastId = 0;
-    bool running = false; // inside fire(): it sets the timer itself when done
 
     // The event loop runs again some tens of microseconds after a timer
     // goes off, more in a virtual machine. The timer is set that much
@@ -160,7 +159,6 @@ struct EventLoopClock::Private {
     // Makes every call that is due, sleeping the last moment before one
     // that is due within the timer's lead; then sets the timer for the rest.
     void fire() {
-        running = true;
         while (!calls.empty()) {
             const auto first = calls.begin();
             const double remaining = first->first.first - nowMs();
@@ -172,7 +170,6 @@ struct EventLoopClock::Private {
             calls.erase(first);
             action(); // may ask for calls, or drop them
         }
-        running = false;
         arm();
     }
 };
@@ -197,7 +194,9 @@ Clock::CallId EventLoopClock::callAt(double deadlineMs, std::function<void()> ac
     const bool first = d->calls.empty() || deadlineMs < d->calls.begin()->first.first;
     d->calls.emplace(std::pair(deadlineMs, id), std::move(action));
     d->deadlines.emplace(id, deadlineMs);
-    if (first && !d->running)
+    // Also from inside a call: a modal box opened there runs the loop, and
+    // calls asked for meanwhile must still come.
+    if (first)
         d->arm();
     return id;
 }

@@ -85,8 +85,9 @@ TEST(PtyLink, OpensADeviceThatAKilledProgramLeftConfiguredWithoutItsBytes) {
 
 // The real clock makes each call at its deadline, never before, in
 // deadline order, also once it has learnt how late its timer wakes and for
-// calls asked for from inside a call; a dropped call never comes, and a
-// call due at once is not made inside callAt().
+// calls asked for from inside a call, also one that runs a loop of its
+// own; a dropped call never comes, and a call due at once is not made
+// inside callAt().
 TEST(PtyLink, RealClockCallsComeAtTheirDeadlinesInOrder) {
     kt::link::EventLoopClock clock;
     QEventLoop loop;
@@ -104,7 +105,7 @@ TEST(PtyLink, RealClockCallsComeAtTheirDeadlinesInOrder) {
     at(start + 20, 2);
     clock.callAt(start + 5, [&] {
         order.append(1);
-        at(clock.nowMs() + 10, 11); // asked for inside a call: due between 1 and 2
+        at(start + 15, 11); // asked for inside a call: due between 1 and 2
     });
     at(start, 0);
     EXPECT_TRUE(order.isEmpty()); // due at once, but not from inside callAt()
@@ -112,6 +113,22 @@ TEST(PtyLink, RealClockCallsComeAtTheirDeadlinesInOrder) {
     clock.callAt(start + 40, [&] { loop.quit(); });
     loop.exec();
     EXPECT_EQ(order, (QList<int>{0, 1, 11, 2, 3}));
+
+    // A call that opens a modal box (a loop of its own) still gets the
+    // calls it asks for meanwhile.
+    bool innerCame = false;
+    clock.callAt(clock.nowMs(), [&] {
+        QEventLoop modal;
+        clock.callAt(clock.nowMs() + 5, [&] {
+            innerCame = true;
+            modal.quit();
+        });
+        QTimer::singleShot(2000, &modal, &QEventLoop::quit);
+        modal.exec();
+        loop.quit();
+    });
+    loop.exec();
+    EXPECT_TRUE(innerCame);
 
     // The timer learns to go off early; a call still never comes early.
     int left = 400;
