@@ -5,6 +5,7 @@
 # once its window exists.
 #   startup_test.sh PROGRAM LANGUAGE_INI
 set -u
+source "$(dirname "$(readlink -f "$0")")/../support/check.sh"
 program=$1
 ini=$2
 work=$(mktemp -d)
@@ -20,19 +21,6 @@ export XDG_CACHE_HOME="$work/cache"
 unset XDG_RUNTIME_DIR
 mkdir "$work/bin"
 cp "$program" "$work/bin/kt560ax-backup"
-passed=0
-failed=0
-check() { # check NAME COMMAND...
-    local name=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-        echo "PASS $name"
-    else
-        failed=$((failed + 1))
-        echo "FAIL $name"
-    fi
-}
 # Starts a copy in the background under umask $1 (default 022): its id in
 # $copy.
 start() {

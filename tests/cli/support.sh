@@ -2,6 +2,7 @@
 # scratch folder that goes with the script, PASS/FAIL checks and virtual
 # controllers on pseudo-terminals.
 #   source support.sh KT560AX VIRTUAL_CONTROLLER
+source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../support/check.sh"
 kt=$(readlink -f "$1")
 sim=$(readlink -f "$2")
 work=$(mktemp -d)
@@ -15,19 +16,6 @@ cleanup() {
 trap cleanup EXIT
 cd "$work"
 export XDG_STATE_HOME=$work/state # the job log of these runs
-passed=0
-failed=0
-check() { # check NAME COMMAND...
-    local name=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-        echo "PASS $name"
-    else
-        failed=$((failed + 1))
-        echo "FAIL $name"
-    fi
-}
 # need PROGRAM...: true when all are there. A missing one is a failure
 # under CI (CI=true), and said and skipped elsewhere.
 need() {

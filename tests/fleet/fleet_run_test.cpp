@@ -3,6 +3,7 @@
 #include "fleet/exit_status.h"
 #include "fleet/fleet_run.h"
 #include "fleet/metrics.h"
+#include "support/stand_in.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -57,11 +58,7 @@ TEST(ExitStatus, TheMoreSevereStatusWins) {
 TEST(FleetRun, RecordsEachControllersStateAndTellsItsView) {
     QTemporaryDir dir;
     const QString program = dir.filePath("job");
-    QFile script(program);
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write(kStandIn);
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    ASSERT_TRUE(kt::test::writeProgram(program, kStandIn));
 
     kt::fleet::Fleet fleet;
     fleet.settings.metrics = dir.filePath("kt.prom");
@@ -117,11 +114,7 @@ TEST(FleetRun, RecordsEachControllersStateAndTellsItsView) {
 TEST(FleetRun, AStopDuringAHookEndsItAndCallsNoMore) {
     QTemporaryDir dir;
     const QString program = dir.filePath("job");
-    QFile script(program);
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write(kStandIn);
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    ASSERT_TRUE(kt::test::writeProgram(program, kStandIn));
     kt::fleet::Fleet fleet;
     kt::fleet::FleetController controller;
     controller.name = "north";

@@ -2,6 +2,7 @@
 // when each job runs and fails as told.
 #include "fleet/exit_status.h"
 #include "fleet/fleet_runner.h"
+#include "support/stand_in.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -39,11 +40,7 @@ echo '{"outcome":"finished"}'
 TEST(FleetRunner, KeepsToTheJobLimitAndTriesAgainOnlyWhatTheLineFailed) {
     QTemporaryDir dir;
     const QString program = dir.filePath("job");
-    QFile script(program);
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write(kStandIn);
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    ASSERT_TRUE(kt::test::writeProgram(program, kStandIn));
 
     kt::fleet::Fleet fleet;
     fleet.settings.jobs = 2;
@@ -123,11 +120,7 @@ TEST(FleetRunner, AFolderThatTakesNoBackupSaysWhyWithoutStartingAJob) {
 TEST(FleetRunner, AStopDuringTheRetryPauseFinishesTheRunOnce) {
     QTemporaryDir dir;
     const QString program = dir.filePath("job");
-    QFile script(program);
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\nexit 6\n"); // the port is never there
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    ASSERT_TRUE(kt::test::writeProgram(program, "#!/bin/sh\nexit 6\n")); // the port is never there
     kt::fleet::Fleet fleet;
     fleet.settings.retries = 3;
     fleet.settings.retryPauseSeconds = 3600;
