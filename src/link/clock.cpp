@@ -71,7 +71,8 @@ struct EventLoopClock::Private {
     static constexpr double kMaxLeadMs = 0.5;
     static constexpr double kQtTimerLeadMs = 1.5;
     double leadMs = 0;
-    double expiryMs = 0; // when the timer was set to go off
+    double expiryMs = 0;    // when the timer was set to go off
+    bool learnable = false; // it was set for a moment ahead: its lateness tells
 
 #ifdef Q_OS_LINUX
     int timer = -1;
@@ -100,7 +101,8 @@ struct EventLoopClock::Private {
             quint64 expirations = 0;
             while (::read(timer, &expirations, sizeof expirations) < 0 && errno == EINTR) {
             }
-            learn(nowMs() - expiryMs);
+            if (learnable)
+                learn(nowMs() - expiryMs);
             fire();
         });
         return true;
@@ -121,6 +123,7 @@ struct EventLoopClock::Private {
         if (haveTimer()) {
 #ifdef Q_OS_LINUX
             expiryMs = deadline - leadMs;
+            learnable = expiryMs > nowMs();
             const qint64 ns = qMax<qint64>(1, qint64((expiryMs - nowMs()) * 1e6));
             const itimerspec when{{0, 0}, {time_t(ns / 1000000000), long(ns % 1000000000)}};
             ::timerfd_settime(timer, 0, &when, nullptr);
