@@ -9,10 +9,10 @@
 #include "scan_command.h"
 #include "shell/ini_location.h"
 #include "shell/language.h"
+#include "signal_watch.h"
 #include "transfer_command.h"
 
 #include <QCoreApplication>
-#include <csignal>
 #include <cstdio>
 
 int main(int argc, char** argv) {
@@ -26,9 +26,7 @@ int main(int argc, char** argv) {
     if (!noGlibGiven)
         qunsetenv("QT_NO_GLIB");
     QCoreApplication::setApplicationName(QStringLiteral("kt560ax"));
-    // A reader of the progress or the summary that went away (a closed pipe)
-    // must not end a job half way: what cannot be shown is dropped.
-    std::signal(SIGPIPE, SIG_IGN);
+    kt::cli::ignoreClosedOutput();
 
     // The settings and texts of the window's Language.ini; when none can be
     // had, the shipped texts and the default settings.

@@ -1,9 +1,9 @@
-// SIGINT and SIGTERM as a Qt signal, delivered in the event loop, so that
-// a job can be cancelled as the window's Cancel button does it.
+// SIGINT and SIGTERM (on Windows: Ctrl+C, Ctrl+Break and the closing of the
+// console) as a Qt signal, delivered in the event loop, so that a job can
+// be cancelled as the window's Cancel button does it.
 #pragma once
 
 #include <QObject>
-#include <QSocketNotifier>
 #include <memory>
 
 namespace kt::cli {
@@ -21,9 +21,17 @@ class SignalWatch : public QObject {
   signals:
     void arrived();
 
+  private slots:
+    // A signal came: interrupted, and arrived() said.
+    void notice();
+
   private:
-    std::unique_ptr<QSocketNotifier> notifier_;
+    std::unique_ptr<QObject> notifier_;
     bool interrupted_ = false;
 };
+
+// A reader of the output that went away (a closed pipe) must not end a
+// job half way: what cannot be shown is dropped.
+void ignoreClosedOutput();
 
 } // namespace kt::cli

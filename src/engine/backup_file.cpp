@@ -12,14 +12,6 @@
 #include <QSaveFile>
 #include <cstdlib>
 
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 namespace kt::engine {
 
 namespace {
@@ -119,11 +111,9 @@ QString cardFile(const QString& mainFile, int index) {
     if (index < kCardsPerFile)
         return mainFile;
     const int tag = index / kCardsPerFile * 2;
-    qsizetype slash = mainFile.lastIndexOf(u'/');
-#ifdef Q_OS_WIN
-    slash = std::max({slash, mainFile.lastIndexOf(u'\\'), mainFile.lastIndexOf(u':')});
-#endif
-    return mainFile.left(slash + 1) + QString::number(tag) + mainFile.mid(slash + 1);
+    // The tag goes before the name, after the folder as the system writes it.
+    const QString name = QFileInfo(mainFile).fileName();
+    return mainFile.left(mainFile.size() - name.size()) + QString::number(tag) + name;
 }
 
 QStringList backupFileSet(const QString& mainFile) {
@@ -152,16 +142,6 @@ QString hiddenFileOf(const QString& file, const QString& suffix) {
     const QFileInfo info(file);
     return info.dir().filePath(u'.' + info.fileName() + suffix);
 }
-
-#ifdef Q_OS_UNIX
-// Whether `path` still names the file open as `fd`.
-bool namesOpenFile(const QByteArray& path, int fd) {
-    struct stat held = {};
-    struct stat named = {};
-    return ::fstat(fd, &held) == 0 && ::lstat(path.constData(), &named) == 0 &&
-           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
-}
-#endif
 
 } // namespace
 
@@ -197,63 +177,27 @@ shell::Status editBackupFile(const QString& file, const std::function<bool(QByte
 
 shell::Status BackupLock::take(const QString& mainFile, bool exclusive) {
     release();
-    const shell::Error cannotMake{shell::ErrorCode::Unwritable,
-                                  QStringLiteral("%1 cannot be locked").arg(mainFile), mainFile};
-    const shell::Error inUse{shell::ErrorCode::InUse,
-                             QStringLiteral("%1 is in use by another job").arg(mainFile), mainFile};
-#ifdef Q_OS_UNIX
-    const QByteArray path = QFile::encodeName(lockFileOf(mainFile));
-    // The last job on a set removes the lock file while it holds it, so a
-    // lock is held only once the name still leads to the file locked;
-    // otherwise the file was removed meanwhile and the lock starts again.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        int fd = ::open(path.constData(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
-                        0600);
-        if (fd < 0)
-            fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0) // a reader of a read-only folder has nobody to keep out
-            return exclusive ? shell::Status(cannotMake) : shell::done();
-        int locked;
-        while ((locked = ::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB)) != 0 &&
-               errno == EINTR) {
-        }
-        const bool busy = locked != 0 && errno == EWOULDBLOCK;
-        const bool named = namesOpenFile(path, fd);
-        if (locked == 0 && named) {
-            fd_ = fd;
-            lockFile_ = path;
-            for (const QString& file : backupFileSet(mainFile))
-                QFile::remove(copyFileOf(file));
-            return shell::done();
-        }
-        ::close(fd);
-        if (busy && named)
-            return shell::Status(inUse);
-        if (!busy && locked != 0)
-            return exclusive ? shell::Status(cannotMake) : shell::done();
+    switch (lock_.take(lockFileOf(mainFile), exclusive ? shell::FileLock::Mode::Exclusive
+                                                       : shell::FileLock::Mode::Shared)) {
+    case shell::FileLock::Outcome::Held:
+        for (const QString& file : backupFileSet(mainFile))
+            QFile::remove(copyFileOf(file));
+        return shell::done();
+    case shell::FileLock::Outcome::Busy:
+        return shell::Error{shell::ErrorCode::InUse,
+                            QStringLiteral("%1 is in use by another job").arg(mainFile), mainFile};
+    case shell::FileLock::Outcome::Unopenable:
+        break;
     }
-    return shell::Status(inUse);
-#else
-    Q_UNUSED(mainFile);
-    Q_UNUSED(exclusive);
-    Q_UNUSED(cannotMake);
-    Q_UNUSED(inUse);
-    return shell::done();
-#endif
+    // A reader of a read-only folder has nobody to keep out.
+    if (!exclusive)
+        return shell::done();
+    return shell::Error{shell::ErrorCode::Unwritable,
+                        QStringLiteral("%1 cannot be locked").arg(mainFile), mainFile};
 }
 
 void BackupLock::release() {
-#ifdef Q_OS_UNIX
-    // The lock file goes only while this job holds it alone: a job that
-    // opened it meanwhile finds the name gone once it has the lock, and
-    // starts again.
-    if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0 && namesOpenFile(lockFile_, fd_))
-        ::unlink(lockFile_.constData());
-    if (fd_ >= 0)
-        ::close(fd_);
-#endif
-    fd_ = -1;
-    lockFile_.clear();
+    lock_.release();
 }
 
 shell::Status createPrivateFile(const QString& file, const QByteArray& contents) {

@@ -2,6 +2,8 @@
 // card files that hold user cards from index 2000 on.
 #pragma once
 
+#include "shell/file_lock.h"
+
 #include "shell/result.h"
 
 #include <QByteArray>
@@ -103,7 +105,6 @@ class BackupLock {
     BackupLock() = default;
     BackupLock(const BackupLock&) = delete;
     BackupLock& operator=(const BackupLock&) = delete;
-    ~BackupLock() { release(); }
 
     // Held now (for a reader in a read-only folder there is nothing to hold).
     // Errors: InUse when another job holds the set; Unwritable when the lock
@@ -113,8 +114,7 @@ class BackupLock {
     void release();
 
   private:
-    int fd_ = -1;
-    QByteArray lockFile_; // its path, while held
+    shell::FileLock lock_;
 };
 
 // Creates `file` with `contents`, readable and writable by its owner only,

@@ -10,21 +10,13 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QStandardPaths>
 #include <algorithm>
 #include <limits>
 
 namespace kt::engine {
 
 QString JobLog::defaultPath() {
-#ifdef Q_OS_WIN
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-#else
-    QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    if (state.isEmpty() || !QDir::isAbsolutePath(state))
-        state = QDir::homePath() + QStringLiteral("/.local/state");
-    const QString folder = state + QStringLiteral("/kt560ax");
-#endif
+    const QString folder = shell::stateFolder();
     return folder + QStringLiteral("/jobs.log");
 }
 

@@ -10,12 +10,6 @@
 #include <QList>
 #include <optional>
 
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 namespace kt::engine {
 
 namespace {
@@ -120,7 +114,8 @@ QString journalFileOf(const QString& mainFile) {
 
 SaveJournal::SaveJournal(QString mainFile)
     : mainFile_(std::move(mainFile)), journal_(journalFileOf(mainFile_)),
-      files_(backupFileSet(mainFile_)) {
+      files_(backupFileSet(mainFile_)),
+      journalFile_(std::make_unique<shell::AppendFile>(journal_)) {
     sinceSync_.start();
     syncTimer_.setSingleShot(true);
     // A failed sync marks the journal failed: the next record says so.
@@ -132,10 +127,7 @@ SaveJournal::~SaveJournal() {
     // the next job that opens the set.
     if (!pending_.isEmpty())
         (void)sync(); // nothing more can be done here; the records stay in the journal
-#ifdef Q_OS_UNIX
-    if (fd_ >= 0)
-        ::close(fd_);
-#endif
+    journalFile_.reset();
     if (pending_.isEmpty())
         QFile::remove(journal_);
 }
@@ -165,22 +157,9 @@ shell::Status SaveJournal::append(char op, const QString& file, const QByteArray
     if (failed_)
         return cannotWrite();
     const QByteArray line = lineOf({op, int(place), key, op == 'S' ? value : QByteArray()});
-#ifdef Q_OS_UNIX
-    if (fd_ < 0) {
-        fd_ = ::open(QFile::encodeName(journal_).constData(),
-                     O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (fd_ < 0)
-            return cannotWrite();
-    }
     // One write a record: in the system's hands, it outlives the program.
-    if (::write(fd_, line.constData(), size_t(line.size())) != line.size())
+    if (!journalFile_->append(line))
         return cannotWrite();
-#else
-    QFile out(journal_);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Append) || out.write(line) != line.size() ||
-        !out.flush())
-        return cannotWrite();
-#endif
     pending_ += line;
     unsynced_ = true;
     if (sinceSync_.elapsed() >= kSyncEveryMs)
@@ -196,16 +175,14 @@ shell::Status SaveJournal::sync() {
         return cannotWrite();
     if (!unsynced_)
         return shell::done();
-#ifdef Q_OS_UNIX
     // The journal's name first, once: its data is of no use without it.
     if (!folderSynced_)
         shell::SyncIniDirectory(journal_);
     folderSynced_ = true;
-    if (::fdatasync(fd_) != 0) {
+    if (!journalFile_->sync()) {
         failed_ = true;
         return cannotWrite();
     }
-#endif
     unsynced_ = false;
     sinceSync_.start();
     return shell::done();
@@ -219,15 +196,11 @@ shell::Status SaveJournal::fold() {
         return written.error(); // the journal stays, with every record
     // The files' new names on disk before the journal lets go of them.
     shell::SyncIniDirectory(mainFile_);
-#ifdef Q_OS_UNIX
     // Emptied, not removed: the next record goes on where this one ended.
     // Not synced: should the emptying be lost, the records go in again,
     // which changes nothing.
-    if (::ftruncate(fd_, 0) != 0)
+    if (!journalFile_->empty())
         return cannotWrite();
-#else
-    QFile::resize(journal_, 0);
-#endif
     pending_.clear();
     foldedBytes_ = *written;
     unsynced_ = false;
@@ -241,28 +214,12 @@ shell::Result<QByteArray> readLeftJournal(const QString& mainFile) {
     const QFileInfo info(journal);
     if (!info.exists() && !info.isSymLink())
         return QByteArray();
-#ifdef Q_OS_UNIX
-    // Opened without following a link and without blocking on a FIFO; then
-    // judged by what was opened, not by its name.
-    const QByteArray path = QFile::encodeName(journal);
-    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    struct stat seen = {};
-    struct stat backup = {};
-    const uid_t owner =
-        ::stat(QFile::encodeName(mainFile).constData(), &backup) == 0 ? backup.st_uid : ::geteuid();
-    const bool trusted = fd >= 0 && ::fstat(fd, &seen) == 0 && S_ISREG(seen.st_mode) &&
-                         seen.st_uid == owner && (seen.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-    if (!trusted) {
-        if (fd >= 0)
-            ::close(fd);
+    if (!shell::isOwnersFile(journal, mainFile))
         return shell::Error{shell::ErrorCode::Untrusted,
                             journal + QStringLiteral(" is not a journal of this backup's owner "
                                                      "(a link, another user's file, or one "
                                                      "others may write): nothing of it was used"),
                             journal};
-    }
-    ::close(fd);
-#endif
     return shell::readRegularFile(journal);
 }
 

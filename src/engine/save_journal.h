@@ -15,6 +15,7 @@
 #pragma once
 
 #include "backup_file.h"
+#include "shell/append_file.h"
 #include "shell/result.h"
 
 #include <QByteArray>
@@ -24,6 +25,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <map>
+#include <memory>
 
 namespace kt::engine {
 
@@ -73,13 +75,13 @@ class SaveJournal {
 
     QString mainFile_;
     QString journal_;
-    QStringList files_; // the set, in the order of a record's place
-    int fd_ = -1;
-    QByteArray pending_;        // the journal's lines since the last fold
-    qint64 foldedBytes_ = 0;    // the size of the files the last fold wrote
-    bool unsynced_ = false;     // records written since the last sync
-    bool failed_ = false;       // a sync failed: nothing more is taken
-    bool folderSynced_ = false; // the journal's name is on disk
+    QStringList files_;                              // the set, in the order of a record's place
+    std::unique_ptr<shell::AppendFile> journalFile_; // open from the first record
+    QByteArray pending_;                             // the journal's lines since the last fold
+    qint64 foldedBytes_ = 0;                         // the size of the files the last fold wrote
+    bool unsynced_ = false;                          // records written since the last sync
+    bool failed_ = false;                            // a sync failed: nothing more is taken
+    bool folderSynced_ = false;                      // the journal's name is on disk
     QElapsedTimer sinceSync_;
     // Syncs a record within a second when no later one does.
     QTimer syncTimer_;

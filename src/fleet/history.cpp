@@ -11,10 +11,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QTimeZone>
-#include <fcntl.h>
 #include <git2.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 namespace kt::fleet {
 
@@ -94,10 +91,7 @@ struct History::Git {
 
 History::History() : git_(std::make_unique<Git>()) {}
 
-History::~History() {
-    if (lock_ >= 0)
-        ::close(lock_); // and with it the lock
-}
+History::~History() = default;
 
 namespace {
 
@@ -215,15 +209,17 @@ QString History::lockPath() const {
 }
 
 shell::Status History::lock() {
-    const QByteArray lockFile = QFile::encodeName(lockPath());
-    lock_ = ::open(lockFile.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock_ < 0)
-        return shell::Error{shell::ErrorCode::Unwritable,
-                            QStringLiteral("cannot lock %1").arg(folder_), folder_};
-    if (::flock(lock_, LOCK_EX | LOCK_NB) != 0)
+    switch (lock_.take(lockPath(), shell::FileLock::Mode::Exclusive)) {
+    case shell::FileLock::Outcome::Held:
+        return shell::done();
+    case shell::FileLock::Outcome::Busy:
         return shell::Error{shell::ErrorCode::InUse,
                             QStringLiteral("%1 is in use by another run").arg(folder_), folder_};
-    return shell::done();
+    case shell::FileLock::Outcome::Unopenable:
+        break;
+    }
+    return shell::Error{shell::ErrorCode::Unwritable, QStringLiteral("cannot lock %1").arg(folder_),
+                        folder_};
 }
 
 QString History::committedFile(const QString& section) const {

@@ -3,6 +3,7 @@
 // SECTION/SECTION.KT and its card files. Made and written with libgit2.
 #pragma once
 
+#include "shell/file_lock.h"
 #include "shell/result.h"
 
 #include <QDateTime>
@@ -74,10 +75,11 @@ class History {
     void heal() const;
     QString lockPath() const;
 
+    // Declared first, so that it is let go after the repository is closed.
+    shell::FileLock lock_;
     struct Git;
     std::unique_ptr<Git> git_;
     QString folder_;
-    int lock_ = -1;
 };
 
 // The branch the history keeps.

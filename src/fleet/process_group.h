@@ -1,5 +1,6 @@
-// A child program in a process group of its own, so that ending it at a
-// time limit ends whatever it started too.
+// A child program in a group of its own (a process group, or a job object
+// on Windows), so that ending it at a time limit ends whatever it started
+// too.
 #pragma once
 
 #include <QProcess>

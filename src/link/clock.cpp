@@ -1,22 +1,12 @@
 #include "clock.h"
 
+#include "wake_timer.h"
+
 #include <QElapsedTimer>
-#include <QThread>
 #include <QTimer>
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <map>
-
-#ifdef Q_OS_UNIX
-#include <time.h>
-#endif
-#ifdef Q_OS_LINUX
-#include <QSocketNotifier>
-#include <sys/prctl.h>
-#include <sys/timerfd.h>
-#include <unistd.h>
-#endif
 
 namespace kt::link {
 
@@ -34,25 +24,6 @@ void ClockCall::cancel() {
     id_ = 0;
 }
 
-namespace {
-
-// Sleeps `ms` without spinning: the kernel's high-resolution timers wake
-// within tens of microseconds, closer still with the slack set below.
-void sleepPrecisely(double ms) {
-    if (ms <= 0)
-        return;
-#ifdef Q_OS_UNIX
-    const qint64 ns = qint64(ms * 1e6);
-    timespec left{time_t(ns / 1000000000), long(ns % 1000000000)};
-    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
-#else
-    QThread::usleep(qMax<unsigned long>(1, (unsigned long)(ms * 1000)));
-#endif
-}
-
-} // namespace
-
 struct EventLoopClock::Private {
     QElapsedTimer elapsed;
     double nowMs() const { return elapsed.nsecsElapsed() / 1e6; }
@@ -66,53 +37,24 @@ struct EventLoopClock::Private {
     // goes off, more in a virtual machine. The timer is set that much
     // early: the tenth percentile of the delays seen, so that nine calls in
     // ten come just after their deadline, and one in ten sleeps a moment
-    // more. Without a kernel timer, Qt's timers have whole-millisecond
+    // more. Without a system timer, Qt's timers have whole-millisecond
     // resolution: they are set a millisecond and a half early.
-    static constexpr double kMaxLeadMs = 0.5;
     static constexpr double kQtTimerLeadMs = 1.5;
     double leadMs = 0;
     double expiryMs = 0;    // when the timer was set to go off
     bool learnable = false; // it was set for a moment ahead: its lateness tells
 
-#ifdef Q_OS_LINUX
-    int timer = -1;
-    std::unique_ptr<QSocketNotifier> fired;
-#endif
+    WakeTimer timer{[this] {
+        if (learnable)
+            learn(nowMs() - expiryMs);
+        fire();
+    }};
     std::unique_ptr<QTimer> qtTimer;
 
-    ~Private() {
-#ifdef Q_OS_LINUX
-        fired.reset();
-        if (timer >= 0)
-            ::close(timer);
-#endif
-    }
-
-    // The kernel timer, made at the first call, when the event loop exists.
-    bool haveTimer() {
-#ifdef Q_OS_LINUX
-        if (timer >= 0)
-            return true;
-        timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-        if (timer < 0)
-            return false;
-        fired = std::make_unique<QSocketNotifier>(timer, QSocketNotifier::Read);
-        QObject::connect(fired.get(), &QSocketNotifier::activated, [this] {
-            quint64 expirations = 0;
-            while (::read(timer, &expirations, sizeof expirations) < 0 && errno == EINTR) {
-            }
-            if (learnable)
-                learn(nowMs() - expiryMs);
-            fire();
-        });
-        return true;
-#else
-        return false;
-#endif
-    }
     void learn(double lateMs) {
         constexpr double kStepMs = 0.005;
-        leadMs = std::clamp(leadMs + (lateMs < leadMs ? -0.9 : 0.1) * kStepMs, 0.0, kMaxLeadMs);
+        leadMs =
+            std::clamp(leadMs + (lateMs < leadMs ? -0.9 : 0.1) * kStepMs, 0.0, timer.maxLeadMs());
     }
 
     // Sets the timer for the first call, a lead early; none when no call waits.
@@ -120,14 +62,10 @@ struct EventLoopClock::Private {
         if (calls.empty())
             return disarm();
         const double deadline = calls.begin()->first.first;
-        if (haveTimer()) {
-#ifdef Q_OS_LINUX
+        if (timer.available()) {
             expiryMs = deadline - leadMs;
             learnable = expiryMs > nowMs();
-            const qint64 ns = qMax<qint64>(1, qint64((expiryMs - nowMs()) * 1e6));
-            const itimerspec when{{0, 0}, {time_t(ns / 1000000000), long(ns % 1000000000)}};
-            ::timerfd_settime(timer, 0, &when, nullptr);
-#endif
+            timer.setIn(expiryMs - nowMs());
             return;
         }
         if (!qtTimer) {
@@ -139,25 +77,11 @@ struct EventLoopClock::Private {
         qtTimer->start(int(std::max(0.0, deadline - kQtTimerLeadMs - nowMs())));
     }
     void disarm() {
-#ifdef Q_OS_LINUX
-        if (timer >= 0) {
-            const itimerspec never{};
-            ::timerfd_settime(timer, 0, &never, nullptr);
-        }
-#endif
+        timer.stop();
         if (qtTimer)
             qtTimer->stop();
     }
-    double earlyLimitMs() const {
-        return haveTimerNow() ? leadMs : kQtTimerLeadMs;
-    }
-    bool haveTimerNow() const {
-#ifdef Q_OS_LINUX
-        return timer >= 0;
-#else
-        return false;
-#endif
-    }
+    double earlyLimitMs() const { return qtTimer ? kQtTimerLeadMs : leadMs; }
 
     // Makes every call that is due, sleeping the last moment before one
     // that is due within the timer's lead; then sets the timer for the rest.
@@ -167,7 +91,7 @@ struct EventLoopClock::Private {
             const double remaining = first->first.first - nowMs();
             if (remaining > earlyLimitMs())
                 break;
-            sleepPrecisely(remaining);
+            WakeTimer::sleep(remaining);
             const std::function<void()> action = std::move(first->second);
             deadlines.erase(first->first.second);
             calls.erase(first);
@@ -179,11 +103,7 @@ struct EventLoopClock::Private {
 
 EventLoopClock::EventLoopClock() : d(std::make_unique<Private>()) {
     d->elapsed.start();
-#ifdef Q_OS_LINUX
-    // The calls of a job are timed in tenths of milliseconds: the thread's
-    // timers may be late by a microsecond, not the default 50.
-    ::prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
-#endif
+    WakeTimer::preferPrecision();
 }
 
 EventLoopClock::~EventLoopClock() = default;

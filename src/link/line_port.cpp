@@ -1,6 +1,6 @@
 #include "line_port.h"
 
-#include "qt_serial_port.h"
+#include "device_port.h"
 #include "tcp_port.h"
 
 namespace kt::link {
@@ -40,9 +40,7 @@ bool LinePort::open() {
         return false;
     }
     if (address_->kind == PortAddress::Kind::Device) {
-        auto device = std::make_unique<QtSerialPort>();
-        device->setDevice(address_->device, address_->label);
-        line_ = std::move(device);
+        line_ = makeDevicePort(address_->device, address_->label);
     } else {
         auto server = std::make_unique<TcpPort>();
         server->setTarget(address_->host, address_->tcpPort,

@@ -4,24 +4,10 @@
 #include "shell/settings.h"
 #include "shell/text_format.h"
 
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QUrl>
 
 namespace kt::link {
-
-QString deviceForPort(int number, const QString& iniFile) {
-    const QByteArray name = "COM" + QByteArray::number(number);
-#ifdef Q_OS_WIN
-    Q_UNUSED(iniFile);
-    return QString::fromLatin1(name);
-#else
-    const QByteArray mapped = shell::ReadIni(iniFile, shell::kCommSection, name).trimmed();
-    if (!mapped.isEmpty())
-        return QString::fromUtf8(mapped);
-    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
-#endif
-}
 
 namespace {
 
@@ -57,12 +43,9 @@ shell::Result<PortAddress> parseTarget(const QString& name) {
     return address;
 }
 
-// A device named relative to the current folder is taken there; a bare
-// name that names no file there ("ttyUSB0") is one of /dev.
 PortAddress deviceAddress(const QString& device) {
     PortAddress address;
-    const QFileInfo here(device);
-    address.device = !here.isAbsolute() && here.exists() ? here.absoluteFilePath() : device;
+    address.device = localDevice(device);
     address.label = device;
     return address;
 }

@@ -14,7 +14,14 @@
 
 namespace kt::link {
 
+// The line COMn names (the system's own naming, in port_naming_posix.cpp
+// and port_naming_windows.cpp).
 QString deviceForPort(int number, const QString& iniFile);
+// The device a name given as it stands names: on POSIX systems a path
+// relative to the current folder is taken there, and a bare name that names
+// no file there ("ttyUSB0") is one of /dev; on Windows a port name is the
+// port ("COM12").
+QString localDevice(const QString& name);
 
 struct PortAddress {
     enum class Kind { Device, RawTcp, Rfc2217 };

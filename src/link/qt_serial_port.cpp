@@ -5,10 +5,8 @@
 
 #include <QFileInfo>
 
-#ifdef Q_OS_UNIX
 #include <cerrno>
 #include <unistd.h>
-#endif
 
 namespace kt::link {
 
@@ -86,7 +84,6 @@ bool QtSerialPort::open() {
     if (!settings_)
         return error_.isEmpty() ? fail(QStringLiteral("No settings have been given.")) : false;
 
-#ifndef Q_OS_WIN
     const QFileInfo info(device_);
     if (!info.exists()) {
         setOpenError(OpenError::Missing, device_);
@@ -110,7 +107,6 @@ bool QtSerialPort::open() {
                                                  "sudo usermod -aG %3 $USER, then log in again."),
                                   {device_, label_, group}));
     }
-#endif
 
     resetTerminalSettings(device_);
     // Settings are given before the open: some devices (pseudo-terminals)
@@ -176,7 +172,6 @@ bool QtSerialPort::write(const QByteArray& bytes) {
     if (!port_.isOpen())
         return fail(QStringLiteral("The port is not open."));
     QByteArray rest = bytes;
-#ifdef Q_OS_UNIX
     // With nothing queued, the bytes go straight to the device: queuing them
     // switches the port's write watch on and off, two wake-ups of the event
     // loop a request. What the device does not take, or an error, goes the
@@ -191,7 +186,6 @@ bool QtSerialPort::write(const QByteArray& bytes) {
         if (sent > 0)
             rest = bytes.mid(sent);
     }
-#endif
     if (port_.bytesToWrite() > kMaxUnsent || port_.write(rest) != rest.size()) {
         port_.clearError();
         return fail(QStringLiteral("Writing to %1 failed.").arg(device_));

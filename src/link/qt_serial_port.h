@@ -1,4 +1,4 @@
-// A serial device, on QSerialPort.
+// A serial device of a POSIX system, on QSerialPort.
 #pragma once
 
 #include "port_settings.h"

@@ -2,16 +2,13 @@
 
 #include <QFile>
 
-#ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
-#endif
 
 namespace kt::link {
 
 void resetTerminalSettings(const QString& device) {
-#ifdef Q_OS_UNIX
     const int fd =
         ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -24,9 +21,6 @@ void resetTerminalSettings(const QString& device) {
         ::tcsetattr(fd, TCSANOW, &tio);
     }
     ::close(fd);
-#else
-    Q_UNUSED(device);
-#endif
 }
 
 } // namespace kt::link

@@ -2,7 +2,7 @@
 // A program killed while it held a pseudo-terminal leaves its settings
 // behind, and QSerialPort then fails to open the device ("Invalid
 // argument") because a pseudo-terminal refuses to take parity. Does nothing
-// where there is no such device or on Windows.
+// where there is no such device.
 #pragma once
 
 #include <QString>

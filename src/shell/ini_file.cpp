@@ -10,11 +10,6 @@
 #include <list>
 #include <optional>
 
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
 namespace kt::shell {
 
 namespace {
@@ -424,16 +419,7 @@ Status RemoveIni(const QString& file, const QByteArray& section, const QByteArra
 }
 
 void SyncIniDirectory(const QString& file) {
-#ifdef Q_OS_UNIX
-    const QByteArray dir = QFile::encodeName(QFileInfo(file).absolutePath());
-    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-#else
-    Q_UNUSED(file);
-#endif
+    syncFolderOf(file);
 }
 
 } // namespace kt::shell

@@ -1,36 +1,21 @@
 #include "ini_location.h"
 
 #include "language.h"
+#include "user_folders.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 namespace kt::shell {
-
-namespace {
-
-QString userConfigFolder() {
-#ifdef Q_OS_WIN
-    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-#else
-    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (config.isEmpty() || !QDir::isAbsolutePath(config))
-        config = QDir::homePath() + QStringLiteral("/.config");
-    return config + QStringLiteral("/kt560ax");
-#endif
-}
-
-} // namespace
 
 Result<QString> locateLanguageIni(const QString& programDir) {
     const QDir program(programDir);
     const QFileInfo beside(program.filePath(QStringLiteral("Language.ini")));
-    if (beside.isFile() && QFileInfo(programDir).isWritable())
+    if (beside.isFile() && mayWriteIn(programDir))
         return beside.filePath();
 
-    const QString folder = userConfigFolder();
+    const QString folder = configFolder();
     const QString own = QDir(folder).filePath(QStringLiteral("Language.ini"));
     if (QFileInfo(own).isFile())
         return own;

@@ -52,6 +52,10 @@ Status replaceFile(const QString& path, const QByteArray& contents);
 // The same for a file that only its owner may read and write.
 Status replacePrivateFile(const QString& path, const QByteArray& contents);
 
+// Makes the replacements of files in the folder of `file` durable: once
+// after a batch of them, before anything that relies on them.
+void syncFolderOf(const QString& file);
+
 // Writes a file that must not exist yet, for its owner only: a file, a link
 // or anything else of that name is an error and stays as it is.
 Status writeNewFile(const QString& path, const QByteArray& contents);

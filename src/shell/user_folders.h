@@ -14,11 +14,22 @@ namespace kt::shell {
 // the system's reason, for a folder that cannot be made.
 Status makePrivateFolders(const QString& folder);
 
-// The user's runtime folder: $XDG_RUNTIME_DIR when it is a folder of this
-// user's, else a folder of the system's temporary folder named by the
-// user id and made for the user alone, else (another user took that name)
-// a folder in the user's cache folder. An Unwritable error when none of
-// them can be had.
+// The user's runtime folder, of the single-copy lock and its socket:
+// $XDG_RUNTIME_DIR when it is a folder of this user's, else a folder of the
+// system's temporary folder named by the user id and made for the user
+// alone, else (another user took that name) a folder in the user's cache
+// folder. On Windows, %LOCALAPPDATA%\kt560ax\run, in the user's profile.
+// An Unwritable error when none of them can be had.
 Result<QString> runtimeFolder();
+
+// The user's own folder of the program's settings (a Language.ini of the
+// user's): ~/.config/kt560ax, or %APPDATA%\kt560ax on Windows.
+QString configFolder();
+// The user's own folder of what the program keeps (the job log):
+// ~/.local/state/kt560ax, or %LOCALAPPDATA%\kt560ax on Windows.
+QString stateFolder();
+
+// Whether this user may make files in `folder`.
+bool mayWriteIn(const QString& folder);
 
 } // namespace kt::shell

@@ -12,6 +12,9 @@ namespace kt::shell {
 // mounted), this user may not write in it, the medium is read-only, or the
 // disk is full. nullptr when none of these holds.
 const char* writeProblemKey(const QString& path);
+// The same for an existing `folder`, from what the system says of it and of
+// its medium.
+const char* mediumProblemKey(const QString& folder);
 
 // That cause as a sentence from `text` (Language.ini texts by key), the
 // folder filled in; empty when none of them holds.

@@ -1,14 +1,15 @@
 #include "image_list.h"
 
 #include <QHash>
-#include <QPainter>
-#include <QSvgRenderer>
+
+#include <algorithm>
+#include <iterator>
 
 // The pictures live in a static library, whose resources must be
 // registered by hand.
 static void registerPictures() {
     static const bool registered = [] {
-        Q_INIT_RESOURCE(icons);
+        Q_INIT_RESOURCE(pictures);
         return true;
     }();
     Q_UNUSED(registered);
@@ -18,33 +19,36 @@ namespace kt::ui {
 
 namespace {
 
-const char* resourceOf(Picture which) {
+const char* nameOf(Picture which) {
     switch (which) {
     case Picture::Critical:
-        return ":/icons/critical.svg";
+        return "critical";
     case Picture::Question:
-        return ":/icons/question.svg";
+        return "question";
     case Picture::Exclamation:
-        return ":/icons/exclamation.svg";
+        return "exclamation";
     case Picture::Information:
-        return ":/icons/information.svg";
+        return "information";
     case Picture::Comm1:
-        return ":/icons/comm1.svg";
+        return "comm1";
     case Picture::Comm2:
-        return ":/icons/comm2.svg";
+        return "comm2";
     case Picture::CommOk:
-        return ":/icons/commok.svg";
+        return "commok";
     case Picture::CommError:
-        return ":/icons/commerror.svg";
+        return "commerror";
     case Picture::CommOff:
-        return ":/icons/commoff.svg";
+        return "commoff";
     case Picture::Save:
-        return ":/icons/save.svg";
+        return "save";
     case Picture::Load:
         break;
     }
-    return ":/icons/load.svg";
+    return "load";
 }
+
+// The pixel sizes the build renders each picture in (src/ui/CMakeLists.txt).
+constexpr int kRenderedSizes[] = {16, 24, 32, 48, 64, 96, 128};
 
 } // namespace
 
@@ -59,14 +63,19 @@ QPixmap picture(Picture which, int logicalSize, qreal devicePixelRatio) {
                              u'/' + QString::number(devicePixelRatio);
     if (const auto it = rendered.constFind(cacheKey); it != rendered.cend())
         return *it;
-    const int pixels = qRound(logicalSize * devicePixelRatio);
+    const int pixels = std::max(1, qRound(logicalSize * devicePixelRatio));
     registerPictures();
-    QPixmap pixmap(pixels, pixels);
-    pixmap.fill(Qt::transparent);
-    QSvgRenderer renderer(QString::fromLatin1(resourceOf(which)));
-    QPainter painter(&pixmap);
-    renderer.render(&painter);
-    painter.end();
+    // The rendering of that size, else the next larger one scaled down.
+    int source = kRenderedSizes[std::size(kRenderedSizes) - 1];
+    for (const int size : kRenderedSizes)
+        if (size >= pixels) {
+            source = size;
+            break;
+        }
+    QPixmap pixmap(QStringLiteral(":/icons/%1-%2.png")
+                       .arg(QLatin1String(nameOf(which)), QString::number(source)));
+    if (pixmap.width() != pixels)
+        pixmap = pixmap.scaled(pixels, pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     pixmap.setDevicePixelRatio(devicePixelRatio);
     rendered.insert(cacheKey, pixmap);
     return pixmap;

@@ -1,5 +1,5 @@
-// imlImage: the program's pictures, drawn from SVG so they stay crisp at
-// any screen scale. Entries 1..4 are the message box icons (critical,
+// imlImage: the program's pictures, drawn in SVG and rendered by the build
+// in the sizes screens ask for. Entries 1..4 are the message box icons (critical,
 // question, exclamation, information), 5..8 the link states "Comm1",
 // "Comm2", "CommOk", "CommError"; besides them CommOff and the buttons'
 // pictures.

@@ -1,5 +1,7 @@
 #include "signal_watch.h"
 
+#include <QSocketNotifier>
+
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
@@ -23,19 +25,24 @@ SignalWatch::SignalWatch() {
     signalled = 0;
     if (pipeEnds[0] < 0 && ::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    notifier_ = std::make_unique<QSocketNotifier>(pipeEnds[0], QSocketNotifier::Read);
-    connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
+    auto notifier = std::make_unique<QSocketNotifier>(pipeEnds[0], QSocketNotifier::Read);
+    connect(notifier.get(), &QSocketNotifier::activated, this, [this] {
         char bytes[16];
         while (::read(pipeEnds[0], bytes, sizeof bytes) > 0) {
         }
-        interrupted_ = true;
-        emit arrived();
+        notice();
     });
+    notifier_ = std::move(notifier);
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+}
+
+void SignalWatch::notice() {
+    interrupted_ = true;
+    emit arrived();
 }
 
 bool SignalWatch::interrupted() const {
@@ -45,6 +52,10 @@ bool SignalWatch::interrupted() const {
 SignalWatch::~SignalWatch() {
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
+}
+
+void ignoreClosedOutput() {
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 } // namespace kt::cli

@@ -1,0 +1,63 @@
+#include "signal_watch.h"
+
+#include <atomic>
+
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+namespace kt::cli {
+
+namespace {
+
+std::atomic<bool> signalled = false;
+// The watch to tell, and an event set once it is gone (the job has ended),
+// for the closing of the console, which ends the process when its handler
+// returns.
+std::atomic<SignalWatch*> watching = nullptr;
+HANDLE watchEnded = nullptr;
+
+// Runs on a thread of the system's: the flag, and an event for the loop.
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    signalled = true;
+    if (SignalWatch* watch = watching.load())
+        QMetaObject::invokeMethod(watch, "notice", Qt::QueuedConnection);
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+        // The system gives a closing console a few seconds: the job ends
+        // its request and writes what it has meanwhile.
+        if (watchEnded)
+            WaitForSingleObject(watchEnded, 4500);
+    }
+    return TRUE;
+}
+
+} // namespace
+
+SignalWatch::SignalWatch() {
+    signalled = false;
+    watching = this;
+    if (!watchEnded)
+        watchEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ResetEvent(watchEnded);
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+void SignalWatch::notice() {
+    interrupted_ = true;
+    emit arrived();
+}
+
+bool SignalWatch::interrupted() const {
+    return interrupted_ || signalled;
+}
+
+SignalWatch::~SignalWatch() {
+    SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+    watching = nullptr;
+    SetEvent(watchEnded);
+}
+
+// A closed pipe is a failed write on Windows, not a signal.
+void ignoreClosedOutput() {}
+
+} // namespace kt::cli

@@ -1,0 +1,59 @@
+#include "process_group.h"
+
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+namespace kt::fleet {
+
+namespace {
+
+// A job object that holds a child and whatever it starts; closing the last
+// handle of it ends them all.
+class JobObject final : public QObject {
+  public:
+    explicit JobObject(QProcess& process) : QObject(&process) {
+        job_ = CreateJobObjectW(nullptr, nullptr);
+        if (!job_)
+            return;
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    }
+    ~JobObject() override {
+        if (job_)
+            CloseHandle(job_);
+    }
+    void hold(qint64 processId) {
+        const HANDLE child =
+            OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, DWORD(processId));
+        if (!child)
+            return;
+        if (job_)
+            AssignProcessToJobObject(job_, child);
+        CloseHandle(child);
+    }
+    void kill() {
+        if (job_)
+            TerminateJobObject(job_, 1);
+    }
+
+  private:
+    HANDLE job_ = nullptr;
+};
+
+} // namespace
+
+void leadOwnGroup(QProcess& process) {
+    auto* job = new JobObject(process);
+    QObject::connect(&process, &QProcess::started, job,
+                     [job, &process] { job->hold(process.processId()); });
+}
+
+void killGroup(QProcess& process) {
+    if (auto* job = process.findChild<JobObject*>(QString(), Qt::FindDirectChildrenOnly))
+        job->kill();
+    process.kill();
+}
+
+} // namespace kt::fleet

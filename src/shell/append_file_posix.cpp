@@ -1,0 +1,58 @@
+#include "append_file.h"
+
+#include <QFile>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kt::shell {
+
+struct AppendFile::Handle {
+    int fd = -1;
+};
+
+AppendFile::AppendFile(QString path) : path_(std::move(path)) {}
+
+AppendFile::~AppendFile() {
+    if (handle_)
+        ::close(handle_->fd);
+}
+
+bool AppendFile::append(const QByteArray& bytes) {
+    if (!handle_) {
+        const int fd = ::open(QFile::encodeName(path_).constData(),
+                              O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0)
+            return false;
+        handle_ = std::make_unique<Handle>(Handle{fd});
+    }
+    return ::write(handle_->fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+}
+
+bool AppendFile::sync() {
+    return handle_ && ::fdatasync(handle_->fd) == 0;
+}
+
+bool AppendFile::empty() {
+    return !handle_ || ::ftruncate(handle_->fd, 0) == 0;
+}
+
+bool isOwnersFile(const QString& file, const QString& like) {
+    // Opened without following a link and without blocking on a FIFO; then
+    // judged by what was opened, not by its name.
+    const int fd =
+        ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat seen = {};
+    struct stat model = {};
+    const uid_t owner =
+        ::stat(QFile::encodeName(like).constData(), &model) == 0 ? model.st_uid : ::geteuid();
+    const bool trusted = ::fstat(fd, &seen) == 0 && S_ISREG(seen.st_mode) && seen.st_uid == owner &&
+                         (seen.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    ::close(fd);
+    return trusted;
+}
+
+} // namespace kt::shell

@@ -1,0 +1,101 @@
+#include "append_file.h"
+
+#include <QDir>
+
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+// After windows.h:
+#include <aclapi.h>
+
+namespace kt::shell {
+
+namespace {
+
+std::wstring native(const QString& path) {
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+// The owner of an open file, as a security identifier to compare.
+struct Owner {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PSID sid = nullptr;
+    explicit Owner(HANDLE file) {
+        if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &sid, nullptr,
+                            nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+            sid = nullptr;
+    }
+    ~Owner() { LocalFree(descriptor); }
+};
+
+HANDLE openForReading(const QString& path) {
+    return CreateFileW(native(path).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+} // namespace
+
+struct AppendFile::Handle {
+    HANDLE file = INVALID_HANDLE_VALUE;
+};
+
+AppendFile::AppendFile(QString path) : path_(std::move(path)) {}
+
+AppendFile::~AppendFile() {
+    if (handle_)
+        CloseHandle(handle_->file);
+}
+
+bool AppendFile::append(const QByteArray& bytes) {
+    if (!handle_) {
+        // Others may read and delete it, as a file of POSIX systems; it
+        // takes the permissions of its folder. A link is not followed.
+        const HANDLE file =
+            CreateFileW(native(path_).c_str(), FILE_APPEND_DATA | GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        handle_ = std::make_unique<Handle>(Handle{file});
+    }
+    LARGE_INTEGER end = {};
+    DWORD put = 0;
+    return SetFilePointerEx(handle_->file, end, nullptr, FILE_END) &&
+           WriteFile(handle_->file, bytes.constData(), DWORD(bytes.size()), &put, nullptr) &&
+           put == DWORD(bytes.size());
+}
+
+bool AppendFile::sync() {
+    return handle_ && FlushFileBuffers(handle_->file);
+}
+
+bool AppendFile::empty() {
+    if (!handle_)
+        return true;
+    LARGE_INTEGER start = {};
+    return SetFilePointerEx(handle_->file, start, nullptr, FILE_BEGIN) &&
+           SetEndOfFile(handle_->file);
+}
+
+bool isOwnersFile(const QString& file, const QString& like) {
+    const HANDLE opened = openForReading(file);
+    if (opened == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info = {};
+    bool trusted =
+        GetFileType(opened) == FILE_TYPE_DISK && GetFileInformationByHandle(opened, &info) &&
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+    const HANDLE model = openForReading(like);
+    if (trusted && model != INVALID_HANDLE_VALUE) {
+        const Owner mine(opened);
+        const Owner theirs(model);
+        trusted = mine.sid && theirs.sid && EqualSid(mine.sid, theirs.sid);
+    }
+    if (model != INVALID_HANDLE_VALUE)
+        CloseHandle(model);
+    CloseHandle(opened);
+    return trusted;
+}
+
+} // namespace kt::shell

@@ -1,0 +1,17 @@
+// What both forms of regular_file share: the messages of a file's problem,
+// and reading through Qt (Qt's resources, such as the shipped texts).
+#pragma once
+
+#include "result.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace kt::shell::parts {
+
+Error problem(ErrorCode code, const QString& path);
+Result<qint64> checkThroughQt(const QString& path, qint64 maxBytes);
+Result<QByteArray> readThroughQt(const QString& path, qint64 maxBytes);
+bool isResource(const QString& path);
+
+} // namespace kt::shell::parts
