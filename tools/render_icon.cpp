@@ -1,6 +1,7 @@
-// Renders an SVG picture as a square PNG of a given size, for the icon
-// sizes that desktops look up:
-//   render_icon SVG SIZE PNG
+// Renders an SVG picture as a square picture of a given size, for the
+// pictures of the window and the icon sizes that desktops look up; the
+// picture's format follows its name (.png, or .ico for a Windows program):
+//   render_icon SVG SIZE PICTURE
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -11,7 +12,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     if (argc != 4) {
-        std::fprintf(stderr, "usage: render_icon SVG SIZE PNG\n");
+        std::fprintf(stderr, "usage: render_icon SVG SIZE PICTURE\n");
         return 2;
     }
     QSvgRenderer svg(QString::fromLocal8Bit(argv[1]));

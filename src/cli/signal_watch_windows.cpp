@@ -3,7 +3,6 @@
 #include <atomic>
 
 #define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 
 namespace kt::cli {

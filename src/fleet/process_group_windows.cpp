@@ -1,7 +1,6 @@
 #include "process_group.h"
 
 #define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 
 namespace kt::fleet {

@@ -1,7 +1,8 @@
 // Which line a port name names:
-//   COM1..COM8          on Windows the port itself; elsewhere key "COMn" of
-//                       section "COMMUNICATION" of Language.ini (a device
-//                       path or one of the forms below), else /dev/ttyS<n-1>
+//   COM1..COM8          key "COMn" of section "COMMUNICATION" of
+//                       Language.ini (a device path or one of the forms
+//                       below), else on Windows the port itself and
+//                       elsewhere /dev/ttyS<n-1>
 //   a device path       /dev/ttyUSB0, /dev/serial/by-id/...
 //   tcp://HOST:PORT     raw TCP to a serial device server (also socket://)
 //   rfc2217://HOST:PORT a serial device server in RFC 2217 (telnet) mode

@@ -5,7 +5,6 @@
 #include <QWinEventNotifier>
 
 #define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 // After windows.h:
 #include <mmsystem.h>

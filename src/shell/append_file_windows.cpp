@@ -3,7 +3,6 @@
 #include <QDir>
 
 #define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 // After windows.h:
 #include <aclapi.h>

@@ -6,7 +6,6 @@
 #include <QFileInfo>
 
 #define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 
 namespace kt::shell {

@@ -4,7 +4,6 @@
 #include <QDir>
 
 #define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 
 namespace kt::shell {
