@@ -1,5 +1,6 @@
 // The KT560AX Data Backup System: back up a KT550AX access controller into
 // a file and restore it.
+#include "shell/file_lock.h"
 #include "shell/ini_location.h"
 #include "shell/user_folders.h"
 #include "single_instance.h"
@@ -7,17 +8,15 @@
 #include "ui/frm_msg_box.h"
 
 #include <QApplication>
-#include <QLockFile>
 #include <cstdio>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KT560AX Data Backup System"));
 
-    // One copy at a time. A copy that crashed leaves a lock naming a dead
-    // process, which the next start takes over. A second start brings the
-    // running copy's window to the front. Lock and socket live in a folder
-    // of the user's own, where no other user can take their names.
+    // One copy at a time; a copy that crashed holds no lock. A second start
+    // brings the running copy's window to the front. Lock and socket live in
+    // a folder of the user's own, where no other user can take their names.
     const kt::shell::Result<QString> runtime = kt::shell::runtimeFolder();
     if (!runtime) {
         const QString why = runtime.error().message;
@@ -27,9 +26,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     const QString socket = kt::app::instanceSocket(*runtime);
-    QLockFile lock(kt::app::instanceLock(*runtime));
-    lock.setStaleLockTime(0);
-    if (!lock.tryLock(0)) {
+    // The system lets go of the lock when the process ends, however it ends.
+    kt::shell::FileLock lock;
+    if (lock.take(kt::app::instanceLock(*runtime), kt::shell::FileLock::Mode::Exclusive) !=
+        kt::shell::FileLock::Outcome::Held) {
         if (kt::app::bringRunningCopyToFront(socket))
             std::fprintf(stderr, "kt560ax-backup: it runs already; its window is in front now.\n");
         else
@@ -42,9 +42,7 @@ int main(int argc, char** argv) {
     if (!ini) {
         const QString text =
             ini.error().message +
-            QStringLiteral(
-                ". The program keeps its settings there: make the folder writable, or set "
-                "XDG_CONFIG_HOME to a folder that is.");
+            QStringLiteral(". The program keeps its settings there: make that folder writable.");
         std::fprintf(stderr, "kt560ax-backup: %s\n", qPrintable(text));
         kt::ui::ShowMessage(QStringLiteral("KT560AX Data Backup System V2.00"),
                             kt::shell::MsgStyle::Critical, kt::shell::MsgButtons::Ok, text);

@@ -8,6 +8,7 @@
 #include "shell/regular_file.h"
 #include "support/job_rig.h"
 #include "support/printers.h"
+#include "support/system_paths.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -28,10 +29,6 @@ using kt::test::JobRig;
 using kt::test::keysOf;
 using kt::test::put;
 using kt::test::sectionLines;
-
-// What a backup file must not allow anybody but its owner.
-const QFile::Permissions othersMay =
-    QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
 
 QList<QByteArray> series(const char* code, int first, int last, int digits) {
     QList<QByteArray> keys;
@@ -102,7 +99,7 @@ TEST(TransferJob, EachCategoryIsSavedAndLoadedRecordByRecord) {
         }
         EXPECT_EQ(r.controller.requests(), expectedRequests);
         EXPECT_EQ(sectionLines(r.saveFile), expectedLines);
-        EXPECT_EQ(QFile::permissions(r.saveFile) & othersMay, 0);
+        EXPECT_EQ(kt::test::othersMay(r.saveFile), QFile::Permissions());
         EXPECT_EQ(r.view.progressMax, 1 + c.share);
         // Caption of the job set-up, then one per progress step: its index
         // after two blanks.
@@ -255,6 +252,7 @@ TEST(TransferJob, CardsGoToTheFileOfTheirBlock) {
     ASSERT_TRUE(put(r.saveFile, ""));
     QFile::setPermissions(r.saveFile, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
                                           QFile::ReadOther);
+    const QFile::Permissions mainFileOthersMay = kt::test::othersMay(r.saveFile);
     r.choose({"cards"});
     r.request.cardCount = 9999;
     r.runSave();
@@ -268,8 +266,8 @@ TEST(TransferJob, CardsGoToTheFileOfTheirBlock) {
     for (const auto& [file, keys] : files) {
         SCOPED_TRACE(file.toStdString());
         EXPECT_EQ(keysOf(sectionLines(r.dir.filePath(file))), keys);
-        EXPECT_EQ(QFile::permissions(r.dir.filePath(file)) & othersMay,
-                  file == "01.KT" ? QFile::ReadGroup | QFile::ReadOther : QFile::Permissions());
+        EXPECT_EQ(kt::test::othersMay(r.dir.filePath(file)),
+                  file == "01.KT" ? mainFileOthersMay : QFile::Permissions());
     }
     EXPECT_EQ(ReadIni(r.dir.filePath("201.KT"), "HEAD", "Title"), "");
 }
@@ -391,9 +389,11 @@ TEST(TransferJob, AJobThatCannotStartSaysWhyAndTouchesNothing) {
         // A file that cannot be written comes with its cause: here, no folder.
         const QString text =
             r.view.languageText(qPrintable(c.key)) +
-            (c.key == unwritable ? ": " + kt::shell::fillIn(r.view.languageText("FileNoFolder"),
-                                                            {QFileInfo(path).absolutePath()})
-                                 : QString()) +
+            (c.key == unwritable
+                 ? ": " +
+                       kt::shell::fillIn(r.view.languageText("FileNoFolder"),
+                                         {QDir::toNativeSeparators(QFileInfo(path).absolutePath())})
+                 : QString()) +
             ".";
         EXPECT_EQ(r.view.messages, QStringList{"3/1/" + (c.withPath ? named + " - " : "") + text});
         // Nothing was written: a file that was there is as it was.

@@ -2,6 +2,7 @@
 #include "fleet/backup_folder.h"
 #include "fleet/fleet_file.h"
 #include "support/printers.h"
+#include "support/system_paths.h"
 
 #include "engine/record_compare.h"
 #include "shell/ini_file.h"
@@ -29,29 +30,32 @@ QStringList mistakes(const QByteArray& text, const QString& fileName, const QStr
 using kt::fleet::StoredBackup;
 
 TEST(Fleet, ReadsEachControllerWithItsDefaults) {
-    const QByteArray text = "; site A\r\n"
-                            "[door-north]\r\n"
-                            "port = tcp://10.0.0.7:4001\r\n"
-                            "ADDRESS=7\r\n"
-                            "Only=cards, system\r\n"
-                            "Cards=2437\r\n"
-                            "Echo=1\r\n"
-                            "Folder=kt\r\n"
+    using kt::test::rooted;
+    const QByteArray text = QByteArray("; site A\r\n"
+                                       "[door-north]\r\n"
+                                       "port = tcp://10.0.0.7:4001\r\n"
+                                       "ADDRESS=7\r\n"
+                                       "Only=cards, system\r\n"
+                                       "Cards=2437\r\n"
+                                       "Echo=1\r\n"
+                                       "Folder=kt\r\n"
+                                       "\r\n"
+                                       "# the gate has its own line\r\n"
+                                       "[gate]\r\n"
+                                       "Port=/dev/ttyUSB0\r\n"
+                                       "[Fleet]\r\n"
+                                       "history=../history\r\n"
+                                       "Remote=ssh://backup@vault/kt.git\r\n"
+                                       "MaxAge=2d\r\n"
+                                       "Retries=2\r\n"
+                                       "RetryPause=5m\r\n"
+                                       "Jobs=4\r\n") +
+                            "Report=" + rooted("/var/www/kt.html").toUtf8() +
                             "\r\n"
-                            "# the gate has its own line\r\n"
-                            "[gate]\r\n"
-                            "Port=/dev/ttyUSB0\r\n"
-                            "[Fleet]\r\n"
-                            "history=../history\r\n"
-                            "Remote=ssh://backup@vault/kt.git\r\n"
-                            "MaxAge=2d\r\n"
-                            "Retries=2\r\n"
-                            "RetryPause=5m\r\n"
-                            "Jobs=4\r\n"
-                            "Report=/var/www/kt.html\r\n"
                             "Metrics=prom/kt560ax.prom\r\n"
-                            "OnFailure=/usr/bin/notify \"door $1\" 'a;b'\r\n";
-    const kt::fleet::Fleet fleet = parsed(text, "site.ini", "/etc/kt");
+                            "OnFailure=" +
+                            rooted("/usr/bin/notify").toUtf8() + " \"door $1\" 'a;b'\r\n";
+    const kt::fleet::Fleet fleet = parsed(text, "site.ini", rooted("/etc/kt"));
     ASSERT_EQ(fleet.controllers.size(), 2);
     const kt::fleet::FleetController& north = fleet.controllers[0];
     EXPECT_EQ(north.name, "door-north");
@@ -63,44 +67,45 @@ TEST(Fleet, ReadsEachControllerWithItsDefaults) {
               (QList<const kt::engine::Category*>{kt::engine::findCategory("cards"),
                                                   kt::engine::findCategory("system")}));
     EXPECT_EQ(north.cards, 2437);
-    EXPECT_EQ(north.folder, "/etc/kt/kt"); // from the fleet file's folder
+    EXPECT_EQ(north.folder, rooted("/etc/kt/kt")); // from the fleet file's folder
     const kt::fleet::FleetController& gate = fleet.controllers[1];
     EXPECT_EQ(gate.address, 1);
     EXPECT_EQ(gate.categories.size(), 9);
     EXPECT_EQ(gate.cards, 9999);
-    EXPECT_EQ(gate.folder, "/etc/kt");
+    EXPECT_EQ(gate.folder, rooted("/etc/kt"));
     EXPECT_EQ(gate.line, 11);
     const kt::fleet::FleetSettings& s = fleet.settings;
-    EXPECT_EQ(s.history, "/etc/history");
+    EXPECT_EQ(s.history, rooted("/etc/history"));
     EXPECT_EQ(s.remote, "ssh://backup@vault/kt.git");
     EXPECT_EQ(s.maxAgeSeconds, 2 * 86400);
     EXPECT_EQ(s.retries, 2);
     EXPECT_EQ(s.retryPauseSeconds, 300);
     EXPECT_EQ(s.jobs, 4);
-    EXPECT_EQ(s.report, "/var/www/kt.html");
-    EXPECT_EQ(s.metrics, "/etc/kt/prom/kt560ax.prom");
-    EXPECT_EQ(s.onFailure, (QStringList{"/usr/bin/notify", "door $1", "a;b"}));
+    EXPECT_EQ(s.report, rooted("/var/www/kt.html"));
+    EXPECT_EQ(s.metrics, rooted("/etc/kt/prom/kt560ax.prom"));
+    EXPECT_EQ(s.onFailure, (QStringList{rooted("/usr/bin/notify"), "door $1", "a;b"}));
     EXPECT_EQ(parsed("[fleet]\nOnDone=./hooks/done.sh x\nOnChange=logger y\n[a]\nPort=COM1\n",
-                     "f.ini", "/etc/kt")
+                     "f.ini", rooted("/etc/kt"))
                   .settings.onDone.value(0),
-              "/etc/kt/hooks/done.sh"); // the fleet's, from wherever the run starts
-    EXPECT_EQ(s.branch, "site");        // the fleet file's name, unless Branch= says
-    EXPECT_EQ(parsed("[a]\nPort=COM1\n", "/etc/kt/site b.ini", "/etc/kt").settings.branch,
-              "site-b");
+              rooted("/etc/kt/hooks/done.sh")); // the fleet's, from wherever the run starts
+    EXPECT_EQ(s.branch, "site");                // the fleet file's name, unless Branch= says
+    EXPECT_EQ(
+        parsed("[a]\nPort=COM1\n", rooted("/etc/kt/site b.ini"), rooted("/etc/kt")).settings.branch,
+        "site-b");
     EXPECT_TRUE(s.onChange.isEmpty());
     EXPECT_EQ(kt::fleet::FleetSettings().maxAgeSeconds, 26 * 3600);
     for (const auto& [remote, taken] :
          {std::pair<QString, QString>{"git@vault:kt.git", "git@vault:kt.git"},
-          {"../bare.git", "/etc/bare.git"},
-          {"/srv/kt.git", "/srv/kt.git"}})
-        EXPECT_EQ(
-            parsed("[fleet]\nRemote=" + remote.toUtf8() + "\n[a]\nPort=COM1\n", "f.ini", "/etc/kt")
-                .settings.remote,
-            taken);
+          {"../bare.git", rooted("/etc/bare.git")},
+          {rooted("/srv/kt.git"), rooted("/srv/kt.git")}})
+        EXPECT_EQ(parsed("[fleet]\nRemote=" + remote.toUtf8() + "\n[a]\nPort=COM1\n", "f.ini",
+                         rooted("/etc/kt"))
+                      .settings.remote,
+                  taken);
     // The example that ships with the program reads without a mistake.
     QFile example(KT_SOURCE_DIR "/contrib/fleet.ini");
     ASSERT_TRUE(example.open(QIODevice::ReadOnly));
-    EXPECT_EQ(mistakes(example.readAll(), "fleet.ini", "/etc/kt"), QStringList{});
+    EXPECT_EQ(mistakes(example.readAll(), "fleet.ini", rooted("/etc/kt")), QStringList{});
 }
 
 // Nothing in a hook's line means anything to a shell: quotes group words,
@@ -213,7 +218,7 @@ TEST(Fleet, NamesAreClaimedOnceAndOrderedByTheManifest) {
     const QString second = *kt::fleet::claimBackupName(dir.path(), "2026-12-06_020000");
     EXPECT_EQ(QFileInfo(first).fileName(), "2026-12-06_020000.KT");
     EXPECT_EQ(QFileInfo(second).fileName(), "2026-12-06_020000-2.KT");
-    EXPECT_EQ(QFile::permissions(first) & (QFile::ReadOther | QFile::ReadGroup), 0);
+    EXPECT_EQ(kt::test::othersMay(first), QFile::Permissions());
     // The later name holds the earlier backup: the manifest decides.
     EXPECT_TRUE(kt::shell::WriteIni(first, "HEAD", "Complete", "1"));
     EXPECT_TRUE(kt::shell::WriteIni(first, "HEAD", "Finished", "2026-12-06T03:00:00+01:00"));

@@ -3,33 +3,21 @@
 #include "engine/record_compare.h"
 #include "fleet/history.h"
 #include "fleet/record_changes.h"
+#include "history_support.h"
 #include "shell/ini_file.h"
 #include "support/printers.h"
+#include "support/system_paths.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
 
-using Records = QMap<QByteArray, QByteArray>;
 using Mode = kt::fleet::History::Mode;
-
-QByteArray card(int slot) {
-    return "HA" + QByteArray::number(slot).rightJustified(4, '0');
-}
-
-// A finished backup of `records`, each card in the file of its block.
-QString writeBackup(const QString& file, const Records& records) {
-    EXPECT_TRUE(kt::shell::WriteIni(file, "HEAD", "Title", "KT560AX"));
-    EXPECT_TRUE(kt::shell::WriteIni(file, "HEAD", "Complete", "1"));
-    for (auto it = records.begin(); it != records.end(); ++it)
-        EXPECT_TRUE(kt::shell::WriteIni(
-            it.key().startsWith("HA") ? kt::engine::cardFile(file, it.key().mid(2).toInt()) : file,
-            "Data", it.key(), it.value()));
-    return file;
-}
+using kt::test::card;
+using kt::test::Records;
+using kt::test::writeBackup;
 
 TEST(History, CommitsWhatWasStagedOnceAndGivesEachVersionBack) {
     QTemporaryDir dir;
@@ -64,7 +52,7 @@ TEST(History, CommitsWhatWasStagedOnceAndGivesEachVersionBack) {
     ASSERT_TRUE(history.open(folder, Mode::Write).ok());
     EXPECT_EQ(kt::engine::readBackupRecords(history.committedFile("north")),
               kt::engine::readBackupRecords(v2));
-    EXPECT_EQ(QFile::permissions(folder) & (QFile::ReadOther | QFile::ReadGroup), 0);
+    EXPECT_EQ(kt::test::othersMay(folder), QFile::Permissions());
 
     const QList<kt::fleet::HistoryVersion> versions = history.versions("north");
     ASSERT_EQ(versions.size(), 2);
@@ -94,81 +82,28 @@ TEST(History, CommitsWhatWasStagedOnceAndGivesEachVersionBack) {
               kt::shell::ErrorCode::NotFound);
 }
 
-// A history is its own: one writer at a time, for its owner only, and never
-// a repository that holds another branch.
-TEST(History, IsLockedPrivateAndNeverMixedWithAnotherRepository) {
+// A history is its own: one writer at a time, for its owner only.
+TEST(History, IsLockedAndPrivate) {
     QTemporaryDir dir;
     const QString folder = dir.filePath("history");
     QDir().mkpath(folder);
     QFile::setPermissions(folder, QFileDevice::Permissions(0x7755)); // rwxr-xr-x
     kt::fleet::History first;
     ASSERT_TRUE(first.open(folder, Mode::Write).ok());
-    EXPECT_EQ(QFile::permissions(folder) & (QFile::ReadOther | QFile::ReadGroup), 0);
+    EXPECT_EQ(kt::test::othersMay(folder), QFile::Permissions());
     kt::fleet::History second;
     EXPECT_EQ(second.open(folder, Mode::Write).error().code, kt::shell::ErrorCode::InUse);
     kt::fleet::History reader; // reads while a run writes
     EXPECT_TRUE(reader.open(folder, Mode::Read).ok());
-
-    const QString other = dir.filePath("other");
-    QDir().mkpath(other);
-    QFile readme(other + "/README");
-    ASSERT_TRUE(readme.open(QIODevice::WriteOnly));
-    readme.write("notes\n");
-    readme.close();
-    const auto git = [&](const QStringList& arguments) {
-        return QProcess::execute(
-            "git",
-            QStringList{"-C", other, "-c", "user.name=t", "-c", "user.email=t@t"} + arguments);
-    };
-    ASSERT_EQ(git({"init", "-q", "-b", "master"}), 0);
-    ASSERT_EQ(git({"add", "README"}), 0);
-    ASSERT_EQ(git({"commit", "-q", "-m", "notes"}), 0);
-    for (const Mode mode : {Mode::Read, Mode::Write}) {
-        kt::fleet::History mixed;
-        EXPECT_EQ(mixed.open(other, mode).error().code, kt::shell::ErrorCode::Invalid);
-    }
 }
 
-// A folder that is not a history of this program's is refused and left as
-// it was; a history of its own heals the locks a killed run left, and a
-// link inside it is refused.
-TEST(History, HealsItsOwnLocksAndTakesOverNothing) {
+// A history of this program's heals the locks a killed run left.
+TEST(History, HealsItsOwnLocks) {
     QTemporaryDir dir;
-    const auto git = [&](const QString& folder, const QStringList& arguments) {
-        return QProcess::execute(
-            "git",
-            QStringList{"-C", folder, "-c", "user.name=t", "-c", "user.email=t@t"} + arguments);
-    };
     const auto put = [](const QString& file, const QByteArray& text) {
         QFile out(file);
         return out.open(QIODevice::WriteOnly) && out.write(text) == text.size();
     };
-    // An ordinary folder with a file, and a repository on main with work
-    // that is not committed.
-    const QString plain = dir.filePath("plain");
-    const QString foreign = dir.filePath("foreign");
-    for (const QString& folder : {plain, foreign}) {
-        QDir().mkpath(folder);
-        ASSERT_TRUE(put(folder + "/notes", "mine\n"));
-        QFile::setPermissions(folder, QFileDevice::Permissions(0x7755));
-    }
-    ASSERT_EQ(git(foreign, {"init", "-q", "-b", "main"}), 0);
-    ASSERT_EQ(git(foreign, {"add", "notes"}), 0);
-    ASSERT_EQ(git(foreign, {"commit", "-q", "-m", "notes"}), 0);
-    ASSERT_TRUE(put(foreign + "/notes", "mine, changed\n"));
-    for (const QString& folder : {plain, foreign}) {
-        SCOPED_TRACE(folder.toStdString());
-        kt::fleet::History history;
-        const kt::shell::Status opened = history.open(folder, Mode::Write);
-        ASSERT_FALSE(opened.ok());
-        EXPECT_TRUE(opened.error().message.contains("nothing in it was changed"));
-        QFile notes(folder + "/notes");
-        ASSERT_TRUE(notes.open(QIODevice::ReadOnly));
-        EXPECT_EQ(notes.readAll(), folder == plain ? "mine\n" : "mine, changed\n");
-        EXPECT_EQ(QFile::permissions(folder) & QFile::ReadOther, QFile::ReadOther);
-        EXPECT_EQ(QDir(folder).exists(".git"), folder == foreign);
-    }
-
     // A history of this program's whose last run was killed inside git.
     const QString folder = dir.filePath("history");
     QDir().mkpath(dir.filePath("b"));
@@ -188,13 +123,6 @@ TEST(History, HealsItsOwnLocksAndTakesOverNothing) {
         const auto made = history.commit("x\n\nsouth: first version\n");
         ASSERT_TRUE(made.ok()) << made.error().message.toStdString();
         EXPECT_TRUE(*made);
-
-        // A section's folder that is a link leads nowhere.
-        const QString outside = dir.filePath("outside");
-        QDir().mkpath(outside);
-        ASSERT_TRUE(QFile::link(outside, folder + "/east"));
-        EXPECT_EQ(history.stage("east", backup).error().code, kt::shell::ErrorCode::NotRegular);
-        EXPECT_TRUE(QDir(outside).isEmpty());
     }
 }
 

@@ -5,6 +5,7 @@
 #include "fleet/hooks.h"
 #include "shell/ini_file.h"
 #include "support/printers.h"
+#include "support/system_paths.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -118,7 +119,7 @@ TEST(FleetState, TheStateFileReadsBackAndRefusesWhatIsNoState) {
         r.recent.append({state.lastRun.addDays(-i), JobOutcome::Finished, i == 0});
     state.controllers["north"] = r;
     ASSERT_TRUE(kt::fleet::writeFleetState(path, state).ok());
-    EXPECT_EQ(QFile::permissions(path) & (QFile::ReadGroup | QFile::ReadOther), 0);
+    EXPECT_EQ(kt::test::othersMay(path), QFile::Permissions());
 
     const kt::shell::Result<kt::fleet::FleetState> back = kt::fleet::readFleetState(path);
     ASSERT_TRUE(back.ok());

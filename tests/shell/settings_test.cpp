@@ -1,5 +1,6 @@
 #include "shell/ini_file.h"
 #include "shell/settings.h"
+#include "support/system_paths.h"
 
 #include <QTemporaryDir>
 #include <array>
@@ -60,13 +61,13 @@ TEST(Settings, RemembersTheLastPathsFolderAndCategoriesWithoutTheirBlanks) {
     EXPECT_EQ(s.lastFolder, "");
     EXPECT_TRUE(s.tickedCategories.isEmpty());
 
-    const QString loaded = QString::fromUtf8("/backup/\xE5\x82\x99/site-a.KT");
+    const QString loaded = kt::test::rooted("/backup/\xE5\x82\x99/site-a.KT");
     ASSERT_TRUE(kt::shell::writeJobChoices(ini, "LoadFile", loaded, 2500));
     ASSERT_TRUE(kt::shell::writeTickedCategories(ini, {"MasterCard", "UserCardDatabase"}));
     s = readSettings(ini);
     EXPECT_EQ(s.loadFile, loaded);
     EXPECT_EQ(s.cardCount, 2500);
-    EXPECT_EQ(s.lastFolder, QString::fromUtf8("/backup/\xE5\x82\x99"));
+    EXPECT_EQ(s.lastFolder, kt::test::rooted("/backup/\xE5\x82\x99"));
     EXPECT_EQ(s.tickedCategories, (QByteArrayList{"MasterCard", "UserCardDatabase"}));
     ASSERT_TRUE(WriteIni(ini, "System", "Categories", " SystemDatabase , ,FlowControl "));
     EXPECT_EQ(readSettings(ini).tickedCategories,
