@@ -7,11 +7,14 @@ namespace kt::fleet {
 
 namespace {
 
+const QString kJobObjectName = QStringLiteral("kt560ax job object");
+
 // A job object that holds a child and whatever it starts; closing the last
 // handle of it ends them all.
 class JobObject final : public QObject {
   public:
     explicit JobObject(QProcess& process) : QObject(&process) {
+        setObjectName(kJobObjectName);
         job_ = CreateJobObjectW(nullptr, nullptr);
         if (!job_)
             return;
@@ -50,7 +53,9 @@ void leadOwnGroup(QProcess& process) {
 }
 
 void killGroup(QProcess& process) {
-    if (auto* job = process.findChild<JobObject*>(QString(), Qt::FindDirectChildrenOnly))
+    // Found by its name: the class has no meta-object of its own to find it by.
+    if (auto* job = dynamic_cast<JobObject*>(
+            process.findChild<QObject*>(kJobObjectName, Qt::FindDirectChildrenOnly)))
         job->kill();
     process.kill();
 }
