@@ -1,37 +1,36 @@
-#!/ usr / bin / env bash
-#The Windows programs under Wine, against virtual controllers of this
-#computer on pseudo - terminals that Wine's COM ports lead to:
-#wine_test.sh FOLDER KT560AX VIRTUAL_CONTROLLER
-#FOLDER holds the unpacked Windows programs; KT560AX and the virtual
-#controller are this computer 's. Wine' s prefix is $WINEPREFIX.
-#Each check prints PASS or FAIL; the script exits 1 when one failed.
-set - uo pipefail windows = $(readlink - f "$1") source "$(dirname " $(
-    readlink - f "$0") ")/../cli/support.sh"
-                       "$2"
-                       "$3" wine = / usr / lib / wine / wine64 dosdevices =
-                                       $WINEPREFIX / dosdevices fast =
-                                           (--tx - delay 10 --rx - delay 10 --timeout 500 --quiet)
-                                               mapped = () cleanup_wine() {
-    for
-        com in "${mapped[@]}";
-    do
-        rm - f "$dosdevices/$com";
-    done / usr / lib / wine / wineserver - k 2 > / dev / null cleanup
+#!/usr/bin/env bash
+# The Windows programs under Wine, against virtual controllers of this
+# computer on pseudo-terminals that Wine's COM ports lead to:
+#   wine_test.sh FOLDER KT560AX VIRTUAL_CONTROLLER
+# FOLDER holds the unpacked Windows programs; KT560AX and the virtual
+# controller are this computer's. Wine's prefix is $WINEPREFIX.
+# Each check prints PASS or FAIL; the script exits 1 when one failed.
+set -uo pipefail
+windows=$(readlink -f "$1")
+source "$(dirname "$(readlink -f "$0")")/../cli/support.sh" "$2" "$3"
+wine=/usr/lib/wine/wine64
+dosdevices=$WINEPREFIX/dosdevices
+fast=(--tx-delay 10 --rx-delay 10 --timeout 500 --quiet)
+mapped=()
+cleanup_wine() {
+    for com in "${mapped[@]}"; do rm -f "$dosdevices/$com"; done
+    /usr/lib/wine/wineserver -k 2>/dev/null
+    cleanup
 }
 trap cleanup_wine EXIT
 
-#Wine's COM$2 leads to the pseudo-terminal linked at $1.
-map_com(){ln - sfn "$(readlink -f " $1 ")"
-                   "$dosdevices/com$2" mapped += ("com$2")}
-#A path of this computer as the Windows programs see it : Wine's drive Z:
-#is the root folder.
-windows_path() {
-    printf 'Z:%s' "${1//\//\\}";
+# Wine's COM$2 leads to the pseudo-terminal linked at $1.
+map_com() {
+    ln -sfn "$(readlink -f "$1")" "$dosdevices/com$2"
+    mapped+=("com$2")
 }
+# A path of this computer as the Windows programs see it: Wine's drive Z:
+# is the root folder.
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
-#The Windows kt560ax saves a controller; this computer's kt560ax saves the
-#same controller : both backups hold the same records.
-start_sim w.tty-- cards 40 --save w.sim.KT; sim_w=$last_sim
+# The Windows kt560ax saves a controller; this computer's kt560ax saves the
+# same controller: both backups hold the same records.
+start_sim w.tty --cards 40 --save w.sim.KT; sim_w=$last_sim
 map_com w.tty 5
 "$wine" "$windows/kt560ax.exe" save "$(windows_path "$work/windows.KT")" --port COM5 --cards 40 \
     "${fast[@]}" 2>windows-save.err
@@ -44,7 +43,7 @@ check "... and both backups hold the same records, one by one" same_records wind
 stop_sim "$sim_w"
 check "... which are the controller's own" same_records windows.KT w.sim.KT
 
-#The Windows kt560ax restores that backup into an empty controller.
+# The Windows kt560ax restores that backup into an empty controller.
 start_sim e.tty --empty --save e.sim.KT; sim_e=$last_sim
 map_com e.tty 6
 "$wine" "$windows/kt560ax.exe" load "$(windows_path "$work/windows.KT")" --port COM6 \
@@ -54,23 +53,39 @@ check "the Windows kt560ax restores through COM6" [ $? -eq 0 ]
 stop_sim "$sim_e"
 check "... and the controller holds what the backup holds" same_records windows.KT e.sim.KT
 
-#A port that leads nowhere is said so, and nothing is called done.
-"$wine" "$windows/kt560ax.exe" save "$(windows_path "$work/none.KT")" --port COM7 \
+# A port that leads nowhere is said so, and nothing is called done.
+"$wine" "$windows/kt560ax.exe" save "$(windows_path "$work/none.KT")" --port COM8 \
     --only system "${fast[@]}" 2>missing.err
 check "a save through a port that is not there fails" [ $? -ne 0 ]
-check "... and says the port does not exist" grep -q "COM7" missing.err
+check "... and says the port does not exist" grep -q "COM8" missing.err
 
-#The window starts under Xvfb and shows its main window.
+# A fleet on Windows: the backup, its history (read back by this
+# computer's git), the report, the metrics and a hook that is a batch file,
+# run without a shell of the program's own.
+start_sim f.tty --cards 20 --save f.sim.KT; sim_f=$last_sim
+map_com f.tty 7
+printf '@echo off\r\necho %%1 > "%s"\r\n' "$(windows_path "$work/hook.txt")" >done.bat
+printf '[fleet]\nHistory=history\nReport=report.html\nMetrics=kt.prom\nOnDone=done.bat hello\n' \
+    >fleet.ini
+printf '[north]\nPort=COM7\nCards=20\nFolder=backups\n' >>fleet.ini
+"$wine" "$windows/kt560ax.exe" run "$(windows_path "$work/fleet.ini")" "${fast[@]}" >fleet.out 2>&1
+check "a fleet runs on Windows" [ $? -eq 0 ]
+stop_sim "$sim_f"
+check "... its backup holds the controller's records" same_records backups/north/*.KT f.sim.KT
+check "... its history holds the backup" eval 'git -C history show --stat HEAD | grep -q north.KT'
+check "... its hook ran with its words" grep -q hello hook.txt
+check "... and the report and the metrics name the controller" \
+    eval 'grep -q north report.html && grep -q "controller=\"north\",state=\"changed\"" kt.prom'
+
+# The window starts under Xvfb and shows its main window.
 if need xvfb-run xwininfo; then
     title="KT560AX Data Backup System"
-#Wine's desktop of the programs above has no display: a new one.
+    # Wine's desktop of the programs above has no display: a new one.
     /usr/lib/wine/wineserver -k 2>/dev/null
     xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
         "$1" "$2" >window.out 2>&1 &
-        for _ in $(seq 600);
-do
-    if xwininfo
-        - root - tree | grep - q "$3"; then
+        for _ in $(seq 600); do
+            if xwininfo -root -tree | grep -q "$3"; then
                 xwininfo -root -tree | grep "$3" >window.seen
                 exit 0
             fi
@@ -80,5 +95,6 @@ do
     check "the window starts and shows \"$title\"" [ $? -eq 0 ]
     /usr/lib/wine/wineserver -k 2>/dev/null
 fi
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
