@@ -1,6 +1,7 @@
 // Renders an SVG picture as a square picture of a given size, for the
 // pictures of the window and the icon sizes that desktops look up; the
-// picture's format follows its name (.png, or .ico for a Windows program):
+// picture's format follows its name (.png, or .ico for the icon inside
+// kt560ax-backup.exe):
 //   render_icon SVG SIZE PICTURE
 #include <QGuiApplication>
 #include <QImage>

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The Windows programs under Wine, against virtual controllers of this
-# computer on pseudo-terminals that Wine's COM ports lead to:
+# kt560ax.exe and kt560ax-backup.exe, built for Windows, run under Wine
+# against virtual controllers of this computer on pseudo-terminals that
+# Wine's COM ports lead to:
 #   wine_test.sh FOLDER KT560AX VIRTUAL_CONTROLLER
-# FOLDER holds the unpacked Windows programs; KT560AX and the virtual
-# controller are this computer's. Wine's prefix is $WINEPREFIX.
+# FOLDER holds the unpacked zip of scripts/windows; KT560AX and the
+# virtual controller are built for this computer. Wine's prefix is $WINEPREFIX.
 # Each check prints PASS or FAIL; the script exits 1 when one failed.
 set -uo pipefail
 windows=$(readlink -f "$1")
@@ -24,8 +25,8 @@ map_com() {
     ln -sfn "$(readlink -f "$1")" "$dosdevices/com$2"
     mapped+=("com$2")
 }
-# A path of this computer as the Windows programs see it: Wine's drive Z:
-# is the root folder.
+# A path of this computer as kt560ax.exe sees it under Wine: drive Z: is
+# the root folder.
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
 # The Windows kt560ax saves a controller; this computer's kt560ax saves the
@@ -34,7 +35,7 @@ start_sim w.tty --cards 40 --save w.sim.KT; sim_w=$last_sim
 map_com w.tty 5
 "$wine" "$windows/kt560ax.exe" save "$(windows_path "$work/windows.KT")" --port COM5 --cards 40 \
     "${fast[@]}" 2>windows-save.err
-check "the Windows kt560ax saves through COM5" [ $? -eq 0 ]
+check "kt560ax.exe saves through COM5" [ $? -eq 0 ]
 [ -s windows-save.err ] && sed 's/^/    /' windows-save.err
 check "... and its backup is complete" [ "$(head_key windows.KT Complete)" = 1 ]
 "$kt" save linux.KT --port w.tty --cards 40 "${fast[@]}"
@@ -48,7 +49,7 @@ start_sim e.tty --empty --save e.sim.KT; sim_e=$last_sim
 map_com e.tty 6
 "$wine" "$windows/kt560ax.exe" load "$(windows_path "$work/windows.KT")" --port COM6 \
     "${fast[@]}" 2>windows-load.err
-check "the Windows kt560ax restores through COM6" [ $? -eq 0 ]
+check "kt560ax.exe restores through COM6" [ $? -eq 0 ]
 [ -s windows-load.err ] && sed 's/^/    /' windows-load.err
 stop_sim "$sim_e"
 check "... and the controller holds what the backup holds" same_records windows.KT e.sim.KT
