@@ -78,7 +78,9 @@ int main(int argc, char** argv) {
     const QCommandLineOption lateOpt("late-ms", "Delay of a late reply (default 1500).", "ms",
                                      "1500");
     const QCommandLineOption piecesOpt("pieces", "Pieces of a split reply (default 3).", "n", "3");
-    const QCommandLineOption gapOpt("gap-ms", "Gap between pieces (default 5).", "ms", "5");
+    const QCommandLineOption gapOpt(
+        "gap-ms", "Gap between pieces, or between the copies of a reply sent twice (default 5).",
+        "ms", "5");
     const QCommandLineOption paceOpt("pace", "Send at the line's real speed (11 bits a byte).");
     const QCommandLineOption settingsOpt("settings", "Line settings (default 19200,e,8,1).", "text",
                                          "19200,e,8,1");

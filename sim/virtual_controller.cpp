@@ -3,6 +3,8 @@
 #include "command_table.h"
 #include "link/frame.h"
 
+#include <utility>
+
 namespace kt::sim {
 
 using link::CR;
@@ -26,6 +28,8 @@ const QList<QPair<QByteArray, Fault>>& faultTable() {
         {"split-reply", Fault::SplitReply},
         {"late-reply", Fault::LateReply},
         {"flood-without-cr", Fault::FloodWithoutCr},
+        {"twice", Fault::Twice},
+        {"stale", Fault::Stale},
     };
     return table;
 }
@@ -150,8 +154,21 @@ QList<Chunk> VirtualController::applyFault(QByteArray reply, const QByteArray& a
     else if (plan_.count > 0 && fault != Fault::None)
         --plan_.count;
 
+    // A stale line gives the reply it held back; once the fault ends, the
+    // held reply still comes first.
+    if (fault == Fault::Stale)
+        return std::exchange(held_, {{0, reply}});
+    QList<Chunk> output = std::exchange(held_, {});
+    output += faultyReply(fault, std::move(reply), address, code, data);
+    return output;
+}
+
+QList<Chunk> VirtualController::faultyReply(Fault fault, QByteArray reply,
+                                            const QByteArray& address, const QByteArray& code,
+                                            const QByteArray& data) const {
     const qsizetype crcAt = reply.size() - 5;
     switch (fault) {
+    case Fault::Stale: // held back by applyFault
     case Fault::None:
         break;
     case Fault::Silence:
@@ -185,6 +202,8 @@ QList<Chunk> VirtualController::applyFault(QByteArray reply, const QByteArray& a
         return {{plan_.lateMs, reply}};
     case Fault::FloodWithoutCr:
         return {{0, QByteArray(plan_.floodBytes, 'F')}};
+    case Fault::Twice:
+        return {{0, reply}, {plan_.gapMs, reply}};
     }
     return {{0, reply}};
 }

@@ -22,6 +22,8 @@ enum class Fault {
     SplitReply,       // the reply in pieces with gaps between them
     LateReply,        // the reply comes after a delay
     FloodWithoutCr,   // a long line without CR instead of the reply
+    Twice,            // the reply, then the same reply again after the gap
+    Stale,            // each reply held back until the next request comes: one behind
 };
 
 // Fault names as the program's --fault option takes them ("wrong-crc"...).
@@ -36,7 +38,7 @@ struct FaultPlan {
     int alterEvery = 0;   // every k-th record read back differs from the one stored (0: none)
     double lateMs = 1500; // delay of a late reply
     int pieces = 3;       // pieces of a split reply
-    double gapMs = 5;     // gap between the pieces
+    double gapMs = 5;     // gap between the pieces, or between a twice-sent reply's copies
     int floodBytes = 70000;
 };
 
@@ -71,6 +73,8 @@ class VirtualController {
     QList<Chunk> answer(const QByteArray& frame);
     QList<Chunk> applyFault(QByteArray reply, const QByteArray& address, const QByteArray& code,
                             const QByteArray& data);
+    QList<Chunk> faultyReply(Fault fault, QByteArray reply, const QByteArray& address,
+                             const QByteArray& code, const QByteArray& data) const;
 
     RecordStore& store_;
     QList<int> addresses_;
@@ -80,6 +84,7 @@ class VirtualController {
     int requestCount_ = 0;
     int readCount_ = 0;
     bool echo_ = false;
+    QList<Chunk> held_; // a stale line's reply to the last request
 };
 
 } // namespace kt::sim
