@@ -302,7 +302,7 @@ QList<TransferJob::PlannedCategory> TransferJob::planRecords() const {
 void TransferJob::proceed() {
     while (blnJobActive) {
         if (categoryAt_ == plan_.size())
-            return finish(true);
+            return confirmLine();
         const PlannedCategory& planned = plan_[categoryAt_];
         if (!categoryOpen_) {
             qCDebug(ktJob, "category %s", planned.category->languageKey);
@@ -346,6 +346,14 @@ void TransferJob::onReply(const link::TxResult& result) {
         return;
     ++recordAt_;
     proceed();
+}
+
+void TransferJob::confirmLine() {
+    pending_ = link_->lsubConfirm(address_, [this](const link::TxResult& result) {
+        pending_.reset();
+        if (blnJobActive && replyAccepted(result))
+            finish(true);
+    });
 }
 
 void TransferJob::finish(bool complete) {
@@ -512,6 +520,10 @@ bool TransferJob::replyAccepted(const link::TxResult& result) {
                               (result.heard ? QStringLiteral(" tries, no reply could be accepted")
                                             : QStringLiteral(" tries, no reply")),
                           view_.languageText("CommunicationError") + '.');
+    case link::TxResult::Status::OutOfOrder:
+        return lineFailed(JobOutcome::Garbled,
+                          QStringLiteral("the controller's replies came out of order"),
+                          view_.languageText("RepliesOutOfOrder") + '.');
     case link::TxResult::Status::Cancelled:
         break;
     }

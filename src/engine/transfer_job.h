@@ -126,6 +126,9 @@ class TransferJob : public QObject {
     // What the reply to a record's request does; false when the job ended.
     void onReply(const link::TxResult& result);
     bool completeRecord(const Category& category, const PlannedRecord& record);
+    // After the last record: the line must stay quiet, so that no reply
+    // accepted may have answered another request; then the job finishes.
+    void confirmLine();
     void finish(bool complete);
 
     // Progress + 1 and the caption of the next record or group.

@@ -49,18 +49,38 @@ QByteArray CRC16(const QByteArray& text);
 // CR. Trailing blanks belong to the data: a card record may end in blanks.
 QByteArray buildRequestFrame(const QByteArray& requestText);
 
+// Why a reply was refused, for the trace, or that it was accepted.
+enum class ReplyVerdict {
+    Accepted,
+    Unframed,       // empty, no ETX or no CR after it, SO somewhere, or shorter than a frame
+    NoEot,          // no EOT in its place
+    OtherAddress,   // another controller's reply
+    BadCrc,         // the CRC digits do not match (exact, upper case)
+    OtherCommand,   // a sound reply of this address to another command: out of order
+    MoreAfterReply, // bytes after the frame's CR: a second reply, or more than one
+};
+
+const char* verdictText(ReplyVerdict verdict);
+
 struct ReplyCheck {
-    bool accepted = false;
+    ReplyVerdict verdict = ReplyVerdict::Unframed;
     // The cut reply frame (ETX through the first CR) when one could be cut,
     // otherwise the received text with blanks at both ends removed.
     QByteArray frame;
     // The data field; only meaningful when accepted.
     QByteArray data;
+
+    bool accepted() const { return verdict == ReplyVerdict::Accepted; }
 };
 
-// Checks the received text as the reply to `requestFrame`: the frame from
-// the first ETX to the first CR, no SO anywhere, at least 11 bytes, EOT in
-// its place, the request's address, and the CRC digits (exact, upper case).
+// Checks the received text as the only reply to `requestFrame`: the frame
+// from the first ETX to the first CR, no SO anywhere, at least 11 bytes,
+// EOT in its place, the request's address, the CRC digits (exact, upper
+// case), the request's command code, and nothing after the CR but blanks.
 ReplyCheck checkReply(const QByteArray& received, const QByteArray& requestFrame);
+
+// Whether the bytes hold a sound reply frame (any command) from the address
+// of `requestFrame`: a reply that some request of this line is owed.
+bool holdsReplyFrom(const QByteArray& bytes, const QByteArray& requestFrame);
 
 } // namespace kt::link

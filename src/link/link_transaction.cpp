@@ -43,17 +43,46 @@ LinkTransaction::~LinkTransaction() {
 
 std::shared_ptr<LinkRequest> LinkTransaction::lsubTransaction(const QByteArray& requestText,
                                                               LinkRequest::Done done) {
+    return start(LinkRequest::Kind::Request, requestText, std::move(done));
+}
+
+std::shared_ptr<LinkRequest> LinkTransaction::lsubConfirm(const QByteArray& address,
+                                                          LinkRequest::Done done) {
+    return start(LinkRequest::Kind::Confirm, address, std::move(done));
+}
+
+std::shared_ptr<LinkRequest> LinkTransaction::start(LinkRequest::Kind kind, const QByteArray& text,
+                                                    LinkRequest::Done done) {
     if (const std::shared_ptr<LinkRequest> previous = active_)
         previous->cancel();
-    active_ = std::make_shared<LinkRequest>(*this, requestText, std::move(done));
+    active_ = std::make_shared<LinkRequest>(*this, kind, text, std::move(done));
     const std::shared_ptr<LinkRequest> request = active_;
     request->begin();
     return request;
 }
 
-LinkRequest::LinkRequest(LinkTransaction& link, QByteArray requestText, Done done)
-    : link_(link), requestText_(std::move(requestText)), done_(std::move(done)),
-      next_(link.clock_) {}
+namespace {
+
+QByteArray withoutLeadingBlanks(const QByteArray& text) {
+    qsizetype begin = 0;
+    while (begin < text.size() && text[begin] == ' ')
+        ++begin;
+    return text.mid(begin);
+}
+
+} // namespace
+
+LinkRequest::LinkRequest(LinkTransaction& link, Kind kind, QByteArray requestText, Done done)
+    : link_(link), kind_(kind), requestText_(withoutLeadingBlanks(requestText)),
+      address_(requestText_.left(2)), done_(std::move(done)), next_(link.clock_) {}
+
+double LinkRequest::timeOutMs() const {
+    return roundedMs(link_.settings_.sngRxTimeOut);
+}
+
+bool LinkRequest::inStep() const {
+    return link_.outOfStepAddress_ != address_;
+}
 
 void LinkRequest::begin() {
     Clock& clock = link_.clock_;
@@ -62,13 +91,29 @@ void LinkRequest::begin() {
         next_.at(clock.nowMs(), [this] { end({TxResult::Status::PortLost, {}}); });
         return;
     }
+    if (kind_ == Kind::Confirm) {
+        // The quiet judges what may still come for the replies accepted.
+        strTxFrame = buildRequestFrame(address_ + "DC");
+        if (!link_.acceptedSinceQuiet_) {
+            next_.at(clock.nowMs(), [this] { end({TxResult::Status::Accepted, {}}); });
+            return;
+        }
+        collectingDoubt_ = true;
+        return startQuiet();
+    }
+    // A line out of step for this address is first let go quiet.
+    if (!inStep())
+        return startQuiet();
     // The line has been quiet since the previous request ended; a retry
     // waits its whole TX delay after the pause.
     startTry(link_.returnedAtMs_ >= 0 ? link_.returnedAtMs_ : clock.nowMs());
 }
 
 void LinkRequest::startTry(double txDelayFromMs) {
-    strTxFrame = buildRequestFrame(requestText_);
+    // The probe reads a record whose reply no earlier request of this
+    // record can give: its command code differs.
+    const QByteArray probe = address_ + (requestText_.mid(2, 2) == "DC" ? "DI" : "DC");
+    strTxFrame = buildRequestFrame(probing_ ? probe : requestText_);
     strRxBuffer.clear();
     LinkView& view = link_.view_;
     view.showLinkState(LinkState::Busy);
@@ -81,7 +126,19 @@ void LinkRequest::startTry(double txDelayFromMs) {
 void LinkRequest::send() {
     SerialPort& port = link_.port_;
     const double now = link_.clock_.nowMs();
-    port.readAll(); // a late reply to an earlier try is not this request's reply
+    if (const QByteArray early = port.readAll(); !early.isEmpty()) {
+        // Nothing is owed to a request not yet sent: these bytes answer an
+        // earlier frame, so the line is out of step until it is quiet.
+        const bool wasInStep = inStep();
+        qCDebug(ktLink, "%.1f ms: %lld bytes came before the request went out: %s", now,
+                qlonglong(early.size()), printable(early.left(80)).constData());
+        noteStray(early, wasInStep);
+        link_.outOfStepAddress_ = address_;
+        link_.view_.setActivity(false);
+        if (wasInStep)
+            return startQuiet(); // not this request's failure
+        return tryFailed();
+    }
     qCDebug(ktLink, "%.1f ms: sent %s", now, printable(strTxFrame).constData());
     if (!port.write(strTxFrame)) {
         qCDebug(ktLink, "%.1f ms: the write failed", now);
@@ -89,6 +146,7 @@ void LinkRequest::send() {
         link_.view_.setActivity(false);
         return tryFailed();
     }
+    sent_ = true;
     phase_ = Phase::RxDelay;
     next_.at(now + roundedMs(link_.settings_.sngRxDelay), [this] { startReply(); });
 }
@@ -98,7 +156,7 @@ void LinkRequest::startReply() {
     // On a line that echoes, the request comes back first, CR and all: it
     // is dropped once whole, and what follows is the reply.
     echoPending_ = link_.settings_.echo;
-    replyDeadlineMs_ = link_.clock_.nowMs() + roundedMs(link_.settings_.sngRxTimeOut);
+    replyDeadlineMs_ = link_.clock_.nowMs() + timeOutMs();
     next_.at(replyDeadlineMs_, [this] {
         onInput(); // what came with the deadline still counts, and is judged late
         if (phase_ == Phase::AwaitingReply)
@@ -108,8 +166,28 @@ void LinkRequest::startReply() {
 }
 
 void LinkRequest::onInput() {
-    if (phase_ != Phase::AwaitingReply)
-        return; // stays in the port until this request's next send drops it
+    switch (phase_) {
+    case Phase::AwaitingReply:
+        break;
+    case Phase::Settling: {
+        const QByteArray after = link_.port_.readAll();
+        if (after.isEmpty())
+            return;
+        // A second frame, or anything, after the accepted reply: it may
+        // have answered another request, so it is not taken.
+        qCDebug(ktLink, "%.1f ms: %lld bytes came after the accepted reply: %s",
+                link_.clock_.nowMs(), qlonglong(after.size()),
+                printable(after.left(80)).constData());
+        noteStray(after, inStep());
+        if (holdsReplyFrom(after, strTxFrame))
+            disorder_ = true;
+        return tryFailed();
+    }
+    case Phase::Quieting:
+        return onQuietInput();
+    default:
+        return; // stays in the port until the next send judges it
+    }
     strRxBuffer += link_.port_.readAll();
     // Bytes that are not the echo stay and fail the check.
     if (echoPending_ &&
@@ -139,20 +217,66 @@ void LinkRequest::finishReply() {
     } else if (now > replyDeadlineMs_) {
         qCDebug(ktLink, "%.1f ms: the reply came after the time-out", now);
     } else {
-        const ReplyCheck check = checkReply(strRxBuffer, strTxFrame);
-        qCDebug(ktLink, "%.1f ms: received %s (%s)", now, printable(strRxBuffer).constData(),
-                check.accepted ? "accepted" : "refused");
+        const QByteArray received = strRxBuffer;
+        const ReplyCheck check = checkReply(received, strTxFrame);
+        qCDebug(ktLink, "%.1f ms: received %s (%s)", now, printable(received).constData(),
+                verdictText(check.verdict));
         strRxBuffer = check.frame;
-        failed = !check.accepted;
+        failed = !check.accepted();
         data = check.data;
+        if (check.verdict == ReplyVerdict::OtherCommand ||
+            check.verdict == ReplyVerdict::MoreAfterReply) {
+            // A reply that answers another request: where the line was
+            // believed in step, earlier replies may be answers to others.
+            disorder_ = true;
+            noteStray(received, inStep());
+        }
     }
     LinkView& view = link_.view_;
     view.showEcho(shell::trimBlanks(strRxBuffer));
     view.setActivity(false);
     if (failed)
         return tryFailed();
-    view.showLinkState(LinkState::Ok);
-    end({TxResult::Status::Accepted, data});
+    startSettle(data);
+}
+
+void LinkRequest::startSettle(const QByteArray& data) {
+    acceptedAtMs_ = link_.clock_.nowMs();
+    if (!probing_)
+        held_ = data;
+    phase_ = Phase::Settling;
+    // In step, the quiet after a reply is the next request's TX delay, so
+    // the line's timing is as without it; out of step it is a time-out.
+    const double span = inStep() ? roundedMs(link_.settings_.sngTxDelay) : timeOutMs();
+    next_.at(acceptedAtMs_ + span, [this] { settled(); });
+}
+
+void LinkRequest::settled() {
+    onInput(); // what came with the deadline still counts
+    if (phase_ != Phase::Settling)
+        return;
+    const double now = link_.clock_.nowMs();
+    if (!inStep() && !probing_) {
+        qCDebug(ktLink, "%.1f ms: the line may be out of step: a probe with another command", now);
+        probing_ = true;
+        return startTry(acceptedAtMs_);
+    }
+    if (probing_) {
+        qCDebug(ktLink, "%.1f ms: the probe was answered: the line is in step", now);
+        link_.outOfStepAddress_.clear();
+    }
+    link_.acceptedSinceQuiet_ = true;
+    link_.view_.showLinkState(LinkState::Ok);
+    end({TxResult::Status::Accepted, held_});
+}
+
+void LinkRequest::noteStray(const QByteArray& bytes, bool wasInStep) {
+    // What came before this request's first frame answered another.
+    heard_ = heard_ || sent_;
+    if (wasInStep && link_.acceptedSinceQuiet_)
+        collectingDoubt_ = true;
+    if (collectingDoubt_ && doubt_.size() < LinkTransaction::kMaxReplyBytes)
+        doubt_ += bytes.left(LinkTransaction::kMaxReplyBytes - doubt_.size());
 }
 
 void LinkRequest::tryFailed() {
@@ -163,17 +287,72 @@ void LinkRequest::tryFailed() {
     ++link_.lngErrorCount;
     view.showErrorCount(link_.lngErrorCount);
     qCDebug(ktLink, "%.1f ms: try %d failed", now, tries_);
+    // An answer to a frame that went out may still come. The request
+    // starts over: its reply counts only from a try after the quiet.
+    if (sent_)
+        link_.outOfStepAddress_ = address_;
+    probing_ = false;
+    held_.clear();
     if (!link_.port_.isOpen()) {
         qCDebug(ktLink, "%.1f ms: the port went away", now);
         return end({TxResult::Status::PortLost, {}});
     }
     if (tries_ >= link_.maxTries_) {
-        qCDebug(ktLink, "%.1f ms: gave up", now);
-        return end({TxResult::Status::GaveUp, {}, heard_});
+        qCDebug(ktLink, "%.1f ms: gave up%s", now,
+                disorder_ ? ": replies came to requests they did not answer" : "");
+        return end(
+            {disorder_ ? TxResult::Status::OutOfOrder : TxResult::Status::GaveUp, {}, heard_});
     }
-    phase_ = Phase::RetryPause;
-    next_.at(now + roundedMs(link_.settings_.sngRxTimeOut),
-             [this] { startTry(link_.clock_.nowMs()); });
+    startQuiet();
+}
+
+void LinkRequest::startQuiet() {
+    phase_ = Phase::Quieting;
+    quietStartMs_ = link_.clock_.nowMs();
+    next_.at(quietStartMs_ + timeOutMs(), [this] { quietEnded(false); });
+    onQuietInput(); // what is waiting already counts as heard in the quiet
+}
+
+void LinkRequest::onQuietInput() {
+    const QByteArray bytes = link_.port_.readAll();
+    if (bytes.isEmpty())
+        return;
+    const double now = link_.clock_.nowMs();
+    qCDebug(ktLink, "%.1f ms: dropped %lld bytes while waiting for a quiet line: %s", now,
+            qlonglong(bytes.size()), printable(bytes.left(80)).constData());
+    noteStray(bytes, false);
+    // The quiet starts again, up to a limit: a line that never goes quiet
+    // fails a try.
+    const bool noisy = now - quietStartMs_ >= LinkTransaction::kQuietLimitTimeOuts * timeOutMs();
+    next_.at(noisy ? now : now + timeOutMs(), [this, noisy] { quietEnded(noisy); });
+}
+
+void LinkRequest::quietEnded(bool noisy) {
+    onInput(); // what came with the deadline still counts
+    if (phase_ != Phase::Quieting)
+        return;
+    const double now = link_.clock_.nowMs();
+    if (collectingDoubt_) {
+        collectingDoubt_ = false;
+        const bool owed = holdsReplyFrom(doubt_, strTxFrame);
+        doubt_.clear();
+        if (owed) {
+            qCDebug(ktLink,
+                    "%.1f ms: a reply came that an earlier request was owed while the line was "
+                    "in step: replies accepted before may belong to other records",
+                    now);
+            return end({TxResult::Status::OutOfOrder, {}, true});
+        }
+    }
+    if (kind_ == Kind::Confirm) {
+        link_.acceptedSinceQuiet_ = false;
+        return end({TxResult::Status::Accepted, {}});
+    }
+    if (noisy) {
+        qCDebug(ktLink, "%.1f ms: the line does not go quiet", now);
+        return tryFailed();
+    }
+    startTry(now);
 }
 
 void LinkRequest::onPortLost() {
@@ -186,7 +365,8 @@ void LinkRequest::onPortLost() {
         next_.cancel();
         link_.view_.setActivity(false);
         return tryFailed();
-    case Phase::RetryPause:
+    case Phase::Settling:
+    case Phase::Quieting:
         qCDebug(ktLink, "%.1f ms: the port went away", link_.clock_.nowMs());
         return end({TxResult::Status::PortLost, {}});
     case Phase::Ended:
@@ -199,9 +379,11 @@ void LinkRequest::cancel() {
         return;
     qCDebug(ktLink, "%.1f ms: cancelled", link_.clock_.nowMs());
     // No verdict on the try, no count, and the status panel goes back to
-    // the port's state.
-    if (phase_ != Phase::RetryPause)
+    // the port's state. An answer to a frame that went out may still come.
+    if (phase_ == Phase::TxDelay || phase_ == Phase::RxDelay || phase_ == Phase::AwaitingReply)
         link_.view_.setActivity(false);
+    if (sent_)
+        link_.outOfStepAddress_ = address_;
     link_.view_.showLinkState(LinkState::Idle);
     end({TxResult::Status::Cancelled, {}});
 }
@@ -209,7 +391,9 @@ void LinkRequest::cancel() {
 void LinkRequest::end(const TxResult& result) {
     next_.cancel();
     phase_ = Phase::Ended;
-    link_.returnedAtMs_ = link_.clock_.nowMs();
+    const double now = link_.clock_.nowMs();
+    // The quiet after an accepted reply served as the next TX delay.
+    link_.returnedAtMs_ = result.accepted() && kind_ == Kind::Request ? acceptedAtMs_ : now;
     // The request may be the link's last hold on itself: it stays alive
     // until its report has been made.
     std::shared_ptr<LinkRequest> self;

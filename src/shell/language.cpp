@@ -85,7 +85,8 @@ bool isAddedKey(const char* key) {
                                             "PortGone",
                                             "NoController",
                                             "CheckControllerId",
-                                            "CheckAddressScan"};
+                                            "CheckAddressScan",
+                                            "RepliesOutOfOrder"};
     // Whole families came later still: the fleet report's, the job log's,
     // the captions of the message box's own buttons, and a compare's.
     for (const char* prefix : {"Report", "State", "Log", "Button", "Compare"})

@@ -56,6 +56,7 @@ QByteArray reply(const QByteArray& content, char end = EOT) {
 }
 
 TEST(Frame, ReplyCheck) {
+    using V = ReplyVerdict;
     const QByteArray request = buildRequestFrame("01DC");
     const QByteArray good = reply("01DC0102ABCD");
     QByteArray lowerCase = reply("01DC");
@@ -63,39 +64,48 @@ TEST(Frame, ReplyCheck) {
     struct Case {
         const char* name;
         QByteArray received;
-        bool accepted;
+        ReplyVerdict verdict;
         QByteArray data;
     };
     const Case cases[] = {
-        {"empty data field", reply("01DC"), true, ""},
-        {"data field", good, true, "0102ABCD"},
-        {"blanks around", "  " + good + "  ", true, "0102ABCD"},
-        {"garbage before ETX", "\x05\x7F garbage" + good, true, "0102ABCD"},
-        {"text after the first CR", good + "01DC\x04zz\r", true, "0102ABCD"},
-        {"blanks inside data kept", reply("01DC 12 "), true, " 12 "},
-        {"lower-case CRC", lowerCase, false, ""},
-        {"wrong address with right CRC", reply("02DC0102ABCD"), false, ""},
+        {"empty data field", reply("01DC"), V::Accepted, ""},
+        {"data field", good, V::Accepted, "0102ABCD"},
+        {"blanks around", "  " + good + "  ", V::Accepted, "0102ABCD"},
+        {"garbage before ETX", "\x05\x7F garbage" + good, V::Accepted, "0102ABCD"},
+        {"blanks inside data kept", reply("01DC 12 "), V::Accepted, " 12 "},
+        // A reply is the request's only when it answers its command and
+        // nothing follows it: the protocol carries no sequence number.
+        {"a sound reply to another command", reply("01BC0102ABCD"), V::OtherCommand, ""},
+        {"a second reply after the first CR", good + good, V::MoreAfterReply, ""},
+        {"text after the first CR", good + "01DC\x04zz\r", V::MoreAfterReply, ""},
+        {"lower-case CRC", lowerCase, V::BadCrc, ""},
+        {"wrong address with right CRC", reply("02DC0102ABCD"), V::OtherAddress, ""},
         {"SO in the data",
          reply("01DC01\x0E"
                "02"),
-         false, ""},
-        {"SO after the CR", good + "\x0E", false, ""},
-        {"no EOT", reply("01DC0102ABCD", 'X'), false, ""},
-        {"no CR", good.chopped(1), false, ""},
-        {"no ETX", good.mid(1), false, ""},
-        {"too short", reply("01"), false, ""},
-        {"CR before ETX", "\r" + good, false, ""},
-        {"nothing", "", false, ""},
-        {"blanks only", "    ", false, ""},
+         V::Unframed, ""},
+        {"SO after the CR", good + "\x0E", V::Unframed, ""},
+        {"no EOT", reply("01DC0102ABCD", 'X'), V::NoEot, ""},
+        {"no CR", good.chopped(1), V::Unframed, ""},
+        {"no ETX", good.mid(1), V::Unframed, ""},
+        {"too short", reply("01"), V::Unframed, ""},
+        {"CR before ETX", "\r" + good, V::Unframed, ""},
+        {"nothing", "", V::Unframed, ""},
+        {"blanks only", "    ", V::Unframed, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const ReplyCheck check = checkReply(c.received, request);
-        EXPECT_EQ(check.accepted, c.accepted);
+        EXPECT_EQ(check.verdict, c.verdict) << verdictText(check.verdict);
         EXPECT_EQ(check.data, c.data);
     }
     // The cut frame replaces what was received.
-    EXPECT_EQ(checkReply("junk" + good + "tail", request).frame, good);
+    EXPECT_EQ(checkReply("junk" + good, request).frame, good);
+    // Owed replies are found among stray bytes whatever their command, never
+    // another address's or a damaged one.
+    EXPECT_TRUE(holdsReplyFrom("\x7Fnoise" + reply("01HB0001ABC") + "tail", request));
+    EXPECT_TRUE(holdsReplyFrom(reply("01D") + reply("01BA1X"), request));
+    EXPECT_FALSE(holdsReplyFrom(reply("02DC") + lowerCase + good.chopped(1), request));
 }
 
 } // namespace

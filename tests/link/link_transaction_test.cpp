@@ -55,20 +55,37 @@ struct Rig {
 
 class LinkTransactionTest : public ::testing::Test, public Rig {};
 
-// Input waiting before the request is discarded: a stale reply from this
-// address would pass the check, as the code is not compared.
-TEST_F(LinkTransactionTest, AcceptedOnTheFirstTryAfterDiscardingWhatWasWaiting) {
-    port.inject(VirtualController::replyFrame("01", "DI", "STALE"));
+// In step, the quiet after the reply is the next request's TX delay: one
+// frame, and the report once the line stayed quiet that long.
+TEST_F(LinkTransactionTest, AcceptedOnTheFirstTry) {
     const TxResult result = transact(" 01DC");
     EXPECT_EQ(result.status, Status::Accepted);
     EXPECT_EQ(result.data, store.value("DC"));
     EXPECT_EQ(port.written(), QList<QByteArray>{kt::link::buildRequestFrame("01DC")});
-    EXPECT_EQ(clock.nowMs(), 15 + 25);
+    EXPECT_EQ(clock.nowMs(), 15 + 25 + 15);
     EXPECT_EQ(view.states, (QList<LinkState>{LinkState::Busy, LinkState::Ok}));
     EXPECT_EQ(view.activity, (QList<bool>{true, false}));
     EXPECT_EQ(view.echoes.last(), VirtualController::replyFrame("01", "DC", store.value("DC")));
     EXPECT_EQ(link.errorCount(), 0);
     EXPECT_TRUE(view.errorCounts.isEmpty());
+    // The next request goes out at once: its TX delay has passed.
+    EXPECT_TRUE(transact("01DI").accepted());
+    EXPECT_EQ(clock.nowMs(), 55 + 25 + 15);
+}
+
+// A reply waiting before the request was sent answers an earlier frame:
+// the line is let go quiet for a time-out, the request is sent, its reply
+// is followed by the same quiet and a probe with another code.
+TEST_F(LinkTransactionTest, BytesBeforeTheRequestPutTheLineOutOfStep) {
+    port.inject(VirtualController::replyFrame("01", "DI", "STALE"));
+    const TxResult result = transact("01DC");
+    EXPECT_EQ(result.status, Status::Accepted);
+    EXPECT_EQ(result.data, store.value("DC"));
+    EXPECT_EQ(port.written(), (QList<QByteArray>{kt::link::buildRequestFrame("01DC"),
+                                                 kt::link::buildRequestFrame("01DI")}));
+    // TX delay, quiet, TX and RX delays, quiet, the probe's RX delay, quiet.
+    EXPECT_EQ(clock.nowMs(), 15 + 300 + 15 + 25 + 300 + 25 + 300);
+    EXPECT_EQ(link.errorCount(), 0);
 }
 
 TEST_F(LinkTransactionTest, RecoversFromRefusedRepliesByRetrying) {
@@ -95,7 +112,11 @@ TEST_F(LinkTransactionTest, RecoversFromRefusedRepliesByRetrying) {
         EXPECT_EQ(result.status, Status::Accepted);
         EXPECT_EQ(result.data, "");
         EXPECT_EQ(link.errorCount() - before, c.failedTries);
-        EXPECT_EQ(port.written().size() - writes, c.failedTries + 1);
+        // After a failed try the accepted reply is confirmed by a probe.
+        EXPECT_EQ(port.written().size() - writes, c.failedTries + 1 + (c.failedTries > 0));
+        if (c.failedTries > 0) {
+            EXPECT_EQ(port.written().last(), kt::link::buildRequestFrame("01DC"));
+        }
         if (c.failedTries > 0) {
             EXPECT_EQ(view.errorCounts.last(), link.errorCount());
         }
@@ -175,8 +196,9 @@ TEST(LinkTransaction, AClosedPortSendsNothing) {
     EXPECT_EQ(r.link.errorCount(), 0);
 }
 
-// A request cancelled with its reply on the way: the next request drops
-// that reply before it sends, and the first one's time-out never ends it.
+// A request cancelled with its reply on the way: the next request lets the
+// line go quiet first and drops that reply, and the first one's time-out
+// never ends it.
 TEST_F(LinkTransactionTest, NothingOfAnEarlierRequestReachesALaterOne) {
     int firstReports = 0;
     const auto first = link.lsubTransaction("01DC", [&](const TxResult& result) {
@@ -189,9 +211,11 @@ TEST_F(LinkTransactionTest, NothingOfAnEarlierRequestReachesALaterOne) {
     EXPECT_EQ(firstReports, 1);
     EXPECT_EQ(second.status, Status::Accepted);
     EXPECT_EQ(second.data, store.value("DI"));
-    EXPECT_EQ(clock.nowMs(), 35 + 15 + 25); // its own TX and RX delays, from the cancel
-    clock.run();                            // nothing of the first is left to happen
-    EXPECT_EQ(clock.nowMs(), 35 + 15 + 25);
+    // The quiet from the cancel, its own delays, the quiet, the probe.
+    const double end = 35 + 300 + 15 + 25 + 300 + 25 + 300;
+    EXPECT_EQ(clock.nowMs(), end);
+    clock.run(); // nothing of the first is left to happen
+    EXPECT_EQ(clock.nowMs(), end);
     EXPECT_EQ(link.errorCount(), 0);
 }
 
@@ -199,8 +223,54 @@ TEST_F(LinkTransactionTest, ChangedTimesApplyFromTheNextWait) {
     fault(Fault::Silence, 1);
     clock.callAt(50, [&] { settings.sngRxTimeOut = 500; }); // during the first wait
     EXPECT_TRUE(transact("01DC").accepted());
-    // First try: its wait keeps 300; the pause and the second try use 500.
-    EXPECT_EQ(clock.nowMs(), (15 + 25 + 300) + 500 + (15 + 25));
+    // First try: its wait keeps 300; the quiets and the second try use 500.
+    EXPECT_EQ(clock.nowMs(), (15 + 25 + 300) + 500 + (15 + 25) + 500 + 25 + 500);
+}
+
+// Replies that answer other requests while the line was believed in step
+// cast doubt on the replies accepted before: the request ends OutOfOrder.
+// Noise is only a failed try; a confirm judges what comes after the last
+// reply.
+TEST(LinkTransaction, RepliesOutOfOrderAreNeverTaken) {
+    const QByteArray owed = VirtualController::replyFrame("01", "HB", "OLDCARD");
+    enum class Next { Card, SilentSystem, Confirm };
+    struct Case {
+        const char* name;
+        Next next;
+        QByteArray injected; // 10 ms after the next step began
+        Status status;
+        int failedTries;
+    };
+    const Case cases[] = {
+        {"nothing more", Next::Card, "", Status::Accepted, 0},
+        {"noise after the reply", Next::Card, "\x7F\xFF", Status::Accepted, 1},
+        {"another reply after the reply", Next::Card, owed, Status::OutOfOrder, 1},
+        {"a reply to another command", Next::SilentSystem, owed, Status::OutOfOrder, 1},
+        {"a confirm on a quiet line", Next::Confirm, "", Status::Accepted, 0},
+        {"a confirm that hears a reply", Next::Confirm, owed, Status::OutOfOrder, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig r;
+        r.settings.sngRxDelay = 5; // the next card's reply is taken before the injection
+        ASSERT_TRUE(r.transact("01HB0001").accepted());
+        if (c.next == Next::SilentSystem)
+            r.fault(Fault::Silence, 1);
+        if (!c.injected.isEmpty())
+            r.clock.callAt(r.clock.nowMs() + 10, [&] { r.port.inject(c.injected); });
+        std::optional<TxResult> result;
+        const auto done = [&](const TxResult& got) { result = got; };
+        r.request = c.next == Next::Confirm        ? r.link.lsubConfirm("01", done)
+                    : c.next == Next::SilentSystem ? r.link.lsubTransaction("01DC", done)
+                                                   : r.link.lsubTransaction("01HB0002", done);
+        r.clock.run([&] { return result.has_value(); });
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->status, c.status);
+        if (result->accepted() && c.next == Next::Card) {
+            EXPECT_EQ(result->data, r.store.value("HA0002"));
+        }
+        EXPECT_EQ(r.link.errorCount(), c.failedTries);
+    }
 }
 
 } // namespace

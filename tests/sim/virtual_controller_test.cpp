@@ -31,7 +31,7 @@ TEST(VirtualController, AnswersEveryCommandAtBothEndsOfItsRangeAndStoresWrites) 
             SCOPED_TRACE(request.constData());
             const auto check = kt::link::checkReply(answer(controller, request),
                                                     kt::link::buildRequestFrame(request));
-            ASSERT_TRUE(check.accepted);
+            ASSERT_TRUE(check.accepted());
             EXPECT_EQ(check.data, store.value(recordKey(c, index)));
             EXPECT_FALSE(check.data.isEmpty());
             if (c.digits) {

@@ -31,7 +31,7 @@ QByteArray referenceCrc(const QByteArray& bytes) {
 }
 
 void checkAccepted(const kt::link::ReplyCheck& result, const QByteArray& request) {
-    if (!result.accepted)
+    if (!result.accepted())
         return;
     const QByteArray& f = result.frame;
     check(f.size() >= 11 && f.front() == kt::link::ETX && f.back() == kt::link::CR);
@@ -40,6 +40,7 @@ void checkAccepted(const kt::link::ReplyCheck& result, const QByteArray& request
     check(f.mid(f.size() - 5, 4) == referenceCrc(f.left(f.size() - 5)));
     check(result.data == f.mid(5, f.size() - 11));
     check(!f.contains(kt::link::SO) && f.count(kt::link::CR) == 1);
+    check(f.mid(3, 2) == request.mid(3, 2));
 }
 
 } // namespace
