@@ -251,8 +251,21 @@ QByteArray cardRecordOfStoredValue(const QByteArray& value) {
     return trimmed;
 }
 
+namespace {
+
+std::function<QDateTime()>& wallClock() {
+    static std::function<QDateTime()> clock;
+    return clock;
+}
+
+} // namespace
+
+void setWallClock(std::function<QDateTime()> clock) {
+    wallClock() = std::move(clock);
+}
+
 QByteArray localTimeStamp() {
-    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime now = wallClock() ? wallClock()() : QDateTime::currentDateTime();
     const int offset = now.offsetFromUtc() / 60; // minutes east of UTC
     const int size = std::abs(offset);
     return now.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1() +

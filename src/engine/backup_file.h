@@ -146,5 +146,8 @@ QByteArray cardRecordOfStoredValue(const QByteArray& value);
 
 // The current local time in ISO 8601 with its offset from UTC.
 QByteArray localTimeStamp();
+// Where localTimeStamp() takes the time from: the system's clock when
+// empty, as it is; a test sets its own and empties it again.
+void setWallClock(std::function<QDateTime()> clock);
 
 } // namespace kt::engine

@@ -53,7 +53,9 @@ cp -p a.KT kept.KT
 check "... and leaves a backup under that name as it was" cmp -s a.KT kept.KT
 "$kt" save e.KT --port c.tty --cards 50 --tx-delay 10 --rx-delay 10 --quiet --json >e.json &
 job=$!
-for _ in $(seq 100); do grep -q '^FD' e.KT 2>/dev/null && break; sleep 0.05; done
+# Once the save holds its set and has begun its file.
+begun() { set_held e.KT && [ "$(head_key e.KT Complete)" = 0 ]; }
+until_ended "$job" begun
 kill -TERM "$job"
 wait "$job"
 check "SIGTERM in the middle of a job exits 5" [ $? -eq 5 ]
@@ -173,5 +175,4 @@ fi
 stop_sim "$sim_bus"
 stop_sim "$sim_p1"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+end_checks

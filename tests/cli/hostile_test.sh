@@ -43,7 +43,7 @@ start_server() { # start_server MODE SECONDS: sets $server_port
     "$server_program" "$1" "$2" >server.port &
     pids+=($!)
     # A whole line: a port number read half written would be another port.
-    for _ in $(seq 400); do grep -qx '[0-9][0-9]*' server.port && break; sleep 0.05; done
+    until_ended "$!" grep -qx '[0-9][0-9]*' server.port
     server_port=$(cat server.port)
 }
 
@@ -95,7 +95,8 @@ start_sim b.tty --cards 300; sim_b=$last_sim
 start_sim c.tty --cards 300 --seed 2; sim_c=$last_sim
 "$kt" save two.KT --port b.tty --only cards --cards 300 "${fast[@]}" &
 first=$!
-for _ in $(seq 100); do grep -q '^HA0001' two.KT 2>/dev/null && break; sleep 0.05; done
+until_ended "$first" set_held two.KT
+check "the first save holds the set while it runs" set_held two.KT
 "$kt" save two.KT --port c.tty --only cards --cards 300 "${fast[@]}" 2>two.err
 check "a second save into a file in use exits 2" [ $? -eq 2 ]
 check "... naming the file" grep -q "two.KT - is in use by another job" two.err
@@ -117,10 +118,8 @@ start_server silent 20
 "$kt" save sig.KT --port "rfc2217://127.0.0.1:$server_port" "${fast[@]}" 2>/dev/null &
 job=$!
 # Once it is connected and waiting for the server's answer.
-for _ in $(seq 200); do
-    ss -Htn state established "( dport = :$server_port )" | grep -q . && break
-    sleep 0.05
-done
+connected() { ss -Htn state established "( dport = :$server_port )" | grep -q .; }
+until_ended "$job" connected
 kill -TERM "$job"
 wait "$job"
 check "SIGTERM while connecting exits 5" [ $? -eq 5 ]
@@ -226,5 +225,4 @@ printf '[a]\nPort=COM1\n\033]0;owned\007 line\n' >escape.ini
 check "a fleet file's escape is told by name, never sent raw" \
     eval '! grep -q $'"'"'\033'"'"' escape.err && grep -q "ESC" escape.err'
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+end_checks

@@ -25,9 +25,30 @@ need() {
     if [ -n "${CI:-}" ]; then
         check "${missing[*]} installed" false
     else
+        skipped=$((skipped + 1))
         echo "SKIP: ${missing[*]} not installed"
     fi
     return 1
+}
+# until_ended PID COMMAND...: runs COMMAND until it succeeds, for as long
+# as process PID runs (then once more); its status is COMMAND's last.
+until_ended() {
+    local pid=$1
+    shift
+    until "$@"; do
+        kill -0 "$pid" 2>/dev/null || {
+            "$@"
+            return
+        }
+        sleep 0.05
+    done
+}
+# True while a job holds the lock of backup set $1. It only looks (the
+# kernel's table of locks names the lock file's inode), never takes it.
+set_held() {
+    local inode
+    inode=$(stat -c %i "$(dirname "$1")/.$(basename "$1").lock" 2>/dev/null) || return 1
+    grep -q ":$inode " /proc/locks
 }
 # Waits until the clock's second has changed: backups are named by the
 # second they start in.
@@ -49,10 +70,10 @@ while True:
     except OSError:
         pass')
 }
-# True once something accepts connections on 127.0.0.1:$1, within ten
-# seconds.
+# True once something accepts connections on 127.0.0.1:$1, within a
+# minute however busy the machine.
 accepting() {
-    for _ in $(seq 200); do
+    for _ in $(seq 1200); do
         (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
         sleep 0.05
     done
@@ -65,7 +86,7 @@ start_sim() {
     "$sim" --link "$link" "$@" >"$link.log" 2>&1 &
     pids+=($!)
     last_sim=$!
-    for _ in $(seq 100); do [ -e "$link" ] && return 0; sleep 0.05; done
+    until_ended "$last_sim" test -e "$link" && return 0
     echo "the virtual controller at $link did not start" >&2
     return 1
 }

@@ -102,5 +102,4 @@ if need promtool; then
         grep -qx 'kt560ax_run_controllers_changed 1' metrics/kt560ax.prom
 fi
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+end_checks

@@ -254,7 +254,7 @@ TEST(MainWindow, TheJobPanelCountsWithItsBarAndItsTimeRunsDuringRetries) {
     sampler.start(2);
     r.find<QPushButton>("cmdSave")->click();
     ASSERT_TRUE(kt::test::waitFor([&] { return !r.window->job().isActive(); }, 10000));
-    EXPECT_TRUE(kt::test::waitFor([&] { return !atTheEnd.isEmpty(); }, 1000));
+    EXPECT_TRUE(kt::test::waitFor([&] { return !atTheEnd.isEmpty(); }, 10000));
     EXPECT_EQ(atTheEnd, "24 of 24"); // 2 system records, 12 holidays, 10 cards
     EXPECT_TRUE(disagreements.isEmpty()) << disagreements.join('\n').toStdString();
     sampler.stop();
@@ -316,7 +316,7 @@ TEST(MainWindow, ADeviceUnpluggedUnderTheSuccessMessageWaitsForIt) {
         << texts[0].toStdString();
     EXPECT_TRUE(texts[1].startsWith("COM1:19200,e,8,1")) << texts[1].toStdString();
     // The controls of a closed port, the file panels back.
-    EXPECT_TRUE(kt::test::waitFor([&] { return r.find<QWidget>("fraSave")->isVisible(); }, 1000));
+    EXPECT_TRUE(kt::test::waitFor([&] { return r.find<QWidget>("fraSave")->isVisible(); }, 10000));
     EXPECT_FALSE(r.find<QWidget>("fraCommStatus")->isVisible());
     EXPECT_FALSE(r.window->isControlEnabled("cmdSave"));
     EXPECT_TRUE(r.window->isControlEnabled("mnuCommPort"));
@@ -537,7 +537,7 @@ TEST(MainWindow, NumbersFollowTheScrollBarsAndAJobTakesThemWithTheTickedBoxes) {
     // A restore asks and never changes the card count chosen.
     kt::test::MessageCatcher catcher("cmdCancel");
     r.find<QPushButton>("cmdLoad")->click();
-    ASSERT_TRUE(kt::test::waitFor([&] { return !catcher.messages.isEmpty(); }, 5000));
+    ASSERT_TRUE(kt::test::waitFor([&] { return !catcher.messages.isEmpty(); }, 10000));
     EXPECT_EQ(catcher.messages[0].buttons, "Restore|*Cancel");
     EXPECT_EQ(cards->value(), 2437);
     EXPECT_TRUE(r.controller.controller.requests().isEmpty());

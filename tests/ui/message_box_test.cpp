@@ -69,7 +69,7 @@ TEST(MessageBox, WidthFollowsTheWiderOfTitleAndTextWithinTheScreen) {
     const int wide = box.widthTwips();
     EXPECT_EQ(wide, int(std::nearbyint(105 + twipsOf(&box, shadow->width()))) + 330);
     // The shadow's hop to the upper left makes the window 30 twips narrower.
-    EXPECT_TRUE(kt::test::waitFor([&] { return box.widthTwips() != wide; }, 3000));
+    EXPECT_TRUE(kt::test::waitFor([&] { return box.widthTwips() != wide; }, 10000));
     EXPECT_EQ(box.widthTwips(), wide - 30);
 
     // A long text wraps at about 70 characters, in two thirds of the screen.

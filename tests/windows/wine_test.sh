@@ -97,5 +97,4 @@ if need xvfb-run xwininfo; then
     /usr/lib/wine/wineserver -k 2>/dev/null
 fi
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+end_checks
