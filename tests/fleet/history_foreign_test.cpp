@@ -13,31 +13,9 @@ namespace {
 using kt::test::writeBackup;
 using Mode = kt::fleet::History::Mode;
 
-// Never a repository that holds another branch.
-TEST(History, NeverMixesWithAnotherRepository) {
-    QTemporaryDir dir;
-    const QString other = dir.filePath("other");
-    QDir().mkpath(other);
-    QFile readme(other + "/README");
-    ASSERT_TRUE(readme.open(QIODevice::WriteOnly));
-    readme.write("notes\n");
-    readme.close();
-    const auto git = [&](const QStringList& arguments) {
-        return QProcess::execute(
-            "git",
-            QStringList{"-C", other, "-c", "user.name=t", "-c", "user.email=t@t"} + arguments);
-    };
-    ASSERT_EQ(git({"init", "-q", "-b", "master"}), 0);
-    ASSERT_EQ(git({"add", "README"}), 0);
-    ASSERT_EQ(git({"commit", "-q", "-m", "notes"}), 0);
-    for (const Mode mode : {Mode::Read, Mode::Write}) {
-        kt::fleet::History mixed;
-        EXPECT_EQ(mixed.open(other, mode).error().code, kt::shell::ErrorCode::Invalid);
-    }
-}
-
-// A folder that is not a history of this program's is refused and left as
-// it was.
+// A folder that is not a history of this program's (a folder with a file,
+// a repository of another branch, one on the history's branch with work not
+// committed) is refused for reading and writing, and left as it was.
 TEST(History, TakesOverNothing) {
     QTemporaryDir dir;
     const auto git = [&](const QString& folder, const QStringList& arguments) {
@@ -49,34 +27,39 @@ TEST(History, TakesOverNothing) {
         QFile out(file);
         return out.open(QIODevice::WriteOnly) && out.write(text) == text.size();
     };
-    // An ordinary folder with a file, and a repository on main with work
-    // that is not committed.
-    const QString plain = dir.filePath("plain");
-    const QString foreign = dir.filePath("foreign");
-    for (const QString& folder : {plain, foreign}) {
+    const struct {
+        const char* name;
+        const char* branch; // of a repository made by git
+        kt::shell::ErrorCode read;
+    } cases[] = {{"plain", nullptr, kt::shell::ErrorCode::NotFound},
+                 {"other", "master", kt::shell::ErrorCode::Invalid},
+                 {"foreign", "main", kt::shell::ErrorCode::Invalid}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = dir.filePath(c.name);
         QDir().mkpath(folder);
         ASSERT_TRUE(put(folder + "/notes", "mine\n"));
         QFile::setPermissions(folder, QFileDevice::Permissions(0x7755));
-    }
-    ASSERT_EQ(git(foreign, {"init", "-q", "-b", "main"}), 0);
-    ASSERT_EQ(git(foreign, {"add", "notes"}), 0);
-    ASSERT_EQ(git(foreign, {"commit", "-q", "-m", "notes"}), 0);
-    ASSERT_TRUE(put(foreign + "/notes", "mine, changed\n"));
-    for (const QString& folder : {plain, foreign}) {
-        SCOPED_TRACE(folder.toStdString());
-        kt::fleet::History history;
-        const kt::shell::Status opened = history.open(folder, Mode::Write);
+        if (c.branch) {
+            ASSERT_EQ(git(folder, {"init", "-q", "-b", c.branch}), 0);
+            ASSERT_EQ(git(folder, {"add", "notes"}), 0);
+            ASSERT_EQ(git(folder, {"commit", "-q", "-m", "notes"}), 0);
+            ASSERT_TRUE(put(folder + "/notes", "mine, changed\n"));
+        }
+        kt::fleet::History reader, writer;
+        EXPECT_EQ(reader.open(folder, Mode::Read).error().code, c.read);
+        const kt::shell::Status opened = writer.open(folder, Mode::Write);
         ASSERT_FALSE(opened.ok());
         EXPECT_TRUE(opened.error().message.contains("nothing in it was changed"));
         QFile notes(folder + "/notes");
         ASSERT_TRUE(notes.open(QIODevice::ReadOnly));
-        EXPECT_EQ(notes.readAll(), folder == plain ? "mine\n" : "mine, changed\n");
+        EXPECT_EQ(notes.readAll(), c.branch ? "mine, changed\n" : "mine\n");
         EXPECT_EQ(QFile::permissions(folder) & QFile::ReadOther, QFile::ReadOther);
-        EXPECT_EQ(QDir(folder).exists(".git"), folder == foreign);
+        EXPECT_EQ(QDir(folder).exists(".git"), c.branch != nullptr);
     }
 }
 
-// A link inside a history is refused.
+// A section's folder inside a history that is a link leads nowhere.
 TEST(History, RefusesALinkInside) {
     QTemporaryDir dir;
     const QString folder = dir.filePath("history");
@@ -84,7 +67,6 @@ TEST(History, RefusesALinkInside) {
     const QString backup = writeBackup(dir.filePath("b/a.KT"), {{"DC", "01"}});
     kt::fleet::History history;
     ASSERT_TRUE(history.open(folder, Mode::Write).ok());
-    // A section's folder that is a link leads nowhere.
     const QString outside = dir.filePath("outside");
     QDir().mkpath(outside);
     ASSERT_TRUE(QFile::link(outside, folder + "/east"));

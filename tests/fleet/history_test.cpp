@@ -1,10 +1,8 @@
 // The fleet's git history and the change lines it commits.
-#include "engine/backup_file.h"
 #include "engine/record_compare.h"
 #include "fleet/history.h"
 #include "fleet/record_changes.h"
 #include "history_support.h"
-#include "shell/ini_file.h"
 #include "support/printers.h"
 #include "support/system_paths.h"
 
@@ -19,6 +17,9 @@ using kt::test::card;
 using kt::test::Records;
 using kt::test::writeBackup;
 
+// A history commits what was staged, once, and gives each version back; on
+// opening it heals what a killed run left (git's locks, a work tree changed
+// by hand), and it stays private with one writer at a time.
 TEST(History, CommitsWhatWasStagedOnceAndGivesEachVersionBack) {
     QTemporaryDir dir;
     const QString folder = dir.filePath("history");
@@ -31,9 +32,15 @@ TEST(History, CommitsWhatWasStagedOnceAndGivesEachVersionBack) {
     QDir(dir.path()).mkpath("b");
     const QString v1 = writeBackup(dir.filePath("a.KT"), first);
     const QString v2 = writeBackup(dir.filePath("b/a.KT"), second);
+    QDir().mkpath(folder);
+    QFile::setPermissions(folder, QFileDevice::Permissions(0x7755)); // rwxr-xr-x
     {
         kt::fleet::History history;
         ASSERT_TRUE(history.open(folder, Mode::Write).ok());
+        kt::fleet::History other;
+        EXPECT_EQ(other.open(folder, Mode::Write).error().code, kt::shell::ErrorCode::InUse);
+        kt::fleet::History reader; // reads while a run writes
+        EXPECT_TRUE(reader.open(folder, Mode::Read).ok());
         EXPECT_EQ(history.committedFile("north"), "");
         ASSERT_TRUE(history.stage("north", v1).ok());
         EXPECT_TRUE(history.commit("1 controller changed, 0 failed\n\nnorth: first version\n")
@@ -46,8 +53,9 @@ TEST(History, CommitsWhatWasStagedOnceAndGivesEachVersionBack) {
                         .ok());
         EXPECT_FALSE(QFile::exists(folder + "/north/2north.KT"));
     }
-    // A work tree changed by hand is set back to the last commit on opening.
     EXPECT_TRUE(kt::shell::WriteIni(folder + "/north/north.KT", "Data", "DC", "99"));
+    for (const char* lock : {"/.git/index.lock", "/.git/refs/heads/main.lock"})
+        ASSERT_TRUE(QFile(folder + lock).open(QIODevice::WriteOnly));
     kt::fleet::History history;
     ASSERT_TRUE(history.open(folder, Mode::Write).ok());
     EXPECT_EQ(kt::engine::readBackupRecords(history.committedFile("north")),
@@ -76,54 +84,12 @@ TEST(History, CommitsWhatWasStagedOnceAndGivesEachVersionBack) {
     ASSERT_FALSE(beside.ok());
     EXPECT_TRUE(beside.error().message.contains("2north.KT"));
     EXPECT_FALSE(QFile::exists(*exported));
+    ASSERT_TRUE(history.stage("south", v1).ok()); // git's locks are gone
+    EXPECT_TRUE(history.commit("x\n\nsouth: first version\n").valueOr(false));
 
     kt::fleet::History missing;
     EXPECT_EQ(missing.open(dir.filePath("none"), Mode::Read).error().code,
               kt::shell::ErrorCode::NotFound);
-}
-
-// A history is its own: one writer at a time, for its owner only.
-TEST(History, IsLockedAndPrivate) {
-    QTemporaryDir dir;
-    const QString folder = dir.filePath("history");
-    QDir().mkpath(folder);
-    QFile::setPermissions(folder, QFileDevice::Permissions(0x7755)); // rwxr-xr-x
-    kt::fleet::History first;
-    ASSERT_TRUE(first.open(folder, Mode::Write).ok());
-    EXPECT_EQ(kt::test::othersMay(folder), QFile::Permissions());
-    kt::fleet::History second;
-    EXPECT_EQ(second.open(folder, Mode::Write).error().code, kt::shell::ErrorCode::InUse);
-    kt::fleet::History reader; // reads while a run writes
-    EXPECT_TRUE(reader.open(folder, Mode::Read).ok());
-}
-
-// A history of this program's heals the locks a killed run left.
-TEST(History, HealsItsOwnLocks) {
-    QTemporaryDir dir;
-    const auto put = [](const QString& file, const QByteArray& text) {
-        QFile out(file);
-        return out.open(QIODevice::WriteOnly) && out.write(text) == text.size();
-    };
-    // A history of this program's whose last run was killed inside git.
-    const QString folder = dir.filePath("history");
-    QDir().mkpath(dir.filePath("b"));
-    const QString backup = writeBackup(dir.filePath("b/a.KT"), {{"DC", "01"}});
-    {
-        kt::fleet::History history;
-        ASSERT_TRUE(history.open(folder, Mode::Write).ok());
-        ASSERT_TRUE(history.stage("north", backup).ok());
-        ASSERT_TRUE(history.commit("x\n\nnorth: first version\n").ok());
-    }
-    for (const char* lock : {"/.git/index.lock", "/.git/refs/heads/main.lock"})
-        ASSERT_TRUE(put(folder + lock, ""));
-    {
-        kt::fleet::History history;
-        ASSERT_TRUE(history.open(folder, Mode::Write).ok());
-        ASSERT_TRUE(history.stage("south", backup).ok());
-        const auto made = history.commit("x\n\nsouth: first version\n");
-        ASSERT_TRUE(made.ok()) << made.error().message.toStdString();
-        EXPECT_TRUE(*made);
-    }
 }
 
 // A change line names categories and slots, never a value, and lists at
@@ -144,16 +110,11 @@ TEST(History, ChangeLinesNameSlotsAndNeverAValue) {
         << line.toStdString();
     const auto counts = kt::fleet::countsOfTrailer(kt::fleet::countsTrailer("north", changes));
     ASSERT_TRUE(counts.has_value());
-    EXPECT_EQ(counts->section, "north");
-    EXPECT_EQ(std::pair(counts->cards, counts->records), std::pair(60, 62));
-    EXPECT_FALSE(kt::fleet::countsOfTrailer(line).has_value()); // prose is not read for counts
-    for (const Records* records : {&before, &after})
-        for (const QByteArray& value : *records) { // a record, or a holiday's date
-            if (value.size() >= 4) {
-                EXPECT_FALSE(line.contains(QString::fromLatin1(value))) << value.constData();
-            }
-        }
-    EXPECT_EQ(changes.cards, 60);
+    EXPECT_EQ(std::tuple(counts->section, counts->cards, counts->records),
+              std::tuple(QString("north"), 60, 62));
+    EXPECT_FALSE(kt::fleet::countsOfTrailer(line).has_value());      // prose is not read for counts
+    for (const QByteArray& value : before.values() + after.values()) // a record, a holiday's date
+        EXPECT_TRUE(value.size() < 4 || !line.contains(QString::fromLatin1(value))) << value.data();
     EXPECT_FALSE(kt::fleet::changesBetween(before, before, false).any());
     EXPECT_EQ(kt::fleet::describeChanges("gate", kt::fleet::changesBetween({}, before, true)),
               "gate: first version, 1 cards, 3 records");

@@ -73,19 +73,39 @@ TEST_F(LinkTransactionTest, AcceptedOnTheFirstTry) {
     EXPECT_EQ(clock.nowMs(), 55 + 25 + 15);
 }
 
-// A reply waiting before the request was sent answers an earlier frame:
-// the line is let go quiet for a time-out, the request is sent, its reply
-// is followed by the same quiet and a probe with another code.
-TEST_F(LinkTransactionTest, BytesBeforeTheRequestPutTheLineOutOfStep) {
-    port.inject(VirtualController::replyFrame("01", "DI", "STALE"));
-    const TxResult result = transact("01DC");
-    EXPECT_EQ(result.status, Status::Accepted);
-    EXPECT_EQ(result.data, store.value("DC"));
-    EXPECT_EQ(port.written(), (QList<QByteArray>{kt::link::buildRequestFrame("01DC"),
-                                                 kt::link::buildRequestFrame("01DI")}));
-    // TX delay, quiet, TX and RX delays, quiet, the probe's RX delay, quiet.
-    EXPECT_EQ(clock.nowMs(), 15 + 300 + 15 + 25 + 300 + 25 + 300);
-    EXPECT_EQ(link.errorCount(), 0);
+// A reply waiting before a request answers an earlier frame (a stray one,
+// or a cancelled request's): the line is let go quiet for a time-out, the
+// request is sent, and its reply is followed by the same quiet and a probe
+// with another code. Nothing of the earlier request reaches this one.
+TEST(LinkTransaction, ALineOutOfStepIsLetGoQuietAndProbed) {
+    for (const bool cancelled : {false, true}) {
+        SCOPED_TRACE(cancelled ? "a cancelled request" : "a stray reply");
+        Rig r;
+        int firstReports = 0;
+        double quietFrom = 15; // the TX delay, then the reply is found waiting
+        if (cancelled) {
+            r.request = r.link.lsubTransaction("01DC", [&](const TxResult&) { ++firstReports; });
+            r.clock.runUntil(15 + 20); // written at 15; its reply waits in the port
+            r.request->cancel();
+            quietFrom = 35;
+        } else {
+            r.port.inject(VirtualController::replyFrame("01", "DC", "STALE"));
+        }
+        const qsizetype before = r.port.written().size();
+        const TxResult result = r.transact("01DI");
+        EXPECT_EQ(firstReports, int(cancelled));
+        EXPECT_EQ(result.status, Status::Accepted);
+        EXPECT_EQ(result.data, r.store.value("DI"));
+        EXPECT_EQ(r.port.written().mid(before),
+                  (QList<QByteArray>{kt::link::buildRequestFrame("01DI"),
+                                     kt::link::buildRequestFrame("01DC")}));
+        // Quiet, TX and RX delays, quiet, the probe's RX delay, quiet.
+        const double end = quietFrom + 300 + 15 + 25 + 300 + 25 + 300;
+        EXPECT_EQ(r.clock.nowMs(), end);
+        r.clock.run(); // nothing of the earlier request is left to happen
+        EXPECT_EQ(r.clock.nowMs(), end);
+        EXPECT_EQ(r.link.errorCount(), 0);
+    }
 }
 
 TEST_F(LinkTransactionTest, RecoversFromRefusedRepliesByRetrying) {
@@ -125,12 +145,14 @@ TEST_F(LinkTransactionTest, RecoversFromRefusedRepliesByRetrying) {
     }
 }
 
-// Without a reply the link gives up after eleven tries: on a silent line,
-// when writes fail. A port that vanishes ends it at once: no try could
-// reach. A cancel ends a transaction at once without a verdict. Tries take 15 + 25 + 300 ms on a
-// silent line, pauses 300 ms: the eleventh try waits for its reply from 6440 ms on.
+// Without an accepted reply the link gives up after eleven tries: on a
+// silent line (not heard), a garbled one (heard: the two send a technician
+// to different places), when writes fail. A port that vanishes or is closed
+// ends it at once: no try could reach. A cancel ends it at once without a
+// verdict. Tries take 15 + 25 + 300 ms on a silent line, quiets 300 ms: the
+// eleventh try waits for its reply from 6440 ms on.
 TEST(LinkTransaction, GivesUpAfterElevenTriesOrEndsAtOnceOnACancel) {
-    enum class Line { Silent, WritesFail, Vanishes };
+    enum class Line { Silent, Garbled, WritesFail, Vanishes, Closed };
     struct Case {
         const char* name;
         Line line;
@@ -142,6 +164,10 @@ TEST(LinkTransaction, GivesUpAfterElevenTriesOrEndsAtOnceOnACancel) {
     const double t = 300, tx = 15, rx = 25;
     const Case cases[] = {
         {"silence", Line::Silent, false, 11 * (tx + rx + t) + 10 * t, 11, 11},
+        // Replies that all fail their checks are a garbled line, not a
+        // silent controller: the two send a technician to different places.
+        {"wrong CRC every time", Line::Garbled, false, 11 * (tx + rx) + 10 * t, 11, 11},
+        {"a closed port", Line::Closed, false, 0, 0, 0},
         {"writes fail", Line::WritesFail, false, 11 * tx + 10 * t, 0, 11},
         {"port vanishes in the first wait", Line::Vanishes, false, 100, 1, 1},
         {"cancel in the TX delay", Line::Silent, true, 5, 0, 0},
@@ -153,70 +179,33 @@ TEST(LinkTransaction, GivesUpAfterElevenTriesOrEndsAtOnceOnACancel) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Rig r;
-        r.fault(Fault::Silence, -1);
+        r.fault(c.line == Line::Garbled ? Fault::WrongCrc : Fault::Silence, -1);
         r.port.setWritesFail(c.line == Line::WritesFail);
         if (c.line == Line::Vanishes)
             r.clock.callAt(100, [&r] { r.port.vanish(); });
+        if (c.line == Line::Closed)
+            r.port.close();
         if (c.cancel)
             r.clock.callAt(c.ms, [&r] { r.request->cancel(); });
-        EXPECT_EQ(r.transact("01DC").status, c.cancel                   ? Status::Cancelled
-                                             : c.line == Line::Vanishes ? Status::PortLost
-                                                                        : Status::GaveUp);
+        const bool lost = c.line == Line::Vanishes || c.line == Line::Closed;
+        const TxResult result = r.transact("01DC");
+        EXPECT_EQ(result.status, c.cancel ? Status::Cancelled
+                                 : lost   ? Status::PortLost
+                                          : Status::GaveUp);
+        EXPECT_EQ(result.heard, c.line == Line::Garbled);
         EXPECT_EQ(r.clock.nowMs(), c.ms);
         EXPECT_EQ(r.port.written().size(), c.frames);
         EXPECT_EQ(r.link.errorCount(), c.failedTries);
         if (c.failedTries > 0) {
             EXPECT_EQ(r.view.errorCounts.last(), c.failedTries);
         }
+        if (c.line == Line::Closed) {
+            EXPECT_TRUE(r.view.states.isEmpty()); // nothing was tried
+            continue;
+        }
         EXPECT_EQ(r.view.states.last(), c.cancel ? LinkState::Idle : LinkState::Error);
         EXPECT_EQ(r.view.activity.last(), false);
     }
-}
-
-// Replies that all fail their checks are a garbled line, not a silent
-// controller: the two send a technician to different places.
-TEST(LinkTransaction, AGarbledLineIsToldFromASilentOne) {
-    for (const Fault fault : {Fault::Silence, Fault::WrongCrc, Fault::WrongAddress}) {
-        SCOPED_TRACE(int(fault));
-        Rig r;
-        r.fault(fault, -1);
-        const TxResult result = r.transact("01DC");
-        EXPECT_EQ(result.status, Status::GaveUp);
-        EXPECT_EQ(result.heard, fault != Fault::Silence);
-    }
-}
-
-TEST(LinkTransaction, AClosedPortSendsNothing) {
-    Rig r;
-    r.port.close();
-    EXPECT_EQ(r.transact("01DC").status, Status::PortLost);
-    EXPECT_TRUE(r.port.written().isEmpty());
-    EXPECT_TRUE(r.view.states.isEmpty());
-    EXPECT_EQ(r.clock.nowMs(), 0);
-    EXPECT_EQ(r.link.errorCount(), 0);
-}
-
-// A request cancelled with its reply on the way: the next request lets the
-// line go quiet first and drops that reply, and the first one's time-out
-// never ends it.
-TEST_F(LinkTransactionTest, NothingOfAnEarlierRequestReachesALaterOne) {
-    int firstReports = 0;
-    const auto first = link.lsubTransaction("01DC", [&](const TxResult& result) {
-        ++firstReports;
-        EXPECT_EQ(result.status, Status::Cancelled);
-    });
-    clock.runUntil(15 + 20); // written at 15; its reply waits in the port
-    first->cancel();
-    const TxResult second = transact("01DI");
-    EXPECT_EQ(firstReports, 1);
-    EXPECT_EQ(second.status, Status::Accepted);
-    EXPECT_EQ(second.data, store.value("DI"));
-    // The quiet from the cancel, its own delays, the quiet, the probe.
-    const double end = 35 + 300 + 15 + 25 + 300 + 25 + 300;
-    EXPECT_EQ(clock.nowMs(), end);
-    clock.run(); // nothing of the first is left to happen
-    EXPECT_EQ(clock.nowMs(), end);
-    EXPECT_EQ(link.errorCount(), 0);
 }
 
 TEST_F(LinkTransactionTest, ChangedTimesApplyFromTheNextWait) {

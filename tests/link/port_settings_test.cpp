@@ -7,6 +7,7 @@ namespace {
 using kt::link::parsePortSettings;
 using kt::link::PortSettings;
 
+// Each field is read, blanks and case aside; a text with more, less or else names the part.
 TEST(PortSettings, StrictParsing) {
     using P = PortSettings::Parity;
     using S = PortSettings::StopBits;
@@ -20,10 +21,8 @@ TEST(PortSettings, StrictParsing) {
         SCOPED_TRACE(text);
         const auto s = parsePortSettings(text);
         ASSERT_TRUE(s.ok()) << s.error().message.toStdString();
-        EXPECT_EQ(s->baudRate, baud);
-        EXPECT_EQ(s->parity, parity);
-        EXPECT_EQ(s->dataBits, dataBits);
-        EXPECT_EQ(s->stopBits, stopBits);
+        EXPECT_EQ(std::tie(s->baudRate, s->parity, s->dataBits, s->stopBits),
+                  std::tie(baud, parity, dataBits, stopBits));
     }
     // A bad text, and a part of its description.
     const std::pair<const char*, const char*> invalid[] = {

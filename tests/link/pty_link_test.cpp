@@ -1,7 +1,5 @@
-// The link over a real pseudo-terminal, through QSerialPort and the real
-// clock, against the virtual controller: open errors, a device left
-// configured, with bytes unread, by a killed program, and the real clock's
-// waits.
+// The link over a real pseudo-terminal and the real clock, against the
+// virtual controller.
 #include "link/line_port.h"
 #include "link/link_transaction.h"
 #include "shell/ini_file.h"
@@ -23,27 +21,24 @@ using kt::link::LinePort;
 using kt::link::LinkTransaction;
 using namespace kt::sim;
 
+// An open that cannot be made says why: a port number out of range, a
+// device that is not there, settings that are no settings.
 TEST(PtyLink, OpenErrorsSayWhatToDo) {
     QTemporaryDir dir;
     const QString ini = dir.filePath("Language.ini");
     EXPECT_TRUE(kt::shell::WriteIni(ini, "COMMUNICATION", "COM3", "/dev/kt-no-such-device"));
     LinePort port(ini);
-
     EXPECT_FALSE(port.setPortNumber(9));
     EXPECT_TRUE(port.errorString().contains("COM1 to COM8"));
-
-    ASSERT_TRUE(port.setPortNumber(3));
-    ASSERT_TRUE(port.setSettings("19200,e,8,1"));
+    ASSERT_TRUE(port.setPortNumber(3) && port.setSettings("19200,e,8,1"));
     EXPECT_FALSE(port.open());
     EXPECT_TRUE(port.errorString().contains("/dev/kt-no-such-device (COM3) does not exist"))
         << port.errorString().toStdString();
     EXPECT_FALSE(port.isOpen());
-
     ASSERT_TRUE(port.setPortNumber(4));
     EXPECT_FALSE(port.setSettings("19200,x,8,1"));
     EXPECT_TRUE(port.errorString().contains("parity")) << port.errorString().toStdString();
-    EXPECT_FALSE(port.open());
-    EXPECT_FALSE(port.isOpen());
+    EXPECT_FALSE(port.open() || port.isOpen());
 }
 
 // What a program killed while holding the port leaves: its settings, and a
@@ -55,8 +50,8 @@ TEST(PtyLink, OpensADeviceThatAKilledProgramLeftConfiguredWithoutItsBytes) {
     ASSERT_TRUE(sim.mapPort(ini)) << sim.error.toStdString();
     LinePort port(ini);
     ASSERT_TRUE(port.setPortNumber(1) && port.setSettings("19200,e,8,1") && port.open());
-    const QByteArray device = QFile::encodeName(sim.line->devicePath());
-    const int fd = ::open(device.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int fd = ::open(QFile::encodeName(sim.line->devicePath()).constData(),
+                          O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(fd, 0);
     termios left{};
     ASSERT_EQ(tcgetattr(fd, &left), 0);
@@ -83,11 +78,10 @@ TEST(PtyLink, OpensADeviceThatAKilledProgramLeftConfiguredWithoutItsBytes) {
     EXPECT_TRUE(accepted);
 }
 
-// The real clock makes each call at its deadline, never before, in
-// deadline order, also once it has learnt how late its timer wakes and for
-// calls asked for from inside a call, also one that runs a loop of its
-// own; a dropped call never comes, and a call due at once is not made
-// inside callAt().
+// The real clock makes each call at its deadline, never before, in order,
+// also calls asked for inside a call (one running a loop of its own too)
+// and once it has learnt how late its timer wakes; a dropped call never
+// comes, and one due at once is not made inside callAt().
 TEST(PtyLink, RealClockCallsComeAtTheirDeadlinesInOrder) {
     kt::link::EventLoopClock clock;
     QEventLoop loop;

@@ -147,18 +147,17 @@ INSTANTIATE_TEST_SUITE_P(LineEndings, IniFileTest,
 
 class IniFileEdgeTest : public IniFileTest {};
 
-TEST_F(IniFileEdgeTest, CreatesAMissingFileWithCrlfLinesAndRereadsItWhenChanged) {
+// A missing file is made with CRLF lines and read afresh when changed
+// behind its back; a byte-order mark, a long value and a missing last line
+// end are kept.
+TEST_F(IniFileEdgeTest, CreatesRereadsAndKeepsWhatItDidNotWrite) {
     ASSERT_TRUE(WriteIni(path, "HEAD", "Title", "KT560AX"));
     ASSERT_TRUE(WriteIni(path, "Data", "DC", "01"));
     EXPECT_EQ(contents(), "[HEAD]\r\nTitle=KT560AX\r\n[Data]\r\nDC=01\r\n");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"01.KT"});
-    // Changed behind its back, at once and to the same size.
     EXPECT_EQ(ReadIni(path, "Data", "DC"), "01");
-    put("[HEAD]\r\nTitle=KT560AX\r\n[Data]\r\nDC=02\r\n");
+    put("[HEAD]\r\nTitle=KT560AX\r\n[Data]\r\nDC=02\r\n"); // at once and to the same size
     EXPECT_EQ(ReadIni(path, "Data", "DC"), "02");
-}
-
-TEST_F(IniFileEdgeTest, KeepsByteOrderMarkLongValuesAndAMissingLastLineEnd) {
     const QByteArray longValue(5000, 'A');
     put("\xEF\xBB\xBF[Data]\nLong=" + longValue + "\nLast=1");
     EXPECT_EQ(ReadIni(path, "data", "LONG"), longValue);

@@ -1,7 +1,5 @@
 // Whole jobs through the real window, over pseudo-terminals, against the
-// virtual controller: a backup of a full controller restored into an empty
-// one, a backup that gets no reply, a line that goes away and a window
-// closed in the middle of a job.
+// virtual controller.
 #include "shell/ini_file.h"
 #include "sim/pty_controller.h"
 #include "support/message_catcher.h"
@@ -15,13 +13,12 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
-
-using kt::ui::frmKT550AX;
 
 struct EndToEnd {
     EndToEnd() {
@@ -29,10 +26,9 @@ struct EndToEnd {
         QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
         EXPECT_TRUE(source.mapPort(ini, 1));
         EXPECT_TRUE(target.mapPort(ini, 2));
-        window = std::make_unique<frmKT550AX>(ini);
+        window = std::make_unique<kt::ui::frmKT550AX>(ini);
         window->show();
-        // No pauses beyond what the line takes: the test is about the data.
-        window->setLinkTimes(0, 0, 500);
+        window->setLinkTimes(0, 0, 500); // no pauses beyond the line's own
     }
     template <typename T> T* find(const char* name) {
         return window->findChild<T*>(QString::fromLatin1(name));
@@ -42,44 +38,46 @@ struct EndToEnd {
         find<QAction>("mnuCommPortActive")->trigger();
         ASSERT_TRUE(window->isPortOpen());
     }
-    // Port 1 open, every category ticked with 2500 cards, the backup path typed.
-    void prepareSave() {
+    // Port 1 open, the boxes ticked (all by default), the cards and the backup chosen.
+    void prepareSave(const QStringList& boxes = {}, int cards = 2500) {
         openPort(1);
         for (QCheckBox* box : window->findChildren<QCheckBox*>())
-            box->setChecked(true);
-        find<QScrollBar>("vslCardNumber")->setValue(2500);
+            box->setChecked(boxes.isEmpty() || boxes.contains(box->objectName()));
+        find<QScrollBar>("vslCardNumber")->setValue(cards);
         find<QLineEdit>("txtSave")->setText(backup);
     }
     bool runJob(const char* button) {
         find<QPushButton>(button)->click();
         return kt::test::waitFor([&] { return !window->job().isActive(); }, 120000);
     }
+    QStringList files() const { return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden); }
 
     QTemporaryDir dir;
     QString ini = dir.filePath("Language.ini");
     QString backup = dir.filePath("01.KT");
     kt::sim::PtyController source{2500};
     kt::sim::PtyController target{0};
-    std::unique_ptr<frmKT550AX> window;
+    std::unique_ptr<kt::ui::frmKT550AX> window;
+    kt::test::MessageCatcher catcher;
 };
 
+// A full controller backed up and restored into an empty one, read back:
+// every record arrives, the restore names what goes where, nothing is left
+// beside the backup.
 TEST(EndToEnd, ABackupRestoresAWholeControllerIntoAnEmptyOne) {
     EndToEnd e;
-    kt::test::MessageCatcher catcher;
     e.prepareSave();
     ASSERT_TRUE(e.runJob("cmdSave"));
-    ASSERT_EQ(catcher.messages.size(), 1);
-    EXPECT_EQ(catcher.messages[0].text, e.window->languageText("ProcessSaveOk") +
-                                            ".\n2959 records saved, 0 card slots empty.");
-    // Nothing hidden is left beside the backup: no lock, no journal, no copy.
-    const QStringList set = {"01.KT", "201.KT", "Language.ini"};
-    EXPECT_EQ(QDir(e.dir.path()).entryList(QDir::Files | QDir::Hidden), set);
+    ASSERT_EQ(e.catcher.messages.size(), 1);
+    EXPECT_EQ(e.catcher.messages[0].text, e.window->languageText("ProcessSaveOk") +
+                                              ".\n2959 records saved, 0 card slots empty.");
+    const QStringList files = {"01.KT", "201.KT", "Language.ini"}; // no lock, journal or copy
+    EXPECT_EQ(e.files(), files);
     EXPECT_EQ(e.source.controller.requests().size(), 459 + 2500);
     EXPECT_EQ(kt::shell::ReadIni(e.ini, "System", "SaveFile"), e.backup.toUtf8());
 
     e.find<QAction>("mnuCommPortActive")->trigger();
     e.openPort(2);
-    // The restore is read back and compared.
     e.find<QAction>("mnuSetting")->trigger();
     e.find<QCheckBox>("chkVerifyAfterLoad")->setChecked(true);
     e.find<QPushButton>("cmdOk")->click();
@@ -87,59 +85,40 @@ TEST(EndToEnd, ABackupRestoresAWholeControllerIntoAnEmptyOne) {
     e.window->setLinkTimes(0, 0, 500);
     e.find<QLineEdit>("txtLoad")->setText(e.backup);
     ASSERT_TRUE(e.runJob("cmdLoad"));
-    // The restore asks first, naming what goes where.
-    ASSERT_EQ(catcher.messages.size(), 3);
-    EXPECT_TRUE(catcher.messages[1].text.startsWith("Restore " + e.backup +
-                                                    " into controller 01: "
-                                                    "Master Card, System Database"))
-        << catcher.messages[1].text.toStdString();
-    EXPECT_TRUE(catcher.messages[1].text.endsWith("Card Data (2500), Flow Control, "
-                                                  "DO Set Time Zone, DI Alarm Time Zone.\n\n"
-                                                  "Write it into the controller now?"));
-    EXPECT_EQ(catcher.messages[2].text, "Restore verified: 2959 records match.");
+    ASSERT_EQ(e.catcher.messages.size(), 3);
+    EXPECT_EQ(e.catcher.messages[1].text,
+              "Restore " + e.backup +
+                  " into controller 01: Master Card, System Database, Application Set, Time "
+                  "Zone Table, Holiday Table, Card Data (2500), Flow Control, DO Set Time Zone, "
+                  "DI Alarm Time Zone.\n\nWrite it into the controller now?");
+    EXPECT_EQ(e.catcher.messages[2].text, "Restore verified: 2959 records match.");
     EXPECT_EQ(e.target.controller.requests().size(), 2 * (459 + 2500));
-    EXPECT_EQ(e.target.store.records().size(), e.source.store.records().size());
     EXPECT_TRUE(e.target.store.records() == e.source.store.records());
     EXPECT_EQ(e.window->job().link().errorCount(), 0);
-    EXPECT_EQ(QDir(e.dir.path()).entryList(QDir::Files | QDir::Hidden), set);
-    // The controls are back as before the jobs.
+    EXPECT_EQ(e.files(), files);
     EXPECT_TRUE(e.window->isControlEnabled("cmdSave"));
     EXPECT_FALSE(e.find<QWidget>("fraCommStatus")->isVisible());
 }
 
-// A wrong address: the backup stops at its first record, names the address
-// and the Controller ID, and leaves no file.
-TEST(EndToEnd, ASaveThatGetsNoReplyLeavesNoFile) {
+// The window's backup: from a wrong address none at all, and a message
+// naming the address, the port and its line; from the right one the same
+// file as the command line's.
+TEST(EndToEnd, TheWindowSavesWhatTheCommandLineSavesAndNothingFromAWrongAddress) {
     EndToEnd e;
-    kt::test::MessageCatcher catcher;
-    e.openPort(1);
-    e.find<QCheckBox>("chkSystemDatabase")->setChecked(true);
+    e.prepareSave({"chkSystemDatabase", "chkHolidayTable", "chkUserCard", "chkDiSet"}, 40);
     e.find<QScrollBar>("vslControllerID")->setValue(9);
-    e.find<QLineEdit>("txtSave")->setText(e.backup);
     e.window->setLinkTimes(0, 0, 50);
     ASSERT_TRUE(e.runJob("cmdSave"));
-    ASSERT_EQ(catcher.messages.size(), 1);
-    // The port as chosen, and the line it leads to.
-    const QString text = catcher.messages[0].text;
-    EXPECT_TRUE(text.startsWith("No controller answered at address 09 on COM1 ("))
-        << text.toStdString();
-    EXPECT_TRUE(text.endsWith("). Check the Controller ID, the cable and the port's settings"))
-        << text.toStdString();
-    EXPECT_EQ(QDir(e.dir.path()).entryList(QDir::Files | QDir::Hidden),
-              QStringList{"Language.ini"});
-}
+    ASSERT_EQ(e.catcher.messages.size(), 1);
+    EXPECT_EQ(e.catcher.messages[0].text,
+              "No controller answered at address 09 on COM1 (" + e.source.line->devicePath() +
+                  "). Check the Controller ID, the cable and the port's settings");
+    EXPECT_EQ(e.files(), QStringList{"Language.ini"});
 
-TEST(EndToEnd, TheCommandLineWritesTheSameFileAsTheWindow) {
-    EndToEnd e;
-    kt::test::MessageCatcher catcher;
-    e.openPort(1);
-    for (const char* box : {"chkSystemDatabase", "chkHolidayTable", "chkUserCard", "chkDiSet"})
-        e.find<QCheckBox>(box)->setChecked(true);
-    e.find<QScrollBar>("vslCardNumber")->setValue(40);
-    e.find<QLineEdit>("txtSave")->setText(e.backup);
+    e.find<QScrollBar>("vslControllerID")->setValue(1);
+    e.window->setLinkTimes(0, 0, 500);
     ASSERT_TRUE(e.runJob("cmdSave"));
     e.find<QAction>("mnuCommPortActive")->trigger(); // the command line takes the line over
-
     QProcess cli;
     const QString cliBackup = e.dir.filePath("cli.KT");
     cli.start(QStringLiteral(KT_CLI),
@@ -150,65 +129,55 @@ TEST(EndToEnd, TheCommandLineWritesTheSameFileAsTheWindow) {
     const auto withoutTimes = [](const QString& path) {
         QFile file(path);
         file.open(QIODevice::ReadOnly);
-        QList<QByteArray> lines = file.readAll().split('\n');
-        lines.removeIf([](const QByteArray& line) {
-            return line.startsWith("Started=") || line.startsWith("Finished=");
-        });
-        return lines;
+        return QString::fromUtf8(file.readAll())
+            .remove(QRegularExpression("(Started|Finished)=.*\n"));
     };
-    EXPECT_GT(withoutTimes(cliBackup).size(), 60); // 63 records and the head
+    EXPECT_GT(withoutTimes(cliBackup).count(u'\n'), 60); // 63 records and the head
     EXPECT_EQ(withoutTimes(cliBackup), withoutTimes(e.backup));
 }
 
-TEST(EndToEnd, ClosingTheWindowDuringAJobEndsItCleanly) {
-    EndToEnd e;
-    kt::test::MessageCatcher catcher;
-    e.prepareSave();
-    // Closed while a request is under way, in the middle of the user cards.
-    qsizetype requestsAtClose = 0;
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (e.source.controller.requests().size() > 200 && e.window->isVisible()) {
-            requestsAtClose = e.source.controller.requests().size();
-            e.window->close();
+// A backup cut short in the user cards, by the window closed or the line
+// gone: the port closes, nothing more reaches the controller or the file,
+// which stays incomplete; a lost line is told in the port's words.
+TEST(EndToEnd, ABackupCutShortClosesThePortAndStopsAtOnce) {
+    for (const bool unplug : {false, true}) {
+        SCOPED_TRACE(unplug ? "line gone" : "window closed");
+        EndToEnd e;
+        qsizetype requestsAtStop = 0;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (e.source.controller.requests().size() <= 200 || !e.window->isVisible() ||
+                !e.source.line)
+                return;
+            requestsAtStop = e.source.controller.requests().size();
+            if (unplug)
+                e.source.line.reset(); // the other end of the pseudo-terminal closes
+            else
+                e.window->close();
+        });
+        watch.start(1);
+        e.prepareSave();
+        ASSERT_TRUE(e.runJob("cmdSave"));
+        EXPECT_GT(requestsAtStop, 200);
+        EXPECT_LT(requestsAtStop, 459 + 2500);
+        const qint64 sizeAtStop = QFileInfo(e.backup).size();
+        QCoreApplication::processEvents(); // what was on its way arrives
+        EXPECT_LE(e.source.controller.requests().size(), requestsAtStop + 1);
+        EXPECT_EQ(QFileInfo(e.backup).size(), sizeAtStop);
+        EXPECT_EQ(kt::shell::ReadIni(e.backup, "HEAD", "Complete"), "0");
+        EXPECT_FALSE(e.window->isPortOpen());
+        EXPECT_EQ(e.window->job().outcome(),
+                  unplug ? kt::engine::JobOutcome::PortLost : kt::engine::JobOutcome::Cancelled);
+        if (!unplug) {
+            EXPECT_TRUE(e.catcher.messages.isEmpty());
+            continue;
         }
-    });
-    closer.start(1);
-    e.find<QPushButton>("cmdSave")->click();
-    ASSERT_TRUE(kt::test::waitFor([&] { return !e.window->job().isActive(); }, 60000));
-    EXPECT_GT(requestsAtClose, 200);
-    EXPECT_LT(requestsAtClose, 459 + 2500);
-    EXPECT_FALSE(e.window->isPortOpen());
-    // The port is closed: nothing more can reach the controller. Whatever
-    // was on its way arrives with the events still pending.
-    const qint64 sizeAtClose = QFileInfo(e.backup).size();
-    QCoreApplication::processEvents();
-    EXPECT_LE(e.source.controller.requests().size(), requestsAtClose + 1);
-    EXPECT_EQ(QFileInfo(e.backup).size(), sizeAtClose);
-    EXPECT_TRUE(catcher.messages.isEmpty());
-}
-
-// The line goes away in the middle of a backup: the job stops at once and
-// says so in the port's words, and the window shows the port closed.
-TEST(EndToEnd, ALineThatGoesAwayEndsTheJobAndLeavesThePortClosed) {
-    EndToEnd e;
-    kt::test::MessageCatcher catcher;
-    e.prepareSave();
-    QTimer unplug;
-    QObject::connect(&unplug, &QTimer::timeout, [&] {
-        if (e.source.line && e.source.controller.requests().size() > 100)
-            e.source.line.reset(); // the other end of the pseudo-terminal closes
-    });
-    unplug.start(1);
-    ASSERT_TRUE(e.runJob("cmdSave"));
-    EXPECT_EQ(e.window->job().outcome(), kt::engine::JobOutcome::PortLost);
-    ASSERT_EQ(catcher.messages.size(), 1);
-    EXPECT_TRUE(catcher.messages[0].text.contains("went away"))
-        << catcher.messages[0].text.toStdString();
-    EXPECT_FALSE(e.window->isPortOpen());
-    EXPECT_TRUE(e.find<QAction>("mnuProtocol")->text().endsWith("<OFF>"));
-    EXPECT_EQ(e.find<QAction>("mnuCommPortActive")->text().remove(u'&'), "Open Com Port");
-    EXPECT_EQ(kt::shell::ReadIni(e.backup, "HEAD", "Complete"), "0");
+        ASSERT_EQ(e.catcher.messages.size(), 1);
+        EXPECT_TRUE(e.catcher.messages[0].text.contains("went away"))
+            << e.catcher.messages[0].text.toStdString();
+        EXPECT_TRUE(e.find<QAction>("mnuProtocol")->text().endsWith("<OFF>"));
+        EXPECT_EQ(e.find<QAction>("mnuCommPortActive")->text().remove(u'&'), "Open Com Port");
+    }
 }
 
 } // namespace
