@@ -71,25 +71,35 @@ int runDiff(const CliOptions& options, const QString& iniFile) {
     const auto after = before ? recordsOf(newer) : std::nullopt;
     if (!after)
         return kFileError;
-    QList<engine::RecordDifference> differences = engine::compareRecords(*before, *after);
+    // Only what both Saves read is compared: a newer backup of fewer card
+    // slots did not remove the others.
+    engine::ScopedComparison compared =
+        engine::compareWithin(*before, engine::readScopeOf(engine::readManifest(older)), *after,
+                              engine::readScopeOf(engine::readManifest(newer)));
+    QList<engine::RecordDifference>& differences = compared.differences;
     if (options.mask)
         maskValues(differences);
+    const std::pair<const char*, const QList<engine::RecordDifference>*> unread[] = {
+        {"newer", &compared.notReadByNewer}, {"older", &compared.notReadByOlder}};
     int counts[3] = {};
     for (const engine::RecordDifference& d : differences)
         ++counts[int(d.kind)];
     const int status = differences.isEmpty() ? kDone : kDifferences;
     if (options.json) {
-        std::printf("%s\n", QJsonDocument(QJsonObject{{"command", "diff"},
-                                                      {"old", older},
-                                                      {"new", newer},
-                                                      {"added", counts[0]},
-                                                      {"removed", counts[1]},
-                                                      {"changed", counts[2]},
-                                                      {"differences",
-                                                       differencesJson(differences, "old", "new")},
-                                                      {"exitStatus", status}})
-                                .toJson(QJsonDocument::Compact)
-                                .constData());
+        std::printf(
+            "%s\n",
+            QJsonDocument(QJsonObject{{"command", "diff"},
+                                      {"old", older},
+                                      {"new", newer},
+                                      {"added", counts[0]},
+                                      {"removed", counts[1]},
+                                      {"changed", counts[2]},
+                                      {"notReadByNewer", int(compared.notReadByNewer.size())},
+                                      {"notReadByOlder", int(compared.notReadByOlder.size())},
+                                      {"differences", differencesJson(differences, "old", "new")},
+                                      {"exitStatus", status}})
+                .toJson(QJsonDocument::Compact)
+                .constData());
         return status;
     }
     const QByteArray language = languageOf(options);
@@ -98,6 +108,10 @@ int runDiff(const CliOptions& options, const QString& iniFile) {
                           [&](const engine::Category& category) {
                               return shell::languageText(iniFile, language, category.languageKey);
                           })));
+    for (const auto& [which, list] : unread)
+        if (!list->isEmpty())
+            std::printf("Not read by the %s backup, not compared: %s\n", which,
+                        qPrintable(engine::unreadText(*list)));
     if (!options.quiet)
         std::fprintf(stderr, "%d added, %d removed, %d changed\n", counts[0], counts[1], counts[2]);
     return status;

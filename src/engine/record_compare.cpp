@@ -108,6 +108,77 @@ QList<RecordDifference> compareRecords(const QMap<QByteArray, QByteArray>& befor
     return differences;
 }
 
+bool ReadScope::covers(const QByteArray& key) const {
+    const Category* category = categoryOfKey(key);
+    if (!category)
+        return true;
+    if (!categories.isEmpty() && !categories.contains(QByteArray(category->languageKey)))
+        return false;
+    return !category->cards || !cards || key.mid(2).toInt() <= *cards;
+}
+
+ReadScope readScopeOf(const Manifest& manifest) {
+    ReadScope scope{manifest.categories, std::nullopt};
+    // A manifest names the card count only when its Save read cards.
+    if (manifest.cards)
+        scope.cards = *manifest.cards;
+    return scope;
+}
+
+ScopedComparison compareWithin(const QMap<QByteArray, QByteArray>& older,
+                               const ReadScope& olderRead,
+                               const QMap<QByteArray, QByteArray>& newer,
+                               const ReadScope& newerRead) {
+    ScopedComparison result;
+    for (const RecordDifference& d : compareRecords(older, newer)) {
+        if (!newerRead.covers(d.key))
+            result.notReadByNewer.append(d);
+        else if (!olderRead.covers(d.key))
+            result.notReadByOlder.append(d);
+        else
+            result.differences.append(d);
+    }
+    return result;
+}
+
+QString unreadText(const QList<RecordDifference>& unread) {
+    QStringList parts;
+    QList<int> held;
+    QStringList others;
+    for (const RecordDifference& d : unread) {
+        const Category* category = categoryOfKey(d.key);
+        if (category && category->cards)
+            held.append(d.key.mid(2).toInt());
+        else {
+            const QString name =
+                category ? QString::fromLatin1(category->languageKey) : QStringLiteral("Other");
+            if (!others.contains(name))
+                others.append(name);
+        }
+    }
+    std::sort(held.begin(), held.end());
+    QStringList ranges;
+    for (qsizetype i = 0; i < held.size();) {
+        qsizetype j = i;
+        while (j + 1 < held.size() && held[j + 1] == held[j] + 1)
+            ++j;
+        ranges.append(i == j ? QString::number(held[i])
+                             : QStringLiteral("%1-%2").arg(held[i]).arg(held[j]));
+        i = j + 1;
+    }
+    constexpr qsizetype kShown = 20;
+    if (ranges.size() > kShown) {
+        const qsizetype more = ranges.size() - kShown;
+        ranges.resize(kShown);
+        ranges.append(QStringLiteral("and %1 more").arg(more));
+    }
+    if (!ranges.isEmpty())
+        parts.append((held.size() == 1 ? QStringLiteral("card ") : QStringLiteral("cards ")) +
+                     ranges.join(QStringLiteral(", ")));
+    parts += others;
+    return parts.join(QStringLiteral("; "));
+}
+
 QString describeDifferences(const QList<RecordDifference>& differences, const QString& beforeName,
                             const QString& afterName, const CategoryNames& names) {
     static const char* kinds[] = {"added", "removed", "changed"};

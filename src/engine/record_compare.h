@@ -11,6 +11,7 @@
 #include <QMap>
 #include <QString>
 #include <functional>
+#include <optional>
 
 namespace kt::engine {
 
@@ -45,6 +46,35 @@ struct RecordDifference {
 // by key. A record missing on one side and empty on the other is equal.
 QList<RecordDifference> compareRecords(const QMap<QByteArray, QByteArray>& before,
                                        const QMap<QByteArray, QByteArray>& after);
+
+// What a Save read into a backup, by its manifest: its categories and its
+// card slots. Other records in its files came from an earlier Save (a Save
+// keeps the categories it does not read). A backup that does not say is
+// taken to have read every record it holds.
+struct ReadScope {
+    QList<QByteArray> categories; // Language.ini keys; empty: every category
+    std::optional<int> cards;     // slots 1..cards; none: every slot
+
+    bool covers(const QByteArray& key) const;
+};
+ReadScope readScopeOf(const Manifest& manifest);
+
+// Two backups compared only where both read: a record that one of them
+// did not read is no difference but is listed apart, with its kind as the
+// comparison would have had it.
+struct ScopedComparison {
+    QList<RecordDifference> differences;
+    QList<RecordDifference> notReadByOlder;
+    QList<RecordDifference> notReadByNewer;
+};
+ScopedComparison compareWithin(const QMap<QByteArray, QByteArray>& older,
+                               const ReadScope& olderRead,
+                               const QMap<QByteArray, QByteArray>& newer,
+                               const ReadScope& newerRead);
+
+// "cards 301-500; HolidayTable": the keys of records by category, card
+// slots as ranges, never a value.
+QString unreadText(const QList<RecordDifference>& unread);
 
 // How a list names a category, such as by its caption in the user's
 // language; without it, by its Language.ini key.

@@ -172,7 +172,9 @@ void FleetRun::controllerEnded(int index) {
         const QString before = previousBackup(run, history_.get(), QDateTime::currentDateTime());
         result_.changes[index] = changesBetween(
             before.isEmpty() ? QMap<QByteArray, QByteArray>{} : engine::readBackupRecords(before),
-            engine::readBackupRecords(run.file), before.isEmpty());
+            engine::readBackupRecords(run.file), before.isEmpty(),
+            engine::readScopeOf(engine::readManifest(before)),
+            engine::readScopeOf(engine::readManifest(run.file)));
         if (result_.changes[index].any())
             result_.changed.append(index);
     }

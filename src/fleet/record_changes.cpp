@@ -19,14 +19,20 @@ int countCards(const QMap<QByteArray, QByteArray>& records) {
 } // namespace
 
 RecordChanges changesBetween(const QMap<QByteArray, QByteArray>& before,
-                             const QMap<QByteArray, QByteArray>& after, bool first) {
+                             const QMap<QByteArray, QByteArray>& after, bool first,
+                             const engine::ReadScope& beforeRead,
+                             const engine::ReadScope& afterRead) {
     RecordChanges changes;
     changes.first = first;
     changes.records = int(after.size());
     changes.cards = countCards(after);
     if (first)
         return changes;
-    for (const engine::RecordDifference& d : engine::compareRecords(before, after)) {
+    const engine::ScopedComparison compared =
+        engine::compareWithin(before, beforeRead, after, afterRead);
+    changes.notReadByNewer = engine::unreadText(compared.notReadByNewer);
+    changes.notReadByOlder = engine::unreadText(compared.notReadByOlder);
+    for (const engine::RecordDifference& d : compared.differences) {
         const engine::Category* category = engine::categoryOfKey(d.key);
         if (category && !changes.categories.contains(category))
             changes.categories.append(category);
@@ -79,6 +85,12 @@ QString changeText(const RecordChanges& changes) {
     for (const auto& [kind, list] : kinds)
         if (!list->isEmpty())
             text += QStringLiteral("; %1 %2").arg(QLatin1String(kind), slotList(*list));
+    const std::pair<const char*, const QString*> unread[] = {{"newer", &changes.notReadByNewer},
+                                                             {"older", &changes.notReadByOlder}};
+    for (const auto& [which, what] : unread)
+        if (!what->isEmpty())
+            text +=
+                QStringLiteral("; not read by the %1 backup: %2").arg(QLatin1String(which), *what);
     return text + shell::fillIn(QStringLiteral("; now %1 cards, %2 records"),
                                 {QString::number(changes.cards), QString::number(changes.records)});
 }

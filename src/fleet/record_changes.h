@@ -20,21 +20,26 @@ struct RecordChanges {
     int cards = 0;                                     // card slots that hold a card in it
     QList<const engine::Category*> categories;         // that changed, in the table's order
     QList<int> cardsAdded, cardsRemoved, cardsChanged; // slot numbers, ascending
+    // What only one of the two Saves read, not compared ("cards 301-500").
+    QString notReadByNewer, notReadByOlder;
 
     bool any() const { return first || !categories.isEmpty(); }
 };
 
-// The changes from `before` to `after`, as readBackupRecords gives them;
-// `first` when there is no `before` at all.
+// The changes from `before` to `after`, as readBackupRecords gives them,
+// where both Saves read (as their manifests say); `first` when there is no
+// `before` at all.
 RecordChanges changesBetween(const QMap<QByteArray, QByteArray>& before,
-                             const QMap<QByteArray, QByteArray>& after, bool first);
+                             const QMap<QByteArray, QByteArray>& after, bool first,
+                             const engine::ReadScope& beforeRead = {},
+                             const engine::ReadScope& afterRead = {});
 
 // Slot numbers joined by ", ", at most `shown` of them, then "and N more".
 QString slotList(const QList<int>& numbers, int shown = 50);
 
 // "UserCardDatabase, HolidayTable; cards added 3, 7; cards removed 12;
-// cards changed 5; now 20 cards, 153 records", or "first version, 20
-// cards, 153 records".
+// cards changed 5; not read by the newer backup: cards 301-500; now 20
+// cards, 153 records", or "first version, 20 cards, 153 records".
 QString changeText(const RecordChanges& changes);
 // The same after the controller's name: "north: ...".
 QString describeChanges(const QString& controller, const RecordChanges& changes);

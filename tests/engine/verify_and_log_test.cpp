@@ -111,6 +111,31 @@ TEST(Diff, ComparesBackupsAsASaveStoresThem) {
               "DI changed, HA0002 removed, HA0003 added, HA2500 changed, HA2600 added, ZZ removed");
 }
 
+// Only what both Saves read is compared: cards beyond the newer one's card
+// count, and categories it did not read, are listed apart, never as removed.
+TEST(Diff, WhatOnlyOneBackupReadIsNotCompared) {
+    const QByteArray card = "0012345678123401FF00FF00";
+    QMap<QByteArray, QByteArray> older{{"DC", "01"}, {"GA01", "0101"}}, newer{{"DC", "02"}};
+    for (int slot = 1; slot <= 500; ++slot)
+        if (slot % 100 != 50)
+            older.insert(cardKey(slot), card);
+    for (int slot = 1; slot <= 300; ++slot)
+        newer.insert(cardKey(slot), slot == 7 ? "" : card);
+    newer.insert("GA01", "0202"); // kept from an earlier Save of holidays
+    const ReadScope wide{{"SystemDatabase", "HolidayTable", "UserCardDatabase"}, 500};
+    const ReadScope narrow{{"SystemDatabase", "UserCardDatabase"}, 300};
+    ScopedComparison c = compareWithin(older, wide, newer, narrow);
+    EXPECT_EQ(kindsOf(c.differences), "DC changed, HA0007 removed, HA0050 added, HA0150 added, "
+                                      "HA0250 added");
+    EXPECT_EQ(unreadText(c.notReadByNewer), "cards 301-349, 351-449, 451-500; HolidayTable");
+    EXPECT_TRUE(c.notReadByOlder.isEmpty());
+    c = compareWithin(newer, narrow, older, wide);
+    EXPECT_EQ(unreadText(c.notReadByOlder),
+              unreadText(compareWithin(older, wide, newer, narrow).notReadByNewer));
+    // A backup whose manifest says nothing is taken to have read it all.
+    EXPECT_EQ(compareWithin(older, {}, newer, {}).differences.size(), 2 + 1 + 3 + 198);
+}
+
 // Each job ends with one line, with the time the job ended, not the time its
 // message was closed; a log that cannot be written stops nothing.
 TEST(JobLog, EveryJobEndsWithOneLine) {

@@ -118,6 +118,12 @@ TEST(History, ChangeLinesNameSlotsAndNeverAValue) {
     EXPECT_FALSE(kt::fleet::changesBetween(before, before, false).any());
     EXPECT_EQ(kt::fleet::describeChanges("gate", kt::fleet::changesBetween({}, before, true)),
               "gate: first version, 1 cards, 3 records");
+    // A newer Save of 100 card slots did not remove the cards beyond them.
+    const kt::fleet::RecordChanges fewer =
+        kt::fleet::changesBetween(after, before, false, {{}, 200}, {{}, 100});
+    EXPECT_EQ(kt::fleet::describeChanges("north", fewer),
+              "north: HolidayTable, UserCardDatabase; cards added 7; cards removed 100; not "
+              "read by the newer backup: cards 101-159; now 1 cards, 3 records");
 }
 
 } // namespace
