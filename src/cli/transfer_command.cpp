@@ -80,6 +80,13 @@ void printJson(const CliOptions& options, const engine::JobRequest& request,
     };
     if (!error.isEmpty())
         summary.insert("error", error.left(engine::JobLog::kMaxErrorChars));
+    if (job && job->keptIn().size())
+        summary.insert("keptIn", job->keptIn());
+    if (job && outcome == engine::JobOutcome::Finished && job->replacedBackup())
+        summary.insert(
+            "replacedComplete",
+            QJsonObject{{"controller", QString::fromLatin1(job->replacedBackup()->controller)},
+                        {"finished", QString::fromLatin1(job->replacedBackup()->finished)}});
     if (job && request.direction == engine::Direction::Verify)
         summary.insert("differences", differencesJson(job->differences(), "file", "controller"));
     std::printf("%s\n", QJsonDocument(summary).toJson(QJsonDocument::Compact).constData());

@@ -94,6 +94,25 @@ shell::Status writeSaveStart(const QString& mainFile, const QByteArray& controll
     });
 }
 
+bool takeManifest(QByteArray& data, const Manifest& from) {
+    shell::IniSectionEditor head(data, kHeadSection);
+    if (!head.set(kTitleKey, kTitle) ||
+        !head.set(kCompleteKey, from.complete.value_or(false) ? "1" : "0") ||
+        !head.set(kStartedKey, from.started) || !head.set(kControllerKey, from.controller) ||
+        !head.set(kCategoriesKey, from.categories.join(',')) ||
+        (from.cards && !head.set(kCardsKey, QByteArray::number(*from.cards))))
+        return false;
+    if (!from.cards)
+        head.remove(kCardsKey);
+    head.remove(kFinishedKey);
+    head.remove(kRecordsKey);
+    if ((!from.finished.isEmpty() && !head.set(kFinishedKey, from.finished)) ||
+        (from.records && !head.set(kRecordsKey, QByteArray::number(*from.records))))
+        return false;
+    data = head.data();
+    return true;
+}
+
 shell::Status writeSaveEnd(const QString& mainFile, int records) {
     // Complete=1 in the same atomic write as the rest: a backup killed
     // before it stays marked as stopped.
@@ -253,19 +272,23 @@ QByteArray cardRecordOfStoredValue(const QByteArray& value) {
 
 namespace {
 
-std::function<QDateTime()>& wallClock() {
+std::function<QDateTime()>& wallClockFunction() {
     static std::function<QDateTime()> clock;
     return clock;
 }
 
 } // namespace
 
+QDateTime wallClock() {
+    return wallClockFunction() ? wallClockFunction()() : QDateTime::currentDateTime();
+}
+
 void setWallClock(std::function<QDateTime()> clock) {
-    wallClock() = std::move(clock);
+    wallClockFunction() = std::move(clock);
 }
 
 QByteArray localTimeStamp() {
-    const QDateTime now = wallClock() ? wallClock()() : QDateTime::currentDateTime();
+    const QDateTime now = wallClock();
     const int offset = now.offsetFromUtc() / 60; // minutes east of UTC
     const int size = std::abs(offset);
     return now.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1() +

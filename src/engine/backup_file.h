@@ -59,6 +59,11 @@ shell::Status writeSaveStart(const QString& mainFile, const QByteArray& controll
 // stopped.
 shell::Status writeSaveEnd(const QString& mainFile, int records);
 
+// The manifest `from` (of a Save's own main file) put into the bytes of a
+// main file, as that Save would have written it there: the title first,
+// the end of an earlier Save gone. False when a value cannot stand there.
+bool takeManifest(QByteArray& data, const Manifest& from);
+
 // The file that holds user card `index`: the main file below kCardsPerFile,
 // else the card file of its block (tags 2, 4, 6, 8), named by the tag in
 // front of the main file's name, in the main file's directory:
@@ -146,6 +151,8 @@ QByteArray cardRecordOfStoredValue(const QByteArray& value);
 
 // The current local time in ISO 8601 with its offset from UTC.
 QByteArray localTimeStamp();
+// The current local time, as localTimeStamp() gives it.
+QDateTime wallClock();
 // Where localTimeStamp() takes the time from: the system's clock when
 // empty, as it is; a test sets its own and empties it again.
 void setWallClock(std::function<QDateTime()> clock);

@@ -27,6 +27,7 @@ struct JobRequest {
     QString portName{};                  // how the job log names the port
     bool verifyAfterLoad = false;        // Load: read everything back and compare
     bool askBeforeLoad = false;          // Load: ask before writing into the controller
+    bool askBeforeReplace = false;       // Save: ask before replacing a complete backup
     QString reportFile{}; // Verify: where the differences are listed (empty: nowhere)
 
     bool includes(const Category& category) const { return categories.contains(&category); }

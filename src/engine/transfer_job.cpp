@@ -3,6 +3,7 @@
 #include "backup_file.h"
 #include "link/trace.h"
 #include "load_warnings.h"
+#include "save_workspace.h"
 #include "shell/ini_file.h"
 #include "shell/language.h"
 #include "shell/settings.h"
@@ -50,8 +51,14 @@ bool TransferJob::start(const JobRequest& request) {
     if (path.isEmpty())
         return refuse(JobOutcome::FileError, path + " - " + view_.languageText("FileNoFund") + '.');
     const bool saving = taken.direction == Direction::Save;
-    // Records of a Save that was killed go into the set before a Save
-    // writes it; a job that only reads the set takes them in memory.
+    // A Save that was killed is ended first: replacing the set that it
+    // began is finished, or what it read is kept beside the set.
+    const shell::Result<SaveEnd> left = endLeftSave(path);
+    if (!left)
+        return refuse(JobOutcome::FileError, fileProblemText(left.error()));
+    tellLeftSave(path, *left);
+    // Records that an older Save journaled beside the set go into it before
+    // a Save writes it; a job that only reads the set takes them in memory.
     if (saving) {
         const shell::Result<int> left = foldLeftJournal(path);
         if (!left)
@@ -74,9 +81,15 @@ bool TransferJob::start(const JobRequest& request) {
     const shell::Result<SetRecords> set = saving ? SetRecords{} : readSetWithJournal(path);
     if (!set)
         return refuse(JobOutcome::FileError, fileProblemText(set.error()));
-    const Manifest manifest = saving ? Manifest{} : readManifest(path);
+    const Manifest manifest = readManifest(path);
     if (!saving && !manifest.titled)
         return refuse(JobOutcome::FileError, view_.languageText("FileFormatError") + '.');
+    // A complete backup that a Save replaces: the end message names it.
+    const bool replacing = saving && manifest.complete.value_or(false) && holdsRecords(path);
+    if (replacing && taken.askBeforeReplace && !confirmReplace(taken, manifest)) {
+        outcome_ = JobOutcome::Declined;
+        return false;
+    }
     if (taken.direction == Direction::Load &&
         !confirmLoad(taken, manifest, backupRecordsOf(*set, path))) {
         outcome_ = JobOutcome::Declined;
@@ -86,8 +99,12 @@ bool TransferJob::start(const JobRequest& request) {
     lock_ = std::move(lock);
     // A Save writes nothing into the set before the controller's first
     // reply: see writeSaveHead().
-    journal_ = saving ? std::make_unique<SaveJournal>(path) : nullptr;
+    workingFile_ = saving ? workingFileOf(path) : QString();
+    journal_ = saving ? std::make_unique<SaveJournal>(workingFile_) : nullptr;
     headWritten_ = false;
+    replaced_ = replacing ? manifest : std::optional<Manifest>();
+    keptIn_.clear();
+    keptInFile_.clear();
     stored_ = *set;
     request_ = taken;
     outcome_ = JobOutcome::None;
@@ -159,15 +176,78 @@ bool TransferJob::writeSaveHead() {
         keys.append(category->languageKey);
         cards = cards || category->cards;
     }
+    // The Save's own set, beside the backup it replaces once complete.
+    if (!makeWorkspace(strDataFile))
+        return stopWithMessage(cannotWrite(workspaceOf(strDataFile)));
     // Complete=0 until the job has finished, so that a stopped backup is
     // known as such; on disk before the first record can be.
-    headWritten_ = writeSaveStart(strDataFile, address_, keys,
+    headWritten_ = writeSaveStart(workingFile_, address_, keys,
                                   cards ? std::optional(request_.cardCount) : std::nullopt)
                        .ok();
     if (!headWritten_)
-        return stopWithMessage(cannotWrite(strDataFile));
-    shell::SyncIniDirectory(strDataFile);
+        return stopWithMessage(cannotWrite(workingFile_));
+    shell::SyncIniDirectory(workingFile_);
     return true;
+}
+
+bool TransferJob::confirmReplace(const JobRequest& request, const Manifest& manifest) {
+    const QDateTime made = manifest.finishedAt();
+    const QString controller = QString::fromLatin1(manifest.controller);
+    const QString address = QString::fromLatin1(address_);
+    QString text =
+        shell::fillIn(view_.languageText("ReplaceAsk"),
+                      {request.file, controller.isEmpty() ? "?" : controller,
+                       made.isValid() ? made.toLocalTime().toString("yyyy-MM-dd HH:mm") : "?"}) +
+        '\n' +
+        shell::fillIn(view_.languageText(manifest.controller == address_ ? "ReplaceSameAddress"
+                                                                         : "ReplaceOtherAddress"),
+                      {address}) +
+        "\n\n" + view_.languageText("ReplaceGoOn");
+    return view_.showMessage(MsgStyle::Question, MsgButtons::ReplaceCancel, text) == MsgAnswer::Ok;
+}
+
+void TransferJob::tellLeftSave(const QString& file, const SaveEnd& left) {
+    if (left.kind == SaveEnd::Kind::Replaced)
+        view_.showMessage(MsgStyle::Information, MsgButtons::Ok,
+                          shell::fillIn(view_.languageText("JournalFolded"),
+                                        {file, QString::number(left.records)}) +
+                              '.');
+    else if (left.kind == SaveEnd::Kind::KeptBeside)
+        view_.showMessage(MsgStyle::Information, MsgButtons::Ok, keptBesideText(file, left) + '.');
+}
+
+QString TransferJob::keptBesideText(const QString& file, const SaveEnd& kept) const {
+    return shell::fillIn(view_.languageText("SaveKeptBeside"),
+                         {file, QString::number(kept.records), kept.keptIn});
+}
+
+bool TransferJob::endSaveFiles(bool complete) {
+    // Not folded, the journal stays with every record for the next job.
+    const bool folded = journal_->fold().ok();
+    journal_.reset();
+    const auto failed = [&](const QString& text) {
+        if (!complete)
+            return false; // the stop has been told; the next job ends the Save
+        outcome_ = JobOutcome::FileError;
+        error_ = text;
+        view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, error_);
+        return false;
+    };
+    if (!folded)
+        return failed(cannotWrite(workingFile_));
+    // Complete=1 goes last in the Save's own set, and the set takes it
+    // with its main file, last: a backup killed before stays marked as
+    // stopped.
+    if (complete && !writeSaveEnd(workingFile_, counts_.done).ok())
+        return failed(cannotWrite(workingFile_));
+    const shell::Result<SaveEnd> ended = endSave(strDataFile, wallClock());
+    if (!ended)
+        return failed(fileProblemText(ended.error()));
+    if (ended->kind == SaveEnd::Kind::KeptBeside) {
+        keptInFile_ = ended->keptIn;
+        keptIn_ = keptBesideText(strDataFile, *ended);
+    }
+    return complete;
 }
 
 bool TransferJob::confirmLoad(const JobRequest& request, const Manifest& manifest,
@@ -234,12 +314,11 @@ void TransferJob::cancel() {
     if (pending_)
         pending_->cancel(); // its report finds the job ended
     pending_.reset();
-    // A journal that cannot be folded now stays, with every record, for
-    // the next job that opens the set.
+    // What it read is kept; should that fail, the next job on the set ends
+    // the Save.
     if (journal_)
-        (void)journal_->fold(); // not folded, the journal stays for the next job
-    journal_.reset();
-    shell::SyncIniDirectory(strDataFile);
+        (void)endSaveFiles(false); // false: it stopped
+    replaced_.reset();
     lock_.reset();
     showStoppedSummary();
     logJob();
@@ -375,27 +454,10 @@ void TransferJob::finish(bool complete) {
     blnJobActive = false;
     qCDebug(ktJob, "%s: %d of %d records done", complete ? "complete" : "stopped", counts_.done,
             counts_.total);
-    if (journal_) {
-        // Not folded, the journal stays with every record for the next job.
-        const bool folded = journal_->fold().ok();
-        journal_.reset();
-        if (!folded && complete) {
-            complete = false;
-            outcome_ = JobOutcome::FileError;
-            error_ = cannotWrite(strDataFile);
-            view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, error_);
-        }
-    }
-    // Complete=1 goes last: a backup killed before it stays marked as
-    // stopped.
-    if (complete && save()) {
-        complete = writeSaveEnd(strDataFile, counts_.done).ok();
-        if (!complete) {
-            outcome_ = JobOutcome::FileError;
-            error_ = cannotWrite(strDataFile);
-            view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, error_);
-        }
-    }
+    if (journal_)
+        complete = endSaveFiles(complete);
+    if (!complete)
+        replaced_.reset(); // the backup stays as it was
     if (complete)
         outcome_ = differences_.isEmpty() ? JobOutcome::Finished : JobOutcome::Differences;
     shell::SyncIniDirectory(strDataFile);
@@ -409,9 +471,20 @@ void TransferJob::finish(bool complete) {
                                 {QString::number(counts_.done), QString::number(counts_.empty)})
                 : shell::fillIn(view_.languageText("LoadSummary"),
                                 {QString::number(counts_.done), QString::number(counts_.skipped)});
+        QString replaced;
+        if (save() && replaced_) {
+            const QDateTime made = replaced_->finishedAt();
+            replaced =
+                '\n' +
+                shell::fillIn(
+                    view_.languageText("SaveReplaced"),
+                    {QString::fromLatin1(replaced_->controller),
+                     made.isValid() ? made.toLocalTime().toString("yyyy-MM-dd HH:mm") : "?"}) +
+                '.';
+        }
         view_.showMessage(MsgStyle::Information, MsgButtons::Ok,
                           view_.languageText(save() ? "ProcessSaveOk" : "ProcessLoadOk") + ".\n" +
-                              summary + '.');
+                              summary + '.' + replaced);
     } else {
         showStoppedSummary();
     }
@@ -426,8 +499,9 @@ void TransferJob::showStoppedSummary() {
 
 QString TransferJob::stoppedSummary() const {
     const char* key = save() ? "SaveStopped" : verify() ? "VerifyStopped" : "LoadStopped";
-    return shell::fillIn(view_.languageText(key),
-                         {QString::number(counts_.done), QString::number(counts_.total)});
+    const QString summary = shell::fillIn(
+        view_.languageText(key), {QString::number(counts_.done), QString::number(counts_.total)});
+    return keptIn_.isEmpty() ? summary : summary + ". " + keptIn_;
 }
 
 void TransferJob::endVerify() {
@@ -580,7 +654,7 @@ bool TransferJob::completeRecord(const Category& category, const PlannedRecord& 
     if (!category.cards) {
         const QByteArray& key = record.key;
         if (save())
-            return store(strDataFile, key, shell::trimBlanks(reply_));
+            return store(workingFile_, key, shell::trimBlanks(reply_));
         const QByteArray inFile = shell::trimBlanks(storedValue(strDataFile, key));
         if (verify())
             compare(key, inFile, shell::trimBlanks(reply_));
@@ -588,7 +662,7 @@ bool TransferJob::completeRecord(const Category& category, const PlannedRecord& 
             ++(inFile.isEmpty() ? counts_.skipped : counts_.done);
         return true;
     }
-    const QString file = cardFile(strDataFile, record.card);
+    const QString file = cardFile(save() ? workingFile_ : strDataFile, record.card);
     const QByteArray key =
         category.cards->writeCode + shell::formatDigits(record.card, category.cards->digits);
     if (verify()) {

@@ -13,6 +13,7 @@
 #include "load_warnings.h"
 #include "record_compare.h"
 #include "save_journal.h"
+#include "save_workspace.h"
 
 #include <QMap>
 #include <QObject>
@@ -62,6 +63,10 @@ class TransferJob : public QObject {
     const QString& error() const { return error_; }
     // Records handled so far: saved, sent, empty or skipped.
     int processed() const { return counts_.done + counts_.empty + counts_.skipped; }
+    // The complete backup the last Save replaced, if it did.
+    const std::optional<Manifest>& replacedBackup() const { return replaced_; }
+    // Where the last Save, stopped, kept what it read; empty when it did not.
+    const QString& keptIn() const { return keptInFile_; }
     // What the last job did when it stopped short, in the view's current
     // language ("Backup stopped: 812 of 2559 records saved").
     QString stoppedSummary() const;
@@ -113,6 +118,16 @@ class TransferJob : public QObject {
     bool confirmLoad(const JobRequest& request, const Manifest& manifest,
                      const QMap<QByteArray, QByteArray>& records);
     QString warningText(const LoadWarning& warning) const;
+    // Asks before a Save replaces the complete backup `manifest` tells of;
+    // true when the user goes on.
+    bool confirmReplace(const JobRequest& request, const Manifest& manifest);
+    // Says how a Save that was killed was ended.
+    void tellLeftSave(const QString& file, const SaveEnd& left);
+    QString keptBesideText(const QString& file, const SaveEnd& kept) const;
+    // Puts a Save's records into the set when it completed (or into a set
+    // that held none), else beside it; true when a complete Save's set was
+    // replaced. A failure of a complete Save is told and sets the outcome.
+    bool endSaveFiles(bool complete);
 
     // Resets the counts and the progress, plans the records and starts.
     void setUp();
@@ -190,7 +205,11 @@ class TransferJob : public QObject {
     // Held from the start of a job to its end.
     std::unique_ptr<BackupLock> lock_;
     std::unique_ptr<SaveJournal> journal_; // a Save's records on their way into the files
+    QString workingFile_;                  // a Save's own main file, in its workspace
     bool headWritten_ = false;
+    std::optional<Manifest> replaced_; // the complete backup a Save replaces
+    QString keptInFile_;               // where a stopped Save's records are kept
+    QString keptIn_;                   // the same, said in full
     // A Load's or a Verify's backup, read once at the start: for each file
     // of the set, its Data keys (upper case) and their values as stored.
     std::map<QString, QMap<QByteArray, QByteArray>> stored_;

@@ -1,6 +1,7 @@
 #include "backup_folder.h"
 
 #include "engine/backup_file.h"
+#include "engine/save_workspace.h"
 #include "fleet_state.h"
 
 #include "shell/user_folders.h"
@@ -71,6 +72,10 @@ shell::Result<QString> claimBackupName(const QString& folder, const QString& sta
     };
     if (const shell::Status made = shell::makePrivateFolders(folder); !made)
         return made.error();
+    // Records that killed Saves read go into their sets now, as the next
+    // job on each set would put them: no later run opens those sets again.
+    for (const QString& left : engine::setsWithWorkspace(folder))
+        (void)engine::endLeftSave(left); // one in use or not trusted stays as it is
     for (int n = 1; n <= 1000; ++n) {
         const QString file = QDir(folder).filePath(
             stamp + (n > 1 ? QStringLiteral("-%1").arg(n) : QString()) + QStringLiteral(".KT"));

@@ -31,7 +31,8 @@ QStringList backupsToRemove(QList<StoredBackup> backups, int keep, const QString
 // The backups of a controller's folder, by the names the fleet gives them.
 QList<StoredBackup> storedBackups(const QString& folder);
 
-// Creates `folder` when missing (for its owner only) and a new backup file
+// Creates `folder` when missing (for its owner only), ends what killed
+// Saves left in it (see engine::endLeftSave), and makes a new backup file
 // in it named by `stamp`, with -2, -3... when that name is taken, so that
 // no two jobs ever share a file. Returns its path, or an error with the
 // system's reason.

@@ -33,5 +33,7 @@ class AppendFile {
 // Whether `file` is a regular file (not a link) of the owner of `like` (or
 // of this user, when `like` is missing), that no one else may write.
 bool isOwnersFile(const QString& file, const QString& like);
+// The same for a folder (not a link to one).
+bool isOwnersFolder(const QString& folder, const QString& like);
 
 } // namespace kt::shell

@@ -38,21 +38,33 @@ bool AppendFile::empty() {
     return !handle_ || ::ftruncate(handle_->fd, 0) == 0;
 }
 
-bool isOwnersFile(const QString& file, const QString& like) {
-    // Opened without following a link and without blocking on a FIFO; then
-    // judged by what was opened, not by its name.
-    const int fd =
-        ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+namespace {
+
+// Opened without following a link and without blocking on a FIFO; then
+// judged by what was opened, not by its name.
+bool isOwners(const QString& path, const QString& like, int flags, mode_t type) {
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | flags);
     if (fd < 0)
         return false;
     struct stat seen = {};
     struct stat model = {};
     const uid_t owner =
         ::stat(QFile::encodeName(like).constData(), &model) == 0 ? model.st_uid : ::geteuid();
-    const bool trusted = ::fstat(fd, &seen) == 0 && S_ISREG(seen.st_mode) && seen.st_uid == owner &&
-                         (seen.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    const bool trusted = ::fstat(fd, &seen) == 0 && (seen.st_mode & S_IFMT) == type &&
+                         seen.st_uid == owner && (seen.st_mode & (S_IWGRP | S_IWOTH)) == 0;
     ::close(fd);
     return trusted;
+}
+
+} // namespace
+
+bool isOwnersFile(const QString& file, const QString& like) {
+    return isOwners(file, like, 0, S_IFREG);
+}
+
+bool isOwnersFolder(const QString& folder, const QString& like) {
+    return isOwners(folder, like, O_DIRECTORY, S_IFDIR);
 }
 
 } // namespace kt::shell

@@ -30,7 +30,8 @@ struct Owner {
 HANDLE openForReading(const QString& path) {
     return CreateFileW(native(path).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                       nullptr);
 }
 
 } // namespace
@@ -77,14 +78,20 @@ bool AppendFile::empty() {
            SetEndOfFile(handle_->file);
 }
 
-bool isOwnersFile(const QString& file, const QString& like) {
-    const HANDLE opened = openForReading(file);
+namespace {
+
+// A file or a folder as `directory` asks, not a link of any kind, of the
+// owner of `like` when it exists.
+bool isOwners(const QString& path, const QString& like, bool directory) {
+    const HANDLE opened = openForReading(path);
     if (opened == INVALID_HANDLE_VALUE)
         return false;
     BY_HANDLE_FILE_INFORMATION info = {};
+    const DWORD wanted = directory ? FILE_ATTRIBUTE_DIRECTORY : 0;
     bool trusted =
         GetFileType(opened) == FILE_TYPE_DISK && GetFileInformationByHandle(opened, &info) &&
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+            wanted;
     const HANDLE model = openForReading(like);
     if (trusted && model != INVALID_HANDLE_VALUE) {
         const Owner mine(opened);
@@ -95,6 +102,16 @@ bool isOwnersFile(const QString& file, const QString& like) {
         CloseHandle(model);
     CloseHandle(opened);
     return trusted;
+}
+
+} // namespace
+
+bool isOwnersFile(const QString& file, const QString& like) {
+    return isOwners(file, like, false);
+}
+
+bool isOwnersFolder(const QString& folder, const QString& like) {
+    return isOwners(folder, like, true);
 }
 
 } // namespace kt::shell

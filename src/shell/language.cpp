@@ -86,10 +86,13 @@ bool isAddedKey(const char* key) {
                                             "NoController",
                                             "CheckControllerId",
                                             "CheckAddressScan",
-                                            "RepliesOutOfOrder"};
+                                            "RepliesOutOfOrder",
+                                            "SaveReplaced",
+                                            "SaveKeptBeside"};
     // Whole families came later still: the fleet report's, the job log's,
-    // the captions of the message box's own buttons, and a compare's.
-    for (const char* prefix : {"Report", "State", "Log", "Button", "Compare"})
+    // the captions of the message box's own buttons, a compare's, and the
+    // question before a backup is replaced.
+    for (const char* prefix : {"Report", "State", "Log", "Button", "Compare", "Replace"})
         if (qstrncmp(key, prefix, qstrlen(prefix)) == 0)
             return true;
     return added.contains(QByteArray(key));

@@ -1,6 +1,7 @@
 // The codes of a message: how it looks, which buttons it offers, and which
 // button closed it. The numbers are those of the message box's design; the
-// question before a restore has buttons of its own.
+// questions before a restore and before a backup is replaced have buttons
+// of their own.
 #pragma once
 
 namespace kt::shell {
@@ -12,6 +13,7 @@ enum class MsgButtons {
     Ok = 1,
     Cancel = 2,
     RestoreCancel = 3, // "Restore" answers Ok; Cancel is the default
+    ReplaceCancel = 4, // "Replace" answers Ok; Cancel is the default
 };
 
 enum class MsgAnswer { Ok = 1, Cancel = 2 };

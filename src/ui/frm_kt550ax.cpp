@@ -105,9 +105,9 @@ void frmKT550AX::lsubApplyLanguage() {
     strTextBusy = text("Busy");
     strTextOff = text("OFF");
     strTextOn = text("ON");
-    setMessageButtonTexts(withMnemonic(strTextOk.trimmed(), u'O'),
-                          withMnemonic(strTextCancel.trimmed(), u'C'),
-                          withMnemonic(text("ButtonRestore"), u'R'));
+    setMessageButtonTexts(
+        withMnemonic(strTextOk.trimmed(), u'O'), withMnemonic(strTextCancel.trimmed(), u'C'),
+        withMnemonic(text("ButtonRestore"), u'R'), withMnemonic(text("ButtonReplace"), u'R'));
     // Qt's own dialogs (file, device choice) in the same language.
     static const char* const qtTranslations[] = {nullptr, "qtbase_zh_TW", "qtbase_zh_CN"};
     QCoreApplication::removeTranslator(&qtTranslator_);
@@ -465,6 +465,7 @@ engine::JobRequest frmKT550AX::jobRequest(engine::Direction direction) const {
     request.portName =
         link::portAndLine(QStringLiteral("COM%1").arg(settings.intComPort), strIniFile);
     request.askBeforeLoad = direction == engine::Direction::Load;
+    request.askBeforeReplace = direction == engine::Direction::Save;
     request.verifyAfterLoad = direction == engine::Direction::Load && settings.verifyAfterLoad;
     if (request.verifyAfterLoad || direction == engine::Direction::Verify) {
         // The differences go beside the backup: /backup/site.KT gives

@@ -26,6 +26,7 @@ struct MessageState {
     QString okText = QStringLiteral("OK(&O)");
     QString cancelText = QStringLiteral("Cancel(&C)");
     QString restoreText = QStringLiteral("Restore(&R)");
+    QString replaceText = QStringLiteral("Replace(&R)");
 };
 
 MessageState& state() {
@@ -157,7 +158,10 @@ void frmMsgBox::load(const QString& title, MsgStyle style, MsgButtons buttons, c
         image->setPixmap(icon);
         image->resize(iconPixels, iconPixels);
     }
-    cmdOk_->setText((buttons == MsgButtons::RestoreCancel ? s.restoreText : s.okText).trimmed());
+    cmdOk_->setText((buttons == MsgButtons::RestoreCancel   ? s.restoreText
+                     : buttons == MsgButtons::ReplaceCancel ? s.replaceText
+                                                            : s.okText)
+                        .trimmed());
     cmdCancel_->setText(s.cancelText.trimmed());
     const MessageColours colours = messageColours(style);
     plate_ = colours.plate;
@@ -282,10 +286,12 @@ void frmMsgBox::finish(MsgAnswer answer) {
     done(int(answer));
 }
 
-void setMessageButtonTexts(const QString& ok, const QString& cancel, const QString& restore) {
+void setMessageButtonTexts(const QString& ok, const QString& cancel, const QString& restore,
+                           const QString& replace) {
     state().okText = ok;
     state().cancelText = cancel;
     state().restoreText = restore;
+    state().replaceText = replace;
 }
 
 MsgAnswer ShowMessage(const QString& title, MsgStyle style, MsgButtons buttons, const QString& text,

@@ -66,7 +66,8 @@ class frmMsgBox final : public QDialog {
 };
 
 // Texts of the buttons, set with the language.
-void setMessageButtonTexts(const QString& ok, const QString& cancel, const QString& restore);
+void setMessageButtonTexts(const QString& ok, const QString& cancel, const QString& restore,
+                           const QString& replace);
 
 // Sounds the beep, shows the message modally and returns the button that
 // closed it. One box at a time: a message raised while a box is open (by a

@@ -14,7 +14,9 @@ MsgBoxButtons msgBoxButtons(shell::MsgButtons buttons) {
         b.buttonBottom = D::cancelTop + D::buttonHeight;
         break;
     case shell::MsgButtons::RestoreCancel:
-        // A restore overwrites the controller: Enter must not start one.
+    case shell::MsgButtons::ReplaceCancel:
+        // A restore overwrites the controller, a Save a complete backup:
+        // Enter must not start one.
         b.ok = b.cancel = true;
         b.defaultButton = shell::MsgAnswer::Cancel;
         b.buttonBottom = D::cancelTop + D::buttonHeight;

@@ -54,13 +54,31 @@ check "... and leaves a backup under that name as it was" cmp -s a.KT kept.KT
 "$kt" save e.KT --port c.tty --cards 50 --tx-delay 10 --rx-delay 10 --quiet --json >e.json &
 job=$!
 # Once the save holds its set and has begun its file.
-begun() { set_held e.KT && [ "$(head_key e.KT Complete)" = 0 ]; }
+begun() { set_held e.KT && [ "$(head_key .e.KT.kt560ax-save/e.KT Complete)" = 0 ]; }
 until_ended "$job" begun
 kill -TERM "$job"
 wait "$job"
 check "SIGTERM in the middle of a job exits 5" [ $? -eq 5 ]
 check "... and leaves Complete=0" [ "$(head_key e.KT Complete)" = 0 ]
 check "... and says so in the summary" grep -q '"outcome":"stopped"' e.json
+# A complete backup is replaced only by a Save that completes.
+cp -p a.KT whole.KT
+"$kt" save whole.KT --port c.tty --cards 50 --tx-delay 10 --rx-delay 10 --json >whole.json \
+    2>whole.err &
+job=$!
+begun() { set_held whole.KT && [ -s .whole.KT.kt560ax-save/.whole.KT.journal ]; }
+until_ended "$job" begun
+kill -INT "$job"
+wait "$job"
+check "a save stopped over a complete backup leaves it byte for byte" cmp -s a.KT whole.KT
+kept=$(ls whole.stopped-*.KT 2>/dev/null)
+check "... keeps what it read beside it, marked stopped" [ "$(head_key "$kept" Complete)" = 0 ]
+check "... and names it" grep -q "\"keptIn\":\"[^\"]*$kept\"" whole.json
+check "... in its summary too" grep -q "is kept in .*$kept" whole.err
+"$kt" save whole.KT --port c.tty --cards 50 --only system --json "${fast[@]}" >whole.json
+check "a save that completes replaces it and says so" \
+    grep -q '"replacedComplete":{"controller":"01","finished":"20' whole.json
+check "... leaving no folder of its own" [ ! -e .whole.KT.kt560ax-save ]
 stop_sim "$sim_c"
 
 # Verify a controller against its backup, and compare two backups.

@@ -2,6 +2,7 @@
 // killed job left: its journal and its copies.
 #include "engine/backup_file.h"
 #include "engine/save_journal.h"
+#include "engine/save_workspace.h"
 #include "shell/ini_file.h"
 #include "support/job_rig.h"
 #include "support/printers.h"
@@ -13,11 +14,6 @@ namespace {
 
 using namespace kt::engine;
 using namespace kt::test;
-
-QByteArray contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
-}
 
 // Over an older backup the files are, byte for byte, those that writing each
 // record on its own would leave: old cards of empty slots go, the rest stays.
@@ -126,21 +122,25 @@ TEST(SaveJournal, EachRecordIsWrittenBeforeTheNextRequestGoesOut) {
     JobRig r(2100);
     r.choose({"system", "holiday", "cards"});
     r.request.cardCount = 2100;
-    const auto onDisk = [&] {
-        qsizetype records = contents(journalFileOf(r.saveFile)).count('\n');
-        for (const QString& file : backupFileSet(r.saveFile))
+    // The Save writes its own set until it completes.
+    const auto onDisk = [&](const QString& mainFile) {
+        qsizetype records = contents(journalFileOf(mainFile)).count('\n');
+        for (const QString& file : backupFileSet(mainFile))
             records += sectionLines(file).size();
         return records;
     };
+    const QString working = workingFileOf(r.saveFile);
     int checks = 0;
     r.view.onEcho = [&] {
-        if (r.job.counts().done != onDisk())
-            ADD_FAILURE() << r.job.counts().done << " records saved, " << onDisk() << " on disk";
+        if (r.job.counts().done != onDisk(working))
+            ADD_FAILURE() << r.job.counts().done << " records saved, " << onDisk(working)
+                          << " on disk";
         ++checks;
     };
     ASSERT_TRUE(r.runSave());
     EXPECT_EQ(checks, 2 * (2 + 12 + 2100));
-    EXPECT_EQ(onDisk(), 2 + 12 + 2100);
+    EXPECT_EQ(onDisk(r.saveFile), 2 + 12 + 2100);
+    EXPECT_FALSE(QFileInfo::exists(workspaceOf(r.saveFile)));
 }
 
 } // namespace

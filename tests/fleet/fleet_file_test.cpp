@@ -5,6 +5,7 @@
 #include "support/system_paths.h"
 
 #include "engine/record_compare.h"
+#include "engine/save_workspace.h"
 #include "shell/ini_file.h"
 #include "shell/regular_file.h"
 
@@ -197,6 +198,18 @@ TEST(Fleet, NamesAreClaimedOnceAndOrderedByTheManifest) {
     EXPECT_TRUE(kt::shell::WriteIni(second, "HEAD", "Finished", "2026-12-06T02:30:00+00:00"));
     const QList<StoredBackup> stored = kt::fleet::storedBackups(dir.path());
     EXPECT_EQ(backupsToRemove(stored, 1, {}), QStringList{QFileInfo(first).fileName()});
+
+    // A run killed during its Save: the next claim puts what it read into
+    // its backup, marked stopped, as no later run opens that set again.
+    const QString killed = *kt::fleet::claimBackupName(dir.path(), "2026-12-07_020000");
+    ASSERT_TRUE(kt::engine::makeWorkspace(killed));
+    ASSERT_TRUE(kt::engine::writeSaveStart(kt::engine::workingFileOf(killed), "01",
+                                           {"SystemDatabase"}, std::nullopt));
+    ASSERT_TRUE(kt::shell::WriteIni(kt::engine::workingFileOf(killed), "Data", "DC", "1234"));
+    ASSERT_TRUE(kt::fleet::claimBackupName(dir.path(), "2026-12-08_020000"));
+    EXPECT_EQ(kt::shell::ReadIni(killed, "Data", "DC"), "1234");
+    EXPECT_EQ(kt::engine::readManifest(killed).complete, false);
+    EXPECT_FALSE(QFileInfo::exists(kt::engine::workspaceOf(killed)));
 }
 
 // A path, a port or a name that holds %1 ... %9 comes out of every message

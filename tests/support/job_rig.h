@@ -36,6 +36,12 @@ inline QList<QByteArray> keysOf(const QList<QByteArray>& lines) {
     return keys;
 }
 
+// The whole of file `path`; "(none)" when it cannot be read.
+inline QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
+}
+
 // Writes `contents` as the whole of file `path`.
 inline bool put(const QString& path, const QByteArray& contents) {
     QFile file(path);

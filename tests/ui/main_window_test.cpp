@@ -277,6 +277,7 @@ TEST(MainWindow, TheJobPanelCountsWithItsBarAndItsTimeRunsDuringRetries) {
     // The job waits on the silent line inside its step; a timer runs there too.
     r.controller.controller.setFaultPlan({.fault = kt::sim::Fault::Silence});
     r.window->setLinkTimes(10, 10, 1000);
+    r.find<QLineEdit>("txtSave")->setText(r.dir.filePath("02.KT")); // nothing to replace
     QStringList times;
     r.every(20, [&] {
         const QRegularExpressionMatch m = count.match(info->text());
@@ -293,6 +294,36 @@ TEST(MainWindow, TheJobPanelCountsWithItsBarAndItsTimeRunsDuringRetries) {
     ASSERT_TRUE(r.settled());
     EXPECT_EQ(times, (QStringList{"0:00", "0:01"}));
     EXPECT_EQ(r.window->job().outcome(), kt::engine::JobOutcome::Cancelled);
+}
+
+// A Save into a complete backup asks first, Cancel the default; Cancel
+// leaves the backup as it was and sends nothing.
+TEST(MainWindow, ASaveAsksBeforeReplacingACompleteBackup) {
+    WindowRig r;
+    r.readyToSave();
+    {
+        kt::test::MessageCatcher catcher;
+        r.find<QPushButton>("cmdSave")->click();
+        ASSERT_TRUE(r.settled([&] { return !catcher.messages.isEmpty(); }));
+    }
+    const QString backup = r.dir.filePath("01.KT");
+    const auto bytes = [&] {
+        QFile file(backup);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const QByteArray before = bytes();
+    const qsizetype sent = r.controller.controller.requests().size();
+    kt::test::MessageCatcher catcher("cmdCancel");
+    r.find<QPushButton>("cmdSave")->click();
+    ASSERT_TRUE(kt::test::waitFor([&] { return !catcher.messages.isEmpty(); }, 10000));
+    EXPECT_EQ(catcher.messages[0].buttons, "Replace|*Cancel");
+    const QString& asked = catcher.messages[0].text;
+    EXPECT_TRUE(asked.startsWith(backup + " holds a complete backup of controller 01, made "))
+        << asked.toStdString();
+    EXPECT_TRUE(asked.contains("the same controller address, 01")) << asked.toStdString();
+    ASSERT_TRUE(r.settled());
+    EXPECT_EQ(bytes(), before);
+    EXPECT_EQ(r.controller.controller.requests().size(), sent);
 }
 
 // A line lost under the success message is told once that message is

@@ -2,15 +2,18 @@
 // records of the virtual controller it was saved from:
 //   check_backup BACKUP_FILE CARDS SEED [--complete]
 // Beside the set a killed job may leave its hidden files (lock, journal, a
-// file's copy); a finished one (--complete) leaves none, and nothing else
-// may be there at all. A journal the killed job left is then folded in, as
-// the next job would do. Every file must parse, every key present must hold
-// its whole value and stand once, and no other user may read them. The main
-// file says Complete=0 unless every record is there. With --complete every
-// record must be there and the file must say Complete=1. Prints what is
-// wrong and exits 1.
+// file's copy, the Save's own folder); a finished one (--complete) leaves
+// none, and nothing else may be there at all. What the killed job left is
+// then ended as the next job would end it: replacing that had begun is
+// finished, or what it read is kept beside the set; such a kept set is
+// checked too, then removed. Every file must parse, every key present must
+// hold its whole value and stand once, and no other user may read them. A
+// main file says Complete=0 unless every record is there. With --complete
+// every record must be there and the file must say Complete=1. Prints what
+// is wrong and exits 1.
 #include "engine/backup_file.h"
 #include "engine/save_journal.h"
+#include "engine/save_workspace.h"
 #include "sim/record_store.h"
 
 #include <QDir>
@@ -73,49 +76,12 @@ QMap<QByteArray, QByteArray> readStrictly(const QString& path, bool mainFile,
     return data;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    if (argc < 4) {
-        std::fprintf(stderr, "usage: check_backup BACKUP_FILE CARDS SEED [--complete]\n");
-        return 2;
-    }
-    const QString mainFile = QString::fromLocal8Bit(argv[1]);
-    const int cards = atoi(argv[2]);
-    const bool complete = argc > 4 && QByteArray(argv[4]) == "--complete";
-    kt::sim::RecordStore expected;
-    expected.seed(cards, unsigned(atoi(argv[3])));
-
-    const QStringList set = kt::engine::backupFileSet(mainFile);
-    const QSet<QString> files(set.cbegin(), set.cend());
-    QSet<QString> hidden = {kt::engine::lockFileOf(mainFile), kt::engine::journalFileOf(mainFile)};
-    for (const QString& file : set)
-        hidden.insert(kt::engine::copyFileOf(file));
-    const QDir dir = QFileInfo(mainFile).dir();
-    int left = 0;
-    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden)) {
-        const QString path = dir.filePath(name);
-        if (files.contains(path))
-            continue;
-        if (!hidden.contains(path))
-            problem("stray file " + path);
-        else if (complete)
-            problem("a finished job left " + path);
-        else
-            ++left;
-    }
-    if (left > 0)
-        std::printf("%d hidden files left by a kill; ", left);
-
-    const kt::shell::Result<int> folded = kt::engine::foldLeftJournal(mainFile);
-    if (!folded)
-        problem("the journal cannot be folded in: " + folded.error().message);
-    else if (*folded > 0)
-        std::printf("%d records folded in from the journal; ", *folded);
-
+// Checks the records of one set strictly against the controller's; the
+// main file says Complete=1 only when every record is there.
+void checkSet(const QString& mainFile, const kt::sim::RecordStore& expected, bool complete) {
     int records = 0;
     QMap<QByteArray, QByteArray> head;
-    for (const QString& path : files) {
+    for (const QString& path : kt::engine::backupFileSet(mainFile)) {
         if (!QFileInfo::exists(path))
             continue;
         const auto data = readStrictly(path, path == mainFile, head);
@@ -141,7 +107,62 @@ int main(int argc, char** argv) {
                          QString::fromLatin1(head.value("Records"))));
     if (complete && said != "1")
         problem("a finished backup that does not say Complete=1");
-    std::printf("%d records checked, Complete=%s, %d problems\n", records,
-                said.isEmpty() ? "(none)" : said.constData(), problems);
+    std::printf("%s: %d records checked, Complete=%s; ", qPrintable(QFileInfo(mainFile).fileName()),
+                records, said.isEmpty() ? "(none)" : said.constData());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: check_backup BACKUP_FILE CARDS SEED [--complete]\n");
+        return 2;
+    }
+    const QString mainFile = QString::fromLocal8Bit(argv[1]);
+    const int cards = atoi(argv[2]);
+    const bool complete = argc > 4 && QByteArray(argv[4]) == "--complete";
+    kt::sim::RecordStore expected;
+    expected.seed(cards, unsigned(atoi(argv[3])));
+
+    // Beside the set only its hidden files and the Save's folder.
+    const QStringList set = kt::engine::backupFileSet(mainFile);
+    const QSet<QString> files(set.cbegin(), set.cend());
+    QSet<QString> hidden = {kt::engine::lockFileOf(mainFile), kt::engine::journalFileOf(mainFile),
+                            kt::engine::workspaceOf(mainFile)};
+    for (const QString& file : set)
+        hidden.insert(kt::engine::copyFileOf(file));
+    const QDir dir = QFileInfo(mainFile).dir();
+    int left = 0;
+    for (const QString& name :
+         dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        const QString path = dir.filePath(name);
+        if (files.contains(path))
+            continue;
+        if (!hidden.contains(path))
+            problem("stray file " + path);
+        else if (complete)
+            problem("a finished job left " + path);
+        else
+            ++left;
+    }
+    if (left > 0)
+        std::printf("%d hidden files left by a kill; ", left);
+
+    // What the next job makes of what the killed one left.
+    const kt::shell::Result<kt::engine::SaveEnd> ended = kt::engine::endLeftSave(mainFile);
+    if (!ended) {
+        problem("what the Save left cannot be ended: " + ended.error().message);
+    } else if (ended->kind == kt::engine::SaveEnd::Kind::Replaced) {
+        std::printf("replacing finished, %d records; ", ended->records);
+    } else if (ended->kind == kt::engine::SaveEnd::Kind::KeptBeside) {
+        std::printf("kept beside: ");
+        checkSet(ended->keptIn, expected, false);
+        for (const QString& file : kt::engine::backupFileSet(ended->keptIn))
+            QFile::remove(file);
+    }
+    if (QFileInfo::exists(kt::engine::workspaceOf(mainFile)))
+        problem("the Save's folder is still there");
+    checkSet(mainFile, expected, complete);
+    std::printf("%d problems\n", problems);
     return problems ? 1 : 0;
 }
