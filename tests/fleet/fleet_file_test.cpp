@@ -137,6 +137,11 @@ TEST(Fleet, EachMistakeNamesItsLine) {
         {"[fleet]\n[a]\nPort=COM1\n[FLEET]\n", "f.ini line 4: [fleet] is there twice."},
         {"[fleet]\nBranch=../main\n[a]\nPort=COM1\n", "f.ini line 2: Branch takes a branch name"},
         {"[fleet]\nColour=x\n[a]\nPort=COM1\n", "f.ini line 2: unknown key \"Colour\" in [fleet]"},
+        {"[fleet]\nMaxLoss=0\n[a]\nPort=COM1\n", "f.ini line 2: MaxLoss takes a whole percent"},
+        {"[a]\nPort=COM1\nMaxLoss=101\n", "f.ini line 3: MaxLoss takes a whole percent from 1 to "
+                                          "100, not \"101\"."},
+        {"[a]\nPort=COM1\nMaxLoss=12.5\n", "f.ini line 3: MaxLoss takes a whole percent"},
+        {"[a]\nPort=COM1\nMaxLoss=50%\n", "f.ini line 3: MaxLoss takes a whole percent"},
     };
     for (const auto& [text, error] : cases) {
         SCOPED_TRACE(text.constData());
