@@ -152,7 +152,8 @@ TEST(Fleet, EachMistakeNamesItsLine) {
 }
 
 // --keep counts complete backups by when they ended, and never removes a
-// stopped one newer than the last it keeps, nor the one just made.
+// stopped one newer than the last it keeps, nor the one just made, nor the
+// last good one however old.
 TEST(Fleet, KeepRemovesOlderBackupsButNeverANewerStoppedOne) {
     const auto complete = [](const QString& name, int day, int hour = 2) {
         return StoredBackup{name, true,
@@ -170,6 +171,7 @@ TEST(Fleet, KeepRemovesOlderBackupsButNeverANewerStoppedOne) {
         int keep;
         QStringList removed;
         QString justMade = {};
+        QString lastGood = {};
     } cases[] = {
         {"all complete", {complete(a, 1), complete(c, 3), complete(b, 2)}, 2, {a}},
         {"a stopped one newest stays", {complete(a, 1), complete(b, 2), stopped(c, 3)}, 1, {a}},
@@ -181,10 +183,11 @@ TEST(Fleet, KeepRemovesOlderBackupsButNeverANewerStoppedOne) {
         {"a name from the future", {complete(a, 1), complete(d, 2), complete(c, 3)}, 1, {d, a}, c},
         {"dated after the new one", {complete(a, 1), complete(b, 5), complete(c, 3)}, 1, {a}, c},
         {"two backups of one second", {complete(c, 3), complete(c2, 3, 3)}, 1, {c}, c2},
+        {"the last good one stays", {complete(a, 1), complete(b, 2), complete(d, 4)}, 1, {b}, d, a},
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(k.name);
-        EXPECT_EQ(backupsToRemove(k.backups, k.keep, k.justMade), k.removed);
+        EXPECT_EQ(backupsToRemove(k.backups, k.keep, k.justMade, k.lastGood), k.removed);
     }
 }
 
