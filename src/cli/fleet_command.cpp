@@ -40,6 +40,8 @@ QString changeWords(const RunResult& result, int i) {
     const RecordChanges& c = result.changes[i];
     if (!result.runs[i].complete())
         return QStringLiteral("-");
+    if (result.suspicious.contains(i))
+        return QStringLiteral("suspicious: ") + result.suspicions[i];
     if (c.first)
         return QStringLiteral("first version");
     if (!c.any())
@@ -96,8 +98,13 @@ class RunPrinter final : public fleet::FleetRunView {
         std::fprintf(stderr, "[%s] %s\n", qPrintable(hook), qPrintable(link::displayText(line)));
     }
 
-    // The end of the run: the table off a terminal, the headline on one.
+    // The end of the run: the table off a terminal, the headline on one. A
+    // suspicious backup is judged only now: off a terminal it is told as a
+    // problem, so that a quiet run says it.
     void finished(const RunResult& result) const {
+        if (!lineByLine())
+            for (const int i : result.suspicious)
+                complain(result.suspicionLine(i));
         if (quiet_ || json_)
             return;
         if (!terminal_)
@@ -146,6 +153,9 @@ QJsonObject runJson(const RunResult& result) {
             job.insert("cardsAdded", c.cardsAdded.size());
             job.insert("cardsRemoved", c.cardsRemoved.size());
             job.insert("cardsChanged", c.cardsChanged.size());
+            job.insert("suspicious", result.suspicious.contains(int(i)));
+            if (result.suspicious.contains(int(i)))
+                job.insert("suspicion", result.suspicions[i]);
         }
         jobs.append(job);
     }
@@ -153,6 +163,7 @@ QJsonObject runJson(const RunResult& result) {
                      {"jobs", jobs},
                      {"changed", result.changed.size()},
                      {"failed", result.failed.size()},
+                     {"suspicious", result.suspicious.size()},
                      {"committed", result.committed},
                      {"hooks", result.hooks},
                      {"exitStatus", result.status}};

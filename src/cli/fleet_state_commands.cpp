@@ -9,6 +9,8 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLockFile>
+#include <algorithm>
 #include <cstdio>
 
 namespace kt::cli {
@@ -52,8 +54,29 @@ QJsonObject statusJson(const fleet::ControllerView& v, qint64 maxAge) {
                 json.insert("cards", r->cards);
             json.insert("records", r->records);
         }
+        if (!r->lastGood.file.isEmpty()) {
+            json.insert("lastGood", r->lastGood.file);
+            json.insert("lastGoodAt", fleet::isoText(r->lastGood.at));
+            if (r->readsCards)
+                json.insert("lastGoodCards", r->lastGood.held.cards());
+        }
+        if (r->suspicious) {
+            json.insert("suspicion", fleet::suspicionText(*r));
+            json.insert("emptied", QJsonArray::fromStringList(r->emptied));
+        }
     }
     return json;
+}
+
+// When `section` names no controller of the fleet: says so, and gives the
+// exit status.
+std::optional<int> unknownSection(const fleet::Fleet& fleet, const QString& fleetFile,
+                                  const QString& section) {
+    if (std::any_of(fleet.controllers.cbegin(), fleet.controllers.cend(),
+                    [&](const fleet::FleetController& c) { return c.name == section; }))
+        return std::nullopt;
+    complain(QStringLiteral("%1 has no controller [%2].").arg(fleetFile, section));
+    return kUsage;
 }
 
 } // namespace
@@ -90,6 +113,11 @@ int runStatus(const CliOptions& options) {
     for (const auto& [v, maxAge] : views) {
         const fleet::ControllerRecord* r = v.record;
         const bool backup = r && !r->lastComplete.isEmpty();
+        // A suspicious backup says why where a failure says its error.
+        const QString note = !r ? QString()
+                             : v.state == fleet::ControllerState::Suspicious
+                                 ? fleet::suspicionText(*r)
+                                 : r->error;
         const QString name = (several ? v.fleet + u'/' : QString()) + v.controller->name;
         const QString last = !backup        ? QStringLiteral("none")
                              : v.clockAhead ? QStringLiteral("clock ahead")
@@ -102,7 +130,7 @@ int runStatus(const CliOptions& options) {
                     r ? qPrintable(QString::number(r->failures)) : "-",
                     backup && r->readsCards ? qPrintable(QString::number(r->cards)) : "-",
                     backup ? qPrintable(QString::number(r->records)) : "-",
-                    r ? qPrintable(link::displayText(r->error)) : "");
+                    qPrintable(link::displayText(note)));
     }
     return status;
 }
@@ -118,11 +146,8 @@ int runHistory(const CliOptions& options) {
         complain(QStringLiteral("%1 has no History in [fleet].").arg(options.files[0]));
         return kFileError;
     }
-    if (std::none_of(read->controllers.cbegin(), read->controllers.cend(),
-                     [&](const fleet::FleetController& c) { return c.name == section; })) {
-        complain(QStringLiteral("%1 has no controller [%2].").arg(options.files[0], section));
-        return kUsage;
-    }
+    if (const std::optional<int> status = unknownSection(*read, options.files[0], section))
+        return *status;
     fleet::History history;
     if (const shell::Status opened =
             history.open(read->settings.history, fleet::History::Mode::Read);
@@ -156,10 +181,56 @@ int runHistory(const CliOptions& options) {
     for (const fleet::HistoryVersion& version : versions) {
         const int cards = version.cards, records = version.records;
         const auto count = [](int n) { return n < 0 ? QStringLiteral("-") : QString::number(n); };
-        std::printf("%7d  %-25s %6s %8s  %s\n", version.number,
+        std::printf("%7d  %-25s %6s %8s  %s%s\n", version.number,
                     qPrintable(version.when.toString(Qt::ISODate)), qPrintable(count(cards)),
-                    qPrintable(count(records)), qPrintable(link::displayText(version.changes)));
+                    qPrintable(count(records)), version.suspicious ? fleet::kSuspiciousMark : "",
+                    qPrintable(link::displayText(version.changes)));
     }
+    return kDone;
+}
+
+int runAccept(const CliOptions& options) {
+    const QString fleetFile = options.files[0], section = options.files[1];
+    const shell::Result<fleet::Fleet> parsed = fleet::readFleetFile(fleetFile);
+    if (!parsed) {
+        complain(parsed.error().message);
+        return kFileError;
+    }
+    if (const std::optional<int> status = unknownSection(*parsed, fleetFile, section))
+        return *status;
+    // The run's lock: a run that ends meanwhile would write its state over
+    // this one, or this one over the run's.
+    const QString path = fleet::statePathOf(fleetFile);
+    QLockFile lock(fleet::stateLockPathOf(path));
+    if (!lock.tryLock(fleet::kStateLockWaitMs)) {
+        complain(QStringLiteral("the fleet's state %1: a run holds it; try again once it has "
+                                "ended.")
+                     .arg(path));
+        return kFileError;
+    }
+    const shell::Result<fleet::FleetState> read = fleet::readFleetState(path);
+    if (!read) {
+        complain(read.error().message);
+        return kFileError;
+    }
+    fleet::FleetState state = *read;
+    const auto found = state.controllers.find(section);
+    if (found == state.controllers.end() || !found->second.suspicious) {
+        std::fprintf(stderr, "[%s] is not suspicious: nothing to accept.\n",
+                     qPrintable(link::displayText(section)));
+        return kDone;
+    }
+    fleet::ControllerRecord& record = found->second;
+    const QString before = fleet::suspicionText(record);
+    fleet::acceptLastComplete(record);
+    if (const shell::Status written = fleet::writeFleetState(path, state); !written) {
+        complain(written.error().message);
+        return kFileError;
+    }
+    std::printf("[%s] accepted: its backup of %s is its last good one now (it was: %s).\n",
+                qPrintable(link::displayText(section)),
+                qPrintable(record.lastGood.at.toString(QStringLiteral("yyyy-MM-dd HH:mm"))),
+                qPrintable(link::displayText(before)));
     return kDone;
 }
 

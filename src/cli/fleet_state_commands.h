@@ -1,5 +1,5 @@
-// kt560ax status and history: what a fleet's state and its history say of
-// its controllers.
+// kt560ax status, history and accept: what a fleet's state and its history
+// say of its controllers, and a collapse accepted as intended.
 #pragma once
 
 #include "fleet/fleet_state.h"
@@ -20,6 +20,10 @@ int runStatus(const CliOptions& options);
 
 // The versions of one controller, or with --export one version's file set.
 int runHistory(const CliOptions& options);
+
+// Records that a suspicious controller's last complete backup is what was
+// meant (a reset on purpose): it becomes the controller's last good backup.
+int runAccept(const CliOptions& options);
 
 // Pushes a fleet's history to its remote.
 int runPush(const CliOptions& options);

@@ -59,6 +59,8 @@ int main(int argc, char** argv) {
         return kt::cli::runPush(*options);
     if (options->command == QLatin1String("history"))
         return kt::cli::runHistory(*options);
+    if (options->command == QLatin1String("accept"))
+        return kt::cli::runAccept(*options);
     if (options->command == QLatin1String("scan"))
         return kt::cli::runScan(*options, iniFile);
     if (options->command == QLatin1String("diff"))

@@ -152,7 +152,7 @@ const QList<OptionRow>& optionTable() {
         {"--keep", nullptr, "N",
          "run: keep the N newest complete backups per controller\n"
          "(newest by their manifest's Finished time; the backup\n"
-         "just made is never removed)",
+         "just made and the last good one are never removed)",
          [](CliOptions& o, const QString& v) {
              return number("--keep", 1, 100000, &o.keep, v, "a number of backups");
          }},
@@ -242,9 +242,10 @@ const QList<CommandRow>& commandTable() {
         {"run", 1, "run FLEET.ini", "back up every controller of a fleet file (see below)"},
         {"status", kOneOrMore, "status FLEET.ini...",
          "one line per controller of one or more fleets, from their\n"
-         "state: fine, changed, stale, failing, never backed up or\n"
-         "unknown, its last complete backup, last outcome and error;\n"
-         "exit 0 when all are fine or changed, else 4"},
+         "state: fine, changed, stale, suspicious, failing, never\n"
+         "backed up or unknown, its last complete backup, last\n"
+         "outcome and error; exit 0 when all are fine or changed,\n"
+         "else 4"},
         {"report", kOneOrMore, "report FLEET.ini... -o PAGE",
          "write the report page of one or more fleets: the\n"
          "controllers that need someone first, each with its port,\n"
@@ -255,6 +256,10 @@ const QList<CommandRow>& commandTable() {
         {"history", 2, "history FLEET.ini SECTION",
          "the versions of one controller in the fleet's history;\n"
          "with --export N DIR, version N's file set into DIR"},
+        {"accept", 2, "accept FLEET.ini SECTION",
+         "record that a suspicious controller's loss was meant (a\n"
+         "reset on purpose): its newest backup becomes its last good\n"
+         "one"},
         {"scan", 0, "scan", "list the controller addresses that answer on a port"},
     };
     return table;
@@ -310,6 +315,10 @@ called fleet):
   PushTimeout=60    seconds a push may take before it is ended
   MaxAge=26h        status calls a controller stale when its last complete
                     backup is older (s, m, h or d; a bare number is hours)
+  MaxLoss=50        a complete backup is suspicious when its user cards
+                    fell by more than this percent (1 to 100) of the last
+                    good backup's, or a category came back empty that held
+                    records; a controller's section may set its own
   Retries=0         further tries of a controller whose line failed, after
                     all the others
   RetryPause=60     seconds before each round of retries
@@ -325,6 +334,10 @@ and changes nothing. It finds the details in KT560AX_CONTROLLER, _PORT,
 _ADDRESS, _FILE (one line per controller), _OUTCOME, _EXIT, _SUMMARY and
 the counts _CARDS_ADDED, _CARDS_REMOVED and _CARDS_CHANGED. Summaries,
 hooks and commit messages name card slots, never a card record or the PIN.
+A suspicious backup is kept and committed (its commit line begins with
+"suspicious:"), OnFailure runs for it with KT560AX_OUTCOME=suspicious, the
+run exits 4, and --keep never removes the last good backup; once the loss
+is known to be meant, kt560ax accept FLEET.ini SECTION clears it.
 
 Progress goes to standard error: a progress bar on a terminal, one line
 per category otherwise.
@@ -333,9 +346,13 @@ Every save, load and verify, from the window or here, adds a line to the
 job log, $XDG_STATE_HOME/kt560ax/jobs.log (~/.local/state/kt560ax/jobs.log).
 
 Exit status:
-  0  done            3  communication error   6  the port cannot be opened
-  1  usage           4  differences found; status: a controller stale or failing
-  2  file error      5  interrupted (SIGINT, SIGTERM)
+  0  done
+  1  usage
+  2  file error
+  3  communication error
+  4  differences found; status: a controller not fine; run: a suspicious backup
+  5  interrupted (SIGINT, SIGTERM)
+  6  the port cannot be opened
 A backup file set in use by another job, or a backup that is no regular
 file, is a file error: the job starts nothing.
 A fleet exits with the most severe status of its jobs, most severe first:
@@ -389,7 +406,7 @@ shell::Result<CliOptions> parseOptions(const QStringList& arguments, const QStri
 
     if (options.command.isEmpty())
         return fail(QStringLiteral("Name a command: save, load, verify, diff, run, status, "
-                                   "report, push, history, scan or log."));
+                                   "report, push, history, accept, scan or log."));
     const auto command =
         std::find_if(commandTable().cbegin(), commandTable().cend(),
                      [&](const CommandRow& c) { return options.command == QLatin1String(c.name); });

@@ -14,7 +14,8 @@
 
 namespace kt::fleet {
 
-QStringList backupsToRemove(QList<StoredBackup> backups, int keep, const QString& justMade) {
+QStringList backupsToRemove(QList<StoredBackup> backups, int keep, const QString& justMade,
+                            const QString& lastGood) {
     // Newest first; among equal times, by name.
     std::sort(backups.begin(), backups.end(), [](const StoredBackup& a, const StoredBackup& b) {
         return a.made != b.made ? a.made > b.made : a.name > b.name;
@@ -27,7 +28,7 @@ QStringList backupsToRemove(QList<StoredBackup> backups, int keep, const QString
             continue;
         }
         if (backup.complete) {
-            if (++completeSeen > keep)
+            if (++completeSeen > keep && backup.name != lastGood)
                 doomed.append(backup.name);
         } else if (completeSeen > 0) {
             doomed.append(backup.name); // a stopped backup older than a complete one
@@ -92,8 +93,9 @@ shell::Result<QString> claimBackupName(const QString& folder, const QString& sta
     return failed("find a free backup name in", EEXIST);
 }
 
-void pruneBackups(const QString& folder, int keep, const QString& justMade) {
-    for (const QString& name : backupsToRemove(storedBackups(folder), keep, justMade))
+void pruneBackups(const QString& folder, int keep, const QString& justMade,
+                  const QString& lastGood) {
+    for (const QString& name : backupsToRemove(storedBackups(folder), keep, justMade, lastGood))
         // One in use stays for the next run.
         static_cast<void>(removeBackupSet(QDir(folder).filePath(name)));
 }

@@ -25,8 +25,11 @@ struct StoredBackup {
 // The backups that --keep N removes: all but the N newest complete ones,
 // and the incomplete ones older than the newest complete one, by the time
 // they were made, never by their names. An incomplete backup newer than
-// every complete one stays, and so does `justMade`, the backup of this run.
-QStringList backupsToRemove(QList<StoredBackup> backups, int keep, const QString& justMade);
+// every complete one stays, and so do `justMade`, the backup of this run,
+// and `lastGood`, the controller's last good backup however old it is: after
+// a collapse it is the one worth restoring.
+QStringList backupsToRemove(QList<StoredBackup> backups, int keep, const QString& justMade,
+                            const QString& lastGood = {});
 
 // The backups of a controller's folder, by the names the fleet gives them.
 QList<StoredBackup> storedBackups(const QString& folder);
@@ -40,7 +43,8 @@ shell::Result<QString> claimBackupName(const QString& folder, const QString& sta
 
 // Removes the backups that --keep N removes from `folder`; a set that a job
 // holds stays for the next run.
-void pruneBackups(const QString& folder, int keep, const QString& justMade);
+void pruneBackups(const QString& folder, int keep, const QString& justMade,
+                  const QString& lastGood = {});
 
 // Removes the file set of `mainFile` under its lock; InUse, and nothing
 // removed, when another job holds it.

@@ -64,6 +64,12 @@ QString defaultBranch(const QString& fileName) {
 
 using Report = std::function<void(const QString&)>;
 
+void takeMaxLoss(const QString& value, int* maxLoss, const Report& error) {
+    if (!takeNumber(value, 1, 100, maxLoss))
+        error(
+            QStringLiteral("MaxLoss takes a whole percent from 1 to 100, not \"%1\".").arg(value));
+}
+
 void takeFleetKey(FleetSettings& settings, const QString& key, const QString& spelt,
                   const QString& value, const QString& fleetFolder, const Report& error) {
     const auto hook = [&](QStringList* command, const char* name) {
@@ -118,6 +124,8 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
     } else if (key == QLatin1String("jobs")) {
         if (!takeNumber(value, 1, 256, &settings.jobs))
             error(QStringLiteral("Jobs takes 1 to 256, not \"%1\".").arg(value));
+    } else if (key == QLatin1String("maxloss")) {
+        takeMaxLoss(value, &settings.maxLoss, error);
     } else if (key == QLatin1String("report") || key == QLatin1String("metrics")) {
         if (value.isEmpty() || value.startsWith(u'-'))
             error(QStringLiteral("%1 takes a file, not \"%2\".").arg(spelt, value));
@@ -143,8 +151,8 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
     } else {
         error(QStringLiteral(
                   "unknown key \"%1\" in [fleet]: use History, Remote, Branch, PushTimeout, "
-                  "MaxAge, Retries, RetryPause, Jobs, OnChange, OnFailure, OnDone, Report or "
-                  "Metrics.")
+                  "MaxAge, MaxLoss, Retries, RetryPause, Jobs, OnChange, OnFailure, OnDone, "
+                  "Report or Metrics.")
                   .arg(spelt));
     }
 }
@@ -175,6 +183,8 @@ void takeControllerKey(FleetController& controller, const QString& key, const QS
         }
         if (controller.categories.isEmpty())
             error(QStringLiteral("Only names no category."));
+    } else if (key == QLatin1String("maxloss")) {
+        takeMaxLoss(value, &controller.maxLoss, error);
     } else if (key == QLatin1String("folder")) {
         // A name that begins with '-' would read as an option.
         if (value.isEmpty() || value.startsWith(u'-'))
@@ -182,7 +192,8 @@ void takeControllerKey(FleetController& controller, const QString& key, const QS
         else
             controller.folder = QDir::cleanPath(QDir(fleetFolder).absoluteFilePath(value));
     } else {
-        error(QStringLiteral("unknown key \"%1\": use Port, Address, Only, Cards, Echo or Folder.")
+        error(QStringLiteral("unknown key \"%1\": use Port, Address, Only, Cards, Echo, Folder or "
+                             "MaxLoss.")
                   .arg(spelt));
     }
 }
@@ -206,6 +217,9 @@ shell::Result<Fleet> parseFleet(const QByteArray& text, const QString& fileName,
     enum class In { Nothing, Fleet, Controller, BadSection } in = In::Nothing;
     bool fleetSeen = false;
     QStringList seen;
+    // The controllers whose section gives MaxLoss: the others take the
+    // fleet's, which [fleet] may give after them.
+    QList<bool> ownMaxLoss;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         number = int(i) + 1;
         const QString line = QString::fromUtf8(lines[i]).trimmed();
@@ -233,6 +247,7 @@ shell::Result<Fleet> parseFleet(const QByteArray& text, const QString& fileName,
                 controller.folder = fleetFolder;
                 controller.line = number;
                 fleet.controllers.append(controller);
+                ownMaxLoss.append(false);
                 in = In::Controller;
             }
             continue;
@@ -256,9 +271,13 @@ shell::Result<Fleet> parseFleet(const QByteArray& text, const QString& fileName,
             break;
         case In::Controller:
             takeControllerKey(fleet.controllers.last(), key, spelt, value, fleetFolder, error);
+            ownMaxLoss.last() = ownMaxLoss.last() || key == QLatin1String("maxloss");
             break;
         }
     }
+    for (qsizetype i = 0; i < fleet.controllers.size(); ++i)
+        if (!ownMaxLoss[i])
+            fleet.controllers[i].maxLoss = fleet.settings.maxLoss;
     for (const FleetController& controller : std::as_const(fleet.controllers))
         if (controller.port.isEmpty())
             errorAt(controller.line,

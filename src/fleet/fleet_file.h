@@ -2,6 +2,7 @@
 // the settings of the run itself.
 #pragma once
 
+#include "collapse.h"
 #include "engine/backup_file.h"
 #include "engine/categories.h"
 #include "shell/result.h"
@@ -21,6 +22,9 @@ struct FleetController {
     bool echo = false; // the line echoes each request
     QString folder;    // the backups go to folder/name/
     int line = 0;      // of the section's header
+    // Percent of its last good backup's cards that a backup may lose before
+    // it is suspicious: its section's MaxLoss, else the fleet's.
+    int maxLoss = kDefaultMaxLoss;
 
     // The folder that holds this controller's backups.
     QString backupFolder() const;
@@ -33,6 +37,7 @@ struct FleetSettings {
     QString branch;                   // the remote's branch of this fleet
     int pushTimeoutSeconds = 60;      // a push that takes longer is ended
     qint64 maxAgeSeconds = 26 * 3600; // older than this, a last backup is stale
+    int maxLoss = kDefaultMaxLoss;    // of each controller whose section gives none
     int retries = 0;                  // further tries of a controller that failed
     int retryPauseSeconds = 60;       // before each round of retries
     int jobs = 16;                    // controllers at a time
@@ -59,7 +64,7 @@ inline constexpr qint64 kMaxFleetBytes = 4LL * 1024 * 1024;
 shell::Result<Fleet> readFleetFile(const QString& fleetFile);
 
 // Reads a fleet file's text. Controller keys (any letter case): Port,
-// Address, Only, Cards, Folder; Folder defaults to `fleetFolder`, the fleet
+// Address, Only, Cards, Echo, Folder, MaxLoss; Folder defaults to `fleetFolder`, the fleet
 // file's folder, and a relative one is taken from there, as is History.
 // Lines starting with ';' or '#' are comments.
 // An Invalid error lists every mistake, a line each, each naming the file

@@ -36,6 +36,12 @@ QString shownRemote(const QString& remote) {
                : remote;
 }
 
+// A suspicious backup's word where an outcome goes (a hook's details): its
+// state's identifier.
+QString suspiciousWord() {
+    return QString::fromLatin1(wordsOf(ControllerState::Suspicious).id);
+}
+
 bool readsCards(const FleetController& controller) {
     return std::any_of(controller.categories.cbegin(), controller.categories.cend(),
                        [](const engine::Category* c) { return c->cards != nullptr; });
@@ -55,8 +61,11 @@ QString previousBackup(const ControllerRun& run, const History* history, const Q
 } // namespace
 
 QString RunResult::headline() const {
-    return plural(changed.size(), "controller changed", "controllers changed") +
-           QStringLiteral(", %1 failed").arg(failed.size());
+    QString text = plural(changed.size(), "controller changed", "controllers changed") +
+                   QStringLiteral(", %1 failed").arg(failed.size());
+    if (!suspicious.isEmpty())
+        text += QStringLiteral(", %1 suspicious").arg(suspicious.size());
+    return text;
 }
 
 QString RunResult::changeLine(int i) const {
@@ -73,12 +82,18 @@ QString RunResult::failureLine(int i) const {
     return line;
 }
 
+QString RunResult::suspicionLine(int i) const {
+    return runs[i].controller->name + QStringLiteral(": suspicious: ") + suspicions[i];
+}
+
 QString RunResult::summary() const {
     QStringList lines{headline()};
     for (const int i : changed)
         lines.append(changeLine(i));
     for (const int i : failed)
         lines.append(failureLine(i));
+    for (const int i : suspicious)
+        lines.append(suspicionLine(i));
     if (!historyProblem.isEmpty())
         lines.append(QStringLiteral("history: ") + historyProblem);
     if (!pushProblem.isEmpty())
@@ -130,8 +145,11 @@ void FleetRun::start() {
             history_.reset();
         }
     }
+    known_ = readFleetState(statePathOf(settings_.fleetFile)).valueOr(FleetState{});
     result_.runs = runner_.runs();
     result_.changes.resize(result_.runs.size());
+    result_.held.resize(result_.runs.size());
+    result_.suspicions.resize(result_.runs.size());
     connect(&runner_, &FleetRunner::finished, this, &FleetRun::jobsEnded);
     runner_.start(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HHmmss")));
 }
@@ -145,13 +163,19 @@ void FleetRun::jobsEnded() {
             result_.failed.append(int(i));
     }
     std::sort(result_.changed.begin(), result_.changed.end());
+    const FleetState recorded = recordState();
+    if (!result_.suspicious.isEmpty())
+        result_.status = worse(result_.status, kDifferences);
     commit();
     if (settings_.keep > 0)
-        for (const ControllerRun& run : runs)
-            if (run.tries > 0)
-                pruneBackups(QFileInfo(run.file).absolutePath(), settings_.keep,
-                             QFileInfo(run.file).fileName());
-    recordState();
+        for (const ControllerRun& run : runs) {
+            if (run.tries == 0)
+                continue;
+            const QString folder = QFileInfo(run.file).absolutePath();
+            const QFileInfo good(recorded.controllers.at(run.controller->name).lastGood.file);
+            pruneBackups(folder, settings_.keep, QFileInfo(run.file).fileName(),
+                         good.absolutePath() == folder ? good.fileName() : QString());
+        }
     writePages();
     queueHooks();
     nextHook();
@@ -170,13 +194,17 @@ void FleetRun::controllerEnded(int index) {
     run = runner_.runs()[index];
     if (run.complete()) {
         const QString before = previousBackup(run, history_.get(), QDateTime::currentDateTime());
+        const QMap<QByteArray, QByteArray> records = engine::readBackupRecords(run.file);
+        const engine::ReadScope read = engine::readScopeOf(engine::readManifest(run.file));
         result_.changes[index] = changesBetween(
             before.isEmpty() ? QMap<QByteArray, QByteArray>{} : engine::readBackupRecords(before),
-            engine::readBackupRecords(run.file), before.isEmpty(),
-            engine::readScopeOf(engine::readManifest(before)),
-            engine::readScopeOf(engine::readManifest(run.file)));
+            records, before.isEmpty(), engine::readScopeOf(engine::readManifest(before)), read);
+        result_.held[index] = heldCounts(records, read);
         if (result_.changes[index].any())
             result_.changed.append(index);
+        // Told against the state as the run began; judged again, against the
+        // state as it is then, once every job has ended.
+        judged(index, known_);
     }
     view_.controllerEnded(result_, index, ++ended_, int(result_.runs.size()));
 }
@@ -194,7 +222,9 @@ void FleetRun::commit() {
     if (result_.historyProblem.isEmpty() && !result_.changed.isEmpty()) {
         QStringList message{result_.headline(), QString()};
         for (const int i : std::as_const(result_.changed))
-            message.append(result_.changeLine(i));
+            message.append(
+                (result_.suspicious.contains(i) ? QLatin1String(kSuspiciousMark) : QString()) +
+                result_.changeLine(i));
         message.append(QString());
         for (const int i : std::as_const(result_.changed))
             message.append(countsTrailer(result_.runs[i].controller->name, result_.changes[i]));
@@ -209,78 +239,101 @@ void FleetRun::commit() {
             QStringLiteral("the history: %1; nothing was committed.").arg(result_.historyProblem));
 }
 
-void FleetRun::recordState() {
+ControllerRecord FleetRun::judged(int index, const FleetState& state) {
+    const ControllerRun& run = result_.runs[index];
+    const FleetController& controller = *run.controller;
+    const QDateTime now = QDateTime::currentDateTime();
+    const auto known = state.controllers.find(controller.name);
+    const bool isNew = known == state.controllers.end();
+    ControllerRecord record = isNew ? ControllerRecord{} : known->second;
+    const RecordChanges& changes = result_.changes[index];
+    record.port = controller.port;
+    record.lastTry = run.started;
+    record.outcome = run.outcome;
+    record.error = run.complete() ? QString() : run.error;
+    record.tries = run.tries;
+    record.failures = run.complete() ? 0 : record.failures + run.tries;
+    record.failedTries = run.summary.value("failedTries").toInt();
+    record.seconds = run.summary.value("seconds").toDouble();
+    record.jobRecords = run.summary.value("records").toInt();
+    record.readsCards = readsCards(controller);
+    record.changed = run.complete() && changes.any();
+    record.changes = record.changed ? changeText(changes) : QString();
+    record.cardsAdded = record.changed ? int(changes.cardsAdded.size()) : 0;
+    record.cardsRemoved = record.changed ? int(changes.cardsRemoved.size()) : 0;
+    record.cardsChanged = record.changed ? int(changes.cardsChanged.size()) : 0;
+    if (run.complete()) {
+        // The last good backup before this one, which the new one may replace.
+        const std::optional<GoodBackup> good = lastGoodOf(record);
+        const Collapse collapse =
+            collapseOf(good ? &*good : nullptr, result_.held[index], controller.maxLoss);
+        const QDateTime finished = engine::readManifest(run.file).finishedAt();
+        record.lastComplete = run.file;
+        record.lastCompleteAt = finished.isValid() ? finished : now;
+        record.cards = changes.cards;
+        record.records = changes.records;
+        record.suspicious = collapse.suspicious();
+        record.emptied = collapse.emptied;
+        record.lastGood = record.suspicious
+                              ? *good
+                              : GoodBackup{run.file, record.lastCompleteAt, result_.held[index]};
+    } else if (isNew) {
+        // Backups made before the fleet kept its state still count.
+        const QString folder = controller.backupFolder();
+        if (const StoredBackup last = newestComplete(storedBackups(folder), now);
+            !last.name.isEmpty()) {
+            record.lastComplete = QDir(folder).filePath(last.name);
+            record.lastCompleteAt = last.made;
+            const RecordChanges counts =
+                changesBetween({}, engine::readBackupRecords(record.lastComplete), true);
+            record.cards = counts.cards;
+            record.records = counts.records;
+        }
+    }
+    record.recent.append({run.started, run.outcome, record.changed});
+    while (record.recent.size() > kRecentRuns)
+        record.recent.removeFirst();
+    const bool suspicious = run.complete() && record.suspicious;
+    result_.suspicions[index] = suspicious ? suspicionText(record) : QString();
+    result_.suspicious.removeAll(index);
+    if (suspicious)
+        result_.suspicious.append(index);
+    return record;
+}
+
+FleetState FleetRun::recordState() {
     const QString path = statePathOf(settings_.fleetFile);
     const auto failed = [&](const QString& why) {
         result_.notWritten.append(QStringLiteral("state"));
         view_.problem(QStringLiteral("the fleet's state %1: %2").arg(path, why));
     };
-    // Two runs of one fleet must not undo each other's records.
-    QLockFile lock(path + QStringLiteral(".lock"));
-    if (!lock.tryLock(30000))
-        return failed(QStringLiteral("another run holds it"));
+    // Two runs of one fleet, or a run and an accept, must not undo each
+    // other's records: the lock is held from reading the state to writing
+    // it, and no longer (a lock held past its stale time may be taken).
+    QLockFile lock(stateLockPathOf(path));
+    const bool locked = lock.tryLock(kStateLockWaitMs);
     shell::Result<FleetState> read = readFleetState(path);
-    if (!read)
+    if (!read && locked)
         view_.problem(QStringLiteral("%1; a new state is written.").arg(read.error().message));
     FleetState state = read.valueOr(FleetState{});
-    const QDateTime now = QDateTime::currentDateTime();
+    result_.suspicious.clear();
     std::map<QString, ControllerRecord> kept;
     for (qsizetype i = 0; i < result_.runs.size(); ++i) {
-        const ControllerRun& run = result_.runs[i];
-        const FleetController& controller = *run.controller;
-        const auto known = state.controllers.find(controller.name);
-        const bool isNew = known == state.controllers.end();
-        ControllerRecord record = isNew ? ControllerRecord{} : known->second;
-        if (run.tries == 0) { // stopped before its turn: nothing new of it
-            if (!isNew)
-                kept.emplace(controller.name, record);
-            continue;
-        }
-        const RecordChanges& changes = result_.changes[i];
-        record.port = controller.port;
-        record.lastTry = run.started;
-        record.outcome = run.outcome;
-        record.error = run.complete() ? QString() : run.error;
-        record.tries = run.tries;
-        record.failures = run.complete() ? 0 : record.failures + run.tries;
-        record.failedTries = run.summary.value("failedTries").toInt();
-        record.seconds = run.summary.value("seconds").toDouble();
-        record.jobRecords = run.summary.value("records").toInt();
-        record.readsCards = readsCards(controller);
-        record.changed = run.complete() && changes.any();
-        record.changes = record.changed ? changeText(changes) : QString();
-        record.cardsAdded = record.changed ? int(changes.cardsAdded.size()) : 0;
-        record.cardsRemoved = record.changed ? int(changes.cardsRemoved.size()) : 0;
-        record.cardsChanged = record.changed ? int(changes.cardsChanged.size()) : 0;
-        if (run.complete()) {
-            const QDateTime finished = engine::readManifest(run.file).finishedAt();
-            record.lastComplete = run.file;
-            record.lastCompleteAt = finished.isValid() ? finished : now;
-            record.cards = changes.cards;
-            record.records = changes.records;
-        } else if (isNew) {
-            // Backups made before the fleet kept its state still count.
-            const QString folder = controller.backupFolder();
-            if (const StoredBackup last = newestComplete(storedBackups(folder), now);
-                !last.name.isEmpty()) {
-                record.lastComplete = QDir(folder).filePath(last.name);
-                record.lastCompleteAt = last.made;
-                const RecordChanges counts =
-                    changesBetween({}, engine::readBackupRecords(record.lastComplete), true);
-                record.cards = counts.cards;
-                record.records = counts.records;
-            }
-        }
-        record.recent.append({run.started, run.outcome, record.changed});
-        while (record.recent.size() > kRecentRuns)
-            record.recent.removeFirst();
-        kept.emplace(controller.name, record);
+        const QString& name = result_.runs[i].controller->name;
+        if (result_.runs[i].tries > 0)
+            kept.emplace(name, judged(int(i), state));
+        else if (const auto known = state.controllers.find(name); known != state.controllers.end())
+            kept.emplace(name, known->second); // stopped before its turn: nothing new of it
     }
     state.controllers = std::move(kept); // controllers no longer in the fleet go
-    state.lastRun = now;
-    if (const shell::Status written = writeFleetState(path, state); !written)
-        return failed(written.error().message);
-    state_ = std::move(state);
+    state.lastRun = QDateTime::currentDateTime();
+    if (!locked)
+        failed(QStringLiteral("another run holds it"));
+    else if (const shell::Status written = writeFleetState(path, state); !written)
+        failed(written.error().message);
+    else
+        state_ = state;
+    return state;
 }
 
 void FleetRun::writePages() {
@@ -316,9 +369,12 @@ void FleetRun::queueHooks() {
         int added = 0, removed = 0, changedCards = 0;
         for (const int i : indexes) {
             const ControllerRun& run = result_.runs[i];
-            entries.append({run.controller->name, run.controller->port,
-                            QString::number(run.controller->address), run.file,
-                            QLatin1String(engine::outcomeName(run.outcome)), run.error});
+            const bool suspicious = result_.suspicious.contains(i);
+            entries.append(
+                {run.controller->name, run.controller->port,
+                 QString::number(run.controller->address), run.file,
+                 suspicious ? suspiciousWord() : QLatin1String(engine::outcomeName(run.outcome)),
+                 suspicious ? result_.suspicions[i] : run.error});
             if (counted) {
                 added += int(result_.changes[i].cardsAdded.size());
                 removed += int(result_.changes[i].cardsRemoved.size());
@@ -350,6 +406,14 @@ void FleetRun::queueHooks() {
             },
             run.controller->name);
     }
+    // A backup that collapsed needs someone as much as one that failed.
+    for (const int i : std::as_const(result_.suspicious))
+        hook(
+            "OnFailure", fleet_.settings.onFailure,
+            [this, details, i] {
+                return details({i}, suspiciousWord(), result_.suspicionLine(i), false);
+            },
+            result_.runs[i].controller->name);
     if (!result_.changed.isEmpty()) {
         QStringList lines{result_.headline()};
         for (const int i : std::as_const(result_.changed))

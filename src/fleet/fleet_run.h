@@ -1,8 +1,9 @@
 // One run of a fleet: every controller backed up (with its retries), each
-// new backup compared with the controller's last version, the changed ones
-// committed to the history, old backups pruned, the fleet's state recorded,
-// the metrics and the report written, the hooks called and the history
-// pushed. It reports through a view and prints nothing itself.
+// new backup compared with the controller's last version and with its last
+// good one, the changed ones committed to the history, old backups pruned,
+// the fleet's state recorded, the metrics and the report written, the hooks
+// called and the history pushed. It reports through a view and prints
+// nothing itself.
 #pragma once
 
 #include "fleet_file.h"
@@ -30,6 +31,9 @@ struct RunResult {
     QList<RecordChanges> changes; // of each run; empty unless complete
     QList<int> changed;           // indexes of runs whose records changed
     QList<int> failed;            // indexes of runs that did not finish
+    QList<HeldCounts> held;       // of each run's backup, as the collapse rule counts it
+    QList<int> suspicious;        // indexes of runs whose backup collapsed
+    QStringList suspicions;       // of each run: why its backup is suspicious, else empty
     QString historyProblem;
     QString pushProblem;
     bool committed = false;
@@ -37,13 +41,16 @@ struct RunResult {
     QJsonArray hooks;       // each hook's call: its name, ok, and its problem
     int status = 0;         // the exit status of the run
 
-    // "2 controllers changed, 1 failed".
+    // "2 controllers changed, 1 failed", and ", 1 suspicious" when one is.
     QString headline() const;
     // A changed run's line: its changes in categories and slots.
     QString changeLine(int i) const;
     // A failed run's line: "dead: port unavailable after 3 tries: why".
     QString failureLine(int i) const;
-    // The headline, then a line for each change, failure and problem.
+    // A suspicious run's line: "north: suspicious: 40 cards before, 0 after; ...".
+    QString suspicionLine(int i) const;
+    // The headline, then a line for each change, failure, suspicious backup
+    // and problem.
     QString summary() const;
 };
 
@@ -97,8 +104,14 @@ class FleetRun : public QObject {
     struct HookCall;
     void controllerEnded(int index);
     void jobsEnded();
+    // The record of run `index` after this run, from what `state` held of
+    // it, with its backup judged against its last good one.
+    ControllerRecord judged(int index, const FleetState& state);
     void commit();
-    void recordState();
+    // Judges each backup against the state as it is now and records the
+    // state, under the state's lock. Returns it, also when it could not be
+    // written: what was judged still decides what --keep spares.
+    FleetState recordState();
     void writePages();
     // The hooks this run calls, in their order.
     void queueHooks();
@@ -114,6 +127,7 @@ class FleetRun : public QObject {
     FleetRunner runner_;
     std::unique_ptr<History> history_;
     RunResult result_;
+    FleetState known_; // as the run began: what a controller's end is told against
     FleetState state_; // as this run recorded it
     int ended_ = 0;
     bool stopped_ = false;

@@ -1,5 +1,6 @@
 #include "fleet_state.h"
 
+#include "engine/backup_file.h"
 #include "shell/regular_file.h"
 #include "shell/text_format.h"
 
@@ -28,32 +29,56 @@ QString outcomeId(engine::JobOutcome outcome) {
     return QString::fromLatin1(engine::wordsOf(outcome).id);
 }
 
+// A last good backup; an older state file has none, and reads as none.
+QJsonObject goodJson(const GoodBackup& good) {
+    QJsonObject held;
+    for (const auto& [category, count] : good.held.byCategory)
+        held.insert(QString::fromLatin1(category), count);
+    return QJsonObject{{"file", good.file}, {"at", isoText(good.at)}, {"held", held}};
+}
+
+GoodBackup goodOf(const QJsonObject& o) {
+    GoodBackup good{o.value("file").toString(), timeOf(o.value("at")), {}};
+    const QJsonObject held = o.value("held").toObject();
+    for (auto it = held.begin(); it != held.end(); ++it)
+        if (const int count = it.value().toInt(); count > 0)
+            good.held.byCategory[it.key().toLatin1()] = count;
+    return good;
+}
+
 QJsonObject recordJson(const ControllerRecord& r) {
     QJsonArray recent;
     for (const RecentRun& run : r.recent)
         recent.append(QJsonObject{{"at", isoText(run.at)},
                                   {"outcome", outcomeId(run.outcome)},
                                   {"changed", run.changed}});
-    return QJsonObject{{"port", r.port},
-                       {"lastTry", isoText(r.lastTry)},
-                       {"outcome", outcomeId(r.outcome)},
-                       {"error", r.error},
-                       {"tries", r.tries},
-                       {"failures", r.failures},
-                       {"failedTries", r.failedTries},
-                       {"seconds", r.seconds},
-                       {"jobRecords", r.jobRecords},
-                       {"readsCards", r.readsCards},
-                       {"lastComplete", r.lastComplete},
-                       {"lastCompleteAt", isoText(r.lastCompleteAt)},
-                       {"cards", r.cards},
-                       {"records", r.records},
-                       {"changed", r.changed},
-                       {"changes", r.changes},
-                       {"cardsAdded", r.cardsAdded},
-                       {"cardsRemoved", r.cardsRemoved},
-                       {"cardsChanged", r.cardsChanged},
-                       {"recent", recent}};
+    QJsonObject json{{"port", r.port},
+                     {"lastTry", isoText(r.lastTry)},
+                     {"outcome", outcomeId(r.outcome)},
+                     {"error", r.error},
+                     {"tries", r.tries},
+                     {"failures", r.failures},
+                     {"failedTries", r.failedTries},
+                     {"seconds", r.seconds},
+                     {"jobRecords", r.jobRecords},
+                     {"readsCards", r.readsCards},
+                     {"lastComplete", r.lastComplete},
+                     {"lastCompleteAt", isoText(r.lastCompleteAt)},
+                     {"cards", r.cards},
+                     {"records", r.records},
+                     {"changed", r.changed},
+                     {"changes", r.changes},
+                     {"cardsAdded", r.cardsAdded},
+                     {"cardsRemoved", r.cardsRemoved},
+                     {"cardsChanged", r.cardsChanged},
+                     {"recent", recent}};
+    if (!r.lastGood.file.isEmpty())
+        json.insert("lastGood", goodJson(r.lastGood));
+    if (r.suspicious) {
+        json.insert("suspicious", true);
+        json.insert("emptied", QJsonArray::fromStringList(r.emptied));
+    }
+    return json;
 }
 
 ControllerRecord recordOf(const QJsonObject& o) {
@@ -77,6 +102,10 @@ ControllerRecord recordOf(const QJsonObject& o) {
     r.cardsAdded = o.value("cardsAdded").toInt();
     r.cardsRemoved = o.value("cardsRemoved").toInt();
     r.cardsChanged = o.value("cardsChanged").toInt();
+    r.lastGood = goodOf(o.value("lastGood").toObject());
+    r.suspicious = o.value("suspicious").toBool();
+    for (const QJsonValue& category : o.value("emptied").toArray())
+        r.emptied.append(category.toString());
     const QJsonArray recent = o.value("recent").toArray();
     for (qsizetype i = qMax<qsizetype>(0, recent.size() - kRecentRuns); i < recent.size(); ++i) {
         const QJsonObject run = recent[i].toObject();
@@ -91,6 +120,10 @@ ControllerRecord recordOf(const QJsonObject& o) {
 QString statePathOf(const QString& fleetFile) {
     const QFileInfo info(fleetFile);
     return info.absoluteDir().filePath(info.completeBaseName() + QStringLiteral(".state"));
+}
+
+QString stateLockPathOf(const QString& statePath) {
+    return statePath + QStringLiteral(".lock");
 }
 
 shell::Result<FleetState> readFleetState(const QString& path) {
@@ -129,6 +162,7 @@ shell::Status writeFleetState(const QString& path, const FleetState& state) {
 const StateWords& wordsOf(ControllerState state) {
     static const StateWords words[kControllerStates] = {
         {"failing", "failing", "StateFailing"},
+        {"suspicious", "suspicious", "StateSuspicious"},
         {"never-backed-up", "never backed up", "StateNeverBackedUp"},
         {"stale", "stale", "StateStale"},
         {"unknown", "unknown", "StateUnknown"},
@@ -153,6 +187,8 @@ ControllerView viewOf(const FleetController& controller, const ControllerRecord*
     }
     if (record->outcome != engine::JobOutcome::Finished)
         view.state = ControllerState::Failing;
+    else if (record->suspicious)
+        view.state = ControllerState::Suspicious;
     else if (record->lastComplete.isEmpty())
         view.state = ControllerState::NeverBackedUp;
     else if (view.ageSeconds < 0 || view.ageSeconds > maxAgeSeconds)
@@ -160,6 +196,41 @@ ControllerView viewOf(const FleetController& controller, const ControllerRecord*
     else
         view.state = record->changed ? ControllerState::Changed : ControllerState::Fine;
     return view;
+}
+
+std::optional<GoodBackup> lastGoodOf(const ControllerRecord& record) {
+    if (!record.lastGood.file.isEmpty())
+        return record.lastGood;
+    if (record.lastComplete.isEmpty())
+        return std::nullopt;
+    GoodBackup good{record.lastComplete, record.lastCompleteAt, {}};
+    if (QFileInfo(record.lastComplete).isFile())
+        good.held = heldCounts(engine::readBackupRecords(record.lastComplete));
+    else if (record.cards > 0) // gone: the cards the state counted are all there is
+        good.held.byCategory[engine::findCategory("cards")->languageKey] = record.cards;
+    return good;
+}
+
+void acceptLastComplete(ControllerRecord& record) {
+    record.lastGood = {};
+    record.lastGood = lastGoodOf(record).value_or(GoodBackup{});
+    record.suspicious = false;
+    record.emptied.clear();
+}
+
+QString suspicionText(const ControllerRecord& record) {
+    QStringList parts;
+    if (record.readsCards)
+        parts.append(shell::fillIn(
+            QStringLiteral("%1 cards before, %2 after"),
+            {QString::number(record.lastGood.held.cards()), QString::number(record.cards)}));
+    if (!record.emptied.isEmpty())
+        parts.append(QStringLiteral("came back empty: ") +
+                     record.emptied.join(QStringLiteral(", ")));
+    if (record.lastGood.at.isValid())
+        parts.append(QStringLiteral("last good backup ") +
+                     record.lastGood.at.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+    return parts.join(QStringLiteral("; "));
 }
 
 QList<ControllerView> viewsOf(const Fleet& fleet, const FleetState& state, const QDateTime& now) {

@@ -1,11 +1,12 @@
 // A fleet's state: for each controller, what its runs found (its last try
-// and how it ended, its failures, its last complete backup, its recent
-// runs), kept in a file beside the fleet file so that every account and
-// every surface that reads the fleet gives the same answer. And the one
-// state model that turns such a record into fine, changed, stale, failing,
-// never backed up or unknown.
+// and how it ended, its failures, its last complete backup and its last
+// good one, its recent runs), kept in a file beside the fleet file so that
+// every account and every surface that reads the fleet gives the same
+// answer. And the one state model that turns such a record into fine,
+// changed, stale, suspicious, failing, never backed up or unknown.
 #pragma once
 
+#include "collapse.h"
 #include "engine/job_outcome.h"
 #include "fleet_file.h"
 #include "shell/result.h"
@@ -14,6 +15,7 @@
 #include <QList>
 #include <QString>
 #include <map>
+#include <optional>
 
 namespace kt::fleet {
 
@@ -42,6 +44,13 @@ struct ControllerRecord {
     int cards = 0; // card slots that hold a card in that backup
     int records = 0;
 
+    // Its newest complete backup that was not suspicious, or was accepted.
+    // A state written before it was kept has none: then the last complete
+    // backup counts as the good one.
+    GoodBackup lastGood;
+    bool suspicious = false; // its last complete backup collapsed against lastGood
+    QStringList emptied;     // the categories that came back empty in it
+
     bool changed = false; // its last run's backup changed records
     QString changes;      // how, in slots and categories; empty when not changed
     int cardsAdded = 0, cardsRemoved = 0, cardsChanged = 0;
@@ -67,9 +76,29 @@ shell::Result<FleetState> readFleetState(const QString& path);
 // and writable by its owner only.
 shell::Status writeFleetState(const QString& path, const FleetState& state);
 
+// The lock a run and `accept` hold while they read, change and write a
+// state file, so that neither undoes the other's records; and how long
+// either waits for it.
+QString stateLockPathOf(const QString& statePath);
+inline constexpr int kStateLockWaitMs = 30000;
+
+// The last good backup of a record: the one it names, else (a state written
+// before they were named) its last complete backup, counted from its files;
+// none for a controller that has no complete backup.
+std::optional<GoodBackup> lastGoodOf(const ControllerRecord& record);
+
+// The record after its last complete backup was accepted as intended: that
+// backup is the last good one, and nothing is suspicious any more.
+void acceptLastComplete(ControllerRecord& record);
+
+// Why a record's last complete backup is suspicious: "40 cards before, 0
+// after; came back empty: SystemDatabase; last good backup 2026-12-06
+// 02:30". Never a record's value.
+QString suspicionText(const ControllerRecord& record);
+
 // The state of a controller, in the order the report lists them.
-enum class ControllerState { Failing, NeverBackedUp, Stale, Unknown, Changed, Fine };
-inline constexpr int kControllerStates = 6;
+enum class ControllerState { Failing, Suspicious, NeverBackedUp, Stale, Unknown, Changed, Fine };
+inline constexpr int kControllerStates = 7;
 
 // Its words: a stable English identifier, an English name, the
 // Language.ini key of the name.
@@ -100,7 +129,8 @@ struct ControllerView {
 
 // The state of `record` (null: nothing recorded). Which applies when
 // several do: unknown (no record), then failing (its last try failed), then
-// never backed up, then stale (its last complete backup is older than
+// suspicious (its last complete backup collapsed), then never backed up,
+// then stale (its last complete backup is older than
 // `maxAgeSeconds`, or made "in the future"), then changed, then fine.
 ControllerView viewOf(const FleetController& controller, const ControllerRecord* record,
                       qint64 maxAgeSeconds, const QDateTime& now);

@@ -362,15 +362,23 @@ std::map<QString, QList<HistoryVersion>> History::allVersions() const {
         if (git_commit_lookup(commit.out(), git_->repo, &id) != 0 ||
             git_commit_tree(tree.out(), commit) != 0)
             continue;
-        // The commit's lines by the section each begins with, and its counts.
+        // The commit's lines by the section each begins with (after the mark
+        // of a suspicious backup), and its counts.
         std::map<QString, QString> lines;
         std::map<QString, Counts> counts;
+        QStringList suspicious;
         for (const QByteArray& bytes : QByteArray(git_commit_message(commit)).split('\n')) {
-            const QString line = QString::fromUtf8(bytes);
-            if (const std::optional<Counts> given = countsOfTrailer(line))
+            QString line = QString::fromUtf8(bytes);
+            const bool marked = line.startsWith(QLatin1String(kSuspiciousMark));
+            if (marked)
+                line = line.mid(int(qstrlen(kSuspiciousMark)));
+            if (const std::optional<Counts> given = countsOfTrailer(line)) {
                 counts[given->section] = *given;
-            else if (const qsizetype colon = line.indexOf(QStringLiteral(": ")); colon > 0)
+            } else if (const qsizetype colon = line.indexOf(QStringLiteral(": ")); colon > 0) {
                 lines.emplace(line.left(colon), line.mid(colon + 2));
+                if (marked)
+                    suspicious.append(line.left(colon));
+            }
         }
         for (size_t e = 0; e < git_tree_entrycount(tree); ++e) {
             const git_tree_entry* entry = git_tree_entry_byindex(tree, e);
@@ -390,6 +398,7 @@ std::map<QString, QList<HistoryVersion>> History::allVersions() const {
                 git_commit_time(commit), QTimeZone(git_commit_time_offset(commit) * 60));
             if (const auto line = lines.find(section); line != lines.end())
                 version.changes = line->second;
+            version.suspicious = suspicious.contains(section);
             if (const auto given = counts.find(section); given != counts.end()) {
                 version.cards = given->second.cards;
                 version.records = given->second.records;

@@ -19,8 +19,9 @@ struct HistoryVersion {
     int number = 0; // 1 for the oldest
     QByteArray commit;
     QDateTime when;
-    QString changes; // its line of the commit message
-    int cards = -1;  // from the commit's counts; -1: not given
+    QString changes;         // its line of the commit message
+    bool suspicious = false; // the line said its backup was suspicious
+    int cards = -1;          // from the commit's counts; -1: not given
     int records = -1;
 };
 

@@ -43,8 +43,8 @@ QByteArray metricsText(const QList<ControllerView>& controllers, const FleetStat
                     if (const QByteArray v = value(*c.record, c); !v.isNull())
                         line(name, c, {}, v);
         };
-    head("state", "1 for the controller's state: failing, never-backed-up, stale, unknown, "
-                  "changed or fine.");
+    head("state", "1 for the controller's state: failing, suspicious, never-backed-up, stale, "
+                  "unknown, changed or fine.");
     for (const ControllerView& c : controllers)
         line("state", c, QByteArray(",state=\"") + wordsOf(c.state).id + '"', "1");
     gauge("last_complete_backup_timestamp_seconds",

@@ -44,6 +44,10 @@ QString changeText(const RecordChanges& changes);
 // The same after the controller's name: "north: ...".
 QString describeChanges(const QString& controller, const RecordChanges& changes);
 
+// The start of a commit message's line of a controller whose backup is
+// suspicious: "suspicious: north: UserCardDatabase; cards removed ...".
+inline constexpr char kSuspiciousMark[] = "suspicious: ";
+
 // The trailer of a commit that carries a controller's counts, so that they
 // are read back as data ("Kt560ax-Counts: north 20 153"), and its reading:
 // the section, its cards and records; none when the line is no such

@@ -29,6 +29,7 @@ time, .nowrap { white-space: nowrap; }
 .state { display: inline-block; padding: .15rem .5rem; border-radius: .3rem; font-weight: 600;
          border: 1px solid currentColor; white-space: nowrap; }
 .failing { background: #fbe0e0; color: #8a1111; }
+.suspicious { background: #fde8d7; color: #8a3300; }
 .never-backed-up { background: #fbe0e0; color: #7a1f4d; }
 .stale { background: #fff2cc; color: #6b4a00; }
 .unknown { background: #eceff3; color: #2f3d4d; }
@@ -126,8 +127,8 @@ class Words {
 
 // A mark beside each state's word, for readers who cannot tell colours.
 QString markOf(ControllerState state) {
-    static const char* const marks[kControllerStates] = {"&#10007;", "&#10007;", "&#9888;",
-                                                         "?",        "&#916;",   "&#10003;"};
+    static const char* const marks[kControllerStates] = {
+        "&#10007;", "&#9660;", "&#10007;", "&#9888;", "?", "&#916;", "&#10003;"};
     return QLatin1String(marks[int(state)]);
 }
 
@@ -162,12 +163,42 @@ QString strip(const ControllerRecord* record, const Words& words) {
            spoken.join(QStringLiteral("; ")) + QStringLiteral("</span>");
 }
 
-QString outcomeCell(const ControllerRecord* record, const Words& words) {
+// Category names as the window names them, the Language.ini key when it has
+// no text.
+QString categoryNames(const QStringList& keys, const PageLanguage& language) {
+    QStringList names;
+    for (const QString& key : keys) {
+        const QString text = language.text(key.toLatin1().constData());
+        names.append(text.isEmpty() ? key : text);
+    }
+    return names.join(QStringLiteral(", "));
+}
+
+// Why a controller's last complete backup is suspicious: the cards of its
+// last good backup and of the new one, the categories that came back
+// empty, and when the last good backup was made.
+QString suspicionHtml(const ControllerRecord& record, const PageLanguage& language,
+                      const Words& words) {
+    QStringList parts;
+    if (record.readsCards)
+        parts.append(words("ReportSuspicion", {QString::number(record.lastGood.held.cards()),
+                                               QString::number(record.cards)}));
+    if (!record.emptied.isEmpty())
+        parts.append(words("ReportEmptied", {categoryNames(record.emptied, language)}));
+    parts.append(words.html("ReportLastGood", {timeHtml(record.lastGood.at)}));
+    return parts.join(QStringLiteral("; "));
+}
+
+QString outcomeCell(const ControllerRecord* record, const PageLanguage& language,
+                    const Words& words) {
     if (!record)
         return QStringLiteral("<span class=\"muted\">-</span>");
     QString html = words.outcome(record->outcome);
     if (!record->error.isEmpty())
         html += QStringLiteral("<br><span class=\"error\">%1</span>").arg(escaped(record->error));
+    if (record->suspicious)
+        html += QStringLiteral("<br><span class=\"error\">%1</span>")
+                    .arg(suspicionHtml(*record, language, words));
     return html;
 }
 
@@ -180,7 +211,8 @@ QString lastBackupCell(const ControllerView& view, const Words& words) {
     return html;
 }
 
-QString row(const ControllerView& view, bool first, bool severalFleets, const Words& words) {
+QString row(const ControllerView& view, bool first, bool severalFleets,
+            const PageLanguage& language, const Words& words) {
     const ControllerRecord* r = view.record;
     const QString state = QString::fromLatin1(wordsOf(view.state).id);
     const auto td = [&](const char* key, const QString& html, const char* cls = nullptr) {
@@ -203,7 +235,7 @@ QString row(const ControllerView& view, bool first, bool severalFleets, const Wo
     html += td("ReportPort", escaped(view.controller->port));
     html += td("ReportLastBackup", lastBackupCell(view, words));
     html += td("ReportLastTry", r ? timeHtml(r->lastTry) : QStringLiteral("-"));
-    html += td("ReportOutcome", outcomeCell(r, words), "outcome");
+    html += td("ReportOutcome", outcomeCell(r, language, words), "outcome");
     html += td("ReportFailedTries", r ? QString::number(r->failures) : QStringLiteral("-"), "num");
     html += td("ReportRecent", strip(r, words));
     const bool cards = r && !r->lastComplete.isEmpty() && r->readsCards;
@@ -222,6 +254,10 @@ QString section(const ControllerView& view, const ReportSource& source, bool sev
         title = escaped(view.fleet) + QStringLiteral(" / ") + title;
     QString html = QStringLiteral("<section id=\"%1\">\n<h2>%2 %3</h2>\n")
                        .arg(escaped(anchorOf(view)), title, stateBadge(view.state, words));
+    if (view.record && view.record->suspicious)
+        html += QStringLiteral("<p>%1</p>\n<p>%2</p>\n")
+                    .arg(suspicionHtml(*view.record, language, words),
+                         words("ReportAccept", {source.fleet->file, view.controller->name}));
     if (view.record && view.record->changed)
         html += QStringLiteral("<p><span class=\"mark\">&#916;</span> %1: %2</p>\n")
                     .arg(words("ReportChangedMark"),
@@ -245,9 +281,12 @@ QString section(const ControllerView& view, const ReportSource& source, bool sev
                         .arg(words("ReportVersions"));
             for (qsizetype v = list.size() - 1;
                  v >= qMax<qsizetype>(0, list.size() - kReportVersions); --v)
-                html += QStringLiteral("<li>%1 %2: %3</li>\n")
+                html += QStringLiteral("<li>%1 %2: %3%4</li>\n")
                             .arg(words("ReportVersion", {QString::number(list[v].number)}),
                                  timeHtml(list[v].when),
+                                 list[v].suspicious
+                                     ? stateBadge(ControllerState::Suspicious, words) + u' '
+                                     : QString(),
                                  escaped(translatedChanges(list[v].changes, language)));
             html += QStringLiteral("</ul>\n");
         }
@@ -358,7 +397,7 @@ QByteArray reportPage(const QList<ReportSource>& fleets, const PageLanguage& lan
     html += QStringLiteral("</tr></thead>\n<tbody>\n");
     for (qsizetype i = 0; i < views.size(); ++i)
         html += row(views[i].first, i == 0 || views[i - 1].first.state != views[i].first.state,
-                    several, words);
+                    several, language, words);
     html += QStringLiteral("</tbody>\n</table>\n");
     std::map<const ReportSource*, std::map<QString, QList<HistoryVersion>>> versions;
     for (const ReportSource& source : fleets)

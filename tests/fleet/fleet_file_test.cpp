@@ -138,6 +138,11 @@ TEST(Fleet, EachMistakeNamesItsLine) {
         {"[fleet]\n[a]\nPort=COM1\n[FLEET]\n", "f.ini line 4: [fleet] is there twice."},
         {"[fleet]\nBranch=../main\n[a]\nPort=COM1\n", "f.ini line 2: Branch takes a branch name"},
         {"[fleet]\nColour=x\n[a]\nPort=COM1\n", "f.ini line 2: unknown key \"Colour\" in [fleet]"},
+        {"[fleet]\nMaxLoss=0\n[a]\nPort=COM1\n", "f.ini line 2: MaxLoss takes a whole percent"},
+        {"[a]\nPort=COM1\nMaxLoss=101\n", "f.ini line 3: MaxLoss takes a whole percent from 1 to "
+                                          "100, not \"101\"."},
+        {"[a]\nPort=COM1\nMaxLoss=12.5\n", "f.ini line 3: MaxLoss takes a whole percent"},
+        {"[a]\nPort=COM1\nMaxLoss=50%\n", "f.ini line 3: MaxLoss takes a whole percent"},
     };
     for (const auto& [text, error] : cases) {
         SCOPED_TRACE(text.constData());
@@ -148,7 +153,8 @@ TEST(Fleet, EachMistakeNamesItsLine) {
 }
 
 // --keep counts complete backups by when they ended, and never removes a
-// stopped one newer than the last it keeps, nor the one just made.
+// stopped one newer than the last it keeps, nor the one just made, nor the
+// last good one however old.
 TEST(Fleet, KeepRemovesOlderBackupsButNeverANewerStoppedOne) {
     const auto complete = [](const QString& name, int day, int hour = 2) {
         return StoredBackup{name, true,
@@ -166,6 +172,7 @@ TEST(Fleet, KeepRemovesOlderBackupsButNeverANewerStoppedOne) {
         int keep;
         QStringList removed;
         QString justMade = {};
+        QString lastGood = {};
     } cases[] = {
         {"all complete", {complete(a, 1), complete(c, 3), complete(b, 2)}, 2, {a}},
         {"a stopped one newest stays", {complete(a, 1), complete(b, 2), stopped(c, 3)}, 1, {a}},
@@ -177,10 +184,11 @@ TEST(Fleet, KeepRemovesOlderBackupsButNeverANewerStoppedOne) {
         {"a name from the future", {complete(a, 1), complete(d, 2), complete(c, 3)}, 1, {d, a}, c},
         {"dated after the new one", {complete(a, 1), complete(b, 5), complete(c, 3)}, 1, {a}, c},
         {"two backups of one second", {complete(c, 3), complete(c2, 3, 3)}, 1, {c}, c2},
+        {"the last good one stays", {complete(a, 1), complete(b, 2), complete(d, 4)}, 1, {b}, d, a},
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(k.name);
-        EXPECT_EQ(backupsToRemove(k.backups, k.keep, k.justMade), k.removed);
+        EXPECT_EQ(backupsToRemove(k.backups, k.keep, k.justMade, k.lastGood), k.removed);
     }
 }
 

@@ -48,7 +48,7 @@ TEST(History, CommitsWhatWasStagedOnceAndGivesEachVersionBack) {
         EXPECT_FALSE(history.commit("nothing new").valueOr(true));
         ASSERT_TRUE(history.stage("north", v2).ok());
         ASSERT_TRUE(history
-                        .commit("x\n\nnorth: UserCardDatabase; cards added 3\n\n"
+                        .commit("x\n\nsuspicious: north: UserCardDatabase; cards added 3\n\n"
                                 "Kt560ax-Counts: south 7 9\nKt560ax-Counts: north 2 4\n")
                         .ok());
         EXPECT_FALSE(QFile::exists(folder + "/north/2north.KT"));
@@ -66,6 +66,7 @@ TEST(History, CommitsWhatWasStagedOnceAndGivesEachVersionBack) {
     ASSERT_EQ(versions.size(), 2);
     EXPECT_EQ(versions[0].changes, "first version");
     EXPECT_EQ(versions[1].changes, "UserCardDatabase; cards added 3");
+    EXPECT_EQ(std::pair(versions[0].suspicious, versions[1].suspicious), std::pair(false, true));
     EXPECT_EQ(std::pair(versions[0].cards, versions[1].cards), std::pair(-1, 2)); // its own counts
     EXPECT_EQ(versions[1].records, 4);
     EXPECT_TRUE(history.versions("south").isEmpty());

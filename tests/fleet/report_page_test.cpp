@@ -13,7 +13,7 @@ TEST(ReportPage, ListsWhatNeedsSomeoneFirstAndSpeaksOnlyThePagesLanguage) {
     const QDateTime now = QDateTime::currentDateTime();
     kt::fleet::LoadedFleet loaded;
     loaded.name = "site";
-    for (const char* name : {"quiet", "lobby", "dead", "new"}) {
+    for (const char* name : {"quiet", "lobby", "dead", "new", "wiped"}) {
         kt::fleet::FleetController controller;
         controller.name = name;
         controller.port = QStringLiteral("tcp://gw:400%1").arg(loaded.fleet.controllers.size());
@@ -32,7 +32,14 @@ TEST(ReportPage, ListsWhatNeedsSomeoneFirstAndSpeaksOnlyThePagesLanguage) {
     failing.outcome = JobOutcome::NoAnswer;
     failing.error = "11 tries, <no> reply";
     failing.recent = {{now, JobOutcome::NoAnswer, false}};
-    loaded.state.controllers = {{"quiet", fine}, {"lobby", changed}, {"dead", failing}};
+    kt::fleet::ControllerRecord wiped = changed;
+    wiped.readsCards = true;
+    wiped.cards = 0;
+    wiped.suspicious = true;
+    wiped.emptied = {"HolidayTable"};
+    wiped.lastGood = {"/b/wiped/x.KT", now.addDays(-1), {{{"UserCardDatabase", 40}}, {}}};
+    loaded.state.controllers = {
+        {"quiet", fine}, {"lobby", changed}, {"dead", failing}, {"wiped", wiped}};
 
     // Every text is its key: a word of the page that is not one came from
     // somewhere else.
@@ -50,6 +57,8 @@ TEST(ReportPage, ListsWhatNeedsSomeoneFirstAndSpeaksOnlyThePagesLanguage) {
     text.remove(QRegularExpression(QStringLiteral("<[^>]*>")));
     EXPECT_TRUE(text.contains("{ReportCardsAdded:3, 7:"));
     EXPECT_TRUE(text.contains("{UserCardDatabase:"));
+    EXPECT_TRUE(text.contains("{ReportSuspicion:40:0}")); // the cards before and after
+    EXPECT_TRUE(text.contains("{ReportEmptied:{HolidayTable:"));
     text.remove(QRegularExpression(QStringLiteral("\\{[^{}]*\\}")));
     for (const char* english : {"finished", "no answer", "cards added", "now 5", "UserCardDatabase",
                                 "Fine", "Failing", "changed", "Holiday"})
@@ -60,7 +69,7 @@ TEST(ReportPage, ListsWhatNeedsSomeoneFirstAndSpeaksOnlyThePagesLanguage) {
     for (const QRegularExpressionMatch& row :
          QRegularExpression("<tr id=\"state-(\\w+)\">").globalMatch(page))
         rows.append(row.captured(1));
-    EXPECT_EQ(rows, (QStringList{"failing", "unknown", "changed", "fine"}));
+    EXPECT_EQ(rows, (QStringList{"failing", "suspicious", "unknown", "changed", "fine"}));
     EXPECT_TRUE(page.contains("href=\"#state-failing\""));
     EXPECT_FALSE(page.contains("href=\"#state-stale\"")); // no row to go to
 }

@@ -42,8 +42,8 @@ using kt::engine::JobOutcome;
 using kt::fleet::ControllerRecord;
 using kt::fleet::ControllerState;
 
-// Which state applies when several could: unknown, failing, never backed
-// up, stale (old, or "made in the future"), changed, fine.
+// Which state applies when several could: unknown, failing, suspicious,
+// never backed up, stale (old, or "made in the future"), changed, fine.
 TEST(FleetState, OneStateForEachRecordByItsPrecedence) {
     using O = JobOutcome;
     using S = ControllerState;
@@ -59,12 +59,20 @@ TEST(FleetState, OneStateForEachRecordByItsPrecedence) {
         r.changed = changed;
         return r;
     };
+    const auto collapsed = [&](O outcome, double hoursAgo) {
+        ControllerRecord r = record(outcome, hoursAgo, true);
+        r.suspicious = true;
+        return r;
+    };
     // A record, its state, and whether its clock is ahead.
     const std::tuple<const char*, std::optional<ControllerRecord>, S, bool> cases[] = {
         {"nothing recorded", std::nullopt, S::Unknown, false},
         {"failed, with an old backup", record(O::NoAnswer, 100), S::Failing, false},
         {"failed, never backed up", record(O::PortUnavailable, none), S::Failing, false},
         {"stopped", record(O::Cancelled, 1), S::Failing, false},
+        {"failed after a collapse", collapsed(O::NoAnswer, 1), S::Failing, false},
+        {"collapsed", collapsed(O::Finished, 1), S::Suspicious, false},
+        {"collapsed, and older than MaxAge", collapsed(O::Finished, 27), S::Suspicious, false},
         {"finished, but its backup is gone", record(O::Finished, none), S::NeverBackedUp, false},
         {"older than MaxAge", record(O::Finished, 27), S::Stale, false},
         {"made in 2099", record(O::Finished, -(2099 - 2026) * 8760.0, true), S::Stale, true},
@@ -102,6 +110,11 @@ TEST(FleetState, TheStateFileReadsBackAndRefusesWhatIsNoState) {
     r.lastCompleteAt = state.lastRun.addDays(-1);
     r.readsCards = true;
     r.cards = 21;
+    r.lastGood = {"/b/north/2026-12-01_023000.KT",
+                  state.lastRun.addDays(-6),
+                  {{{"UserCardDatabase", 40}, {"HolidayTable", 2}}, {}}};
+    r.suspicious = true;
+    r.emptied = {"HolidayTable"};
     for (int i = 0; i < kt::fleet::kRecentRuns + 3; ++i)
         r.recent.append({state.lastRun.addDays(-i), JobOutcome::Finished, i == 0});
     state.controllers["north"] = r;
@@ -117,6 +130,9 @@ TEST(FleetState, TheStateFileReadsBackAndRefusesWhatIsNoState) {
     EXPECT_EQ(n.failures, 3);
     EXPECT_EQ(n.lastCompleteAt, r.lastCompleteAt);
     EXPECT_EQ(n.cards, 21);
+    EXPECT_EQ(std::tuple(n.lastGood.file, n.lastGood.at, n.lastGood.held.byCategory),
+              std::tuple(r.lastGood.file, r.lastGood.at, r.lastGood.held.byCategory));
+    EXPECT_EQ(std::pair(n.suspicious, n.emptied), std::pair(true, r.emptied));
     EXPECT_EQ(n.recent.size(), kt::fleet::kRecentRuns);
     EXPECT_EQ(n.recent.last().at, r.recent.last().at); // the newest are kept
 
