@@ -141,9 +141,14 @@ shell::Status SaveJournal::remove(const QString& file, const QByteArray& key) {
     return append('R', file, key, {});
 }
 
-shell::Status SaveJournal::cannotWrite() const {
+shell::Status SaveJournal::cannotWrite() {
+    // The system's words for the failure that just happened, or for the
+    // first one, which every later record meets again.
+    if (reason_.isEmpty())
+        reason_ = qt_error_string();
     return shell::Error{shell::ErrorCode::Unwritable,
-                        QStringLiteral("cannot write %1").arg(journal_), journal_};
+                        QStringLiteral("cannot write %1: %2").arg(journal_, reason_), journal_,
+                        reason_};
 }
 
 shell::Status SaveJournal::append(char op, const QString& file, const QByteArray& key,

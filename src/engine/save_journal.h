@@ -71,7 +71,7 @@ class SaveJournal {
   private:
     shell::Status append(char op, const QString& file, const QByteArray& key,
                          const QByteArray& value);
-    shell::Status cannotWrite() const;
+    shell::Status cannotWrite();
 
     QString mainFile_;
     QString journal_;
@@ -82,6 +82,7 @@ class SaveJournal {
     bool unsynced_ = false;                          // records written since the last sync
     bool failed_ = false;                            // a sync failed: nothing more is taken
     bool folderSynced_ = false;                      // the journal's name is on disk
+    QString reason_;                                 // why the journal could not be written
     QElapsedTimer sinceSync_;
     // Syncs a record within a second when no later one does.
     QTimer syncTimer_;

@@ -47,9 +47,11 @@ int recordsOf(const SetRecords& set) {
     return records;
 }
 
+// A failure of the last call of the system's, in its words.
 shell::Error unwritable(const QString& path) {
-    return shell::Error{shell::ErrorCode::Unwritable, QStringLiteral("cannot write %1").arg(path),
-                        path};
+    const QString reason = qt_error_string();
+    return shell::Error{shell::ErrorCode::Unwritable,
+                        QStringLiteral("cannot write %1: %2").arg(path, reason), path, reason};
 }
 
 void removeWorkspace(const QString& mainFile) {
@@ -93,12 +95,17 @@ shell::Status stage(const QString& mainFile) {
         shell::IniSectionEditor records(data, kDataSection);
         for (const QByteArray& key : std::as_const(gone))
             records.remove(key);
+        const auto cannotStand = [&] {
+            return shell::Error{shell::ErrorCode::Invalid,
+                                target + QStringLiteral(": a value cannot stand in the file"),
+                                target};
+        };
         for (const auto& [key, value] : ours)
             if (!records.set(key, value))
-                return unwritable(target);
+                return cannotStand();
         data = records.data();
         if (place == 0 && !takeManifest(data, made))
-            return unwritable(target);
+            return cannotStand();
         const QString file = stagedFileOf(mainFile, target);
         if (const shell::Status written = shell::replaceFileThrough(file, copyFileOf(file), data);
             !written)
@@ -161,7 +168,9 @@ shell::Result<QString> keepBeside(const QString& mainFile, const QDateTime& stop
         shell::SyncIniDirectory(candidate);
         return candidate;
     }
-    return unwritable(mainFile);
+    const QString reason = QStringLiteral("no free name for a stopped backup beside it");
+    return shell::Error{shell::ErrorCode::Unwritable, mainFile + QStringLiteral(": ") + reason,
+                        mainFile, reason};
 }
 
 } // namespace

@@ -149,7 +149,7 @@ QString TransferJob::fileProblemText(const shell::Error& error) const {
         key = "FileUntrusted";
         break;
     case shell::ErrorCode::Unwritable:
-        return cannotWrite(error.subject);
+        return cannotWrite(error.subject, error.reason);
     case shell::ErrorCode::Unreadable:
     case shell::ErrorCode::Invalid:
     case shell::ErrorCode::Unreachable:
@@ -158,10 +158,14 @@ QString TransferJob::fileProblemText(const shell::Error& error) const {
     return error.subject + " - " + view_.languageText(key) + '.';
 }
 
-QString TransferJob::cannotWrite(const QString& file) const {
+QString TransferJob::cannotWrite(const QString& file, const QString& reason) const {
     QString text = file + " - " + view_.languageText("FileOpenError");
-    const QString cause =
+    // What the file system says of the file's place, else the system's own
+    // words for the failure.
+    QString cause =
         shell::writeProblem(file, [this](const char* key) { return view_.languageText(key); });
+    if (cause.isEmpty())
+        cause = reason;
     if (!cause.isEmpty())
         text += ": " + cause;
     return text + '.';
@@ -177,15 +181,15 @@ bool TransferJob::writeSaveHead() {
         cards = cards || category->cards;
     }
     // The Save's own set, beside the backup it replaces once complete.
-    if (!makeWorkspace(strDataFile))
-        return stopWithMessage(cannotWrite(workspaceOf(strDataFile)));
+    if (const shell::Status made = makeWorkspace(strDataFile); !made)
+        return stopWithMessage(cannotWrite(workspaceOf(strDataFile), made.error().reason));
     // Complete=0 until the job has finished, so that a stopped backup is
     // known as such; on disk before the first record can be.
-    headWritten_ = writeSaveStart(workingFile_, address_, keys,
-                                  cards ? std::optional(request_.cardCount) : std::nullopt)
-                       .ok();
+    const shell::Status started = writeSaveStart(
+        workingFile_, address_, keys, cards ? std::optional(request_.cardCount) : std::nullopt);
+    headWritten_ = started.ok();
     if (!headWritten_)
-        return stopWithMessage(cannotWrite(workingFile_));
+        return stopWithMessage(cannotWrite(workingFile_, started.error().reason));
     shell::SyncIniDirectory(workingFile_);
     return true;
 }
@@ -223,7 +227,7 @@ QString TransferJob::keptBesideText(const QString& file, const SaveEnd& kept) co
 
 bool TransferJob::endSaveFiles(bool complete) {
     // Not folded, the journal stays with every record for the next job.
-    const bool folded = journal_->fold().ok();
+    const shell::Status folded = journal_->fold();
     journal_.reset();
     const auto failed = [&](const QString& text) {
         if (!complete)
@@ -234,12 +238,14 @@ bool TransferJob::endSaveFiles(bool complete) {
         return false;
     };
     if (!folded)
-        return failed(cannotWrite(workingFile_));
+        return failed(cannotWrite(workingFile_, folded.error().reason));
     // Complete=1 goes last in the Save's own set, and the set takes it
     // with its main file, last: a backup killed before stays marked as
     // stopped.
-    if (complete && !writeSaveEnd(workingFile_, counts_.done).ok())
-        return failed(cannotWrite(workingFile_));
+    if (const shell::Status ended =
+            complete ? writeSaveEnd(workingFile_, counts_.done) : shell::done();
+        !ended)
+        return failed(cannotWrite(workingFile_, ended.error().reason));
     const shell::Result<SaveEnd> ended = endSave(strDataFile, wallClock());
     if (!ended)
         return failed(fileProblemText(ended.error()));
@@ -683,8 +689,8 @@ bool TransferJob::completeRecord(const Category& category, const PlannedRecord& 
         // not come back on a restore.
         if (!writeSaveHead())
             return false;
-        if (!journal_->remove(file, key))
-            return stopWithMessage(cannotWrite(file));
+        if (const shell::Status removed = journal_->remove(file, key); !removed)
+            return stopWithMessage(cannotWrite(file, removed.error().reason));
         ++counts_.empty;
         return true;
     }
@@ -698,8 +704,8 @@ bool TransferJob::store(const QString& file, const QByteArray& key, const QByteA
             '.');
     if (!writeSaveHead())
         return false;
-    if (!journal_->set(file, key, value))
-        return stopWithMessage(cannotWrite(file));
+    if (const shell::Status stored = journal_->set(file, key, value); !stored)
+        return stopWithMessage(cannotWrite(file, stored.error().reason));
     ++counts_.done;
     return !journal_->foldDue() || journalDone(journal_->fold());
 }

@@ -154,8 +154,9 @@ class TransferJob : public QObject {
     // message, when it cannot be stored.
     bool store(const QString& file, const QByteArray& key, const QByteArray& value);
     bool stopWithMessage(const QString& text);
-    // "FILE - cannot be written", with the cause when the file system tells it.
-    QString cannotWrite(const QString& file) const;
+    // "FILE - cannot be written", with the cause when the file system tells
+    // it, else `reason`, the system's words for the failure.
+    QString cannotWrite(const QString& file, const QString& reason = {}) const;
     // Whether a sync or a fold of the Save's journal went well; on failure
     // stops the job (the journal keeps every record) and is false.
     bool journalDone(const shell::Status& status);

@@ -331,8 +331,8 @@ FleetState FleetRun::recordState() {
         failed(QStringLiteral("another run holds it"));
     else if (const shell::Status written = writeFleetState(path, state); !written)
         failed(written.error().message);
-    else
-        state_ = state;
+    // The report and the metrics tell this run's results, written or not.
+    state_ = state;
     return state;
 }
 

@@ -128,7 +128,7 @@ class FleetRun : public QObject {
     std::unique_ptr<History> history_;
     RunResult result_;
     FleetState known_; // as the run began: what a controller's end is told against
-    FleetState state_; // as this run recorded it
+    FleetState state_; // as this run judged it, whether or not it could be written
     int ended_ = 0;
     bool stopped_ = false;
     QList<std::shared_ptr<HookCall>> hooks_; // still to be called

@@ -1,6 +1,7 @@
 #include "fleet_state.h"
 
 #include "engine/backup_file.h"
+#include "shell/append_file.h"
 #include "shell/regular_file.h"
 #include "shell/text_format.h"
 
@@ -129,9 +130,22 @@ QString stateLockPathOf(const QString& statePath) {
 shell::Result<FleetState> readFleetState(const QString& path) {
     if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
         return FleetState{};
+    // A state could say anything of the fleet: only this user's own file,
+    // that nobody else may write, is believed, and never through a link.
+    const auto untrusted = [&] {
+        return shell::Error{shell::ErrorCode::Untrusted,
+                            path + QStringLiteral(" is not this user's own file (a link, another "
+                                                  "user's file, or one others may write): it "
+                                                  "was not believed"),
+                            path};
+    };
+    if (!shell::isOwnersFile(path, QString()))
+        return untrusted();
     const shell::Result<QByteArray> text = shell::readRegularFile(path, kMaxStateBytes);
     if (!text)
         return text.error();
+    if (!shell::isOwnersFile(path, QString()))
+        return untrusted(); // replaced while it was read
     QJsonParseError parsed;
     const QJsonDocument document = QJsonDocument::fromJson(*text, &parsed);
     if (!document.isObject())

@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,7 +28,21 @@ bool AppendFile::append(const QByteArray& bytes) {
             return false;
         handle_ = std::make_unique<Handle>(Handle{fd});
     }
-    return ::write(handle_->fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    // One write; should the system take only a part (a full disk, a size
+    // limit), the rest is tried, so that a failure leaves its reason in
+    // errno.
+    for (qsizetype at = 0; at < bytes.size();) {
+        const ssize_t put = ::write(handle_->fd, bytes.constData() + at, size_t(bytes.size() - at));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            if (put == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        at += put;
+    }
+    return true;
 }
 
 bool AppendFile::sync() {

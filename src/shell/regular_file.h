@@ -26,7 +26,8 @@ Result<qint64> checkRegularFile(const QString& path, qint64 maxBytes = kMaxIniFi
 // Who may read a file that did not exist before it was written.
 enum class NewFile {
     Private, // its owner only
-    Shared,  // as the umask allows (a page for a web server)
+    Shared,  // readable by others as the umask allows, never writable by them (a page
+             // for a web server)
 };
 
 // Replaces `path` with `contents` through `copy`, a file beside `path` that
@@ -36,9 +37,9 @@ enum class NewFile {
 // synced, and renamed over `path`. Only a regular file is replaced, or a new
 // one made: a link, a FIFO or a device of that name is refused (NotRegular)
 // and written through by nothing, checked once more just before the rename.
-// An existing file keeps its mode, and one that may not be written is not
-// replaced. The folder is not synced: a caller that replaces several files
-// syncs it once.
+// An existing file keeps its mode (a shared one without others' write
+// permission), and one that may not be written is not replaced. The folder is not synced: a caller
+// that replaces several files syncs it once.
 Status replaceFileThrough(const QString& path, const QString& copy, const QByteArray& contents,
                           NewFile newFile = NewFile::Private);
 

@@ -121,7 +121,7 @@ int writeSyncClose(int fd, const QByteArray& contents, int error) {
 Status writeNewFile(const QString& path, const QByteArray& contents) {
     const auto failed = [&](const QString& why) {
         return Error{ErrorCode::Unwritable,
-                     fillIn(QStringLiteral("cannot write %1: %2"), {path, why}), path};
+                     fillIn(QStringLiteral("cannot write %1: %2"), {path, why}), path, why};
     };
     // O_EXCL: a file, a link or anything else of that name is never written.
     const int fd = ::open(QFile::encodeName(path).constData(),
@@ -142,10 +142,9 @@ Status replaceFileThrough(const QString& path, const QString& copy, const QByteA
     const QByteArray temporary = QFile::encodeName(copy);
     const auto failed = [&](int error) -> Status {
         ::unlink(temporary.constData());
-        return Error{ErrorCode::Unwritable,
-                     QStringLiteral("cannot write %1: %2")
-                         .arg(path, QString::fromLocal8Bit(std::strerror(error))),
-                     path};
+        const QString why = QString::fromLocal8Bit(std::strerror(error));
+        return Error{ErrorCode::Unwritable, QStringLiteral("cannot write %1: %2").arg(path, why),
+                     path, why};
     };
     // Only a regular file is replaced: a link, a FIFO or a device of that
     // name is left as it is, and nothing is written through it.
@@ -163,13 +162,16 @@ Status replaceFileThrough(const QString& path, const QString& copy, const QByteA
     if (exists && ::access(target.constData(), W_OK) != 0)
         return failed(errno);
     ::unlink(temporary.constData());
+    // A shared file (a page, the metrics) others may read but never write,
+    // whatever the umask and whatever mode the file had before.
+    const mode_t othersWrite = newFile == NewFile::Shared ? S_IWGRP | S_IWOTH : 0;
     const int fd = ::open(temporary.constData(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
-                          newFile == NewFile::Private ? 0600 : 0666);
+                          newFile == NewFile::Private ? 0600 : 0644);
     if (fd < 0)
         return failed(errno);
-    const int error =
-        writeSyncClose(fd, contents, exists && ::fchmod(fd, old.st_mode & 07777) != 0 ? errno : 0);
+    const int error = writeSyncClose(
+        fd, contents, exists && ::fchmod(fd, old.st_mode & 07777 & ~othersWrite) != 0 ? errno : 0);
     if (error != 0)
         return failed(error);
     // Once more just before the rename: a link planted meanwhile stays.

@@ -160,7 +160,7 @@ Status writeNewFile(const QString& path, const QByteArray& contents) {
     const auto failed = [&](DWORD error) {
         return Error{ErrorCode::Unwritable,
                      fillIn(QStringLiteral("cannot write %1: %2"), {path, systemMessage(error)}),
-                     path};
+                     path, systemMessage(error)};
     };
     // CREATE_NEW: a file, a link or anything else of that name is never
     // written. The file gets the permissions of its folder: in the user's
@@ -184,7 +184,7 @@ Status replaceFileThrough(const QString& path, const QString& copy, const QByteA
         DeleteFileW(temporary.c_str());
         return Error{ErrorCode::Unwritable,
                      fillIn(QStringLiteral("cannot write %1: %2"), {path, systemMessage(error)}),
-                     path};
+                     path, systemMessage(error)};
     };
     // Only a regular file is replaced: a link, a folder or a device of that
     // name is left as it is, and nothing is written through it.

@@ -27,6 +27,7 @@ struct Error {
     ErrorCode code = ErrorCode::Invalid;
     QString message;      // for a person, in English
     QString subject = {}; // the file or port it concerns, when there is one
+    QString reason = {};  // the system's own words for a failure, when it gave any
 };
 
 // A value, or the error that stood in its way.

@@ -111,6 +111,15 @@ check "a closed standard error pipe does not end the job" \
     [ $? -eq 0 -a "$(head_key pipe.KT Complete)" = 1 ]
 check "... and the job log has its line" grep -q "pipe.KT" state/kt560ax/jobs.log
 check "the job log is private under umask 000" [ "$(stat -c %a state/kt560ax/jobs.log)" = 600 ]
+# A write the system refuses (a limit on the size of files): its reason is
+# told and logged.
+(ulimit -f 8
+ trap '' XFSZ
+ XDG_STATE_HOME=$PWD/limited "$kt" save big.KT --port b.tty --only cards --cards 300 "${fast[@]}" \
+     2>big.err)
+check "a save whose write is refused exits 2" [ $? -eq 2 ]
+check "... giving the system's reason" grep -q "File too large" big.err
+check "... in the job log too" grep -q "File too large" limited/kt560ax/jobs.log
 stop_sim "$sim_b"
 
 # A signal while a device server is reached exits 5.
@@ -141,8 +150,9 @@ if need ser2net; then
     start_sim bus.tty --address 1,2 --cards 10; sim_bus=$last_sim
     start_ser2net bus.tty
     mkdir site
+    printf '[fleet]\nReport=page.html\nMetrics=fleet.prom\n' >site/fleet.ini
     printf '[one]\nPort=tcp://127.0.0.1:%s\nAddress=1\nOnly=system,cards\nCards=10\nFolder=out\n' \
-        "$port" >site/fleet.ini
+        "$port" >>site/fleet.ini
     printf '[two]\nPort=tcp://localhost:%s\nAddress=2\nOnly=system\nFolder=out\n' "$port" \
         >>site/fleet.ini
     # A backup dated tomorrow (a clock stepped back) must not push out the new one.
@@ -158,6 +168,8 @@ if need ser2net; then
             wc -l)" -eq 2 ]
     check "... a relative folder taken from the fleet file's" [ -d site/out/one ]
     check "... fleet folders private under umask 000" [ "$(stat -c %a site/out/two)" = 700 ]
+    check "... the report and the metrics writable by their owner only" \
+        [ "$(stat -c %a site/page.html site/fleet.prom | sort -u)" = 644 ]
     stop_sim "$sim_bus"
 fi
 

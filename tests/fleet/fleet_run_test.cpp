@@ -116,6 +116,20 @@ TEST(FleetRun, RecordsEachControllersStateAndTellsItsView) {
     EXPECT_EQ(result.hooks[0].toObject().value("hook").toString(), "OnFailure");
     EXPECT_EQ(result.hooks[0].toObject().value("problem").toString(), "stopped by a signal");
     EXPECT_FALSE(QFile::exists(done));
+
+    // A state that cannot be written: the metrics still tell this run.
+    fleet.settings.onFailure.clear();
+    fleet.settings.onDone.clear();
+    ASSERT_TRUE(QFile::remove(dir.filePath("site.state")));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("site.state"));
+    View unwritten;
+    kt::fleet::FleetRun again(fleet, settings, unwritten);
+    EXPECT_EQ(runToTheEnd(again).notWritten, QStringList{"state"});
+    QFile metrics(fleet.settings.metrics);
+    ASSERT_TRUE(metrics.open(QIODevice::ReadOnly));
+    const QByteArray told = metrics.readAll();
+    EXPECT_TRUE(told.contains("kt560ax_state{controller=\"dead\",state=\"failing\"} 1\n"));
+    EXPECT_TRUE(told.contains("kt560ax_run_controllers_failed 1\n"));
 }
 
 } // namespace

@@ -145,6 +145,22 @@ TEST(FleetState, TheStateFileReadsBackAndRefusesWhatIsNoState) {
         ASSERT_FALSE(read.ok()) << junk.constData();
         EXPECT_TRUE(read.error().message.contains(path));
     }
+
+#ifndef Q_OS_WIN
+    // A sound state that others may write, or reached through a link, could
+    // have been planted: it is not believed.
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(kt::fleet::writeFleetState(dir.filePath("elsewhere.state"), state).ok());
+    ASSERT_TRUE(QFile::link(dir.filePath("elsewhere.state"), path));
+    EXPECT_EQ(kt::fleet::readFleetState(path).error().code, kt::shell::ErrorCode::Untrusted);
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(kt::fleet::writeFleetState(path, state).ok());
+    QFile::setPermissions(path, QFile::Permissions(0x6666));
+    const auto planted = kt::fleet::readFleetState(path);
+    ASSERT_FALSE(planted.ok());
+    EXPECT_TRUE(planted.error().message.contains("not believed"))
+        << planted.error().message.toStdString();
+#endif
 }
 
 // A hook gets the details of a run of 5000 controllers with long folders
