@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 
 namespace kt::fleet {
@@ -216,7 +217,8 @@ shell::Result<Fleet> parseFleet(const QByteArray& text, const QString& fileName,
         QByteArray(text).replace("\r\n", "\n").replace('\r', '\n').split('\n');
     enum class In { Nothing, Fleet, Controller, BadSection } in = In::Nothing;
     bool fleetSeen = false;
-    QStringList seen;
+    // The line of each controller's section by its name in lower case.
+    QHash<QString, int> sections;
     // The controllers whose section gives MaxLoss: the others take the
     // fleet's, which [fleet] may give after them.
     QList<bool> ownMaxLoss;
@@ -239,9 +241,13 @@ shell::Result<Fleet> parseFleet(const QByteArray& text, const QString& fileName,
                 fleetSeen = true;
                 in = In::Fleet;
             } else {
-                if (seen.contains(name, Qt::CaseInsensitive))
-                    error(QStringLiteral("controller [%1] is named twice.").arg(name));
-                seen.append(name);
+                const auto first = sections.constFind(name.toLower());
+                if (first != sections.cend())
+                    error(shell::fillIn(QStringLiteral("controller [%1] is named twice: first on "
+                                                       "line %2."),
+                                        {name, QString::number(*first)}));
+                else
+                    sections.insert(name.toLower(), number);
                 FleetController controller;
                 controller.name = name;
                 controller.folder = fleetFolder;
