@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
+#include <array>
 #include <csignal>
 #include <gtest/gtest.h>
 
@@ -135,15 +136,34 @@ TEST(FleetState, TheStateFileReadsBackAndRefusesWhatIsNoState) {
     EXPECT_EQ(std::pair(n.suspicious, n.emptied), std::pair(true, r.emptied));
     EXPECT_EQ(n.recent.size(), kt::fleet::kRecentRuns);
     EXPECT_EQ(n.recent.last().at, r.recent.last().at); // the newest are kept
+    // A fleet keeps only its own controllers' records, whatever the file holds.
+    kt::fleet::Fleet south;
+    south.controllers.append(kt::fleet::FleetController());
+    south.controllers[0].name = "south";
+    EXPECT_TRUE(kt::fleet::readFleetState(path, &south)->controllers.empty());
 
-    for (const QByteArray& junk :
-         {QByteArray("[1,2]"), QByteArray("{\"controllers\":"), QByteArray("\xff\xfe garbage")}) {
+    // Whatever is broken, and wherever: also in a record the fleet does not keep.
+    for (const QByteArray& junk : {
+             QByteArray("[1,2]"),
+             QByteArray("{\"controllers\":"),
+             QByteArray("\xff\xfe garbage"),
+             QByteArray("{\"controllers\":{\"north\":{}}} and more"),
+             QByteArray("{\"controllers\":{\"north\":5}}"),
+             QByteArray("{\"controllers\":{\"north\":{\"port\":\"COM1}}}"),
+             QByteArray("{\"controllers\":{\"north\":{\"port\":COM1}}}"),
+             QByteArray("{\"controllers\":{north:{}}}"),
+             QByteArray("{\"controllers\":{\"north\":{}},}"),
+             QByteArray("{\"lastRun\":\"x\" \"controllers\":{}}"),
+             QByteArray("{\"controllers\":[]}"),
+         }) {
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(junk) > 0);
         file.close();
-        const auto read = kt::fleet::readFleetState(path);
-        ASSERT_FALSE(read.ok()) << junk.constData();
-        EXPECT_TRUE(read.error().message.contains(path));
+        for (const kt::fleet::Fleet* of : std::array<const kt::fleet::Fleet*, 2>{nullptr, &south}) {
+            const auto read = kt::fleet::readFleetState(path, of);
+            ASSERT_FALSE(read.ok()) << junk.constData();
+            EXPECT_TRUE(read.error().message.contains(path));
+        }
     }
 }
 
