@@ -167,6 +167,29 @@ TEST(FleetState, TheStateFileReadsBackAndRefusesWhatIsNoState) {
     }
 }
 
+// A fleet file or a state over its limit is refused before it is read,
+// and the message names that limit.
+TEST(FleetState, AFileOverItsLimitNamesThatLimit) {
+    QTemporaryDir dir;
+    const QString fleetFile = dir.filePath("site.ini");
+    const auto sized = [](const QString& path, qint64 size) {
+        QFile file(path); // a sparse file: nothing is written
+        return file.open(QIODevice::WriteOnly) && file.resize(size);
+    };
+    ASSERT_TRUE(sized(fleetFile, kt::fleet::kMaxFleetBytes + 1));
+    EXPECT_TRUE(kt::fleet::readFleetFile(fleetFile).error().message.contains("(over 4 MB)"))
+        << kt::fleet::readFleetFile(fleetFile).error().message.toStdString();
+    QFile small(fleetFile);
+    ASSERT_TRUE(small.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                small.write("[a]\nPort=COM1\n") > 0);
+    small.close();
+    ASSERT_TRUE(sized(kt::fleet::statePathOf(fleetFile), 256LL * 1024 * 1024 + 1));
+    const auto loaded = kt::fleet::loadFleet(fleetFile);
+    ASSERT_TRUE(loaded.ok());
+    EXPECT_TRUE(loaded->stateProblem.contains("(over 256 MB)"))
+        << loaded->stateProblem.toStdString();
+}
+
 // A hook gets the details of a run of 5000 controllers with long folders
 // (each variable bounded, every controller in the list's file) and its
 // arguments, hands on each line it prints, and ends, with all it started,
