@@ -144,6 +144,17 @@ TEST(Fleet, EachMistakeNamesItsLine) {
                                           "100, not \"101\"."},
         {"[a]\nPort=COM1\nMaxLoss=12.5\n", "f.ini line 3: MaxLoss takes a whole percent"},
         {"[a]\nPort=COM1\nMaxLoss=50%\n", "f.ini line 3: MaxLoss takes a whole percent"},
+        {"[a]\nPort=COM1\nport=COM2\n",
+         "f.ini line 3: port is given twice in this section: first on line 2."},
+        {"[fleet]\nRetries=1\nRETRIES=2\n[a]\nPort=COM1\n", "f.ini line 3: RETRIES is given twice"},
+        {QByteArray("[a]\nPort=a.tty") + '\0' + "/../b.tty\n",
+         "f.ini line 2: Port holds the control character \u2039NUL\u203a, which no value may "
+         "hold."},
+        {"[a]\nPort=COM1\nFolder=x\x1b[2Jy\n", "f.ini line 3: Folder holds the control character"},
+        {"[fleet]\nOnDone=say \xc2\x9b\n[a]\nPort=COM1\n",
+         "f.ini line 2: OnDone holds the control"},
+        {"[a]\nPort=COM1\nFolder=caf\xe9\n", "f.ini line 3: this line is not UTF-8 text"},
+        {"[caf\xe9]\nPort=COM1\n", "f.ini line 1: this line is not UTF-8 text"},
     };
     for (const auto& [text, error] : cases) {
         SCOPED_TRACE(text.constData());
