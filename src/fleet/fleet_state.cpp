@@ -258,7 +258,8 @@ shell::Result<FleetState> readFleetState(const QString& path, const Fleet* of) {
         QJsonParseError error;
         const QJsonDocument document = QJsonDocument::fromJson(json, &error);
         if (!document.isObject()) {
-            problem = shell::fillIn(QStringLiteral("the record of %1 is no object"), {name});
+            problem =
+                shell::fillIn(QStringLiteral("the record of %1 is not a JSON object"), {name});
             return false;
         }
         if (!of || wanted.contains(name))
@@ -277,12 +278,11 @@ shell::Result<FleetState> readFleetState(const QString& path, const Fleet* of) {
     if (!whole)
         return shell::Error{
             shell::ErrorCode::Invalid,
-            shell::fillIn(
-                QStringLiteral("%1 is no fleet state: %2"),
-                {path,
-                 problem.isEmpty()
-                     ? QStringLiteral("no JSON object, or not whole, at byte %1").arg(walk.at())
-                     : problem}),
+            shell::fillIn(QStringLiteral("%1 is no fleet state: %2"),
+                          {path, problem.isEmpty()
+                                     ? QStringLiteral("no JSON object, or not whole, at byte %1")
+                                           .arg(qMin(walk.at(), text->size()))
+                                     : problem}),
             path};
     return state;
 }
