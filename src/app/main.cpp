@@ -2,6 +2,8 @@
 // a file and restore it.
 #include "shell/file_lock.h"
 #include "shell/ini_location.h"
+#include "shell/language.h"
+#include "shell/settings.h"
 #include "shell/user_folders.h"
 #include "single_instance.h"
 #include "ui/frm_kt550ax.h"
@@ -49,6 +51,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     const QString strIniFile = *ini;
+    // Said once, here: each text the window shows has its built-in form.
+    if (const QString missing = kt::shell::missingLanguageTexts(
+            strIniFile,
+            kt::shell::languageSection(kt::shell::readSettings(strIniFile).intLanguage));
+        !missing.isEmpty())
+        std::fprintf(stderr, "kt560ax-backup: %s.\n", qPrintable(missing));
 
     kt::ui::frmKT550AX window(strIniFile);
     const kt::app::InstanceServer later(socket, [&window] {

@@ -1,5 +1,6 @@
 // kt560ax: the command line of the KT560AX Data Backup System, for
 // schedulers and scripts. Same engine, files and rules as the window.
+#include "command_support.h"
 #include "diff_command.h"
 #include "fleet/exit_status.h"
 #include "fleet_command.h"
@@ -49,6 +50,14 @@ int main(int argc, char** argv) {
         std::printf("%s", qPrintable(options->info));
         return kt::kDone;
     }
+    // The commands that show texts say once what Language.ini lacks of them;
+    // a fleet's jobs, being quiet, leave that to their run.
+    static const QStringList showsTexts = {"save", "load", "verify", "diff", "report", "run"};
+    if (!options->quiet && showsTexts.contains(options->command))
+        if (const QString missing =
+                kt::shell::missingLanguageTexts(iniFile, kt::cli::languageOf(*options));
+            !missing.isEmpty())
+            kt::cli::complain(missing + u'.');
     if (options->command == QLatin1String("run"))
         return kt::cli::runFleet(*options, iniFile);
     if (options->command == QLatin1String("status"))

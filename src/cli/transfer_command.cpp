@@ -55,10 +55,11 @@ QJsonArray differencesJson(const QList<engine::RecordDifference>& differences, c
 namespace {
 
 // The one-line summary of --json. `job` is null when the port could not be
-// opened and no job began.
+// opened and no job began; `portBusy` when it could not because another
+// program holds it.
 void printJson(const CliOptions& options, const engine::JobRequest& request,
                const engine::TransferJob* job, engine::JobOutcome outcome, const QString& error,
-               double seconds, int status) {
+               double seconds, int status, bool portBusy = false) {
     QJsonArray categories;
     for (const engine::Category* category : request.categories)
         categories.append(QString::fromLatin1(category->name));
@@ -80,6 +81,8 @@ void printJson(const CliOptions& options, const engine::JobRequest& request,
     };
     if (!error.isEmpty())
         summary.insert("error", error.left(engine::JobLog::kMaxErrorChars));
+    if (portBusy) // another program holds it: worth a try again soon
+        summary.insert("portBusy", true);
     if (job && job->keptIn().size())
         summary.insert("keptIn", job->keptIn());
     if (job && outcome == engine::JobOutcome::Finished && job->replacedBackup())
@@ -113,7 +116,8 @@ int portFailed(const CliOptions& options, const engine::JobRequest& request,
         complain(QStringLiteral("the job log: %1").arg(logged.error().message));
     const int status = kPortError; // whatever kind of port it is
     if (options.json)
-        printJson(options, request, nullptr, outcome, port.errorString(), 0, status);
+        printJson(options, request, nullptr, outcome, port.errorString(), 0, status,
+                  port.openError() == link::SerialPort::OpenError::Busy);
     return status;
 }
 

@@ -1,11 +1,15 @@
 #include "fleet_file.h"
 
+#include "link/trace.h"
 #include "shell/regular_file.h"
 #include "shell/text_format.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
+#include <QStringDecoder>
+#include <algorithm>
 
 namespace kt::fleet {
 
@@ -216,22 +220,39 @@ shell::Result<Fleet> parseFleet(const QByteArray& text, const QString& fileName,
         QByteArray(text).replace("\r\n", "\n").replace('\r', '\n').split('\n');
     enum class In { Nothing, Fleet, Controller, BadSection } in = In::Nothing;
     bool fleetSeen = false;
-    QStringList seen;
-    // The controllers whose section gives MaxLoss: the others take the
-    // fleet's, which [fleet] may give after them.
-    QList<bool> ownMaxLoss;
+    // The line of each controller's section by its name in lower case, and
+    // of each key of the section being read.
+    QHash<QString, int> sections;
+    QHash<QString, int> keys;
+    // Of each controller: whether its section gives MaxLoss (the others take
+    // the fleet's, which [fleet] may give after them), and whether a Port
+    // line of it was refused, which says all there is to say of its port.
+    struct Given {
+        bool maxLoss = false;
+        bool refusedPort = false;
+    };
+    QList<Given> given;
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     for (qsizetype i = 0; i < lines.size(); ++i) {
         number = int(i) + 1;
-        const QString line = QString::fromUtf8(lines[i]).trimmed();
+        utf8.resetState();
+        const QString line = QString(utf8(lines[i])).trimmed();
         if (line.isEmpty() || line.startsWith(u';') || line.startsWith(u'#'))
             continue;
+        // A byte that is no UTF-8 would reach a path or a port as U+FFFD.
+        const QString notText =
+            utf8.hasError()
+                ? QStringLiteral("this line is not UTF-8 text: save the fleet file as UTF-8.")
+                : QString();
         if (line.startsWith(u'[')) {
             const QString name =
                 line.endsWith(u']') ? line.mid(1, line.size() - 2).trimmed() : QString();
-            if (!usableName.match(name).hasMatch()) {
-                error(QStringLiteral("\"%1\" is not a usable controller name: use letters, "
-                                     "digits, '_', '-' and '.'.")
-                          .arg(line));
+            keys.clear();
+            if (!notText.isEmpty() || !usableName.match(name).hasMatch()) {
+                error(!notText.isEmpty() ? notText
+                                         : QStringLiteral("\"%1\" is not a usable controller name: "
+                                                          "use letters, digits, '_', '-' and '.'.")
+                                               .arg(line));
                 in = In::BadSection;
             } else if (name.compare(QLatin1String(kFleetSection), Qt::CaseInsensitive) == 0) {
                 if (fleetSeen)
@@ -239,49 +260,75 @@ shell::Result<Fleet> parseFleet(const QByteArray& text, const QString& fileName,
                 fleetSeen = true;
                 in = In::Fleet;
             } else {
-                if (seen.contains(name, Qt::CaseInsensitive))
-                    error(QStringLiteral("controller [%1] is named twice.").arg(name));
-                seen.append(name);
+                const auto first = sections.constFind(name.toLower());
+                if (first != sections.cend())
+                    error(shell::fillIn(QStringLiteral("controller [%1] is named twice: first on "
+                                                       "line %2."),
+                                        {name, QString::number(*first)}));
+                else
+                    sections.insert(name.toLower(), number);
                 FleetController controller;
                 controller.name = name;
                 controller.folder = fleetFolder;
                 controller.line = number;
                 fleet.controllers.append(controller);
-                ownMaxLoss.append(false);
+                given.append(Given());
                 in = In::Controller;
             }
             continue;
         }
         const qsizetype equals = line.indexOf(u'=');
         if (equals < 0) {
-            error(QStringLiteral("\"%1\" is neither [controller] nor Key=value.").arg(line));
+            error(!notText.isEmpty()
+                      ? notText
+                      : QStringLiteral("\"%1\" is neither [controller] nor Key=value.").arg(line));
             continue;
         }
         const QString spelt = line.left(equals).trimmed();
         const QString key = spelt.toLower();
         const QString value = line.mid(equals + 1).trimmed();
-        switch (in) {
-        case In::Nothing:
+        if (in == In::Nothing) {
             error(QStringLiteral("a key before the first [controller] section."));
-            break;
-        case In::BadSection: // its keys were reported with its header
-            break;
-        case In::Fleet:
+            continue;
+        }
+        if (in == In::BadSection) // its keys were reported with its header
+            continue;
+        // A key given twice would leave one of its values unsaid.
+        QString refused = notText;
+        if (const auto first = keys.constFind(key); first != keys.cend())
+            refused = shell::fillIn(QStringLiteral("%1 is given twice in this section: first on "
+                                                   "line %2."),
+                                    {spelt, QString::number(*first)});
+        else
+            keys.insert(key, number);
+        // A control character would cut a path or a port short of the
+        // value that the tables show, or move the terminal that shows it.
+        const auto control = std::find_if(value.cbegin(), value.cend(), [](QChar c) {
+            return c.category() == QChar::Other_Control && c != u'\t';
+        });
+        if (refused.isEmpty() && control != value.cend())
+            refused = shell::fillIn(
+                QStringLiteral("%1 holds the control character %2, which no value may hold."),
+                {spelt, link::displayText(QString(*control))});
+        if (!refused.isEmpty()) {
+            error(refused);
+            if (in == In::Controller && key == QLatin1String("port"))
+                given.last().refusedPort = true;
+        } else if (in == In::Fleet) {
             takeFleetKey(fleet.settings, key, spelt, value, fleetFolder, error);
-            break;
-        case In::Controller:
+        } else {
             takeControllerKey(fleet.controllers.last(), key, spelt, value, fleetFolder, error);
-            ownMaxLoss.last() = ownMaxLoss.last() || key == QLatin1String("maxloss");
-            break;
+            given.last().maxLoss = given.last().maxLoss || key == QLatin1String("maxloss");
         }
     }
-    for (qsizetype i = 0; i < fleet.controllers.size(); ++i)
-        if (!ownMaxLoss[i])
-            fleet.controllers[i].maxLoss = fleet.settings.maxLoss;
-    for (const FleetController& controller : std::as_const(fleet.controllers))
-        if (controller.port.isEmpty())
+    for (qsizetype i = 0; i < fleet.controllers.size(); ++i) {
+        FleetController& controller = fleet.controllers[i];
+        if (!given[i].maxLoss)
+            controller.maxLoss = fleet.settings.maxLoss;
+        if (controller.port.isEmpty() && !given[i].refusedPort)
             errorAt(controller.line,
                     QStringLiteral("controller [%1] has no Port.").arg(controller.name));
+    }
     if (fleet.controllers.isEmpty() && errors.isEmpty())
         errors.append(QStringLiteral("%1: no [controller] section.").arg(fileName));
     if (!errors.isEmpty())

@@ -145,7 +145,7 @@ void FleetRun::start() {
             history_.reset();
         }
     }
-    known_ = readFleetState(statePathOf(settings_.fleetFile)).valueOr(FleetState{});
+    known_ = readFleetState(statePathOf(settings_.fleetFile), &fleet_).valueOr(FleetState{});
     result_.runs = runner_.runs();
     result_.changes.resize(result_.runs.size());
     result_.held.resize(result_.runs.size());
@@ -312,7 +312,7 @@ FleetState FleetRun::recordState() {
     // it, and no longer (a lock held past its stale time may be taken).
     QLockFile lock(stateLockPathOf(path));
     const bool locked = lock.tryLock(kStateLockWaitMs);
-    shell::Result<FleetState> read = readFleetState(path);
+    shell::Result<FleetState> read = readFleetState(path, &fleet_);
     if (!read && locked)
         view_.problem(QStringLiteral("%1; a new state is written.").arg(read.error().message));
     FleetState state = read.valueOr(FleetState{});

@@ -5,6 +5,7 @@
 #include "backup_folder.h"
 #include "engine/record_compare.h"
 #include "exit_status.h"
+#include "process_group.h"
 
 #include <QDir>
 #include <QFile>
@@ -70,6 +71,8 @@ QString lastProblem(const QByteArray& output) {
 struct FleetRunner::Queue {
     QList<int> waiting; // indexes into runs_
     std::unique_ptr<QProcess> running;
+    std::unique_ptr<QTimer> busyWait; // runs while its next try waits for a busy port
+    bool waitingForPort() const { return busyWait && busyWait->isActive(); }
 };
 
 FleetRunner::FleetRunner(const Fleet& fleet, QString program, QStringList jobArguments,
@@ -120,10 +123,15 @@ void FleetRunner::finish() {
 
 void FleetRunner::stop() {
     stopped_ = true;
+    bool pausing = pause_->isActive();
     for (auto& [line, queue] : queues_) {
         queue.waiting.clear();
         if (queue.running && queue.running->state() != QProcess::NotRunning)
             queue.running->terminate();
+        if (queue.waitingForPort()) {
+            queue.busyWait->stop();
+            pausing = true;
+        }
     }
     // A job that does not end within its grace is killed: a run that was
     // told to stop never waits for ever.
@@ -132,16 +140,15 @@ void FleetRunner::stop() {
             if (queue.running && queue.running->state() != QProcess::NotRunning)
                 queue.running->kill();
     });
-    if (pause_->isActive()) {
-        pause_->stop();
+    pause_->stop();
+    if (pausing && running_ == 0)
         finish();
-    }
 }
 
 void FleetRunner::startMore() {
     for (auto& [line, queue] : queues_) {
         while (!stopped_ && running_ < fleet_.settings.jobs && !queue.running &&
-               !queue.waiting.isEmpty())
+               !queue.waitingForPort() && !queue.waiting.isEmpty())
             startJob(queue, queue.waiting.takeFirst());
     }
     if (running_ == 0)
@@ -177,6 +184,7 @@ void FleetRunner::startJob(Queue& queue, int index) {
         names.append(QString::fromLatin1(category->name));
     queue.running = std::make_unique<QProcess>();
     QProcess* process = queue.running.get();
+    endWithThisProgram(*process);
     ++running_;
     errorOutput_[index].clear();
     connect(process, &QProcess::readyReadStandardError, process, [this, process, index] {
@@ -238,6 +246,18 @@ void FleetRunner::ended(Queue& queue, int index, int status, const QByteArray& o
     }
     queue.running.release()->deleteLater();
     --running_;
+    if (!stopped_ && job.outcome == engine::JobOutcome::PortUnavailable &&
+        job.summary.value("portBusy").toBool() && job.busyTries < kBusyPortTries) {
+        ++job.busyTries;
+        queue.waiting.prepend(index);
+        if (!queue.busyWait) {
+            queue.busyWait = std::make_unique<QTimer>();
+            queue.busyWait->setSingleShot(true);
+            connect(queue.busyWait.get(), &QTimer::timeout, this, &FleetRunner::startMore);
+        }
+        queue.busyWait->start(kBusyPortWaitMs);
+        return startMore();
+    }
     if (lastTry(job))
         emit controllerEnded(index);
     startMore();
@@ -245,12 +265,15 @@ void FleetRunner::ended(Queue& queue, int index, int status, const QByteArray& o
 
 bool FleetRunner::lastTry(const ControllerRun& job) const {
     return job.complete() || stopped_ || !engine::isLineFailure(job.outcome) ||
-           job.tries > fleet_.settings.retries;
+           job.tries - job.busyTries > fleet_.settings.retries;
 }
 
 void FleetRunner::finishRound() {
     if (pause_->isActive())
         return;
+    for (const auto& [line, queue] : queues_)
+        if (queue.waitingForPort())
+            return; // its try comes once the wait is over
     QList<int> again;
     for (qsizetype i = 0; i < runs_.size(); ++i)
         if (runs_[i].tries > 0 && !lastTry(runs_[i]))

@@ -28,6 +28,7 @@ struct ControllerRun {
     int status = 0;                                        // the exit status of its last try
     QJsonObject summary;                                   // the --json line of its last try
     int tries = 0;                                         // 0: never tried
+    int busyTries = 0;                                     // those that found the port busy
     QDateTime started;                                     // of its last try
     engine::JobOutcome outcome = engine::JobOutcome::None; // of its last try
     QString error; // why its last try failed; empty when it did not
@@ -60,6 +61,11 @@ class FleetRunner : public QObject {
     // kStopGraceMs) and starts no more.
     void stop();
     static constexpr int kStopGraceMs = 15000;
+    // A try that finds its port busy (a job of a run that was ended may
+    // still be letting go of it) is tried again after this wait, up to this
+    // many times in a run, without using up the fleet's Retries.
+    static constexpr int kBusyPortWaitMs = 1000;
+    static constexpr int kBusyPortTries = 10;
     // What a job may print on standard error that is kept for its error.
     static constexpr qsizetype kMaxErrorOutput = 16 * 1024;
 

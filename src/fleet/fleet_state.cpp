@@ -10,6 +10,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <optional>
 
 namespace kt::fleet {
 
@@ -116,6 +121,115 @@ ControllerRecord recordOf(const QJsonObject& o) {
     return r;
 }
 
+// A state's JSON text, walked one member at a time: only each record is
+// parsed whole, so that reading costs the text and the records kept, never
+// a tree of the whole file.
+class JsonWalk {
+  public:
+    explicit JsonWalk(const QByteArray& text) : text_(text) {}
+
+    // Calls `member` with the key and the text of each value of the object
+    // that begins here, which it may parse; false at the first thing that
+    // is not JSON, or when `member` says false.
+    bool object(const std::function<bool(const QString&, const QByteArray&)>& member) {
+        if (!take('{'))
+            return false;
+        if (take('}'))
+            return true;
+        do {
+            const std::optional<QByteArray> key = value();
+            const std::optional<QString> name =
+                key && key->startsWith('"') ? stringOf(*key) : std::nullopt;
+            if (!name || !take(':'))
+                return false;
+            const std::optional<QByteArray> text = value();
+            if (!text || !member(*name, *text))
+                return false;
+        } while (take(','));
+        return take('}');
+    }
+
+    // Nothing but blanks is left.
+    bool atEnd() {
+        blanks();
+        return at_ == text_.size();
+    }
+    qsizetype at() const { return at_; }
+
+    // A value of its own: a string, a number, true, false or null.
+    static std::optional<QJsonValue> scalarOf(const QByteArray& text) {
+        QJsonParseError error;
+        const QJsonDocument wrapped = QJsonDocument::fromJson('[' + text + ']', &error);
+        if (error.error != QJsonParseError::NoError || wrapped.array().size() != 1)
+            return std::nullopt;
+        return wrapped.array().first();
+    }
+
+  private:
+    void blanks() {
+        while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\n' ||
+                                      text_[at_] == '\r' || text_[at_] == '\t'))
+            ++at_;
+    }
+    bool take(char c) {
+        blanks();
+        if (at_ == text_.size() || text_[at_] != c)
+            return false;
+        ++at_;
+        return true;
+    }
+    // The text of the value that begins here: a string to its closing
+    // quote, an object or array to its end, its strings and nesting
+    // followed, or a word. It shares the file's bytes, unparsed.
+    std::optional<QByteArray> value() {
+        blanks();
+        const qsizetype from = at_, end = text_.size();
+        if (at_ == end)
+            return std::nullopt;
+        if (const char first = text_[at_]; first == '"') {
+            for (++at_; at_ < end && text_[at_] != '"'; ++at_)
+                if (text_[at_] == '\\')
+                    ++at_;
+            if (at_++ >= end)
+                return std::nullopt;
+        } else if (first == '{' || first == '[') {
+            int depth = 0;
+            bool inString = false;
+            for (; at_ < end; ++at_) {
+                const char c = text_[at_];
+                if (inString && c == '\\')
+                    ++at_;
+                else if (c == '"')
+                    inString = !inString;
+                else if (!inString && (c == '{' || c == '['))
+                    ++depth;
+                else if (!inString && (c == '}' || c == ']') && --depth == 0)
+                    break;
+            }
+            if (at_++ >= end)
+                return std::nullopt;
+        } else {
+            while (at_ < end && !std::strchr(",:}] \n\r\t", text_[at_]))
+                ++at_;
+        }
+        return QByteArray::fromRawData(text_.constData() + from, at_ - from);
+    }
+    static std::optional<QString> stringOf(const QByteArray& text) {
+        // A plain name, as every key the program writes is, needs no parser.
+        const QByteArray inside = text.sliced(1, text.size() - 2);
+        if (std::all_of(inside.cbegin(), inside.cend(),
+                        [](char c) { return c >= 0x20 && c < 0x7F && c != '\\' && c != '"'; }))
+            return QString::fromLatin1(inside);
+        const std::optional<QJsonValue> value = scalarOf(text);
+        if (!value || !value->isString())
+            return std::nullopt;
+        return value->toString();
+    }
+
+    const QByteArray& text_;
+    qsizetype at_ = 0;
+};
+
 } // namespace
 
 QString statePathOf(const QString& fleetFile) {
@@ -127,7 +241,7 @@ QString stateLockPathOf(const QString& statePath) {
     return statePath + QStringLiteral(".lock");
 }
 
-shell::Result<FleetState> readFleetState(const QString& path) {
+shell::Result<FleetState> readFleetState(const QString& path, const Fleet* of) {
     if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
         return FleetState{};
     // A state could say anything of the fleet: only this user's own file,
@@ -146,21 +260,44 @@ shell::Result<FleetState> readFleetState(const QString& path) {
         return text.error();
     if (!shell::isOwnersFile(path, QString()))
         return untrusted(); // replaced while it was read
-    QJsonParseError parsed;
-    const QJsonDocument document = QJsonDocument::fromJson(*text, &parsed);
-    if (!document.isObject())
-        return shell::Error{shell::ErrorCode::Invalid,
-                            QStringLiteral("%1 is no fleet state: %2")
-                                .arg(path, parsed.error == QJsonParseError::NoError
-                                               ? QStringLiteral("not an object")
-                                               : parsed.errorString()),
-                            path};
-    const QJsonObject root = document.object();
+    QSet<QString> wanted;
+    if (of)
+        for (const FleetController& controller : of->controllers)
+            wanted.insert(controller.name);
     FleetState state;
-    state.lastRun = timeOf(root.value("lastRun"));
-    const QJsonObject controllers = root.value("controllers").toObject();
-    for (auto it = controllers.begin(); it != controllers.end(); ++it)
-        state.controllers.emplace(it.key(), recordOf(it.value().toObject()));
+    QString problem;
+    // Every record is parsed, also one not kept: a state that is not whole
+    // is no state.
+    const auto record = [&](const QString& name, const QByteArray& json) {
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+        if (!document.isObject()) {
+            problem =
+                shell::fillIn(QStringLiteral("the record of %1 is not a JSON object"), {name});
+            return false;
+        }
+        if (!of || wanted.contains(name))
+            state.controllers.insert_or_assign(name, recordOf(document.object()));
+        return true;
+    };
+    JsonWalk walk(*text);
+    const bool whole = walk.object([&](const QString& key, const QByteArray& json) {
+        if (key == QLatin1String("controllers"))
+            return JsonWalk(json).object(record);
+        const std::optional<QJsonValue> value = JsonWalk::scalarOf(json);
+        if (value && key == QLatin1String("lastRun"))
+            state.lastRun = timeOf(*value);
+        return value.has_value();
+    }) && walk.atEnd();
+    if (!whole)
+        return shell::Error{
+            shell::ErrorCode::Invalid,
+            shell::fillIn(QStringLiteral("%1 is no fleet state: %2"),
+                          {path, problem.isEmpty()
+                                     ? QStringLiteral("no JSON object, or not whole, at byte %1")
+                                           .arg(qMin(walk.at(), text->size()))
+                                     : problem}),
+            path};
     return state;
 }
 
@@ -262,7 +399,7 @@ shell::Result<LoadedFleet> loadFleet(const QString& fleetFile) {
     if (!fleet)
         return fleet.error();
     LoadedFleet loaded{fleetFile, QFileInfo(fleetFile).completeBaseName(), *fleet, {}, {}};
-    if (shell::Result<FleetState> state = readFleetState(statePathOf(fleetFile)))
+    if (shell::Result<FleetState> state = readFleetState(statePathOf(fleetFile), &loaded.fleet))
         loaded.state = *state;
     else
         loaded.stateProblem = state.error().message;

@@ -69,9 +69,10 @@ struct FleetState {
 // of the suffix (fleet.ini keeps fleet.state).
 QString statePathOf(const QString& fleetFile);
 
-// Reads a state file. A missing file is an empty state; one that cannot be
-// read or parsed is an error that names it.
-shell::Result<FleetState> readFleetState(const QString& path);
+// Reads a state file; with `of`, only the records of that fleet's
+// controllers are kept. A missing file is an empty state; one that cannot
+// be read or parsed is an error that names it.
+shell::Result<FleetState> readFleetState(const QString& path, const Fleet* of = nullptr);
 // Writes it at once (a reader sees the old file or the new one), readable
 // and writable by its owner only.
 shell::Status writeFleetState(const QString& path, const FleetState& state);

@@ -52,6 +52,13 @@ void leadOwnGroup(QProcess& process) {
                      [job, &process] { job->hold(process.processId()); });
 }
 
+// The job object of leadOwnGroup ends its child when its last handle
+// closes, which the system does when this program ends, however it ends.
+void endWithThisProgram(QProcess& process) {
+    if (!process.findChild<QObject*>(kJobObjectName, Qt::FindDirectChildrenOnly))
+        leadOwnGroup(process);
+}
+
 void killGroup(QProcess& process) {
     // Found by its name: the class has no meta-object of its own to find it by.
     if (auto* job = dynamic_cast<JobObject*>(

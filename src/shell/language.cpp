@@ -3,6 +3,8 @@
 #include "ini_file.h"
 #include "text_format.h"
 
+#include <QSet>
+
 // The texts live in a static library, whose resources must be registered
 // by hand, outside any namespace.
 static void registerShippedTexts() {
@@ -35,8 +37,8 @@ QByteArray languageSection(int intLanguage) {
 
 namespace {
 
-// Keys added to Language.ini over time, which a user's older copy may lack:
-// they are taken from the shipped file then.
+// Keys added to Language.ini over time, which a user's older copy is right
+// to lack: their shipped texts are taken without a word.
 bool isAddedKey(const char* key) {
     static const QList<QByteArray> added = {"Browse",
                                             "NothingSelected",
@@ -104,9 +106,28 @@ QString languageText(const QString& iniFile, const QByteArray& section, const ch
     if (section.isEmpty())
         return {};
     Result<QByteArray> text = ReadIniValue(iniFile, section, key);
-    if (!text && isAddedKey(key))
+    if (!text)
         text = ReadIniValue(shippedIniFile(), section, key);
     return QString::fromUtf8(trimBlanks(text.valueOr({})));
+}
+
+QString missingLanguageTexts(const QString& iniFile, const QByteArray& section) {
+    if (section.isEmpty() || iniFile == shippedIniFile())
+        return {};
+    QSet<QByteArray> own;
+    for (const auto& [key, value] : ReadIniSection(iniFile, section))
+        own.insert(key.toLower());
+    if (own.isEmpty())
+        return fillIn(QStringLiteral("%1 has no texts of [%2]: the built-in ones are used"),
+                      {iniFile, QString::fromLatin1(section)});
+    QStringList missing;
+    for (const auto& [key, value] : ReadIniSection(shippedIniFile(), section))
+        if (!own.contains(key.toLower()) && !isAddedKey(key.constData()))
+            missing.append(QString::fromLatin1(key));
+    if (missing.isEmpty())
+        return {};
+    return fillIn(QStringLiteral("%1 lacks these texts of [%2], whose built-in ones are used: %3"),
+                  {iniFile, QString::fromLatin1(section), missing.join(QStringLiteral(", "))});
 }
 
 } // namespace kt::shell

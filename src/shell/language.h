@@ -14,10 +14,14 @@ namespace kt::shell {
 QByteArray languageSection(int intLanguage);
 
 // The trimmed text of `key` in `section` of `iniFile`, decoded from UTF-8.
-// A missing file, section or key gives the empty text, except for the keys
-// this version added: an older Language.ini lacks them, and their shipped
-// text is taken instead.
+// A key that the file lacks, or lacks with its section (an older, an empty
+// or a damaged Language.ini), has its shipped text.
 QString languageText(const QString& iniFile, const QByteArray& section, const char* key);
+
+// What `iniFile` lacks of the shipped texts of `section`, in a sentence
+// that names the file and the keys; empty when it lacks nothing but keys
+// that later versions added, which an older copy is right to lack.
+QString missingLanguageTexts(const QString& iniFile, const QByteArray& section);
 
 // The path of the Language.ini the program ships with, built in.
 QString shippedIniFile();

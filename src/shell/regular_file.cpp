@@ -10,7 +10,20 @@ namespace kt::shell {
 
 namespace parts {
 
-Error problem(ErrorCode code, const QString& path) {
+namespace {
+
+// "4 MB", "64 KB", "100 bytes".
+QString sizeText(qint64 bytes) {
+    if (bytes % (1024 * 1024) == 0)
+        return QString::number(bytes / (1024 * 1024)) + QStringLiteral(" MB");
+    if (bytes % 1024 == 0)
+        return QString::number(bytes / 1024) + QStringLiteral(" KB");
+    return QString::number(bytes) + QStringLiteral(" bytes");
+}
+
+} // namespace
+
+Error problem(ErrorCode code, const QString& path, qint64 maxBytes) {
     switch (code) {
     case ErrorCode::NotFound:
         return {code, QStringLiteral("%1 - no such file").arg(path), path};
@@ -20,8 +33,8 @@ Error problem(ErrorCode code, const QString& path) {
                 path};
     case ErrorCode::TooLarge:
         return {code,
-                fillIn(QStringLiteral("%1 is larger than any backup can be (over %2 MB)"),
-                       {path, QString::number(kMaxIniFileBytes / (1024 * 1024))}),
+                fillIn(QStringLiteral("%1 is larger than any such file can be (over %2)"),
+                       {path, sizeText(maxBytes)}),
                 path};
     case ErrorCode::Denied:
         return {code, QStringLiteral("%1 - permission denied").arg(path), path};
@@ -40,13 +53,13 @@ Error problem(ErrorCode code, const QString& path) {
 Result<qint64> checkThroughQt(const QString& path, qint64 maxBytes) {
     const QFileInfo info(path);
     if (!info.exists())
-        return problem(ErrorCode::NotFound, path);
+        return problem(ErrorCode::NotFound, path, maxBytes);
     if (!info.isFile())
-        return problem(ErrorCode::NotRegular, path);
+        return problem(ErrorCode::NotRegular, path, maxBytes);
     if (info.size() > maxBytes)
-        return problem(ErrorCode::TooLarge, path);
+        return problem(ErrorCode::TooLarge, path, maxBytes);
     if (!info.isReadable())
-        return problem(ErrorCode::Denied, path);
+        return problem(ErrorCode::Denied, path, maxBytes);
     return info.size();
 }
 
@@ -55,12 +68,12 @@ Result<QByteArray> readThroughQt(const QString& path, qint64 maxBytes) {
         return checked.error();
     QFile in(path);
     if (!in.open(QIODevice::ReadOnly))
-        return problem(ErrorCode::Unreadable, path);
+        return problem(ErrorCode::Unreadable, path, maxBytes);
     QByteArray data = in.read(maxBytes + 1);
     if (data.size() > maxBytes)
-        return problem(ErrorCode::TooLarge, path);
+        return problem(ErrorCode::TooLarge, path, maxBytes);
     if (in.error() != QFileDevice::NoError)
-        return problem(ErrorCode::Unreadable, path);
+        return problem(ErrorCode::Unreadable, path, maxBytes);
     return data;
 }
 

@@ -9,7 +9,9 @@
 
 namespace kt::shell::parts {
 
-Error problem(ErrorCode code, const QString& path);
+// The error of `code` for `path`; a file larger than `maxBytes` is told
+// that limit.
+Error problem(ErrorCode code, const QString& path, qint64 maxBytes);
 Result<qint64> checkThroughQt(const QString& path, qint64 maxBytes);
 Result<QByteArray> readThroughQt(const QString& path, qint64 maxBytes);
 bool isResource(const QString& path);

@@ -42,11 +42,12 @@ Result<std::pair<int, qint64>> openRegular(const QString& path, qint64 maxBytes)
     const int fd =
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
-        return problem(codeOfErrno(errno), path);
+        return problem(codeOfErrno(errno), path, maxBytes);
     struct stat info = {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxBytes) {
         ::close(fd);
-        return problem(!S_ISREG(info.st_mode) ? ErrorCode::NotRegular : ErrorCode::TooLarge, path);
+        return problem(!S_ISREG(info.st_mode) ? ErrorCode::NotRegular : ErrorCode::TooLarge, path,
+                       maxBytes);
     }
     return std::pair(fd, qint64(info.st_size));
 }
@@ -83,7 +84,7 @@ Result<QByteArray> readRegularFile(const QString& path, qint64 maxBytes) {
     }
     ::close(fd);
     if (failure != ErrorCode::Invalid)
-        return problem(failure, path);
+        return problem(failure, path, maxBytes);
     return data;
 }
 

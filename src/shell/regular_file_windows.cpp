@@ -81,13 +81,13 @@ Result<std::pair<HANDLE, qint64>> openRegular(const QString& path, qint64 maxByt
         return problem(error == ERROR_ACCESS_DENIED && kindAt(path) == Kind::Other
                            ? ErrorCode::NotRegular
                            : codeOf(error),
-                       path);
+                       path, maxBytes);
     }
     LARGE_INTEGER size = {};
     if (!isRegular(file) || !GetFileSizeEx(file, &size) || size.QuadPart > maxBytes) {
         const bool regular = isRegular(file);
         CloseHandle(file);
-        return problem(regular ? ErrorCode::TooLarge : ErrorCode::NotRegular, path);
+        return problem(regular ? ErrorCode::TooLarge : ErrorCode::NotRegular, path, maxBytes);
     }
     return std::pair(file, qint64(size.QuadPart));
 }
@@ -142,7 +142,7 @@ Result<QByteArray> readRegularFile(const QString& path, qint64 maxBytes) {
     }
     CloseHandle(file);
     if (failure != ErrorCode::Invalid)
-        return problem(failure, path);
+        return problem(failure, path, maxBytes);
     return data;
 }
 

@@ -79,6 +79,13 @@ check "... in its summary too" grep -q "is kept in .*$kept" whole.err
 check "a save that completes replaces it and says so" \
     grep -q '"replacedComplete":{"controller":"01","finished":"20' whole.json
 check "... leaving no folder of its own" [ ! -e .whole.KT.kt560ax-save ]
+# A Language.ini without texts: the shipped ones stand in, and that is said once.
+mkdir lang && cp "$kt" lang/kt560ax && : >lang/Language.ini
+lang/kt560ax save lang.KT --port c.tty --only system --tx-delay 10 --rx-delay 10 2>lang.err
+check "an empty Language.ini leaves a save its texts" \
+    grep -qx "Backup finished: all selected data have been saved." lang.err
+check "... and says once what it lacks" \
+    [ "$(grep -c "^kt560ax: $work/lang/Language.ini has no texts of \[English\]" lang.err)" -eq 1 ]
 stop_sim "$sim_c"
 
 # Verify a controller against its backup, and compare two backups.

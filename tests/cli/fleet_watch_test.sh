@@ -154,6 +154,23 @@ check "a user without a home runs a fleet" [ $? -eq 0 ]
 check "... and a normal night prints nothing" [ ! -s night.out -a ! -s night.err ]
 check "... and records its state for everyone" [ -s good.state ]
 
+# A run killed during its jobs takes them with it: none runs on holding its
+# port, and the next run on that port backs its controller up.
+start_sim long.tty --cards 9999; sim_long=$last_sim
+printf '[long]\nPort=%s\nOnly=cards\n' "$work/long.tty" >long.ini
+printf '[short]\nPort=%s\nOnly=system\n' "$work/long.tty" >short.ini
+"$kt" run long.ini "${fast[@]}" --quiet 2>/dev/null &
+run=$!
+reading() { for j in long/.*.kt560ax-save/.*.journal; do [ -s "$j" ] && return 0; done; return 1; }
+until_ended "$run" reading
+kill -KILL "$run"
+wait "$run" 2>/dev/null
+for _ in $(seq 600); do running_with "save $work/long/" || break; sleep 0.05; done
+check "a run killed during its jobs leaves none of them running" eval '! running_with "save $work/long/"'
+"$kt" run short.ini "${fast[@]}" --quiet
+check "... and the next run on its port succeeds" [ $? -eq 0 ]
+stop_sim "$sim_long"
+
 # Two gateways, one remote: each fleet pushes to its own branch.
 git init -q --bare shared.git
 for site in east west; do

@@ -43,6 +43,16 @@ until_ended() {
         sleep 0.05
     done
 }
+# True while a process runs whose command line holds $1; read by the shell
+# alone, so that the looking is never what it finds.
+running_with() {
+    local f argv
+    for f in /proc/[0-9]*/cmdline; do
+        mapfile -d '' -t argv <"$f" 2>/dev/null || continue
+        [[ "${argv[*]}" == *"$1"* ]] && return 0
+    done
+    return 1
+}
 # True while a job holds the lock of backup set $1. It only looks (the
 # kernel's table of locks names the lock file's inode), never takes it.
 set_held() {

@@ -125,7 +125,8 @@ TEST(Fleet, EachMistakeNamesItsLine) {
         {"[a]\nPort=COM1\nSpeed=9600\n", "f.ini line 3: unknown key \"Speed\": use Port, "},
         {"[a]\nPort=COM1\nEcho=yes\n", "f.ini line 3: Echo takes 0 or 1, not \"yes\"."},
         {"[a]\nAddress=2\n", "f.ini line 1: controller [a] has no Port."},
-        {"[a]\nPort=COM1\n[A]\nPort=COM2\n", "f.ini line 3: controller [A] is named twice."},
+        {"[a]\nPort=COM1\n[A]\nPort=COM2\n",
+         "f.ini line 3: controller [A] is named twice: first on line 1."},
         {"[../x]\nPort=COM1\n", "f.ini line 1: \"[../x]\" is not a usable controller name"},
         {"[a]\nPort=COM1\nAddress 2\n", "f.ini line 3: \"Address 2\" is neither [controller]"},
         {"; nothing\n", "f.ini: no [controller] section."},
@@ -143,6 +144,17 @@ TEST(Fleet, EachMistakeNamesItsLine) {
                                           "100, not \"101\"."},
         {"[a]\nPort=COM1\nMaxLoss=12.5\n", "f.ini line 3: MaxLoss takes a whole percent"},
         {"[a]\nPort=COM1\nMaxLoss=50%\n", "f.ini line 3: MaxLoss takes a whole percent"},
+        {"[a]\nPort=COM1\nport=COM2\n",
+         "f.ini line 3: port is given twice in this section: first on line 2."},
+        {"[fleet]\nRetries=1\nRETRIES=2\n[a]\nPort=COM1\n", "f.ini line 3: RETRIES is given twice"},
+        {QByteArray("[a]\nPort=a.tty") + '\0' + "/../b.tty\n",
+         "f.ini line 2: Port holds the control character \u2039NUL\u203a, which no value may "
+         "hold."},
+        {"[a]\nPort=COM1\nFolder=x\x1b[2Jy\n", "f.ini line 3: Folder holds the control character"},
+        {"[fleet]\nOnDone=say \xc2\x9b\n[a]\nPort=COM1\n",
+         "f.ini line 2: OnDone holds the control"},
+        {"[a]\nPort=COM1\nFolder=caf\xe9\n", "f.ini line 3: this line is not UTF-8 text"},
+        {"[caf\xe9]\nPort=COM1\n", "f.ini line 1: this line is not UTF-8 text"},
     };
     for (const auto& [text, error] : cases) {
         SCOPED_TRACE(text.constData());

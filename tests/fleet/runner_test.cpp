@@ -107,6 +107,40 @@ TEST(FleetRunner, KeepsToTheJobLimitAndTriesAgainOnlyWhatTheLineFailed) {
         EXPECT_EQ(run.status, kt::kFileError) << run.controller->name.toStdString();
 }
 
+// A port another job still holds: the job says so in its summary. held is
+// free on its third try; late then fails on the line once and is retried
+// with the fleet's one retry, which the waits for the port did not use up.
+constexpr char kBusyPort[] = R"sh(#!/bin/sh
+name=$(basename "$(dirname "$2")")
+echo "$name" >>"$0.log"
+try=$(grep -c "^$name$" "$0.log")
+[ "$try" -le 2 ] && { echo '{"outcome":"port-unavailable","portBusy":true}'; exit 6; }
+[ "$name.$try" = late.3 ] && exit 3
+echo '{"outcome":"finished"}'
+)sh";
+
+TEST(FleetRunner, APortFoundBusyIsTriedAgainAfterAShortWait) {
+    QTemporaryDir dir;
+    const QString program = dir.filePath("job");
+    ASSERT_TRUE(kt::test::writeProgram(program, kBusyPort));
+    kt::fleet::Fleet fleet;
+    fleet.settings.retryPauseSeconds = 0;
+    const struct {
+        const char* name;
+        int retries;
+        int tries;
+    } cases[] = {{"held", 0, 3}, {"late", 1, 4}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fleet.settings.retries = c.retries;
+        fleet.controllers = {controller(c.name, dir.path())};
+        kt::fleet::FleetRunner runner(fleet, program, {}, {{c.name}});
+        const QList<kt::fleet::ControllerRun> runs = runAll(runner, "2026-12-06_020000");
+        EXPECT_EQ(runs[0].status, kt::kDone);
+        EXPECT_EQ(runs[0].tries, c.tries);
+    }
+}
+
 // A stop while the run waits to try again ends it at once, and only once.
 TEST(FleetRunner, AStopDuringTheRetryPauseFinishesTheRunOnce) {
     QTemporaryDir dir;

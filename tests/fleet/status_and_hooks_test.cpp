@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
+#include <array>
 #include <csignal>
 #include <gtest/gtest.h>
 
@@ -135,15 +136,34 @@ TEST(FleetState, TheStateFileReadsBackAndRefusesWhatIsNoState) {
     EXPECT_EQ(std::pair(n.suspicious, n.emptied), std::pair(true, r.emptied));
     EXPECT_EQ(n.recent.size(), kt::fleet::kRecentRuns);
     EXPECT_EQ(n.recent.last().at, r.recent.last().at); // the newest are kept
+    // A fleet keeps only its own controllers' records, whatever the file holds.
+    kt::fleet::Fleet south;
+    south.controllers.append(kt::fleet::FleetController());
+    south.controllers[0].name = "south";
+    EXPECT_TRUE(kt::fleet::readFleetState(path, &south)->controllers.empty());
 
-    for (const QByteArray& junk :
-         {QByteArray("[1,2]"), QByteArray("{\"controllers\":"), QByteArray("\xff\xfe garbage")}) {
+    // Whatever is broken, and wherever: also in a record the fleet does not keep.
+    for (const QByteArray& junk : {
+             QByteArray("[1,2]"),
+             QByteArray("{\"controllers\":"),
+             QByteArray("\xff\xfe garbage"),
+             QByteArray("{\"controllers\":{\"north\":{}}} and more"),
+             QByteArray("{\"controllers\":{\"north\":5}}"),
+             QByteArray("{\"controllers\":{\"north\":{\"port\":\"COM1}}}"),
+             QByteArray("{\"controllers\":{\"north\":{\"port\":COM1}}}"),
+             QByteArray("{\"controllers\":{north:{}}}"),
+             QByteArray("{\"controllers\":{\"north\":{}},}"),
+             QByteArray("{\"lastRun\":\"x\" \"controllers\":{}}"),
+             QByteArray("{\"controllers\":[]}"),
+         }) {
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(junk) > 0);
         file.close();
-        const auto read = kt::fleet::readFleetState(path);
-        ASSERT_FALSE(read.ok()) << junk.constData();
-        EXPECT_TRUE(read.error().message.contains(path));
+        for (const kt::fleet::Fleet* of : std::array<const kt::fleet::Fleet*, 2>{nullptr, &south}) {
+            const auto read = kt::fleet::readFleetState(path, of);
+            ASSERT_FALSE(read.ok()) << junk.constData();
+            EXPECT_TRUE(read.error().message.contains(path));
+        }
     }
 
 #ifndef Q_OS_WIN
@@ -161,6 +181,29 @@ TEST(FleetState, TheStateFileReadsBackAndRefusesWhatIsNoState) {
     EXPECT_TRUE(planted.error().message.contains("not believed"))
         << planted.error().message.toStdString();
 #endif
+}
+
+// A fleet file or a state over its limit is refused before it is read,
+// and the message names that limit.
+TEST(FleetState, AFileOverItsLimitNamesThatLimit) {
+    QTemporaryDir dir;
+    const QString fleetFile = dir.filePath("site.ini");
+    const auto sized = [](const QString& path, qint64 size) {
+        QFile file(path); // a sparse file: nothing is written
+        return file.open(QIODevice::WriteOnly) && file.resize(size);
+    };
+    ASSERT_TRUE(sized(fleetFile, kt::fleet::kMaxFleetBytes + 1));
+    EXPECT_TRUE(kt::fleet::readFleetFile(fleetFile).error().message.contains("(over 4 MB)"))
+        << kt::fleet::readFleetFile(fleetFile).error().message.toStdString();
+    QFile small(fleetFile);
+    ASSERT_TRUE(small.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                small.write("[a]\nPort=COM1\n") > 0);
+    small.close();
+    ASSERT_TRUE(sized(kt::fleet::statePathOf(fleetFile), 256LL * 1024 * 1024 + 1));
+    const auto loaded = kt::fleet::loadFleet(fleetFile);
+    ASSERT_TRUE(loaded.ok());
+    EXPECT_TRUE(loaded->stateProblem.contains("(over 256 MB)"))
+        << loaded->stateProblem.toStdString();
 }
 
 // A hook gets the details of a run of 5000 controllers with long folders

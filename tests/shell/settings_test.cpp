@@ -1,7 +1,9 @@
 #include "shell/ini_file.h"
+#include "shell/language.h"
 #include "shell/settings.h"
 #include "support/system_paths.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <array>
 #include <gtest/gtest.h>
@@ -74,6 +76,64 @@ TEST(Settings, RemembersTheLastPathsFolderAndCategoriesWithoutTheirBlanks) {
               (QByteArrayList{"SystemDatabase", "FlowControl"}));
     ASSERT_TRUE(kt::shell::writeTickedCategories(ini, {}));
     EXPECT_TRUE(readSettings(ini).tickedCategories.isEmpty());
+}
+
+// A Language.ini that is empty, or lacks its language's section or some of
+// its keys: every text has its shipped form, and what is missing is said in
+// one sentence that names the keys, but for keys that later versions added.
+TEST(Texts, WhatLanguageIniLacksHasItsShippedText) {
+    using kt::shell::languageText;
+    const QString shipped = kt::shell::shippedIniFile();
+    // The shipped English texts but `left`, as an older or edited copy has them.
+    const auto allBut = [&](const QByteArray& left) {
+        QList<kt::shell::IniValue> values;
+        for (const auto& [key, value] : kt::shell::ReadIniSection(shipped, "English"))
+            if (key != left)
+                values.append({"English", key, value});
+        return values;
+    };
+    const QString all = ": the built-in ones are used", some = ", whose built-in ones are used: ";
+    const QList<kt::shell::IniValue> quit = {{"English", "Exit", "Quit"}};
+    const struct {
+        const char* name;
+        QList<kt::shell::IniValue> file;
+        QByteArray section;
+        const char* key;
+        QString text; // empty: the shipped one
+        QString said; // how the sentence ends; empty: nothing is said
+    } cases[] = {
+        {"an empty file", {}, "English", "ProcessSaveOk", {}, "[English]" + all},
+        {"no [English]",
+         {{"System", "Language", "0"}},
+         "English",
+         "SaveSummary",
+         {},
+         "[English]" + all},
+        {"no [TraditionChinese]",
+         allBut({}),
+         "TraditionChinese",
+         "OK",
+         {},
+         "[TraditionChinese]" + all},
+        {"a key left out", allBut("Exit"), "English", "Exit", {}, some + "Exit"},
+        {"a key this version added", allBut("Browse"), "English", "Browse", {}, {}},
+        {"the file's own text", allBut({}) + quit, "English", "Exit", "Quit", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString ini = dir.filePath("Language.ini");
+        QFile(ini).open(QIODevice::WriteOnly);
+        ASSERT_TRUE(kt::shell::WriteIniValues(ini, c.file));
+        const QString expected =
+            c.text.isEmpty() ? languageText(shipped, c.section, c.key) : c.text;
+        EXPECT_FALSE(expected.isEmpty());
+        EXPECT_EQ(languageText(ini, c.section, c.key), expected);
+        const QString said = kt::shell::missingLanguageTexts(ini, c.section);
+        EXPECT_EQ(said.isEmpty(), c.said.isEmpty()) << said.toStdString();
+        EXPECT_TRUE(c.said.isEmpty() || (said.startsWith(ini) && said.endsWith(c.said)))
+            << said.toStdString();
+    }
 }
 
 } // namespace

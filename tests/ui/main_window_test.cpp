@@ -484,7 +484,8 @@ TEST(MainWindow, TheSettingsPanelAndWhatLanguageIniKeeps) {
         EXPECT_EQ(kt::ui::browseStart(box, lastFolder, forSaving), start)
             << box.toStdString() << " / " << lastFolder.toStdString() << " / " << forSaving;
 
-    // On a Language.ini of garbage: the defaults, the port closed.
+    // On a Language.ini of garbage: the defaults, the port closed, the
+    // shipped texts.
     QFile file(r.ini);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     for (int i = 0; i < 200000; ++i)
@@ -493,7 +494,7 @@ TEST(MainWindow, TheSettingsPanelAndWhatLanguageIniKeeps) {
     frmKT550AX garbled(r.ini);
     garbled.show();
     EXPECT_EQ(garbled.currentSettings().intComPort, 2);
-    EXPECT_EQ(garbled.findChild<QAction*>("mnuProtocol")->text(), "  [ COM2:19200,e,8,1 ]   <>");
+    EXPECT_EQ(garbled.findChild<QAction*>("mnuProtocol")->text(), "  [ COM2:19200,e,8,1 ]   <OFF>");
     EXPECT_FALSE(garbled.isControlEnabled("cmdSave"));
 }
 
