@@ -96,11 +96,13 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
         static const QRegularExpression address(
             QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*://|[^/:]+@[^/:]+:)"));
         if (value.isEmpty() || value.startsWith(u'-'))
-            error(QStringLiteral("Remote takes a path or a URL, not \"%1\".").arg(value));
+            error(QStringLiteral("Remote takes a path or a URL, not \"%1\".")
+                      .arg(RemoteAddress(value).shown()));
         else
-            settings.remote = address.match(value).hasMatch()
+            settings.remote =
+                RemoteAddress(address.match(value).hasMatch()
                                   ? value
-                                  : QDir::cleanPath(QDir(fleetFolder).absoluteFilePath(value));
+                                  : QDir::cleanPath(QDir(fleetFolder).absoluteFilePath(value)));
     } else if (key == QLatin1String("maxage")) {
         if (takeDuration(value, 3600, 60, 366 * 86400, &seconds))
             settings.maxAgeSeconds = seconds;

@@ -17,7 +17,6 @@
 #include <QLockFile>
 #include <QProcess>
 #include <QTimer>
-#include <QUrl>
 #include <algorithm>
 
 namespace kt::fleet {
@@ -26,14 +25,6 @@ namespace {
 
 QString plural(qsizetype count, const char* one, const char* many) {
     return QString::number(count) + u' ' + QLatin1String(count == 1 ? one : many);
-}
-
-// A remote's address without a user name or password in it.
-QString shownRemote(const QString& remote) {
-    const QUrl url(remote);
-    return url.isValid() && !url.scheme().isEmpty() && url.scheme().size() > 1
-               ? url.toString(QUrl::RemoveUserInfo)
-               : remote;
 }
 
 // A suspicious backup's word where an outcome goes (a hook's details): its
@@ -524,11 +515,12 @@ void FleetRun::pushEnded() {
         QString why = QString::fromUtf8(said.split('\n').last());
         if (why.startsWith(QLatin1String("kt560ax: ")))
             why = why.mid(9);
-        result_.pushProblem = why.isEmpty() ? QStringLiteral("the push failed") : why;
+        result_.pushProblem = why.isEmpty() ? QStringLiteral("the push failed")
+                                            : fleet_.settings.remote.scrubbed(why);
     } else {
         return finish();
     }
-    const QString remote = shownRemote(fleet_.settings.remote);
+    const QString remote = fleet_.settings.remote.shown();
     view_.problem(shell::fillIn(QStringLiteral("push to %1: %2; the commit goes out with the "
                                                "next push."),
                                 {remote, result_.pushProblem}));

@@ -325,10 +325,16 @@ int noteRejection(const char* ref, const char* status, void* payload) {
 
 } // namespace
 
-shell::Status History::push(const QString& remoteUrl, const QString& branch) {
+shell::Status History::push(const RemoteAddress& address, const QString& branch) {
+    // Git's messages may quote the URL, or parts of it.
+    const auto failed = [&](shell::Error error) {
+        error.message = address.scrubbed(error.message);
+        return error;
+    };
     Remote remote;
-    if (git_remote_create_anonymous(remote.out(), git_->repo, remoteUrl.toUtf8().constData()) != 0)
-        return gitError(QStringLiteral("cannot use the remote"));
+    if (git_remote_create_anonymous(remote.out(), git_->repo,
+                                    address.forGit().toUtf8().constData()) != 0)
+        return failed(gitError(QStringLiteral("cannot use the remote")));
     PushState state;
     git_push_options options;
     git_push_options_init(&options, GIT_PUSH_OPTIONS_VERSION);
@@ -339,10 +345,10 @@ shell::Status History::push(const QString& remoteUrl, const QString& branch) {
     char* names[] = {const_cast<char*>(refspec.constData())};
     const git_strarray refspecs = {names, 1};
     if (git_remote_push(remote, &refspecs, &options) != 0)
-        return gitError(QStringLiteral("the push failed"));
+        return failed(gitError(QStringLiteral("the push failed")));
     if (!state.rejected.isEmpty())
-        return shell::Error{shell::ErrorCode::Unwritable,
-                            QStringLiteral("the push failed: ") + state.rejected};
+        return failed(
+            {shell::ErrorCode::Unwritable, QStringLiteral("the push failed: ") + state.rejected});
     return shell::done();
 }
 

@@ -76,7 +76,7 @@ TEST(Fleet, ReadsEachControllerWithItsDefaults) {
     EXPECT_EQ(std::tuple(north.folder, gate.folder, s.history, s.report, s.metrics),
               std::tuple(rooted("/etc/kt/kt"), rooted("/etc/kt"), rooted("/etc/history"),
                          rooted("/var/www/kt.html"), rooted("/etc/kt/prom/kt560ax.prom")));
-    EXPECT_EQ(s.remote, "ssh://backup@vault/kt.git");
+    EXPECT_EQ(s.remote.forGit(), "ssh://backup@vault/kt.git");
     EXPECT_EQ(s.branch, "site"); // the fleet file's name, unless Branch= says
     EXPECT_EQ(s.onFailure, (QStringList{rooted("/usr/bin/notify"), "door $1", "a;b"}));
     EXPECT_TRUE(s.onChange.isEmpty());
@@ -92,7 +92,7 @@ TEST(Fleet, ReadsEachControllerWithItsDefaults) {
          {std::pair<QString, QString>{"git@vault:kt.git", "git@vault:kt.git"},
           {"../bare.git", rooted("/etc/bare.git")},
           {rooted("/srv/kt.git"), rooted("/srv/kt.git")}})
-        EXPECT_EQ(settingsOf("Remote=" + remote.toUtf8()).remote, taken);
+        EXPECT_EQ(settingsOf("Remote=" + remote.toUtf8()).remote.forGit(), taken);
     // The example that ships with the program reads without a mistake.
     QFile example(KT_SOURCE_DIR "/contrib/fleet.ini");
     ASSERT_TRUE(example.open(QIODevice::ReadOnly));
