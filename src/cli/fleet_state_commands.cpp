@@ -3,10 +3,13 @@
 #include "command_support.h"
 #include "fleet/exit_status.h"
 #include "fleet/history.h"
+#include "fleet/push_process.h"
 #include "fleet/record_changes.h"
 #include "link/trace.h"
 #include "shell/text_format.h"
+#include "signal_watch.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLockFile>
@@ -244,13 +247,36 @@ int runPush(const CliOptions& options) {
         complain(options.files[0] + QStringLiteral(" has no History and Remote in [fleet]."));
         return kUsage;
     }
-    fleet::History history;
-    shell::Status pushed = history.open(read->settings.history, fleet::History::Mode::Read);
-    if (pushed)
-        pushed = history.push(read->settings.remote, read->settings.branch);
-    if (!pushed) {
+    if (qEnvironmentVariableIsSet(fleet::kPushChildVariable)) {
+        // The program a run or a push by hand started: its parent holds the
+        // time limit.
+        fleet::History history;
+        shell::Status pushed = history.open(read->settings.history, fleet::History::Mode::Read);
+        if (pushed)
+            pushed = history.push(read->settings.remote, read->settings.branch);
+        if (!pushed) {
+            complain(pushed.error().message);
+            return kFileError;
+        }
+        return kDone;
+    }
+    // By hand as in a run: in a program of its own, ended at PushTimeout or
+    // at a signal.
+    fleet::PushProcess push(QCoreApplication::applicationFilePath(), options.files[0],
+                            read->settings.remote, read->settings.pushTimeoutSeconds);
+    SignalWatch watch;
+    QObject::connect(&watch, &SignalWatch::arrived, &push, &fleet::PushProcess::stop);
+    bool ended = false;
+    QObject::connect(&push, &fleet::PushProcess::ended, &push, [&ended] {
+        ended = true;
+        QCoreApplication::quit();
+    });
+    push.start();
+    if (!ended)
+        QCoreApplication::exec();
+    if (const shell::Status& pushed = push.result(); !pushed) {
         complain(pushed.error().message);
-        return kFileError;
+        return push.stopped() ? kInterrupted : kFileError;
     }
     return kDone;
 }

@@ -251,8 +251,8 @@ const QList<CommandRow>& commandTable() {
          "controllers that need someone first, each with its port,\n"
          "error, recent runs and versions"},
         {"push", 1, "push FLEET.ini",
-         "push the fleet's history to its Remote now, to its Branch\n"
-         "(each run does this itself, ended after PushTimeout)"},
+         "push the fleet's history to its Remote now, to its Branch,\n"
+         "ended after PushTimeout as each run's push is"},
         {"history", 2, "history FLEET.ini SECTION",
          "the versions of one controller in the fleet's history;\n"
          "with --export N DIR, version N's file set into DIR"},

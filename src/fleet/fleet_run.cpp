@@ -8,15 +8,12 @@
 #include "history.h"
 #include "hooks.h"
 #include "metrics.h"
-#include "process_group.h"
 #include "shell/regular_file.h"
 #include "shell/text_format.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QProcess>
-#include <QTimer>
 #include <algorithm>
 
 namespace kt::fleet {
@@ -120,6 +117,8 @@ void FleetRun::stop() {
     runner_.stop();
     if (hook_ && hook_->hook)
         hook_->hook->stop();
+    if (push_)
+        push_->stop();
 }
 
 void FleetRun::start() {
@@ -465,69 +464,29 @@ void FleetRun::hookEnded() {
 
 void FleetRun::push() {
     // Every run pushes, so that a commit whose push failed goes out with the
-    // next one. The push runs as a program of its own (`kt560ax push`), so
-    // that a remote that never answers is ended at the deadline: a push
-    // inside this process could not be interrupted.
+    // next one.
     if (stopped_ || !history_ || fleet_.settings.remote.isEmpty() ||
         !result_.historyProblem.isEmpty())
         return finish();
-    push_ = std::make_unique<QProcess>();
-    push_->setStandardInputFile(QProcess::nullDevice());
-    push_->setStandardOutputFile(QProcess::nullDevice());
-    leadOwnGroup(*push_);
-    connect(push_.get(), &QProcess::finished, this, &FleetRun::pushEnded);
-    connect(push_.get(), &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
-            pushEnded();
-    });
-    pushLimit_.setSingleShot(true);
-    pushGrace_.setSingleShot(true);
-    // At the limit the push and all it started are killed; one that does
-    // not end even then is left behind after a while.
-    connect(&pushLimit_, &QTimer::timeout, this, [this] {
-        pushTimedOut_ = true;
-        killGroup(*push_);
-        pushGrace_.start(5000);
-    });
-    connect(&pushGrace_, &QTimer::timeout, this, &FleetRun::pushEnded);
-    push_->start(settings_.program, {QStringLiteral("push"), settings_.fleetFile});
-    if (push_->state() == QProcess::NotRunning) // failed at once
-        QMetaObject::invokeMethod(this, &FleetRun::pushEnded, Qt::QueuedConnection);
-    else
-        pushLimit_.start(fleet_.settings.pushTimeoutSeconds * 1000);
+    push_ =
+        std::make_unique<PushProcess>(settings_.program, settings_.fleetFile,
+                                      fleet_.settings.remote, fleet_.settings.pushTimeoutSeconds);
+    connect(push_.get(), &PushProcess::ended, this, &FleetRun::pushEnded);
+    push_->start();
 }
 
 void FleetRun::pushEnded() {
-    if (pushEnded_)
-        return;
-    pushEnded_ = true;
-    pushLimit_.stop();
-    pushGrace_.stop();
-    QProcess& process = *push_;
-    if (process.error() == QProcess::FailedToStart) {
-        result_.pushProblem = process.errorString();
-    } else if (pushTimedOut_) {
-        result_.pushProblem =
-            shell::fillIn(QStringLiteral("it did not end within %1 s (PushTimeout)"),
-                          {QString::number(fleet_.settings.pushTimeoutSeconds)});
-    } else if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        const QByteArray said = process.readAllStandardError().left(4096).trimmed();
-        QString why = QString::fromUtf8(said.split('\n').last());
-        if (why.startsWith(QLatin1String("kt560ax: ")))
-            why = why.mid(9);
-        result_.pushProblem = why.isEmpty() ? QStringLiteral("the push failed")
-                                            : fleet_.settings.remote.scrubbed(why);
-    } else {
-        return finish();
+    if (const shell::Status& pushed = push_->result(); !pushed) {
+        result_.pushProblem = pushed.error().message;
+        const QString remote = fleet_.settings.remote.shown();
+        view_.problem(shell::fillIn(QStringLiteral("push to %1: %2; the commit goes out with the "
+                                                   "next push."),
+                                    {remote, result_.pushProblem}));
+        // The log is a person's record: one that cannot be written changes
+        // nothing of the run.
+        (void)engine::JobLog().appendEvent("push", remote,
+                                           QStringLiteral("failed: ") + result_.pushProblem);
     }
-    const QString remote = fleet_.settings.remote.shown();
-    view_.problem(shell::fillIn(QStringLiteral("push to %1: %2; the commit goes out with the "
-                                               "next push."),
-                                {remote, result_.pushProblem}));
-    // The log is a person's record: one that cannot be written changes
-    // nothing of the run.
-    (void)engine::JobLog().appendEvent("push", remote,
-                                       QStringLiteral("failed: ") + result_.pushProblem);
     finish();
 }
 

@@ -10,6 +10,7 @@
 #include "fleet_runner.h"
 #include "fleet_state.h"
 #include "history.h"
+#include "push_process.h"
 #include "record_changes.h"
 #include "report_page.h"
 
@@ -18,10 +19,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 #include <memory>
-
-class QProcess;
 
 namespace kt::fleet {
 
@@ -92,8 +90,8 @@ class FleetRun : public QObject {
     // or, after stop(), as soon as the step it stopped has ended. Called
     // once.
     void start();
-    // Stops the jobs and a hook that runs, calls no more hooks and pushes
-    // nothing. A push that has begun ends within its own time limit.
+    // Stops the jobs, a hook and a push that run at once; calls no more
+    // hooks and pushes nothing.
     void stop();
     const RunResult& result() const { return result_; }
 
@@ -133,11 +131,7 @@ class FleetRun : public QObject {
     bool stopped_ = false;
     QList<std::shared_ptr<HookCall>> hooks_; // still to be called
     std::shared_ptr<HookCall> hook_;         // the one that runs
-    std::unique_ptr<QProcess> push_;
-    QTimer pushLimit_; // PushTimeout
-    QTimer pushGrace_; // for a push killed at its limit to end
-    bool pushTimedOut_ = false;
-    bool pushEnded_ = false;
+    std::unique_ptr<PushProcess> push_;
 };
 
 } // namespace kt::fleet

@@ -11,5 +11,9 @@ namespace kt::fleet {
 void leadOwnGroup(QProcess& process);
 // Kills the whole group that `process` leads.
 void killGroup(QProcess& process);
+// Makes `process`, when it starts, end when this process ends, however it
+// ends (a SIGKILL too), so that nothing it was to do outlives the one that
+// waits for it. Call it after leadOwnGroup().
+void endWithThisProcess(QProcess& process);
 
 } // namespace kt::fleet

@@ -1,7 +1,11 @@
 #include "process_group.h"
 
 #include <csignal>
+#include <functional>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 namespace kt::fleet {
 
@@ -13,6 +17,24 @@ void killGroup(QProcess& process) {
     if (const qint64 pid = process.processId(); pid > 0)
         ::kill(-pid_t(pid), SIGKILL);
     process.kill();
+}
+
+void endWithThisProcess(QProcess& process) {
+#ifdef __linux__
+    // Made here, so that the child, between fork and exec, allocates nothing.
+    const std::function<void()> before = process.childProcessModifier();
+    const pid_t parent = ::getpid();
+    process.setChildProcessModifier([before, parent] {
+        if (before)
+            before();
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        // A parent that ended before the line above is not told of.
+        if (::getppid() != parent)
+            ::_exit(127);
+    });
+#else
+    (void)process;
+#endif
 }
 
 } // namespace kt::fleet

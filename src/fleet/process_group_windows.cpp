@@ -52,6 +52,10 @@ void leadOwnGroup(QProcess& process) {
                      [job, &process] { job->hold(process.processId()); });
 }
 
+// The job object's only handle is this process's: the system closes it
+// when this process ends, however it ends, and the job ends with it.
+void endWithThisProcess(QProcess&) {}
+
 void killGroup(QProcess& process) {
     // Found by its name: the class has no meta-object of its own to find it by.
     if (auto* job = dynamic_cast<JobObject*>(

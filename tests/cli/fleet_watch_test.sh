@@ -211,7 +211,7 @@ with open(sys.argv[1] + ".tmp", "w") as out:
     out.write("%d\n" % server.getsockname()[1])
 import os; os.rename(sys.argv[1] + ".tmp", sys.argv[1])
 server.settimeout(1)
-held, end = [], time.time() + 120  # ends by itself
+held, end = [], time.time() + 300  # ends by itself
 while time.time() < end:
     try:
         held.append(server.accept()[0])
@@ -239,5 +239,22 @@ FLEET
     check "... and the run in time, its backup done" \
         [ "$status" -eq 0 -a $(($(date +%s) - began)) -lt 30 ]
 done
+
+# A run killed while it pushes leaves no push behind.
+sed 's/^PushTimeout=.*/PushTimeout=600/' silent-git.ini >silent-kill.ini
+"$kt" run silent-kill.ini "${fast[@]}" --quiet 2>/dev/null &
+run=$!
+pushing() { pusher=$(pgrep -P "$run" -f ' push '); }
+until_ended "$run" pushing
+check "a run pushes in a program of its own" [ -n "$pusher" ]
+kill -KILL "$run"
+wait "$run" 2>/dev/null
+gone() { ! kill -0 "$pusher" 2>/dev/null || [[ $(ps -o stat= -p "$pusher") == Z* ]]; }
+for _ in $(seq 1200); do gone && break; sleep 0.05; done
+check "... which ends when the run is killed" gone
+
+timeout 60 "$kt" push silent-git.ini 2>hand.err
+check "a push by hand to a silent remote ends at PushTimeout too" \
+    grep -q "^kt560ax: it did not end within 2 s (PushTimeout)" hand.err
 
 end_checks

@@ -3,11 +3,15 @@
 #include "fleet/exit_status.h"
 #include "fleet/fleet_run.h"
 #include "fleet/metrics.h"
+#include "support/process_gone.h"
 #include "support/stand_in.h"
+#include "support/wait_for.h"
 
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <csignal>
 #include <gtest/gtest.h>
 
 namespace {
@@ -23,6 +27,20 @@ esac
 printf '[HEAD]\nTitle=KT560AX\nComplete=1\nFinished=%s\n[Data]\nDC=01\nDI=02\n' \
     "$(date +%Y-%m-%dT%H:%M:%S%:z)" >"$2"
 echo '{"outcome":"finished","records":2,"seconds":1.5}'
+)sh";
+
+// push FLEET.ini: a push that waits on a remote that never answers, with
+// the pid of what it started in "pushing" beside the fleet file; save as
+// kStandIn's.
+constexpr char kSilentPush[] = R"sh(#!/bin/sh
+if [ "$1" = push ]; then
+    sleep 301 &
+    echo $! >"$(dirname "$2")/pushing.tmp" && mv "$(dirname "$2")/pushing.tmp" "$(dirname "$2")/pushing"
+    wait
+    exit 2
+fi
+printf '[HEAD]\nTitle=KT560AX\nComplete=1\n[Data]\nDC=01\n' >"$2"
+echo '{"outcome":"finished","records":1,"seconds":1}'
 )sh";
 
 // What the run tells its view; a hook's line "started" stops `stopping`.
@@ -116,6 +134,51 @@ TEST(FleetRun, RecordsEachControllersStateAndTellsItsView) {
     EXPECT_EQ(result.hooks[0].toObject().value("hook").toString(), "OnFailure");
     EXPECT_EQ(result.hooks[0].toObject().value("problem").toString(), "stopped by a signal");
     EXPECT_FALSE(QFile::exists(done));
+}
+
+} // namespace
+
+namespace {
+
+// A stop while the history is pushed ends the push, and what it started, at
+// once: not at PushTimeout.
+TEST(FleetRun, AStopEndsThePushAtOnce) {
+    QTemporaryDir dir;
+    kt::fleet::Fleet fleet;
+    fleet.settings.history = dir.filePath("history");
+    fleet.settings.remote = kt::fleet::RemoteAddress(dir.filePath("remote.git"));
+    fleet.settings.pushTimeoutSeconds = 3600;
+    kt::fleet::FleetController north;
+    north.name = "north";
+    north.port = "/dev/north";
+    north.folder = dir.path();
+    fleet.controllers.append(north);
+    const kt::fleet::RunSettings settings{
+        .fleetFile = dir.filePath("site.ini"), .program = dir.filePath("job"), .lines = {{"a"}}};
+    ASSERT_TRUE(kt::test::writeProgram(settings.program, kSilentPush));
+    View view;
+    kt::fleet::FleetRun run(fleet, settings, view);
+    const QString pushing = dir.filePath("pushing");
+    QTimer started; // the push has started what it waits for
+    QObject::connect(&started, &QTimer::timeout, &run, [&] {
+        if (QFile::exists(pushing)) {
+            started.stop();
+            run.stop();
+        }
+    });
+    started.start(10);
+    const kt::fleet::RunResult& result = runToTheEnd(run);
+    EXPECT_EQ(result.status, kt::kInterrupted);
+    EXPECT_EQ(result.pushProblem, "stopped by a signal");
+    QFile pid(pushing);
+    ASSERT_TRUE(pid.open(QIODevice::ReadOnly));
+    const pid_t child = pid_t(pid.readAll().trimmed().toInt());
+    ASSERT_GT(child, 0);
+    // Its group was killed: a minute is only a backstop.
+    EXPECT_TRUE(kt::test::waitFor([&] { return kt::test::processGone(child); }, 60000))
+        << "sleep " << child << " outlived the push";
+    if (!kt::test::processGone(child))
+        ::kill(child, SIGKILL);
 }
 
 } // namespace
