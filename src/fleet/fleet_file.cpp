@@ -123,6 +123,9 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
             settings.pushTimeoutSeconds = int(seconds);
         else
             error(QStringLiteral("PushTimeout takes 1 to 3600 seconds, not \"%1\".").arg(value));
+    } else if (key == QLatin1String("pushfaillimit")) {
+        if (!takeNumber(value, 1, 1000, &settings.pushFailLimit))
+            error(QStringLiteral("PushFailLimit takes 1 to 1000, not \"%1\".").arg(value));
     } else if (key == QLatin1String("jobs")) {
         if (!takeNumber(value, 1, 256, &settings.jobs))
             error(QStringLiteral("Jobs takes 1 to 256, not \"%1\".").arg(value));
@@ -153,8 +156,8 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
     } else {
         error(QStringLiteral(
                   "unknown key \"%1\" in [fleet]: use History, Remote, Branch, PushTimeout, "
-                  "MaxAge, MaxLoss, Retries, RetryPause, Jobs, OnChange, OnFailure, OnDone, "
-                  "Report or Metrics.")
+                  "PushFailLimit, MaxAge, MaxLoss, Retries, RetryPause, Jobs, OnChange, "
+                  "OnFailure, OnDone, Report or Metrics.")
                   .arg(spelt));
     }
 }

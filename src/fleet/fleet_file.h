@@ -37,6 +37,7 @@ struct FleetSettings {
     RemoteAddress remote;             // pushed after each run; empty: none
     QString branch;                   // the remote's branch of this fleet
     int pushTimeoutSeconds = 60;      // a push that takes longer is ended
+    int pushFailLimit = 3;            // runs in a row whose push failed before a run exits 2
     qint64 maxAgeSeconds = 26 * 3600; // older than this, a last backup is stale
     int maxLoss = kDefaultMaxLoss;    // of each controller whose section gives none
     int retries = 0;                  // further tries of a controller that failed

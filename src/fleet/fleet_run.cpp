@@ -166,9 +166,7 @@ void FleetRun::jobsEnded() {
             pruneBackups(folder, settings_.keep, QFileInfo(run.file).fileName(),
                          good.absolutePath() == folder ? good.fileName() : QString());
         }
-    writePages();
-    queueHooks();
-    nextHook();
+    push();
 }
 
 void FleetRun::finish() {
@@ -293,10 +291,6 @@ ControllerRecord FleetRun::judged(int index, const FleetState& state) {
 
 FleetState FleetRun::recordState() {
     const QString path = statePathOf(settings_.fleetFile);
-    const auto failed = [&](const QString& why) {
-        result_.notWritten.append(QStringLiteral("state"));
-        view_.problem(QStringLiteral("the fleet's state %1: %2").arg(path, why));
-    };
     // Two runs of one fleet, or a run and an accept, must not undo each
     // other's records: the lock is held from reading the state to writing
     // it, and no longer (a lock held past its stale time may be taken).
@@ -318,12 +312,53 @@ FleetState FleetRun::recordState() {
     state.controllers = std::move(kept); // controllers no longer in the fleet go
     state.lastRun = QDateTime::currentDateTime();
     if (!locked)
-        failed(QStringLiteral("another run holds it"));
+        stateNotWritten(QStringLiteral("another run holds it"));
     else if (const shell::Status written = writeFleetState(path, state); !written)
-        failed(written.error().message);
+        stateNotWritten(written.error().message);
     else
         state_ = state;
     return state;
+}
+
+void FleetRun::stateNotWritten(const QString& why) {
+    if (!result_.notWritten.contains(QStringLiteral("state")))
+        result_.notWritten.append(QStringLiteral("state"));
+    view_.problem(
+        QStringLiteral("the fleet's state %1: %2").arg(statePathOf(settings_.fleetFile), why));
+}
+
+void FleetRun::recordPush() {
+    // A push that was stopped, or never begun, says nothing of the remote;
+    // without a remote there is nothing to fail.
+    const bool tried = push_ && !push_->stopped();
+    result_.pushFailures = state_.pushFailures;
+    if (!tried && (!fleet_.settings.remote.isEmpty() || state_.pushFailures == 0))
+        return;
+    const QString path = statePathOf(settings_.fleetFile);
+    QLockFile lock(stateLockPathOf(path));
+    const bool locked = lock.tryLock(kStateLockWaitMs);
+    const shell::Result<FleetState> read = readFleetState(path);
+    FleetState state = read.valueOr(state_);
+    result_.pushFailures = tried && !push_->result() ? state.pushFailures + 1 : 0;
+    state_.pushFailures = result_.pushFailures; // for the pages
+    if (state.pushFailures != result_.pushFailures) {
+        state.pushFailures = result_.pushFailures;
+        // A state that cannot be read was reported, and written anew, as
+        // the run recorded it.
+        if (!locked)
+            stateNotWritten(QStringLiteral("another run holds it"));
+        else if (!read)
+            stateNotWritten(read.error().message);
+        else if (const shell::Status written = writeFleetState(path, state); !written)
+            stateNotWritten(written.error().message);
+    }
+    if (result_.pushFailures >= fleet_.settings.pushFailLimit) {
+        result_.status = worse(result_.status, kFileError);
+        view_.problem(shell::fillIn(
+            QStringLiteral("the push has failed %1 runs in a row (PushFailLimit %2)."),
+            {QString::number(result_.pushFailures),
+             QString::number(fleet_.settings.pushFailLimit)}));
+    }
 }
 
 void FleetRun::writePages() {
@@ -430,7 +465,7 @@ void FleetRun::queueHooks() {
 void FleetRun::nextHook() {
     // A run told to stop calls no more hooks.
     if (stopped_ || hooks_.isEmpty())
-        return push();
+        return finish();
     hook_ = hooks_.takeFirst();
     HookCall& call = *hook_;
     call.values = call.details();
@@ -467,7 +502,7 @@ void FleetRun::push() {
     // next one.
     if (stopped_ || !history_ || fleet_.settings.remote.isEmpty() ||
         !result_.historyProblem.isEmpty())
-        return finish();
+        return pushEnded();
     push_ =
         std::make_unique<PushProcess>(settings_.program, settings_.fleetFile,
                                       fleet_.settings.remote, fleet_.settings.pushTimeoutSeconds);
@@ -476,7 +511,8 @@ void FleetRun::push() {
 }
 
 void FleetRun::pushEnded() {
-    if (const shell::Status& pushed = push_->result(); !pushed) {
+    if (push_ && !push_->result()) {
+        const shell::Status& pushed = push_->result();
         result_.pushProblem = pushed.error().message;
         const QString remote = fleet_.settings.remote.shown();
         view_.problem(shell::fillIn(QStringLiteral("push to %1: %2; the commit goes out with the "
@@ -487,7 +523,11 @@ void FleetRun::pushEnded() {
         (void)engine::JobLog().appendEvent("push", remote,
                                            QStringLiteral("failed: ") + result_.pushProblem);
     }
-    finish();
+    recordPush();
+    // The pages and the hooks come last, so that they tell of the push too.
+    writePages();
+    queueHooks();
+    nextHook();
 }
 
 } // namespace kt::fleet

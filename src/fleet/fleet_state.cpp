@@ -144,6 +144,7 @@ shell::Result<FleetState> readFleetState(const QString& path) {
     const QJsonObject root = document.object();
     FleetState state;
     state.lastRun = timeOf(root.value("lastRun"));
+    state.pushFailures = root.value("pushFailuresInARow").toInt(); // none in older files
     const QJsonObject controllers = root.value("controllers").toObject();
     for (auto it = controllers.begin(); it != controllers.end(); ++it)
         state.controllers.emplace(it.key(), recordOf(it.value().toObject()));
@@ -154,8 +155,10 @@ shell::Status writeFleetState(const QString& path, const FleetState& state) {
     QJsonObject controllers;
     for (const auto& [name, record] : state.controllers)
         controllers.insert(name, recordJson(record));
-    const QJsonObject root{
-        {"format", 1}, {"lastRun", isoText(state.lastRun)}, {"controllers", controllers}};
+    const QJsonObject root{{"format", 1},
+                           {"lastRun", isoText(state.lastRun)},
+                           {"pushFailuresInARow", state.pushFailures},
+                           {"controllers", controllers}};
     return shell::replacePrivateFile(path, QJsonDocument(root).toJson(QJsonDocument::Indented));
 }
 

@@ -63,6 +63,7 @@ inline constexpr int kRecentRuns = 10;
 struct FleetState {
     QDateTime lastRun; // when the newest run ended; invalid: never
     std::map<QString, ControllerRecord> controllers;
+    int pushFailures = 0; // the last runs in a row whose push of the history failed
 };
 
 // The state file of a fleet file: beside it, its name with .state in place
