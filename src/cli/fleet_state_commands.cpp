@@ -205,10 +205,13 @@ int runAccept(const CliOptions& options) {
     // this one, or this one over the run's.
     const QString path = fleet::statePathOf(fleetFile);
     QLockFile lock(fleet::stateLockPathOf(path));
-    if (!lock.tryLock(fleet::kStateLockWaitMs)) {
-        complain(QStringLiteral("the fleet's state %1: a run holds it; try again once it has "
-                                "ended.")
-                     .arg(path));
+    if (const shell::Status locked = fleet::lockState(lock); !locked) {
+        complain(
+            locked.error().code == shell::ErrorCode::InUse
+                ? QStringLiteral("the fleet's state %1: a run holds it; try again once it "
+                                 "has ended.")
+                      .arg(path)
+                : QStringLiteral("the fleet's state %1: %2.").arg(path, locked.error().message));
         return kFileError;
     }
     const shell::Result<fleet::FleetState> read = fleet::readFleetState(path);

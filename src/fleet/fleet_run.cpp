@@ -295,7 +295,7 @@ FleetState FleetRun::recordState() {
     // other's records: the lock is held from reading the state to writing
     // it, and no longer (a lock held past its stale time may be taken).
     QLockFile lock(stateLockPathOf(path));
-    const bool locked = lock.tryLock(kStateLockWaitMs);
+    const shell::Status locked = lockState(lock);
     shell::Result<FleetState> read = readFleetState(path);
     if (!read && locked)
         view_.problem(QStringLiteral("%1; a new state is written.").arg(read.error().message));
@@ -312,7 +312,7 @@ FleetState FleetRun::recordState() {
     state.controllers = std::move(kept); // controllers no longer in the fleet go
     state.lastRun = QDateTime::currentDateTime();
     if (!locked)
-        stateNotWritten(QStringLiteral("another run holds it"));
+        stateNotWritten(locked.error().message);
     else if (const shell::Status written = writeFleetState(path, state); !written)
         stateNotWritten(written.error().message);
     else
@@ -336,7 +336,7 @@ void FleetRun::recordPush() {
         return;
     const QString path = statePathOf(settings_.fleetFile);
     QLockFile lock(stateLockPathOf(path));
-    const bool locked = lock.tryLock(kStateLockWaitMs);
+    const shell::Status locked = lockState(lock);
     const shell::Result<FleetState> read = readFleetState(path);
     FleetState state = read.valueOr(state_);
     result_.pushFailures = tried && !push_->result() ? state.pushFailures + 1 : 0;
@@ -346,7 +346,7 @@ void FleetRun::recordPush() {
         // A state that cannot be read was reported, and written anew, as
         // the run recorded it.
         if (!locked)
-            stateNotWritten(QStringLiteral("another run holds it"));
+            stateNotWritten(locked.error().message);
         else if (!read)
             stateNotWritten(read.error().message);
         else if (const shell::Status written = writeFleetState(path, state); !written)

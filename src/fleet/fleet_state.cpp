@@ -4,6 +4,7 @@
 #include "shell/regular_file.h"
 #include "shell/text_format.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -124,6 +125,30 @@ QString statePathOf(const QString& fleetFile) {
 
 QString stateLockPathOf(const QString& statePath) {
     return statePath + QStringLiteral(".lock");
+}
+
+shell::Status lockState(QLockFile& lock) {
+    if (lock.tryLock(kStateLockWaitMs))
+        return shell::done();
+    const QString path = lock.fileName();
+    if (lock.error() == QLockFile::LockFailedError)
+        return shell::Error{shell::ErrorCode::InUse, QStringLiteral("another run holds it"), path};
+    // QLockFile keeps the system's words to itself: a file made and written
+    // where it goes fails as the lock did.
+    QString why = lock.error() == QLockFile::PermissionError ? QStringLiteral("permission denied")
+                                                             : QStringLiteral("the system refused");
+    QFile probe(path + QStringLiteral(".%1").arg(QCoreApplication::applicationPid()));
+    if (!probe.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        why = probe.errorString();
+    } else {
+        if (probe.write("0\n") != 2 || !probe.flush())
+            why = probe.errorString();
+        probe.close();
+        probe.remove();
+    }
+    return shell::Error{shell::ErrorCode::Unwritable,
+                        shell::fillIn(QStringLiteral("cannot make its lock %1: %2"), {path, why}),
+                        path};
 }
 
 shell::Result<FleetState> readFleetState(const QString& path) {

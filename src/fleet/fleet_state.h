@@ -13,6 +13,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QLockFile>
 #include <QString>
 #include <map>
 #include <optional>
@@ -82,6 +83,11 @@ shell::Status writeFleetState(const QString& path, const FleetState& state);
 // either waits for it.
 QString stateLockPathOf(const QString& statePath);
 inline constexpr int kStateLockWaitMs = 30000;
+// Takes `lock` (made on stateLockPathOf), waiting kStateLockWaitMs for
+// another holder. InUse when one held it all that time; else, when no lock
+// file can be made there (a full disk, a folder not to be written), the
+// system's reason.
+shell::Status lockState(QLockFile& lock);
 
 // The last good backup of a record: the one it names, else (a state written
 // before they were named) its last complete backup, counted from its files;

@@ -11,7 +11,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <gtest/gtest.h>
 
 namespace {
@@ -250,6 +252,35 @@ TEST(FleetRun, CountsThePushesThatFailedInARow) {
         EXPECT_TRUE(metrics.readAll().contains("\nkt560ax_push_failures_in_a_row " +
                                                QByteArray::number(night.failures) + "\n"));
     }
+}
+
+} // namespace
+
+namespace {
+
+// A state lock that cannot be made is told by the system's reason; "another
+// run holds it" is for a lock that is held. Here the lock's name is one
+// character too long for the system.
+TEST(FleetRun, AStateLockThatCannotBeMadeSaysWhy) {
+    QTemporaryDir dir;
+    kt::fleet::Fleet fleet;
+    kt::fleet::FleetController north;
+    north.name = "north";
+    north.port = "/dev/north";
+    north.folder = dir.path();
+    fleet.controllers.append(north);
+    const QString name = QString(255 - int(qstrlen(".state.lock")) + 1, u'x');
+    const kt::fleet::RunSettings settings{
+        .fleetFile = dir.filePath(name + ".ini"), .program = dir.filePath("job"), .lines = {{"a"}}};
+    ASSERT_TRUE(kt::test::writeProgram(settings.program, kStandIn));
+    View view;
+    kt::fleet::FleetRun run(fleet, settings, view);
+    const kt::fleet::RunResult& result = runToTheEnd(run);
+    EXPECT_EQ(result.notWritten, QStringList{"state"});
+    const QString said = view.lines.filter("the fleet's state").join('\n');
+    EXPECT_TRUE(said.contains(QString::fromLocal8Bit(std::strerror(ENAMETOOLONG))))
+        << said.toStdString();
+    EXPECT_FALSE(said.contains("another run")) << said.toStdString();
 }
 
 } // namespace
