@@ -18,6 +18,11 @@ done
 start_sim north.tty --cards 20; sim_north=$last_sim
 start_sim south.tty --cards 5 --fault silence --fault-count 11
 git init -q --bare remote.git
+# The remote's hooks are the remote's: a push from here never runs them.
+for hook in pre-receive update post-receive post-update; do
+    printf '#!/bin/sh\ntouch "%s/remote-hook-ran"\n' "$work" >remote.git/hooks/$hook
+    chmod +x remote.git/hooks/$hook
+done
 cat >hook <<'HOOK'
 #!/bin/sh
 # Each call leaves its variables in a file of its own, named by its first
@@ -84,10 +89,12 @@ check "... and counts the run" grep -qx "1 controller changed, 1 failed" message
 card21=$(grep -a '^HA0021=' north/*.KT | tail -1 | cut -d= -f2 | tr -d '\r')
 check "... which is in the backup" [ -n "$card21" ]
 check "... but never in the message" lacks "$card21" message
-check "... nor in the hooks" lacks "$card21" calls
+check "... nor in the hooks, the state or the job log" \
+    lacks "$card21" calls fleet.state state/kt560ax/jobs.log
 check "OnChange counts the card added" grep -qx "KT560AX_CARDS_ADDED=1" calls/change*
 check "the bare remote's branch of the fleet holds every commit" \
     [ "$(git -C remote.git rev-list --count fleet)" -eq 2 ]
+check "... and none of the remote's hooks ran" [ ! -e remote-hook-ran ]
 
 # A push that fails keeps the commit, which goes out with the next push.
 stop_sim "$sim_north"
