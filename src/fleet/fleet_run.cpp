@@ -343,8 +343,8 @@ void FleetRun::recordPush() {
     state_.pushFailures = result_.pushFailures; // for the pages
     if (state.pushFailures != result_.pushFailures) {
         state.pushFailures = result_.pushFailures;
-        // A state that cannot be read was reported, and written anew, as
-        // the run recorded it.
+        // A state that cannot be read is not written over with what this
+        // run holds of it.
         if (!locked)
             stateNotWritten(locked.error().message);
         else if (!read)
