@@ -13,10 +13,11 @@
 
 #include <QDateTime>
 #include <QList>
-#include <QLockFile>
 #include <QString>
 #include <map>
 #include <optional>
+
+class QLockFile;
 
 namespace kt::fleet {
 
