@@ -171,6 +171,8 @@ QJsonObject runJson(const RunResult& result) {
         json.insert("historyProblem", result.historyProblem);
     if (!result.pushProblem.isEmpty())
         json.insert("pushProblem", result.pushProblem);
+    if (result.pushFailures > 0)
+        json.insert("pushFailuresInARow", result.pushFailures);
     if (!result.notWritten.isEmpty())
         json.insert("notWritten", QJsonArray::fromStringList(result.notWritten));
     return json;

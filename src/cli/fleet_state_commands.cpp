@@ -3,10 +3,13 @@
 #include "command_support.h"
 #include "fleet/exit_status.h"
 #include "fleet/history.h"
+#include "fleet/push_process.h"
 #include "fleet/record_changes.h"
 #include "link/trace.h"
 #include "shell/text_format.h"
+#include "signal_watch.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLockFile>
@@ -202,10 +205,13 @@ int runAccept(const CliOptions& options) {
     // this one, or this one over the run's.
     const QString path = fleet::statePathOf(fleetFile);
     QLockFile lock(fleet::stateLockPathOf(path));
-    if (!lock.tryLock(fleet::kStateLockWaitMs)) {
-        complain(QStringLiteral("the fleet's state %1: a run holds it; try again once it has "
-                                "ended.")
-                     .arg(path));
+    if (const shell::Status locked = fleet::lockState(lock); !locked) {
+        complain(
+            locked.error().code == shell::ErrorCode::InUse
+                ? QStringLiteral("the fleet's state %1: a run holds it; try again once it "
+                                 "has ended.")
+                      .arg(path)
+                : QStringLiteral("the fleet's state %1: %2.").arg(path, locked.error().message));
         return kFileError;
     }
     const shell::Result<fleet::FleetState> read = fleet::readFleetState(path);
@@ -244,13 +250,36 @@ int runPush(const CliOptions& options) {
         complain(options.files[0] + QStringLiteral(" has no History and Remote in [fleet]."));
         return kUsage;
     }
-    fleet::History history;
-    shell::Status pushed = history.open(read->settings.history, fleet::History::Mode::Read);
-    if (pushed)
-        pushed = history.push(read->settings.remote, read->settings.branch);
-    if (!pushed) {
+    if (qEnvironmentVariableIsSet(fleet::kPushChildVariable)) {
+        // The program a run or a push by hand started: its parent holds the
+        // time limit.
+        fleet::History history;
+        shell::Status pushed = history.open(read->settings.history, fleet::History::Mode::Read);
+        if (pushed)
+            pushed = history.push(read->settings.remote, read->settings.branch);
+        if (!pushed) {
+            complain(pushed.error().message);
+            return kFileError;
+        }
+        return kDone;
+    }
+    // By hand as in a run: in a program of its own, ended at PushTimeout or
+    // at a signal.
+    fleet::PushProcess push(QCoreApplication::applicationFilePath(), options.files[0],
+                            read->settings.remote, read->settings.pushTimeoutSeconds);
+    SignalWatch watch;
+    QObject::connect(&watch, &SignalWatch::arrived, &push, &fleet::PushProcess::stop);
+    bool ended = false;
+    QObject::connect(&push, &fleet::PushProcess::ended, &push, [&ended] {
+        ended = true;
+        QCoreApplication::quit();
+    });
+    push.start();
+    if (!ended)
+        QCoreApplication::exec();
+    if (const shell::Status& pushed = push.result(); !pushed) {
         complain(pushed.error().message);
-        return kFileError;
+        return push.stopped() ? kInterrupted : kFileError;
     }
     return kDone;
 }

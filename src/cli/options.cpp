@@ -251,8 +251,8 @@ const QList<CommandRow>& commandTable() {
          "controllers that need someone first, each with its port,\n"
          "error, recent runs and versions"},
         {"push", 1, "push FLEET.ini",
-         "push the fleet's history to its Remote now, to its Branch\n"
-         "(each run does this itself, ended after PushTimeout)"},
+         "push the fleet's history to its Remote now, to its Branch,\n"
+         "ended after PushTimeout as each run's push is"},
         {"history", 2, "history FLEET.ini SECTION",
          "the versions of one controller in the fleet's history;\n"
          "with --export N DIR, version N's file set into DIR"},
@@ -313,6 +313,8 @@ called fleet):
   Branch=NAME       the remote's branch of this fleet (default: the fleet
                     file's name without .ini)
   PushTimeout=60    seconds a push may take before it is ended
+  PushFailLimit=3   a run whose push failed this many runs in a row
+                    (1 to 1000) exits 2
   MaxAge=26h        status calls a controller stale when its last complete
                     backup is older (s, m, h or d; a bare number is hours)
   MaxLoss=50        a complete backup is suspicious when its user cards
@@ -348,7 +350,8 @@ job log, $XDG_STATE_HOME/kt560ax/jobs.log (~/.local/state/kt560ax/jobs.log).
 Exit status:
   0  done
   1  usage
-  2  file error
+  2  file error; run: also a state, report or metrics file not written,
+     or the push failed PushFailLimit runs in a row
   3  communication error
   4  differences found; status: a controller not fine; run: a suspicious backup
   5  interrupted (SIGINT, SIGTERM)

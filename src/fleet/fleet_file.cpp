@@ -100,11 +100,13 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
         static const QRegularExpression address(
             QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*://|[^/:]+@[^/:]+:)"));
         if (value.isEmpty() || value.startsWith(u'-'))
-            error(QStringLiteral("Remote takes a path or a URL, not \"%1\".").arg(value));
+            error(QStringLiteral("Remote takes a path or a URL, not \"%1\".")
+                      .arg(RemoteAddress(value).shown()));
         else
-            settings.remote = address.match(value).hasMatch()
+            settings.remote =
+                RemoteAddress(address.match(value).hasMatch()
                                   ? value
-                                  : QDir::cleanPath(QDir(fleetFolder).absoluteFilePath(value));
+                                  : QDir::cleanPath(QDir(fleetFolder).absoluteFilePath(value)));
     } else if (key == QLatin1String("maxage")) {
         if (takeDuration(value, 3600, 60, 366 * 86400, &seconds))
             settings.maxAgeSeconds = seconds;
@@ -125,6 +127,9 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
             settings.pushTimeoutSeconds = int(seconds);
         else
             error(QStringLiteral("PushTimeout takes 1 to 3600 seconds, not \"%1\".").arg(value));
+    } else if (key == QLatin1String("pushfaillimit")) {
+        if (!takeNumber(value, 1, 1000, &settings.pushFailLimit))
+            error(QStringLiteral("PushFailLimit takes 1 to 1000, not \"%1\".").arg(value));
     } else if (key == QLatin1String("jobs")) {
         if (!takeNumber(value, 1, 256, &settings.jobs))
             error(QStringLiteral("Jobs takes 1 to 256, not \"%1\".").arg(value));
@@ -155,8 +160,8 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
     } else {
         error(QStringLiteral(
                   "unknown key \"%1\" in [fleet]: use History, Remote, Branch, PushTimeout, "
-                  "MaxAge, MaxLoss, Retries, RetryPause, Jobs, OnChange, OnFailure, OnDone, "
-                  "Report or Metrics.")
+                  "PushFailLimit, MaxAge, MaxLoss, Retries, RetryPause, Jobs, OnChange, "
+                  "OnFailure, OnDone, Report or Metrics.")
                   .arg(spelt));
     }
 }

@@ -5,6 +5,7 @@
 #include "collapse.h"
 #include "engine/backup_file.h"
 #include "engine/categories.h"
+#include "remote_address.h"
 #include "shell/result.h"
 
 #include <QList>
@@ -33,9 +34,10 @@ struct FleetController {
 // The run's own settings, from [fleet].
 struct FleetSettings {
     QString history;                  // the git history's folder; empty: none
-    QString remote;                   // pushed after each commit; empty: none
+    RemoteAddress remote;             // pushed after each run; empty: none
     QString branch;                   // the remote's branch of this fleet
     int pushTimeoutSeconds = 60;      // a push that takes longer is ended
+    int pushFailLimit = 3;            // runs in a row whose push failed before a run exits 2
     qint64 maxAgeSeconds = 26 * 3600; // older than this, a last backup is stale
     int maxLoss = kDefaultMaxLoss;    // of each controller whose section gives none
     int retries = 0;                  // further tries of a controller that failed

@@ -8,16 +8,12 @@
 #include "history.h"
 #include "hooks.h"
 #include "metrics.h"
-#include "process_group.h"
 #include "shell/regular_file.h"
 #include "shell/text_format.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QProcess>
-#include <QTimer>
-#include <QUrl>
 #include <algorithm>
 
 namespace kt::fleet {
@@ -26,14 +22,6 @@ namespace {
 
 QString plural(qsizetype count, const char* one, const char* many) {
     return QString::number(count) + u' ' + QLatin1String(count == 1 ? one : many);
-}
-
-// A remote's address without a user name or password in it.
-QString shownRemote(const QString& remote) {
-    const QUrl url(remote);
-    return url.isValid() && !url.scheme().isEmpty() && url.scheme().size() > 1
-               ? url.toString(QUrl::RemoveUserInfo)
-               : remote;
 }
 
 // A suspicious backup's word where an outcome goes (a hook's details): its
@@ -129,6 +117,8 @@ void FleetRun::stop() {
     runner_.stop();
     if (hook_ && hook_->hook)
         hook_->hook->stop();
+    if (push_)
+        push_->stop();
 }
 
 void FleetRun::start() {
@@ -176,9 +166,7 @@ void FleetRun::jobsEnded() {
             pruneBackups(folder, settings_.keep, QFileInfo(run.file).fileName(),
                          good.absolutePath() == folder ? good.fileName() : QString());
         }
-    writePages();
-    queueHooks();
-    nextHook();
+    push();
 }
 
 void FleetRun::finish() {
@@ -303,15 +291,11 @@ ControllerRecord FleetRun::judged(int index, const FleetState& state) {
 
 FleetState FleetRun::recordState() {
     const QString path = statePathOf(settings_.fleetFile);
-    const auto failed = [&](const QString& why) {
-        result_.notWritten.append(QStringLiteral("state"));
-        view_.problem(QStringLiteral("the fleet's state %1: %2").arg(path, why));
-    };
     // Two runs of one fleet, or a run and an accept, must not undo each
     // other's records: the lock is held from reading the state to writing
     // it, and no longer (a lock held past its stale time may be taken).
     QLockFile lock(stateLockPathOf(path));
-    const bool locked = lock.tryLock(kStateLockWaitMs);
+    const shell::Status locked = lockState(lock);
     shell::Result<FleetState> read = readFleetState(path, &fleet_);
     if (!read && locked)
         view_.problem(QStringLiteral("%1; a new state is written.").arg(read.error().message));
@@ -328,12 +312,53 @@ FleetState FleetRun::recordState() {
     state.controllers = std::move(kept); // controllers no longer in the fleet go
     state.lastRun = QDateTime::currentDateTime();
     if (!locked)
-        failed(QStringLiteral("another run holds it"));
+        stateNotWritten(locked.error().message);
     else if (const shell::Status written = writeFleetState(path, state); !written)
-        failed(written.error().message);
+        stateNotWritten(written.error().message);
     // The report and the metrics tell this run's results, written or not.
     state_ = state;
     return state;
+}
+
+void FleetRun::stateNotWritten(const QString& why) {
+    if (!result_.notWritten.contains(QStringLiteral("state")))
+        result_.notWritten.append(QStringLiteral("state"));
+    view_.problem(
+        QStringLiteral("the fleet's state %1: %2").arg(statePathOf(settings_.fleetFile), why));
+}
+
+void FleetRun::recordPush() {
+    // A push that was stopped, or never begun, says nothing of the remote;
+    // without a remote there is nothing to fail.
+    const bool tried = push_ && !push_->stopped();
+    result_.pushFailures = state_.pushFailures;
+    if (!tried && (!fleet_.settings.remote.isEmpty() || state_.pushFailures == 0))
+        return;
+    const QString path = statePathOf(settings_.fleetFile);
+    QLockFile lock(stateLockPathOf(path));
+    const shell::Status locked = lockState(lock);
+    const shell::Result<FleetState> read = readFleetState(path);
+    FleetState state = read.valueOr(state_);
+    result_.pushFailures = tried && !push_->result() ? state.pushFailures + 1 : 0;
+    state_.pushFailures = result_.pushFailures; // for the pages
+    if (state.pushFailures != result_.pushFailures) {
+        state.pushFailures = result_.pushFailures;
+        // A state that cannot be read is not written over with what this
+        // run holds of it.
+        if (!locked)
+            stateNotWritten(locked.error().message);
+        else if (!read)
+            stateNotWritten(read.error().message);
+        else if (const shell::Status written = writeFleetState(path, state); !written)
+            stateNotWritten(written.error().message);
+    }
+    if (result_.pushFailures >= fleet_.settings.pushFailLimit) {
+        result_.status = worse(result_.status, kFileError);
+        view_.problem(shell::fillIn(
+            QStringLiteral("the push has failed %1 runs in a row (PushFailLimit %2)."),
+            {QString::number(result_.pushFailures),
+             QString::number(fleet_.settings.pushFailLimit)}));
+    }
 }
 
 void FleetRun::writePages() {
@@ -440,7 +465,7 @@ void FleetRun::queueHooks() {
 void FleetRun::nextHook() {
     // A run told to stop calls no more hooks.
     if (stopped_ || hooks_.isEmpty())
-        return push();
+        return finish();
     hook_ = hooks_.takeFirst();
     HookCall& call = *hook_;
     call.values = call.details();
@@ -474,69 +499,35 @@ void FleetRun::hookEnded() {
 
 void FleetRun::push() {
     // Every run pushes, so that a commit whose push failed goes out with the
-    // next one. The push runs as a program of its own (`kt560ax push`), so
-    // that a remote that never answers is ended at the deadline: a push
-    // inside this process could not be interrupted.
+    // next one.
     if (stopped_ || !history_ || fleet_.settings.remote.isEmpty() ||
         !result_.historyProblem.isEmpty())
-        return finish();
-    push_ = std::make_unique<QProcess>();
-    push_->setStandardInputFile(QProcess::nullDevice());
-    push_->setStandardOutputFile(QProcess::nullDevice());
-    leadOwnGroup(*push_);
-    connect(push_.get(), &QProcess::finished, this, &FleetRun::pushEnded);
-    connect(push_.get(), &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
-            pushEnded();
-    });
-    pushLimit_.setSingleShot(true);
-    pushGrace_.setSingleShot(true);
-    // At the limit the push and all it started are killed; one that does
-    // not end even then is left behind after a while.
-    connect(&pushLimit_, &QTimer::timeout, this, [this] {
-        pushTimedOut_ = true;
-        killGroup(*push_);
-        pushGrace_.start(5000);
-    });
-    connect(&pushGrace_, &QTimer::timeout, this, &FleetRun::pushEnded);
-    push_->start(settings_.program, {QStringLiteral("push"), settings_.fleetFile});
-    if (push_->state() == QProcess::NotRunning) // failed at once
-        QMetaObject::invokeMethod(this, &FleetRun::pushEnded, Qt::QueuedConnection);
-    else
-        pushLimit_.start(fleet_.settings.pushTimeoutSeconds * 1000);
+        return pushEnded();
+    push_ =
+        std::make_unique<PushProcess>(settings_.program, settings_.fleetFile,
+                                      fleet_.settings.remote, fleet_.settings.pushTimeoutSeconds);
+    connect(push_.get(), &PushProcess::ended, this, &FleetRun::pushEnded);
+    push_->start();
 }
 
 void FleetRun::pushEnded() {
-    if (pushEnded_)
-        return;
-    pushEnded_ = true;
-    pushLimit_.stop();
-    pushGrace_.stop();
-    QProcess& process = *push_;
-    if (process.error() == QProcess::FailedToStart) {
-        result_.pushProblem = process.errorString();
-    } else if (pushTimedOut_) {
-        result_.pushProblem =
-            shell::fillIn(QStringLiteral("it did not end within %1 s (PushTimeout)"),
-                          {QString::number(fleet_.settings.pushTimeoutSeconds)});
-    } else if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        const QByteArray said = process.readAllStandardError().left(4096).trimmed();
-        QString why = QString::fromUtf8(said.split('\n').last());
-        if (why.startsWith(QLatin1String("kt560ax: ")))
-            why = why.mid(9);
-        result_.pushProblem = why.isEmpty() ? QStringLiteral("the push failed") : why;
-    } else {
-        return finish();
+    if (push_ && !push_->result()) {
+        const shell::Status& pushed = push_->result();
+        result_.pushProblem = pushed.error().message;
+        const QString remote = fleet_.settings.remote.shown();
+        view_.problem(shell::fillIn(QStringLiteral("push to %1: %2; the commit goes out with the "
+                                                   "next push."),
+                                    {remote, result_.pushProblem}));
+        // The log is a person's record: one that cannot be written changes
+        // nothing of the run.
+        (void)engine::JobLog().appendEvent("push", remote,
+                                           QStringLiteral("failed: ") + result_.pushProblem);
     }
-    const QString remote = shownRemote(fleet_.settings.remote);
-    view_.problem(shell::fillIn(QStringLiteral("push to %1: %2; the commit goes out with the "
-                                               "next push."),
-                                {remote, result_.pushProblem}));
-    // The log is a person's record: one that cannot be written changes
-    // nothing of the run.
-    (void)engine::JobLog().appendEvent("push", remote,
-                                       QStringLiteral("failed: ") + result_.pushProblem);
-    finish();
+    recordPush();
+    // The pages and the hooks come last, so that they tell of the push too.
+    writePages();
+    queueHooks();
+    nextHook();
 }
 
 } // namespace kt::fleet

@@ -10,6 +10,7 @@
 #include "fleet_runner.h"
 #include "fleet_state.h"
 #include "history.h"
+#include "push_process.h"
 #include "record_changes.h"
 #include "report_page.h"
 
@@ -18,10 +19,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 #include <memory>
-
-class QProcess;
 
 namespace kt::fleet {
 
@@ -36,6 +34,7 @@ struct RunResult {
     QStringList suspicions;       // of each run: why its backup is suspicious, else empty
     QString historyProblem;
     QString pushProblem;
+    int pushFailures = 0; // the last runs in a row whose push failed, this one included
     bool committed = false;
     QStringList notWritten; // "state", "report", "metrics" that could not be written
     QJsonArray hooks;       // each hook's call: its name, ok, and its problem
@@ -86,14 +85,14 @@ class FleetRun : public QObject {
 
     ~FleetRun() override;
 
-    // Starts the run: the jobs, then once they have ended the history, the
-    // pruning, the state, the pages, the hooks one after another and the
-    // push. finished() comes, from the event loop, when everything is done
-    // or, after stop(), as soon as the step it stopped has ended. Called
-    // once.
+    // Starts the run: the jobs, then once they have ended the state, the
+    // history, the pruning, the push, the pages and the hooks one after
+    // another. finished() comes, from the event loop, when everything is
+    // done or, after stop(), as soon as the step it stopped has ended.
+    // Called once.
     void start();
-    // Stops the jobs and a hook that runs, calls no more hooks and pushes
-    // nothing. A push that has begun ends within its own time limit.
+    // Stops the jobs, a hook and a push that run at once; calls no more
+    // hooks and pushes nothing.
     void stop();
     const RunResult& result() const { return result_; }
 
@@ -112,6 +111,11 @@ class FleetRun : public QObject {
     // state, under the state's lock. Returns it, also when it could not be
     // written: what was judged still decides what --keep spares.
     FleetState recordState();
+    // Records the runs in a row whose push failed, once the push has ended;
+    // past PushFailLimit the run exits kFileError.
+    void recordPush();
+    // The state as recorded could not be: says why.
+    void stateNotWritten(const QString& why);
     void writePages();
     // The hooks this run calls, in their order.
     void queueHooks();
@@ -133,11 +137,7 @@ class FleetRun : public QObject {
     bool stopped_ = false;
     QList<std::shared_ptr<HookCall>> hooks_; // still to be called
     std::shared_ptr<HookCall> hook_;         // the one that runs
-    std::unique_ptr<QProcess> push_;
-    QTimer pushLimit_; // PushTimeout
-    QTimer pushGrace_; // for a push killed at its limit to end
-    bool pushTimedOut_ = false;
-    bool pushEnded_ = false;
+    std::unique_ptr<PushProcess> push_;
 };
 
 } // namespace kt::fleet

@@ -184,7 +184,7 @@ void FleetRunner::startJob(Queue& queue, int index) {
         names.append(QString::fromLatin1(category->name));
     queue.running = std::make_unique<QProcess>();
     QProcess* process = queue.running.get();
-    endWithThisProgram(*process);
+    endWithThisProgram(*process, ParentGone::Stop);
     ++running_;
     errorOutput_[index].clear();
     connect(process, &QProcess::readyReadStandardError, process, [this, process, index] {

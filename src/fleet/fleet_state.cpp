@@ -5,11 +5,13 @@
 #include "shell/regular_file.h"
 #include "shell/text_format.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLockFile>
 #include <QSet>
 #include <algorithm>
 #include <cstring>
@@ -241,6 +243,30 @@ QString stateLockPathOf(const QString& statePath) {
     return statePath + QStringLiteral(".lock");
 }
 
+shell::Status lockState(QLockFile& lock) {
+    if (lock.tryLock(kStateLockWaitMs))
+        return shell::done();
+    const QString path = lock.fileName();
+    if (lock.error() == QLockFile::LockFailedError)
+        return shell::Error{shell::ErrorCode::InUse, QStringLiteral("another run holds it"), path};
+    // QLockFile keeps the system's words to itself: a file made and written
+    // where it goes fails as the lock did.
+    QString why = lock.error() == QLockFile::PermissionError ? QStringLiteral("permission denied")
+                                                             : QStringLiteral("the system refused");
+    QFile probe(path + QStringLiteral(".%1").arg(QCoreApplication::applicationPid()));
+    if (!probe.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        why = probe.errorString();
+    } else {
+        if (probe.write("0\n") != 2 || !probe.flush())
+            why = probe.errorString();
+        probe.close();
+        probe.remove();
+    }
+    return shell::Error{shell::ErrorCode::Unwritable,
+                        shell::fillIn(QStringLiteral("cannot make its lock %1: %2"), {path, why}),
+                        path};
+}
+
 shell::Result<FleetState> readFleetState(const QString& path, const Fleet* of) {
     if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
         return FleetState{};
@@ -287,6 +313,8 @@ shell::Result<FleetState> readFleetState(const QString& path, const Fleet* of) {
         const std::optional<QJsonValue> value = JsonWalk::scalarOf(json);
         if (value && key == QLatin1String("lastRun"))
             state.lastRun = timeOf(*value);
+        else if (value && key == QLatin1String("pushFailuresInARow"))
+            state.pushFailures = value->toInt(); // none in older files
         return value.has_value();
     }) && walk.atEnd();
     if (!whole)
@@ -305,8 +333,10 @@ shell::Status writeFleetState(const QString& path, const FleetState& state) {
     QJsonObject controllers;
     for (const auto& [name, record] : state.controllers)
         controllers.insert(name, recordJson(record));
-    const QJsonObject root{
-        {"format", 1}, {"lastRun", isoText(state.lastRun)}, {"controllers", controllers}};
+    const QJsonObject root{{"format", 1},
+                           {"lastRun", isoText(state.lastRun)},
+                           {"pushFailuresInARow", state.pushFailures},
+                           {"controllers", controllers}};
     return shell::replacePrivateFile(path, QJsonDocument(root).toJson(QJsonDocument::Indented));
 }
 

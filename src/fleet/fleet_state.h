@@ -17,6 +17,8 @@
 #include <map>
 #include <optional>
 
+class QLockFile;
+
 namespace kt::fleet {
 
 // A run's outcome for one controller, kept for the strip of recent runs.
@@ -63,6 +65,7 @@ inline constexpr int kRecentRuns = 10;
 struct FleetState {
     QDateTime lastRun; // when the newest run ended; invalid: never
     std::map<QString, ControllerRecord> controllers;
+    int pushFailures = 0; // the last runs in a row whose push of the history failed
 };
 
 // The state file of a fleet file: beside it, its name with .state in place
@@ -82,6 +85,11 @@ shell::Status writeFleetState(const QString& path, const FleetState& state);
 // either waits for it.
 QString stateLockPathOf(const QString& statePath);
 inline constexpr int kStateLockWaitMs = 30000;
+// Takes `lock` (made on stateLockPathOf), waiting kStateLockWaitMs for
+// another holder. InUse when one held it all that time; else, when no lock
+// file can be made there (a full disk, a folder not to be written), the
+// system's reason.
+shell::Status lockState(QLockFile& lock);
 
 // The last good backup of a record: the one it names, else (a state written
 // before they were named) its last complete backup, counted from its files;

@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QTimeZone>
+#include <cerrno>
+#include <cstring>
 #include <git2.h>
 
 namespace kt::fleet {
@@ -274,6 +276,30 @@ shell::Status History::stage(const QString& section, const QString& mainFile) {
     return shell::done();
 }
 
+namespace {
+
+// Why the branch of the history in `folder`, read afresh from the disk,
+// does not hold commit `id` of tree `tree`; empty when it does.
+QString unconfirmed(const QString& folder, const git_oid& id, const git_oid& tree) {
+    Repository repo;
+    git_oid head;
+    Commit commit;
+    Tree files;
+    if (git_repository_open_ext(repo.out(), QFile::encodeName(folder).constData(),
+                                GIT_REPOSITORY_OPEN_NO_SEARCH, nullptr) != 0)
+        return QStringLiteral("the history cannot be opened again");
+    if (git_reference_name_to_id(&head, repo, refName().toUtf8().constData()) != 0 ||
+        !git_oid_equal(&head, &id))
+        return shell::fillIn(QStringLiteral("the branch %1 did not move to the new commit"),
+                             {QLatin1String(kHistoryBranch)});
+    if (git_commit_lookup(commit.out(), repo, &id) != 0 ||
+        git_commit_tree(files.out(), commit) != 0 || !git_oid_equal(git_tree_id(files), &tree))
+        return QStringLiteral("the new commit cannot be read back");
+    return {};
+}
+
+} // namespace
+
 shell::Result<bool> History::commit(const QString& message) {
     Index index;
     git_oid treeId;
@@ -291,10 +317,27 @@ shell::Result<bool> History::commit(const QString& message) {
         return gitError(QStringLiteral("cannot sign a commit"));
     const git_commit* parents[] = {parent};
     git_oid commitId;
+    git_error_clear();
+    errno = 0;
     if (git_commit_create(&commitId, git_->repo, refName().toUtf8().constData(), author, author,
                           "UTF-8", message.toUtf8().constData(), tree, hasParent ? 1 : 0,
                           parents) != 0)
         return gitError(QStringLiteral("cannot commit in %1").arg(folder_));
+    // On a full disk git has reported a commit made that never reached the
+    // branch. What it said, or the system, on the way gives the reason.
+    const int systemError = errno;
+    const git_error* said = git_error_last();
+    const QString saidText =
+        said && said->message ? QString::fromUtf8(said->message).trimmed() : QString();
+    if (const QString lost = unconfirmed(folder_, commitId, treeId); !lost.isEmpty())
+        return shell::Error{
+            shell::ErrorCode::Unwritable,
+            shell::fillIn(QStringLiteral("cannot commit in %1: %2 (%3)"),
+                          {folder_, lost,
+                           !saidText.isEmpty() ? saidText
+                           : systemError != 0  ? QString::fromLocal8Bit(std::strerror(systemError))
+                                               : QStringLiteral("no reason given")}),
+            folder_};
     return true;
 }
 
@@ -325,10 +368,16 @@ int noteRejection(const char* ref, const char* status, void* payload) {
 
 } // namespace
 
-shell::Status History::push(const QString& remoteUrl, const QString& branch) {
+shell::Status History::push(const RemoteAddress& address, const QString& branch) {
+    // Git's messages may quote the URL, or parts of it.
+    const auto failed = [&](shell::Error error) {
+        error.message = address.scrubbed(error.message);
+        return error;
+    };
     Remote remote;
-    if (git_remote_create_anonymous(remote.out(), git_->repo, remoteUrl.toUtf8().constData()) != 0)
-        return gitError(QStringLiteral("cannot use the remote"));
+    if (git_remote_create_anonymous(remote.out(), git_->repo,
+                                    address.forGit().toUtf8().constData()) != 0)
+        return failed(gitError(QStringLiteral("cannot use the remote")));
     PushState state;
     git_push_options options;
     git_push_options_init(&options, GIT_PUSH_OPTIONS_VERSION);
@@ -339,10 +388,10 @@ shell::Status History::push(const QString& remoteUrl, const QString& branch) {
     char* names[] = {const_cast<char*>(refspec.constData())};
     const git_strarray refspecs = {names, 1};
     if (git_remote_push(remote, &refspecs, &options) != 0)
-        return gitError(QStringLiteral("the push failed"));
+        return failed(gitError(QStringLiteral("the push failed")));
     if (!state.rejected.isEmpty())
-        return shell::Error{shell::ErrorCode::Unwritable,
-                            QStringLiteral("the push failed: ") + state.rejected};
+        return failed(
+            {shell::ErrorCode::Unwritable, QStringLiteral("the push failed: ") + state.rejected});
     return shell::done();
 }
 

@@ -3,6 +3,7 @@
 // SECTION/SECTION.KT and its card files. Made and written with libgit2.
 #pragma once
 
+#include "remote_address.h"
 #include "shell/file_lock.h"
 #include "shell/result.h"
 
@@ -58,8 +59,9 @@ class History {
     // Pushes the history to `branch` of `remote`: a bare repository by its
     // path, or a URL (https with credentials in the URL or a helper-free
     // token, ssh through the user's ssh-agent). Only a branch that the
-    // history extends is updated: the branch of another fleet never is.
-    shell::Status push(const QString& remote, const QString& branch);
+    // history extends is updated: the branch of another fleet never is. An
+    // error never holds the remote's credentials.
+    shell::Status push(const RemoteAddress& remote, const QString& branch);
 
     // The versions of `section`, oldest first.
     QList<HistoryVersion> versions(const QString& section) const;

@@ -92,6 +92,8 @@ QByteArray metricsText(const QList<ControllerView>& controllers, const FleetStat
     runGauge("run_controllers_changed", "Controllers whose records changed in their last run.",
              number(changed));
     runGauge("run_controllers_failed", "Controllers whose last backup job failed.", number(failed));
+    runGauge("push_failures_in_a_row", "The last runs in a row whose push of the history failed.",
+             number(state.pushFailures));
     if (state.lastRun.isValid() && state.lastRun.secsTo(now) >= -kClockToleranceSeconds)
         runGauge("run_end_timestamp_seconds", "Time the last run ended.",
                  number(state.lastRun.toSecsSinceEpoch()));

@@ -11,10 +11,15 @@ namespace kt::fleet {
 void leadOwnGroup(QProcess& process);
 // Kills the whole group that `process` leads.
 void killGroup(QProcess& process);
+// How a child ends with this program: stopped as on SIGTERM (a job keeps
+// what it read and logs its end), or killed (a push blocked in the network).
+enum class ParentGone { Stop, Kill };
 
-// Makes `process` end when this program ends, also when it is killed: a
-// job of a run that was killed must not run on and hold its port. On Linux
-// the child is sent SIGTERM, which a job ends on as it does on a stop.
-void endWithThisProgram(QProcess& process);
+// Makes `process`, when it starts, end when this program ends, however it
+// ends (a SIGKILL too), so that nothing it was to do outlives the one that
+// waits for it: a job of a killed run must not hold its port, nor a push
+// run on. On Windows the child is in a job object that ends with this
+// program, ended as killed.
+void endWithThisProgram(QProcess& process, ParentGone how);
 
 } // namespace kt::fleet

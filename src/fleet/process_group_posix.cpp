@@ -1,8 +1,11 @@
 #include "process_group.h"
 
 #include <csignal>
-#include <sys/prctl.h>
+#include <functional>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 namespace kt::fleet {
 
@@ -16,19 +19,24 @@ void killGroup(QProcess& process) {
     process.kill();
 }
 
-void endWithThisProgram(QProcess& process) {
+void endWithThisProgram(QProcess& process, ParentGone how) {
+#ifdef __linux__
+    // Made here, so that the child, between fork and exec, allocates nothing.
     const std::function<void()> before = process.childProcessModifier();
     const pid_t parent = ::getpid();
-    // Runs in the child between fork and exec, where the parent's signal
-    // handlers still stand. A parent that died before the request was made
-    // has left the child to another one: it ends at once.
-    process.setChildProcessModifier([before, parent] {
+    const int signal = how == ParentGone::Kill ? SIGKILL : SIGTERM;
+    process.setChildProcessModifier([before, parent, signal] {
         if (before)
             before();
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        ::prctl(PR_SET_PDEATHSIG, signal);
+        // A parent that ended before the line above is not told of.
         if (::getppid() != parent)
-            ::raise(SIGKILL);
+            ::_exit(127);
     });
+#else
+    (void)process;
+    (void)how;
+#endif
 }
 
 } // namespace kt::fleet

@@ -54,7 +54,7 @@ void leadOwnGroup(QProcess& process) {
 
 // The job object of leadOwnGroup ends its child when its last handle
 // closes, which the system does when this program ends, however it ends.
-void endWithThisProgram(QProcess& process) {
+void endWithThisProgram(QProcess& process, ParentGone) {
     if (!process.findChild<QObject*>(kJobObjectName, Qt::FindDirectChildrenOnly))
         leadOwnGroup(process);
 }

@@ -76,7 +76,7 @@ TEST(Fleet, ReadsEachControllerWithItsDefaults) {
     EXPECT_EQ(std::tuple(north.folder, gate.folder, s.history, s.report, s.metrics),
               std::tuple(rooted("/etc/kt/kt"), rooted("/etc/kt"), rooted("/etc/history"),
                          rooted("/var/www/kt.html"), rooted("/etc/kt/prom/kt560ax.prom")));
-    EXPECT_EQ(s.remote, "ssh://backup@vault/kt.git");
+    EXPECT_EQ(s.remote.forGit(), "ssh://backup@vault/kt.git");
     EXPECT_EQ(s.branch, "site"); // the fleet file's name, unless Branch= says
     EXPECT_EQ(s.onFailure, (QStringList{rooted("/usr/bin/notify"), "door $1", "a;b"}));
     EXPECT_TRUE(s.onChange.isEmpty());
@@ -92,7 +92,7 @@ TEST(Fleet, ReadsEachControllerWithItsDefaults) {
          {std::pair<QString, QString>{"git@vault:kt.git", "git@vault:kt.git"},
           {"../bare.git", rooted("/etc/bare.git")},
           {rooted("/srv/kt.git"), rooted("/srv/kt.git")}})
-        EXPECT_EQ(settingsOf("Remote=" + remote.toUtf8()).remote, taken);
+        EXPECT_EQ(settingsOf("Remote=" + remote.toUtf8()).remote.forGit(), taken);
     // The example that ships with the program reads without a mistake.
     QFile example(KT_SOURCE_DIR "/contrib/fleet.ini");
     ASSERT_TRUE(example.open(QIODevice::ReadOnly));
@@ -135,6 +135,10 @@ TEST(Fleet, EachMistakeNamesItsLine) {
         {"[fleet]\nJobs=0\n[a]\nPort=COM1\n", "f.ini line 2: Jobs takes 1 to 256, not \"0\"."},
         {"[fleet]\nMaxAge=soon\n[a]\nPort=COM1\n", "f.ini line 2: MaxAge takes hours, or a"},
         {"[fleet]\nRetries=11\n[a]\nPort=COM1\n", "f.ini line 2: Retries takes 0 to 10, not"},
+        {"[fleet]\nPushFailLimit=0\n[a]\nPort=COM1\n",
+         "f.ini line 2: PushFailLimit takes 1 to 1000, not \"0\"."},
+        {"[a]\nPort=COM1\n[fleet]\nPushFailLimit=1001\n",
+         "f.ini line 4: PushFailLimit takes 1 to 1000, not \"1001\"."},
         {"[a]\nPort=COM1\n[fleet]\nOnDone=say 'hi\n", "f.ini line 4: OnDone takes a program"},
         {"[fleet]\n[a]\nPort=COM1\n[FLEET]\n", "f.ini line 4: [fleet] is there twice."},
         {"[fleet]\nBranch=../main\n[a]\nPort=COM1\n", "f.ini line 2: Branch takes a branch name"},

@@ -3,6 +3,7 @@
 #include "fleet/fleet_state.h"
 #include "fleet/hooks.h"
 #include "support/printers.h"
+#include "support/process_gone.h"
 #include "support/system_paths.h"
 
 #include <QElapsedTimer>
@@ -14,12 +15,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-// A process that ended but was not yet reaped.
-bool isZombie(pid_t pid) {
-    QFile stat(QString("/proc/%1/stat").arg(pid));
-    return stat.open(QIODevice::ReadOnly) && stat.readAll().contains(") Z ");
-}
 
 // Runs a hook to its end, with what it prints in `said`; `stopAtOnce`
 // stops it as soon as it has started.
@@ -273,7 +268,7 @@ TEST(Hooks, RunWithTheirVariablesWithinTheirTimeAndSayWhyTheyFailed) {
     QElapsedTimer waited;
     waited.start();
     bool gone = false;
-    while (!(gone = ::kill(child, 0) != 0 || isZombie(child)) && waited.elapsed() < 60000)
+    while (!(gone = kt::test::processGone(child)) && waited.elapsed() < 60000)
         QThread::msleep(10);
     EXPECT_TRUE(gone) << "sleep " << child << " outlived its hook";
     if (!gone)
