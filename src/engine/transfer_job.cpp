@@ -76,6 +76,13 @@ bool TransferJob::start(const JobRequest& request) {
         return refuse(JobOutcome::FileError, fileProblemText(locked.error()));
     if (const shell::Status usable = checkBackupFileSet(path, saving); !usable)
         return refuse(JobOutcome::FileError, fileProblemText(usable.error()));
+    // A Save replaces the set's files only at its end: one that may not be
+    // written is told now, before the controller is read, and no replacing
+    // is left half done.
+    if (saving)
+        for (const QString& file : backupFileSet(path))
+            if (const QFileInfo info(file); info.exists() && !info.isWritable())
+                return refuse(JobOutcome::FileError, cannotWrite(file));
     // Held by the lock, the set cannot change under the job: it is read
     // once, here, and everything the job decides comes from that reading.
     const shell::Result<SetRecords> set = saving ? SetRecords{} : readSetWithJournal(path);

@@ -215,6 +215,18 @@ if [ "$(id -u)" -eq 0 ] && need setpriv; then
         check "... and names it" grep -q "2$name.KT - is not a regular file" link-$name.err
     done
     check "... nothing was written through it" [ "$(cat secret)" = secret -a ! -e nowhere ]
+    # A backup its user may not write: a Save says so before it reads the
+    # controller, and leaves the backup and nothing beside it.
+    mkdir mine
+    cp shared/x.KT mine/ro.KT
+    chmod 444 mine/ro.KT
+    chown -R 65534 mine
+    chmod 666 "$(readlink -f shared.tty)"
+    as_nobody "$kt" save mine/ro.KT --port shared.tty --only system "${fast[@]}" 2>ro.err
+    check "a save into a backup its user may not write exits 2" [ $? -eq 2 ]
+    check "... which names it" grep -q "ro.KT - " ro.err
+    check "... and is left alone, with nothing beside it" \
+        [ "$(ls -A mine)" = ro.KT ] && cmp -s shared/x.KT mine/ro.KT
     stop_sim "$sim_shared"
 fi
 
