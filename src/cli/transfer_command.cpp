@@ -3,6 +3,7 @@
 #include "cli_view.h"
 #include "command_support.h"
 #include "engine/backup_file.h"
+#include "engine/load_warnings.h"
 #include "engine/record_compare.h"
 #include "fleet/exit_status.h"
 #include "link/port_naming.h"
@@ -83,6 +84,8 @@ void printJson(const CliOptions& options, const engine::JobRequest& request,
         summary.insert("error", error.left(engine::JobLog::kMaxErrorChars));
     if (portBusy) // another program holds it: worth a try again soon
         summary.insert("portBusy", true);
+    if (job && request.direction == engine::Direction::Load && !job->untouchedCards().isEmpty())
+        summary.insert("cardSlotsLeft", engine::slotList(job->untouchedCards()));
     if (job && job->keptIn().size())
         summary.insert("keptIn", job->keptIn());
     if (job && outcome == engine::JobOutcome::Finished && job->replacedBackup())

@@ -23,6 +23,7 @@ inline constexpr char kControllerKey[] = "Controller";
 inline constexpr char kCategoriesKey[] = "Categories";
 inline constexpr char kCardsKey[] = "Cards";
 inline constexpr char kRecordsKey[] = "Records";
+inline constexpr char kUnsendableKey[] = "Unsendable";
 
 std::optional<int> numberOf(const QByteArray& value) {
     if (value.isEmpty())
@@ -68,6 +69,10 @@ Manifest readManifest(const QString& mainFile) {
             manifest.cards = numberOf(value);
         } else if (is(kRecordsKey)) {
             manifest.records = numberOf(value);
+        } else if (is(kUnsendableKey)) {
+            for (const QByteArray& name : value.split(','))
+                if (!shell::trimBlanks(name).isEmpty())
+                    manifest.unsendable.append(shell::trimBlanks(name));
         }
     }
     return manifest;
@@ -89,6 +94,7 @@ shell::Status writeSaveStart(const QString& mainFile, const QByteArray& controll
             head.remove(kCardsKey);
         head.remove(kFinishedKey);
         head.remove(kRecordsKey);
+        head.remove(kUnsendableKey);
         data = head.data();
         return true;
     });
@@ -106,20 +112,25 @@ bool takeManifest(QByteArray& data, const Manifest& from) {
         head.remove(kCardsKey);
     head.remove(kFinishedKey);
     head.remove(kRecordsKey);
+    head.remove(kUnsendableKey);
     if ((!from.finished.isEmpty() && !head.set(kFinishedKey, from.finished)) ||
-        (from.records && !head.set(kRecordsKey, QByteArray::number(*from.records))))
+        (from.records && !head.set(kRecordsKey, QByteArray::number(*from.records))) ||
+        (!from.unsendable.isEmpty() && !head.set(kUnsendableKey, from.unsendable.join(','))))
         return false;
     data = head.data();
     return true;
 }
 
-shell::Status writeSaveEnd(const QString& mainFile, int records) {
+shell::Status writeSaveEnd(const QString& mainFile, int records,
+                           const QList<QByteArray>& unsendable) {
     // Complete=1 in the same atomic write as the rest: a backup killed
     // before it stays marked as stopped.
     return editBackupFile(mainFile, [&](QByteArray& data) {
         shell::IniSectionEditor head(data, kHeadSection);
         if (!head.set(kFinishedKey, localTimeStamp()) ||
-            !head.set(kRecordsKey, QByteArray::number(records)) || !head.set(kCompleteKey, "1"))
+            !head.set(kRecordsKey, QByteArray::number(records)) ||
+            (!unsendable.isEmpty() && !head.set(kUnsendableKey, unsendable.join(','))) ||
+            !head.set(kCompleteKey, "1"))
             return false;
         data = head.data();
         return true;

@@ -39,6 +39,7 @@ struct Manifest {
     QList<QByteArray> categories; // Language.ini keys; empty: not said
     std::optional<int> cards;     // card count, when cards were saved
     std::optional<int> records;   // records stored
+    QList<QByteArray> unsendable; // keys whose values a restore cannot send
 
     // The times as instants, invalid when missing or malformed.
     QDateTime startedAt() const;
@@ -54,10 +55,12 @@ Manifest readManifest(const QString& mainFile);
 // owner only. An error when the file cannot take them.
 shell::Status writeSaveStart(const QString& mainFile, const QByteArray& controller,
                              const QList<QByteArray>& categories, std::optional<int> cards);
-// The end of a Save that finished: Finished, Records, then Complete=1, in
-// one atomic write, so that a backup killed before it stays marked as
-// stopped.
-shell::Status writeSaveEnd(const QString& mainFile, int records);
+// The end of a Save that finished: Finished, Records, the keys of values
+// that hold a control character (Unsendable, when there are any), then
+// Complete=1, in one atomic write, so that a backup killed before it stays
+// marked as stopped.
+shell::Status writeSaveEnd(const QString& mainFile, int records,
+                           const QList<QByteArray>& unsendable = {});
 
 // The manifest `from` (of a Save's own main file) put into the bytes of a
 // main file, as that Save would have written it there: the title first,

@@ -26,6 +26,20 @@ QString numberText(long long number) {
     return QString::fromLatin1(shell::numberWithSign(number));
 }
 
+// A control character would end or corrupt a request frame; a tab is data.
+bool holdsControlCharacter(const QByteArray& value) {
+    return std::any_of(value.cbegin(), value.cend(),
+                       [](char c) { return static_cast<unsigned char>(c) < 32 && c != '\t'; });
+}
+
+// Record keys for a message: the first few, then how many in all.
+QString keyList(const QStringList& keys) {
+    constexpr qsizetype kShown = 10;
+    return keys.size() <= kShown ? keys.join(", ")
+                                 : keys.first(kShown).join(", ") +
+                                       QStringLiteral(", ... (%1 in all)").arg(keys.size());
+}
+
 } // namespace
 
 TransferJob::TransferJob(link::SerialPort& port, link::Clock& clock, JobView& view,
@@ -97,10 +111,21 @@ bool TransferJob::start(const JobRequest& request) {
         outcome_ = JobOutcome::Declined;
         return false;
     }
-    if (taken.direction == Direction::Load &&
-        !confirmLoad(taken, manifest, backupRecordsOf(*set, path))) {
-        outcome_ = JobOutcome::Declined;
-        return false;
+    // The job reads the backup's records from here on.
+    stored_ = *set;
+    strDataFile = path;
+    if (taken.direction == Direction::Load) {
+        // Every value is checked before the first is sent: a restore never
+        // stops half way on a value it could have seen before it began.
+        if (const QStringList unsendable = unsendableRecords(taken); !unsendable.isEmpty())
+            return refuse(JobOutcome::FileError,
+                          shell::fillIn(view_.languageText("ValuesNotSendable"),
+                                        {path, keyList(unsendable)}) +
+                              '.');
+        if (!confirmLoad(taken, manifest, backupRecordsOf(*set, path))) {
+            outcome_ = JobOutcome::Declined;
+            return false;
+        }
     }
 
     lock_ = std::move(lock);
@@ -112,11 +137,11 @@ bool TransferJob::start(const JobRequest& request) {
     replaced_ = replacing ? manifest : std::optional<Manifest>();
     keptIn_.clear();
     keptInFile_.clear();
-    stored_ = *set;
+    untouchedCards_.clear();
+    unsendable_.clear();
     request_ = taken;
     outcome_ = JobOutcome::None;
     error_.clear();
-    strDataFile = path;
     intDirection = taken.direction;
     counts_ = {};
     heardController_ = false;
@@ -250,7 +275,7 @@ bool TransferJob::endSaveFiles(bool complete) {
     // with its main file, last: a backup killed before stays marked as
     // stopped.
     if (const shell::Status ended =
-            complete ? writeSaveEnd(workingFile_, counts_.done) : shell::done();
+            complete ? writeSaveEnd(workingFile_, counts_.done, unsendable_) : shell::done();
         !ended)
         return failed(cannotWrite(workingFile_, ended.error().reason));
     const shell::Result<SaveEnd> ended = endSave(strDataFile, wallClock());
@@ -348,16 +373,16 @@ void TransferJob::setUp() {
     for (const Category* category : std::as_const(request_.categories))
         progressMax_ += category->progressShare(request_.cardCount);
     view_.showProgress(progressValue_, progressMax_);
-    plan_ = planRecords();
+    plan_ = planRecords(request_);
     categoryAt_ = 0;
     recordAt_ = 0;
     categoryOpen_ = false;
     proceed();
 }
 
-QList<TransferJob::PlannedCategory> TransferJob::planRecords() const {
+QList<TransferJob::PlannedCategory> TransferJob::planRecords(const JobRequest& request) const {
     QList<PlannedCategory> plan;
-    for (const Category* category : std::as_const(request_.categories)) {
+    for (const Category* category : request.categories) {
         PlannedCategory planned{category, {}};
         const QString caption = view_.languageText(category->languageKey);
         if (category->cards) {
@@ -484,26 +509,40 @@ void TransferJob::finish(bool complete) {
                                 {QString::number(counts_.done), QString::number(counts_.empty)})
                 : shell::fillIn(view_.languageText("LoadSummary"),
                                 {QString::number(counts_.done), QString::number(counts_.skipped)});
-        QString replaced;
-        if (save() && replaced_) {
-            const QDateTime made = replaced_->finishedAt();
-            replaced =
-                '\n' +
-                shell::fillIn(
-                    view_.languageText("SaveReplaced"),
-                    {QString::fromLatin1(replaced_->controller),
-                     made.isValid() ? made.toLocalTime().toString("yyyy-MM-dd HH:mm") : "?"}) +
-                '.';
-        }
         view_.showMessage(MsgStyle::Information, MsgButtons::Ok,
                           view_.languageText(save() ? "ProcessSaveOk" : "ProcessLoadOk") + ".\n" +
-                              summary + '.' + replaced);
+                              summary + '.' + endNotes());
     } else {
         showStoppedSummary();
     }
     logJob();
     view_.showJobRunning(false);
     emit finished(outcome_);
+}
+
+QString TransferJob::endNotes() const {
+    QString notes;
+    const auto add = [&](const char* key, const QString& argument) {
+        notes += '\n' + shell::fillIn(view_.languageText(key), {argument}) + '.';
+    };
+    if (save() && replaced_) {
+        const QDateTime made = replaced_->finishedAt();
+        notes += '\n' +
+                 shell::fillIn(view_.languageText("SaveReplaced"),
+                               {QString::fromLatin1(replaced_->controller),
+                                made.isValid() ? made.toLocalTime().toString("yyyy-MM-dd HH:mm")
+                                               : QStringLiteral("?")}) +
+                 '.';
+    }
+    if (save() && !unsendable_.isEmpty()) {
+        QStringList keys;
+        for (const QByteArray& key : std::as_const(unsendable_))
+            keys.append(QString::fromLatin1(key));
+        add("SaveUnsendable", keyList(keys));
+    }
+    if (!save() && !untouchedCards_.isEmpty())
+        add("LoadCardsLeft", slotList(untouchedCards_));
+    return notes;
 }
 
 void TransferJob::showStoppedSummary() {
@@ -638,36 +677,56 @@ TransferJob::RecordStep TransferJob::beginRecord(const Category& category,
             return RecordStep::Send;
         // A record without a value goes out as its read request, which
         // leaves the controller's record as it is; it counts as skipped.
-        const QByteArray value = shell::trimBlanks(storedValue(strDataFile, record.key));
-        if (!canSend(record.key, value))
-            return RecordStep::Stop;
-        requestText += value;
+        requestText += loadValue(category, record).value;
         return RecordStep::Send;
     }
-    const CardRecords& cards = *category.cards;
-    const QByteArray digits = shell::formatDigits(record.card, cards.digits);
     if (save() || verify()) {
-        requestText = address_ + cards.readCode + digits;
+        requestText = address_ + category.cards->readCode +
+                      shell::formatDigits(record.card, category.cards->digits);
         return RecordStep::Send;
     }
-    const QByteArray key = cards.writeCode + digits;
-    const QByteArray stored =
-        cardRecordOfStoredValue(storedValue(cardFile(strDataFile, record.card), key));
-    if (stored.size() != kCardRecordLength) {
-        ++counts_.skipped; // nothing stored for this card: nothing is sent
+    const LoadValue card = loadValue(category, record);
+    if (card.value.isEmpty()) {
+        // Nothing stored for this card: nothing is sent, and whatever the
+        // controller holds there stays.
+        ++counts_.skipped;
+        untouchedCards_.append(record.card);
         return RecordStep::Next;
     }
-    if (!canSend(key, stored))
-        return RecordStep::Stop;
-    requestText = address_ + key + stored;
+    requestText = address_ + card.key + card.value;
     return RecordStep::Send;
+}
+
+TransferJob::LoadValue TransferJob::loadValue(const Category& category,
+                                              const PlannedRecord& record) const {
+    if (!category.cards)
+        return {record.key, shell::trimBlanks(storedValue(strDataFile, record.key))};
+    const QByteArray key =
+        category.cards->writeCode + shell::formatDigits(record.card, category.cards->digits);
+    const QByteArray stored =
+        cardRecordOfStoredValue(storedValue(cardFile(strDataFile, record.card), key));
+    return {key, stored.size() == kCardRecordLength ? stored : QByteArray()};
+}
+
+QStringList TransferJob::unsendableRecords(const JobRequest& request) const {
+    QStringList keys;
+    for (const PlannedCategory& planned : planRecords(request))
+        for (const PlannedRecord& record : planned.records)
+            if (const LoadValue load = loadValue(*planned.category, record);
+                holdsControlCharacter(load.value))
+                keys.append(QString::fromLatin1(load.key));
+    return keys;
 }
 
 bool TransferJob::completeRecord(const Category& category, const PlannedRecord& record) {
     if (!category.cards) {
         const QByteArray& key = record.key;
-        if (save())
-            return store(workingFile_, key, shell::trimBlanks(reply_));
+        if (save()) {
+            const QByteArray value = shell::trimBlanks(reply_);
+            if (holdsControlCharacter(value))
+                unsendable_.append(key); // stored as it came, and said at the end
+            return store(workingFile_, key, value);
+        }
         const QByteArray inFile = shell::trimBlanks(storedValue(strDataFile, key));
         if (verify())
             compare(key, inFile, shell::trimBlanks(reply_));
@@ -701,6 +760,8 @@ bool TransferJob::completeRecord(const Category& category, const PlannedRecord& 
         ++counts_.empty;
         return true;
     }
+    if (holdsControlCharacter(cardRecord))
+        unsendable_.append(key); // stored as it came, and said at the end
     return store(file, key, storedCardValue(cardRecord));
 }
 
@@ -724,18 +785,6 @@ QByteArray TransferJob::storedValue(const QString& file, const QByteArray& key) 
 
 bool TransferJob::journalDone(const shell::Status& status) {
     return status || stopWithMessage(fileProblemText(status.error()));
-}
-
-bool TransferJob::canSend(const QByteArray& key, const QByteArray& value) {
-    // A control character would end or corrupt the request frame; a tab is
-    // data.
-    const bool control = std::any_of(value.cbegin(), value.cend(), [](char c) {
-        return static_cast<unsigned char>(c) < 32 && c != '\t';
-    });
-    if (!control)
-        return true;
-    return stopWithMessage(
-        shell::fillIn(view_.languageText("ValueNotSendable"), {QString::fromLatin1(key)}) + '.');
 }
 
 bool TransferJob::lineFailed(JobOutcome outcome, const QString& reason, const QString& text) {

@@ -67,6 +67,9 @@ class TransferJob : public QObject {
     const std::optional<Manifest>& replacedBackup() const { return replaced_; }
     // Where the last Save, stopped, kept what it read; empty when it did not.
     const QString& keptIn() const { return keptInFile_; }
+    // The card slots the last Load left as they were, having no card for
+    // them.
+    const QList<int>& untouchedCards() const { return untouchedCards_; }
     // What the last job did when it stopped short, in the view's current
     // language ("Backup stopped: 812 of 2559 records saved").
     QString stoppedSummary() const;
@@ -131,7 +134,17 @@ class TransferJob : public QObject {
 
     // Resets the counts and the progress, plans the records and starts.
     void setUp();
-    QList<PlannedCategory> planRecords() const;
+    QList<PlannedCategory> planRecords(const JobRequest& request) const;
+    // What a Load sends for a record: its key and its stored value (empty:
+    // none, or no usable card).
+    struct LoadValue {
+        QByteArray key;
+        QByteArray value;
+    };
+    LoadValue loadValue(const Category& category, const PlannedRecord& record) const;
+    // The keys of the records of a Load of `request` whose values cannot go
+    // into a request frame.
+    QStringList unsendableRecords(const JobRequest& request) const;
     // Moves on from record to record until one needs the controller or
     // the job ends.
     void proceed();
@@ -160,9 +173,6 @@ class TransferJob : public QObject {
     // Whether a sync or a fold of the Save's journal went well; on failure
     // stops the job (the journal keeps every record) and is false.
     bool journalDone(const shell::Status& status);
-    // Whether a record of a Load can go into a request frame; false, with
-    // the job stopped and a message naming the record, when it cannot.
-    bool canSend(const QByteArray& key, const QByteArray& value);
     // Refuses to start with a message; false.
     bool refuse(JobOutcome outcome, const QString& text);
     // The line failed for good: the job stops, `reason` for its log and
@@ -172,6 +182,10 @@ class TransferJob : public QObject {
     QString noControllerText() const;
     // The summary of a job that stopped short.
     void showStoppedSummary();
+    // What the end message of a job that finished says besides its counts:
+    // the backup a Save replaced, values a restore cannot send, card slots
+    // a Load left as they were.
+    QString endNotes() const;
     // Takes the time the job ends at, once: its end message may stay up for
     // a while, and the log keeps when the job ended.
     void markEnded();
@@ -211,6 +225,8 @@ class TransferJob : public QObject {
     std::optional<Manifest> replaced_; // the complete backup a Save replaces
     QString keptInFile_;               // where a stopped Save's records are kept
     QString keptIn_;                   // the same, said in full
+    QList<int> untouchedCards_;        // a Load's card slots without a card in the backup
+    QList<QByteArray> unsendable_;     // a Save's keys whose values a restore cannot send
     // A Load's or a Verify's backup, read once at the start: for each file
     // of the set, its Data keys (upper case) and their values as stored.
     std::map<QString, QMap<QByteArray, QByteArray>> stored_;

@@ -97,28 +97,23 @@ TEST(TransferJob, EachCategoryIsSavedAndLoadedRecordByRecord) {
     EXPECT_EQ(r.job.outcome(), JobOutcome::Garbled);
 }
 
-// A job that stops midway (the link gives up, a reply the file cannot hold, a
-// value the request frame cannot carry) says why, keeps what it had, asks no more.
+// A job that stops midway (the link gives up, a reply the file cannot hold)
+// says why, keeps what it had, asks no more.
 TEST(TransferJob, AJobThatStopsMidwaySaysWhyAndGoesNoFurther) {
     const auto text = [](const char* key, const QStringList& args) {
         return kt::shell::fillIn(FakeJobView().languageText(key), args);
     };
-    const QByteArray card = "0012345678123401FF00FF00";
     const QList<QByteArray> appset = interleaved({"EA", "EB", "EC"}, 6, "EA07");
-    const QByteArray escapeInCard = "HA0001=" + card + "\nHA0002=" + card.left(22) + "\0330\n";
     struct Case {
         const char* category;
         int silentAfter;        // replies before the line goes silent; -1 never
-        QByteArray restore;     // a Load of these data lines; empty: a Save
-        QList<QByteArray> done; // a Save's keys in the file, a Load's requests
+        QList<QByteArray> done; // the keys in the file
         int total;
         QString message;
     };
     const Case cases[] = {
-        {"appset", 19, {}, appset, 49, text("CommunicationError", {})},
-        {"system", -1, {}, {"DC"}, 2, text("ReplyNotStorable", {"DI"})},
-        {"system", -1, "DC=01\nDI=12\00234\n", {"01DC01"}, 2, text("ValueNotSendable", {"DI"})},
-        {"cards", -1, escapeInCard, {"01HA0001" + card}, 2, text("ValueNotSendable", {"HA0002"})},
+        {"appset", 19, appset, 49, text("CommunicationError", {})},
+        {"system", -1, {"DC"}, 2, text("ReplyNotStorable", {"DI"})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message.toStdString());
@@ -128,19 +123,58 @@ TEST(TransferJob, AJobThatStopsMidwaySaysWhyAndGoesNoFurther) {
             r.controller.setFaultPlan({.fault = Fault::Silence, .startAfter = c.silentAfter});
         r.choose({c.category});
         r.request.cardCount = 2;
-        const bool save = c.restore.isEmpty();
-        ASSERT_TRUE(save || put(r.loadFile, "[HEAD]\nTitle=KT560AX\n[Data]\n" + c.restore));
-        r.runJob(save ? Direction::Save : Direction::Load, r.loadFile);
-        EXPECT_EQ(save ? keysOf(sectionLines(r.saveFile)) : r.controller.requests(), c.done);
+        r.runSave();
+        EXPECT_EQ(keysOf(sectionLines(r.saveFile)), c.done);
         EXPECT_EQ(r.view.messages, QStringList{"3/1/" + c.message + "."});
-        EXPECT_EQ(r.view.summaries,
-                  QStringList{text(save ? "SaveStopped" : "LoadStopped",
-                                   {QString::number(c.done.size()), QString::number(c.total)})});
+        EXPECT_EQ(r.view.summaries, QStringList{text("SaveStopped", {QString::number(c.done.size()),
+                                                                     QString::number(c.total)})});
         EXPECT_EQ(r.view.progressValue, r.view.progressMax);
         EXPECT_EQ(r.view.runningShown, (QList<bool>{true, false}));
         EXPECT_EQ(r.job.outcome(),
                   c.silentAfter < 0 ? JobOutcome::FileError : JobOutcome::NoAnswer);
     }
+}
+
+// A restore checks every value before it sends the first: one that a
+// request frame cannot carry stops it before it begins, naming each. One
+// that goes ahead names the card slots it left as they were.
+TEST(TransferJob, ARestoreChecksItsValuesFirstAndNamesTheSlotsItLeft) {
+    const QByteArray card = "0012345678123401FF00FF00";
+    JobRig r;
+    r.choose({"system", "cards"});
+    r.request.cardCount = 9;
+    const QByteArray escapes = "[HEAD]\nTitle=KT560AX\n[Data]\nDC=01\nDI=12\00234\nHA0001=" + card +
+                               "\nHA0002=" + card.left(22) + "\0330\n";
+    // A Save that reads such a value says so and marks the backup.
+    r.store.setValue("DC", "AB\033CD");
+    ASSERT_TRUE(r.runSave());
+    EXPECT_TRUE(r.view.messages.last().endsWith(
+        kt::shell::fillIn(r.view.languageText("SaveUnsendable"), {"DC"}) + "."))
+        << r.view.messages.last().toStdString();
+    EXPECT_EQ(readManifest(r.saveFile).unsendable, QList<QByteArray>{"DC"});
+
+    const qsizetype sent = r.controller.requests().size();
+    ASSERT_TRUE(put(r.loadFile, escapes));
+    r.view.messages.clear();
+    EXPECT_FALSE(r.runLoad());
+    EXPECT_EQ(r.controller.requests().size(), sent); // nothing sent
+    EXPECT_EQ(r.job.outcome(), JobOutcome::FileError);
+    EXPECT_EQ(r.view.messages,
+              QStringList{"3/1/" +
+                          kt::shell::fillIn(r.view.languageText("ValuesNotSendable"),
+                                            {r.loadFile, "DI, HA0002"}) +
+                          "."});
+
+    // Cards 2 to 6 and 8 to 9 have no value: whatever the controller holds
+    // there stays, and the end says so.
+    ASSERT_TRUE(put(r.loadFile, "[HEAD]\nTitle=KT560AX\n[Data]\nDC=01\nDI=1234\nHA0001=" + card +
+                                    "\nHA0007=" + card + "\n"));
+    r.view.messages.clear();
+    ASSERT_TRUE(r.runLoad());
+    EXPECT_EQ(r.job.untouchedCards(), (QList<int>{2, 3, 4, 5, 6, 8, 9}));
+    EXPECT_TRUE(r.view.messages.last().endsWith(
+        kt::shell::fillIn(r.view.languageText("LoadCardsLeft"), {"2-6, 8, 9"}) + "."))
+        << r.view.messages.last().toStdString();
 }
 
 // Cancel near the 51st flow record (20 ms each) sends and writes nothing more and
@@ -257,7 +291,11 @@ TEST(TransferJob, CardRecordsHaveTwentyFourCharactersThroughASaveAndARestore) {
     r.request.cardCount = 9;
     r.runLoad();
     EXPECT_EQ(r.view.messages,
-              (QStringList{r.view.savedMessage(5, 2), r.view.loadedMessage(6, 3)}));
+              (QStringList{r.view.savedMessage(5, 2),
+                           r.view.loadedMessage(6, 3) + '\n' +
+                               kt::shell::fillIn(r.view.languageText("LoadCardsLeft"),
+                                                 {"6, 7, 9"}) +
+                               '.'}));
     EXPECT_EQ(r.controller.requests().mid(7),
               (QList<QByteArray>{"01HA0001" + plain, "01HA0002" + plain, "01HA0003" + tab,
                                  "01HA0004" + quotes, "01HA0005" + blank, "01HA0008" + plain}));
