@@ -35,8 +35,7 @@ shell::MsgAnswer CliView::showMessage(shell::MsgStyle style, shell::MsgButtons b
     clearBar();
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    if (buttons == shell::MsgButtons::OkCancel || buttons == shell::MsgButtons::RestoreCancel ||
-        buttons == shell::MsgButtons::ReplaceCancel) {
+    if (buttons != shell::MsgButtons::Ok && buttons != shell::MsgButtons::Cancel) {
         // Nobody is asked here, not even on a terminal: the question's last
         // paragraph, which asks, is left out, and --yes is the answer.
         const qsizetype asking = shown.lastIndexOf(QLatin1String("\n\n"));

@@ -76,6 +76,8 @@ bool isAddedKey(const char* key) {
                                             "ValuesNotSendable",
                                             "LoadCardsLeft",
                                             "SaveUnsendable",
+                                            "CloseAsk",
+                                            "CloseAskRestore",
                                             "Tools",
                                             "CompareWithBackup",
                                             "FileUntrusted",

@@ -105,9 +105,12 @@ void frmKT550AX::lsubApplyLanguage() {
     strTextBusy = text("Busy");
     strTextOff = text("OFF");
     strTextOn = text("ON");
-    setMessageButtonTexts(
-        withMnemonic(strTextOk.trimmed(), u'O'), withMnemonic(strTextCancel.trimmed(), u'C'),
-        withMnemonic(text("ButtonRestore"), u'R'), withMnemonic(text("ButtonReplace"), u'R'));
+    setMessageButtonTexts({.ok = withMnemonic(strTextOk.trimmed(), u'O'),
+                           .cancel = withMnemonic(strTextCancel.trimmed(), u'C'),
+                           .restore = withMnemonic(text("ButtonRestore"), u'R'),
+                           .replace = withMnemonic(text("ButtonReplace"), u'R'),
+                           .stop = withMnemonic(text("ButtonStopClose"), u'S'),
+                           .goOn = withMnemonic(text("ButtonGoOn"), u'G')});
     // Qt's own dialogs (file, device choice) in the same language.
     static const char* const qtTranslations[] = {nullptr, "qtbase_zh_TW", "qtbase_zh_CN"};
     QCoreApplication::removeTranslator(&qtTranslator_);
@@ -539,6 +542,17 @@ void frmKT550AX::showProgress(double, double) {
         showJobInfo();
 }
 
+bool frmKT550AX::stopJobToClose() {
+    QString text = shell::fillIn(languageText("CloseAsk"), {QString::number(job_->processed()),
+                                                            QString::number(job_->counts().total)});
+    if (job_->direction() == engine::Direction::Load)
+        text += '\n' + languageText("CloseAskRestore");
+    // A job that ended while the question was up needs no stop.
+    return ShowMessage(strTitle, shell::MsgStyle::Question, shell::MsgButtons::StopGoOn, text) ==
+               shell::MsgAnswer::Ok ||
+           !job_->isActive();
+}
+
 void frmKT550AX::showJobInfo() {
     if (jobEnded_)
         return;
@@ -596,7 +610,13 @@ void frmKT550AX::showJobSummary(const QString& summary) {
 }
 
 void frmKT550AX::closeEvent(QCloseEvent* event) {
-    // A running job ends first: nothing is sent or written after the close.
+    // A running job is stopped only when the user says so: a restore
+    // stopped half way leaves the controller part-written.
+    if (job_->isActive() && !stopJobToClose()) {
+        event->ignore();
+        return;
+    }
+    // Nothing is sent or written after the close.
     job_->cancel();
     tmrComm.stop();
     if (isPortOpen()) {

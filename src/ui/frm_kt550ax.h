@@ -135,6 +135,9 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     // The job panel's account of the running job: records done, time spent
     // and left, and the bar, from one count.
     void showJobInfo();
+    // Asks whether a close may stop the running job; true when it may, or
+    // when the job ended meanwhile.
+    bool stopJobToClose();
 
     std::unique_ptr<link::LinePort> mscComm;
     link::EventLoopClock clock_;

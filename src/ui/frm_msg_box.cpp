@@ -23,10 +23,7 @@ using shell::MsgStyle;
 
 struct MessageState {
     QPointer<frmMsgBox> shown; // the box on screen, if any
-    QString okText = QStringLiteral("OK(&O)");
-    QString cancelText = QStringLiteral("Cancel(&C)");
-    QString restoreText = QStringLiteral("Restore(&R)");
-    QString replaceText = QStringLiteral("Replace(&R)");
+    MessageButtonTexts texts;
 };
 
 MessageState& state() {
@@ -158,11 +155,13 @@ void frmMsgBox::load(const QString& title, MsgStyle style, MsgButtons buttons, c
         image->setPixmap(icon);
         image->resize(iconPixels, iconPixels);
     }
-    cmdOk_->setText((buttons == MsgButtons::RestoreCancel   ? s.restoreText
-                     : buttons == MsgButtons::ReplaceCancel ? s.replaceText
-                                                            : s.okText)
+    const MessageButtonTexts& t = s.texts;
+    cmdOk_->setText((buttons == MsgButtons::RestoreCancel   ? t.restore
+                     : buttons == MsgButtons::ReplaceCancel ? t.replace
+                     : buttons == MsgButtons::StopGoOn      ? t.stop
+                                                            : t.ok)
                         .trimmed());
-    cmdCancel_->setText(s.cancelText.trimmed());
+    cmdCancel_->setText((buttons == MsgButtons::StopGoOn ? t.goOn : t.cancel).trimmed());
     const MessageColours colours = messageColours(style);
     plate_ = colours.plate;
     lblMessage_->setStyleSheet(
@@ -286,12 +285,8 @@ void frmMsgBox::finish(MsgAnswer answer) {
     done(int(answer));
 }
 
-void setMessageButtonTexts(const QString& ok, const QString& cancel, const QString& restore,
-                           const QString& replace) {
-    state().okText = ok;
-    state().cancelText = cancel;
-    state().restoreText = restore;
-    state().replaceText = replace;
+void setMessageButtonTexts(const MessageButtonTexts& texts) {
+    state().texts = texts;
 }
 
 MsgAnswer ShowMessage(const QString& title, MsgStyle style, MsgButtons buttons, const QString& text,

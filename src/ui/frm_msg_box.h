@@ -65,9 +65,16 @@ class frmMsgBox final : public QDialog {
     int heightTwips_ = 0;
 };
 
-// Texts of the buttons, set with the language.
-void setMessageButtonTexts(const QString& ok, const QString& cancel, const QString& restore,
-                           const QString& replace);
+// Texts of the buttons, set with the language, with their mnemonics.
+struct MessageButtonTexts {
+    QString ok = QStringLiteral("OK(&O)");
+    QString cancel = QStringLiteral("Cancel(&C)");
+    QString restore = QStringLiteral("Restore(&R)");     // RestoreCancel's OK
+    QString replace = QStringLiteral("Replace(&R)");     // ReplaceCancel's OK
+    QString stop = QStringLiteral("Stop and close(&S)"); // StopGoOn's OK
+    QString goOn = QStringLiteral("Go on(&G)");          // StopGoOn's Cancel
+};
+void setMessageButtonTexts(const MessageButtonTexts& texts);
 
 // Sounds the beep, shows the message modally and returns the button that
 // closed it. One box at a time: a message raised while a box is open (by a

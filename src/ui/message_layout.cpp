@@ -15,8 +15,10 @@ MsgBoxButtons msgBoxButtons(shell::MsgButtons buttons) {
         break;
     case shell::MsgButtons::RestoreCancel:
     case shell::MsgButtons::ReplaceCancel:
-        // A restore overwrites the controller, a Save a complete backup:
-        // Enter must not start one.
+    case shell::MsgButtons::StopGoOn:
+        // A restore overwrites the controller, a Save a complete backup, a
+        // stopped restore leaves a controller part-written: Enter must not
+        // do any of them.
         b.ok = b.cancel = true;
         b.defaultButton = shell::MsgAnswer::Cancel;
         b.buttonBottom = D::cancelTop + D::buttonHeight;

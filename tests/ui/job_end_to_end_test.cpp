@@ -21,7 +21,8 @@
 namespace {
 
 struct EndToEnd {
-    EndToEnd() {
+    // `answer`: the button the message boxes are closed with.
+    explicit EndToEnd(const char* answer = "cmdOk") : catcher(answer) {
         QFile::copy(QStringLiteral(KT_SOURCE_DIR "/Language.ini"), ini);
         QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
         EXPECT_TRUE(source.mapPort(ini, 1));
@@ -136,28 +137,40 @@ TEST(EndToEnd, TheWindowSavesWhatTheCommandLineSavesAndNothingFromAWrongAddress)
     EXPECT_EQ(withoutTimes(cliBackup), withoutTimes(e.backup));
 }
 
-// A backup cut short in the user cards, by the window closed or the line
-// gone: the port closes, nothing more reaches the controller or the file,
-// which stays incomplete; a lost line is told in the port's words.
+// A backup whose line goes away, or whose window is closed and the user
+// says stop, stops at once: the port closes, nothing more reaches the
+// controller or the file, which stays incomplete; a lost line is told in
+// the port's words. A close the user does not confirm lets the job finish.
 TEST(EndToEnd, ABackupCutShortClosesThePortAndStopsAtOnce) {
-    for (const bool unplug : {false, true}) {
-        SCOPED_TRACE(unplug ? "line gone" : "window closed");
-        EndToEnd e;
+    enum class Cut { LineGone, CloseAndStop, CloseAndGoOn };
+    for (const Cut cut : {Cut::LineGone, Cut::CloseAndStop, Cut::CloseAndGoOn}) {
+        SCOPED_TRACE(int(cut));
+        EndToEnd e(cut == Cut::CloseAndGoOn ? "cmdCancel" : "cmdOk");
         qsizetype requestsAtStop = 0;
+        bool cutDone = false;
         QTimer watch;
         QObject::connect(&watch, &QTimer::timeout, [&] {
-            if (e.source.controller.requests().size() <= 200 || !e.window->isVisible() ||
-                !e.source.line)
+            if (cutDone || e.source.controller.requests().size() <= 200)
                 return;
-            requestsAtStop = e.source.controller.requests().size();
-            if (unplug)
+            cutDone = true;
+            if (cut == Cut::LineGone) {
+                requestsAtStop = e.source.controller.requests().size();
                 e.source.line.reset(); // the other end of the pseudo-terminal closes
-            else
-                e.window->close();
+                return;
+            }
+            e.window->close(); // asks first; the job runs while it asks
+            requestsAtStop = e.source.controller.requests().size();
         });
         watch.start(1);
         e.prepareSave();
         ASSERT_TRUE(e.runJob("cmdSave"));
+        if (cut == Cut::CloseAndGoOn) {
+            EXPECT_EQ(e.window->job().outcome(), kt::engine::JobOutcome::Finished);
+            EXPECT_TRUE(e.window->isVisible());
+            ASSERT_EQ(e.catcher.messages.size(), 2); // the question, then the end
+            EXPECT_EQ(e.catcher.messages[0].buttons, "Stop and close|*Go on");
+            continue;
+        }
         EXPECT_GT(requestsAtStop, 200);
         EXPECT_LT(requestsAtStop, 459 + 2500);
         const qint64 sizeAtStop = QFileInfo(e.backup).size();
@@ -166,13 +179,15 @@ TEST(EndToEnd, ABackupCutShortClosesThePortAndStopsAtOnce) {
         EXPECT_EQ(QFileInfo(e.backup).size(), sizeAtStop);
         EXPECT_EQ(kt::shell::ReadIni(e.backup, "HEAD", "Complete"), "0");
         EXPECT_FALSE(e.window->isPortOpen());
-        EXPECT_EQ(e.window->job().outcome(),
-                  unplug ? kt::engine::JobOutcome::PortLost : kt::engine::JobOutcome::Cancelled);
-        if (!unplug) {
-            EXPECT_TRUE(e.catcher.messages.isEmpty());
+        EXPECT_EQ(e.window->job().outcome(), cut == Cut::LineGone
+                                                 ? kt::engine::JobOutcome::PortLost
+                                                 : kt::engine::JobOutcome::Cancelled);
+        ASSERT_EQ(e.catcher.messages.size(), 1);
+        if (cut == Cut::CloseAndStop) {
+            EXPECT_TRUE(e.catcher.messages[0].text.startsWith("A job is running ("))
+                << e.catcher.messages[0].text.toStdString();
             continue;
         }
-        ASSERT_EQ(e.catcher.messages.size(), 1);
         EXPECT_TRUE(e.catcher.messages[0].text.contains("went away"))
             << e.catcher.messages[0].text.toStdString();
         EXPECT_TRUE(e.find<QAction>("mnuProtocol")->text().endsWith("<OFF>"));

@@ -27,7 +27,7 @@ double twipsOf(const QWidget* w, int pixels) {
 // The buttons shown, the default one marked "*", and where the box ends
 // below them; a Cancel alone stands where OK would.
 TEST(MessageBox, ButtonLayouts) {
-    kt::ui::setMessageButtonTexts("OK(&O)", "Cancel(&C)", "Restore(&R)", "Replace(&R)");
+    kt::ui::setMessageButtonTexts({});
     frmMsgBox box;
     const auto shown = [&] {
         QStringList buttons;
@@ -41,6 +41,7 @@ TEST(MessageBox, ButtonLayouts) {
         {MsgButtons::OkCancel, "*OK(&O)|Cancel(&C)", 2280},
         {MsgButtons::RestoreCancel, "Restore(&R)|*Cancel(&C)", 2280},
         {MsgButtons::ReplaceCancel, "Replace(&R)|*Cancel(&C)", 2280},
+        {MsgButtons::StopGoOn, "Stop and close(&S)|*Go on(&G)", 2280},
         {MsgButtons::Cancel, "*Cancel(&C)", 1800}}; // last: for where it stands
     for (const auto& [buttons, expected, bottom] : cases) {
         SCOPED_TRACE(expected);
@@ -138,7 +139,8 @@ TEST(MessageBox, EveryTextReadsAtFourAndAHalfToOneOrBetter) {
 TEST(MessageBox, EnterPressesTheDefaultButton) {
     for (const auto& [buttons, answer] : {std::pair{MsgButtons::Ok, MsgAnswer::Ok},
                                           {MsgButtons::RestoreCancel, MsgAnswer::Cancel},
-                                          {MsgButtons::ReplaceCancel, MsgAnswer::Cancel}}) {
+                                          {MsgButtons::ReplaceCancel, MsgAnswer::Cancel},
+                                          {MsgButtons::StopGoOn, MsgAnswer::Cancel}}) {
         QTimer::singleShot(
             50, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return); });
         EXPECT_EQ(kt::ui::ShowMessage("Title", MsgStyle::Question, buttons, "Sure?"), answer);
