@@ -54,7 +54,7 @@ check "... and leaves a backup under that name as it was" cmp -s a.KT kept.KT
 "$kt" save e.KT --port c.tty --cards 50 --tx-delay 10 --rx-delay 10 --quiet --json >e.json &
 job=$!
 # Once the save holds its set and has begun its file.
-begun() { set_held e.KT && [ "$(head_key .e.KT.kt560ax-save/e.KT Complete)" = 0 ]; }
+begun() { set_held e.KT && [ -e .e.KT.kt560ax-save/e.KT ]; }
 until_ended "$job" begun
 kill -TERM "$job"
 wait "$job"
@@ -66,7 +66,8 @@ cp -p a.KT whole.KT
 "$kt" save whole.KT --port c.tty --cards 50 --tx-delay 10 --rx-delay 10 --json >whole.json \
     2>whole.err &
 job=$!
-begun() { set_held whole.KT && [ -s .whole.KT.kt560ax-save/.whole.KT.journal ]; }
+# Its own set is there from its first record to its end.
+begun() { set_held whole.KT && [ -e .whole.KT.kt560ax-save/whole.KT ]; }
 until_ended "$job" begun
 kill -INT "$job"
 wait "$job"

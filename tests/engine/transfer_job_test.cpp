@@ -291,11 +291,10 @@ TEST(TransferJob, CardRecordsHaveTwentyFourCharactersThroughASaveAndARestore) {
     r.request.cardCount = 9;
     r.runLoad();
     EXPECT_EQ(r.view.messages,
-              (QStringList{r.view.savedMessage(5, 2),
-                           r.view.loadedMessage(6, 3) + '\n' +
-                               kt::shell::fillIn(r.view.languageText("LoadCardsLeft"),
-                                                 {"6, 7, 9"}) +
-                               '.'}));
+              (QStringList{
+                  r.view.savedMessage(5, 2),
+                  r.view.loadedMessage(6, 3) + '\n' +
+                      kt::shell::fillIn(r.view.languageText("LoadCardsLeft"), {"6, 7, 9"}) + '.'}));
     EXPECT_EQ(r.controller.requests().mid(7),
               (QList<QByteArray>{"01HA0001" + plain, "01HA0002" + plain, "01HA0003" + tab,
                                  "01HA0004" + quotes, "01HA0005" + blank, "01HA0008" + plain}));
