@@ -158,9 +158,9 @@ const QList<OptionRow>& optionTable() {
          [](CliOptions& o, const QString& v) {
              return number("--keep", 1, 100000, &o.keep, v, "a number of backups");
          }},
-        {"--controllers", nullptr, "A,B",
-         "apply: the controllers (sections of the fleet file) to\n"
-         "apply the list to (default every one)",
+        {"--controllers", nullptr, "NAMES",
+         "apply: the controllers, comma-separated sections of the\n"
+         "fleet file, to apply the list to (default every one)",
          [](CliOptions& o, const QString& v) {
              o.controllers.clear();
              for (const QString& name : v.split(u',', Qt::SkipEmptyParts))
