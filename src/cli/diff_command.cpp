@@ -43,6 +43,8 @@ std::optional<QMap<QByteArray, QByteArray>> recordsOf(const QString& file) {
     return engine::backupRecordsOf(*set, file);
 }
 
+} // namespace
+
 // Each value replaced by a fingerprint keyed with a secret of this run:
 // equal values match within one list, yet the list tells no value, and no
 // guess of a card or a PIN can be checked against it.
@@ -61,8 +63,6 @@ void maskValues(QList<engine::RecordDifference>& differences) {
         mask(d.after);
     }
 }
-
-} // namespace
 
 int runDiff(const CliOptions& options, const QString& iniFile) {
     const QString& older = options.files[0];

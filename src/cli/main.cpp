@@ -1,5 +1,6 @@
 // kt560ax: the command line of the KT560AX Data Backup System, for
 // schedulers and scripts. Same engine, files and rules as the window.
+#include "apply_command.h"
 #include "command_support.h"
 #include "diff_command.h"
 #include "fleet/exit_status.h"
@@ -52,7 +53,8 @@ int main(int argc, char** argv) {
     }
     // The commands that show texts say once what Language.ini lacks of them;
     // a fleet's jobs, being quiet, leave that to their run.
-    static const QStringList showsTexts = {"save", "load", "verify", "diff", "report", "run"};
+    static const QStringList showsTexts = {"save",   "load", "verify", "diff",
+                                           "report", "run",  "apply"};
     if (!options->quiet && showsTexts.contains(options->command))
         if (const QString missing =
                 kt::shell::missingLanguageTexts(iniFile, kt::cli::languageOf(*options));
@@ -60,6 +62,10 @@ int main(int argc, char** argv) {
             kt::cli::complain(missing + u'.');
     if (options->command == QLatin1String("run"))
         return kt::cli::runFleet(*options, iniFile);
+    if (options->command == QLatin1String("apply"))
+        return kt::cli::runApply(*options, iniFile);
+    if (options->command == QLatin1String("apply-controller"))
+        return kt::cli::runApplyController(*options, iniFile);
     if (options->command == QLatin1String("status"))
         return kt::cli::runStatus(*options);
     if (options->command == QLatin1String("report"))

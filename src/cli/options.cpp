@@ -80,6 +80,7 @@ const QList<OptionRow>& optionTable() {
          "timezone, holiday, cards, flow, doset, diset (default all)",
          [](CliOptions& o, const QString& v) {
              o.categories.clear();
+             o.categoriesGiven = true;
              for (const QString& name : v.split(u',', Qt::SkipEmptyParts)) {
                  const engine::Category* category = engine::findCategory(name.toUtf8());
                  if (!category)
@@ -134,7 +135,8 @@ const QList<OptionRow>& optionTable() {
         {"--yes", "-y", nullptr,
          "load: restore even when the backup stopped before its\n"
          "end, holds fewer cards than chosen or lacks a category;\n"
-         "without it such a load writes nothing and says why",
+         "without it such a load writes nothing and says why;\n"
+         "apply: write the records that differ",
          [](CliOptions& o, const QString&) {
              o.yes = true;
              return QString();
@@ -155,6 +157,25 @@ const QList<OptionRow>& optionTable() {
          "just made and the last good one are never removed)",
          [](CliOptions& o, const QString& v) {
              return number("--keep", 1, 100000, &o.keep, v, "a number of backups");
+         }},
+        {"--controllers", nullptr, "NAMES",
+         "apply: the controllers, comma-separated sections of the\n"
+         "fleet file, to apply the list to (default every one)",
+         [](CliOptions& o, const QString& v) {
+             o.controllers.clear();
+             for (const QString& name : v.split(u',', Qt::SkipEmptyParts))
+                 if (!o.controllers.contains(name.trimmed()))
+                     o.controllers.append(name.trimmed());
+             return o.controllers.isEmpty()
+                        ? QStringLiteral("--controllers needs at least one controller.")
+                        : QString();
+         }},
+        {"--dry-run", nullptr, nullptr,
+         "apply: read each controller and show what would be\n"
+         "written, writing nothing; exit 4 when something would",
+         [](CliOptions& o, const QString&) {
+             o.dryRun = true;
+             return QString();
          }},
         {"--from", nullptr, "N", "scan: the first address to try (default 1)",
          [](CliOptions& o, const QString& v) {
@@ -240,6 +261,14 @@ const QList<CommandRow>& commandTable() {
          "added, removed and changed records by category"},
         {"log", 0, "log [-n N]", "the last N jobs of the job log (default 20)"},
         {"run", 1, "run FLEET.ini", "back up every controller of a fleet file (see below)"},
+        {"apply", 2, "apply FLEET.ini LIST.KT",
+         "bring the fleet's controllers to the records of a backup:\n"
+         "each is read first (kept as SECTION/TIME-before-apply.KT,\n"
+         "which kt560ax load restores), then only the records that\n"
+         "differ are written and read back; card slots the list\n"
+         "holds no card for are left as they are. --dry-run shows\n"
+         "the plan, --yes applies it; without either nothing runs"},
+        {"apply-controller", 2, "", nullptr},
         {"status", kOneOrMore, "status FLEET.ini...",
          "one line per controller of one or more fleets, from their\n"
          "state: fine, changed, stale, suspicious, failing, never\n"
@@ -282,7 +311,8 @@ QString helpText() {
                        "with the same files and rules as the KT560AX Data Backup System window.\n\n"
                        "Commands:\n");
     for (const CommandRow& command : commandTable())
-        text += helpLines(QString::fromLatin1(command.usage), command.help);
+        if (command.help)
+            text += helpLines(QString::fromLatin1(command.usage), command.help);
     text += QStringLiteral("\nOptions:\n");
     for (const OptionRow& option : optionTable())
         text += helpLines(QString::fromLatin1(option.name) +
@@ -408,8 +438,8 @@ shell::Result<CliOptions> parseOptions(const QStringList& arguments, const QStri
     options.settings.clampTimes();
 
     if (options.command.isEmpty())
-        return fail(QStringLiteral("Name a command: save, load, verify, diff, run, status, "
-                                   "report, push, history, accept, scan or log."));
+        return fail(QStringLiteral("Name a command: save, load, verify, diff, run, apply, "
+                                   "status, report, push, history, accept, scan or log."));
     const auto command =
         std::find_if(commandTable().cbegin(), commandTable().cend(),
                      [&](const CommandRow& c) { return options.command == QLatin1String(c.name); });
@@ -422,6 +452,9 @@ shell::Result<CliOptions> parseOptions(const QStringList& arguments, const QStri
     // Elsewhere a mask would be a promise the command does not keep.
     if (options.mask && options.command != QLatin1String("diff"))
         return fail(QStringLiteral("--mask goes with diff."));
+    const bool applying = options.command.startsWith(QLatin1String("apply"));
+    if (!applying && (options.dryRun || !options.controllers.isEmpty()))
+        return fail(QStringLiteral("--dry-run and --controllers go with apply."));
     if (files == kOneOrMore ? options.files.isEmpty() : options.files.size() != files)
         return fail(files == kOneOrMore
                         ? QStringLiteral("%1 takes one or more fleet files.").arg(options.command)

@@ -19,20 +19,23 @@ struct CliOptions {
     bool portGiven = false; // --port was given
     int address = 1;
     QList<const engine::Category*> categories = engine::allCategories();
-    std::optional<int> cards; // --cards; unset: the command's default
-    shell::Settings settings; // the line settings and times
+    bool categoriesGiven = false; // --only was given
+    std::optional<int> cards;     // --cards; unset: the command's default
+    shell::Settings settings;     // the line settings and times
     bool yes = false;
     bool quiet = false;
     bool json = false;
     int keep = 0; // run: complete backups kept per controller; 0 keeps all
     int from = 1; // scan
     int to = 99;
-    int lines = 20;        // log: the number of jobs shown
-    bool mask = false;     // diff: fingerprints instead of values
-    int exportVersion = 0; // history: the version to write out; 0: none
-    QString output;        // report: the page to write
-    QString metrics;       // run: the metrics file to write, besides [fleet]'s
-    QString info;          // --help or --version: the text to print instead of a command
+    int lines = 20;          // log: the number of jobs shown
+    bool mask = false;       // diff: fingerprints instead of values
+    int exportVersion = 0;   // history: the version to write out; 0: none
+    QString output;          // report: the page to write
+    QString metrics;         // run: the metrics file to write, besides [fleet]'s
+    QStringList controllers; // apply: the sections to apply to; empty: all
+    bool dryRun = false;     // apply: the plan only, nothing written
+    QString info;            // --help or --version: the text to print instead of a command
 };
 
 // The commands: name, files taken (or kOneOrMore), usage and help.
@@ -41,7 +44,7 @@ struct CommandRow {
     const char* name;
     int files;
     const char* usage;
-    const char* help;
+    const char* help; // nullptr: a command the program runs for itself, not in --help
 };
 const QList<CommandRow>& commandTable();
 // Every option's spelling, as the parser takes them.

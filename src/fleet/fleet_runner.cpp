@@ -107,6 +107,16 @@ FleetRunner::FleetRunner(const Fleet& fleet, QString program, QStringList jobArg
 
 FleetRunner::~FleetRunner() = default;
 
+void FleetRunner::setCommand(QString command, QStringList files) {
+    command_ = std::move(command);
+    files_ = std::move(files);
+}
+
+void FleetRunner::setScope(QList<const engine::Category*> categories, int cards) {
+    scopeCategories_ = std::move(categories);
+    scopeCards_ = cards;
+}
+
 void FleetRunner::start(const QString& stamp) {
     stamp_ = stamp;
     startMore();
@@ -180,7 +190,8 @@ void FleetRunner::startJob(Queue& queue, int index) {
     job.file = *claimed;
     emit tryStarted(index);
     QStringList names;
-    for (const engine::Category* category : controller.categories)
+    const bool scoped = !scopeCategories_.isEmpty();
+    for (const engine::Category* category : scoped ? scopeCategories_ : controller.categories)
         names.append(QString::fromLatin1(category->name));
     queue.running = std::make_unique<QProcess>();
     QProcess* process = queue.running.get();
@@ -215,11 +226,12 @@ void FleetRunner::startJob(Queue& queue, int index) {
         },
         Qt::QueuedConnection);
     process->start(program_,
-                   QStringList{QStringLiteral("save"), job.file, QStringLiteral("--port"),
-                               controller.port, QStringLiteral("--address"),
-                               QString::number(controller.address), QStringLiteral("--only"),
-                               names.join(u','), QStringLiteral("--cards"),
-                               QString::number(controller.cards)} +
+                   QStringList{command_, job.file} + files_ +
+                       QStringList{QStringLiteral("--port"), controller.port,
+                                   QStringLiteral("--address"), QString::number(controller.address),
+                                   QStringLiteral("--only"), names.join(u','),
+                                   QStringLiteral("--cards"),
+                                   QString::number(scoped ? scopeCards_ : controller.cards)} +
                        (controller.echo ? QStringList{QStringLiteral("--echo")} : QStringList{}) +
                        jobArguments_);
 }

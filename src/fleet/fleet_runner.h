@@ -69,6 +69,12 @@ class FleetRunner : public QObject {
     // What a job may print on standard error that is kept for its error.
     static constexpr qsizetype kMaxErrorOutput = 16 * 1024;
 
+    // Each job runs `command FILE FILES...` instead of `save FILE`, with
+    // these categories and card count instead of each controller's own
+    // (an empty list keeps the controller's). Set before start().
+    void setCommand(QString command, QStringList files = {});
+    void setScope(QList<const engine::Category*> categories, int cards);
+
     const QList<ControllerRun>& runs() const { return runs_; }
     // The texts (Language.ini by key) a folder's problem is told in.
     void setTexts(std::function<QString(const char*)> text) { text_ = std::move(text); }
@@ -102,6 +108,10 @@ class FleetRunner : public QObject {
     QString program_;
     std::function<QString(const char*)> text_;
     QStringList jobArguments_;
+    QString command_ = QStringLiteral("save");
+    QStringList files_;                              // after the job's own
+    QList<const engine::Category*> scopeCategories_; // empty: each controller's
+    int scopeCards_ = 0;
     QString stamp_;
     QList<ControllerRun> runs_;
     std::map<int, Queue> queues_;

@@ -91,7 +91,8 @@ TEST(Options, TheManPageAndTheCompletionNameEveryOptionAndCommand) {
                                  .remove(QRegularExpression("\\\\f[BIRP]"));
         QStringList names = kt::cli::optionNames();
         for (const kt::cli::CommandRow& command : kt::cli::commandTable())
-            names.append(QString::fromLatin1(command.name));
+            if (command.help) // the others are the program's own
+                names.append(QString::fromLatin1(command.name));
         for (const QString& name : names)
             EXPECT_TRUE(text.contains(
                 QRegularExpression("(^|[^-\\w])" + QRegularExpression::escape(name) + "\\b")))

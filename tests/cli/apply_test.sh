@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# kt560ax apply against three virtual controllers on pseudo-terminals that
+# differ from a list in a few card slots:
+#   apply_test.sh KT560AX VIRTUAL_CONTROLLER
+set -uo pipefail
+source "$(dirname "$0")/support.sh" "$1" "$2"
+fast=(--tx-delay 10 --rx-delay 10 --timeout 200)
+only=(--only system,cards --cards 30)
+
+# The list: a's records with card 5 changed and cards 21 and 22 gone; b
+# lacks card 3 and holds another card 8; c equals the list.
+start_sim a.tty --cards 30 --log; sim_a=$last_sim
+"$kt" save orig.KT --port a.tty "${only[@]}" "${fast[@]}" --quiet
+sed -e 's/^HA0005=.*/HA0005=111111111111111111111111/' -e '/^HA002[12]=/d' orig.KT >list.KT
+sed -e '/^HA0003=/d' -e 's/^HA0008=.*/HA0008=222222222222222222222222/' orig.KT >b.orig.KT
+start_sim b.tty --load b.orig.KT --log; sim_b=$last_sim
+start_sim c.tty --load list.KT --log; sim_c=$last_sim
+cat >fleet.ini <<INI
+[a]
+Port=$work/a.tty
+Folder=backups
+[b]
+Port=$work/b.tty
+Folder=backups
+[c]
+Port=$work/c.tty
+Folder=backups
+INI
+writes() { grep -aoE '<SOH>01HA[0-9]{4}[0-9A-F]{24}' "$1.tty.log" | cut -c8-13 | sort | tr '\n' ' '; }
+clear_logs() { for s in a b c; do : >"$s.tty.log"; done; }
+
+"$kt" apply fleet.ini list.KT --controllers a,nope --dry-run "${fast[@]}" 2>unknown.err
+check "an unknown controller exits 1" [ $? -eq 1 ]
+check "... naming it, before any job" \
+    [ "$(grep -c 'no controller "nope"' unknown.err)" = 1 -a ! -e backups ]
+"$kt" apply fleet.ini list.KT "${fast[@]}" 2>plain.err
+check "without --yes or --dry-run it exits 2" [ $? -eq 2 ]
+check "... and says what each does" grep -q -- "--dry-run shows the plan, --yes applies it" plain.err
+
+clear_logs
+"$kt" apply fleet.ini list.KT --dry-run "${fast[@]}" >plan.out
+check "--dry-run exits 4 when something would change" [ $? -eq 4 ]
+check "... names exactly the slots to write" \
+    [ "$(grep -c '^a: 1 record to write (cards 5); left as they are: 21, 22$' plan.out)" = 1 -a \
+      "$(grep -c '^b: 3 records to write (cards 3, 5, 8); left as they are: 21, 22$' plan.out)" = 1 -a \
+      "$(grep -c '^c: 0 records to write (cards none)$' plan.out)" = 1 ]
+check "... its values masked" lacks -e 111111111111111111111111 -e 222222222222222222222222 plan.out
+check "... and writes nothing" [ -z "$(writes a)$(writes b)$(writes c)" ]
+
+clear_logs
+next_second
+"$kt" apply fleet.ini list.KT --yes --json "${fast[@]}" >apply.json
+check "--yes exits 0 once all read back equal" [ $? -eq 0 ]
+check "... having written only the records that differ" \
+    [ "$(writes a)" = "HA0005 " -a "$(writes b)" = "HA0003 HA0005 HA0008 " -a -z "$(writes c)" ]
+for s in a b c; do
+    "$kt" save "$s.after.KT" --port "$s.tty" "${only[@]}" "${fast[@]}" --quiet
+done
+equal_list() {
+    for s in a b c; do
+        diff <(records list.KT) <(records "$s.after.KT" | grep -v '^HA002[12]=') || return 1
+    done
+}
+check "... and the controllers equal the list but in the slots it holds no card for" equal_list
+before=$(ls -t backups/b/*-before-apply.KT | head -1)
+"$kt" load "$before" --port b.tty "${only[@]}" "${fast[@]}" --quiet
+"$kt" save b.back.KT --port b.tty "${only[@]}" "${fast[@]}" --quiet
+# A load leaves a slot its backup holds no card for as it is: the card
+# the apply added to slot 3 stays.
+check "the before-apply backup puts every record the controller held back" \
+    diff <(records b.orig.KT) <(records b.back.KT | grep -v '^HA0003=')
+
+stop_sim "$sim_a"
+stop_sim "$sim_b"
+stop_sim "$sim_c"
+end_checks
