@@ -5,6 +5,8 @@
 #include "diff_command.h"
 #include "engine/load_warnings.h"
 #include "fleet/apply_plan.h"
+#include "fleet/apply_record.h"
+#include "fleet/backup_folder.h"
 #include "fleet/exit_status.h"
 #include "fleet/fleet_runner.h"
 #include "link/port_naming.h"
@@ -124,6 +126,7 @@ int runApplyController(const CliOptions& options, const QString& iniFile) {
     summary.insert("cardsToWrite", slotText(plan.writtenCards()));
     summary.insert("left", plan.left.size());
     summary.insert("cardsLeft", slotText(plan.leftCards()));
+    summary.insert("cardsIntoEmpty", slotText(plan.cardsIntoEmpty()));
     if (options.dryRun || !plan.any())
         return end(plan.any() ? JobOutcome::Differences : JobOutcome::Finished);
 
@@ -132,7 +135,9 @@ int runApplyController(const CliOptions& options, const QString& iniFile) {
     QTemporaryDir folder;
     const QString changes = folder.filePath(QStringLiteral("apply.KT"));
     const QByteArray address = shell::formatDigits(options.address, 2);
-    if (const shell::Status made = fleet::writeApplySet(changes, plan, address);
+    if (const shell::Status made =
+            fleet::writeRecordSet(changes, fleet::writtenValues(plan), address,
+                                  plan.writtenCategories(), plan.highestWrittenCard());
         !folder.isValid() || !made)
         return end(JobOutcome::FileError, made ? folder.errorString() : made.error().message);
     const engine::JobRequest write{.direction = engine::Direction::Load,
@@ -216,9 +221,15 @@ QString controllerLine(const CliOptions& options, const fleet::ControllerRun& ru
     const QJsonObject& s = run.summary;
     const QString name = link::displayText(run.controller->name);
     const QString left = s.value("cardsLeft").toString();
-    const QString leftWords = left.isEmpty() || left == QLatin1String("none")
-                                  ? QString()
-                                  : QStringLiteral("; left as they are: ") + left;
+    const QString emptied = s.value("cardsIntoEmpty").toString();
+    // A card put into an empty slot is the one change a restore of the
+    // before-apply backup cannot take back: no request empties a slot.
+    const QString leftWords = (emptied.isEmpty() || emptied == QLatin1String("none")
+                                   ? QString()
+                                   : QStringLiteral("; into empty slots: ") + emptied) +
+                              (left.isEmpty() || left == QLatin1String("none")
+                                   ? QString()
+                                   : QStringLiteral("; left as they are: ") + left);
     if (!s.contains("toWrite")) // it ended before its plan
         return QStringLiteral("%1: %2: %3")
             .arg(name, QLatin1String(engine::wordsOf(run.outcome).name),
@@ -240,6 +251,53 @@ QString controllerLine(const CliOptions& options, const fleet::ControllerRun& ru
                                  .arg(QLatin1String(engine::wordsOf(run.outcome).name),
                                       link::displayText(run.error));
     return line + leftWords;
+}
+
+// Records each controller's apply in the fleet's state and commits those
+// it changed to the history; the exit status of doing so.
+int recordApply(const QString& fleetFile, const fleet::Fleet& fleet, const QString& list,
+                const QList<fleet::ControllerRun>& runs,
+                const QMap<QByteArray, QByteArray>& records,
+                const QList<const engine::Category*>& categories, int cards, bool silent) {
+    std::map<QString, fleet::AppliedList> applied;
+    QList<fleet::AppliedChange> changes;
+    for (const fleet::ControllerRun& run : runs) {
+        if (run.tries == 0)
+            continue;
+        const bool read = run.summary.contains("records");
+        applied.insert_or_assign(run.controller->name,
+                                 fleet::AppliedList{run.started, list, read ? run.file : QString(),
+                                                    run.outcome, run.error,
+                                                    run.summary.value("written").toInt(),
+                                                    run.summary.value("cardsWritten").toString(),
+                                                    run.summary.value("cardsLeft").toString()});
+        if (run.complete() && run.summary.value("written").toInt() > 0) {
+            const fleet::ApplyPlan plan =
+                fleet::planApply(engine::readBackupRecords(run.file), records, categories, cards);
+            changes.append({run.controller->name, run.file, fleet::writtenValues(plan),
+                            shell::formatDigits(run.controller->address, 2)});
+        }
+    }
+    int status = kDone;
+    const auto problem = [&](const QString& text) {
+        complain(text);
+        status = kFileError;
+    };
+    if (const shell::Status recorded = fleet::recordApplies(fleetFile, fleet, applied); !recorded)
+        problem(QStringLiteral("the fleet's state: %1").arg(recorded.error().message));
+    if (fleet.settings.history.isEmpty() || changes.isEmpty())
+        return status;
+    fleet::History history;
+    const shell::Status opened = history.open(fleet.settings.history, fleet::History::Mode::Write);
+    const shell::Result<bool> committed =
+        opened ? fleet::commitApplies(history, list, fleet::applierName(), changes)
+               : shell::Result<bool>(opened.error());
+    if (!committed)
+        problem(QStringLiteral("the history: %1; the next run records the changes.")
+                    .arg(committed.error().message));
+    else if (*committed && !silent)
+        std::printf("history: committed\n");
+    return status;
 }
 
 } // namespace
@@ -333,8 +391,12 @@ int runApply(const CliOptions& options, const QString& iniFile) {
         ended = true;
         QCoreApplication::quit();
     });
-    runner.start(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HHmmss")) +
-                 QStringLiteral("-before-apply"));
+    // A dry run's readings are no way back (the newest before-apply backup
+    // must be the state before the last apply that wrote): they are named
+    // apart and removed once the plan is shown.
+    runner.start(
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HHmmss")) +
+        (options.dryRun ? QStringLiteral("-apply-plan") : QStringLiteral("-before-apply")));
     if (!ended)
         QCoreApplication::exec();
 
@@ -344,7 +406,8 @@ int runApply(const CliOptions& options, const QString& iniFile) {
         status = worse(status, run.tries > 0 ? run.status : kInterrupted);
         QJsonObject job = run.summary;
         job.insert("controller", run.controller->name);
-        job.insert("file", run.file);
+        if (!options.dryRun)
+            job.insert("file", run.file);
         job.insert("exitStatus", run.status);
         job.insert("outcome", QLatin1String(engine::outcomeName(run.outcome)));
         if (!run.error.isEmpty())
@@ -364,9 +427,17 @@ int runApply(const CliOptions& options, const QString& iniFile) {
                      .split(u'\n', Qt::SkipEmptyParts))
                 std::printf("  %s\n", qPrintable(text));
         }
-        if (!run.file.isEmpty() && run.summary.contains("records") && !options.quiet)
+        if (!options.dryRun && !run.file.isEmpty() && run.summary.contains("records") &&
+            !options.quiet)
             std::printf("  before: %s\n", qPrintable(run.file));
     }
+    if (options.dryRun)
+        for (const fleet::ControllerRun& run : runner.runs())
+            if (!run.file.isEmpty())
+                static_cast<void>(fleet::removeBackupSet(run.file));
+    if (!options.dryRun)
+        status = worse(status, recordApply(fleetFile, *read, list, runner.runs(), records,
+                                           categories, cards, options.json || options.quiet));
     if (options.json)
         std::printf("%s\n", QJsonDocument(QJsonObject{{"command", "apply"},
                                                       {"list", list},

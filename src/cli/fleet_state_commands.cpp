@@ -10,6 +10,7 @@
 #include "signal_watch.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLockFile>
@@ -35,7 +36,25 @@ std::optional<QList<fleet::LoadedFleet>> loadFleets(const QStringList& files) {
 
 namespace {
 
-QJsonObject statusJson(const fleet::ControllerView& v, qint64 maxAge) {
+// A controller's last apply, for status.
+const fleet::AppliedList* appliedTo(const fleet::LoadedFleet& loaded, const QString& controller) {
+    const auto found = loaded.state.applies.find(controller);
+    return found == loaded.state.applies.end() ? nullptr : &found->second;
+}
+
+// "apply of cards.KT failed: why", for a failed one; empty else.
+QString applyNote(const fleet::AppliedList* applied) {
+    if (!applied || !applied->failed())
+        return {};
+    return QStringLiteral("apply of %1 %2 (%3 records written): %4")
+        .arg(QFileInfo(applied->list).fileName(),
+             QLatin1String(engine::wordsOf(applied->outcome).name))
+        .arg(applied->written)
+        .arg(applied->error);
+}
+
+QJsonObject statusJson(const fleet::ControllerView& v, qint64 maxAge,
+                       const fleet::AppliedList* applied) {
     QJsonObject json{
         {"fleet", v.fleet},           {"controller", v.controller->name},
         {"port", v.controller->port}, {"state", QLatin1String(fleet::wordsOf(v.state).id)},
@@ -68,6 +87,8 @@ QJsonObject statusJson(const fleet::ControllerView& v, qint64 maxAge) {
             json.insert("emptied", QJsonArray::fromStringList(r->emptied));
         }
     }
+    if (applied)
+        json.insert("lastApply", fleet::appliedJson(*applied));
     return json;
 }
 
@@ -89,20 +110,26 @@ int runStatus(const CliOptions& options) {
     if (!fleets)
         return kFileError;
     const QDateTime now = QDateTime::currentDateTime();
-    QList<std::pair<fleet::ControllerView, qint64>> views;
+    struct Row {
+        fleet::ControllerView view;
+        qint64 maxAge;
+        const fleet::AppliedList* applied;
+    };
+    QList<Row> views;
     for (const fleet::LoadedFleet& loaded : *fleets)
         for (fleet::ControllerView view : fleet::viewsOf(loaded.fleet, loaded.state, now)) {
             view.fleet = loaded.name;
-            views.append({view, loaded.fleet.settings.maxAgeSeconds});
+            views.append({view, loaded.fleet.settings.maxAgeSeconds,
+                          appliedTo(loaded, view.controller->name)});
         }
     bool allFine = true;
-    for (const auto& [view, maxAge] : views)
-        allFine = allFine && view.fine();
+    for (const Row& row : views)
+        allFine = allFine && row.view.fine();
     const int status = allFine ? kDone : kDifferences;
     if (options.json) {
         QJsonArray controllers;
-        for (const auto& [view, maxAge] : views)
-            controllers.append(statusJson(view, maxAge));
+        for (const Row& row : views)
+            controllers.append(statusJson(row.view, row.maxAge, row.applied));
         std::printf("%s\n", QJsonDocument(QJsonObject{{"command", "status"},
                                                       {"controllers", controllers},
                                                       {"exitStatus", status}})
@@ -113,14 +140,17 @@ int runStatus(const CliOptions& options) {
     const bool several = fleets->size() > 1;
     std::printf("%-24s %-16s %-16s %-10s %-18s %8s %6s %8s  %s\n", "controller", "state",
                 "last complete", "age", "last outcome", "failures", "cards", "records", "error");
-    for (const auto& [v, maxAge] : views) {
+    for (const Row& row : views) {
+        const fleet::ControllerView& v = row.view;
         const fleet::ControllerRecord* r = v.record;
         const bool backup = r && !r->lastComplete.isEmpty();
-        // A suspicious backup says why where a failure says its error.
-        const QString note = !r ? QString()
-                             : v.state == fleet::ControllerState::Suspicious
-                                 ? fleet::suspicionText(*r)
-                                 : r->error;
+        // A suspicious backup says why where a failure says its error; a
+        // failed apply, which left the controller part-written, is said too.
+        QString note = !r                                              ? QString()
+                       : v.state == fleet::ControllerState::Suspicious ? fleet::suspicionText(*r)
+                                                                       : r->error;
+        if (const QString apply = applyNote(row.applied); !apply.isEmpty())
+            note = note.isEmpty() ? apply : note + QStringLiteral("; ") + apply;
         const QString name = (several ? v.fleet + u'/' : QString()) + v.controller->name;
         const QString last = !backup        ? QStringLiteral("none")
                              : v.clockAhead ? QStringLiteral("clock ahead")

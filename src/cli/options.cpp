@@ -267,7 +267,8 @@ const QList<CommandRow>& commandTable() {
          "which kt560ax load restores), then only the records that\n"
          "differ are written and read back; card slots the list\n"
          "holds no card for are left as they are. --dry-run shows\n"
-         "the plan, --yes applies it; without either nothing runs"},
+         "the plan, --yes applies it; without either nothing runs.\n"
+         "Each apply goes into the fleet's state and its history"},
         {"apply-controller", 2, "", nullptr},
         {"status", kOneOrMore, "status FLEET.ini...",
          "one line per controller of one or more fleets, from their\n"

@@ -48,6 +48,15 @@ QList<int> ApplyPlan::leftCards() const {
     return slotsOf(left);
 }
 
+QList<int> ApplyPlan::cardsIntoEmpty() const {
+    QList<engine::RecordDifference> added;
+    std::copy_if(writes.cbegin(), writes.cend(), std::back_inserter(added),
+                 [](const engine::RecordDifference& d) {
+                     return d.kind == engine::RecordDifference::Kind::Added;
+                 });
+    return slotsOf(added);
+}
+
 QList<const engine::Category*> ApplyPlan::writtenCategories() const {
     QList<const engine::Category*> chosen;
     for (const engine::Category& category : engine::categories())
@@ -88,22 +97,30 @@ QList<const engine::Category*> listCategories(const engine::Manifest& manifest,
     return held;
 }
 
-shell::Status writeApplySet(const QString& mainFile, const ApplyPlan& plan,
-                            const QByteArray& controller) {
+QMap<QByteArray, QByteArray> writtenValues(const ApplyPlan& plan) {
+    QMap<QByteArray, QByteArray> values;
+    for (const engine::RecordDifference& d : plan.writes)
+        values.insert(d.key, d.after);
+    return values;
+}
+
+shell::Status writeRecordSet(const QString& mainFile, const QMap<QByteArray, QByteArray>& records,
+                             const QByteArray& controller,
+                             const QList<const engine::Category*>& categories, int cards) {
     QList<QByteArray> keys;
-    for (const engine::Category* category : plan.writtenCategories())
+    for (const engine::Category* category : categories)
         keys.append(category->languageKey);
-    const int cards = plan.highestWrittenCard();
     if (const shell::Status started = engine::writeSaveStart(
             mainFile, controller, keys, cards > 0 ? std::optional<int>(cards) : std::nullopt);
         !started)
         return started;
     // One write per file of the set.
     std::map<QString, QList<shell::IniValue>> byFile;
-    for (const engine::RecordDifference& d : plan.writes) {
-        const int slot = cardSlotOf(d.key);
+    for (auto it = records.cbegin(); it != records.cend(); ++it) {
+        const int slot = cardSlotOf(it.key());
         byFile[slot ? engine::cardFile(mainFile, slot) : mainFile].append(
-            {engine::kDataSection, d.key, slot ? engine::storedCardValue(d.after) : d.after});
+            {engine::kDataSection, it.key(),
+             slot ? engine::storedCardValue(it.value()) : it.value()});
     }
     for (const auto& [file, values] : byFile) {
         if (file != mainFile)
@@ -112,7 +129,7 @@ shell::Status writeApplySet(const QString& mainFile, const ApplyPlan& plan,
         if (const shell::Status written = shell::WriteIniValues(file, values); !written)
             return written;
     }
-    return engine::writeSaveEnd(mainFile, int(plan.writes.size()));
+    return engine::writeSaveEnd(mainFile, int(records.size()));
 }
 
 } // namespace kt::fleet

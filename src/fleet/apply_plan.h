@@ -24,6 +24,8 @@ struct ApplyPlan {
     // The card slots of the writes, and of the records left, ascending.
     QList<int> writtenCards() const;
     QList<int> leftCards() const;
+    // The card slots of the writes that find no card in the controller.
+    QList<int> cardsIntoEmpty() const;
     // The categories of the writes, in the table's order.
     QList<const engine::Category*> writtenCategories() const;
     // The highest card slot written, 0 when no card is.
@@ -41,10 +43,14 @@ ApplyPlan planApply(const QMap<QByteArray, QByteArray>& controller,
 QList<const engine::Category*> listCategories(const engine::Manifest& manifest,
                                               const QMap<QByteArray, QByteArray>& records);
 
-// Writes the list's values of the plan's writes as a new, complete backup
-// set `mainFile` (for its owner only), so that a restore of it sends those
-// records and no other.
-shell::Status writeApplySet(const QString& mainFile, const ApplyPlan& plan,
-                            const QByteArray& controller);
+// The list's values of the plan's writes, by key.
+QMap<QByteArray, QByteArray> writtenValues(const ApplyPlan& plan);
+
+// Writes `records` (as readBackupRecords gives them) as a new, complete
+// backup set `mainFile` for its owner only, whose manifest names
+// `categories` and, when it is above 0, `cards`.
+shell::Status writeRecordSet(const QString& mainFile, const QMap<QByteArray, QByteArray>& records,
+                             const QByteArray& controller,
+                             const QList<const engine::Category*>& categories, int cards);
 
 } // namespace kt::fleet

@@ -39,18 +39,20 @@ QStringList backupsToRemove(QList<StoredBackup> backups, int keep, const QString
 
 namespace {
 
-const QRegularExpression& backupName() {
-    static const QRegularExpression name(
+const QRegularExpression& backupName(BackupKind kind) {
+    static const QRegularExpression run(
         QStringLiteral("^(\\d{4}-\\d\\d-\\d\\d_\\d{6})(-\\d+)?\\.KT$"));
-    return name;
+    static const QRegularExpression beforeApply(
+        QStringLiteral("^(\\d{4}-\\d\\d-\\d\\d_\\d{6})-before-apply(-\\d+)?\\.KT$"));
+    return kind == BackupKind::Run ? run : beforeApply;
 }
 
 } // namespace
 
-QList<StoredBackup> storedBackups(const QString& folder) {
+QList<StoredBackup> storedBackups(const QString& folder, BackupKind kind) {
     QList<StoredBackup> backups;
     for (const QString& name : QDir(folder).entryList(QDir::Files)) {
-        const QRegularExpressionMatch match = backupName().match(name);
+        const QRegularExpressionMatch match = backupName(kind).match(name);
         if (!match.hasMatch())
             continue;
         const engine::Manifest manifest = engine::readManifest(QDir(folder).filePath(name));
@@ -95,8 +97,14 @@ shell::Result<QString> claimBackupName(const QString& folder, const QString& sta
 
 void pruneBackups(const QString& folder, int keep, const QString& justMade,
                   const QString& lastGood) {
+    // One in use stays for the next run.
     for (const QString& name : backupsToRemove(storedBackups(folder), keep, justMade, lastGood))
-        // One in use stays for the next run.
+        static_cast<void>(removeBackupSet(QDir(folder).filePath(name)));
+    // Before-apply backups are kept by the same count among themselves; the
+    // newest always stays, as the way back from the last apply.
+    const QList<StoredBackup> applied = storedBackups(folder, BackupKind::BeforeApply);
+    const StoredBackup newest = newestComplete(applied, QDateTime::currentDateTime());
+    for (const QString& name : backupsToRemove(applied, keep, newest.name))
         static_cast<void>(removeBackupSet(QDir(folder).filePath(name)));
 }
 

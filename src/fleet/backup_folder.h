@@ -31,8 +31,11 @@ struct StoredBackup {
 QStringList backupsToRemove(QList<StoredBackup> backups, int keep, const QString& justMade,
                             const QString& lastGood = {});
 
-// The backups of a controller's folder, by the names the fleet gives them.
-QList<StoredBackup> storedBackups(const QString& folder);
+// The backups of a controller's folder, by the names the fleet gives them:
+// a run's (a time stamp), or an apply's reading of the controller before it
+// wrote (the time stamp, then -before-apply).
+enum class BackupKind { Run, BeforeApply };
+QList<StoredBackup> storedBackups(const QString& folder, BackupKind kind = BackupKind::Run);
 
 // Creates `folder` when missing (for its owner only), ends what killed
 // Saves left in it (see engine::endLeftSave), and makes a new backup file
@@ -41,8 +44,9 @@ QList<StoredBackup> storedBackups(const QString& folder);
 // system's reason.
 shell::Result<QString> claimBackupName(const QString& folder, const QString& stamp);
 
-// Removes the backups that --keep N removes from `folder`; a set that a job
-// holds stays for the next run.
+// Removes the backups that --keep N removes from `folder`, and of its
+// before-apply backups all but the N newest complete ones (the newest
+// always stays); a set that a job holds stays for the next run.
 void pruneBackups(const QString& folder, int keep, const QString& justMade,
                   const QString& lastGood = {});
 

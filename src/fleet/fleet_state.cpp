@@ -123,6 +123,13 @@ ControllerRecord recordOf(const QJsonObject& o) {
     return r;
 }
 
+AppliedList appliedOf(const QJsonObject& o) {
+    return AppliedList{timeOf(o.value("at")),        o.value("list").toString(),
+                       o.value("before").toString(), outcomeOf(o.value("outcome")),
+                       o.value("error").toString(),  o.value("written").toInt(),
+                       o.value("cards").toString(),  o.value("cardsLeft").toString()};
+}
+
 // A state's JSON text, walked one member at a time: only each record is
 // parsed whole, so that reading costs the text and the records kept, never
 // a tree of the whole file.
@@ -234,6 +241,13 @@ class JsonWalk {
 
 } // namespace
 
+QJsonObject appliedJson(const AppliedList& a) {
+    return QJsonObject{{"at", isoText(a.at)}, {"list", a.list},
+                       {"before", a.before},  {"outcome", outcomeId(a.outcome)},
+                       {"error", a.error},    {"written", a.written},
+                       {"cards", a.cards},    {"cardsLeft", a.cardsLeft}};
+}
+
 QString statePathOf(const QString& fleetFile) {
     const QFileInfo info(fleetFile);
     return info.absoluteDir().filePath(info.completeBaseName() + QStringLiteral(".state"));
@@ -294,22 +308,31 @@ shell::Result<FleetState> readFleetState(const QString& path, const Fleet* of) {
     QString problem;
     // Every record is parsed, also one not kept: a state that is not whole
     // is no state.
-    const auto record = [&](const QString& name, const QByteArray& json) {
-        QJsonParseError error;
-        const QJsonDocument document = QJsonDocument::fromJson(json, &error);
-        if (!document.isObject()) {
+    const auto objectOf = [&](const QString& name, const QByteArray& json) {
+        const QJsonDocument document = QJsonDocument::fromJson(json);
+        if (!document.isObject())
             problem =
                 shell::fillIn(QStringLiteral("the record of %1 is not a JSON object"), {name});
-            return false;
-        }
-        if (!of || wanted.contains(name))
-            state.controllers.insert_or_assign(name, recordOf(document.object()));
-        return true;
+        return document.isObject() ? std::optional(document.object()) : std::nullopt;
+    };
+    const auto record = [&](const QString& name, const QByteArray& json) {
+        const std::optional<QJsonObject> object = objectOf(name, json);
+        if (object && (!of || wanted.contains(name)))
+            state.controllers.insert_or_assign(name, recordOf(*object));
+        return object.has_value();
+    };
+    const auto applied = [&](const QString& name, const QByteArray& json) {
+        const std::optional<QJsonObject> object = objectOf(name, json);
+        if (object && (!of || wanted.contains(name)))
+            state.applies.insert_or_assign(name, appliedOf(*object));
+        return object.has_value();
     };
     JsonWalk walk(*text);
     const bool whole = walk.object([&](const QString& key, const QByteArray& json) {
         if (key == QLatin1String("controllers"))
             return JsonWalk(json).object(record);
+        if (key == QLatin1String("applies"))
+            return JsonWalk(json).object(applied);
         const std::optional<QJsonValue> value = JsonWalk::scalarOf(json);
         if (value && key == QLatin1String("lastRun"))
             state.lastRun = timeOf(*value);
@@ -333,10 +356,15 @@ shell::Status writeFleetState(const QString& path, const FleetState& state) {
     QJsonObject controllers;
     for (const auto& [name, record] : state.controllers)
         controllers.insert(name, recordJson(record));
-    const QJsonObject root{{"format", 1},
-                           {"lastRun", isoText(state.lastRun)},
-                           {"pushFailuresInARow", state.pushFailures},
-                           {"controllers", controllers}};
+    QJsonObject applies;
+    for (const auto& [name, applied] : state.applies)
+        applies.insert(name, appliedJson(applied));
+    QJsonObject root{{"format", 1},
+                     {"lastRun", isoText(state.lastRun)},
+                     {"pushFailuresInARow", state.pushFailures},
+                     {"controllers", controllers}};
+    if (!applies.isEmpty())
+        root.insert("applies", applies);
     return shell::replacePrivateFile(path, QJsonDocument(root).toJson(QJsonDocument::Indented));
 }
 

@@ -12,6 +12,7 @@
 #include "shell/result.h"
 
 #include <QDateTime>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <map>
@@ -62,9 +63,27 @@ struct ControllerRecord {
 
 inline constexpr int kRecentRuns = 10;
 
+// The last apply of a list to one controller. Kept apart from its backups'
+// record: an apply says nothing of whether the controller is backed up.
+struct AppliedList {
+    QDateTime at;   // when its job started
+    QString list;   // the list's main file
+    QString before; // the before-apply backup; empty when none was kept
+    engine::JobOutcome outcome = engine::JobOutcome::None;
+    QString error;     // why it did not finish
+    int written = 0;   // records written
+    QString cards;     // the card slots written, as slotList gives them
+    QString cardsLeft; // the slots left as they are (a card there, none in the list)
+    bool failed() const { return outcome != engine::JobOutcome::Finished; }
+};
+
+// An apply as the state file and status --json give it.
+QJsonObject appliedJson(const AppliedList& applied);
+
 struct FleetState {
     QDateTime lastRun; // when the newest run ended; invalid: never
     std::map<QString, ControllerRecord> controllers;
+    std::map<QString, AppliedList> applies; // by controller; none in older files
     int pushFailures = 0; // the last runs in a row whose push of the history failed
 };
 

@@ -1,0 +1,43 @@
+// What an apply leaves in the fleet besides the controllers: each
+// controller's outcome in the fleet's state, and one history commit of the
+// controllers it changed.
+#pragma once
+
+#include "fleet_file.h"
+#include "fleet_state.h"
+#include "history.h"
+#include "shell/result.h"
+
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <map>
+
+namespace kt::fleet {
+
+// Records `applied` (by controller) in the state of `fleetFile`, under the
+// state's lock; every other record stays as it is. A state that cannot be
+// read is not written over.
+shell::Status recordApplies(const QString& fleetFile, const Fleet& fleet,
+                            const std::map<QString, AppliedList>& applied);
+
+// A controller that an apply changed and read back equal.
+struct AppliedChange {
+    QString section;
+    QString before;                       // its before-apply backup
+    QMap<QByteArray, QByteArray> written; // the records written, by key
+    QByteArray controller;                // its address, two digits
+};
+
+// Commits the new contents of `changes` to `history` in one commit: each
+// section's committed version (or, for a section without one, its
+// before-apply reading) with the written records in it. The message names
+// the list, who applied it (`by`) and the counts, never a value. True when
+// a commit was made.
+shell::Result<bool> commitApplies(History& history, const QString& list, const QString& by,
+                                  const QList<AppliedChange>& changes);
+
+// "user@host" of this process, for a commit message.
+QString applierName();
+
+} // namespace kt::fleet
