@@ -27,6 +27,9 @@ struct JobRequest {
     QString portName{};                  // how the job log names the port
     bool verifyAfterLoad = false;        // Load: read everything back and compare
     bool askBeforeLoad = false;          // Load: ask before writing into the controller
+    bool offerBackupFirst = false;       // Load: the question offers to back the controller up
+                                         // first, beside the file (ticked)
+    bool confirmed = false;              // Load: the user has said yes already
     bool askBeforeReplace = false;       // Save: ask before replacing a complete backup
     QString reportFile{}; // Verify: where the differences are listed (empty: nowhere)
 

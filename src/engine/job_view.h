@@ -17,6 +17,14 @@ class JobView : public link::LinkView {
     // A message or a question for the user; returns the answer.
     virtual shell::MsgAnswer showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
                                          const QString& text) = 0;
+    // A question with one option that the user may tick or clear: `ticked`
+    // holds its state before and after. A front end without such options
+    // asks the question alone and leaves the option as it is.
+    virtual shell::MsgAnswer askWithOption(shell::MsgStyle style, shell::MsgButtons buttons,
+                                           const QString& text, const QString& /*option*/,
+                                           bool& /*ticked*/) {
+        return showMessage(style, buttons, text);
+    }
     // How far the job is, in steps of the chosen categories.
     virtual void showProgress(double value, double max) = 0;
     // The record or group the job is at ("Card Data- Card No: 12").

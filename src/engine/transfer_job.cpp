@@ -1,6 +1,7 @@
 #include "transfer_job.h"
 
 #include "backup_file.h"
+#include "link/port_settings.h"
 #include "link/trace.h"
 #include "load_warnings.h"
 #include "save_workspace.h"
@@ -10,9 +11,11 @@
 #include "shell/text_format.h"
 #include "shell/write_problem.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
+#include <cmath>
 
 namespace kt::engine {
 
@@ -46,7 +49,13 @@ TransferJob::TransferJob(link::SerialPort& port, link::Clock& clock, JobView& vi
                          const shell::Settings& settings)
     : view_(view), port_(port),
       link_(std::make_unique<link::LinkTransaction>(port, clock, view, settings)), clock_(clock),
-      setUpCall_(clock) {}
+      setUpCall_(clock) {
+    // The pauses, then some 50 characters on the line at the port's speed.
+    const link::PortSettings line =
+        link::parsePortSettings(settings.strSettings).valueOr(link::PortSettings{});
+    secondsPerRecord_ = (settings.sngTxDelay + settings.sngRxDelay) / 1000.0 +
+                        50.0 * (line.dataBits + 3) / std::max(1, line.baudRate);
+}
 
 bool TransferJob::start(const JobRequest& request) {
     if (blnJobActive)
@@ -122,10 +131,13 @@ bool TransferJob::start(const JobRequest& request) {
                           shell::fillIn(view_.languageText("ValuesNotSendable"),
                                         {path, keyList(unsendable)}) +
                               '.');
-        if (!confirmLoad(taken, manifest, backupRecordsOf(*set, path))) {
+        bool backupFirst = taken.offerBackupFirst;
+        if (!confirmLoad(taken, manifest, backupRecordsOf(*set, path), backupFirst)) {
             outcome_ = JobOutcome::Declined;
             return false;
         }
+        if (backupFirst && taken.offerBackupFirst)
+            return startBackupFirst(taken);
     }
 
     lock_ = std::move(lock);
@@ -139,6 +151,8 @@ bool TransferJob::start(const JobRequest& request) {
     keptInFile_.clear();
     untouchedCards_.clear();
     unsendable_.clear();
+    thenLoad_.reset();
+    backedUpFirst_.clear();
     request_ = taken;
     outcome_ = JobOutcome::None;
     error_.clear();
@@ -288,8 +302,39 @@ bool TransferJob::endSaveFiles(bool complete) {
     return complete;
 }
 
+bool TransferJob::startBackupFirst(const JobRequest& load) {
+    JobRequest save = load;
+    save.direction = Direction::Save;
+    const QFileInfo file(load.file);
+    save.file = file.dir().filePath(
+        file.completeBaseName() + QStringLiteral(".before-restore-") +
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HHmmss")) +
+        QStringLiteral(".KT"));
+    save.verifyAfterLoad = save.askBeforeLoad = save.offerBackupFirst = false;
+    save.askBeforeReplace = false;
+    save.reportFile.clear();
+    JobRequest then = load;
+    then.offerBackupFirst = then.askBeforeLoad = false;
+    then.confirmed = true;
+    if (!start(save))
+        return false; // said why; nothing was written to the controller
+    thenLoad_ = then;
+    return true;
+}
+
+QString TransferJob::readingTimeText(const JobRequest& request) const {
+    int records = 0;
+    for (const Category* category : request.categories)
+        records += category->recordCount(request.cardCount);
+    const int seconds = int(std::ceil(records * secondsPerRecord_));
+    return seconds < 90 ? QStringLiteral("%1 s").arg(std::max(1, seconds))
+                        : QStringLiteral("%1 min").arg((seconds + 30) / 60);
+}
+
 bool TransferJob::confirmLoad(const JobRequest& request, const Manifest& manifest,
-                              const QMap<QByteArray, QByteArray>& records) {
+                              const QMap<QByteArray, QByteArray>& records, bool& backupFirst) {
+    if (request.confirmed)
+        return true;
     // Reasons stop a restore that nobody confirms; notes are only said.
     QStringList reasons;
     QStringList notes;
@@ -320,7 +365,14 @@ bool TransferJob::confirmLoad(const JobRequest& request, const Manifest& manifes
             text += "\n- " + reason + '.';
     }
     text += "\n\n" + view_.languageText(reasons.isEmpty() ? "LoadGoOn" : "LoadAnyway");
-    return view_.showMessage(MsgStyle::Question, MsgButtons::RestoreCancel, text) == MsgAnswer::Ok;
+    if (!request.offerBackupFirst)
+        return view_.showMessage(MsgStyle::Question, MsgButtons::RestoreCancel, text) ==
+               MsgAnswer::Ok;
+    backupFirst = true;
+    return view_.askWithOption(
+               MsgStyle::Question, MsgButtons::RestoreCancel, text,
+               shell::fillIn(view_.languageText("LoadBackupFirst"), {readingTimeText(request)}),
+               backupFirst) == MsgAnswer::Ok;
 }
 
 QString TransferJob::warningText(const LoadWarning& warning) const {
@@ -500,6 +552,27 @@ void TransferJob::finish(bool complete) {
         outcome_ = differences_.isEmpty() ? JobOutcome::Finished : JobOutcome::Differences;
     shell::SyncIniDirectory(strDataFile);
     lock_.reset();
+    if (thenLoad_ && save()) {
+        // The backup before a restore: once it is complete the restore
+        // follows in this job; without it nothing is written.
+        const JobRequest next = *std::exchange(thenLoad_, std::nullopt);
+        logJob();
+        if (complete) {
+            const QString backup = strDataFile;
+            if (start(next)) {
+                backedUpFirst_ = backup;
+                return;
+            }
+        } else {
+            showStoppedSummary();
+            view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok,
+                              stoppedSummary() + ".\n" + view_.languageText("BackupFirstStopped") +
+                                  '.');
+        }
+        view_.showJobRunning(false);
+        emit finished(outcome_);
+        return;
+    }
     if (complete && verify()) {
         endVerify();
     } else if (complete) {
@@ -542,7 +615,14 @@ QString TransferJob::endNotes() const {
     }
     if (!save() && !untouchedCards_.isEmpty())
         add("LoadCardsLeft", slotList(untouchedCards_));
-    return notes;
+    return notes + backedUpNote();
+}
+
+QString TransferJob::backedUpNote() const {
+    return backedUpFirst_.isEmpty()
+               ? QString()
+               : '\n' + shell::fillIn(view_.languageText("LoadBackedUpFirst"), {backedUpFirst_}) +
+                     '.';
 }
 
 void TransferJob::showStoppedSummary() {
@@ -565,7 +645,7 @@ void TransferJob::endVerify() {
                 ? shell::fillIn(view_.languageText("CompareOk"),
                                 {QString::fromLatin1(address_), QString::number(counts_.done)})
                 : shell::fillIn(view_.languageText("VerifyOk"), {QString::number(counts_.done)});
-        view_.showMessage(MsgStyle::Information, MsgButtons::Ok, matched + '.');
+        view_.showMessage(MsgStyle::Information, MsgButtons::Ok, matched + '.' + backedUpNote());
         return;
     }
     QString text =
@@ -576,7 +656,7 @@ void TransferJob::endVerify() {
             (writeReport()
                  ? shell::fillIn(view_.languageText("VerifyReport"), {request_.reportFile}) + '.'
                  : cannotWrite(request_.reportFile));
-    view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, text);
+    view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, text + backedUpNote());
 }
 
 shell::Status TransferJob::writeReport() const {

@@ -70,6 +70,9 @@ class TransferJob : public QObject {
     // The card slots the last Load left as they were, having no card for
     // them.
     const QList<int>& untouchedCards() const { return untouchedCards_; }
+    // Where a restore backed the controller up before it wrote; empty when
+    // it did not.
+    const QString& backedUpFirst() const { return backedUpFirst_; }
     // What the last job did when it stopped short, in the view's current
     // language ("Backup stopped: 812 of 2559 records saved").
     QString stoppedSummary() const;
@@ -118,8 +121,17 @@ class TransferJob : public QObject {
     // not restore the controller as it was; true when there is nothing to
     // ask or the user goes on. `manifest` and `records` are the backup's, as
     // the job read them.
+    // With the request's offer, `backupFirst` says whether the user kept
+    // "back up the controller first" ticked.
     bool confirmLoad(const JobRequest& request, const Manifest& manifest,
-                     const QMap<QByteArray, QByteArray>& records);
+                     const QMap<QByteArray, QByteArray>& records, bool& backupFirst);
+    // How long reading `request`'s records takes, roughly, as a text.
+    QString readingTimeText(const JobRequest& request) const;
+    // The line of an end message that names the restore's backup first.
+    QString backedUpNote() const;
+    // Starts the Save that backs the controller up before the restore
+    // `load`, which follows it in this job once it has finished.
+    bool startBackupFirst(const JobRequest& load);
     QString warningText(const LoadWarning& warning) const;
     // Asks before a Save replaces the complete backup `manifest` tells of;
     // true when the user goes on.
@@ -222,11 +234,14 @@ class TransferJob : public QObject {
     std::unique_ptr<SaveJournal> journal_; // a Save's records on their way into the files
     QString workingFile_;                  // a Save's own main file, in its workspace
     bool headWritten_ = false;
-    std::optional<Manifest> replaced_; // the complete backup a Save replaces
-    QString keptInFile_;               // where a stopped Save's records are kept
-    QString keptIn_;                   // the same, said in full
-    QList<int> untouchedCards_;        // a Load's card slots without a card in the backup
-    QList<QByteArray> unsendable_;     // a Save's keys whose values a restore cannot send
+    std::optional<Manifest> replaced_;   // the complete backup a Save replaces
+    QString keptInFile_;                 // where a stopped Save's records are kept
+    QString keptIn_;                     // the same, said in full
+    QList<int> untouchedCards_;          // a Load's card slots without a card in the backup
+    QList<QByteArray> unsendable_;       // a Save's keys whose values a restore cannot send
+    std::optional<JobRequest> thenLoad_; // the restore that follows this Save
+    QString backedUpFirst_;              // a restore's backup of the controller before it
+    double secondsPerRecord_ = 0;        // of a transaction at these settings, roughly
     // A Load's or a Verify's backup, read once at the start: for each file
     // of the set, its Data keys (upper case) and their values as stored.
     std::map<QString, QMap<QByteArray, QByteArray>> stored_;

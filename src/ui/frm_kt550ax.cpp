@@ -458,6 +458,12 @@ shell::MsgAnswer frmKT550AX::showMessage(shell::MsgStyle style, shell::MsgButton
     return ShowMessage(strTitle, style, buttons, text, details);
 }
 
+shell::MsgAnswer frmKT550AX::askWithOption(shell::MsgStyle style, shell::MsgButtons buttons,
+                                           const QString& text, const QString& option,
+                                           bool& ticked) {
+    return ShowMessage(strTitle, style, buttons, text, {}, {option, &ticked});
+}
+
 engine::JobRequest frmKT550AX::jobRequest(engine::Direction direction) const {
     engine::JobRequest request;
     request.direction = direction;
@@ -468,6 +474,7 @@ engine::JobRequest frmKT550AX::jobRequest(engine::Direction direction) const {
     request.portName =
         link::portAndLine(QStringLiteral("COM%1").arg(settings.intComPort), strIniFile);
     request.askBeforeLoad = direction == engine::Direction::Load;
+    request.offerBackupFirst = direction == engine::Direction::Load;
     request.askBeforeReplace = direction == engine::Direction::Save;
     request.verifyAfterLoad = direction == engine::Direction::Load && settings.verifyAfterLoad;
     if (request.verifyAfterLoad || direction == engine::Direction::Verify) {

@@ -62,6 +62,9 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     QString languageText(const char* key) const override;
     shell::MsgAnswer showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
                                  const QString& text) override;
+    shell::MsgAnswer askWithOption(shell::MsgStyle style, shell::MsgButtons buttons,
+                                   const QString& text, const QString& option,
+                                   bool& ticked) override;
 
     // JobView
     void showProgress(double value, double max) override;

@@ -4,6 +4,7 @@
 #include "message_layout.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QEventLoop>
 #include <QLabel>
 #include <QPainter>
@@ -99,6 +100,9 @@ frmMsgBox::frmMsgBox()
     cmdDetails_->setObjectName("cmdDetails");
     for (QPushButton* button : {cmdOk_, cmdCancel_, cmdDetails_})
         button->setFont(fontOf(9.75));
+    chkOption_ = new QCheckBox(this);
+    chkOption_->setObjectName("chkOption");
+    chkOption_->setFont(fontOf(9.75));
     connect(cmdOk_, &QPushButton::clicked, this, [this] { finish(MsgAnswer::Ok); });
     connect(cmdCancel_, &QPushButton::clicked, this, [this] { finish(MsgAnswer::Cancel); });
     connect(cmdDetails_, &QPushButton::clicked, this, [this] {
@@ -123,8 +127,12 @@ void frmMsgBox::place(QWidget* widget, int left, int top) {
     widget->move(px(left), px(top));
 }
 
+bool frmMsgBox::optionTicked() const {
+    return chkOption_->isChecked();
+}
+
 void frmMsgBox::load(const QString& title, MsgStyle style, MsgButtons buttons, const QString& text,
-                     const MsgDetails& details) {
+                     const MsgDetails& details, const MsgOption& option) {
     MessageState& s = state();
     // Its own sizes first: the dialog is loaded afresh for every message.
     place(imgIcon_[0], D::iconLeft, D::iconTop);
@@ -179,6 +187,19 @@ void frmMsgBox::load(const QString& title, MsgStyle style, MsgButtons buttons, c
     lblMessage_->setText(shown);
     lblMessage_->setAccessibleName(shown);
     fitMessage();
+    // The option goes under the message, in line with it.
+    chkOption_->setVisible(!option.text.isEmpty());
+    chkOption_->setText(option.text);
+    chkOption_->setAccessibleName(option.text);
+    chkOption_->setChecked(option.ticked && *option.ticked);
+    if (!option.text.isEmpty()) {
+        const int top =
+            int(std::lround(twips(lblMessage_->geometry().bottom()))) + D::buttonHeight / 3;
+        chkOption_->adjustSize();
+        place(chkOption_, D::messageLeft, top);
+        intButtonBottom =
+            std::max(intButtonBottom, top + int(std::lround(twips(chkOption_->height()))));
+    }
     // The details button goes below the message and the other buttons.
     details_ = details;
     cmdDetails_->setVisible(!details.caption.isEmpty());
@@ -290,7 +311,7 @@ void setMessageButtonTexts(const MessageButtonTexts& texts) {
 }
 
 MsgAnswer ShowMessage(const QString& title, MsgStyle style, MsgButtons buttons, const QString& text,
-                      const MsgDetails& details) {
+                      const MsgDetails& details, const MsgOption& option) {
     MessageState& s = state();
     while (s.shown && s.shown->isVisible()) {
         QEventLoop wait;
@@ -303,8 +324,12 @@ MsgAnswer ShowMessage(const QString& title, MsgStyle style, MsgButtons buttons, 
     // below this call, and a dialog cannot run two waits at once.
     frmMsgBox dialog;
     s.shown = &dialog;
-    dialog.load(title, style, buttons, text, details);
-    return dialog.exec() == int(MsgAnswer::Ok) ? MsgAnswer::Ok : MsgAnswer::Cancel;
+    dialog.load(title, style, buttons, text, details, option);
+    const MsgAnswer answer =
+        dialog.exec() == int(MsgAnswer::Ok) ? MsgAnswer::Ok : MsgAnswer::Cancel;
+    if (option.ticked)
+        *option.ticked = dialog.optionTicked();
+    return answer;
 }
 
 } // namespace kt::ui

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <functional>
 
+class QCheckBox;
 class QLabel;
 class QPushButton;
 
@@ -23,6 +24,14 @@ struct MsgDetails {
     std::function<void(QWidget* box)> show;
 };
 
+// An option under the message that the user may tick or clear, such as
+// "Back up the controller first"; none when `text` is empty. `ticked` holds
+// its state before the box opens and after it closes.
+struct MsgOption {
+    QString text;
+    bool* ticked = nullptr;
+};
+
 class frmMsgBox final : public QDialog {
     Q_OBJECT
   public:
@@ -30,7 +39,9 @@ class frmMsgBox final : public QDialog {
 
     // Dialog load: takes the message and lays the dialog out afresh.
     void load(const QString& title, shell::MsgStyle style, shell::MsgButtons buttons,
-              const QString& text, const MsgDetails& details = {});
+              const QString& text, const MsgDetails& details = {}, const MsgOption& option = {});
+    // Whether the option is ticked now.
+    bool optionTicked() const;
 
     // The dialog's size in twips, as last laid out.
     int widthTwips() const { return widthTwips_; }
@@ -57,6 +68,7 @@ class frmMsgBox final : public QDialog {
     QPushButton* cmdOk_;
     QPushButton* cmdCancel_;
     QPushButton* cmdDetails_;
+    QCheckBox* chkOption_;
     MsgDetails details_;
     QColor plate_; // behind the message
     QTimer tmrImage_;
@@ -80,6 +92,7 @@ void setMessageButtonTexts(const MessageButtonTexts& texts);
 // closed it. One box at a time: a message raised while a box is open (by a
 // handler that runs during its wait) is shown once that box closes.
 shell::MsgAnswer ShowMessage(const QString& title, shell::MsgStyle style, shell::MsgButtons buttons,
-                             const QString& text, const MsgDetails& details = {});
+                             const QString& text, const MsgDetails& details = {},
+                             const MsgOption& option = {});
 
 } // namespace kt::ui

@@ -177,6 +177,58 @@ TEST(TransferJob, ARestoreChecksItsValuesFirstAndNamesTheSlotsItLeft) {
         << r.view.messages.last().toStdString();
 }
 
+// A restore that offers a backup first (ticked) reads the controller into
+// NAME.before-restore-TIME.KT beside the file before its first write, and its
+// end names that backup; cleared, nothing is read first; a backup that
+// cannot finish leaves the controller as it was.
+TEST(TransferJob, ARestoreBacksTheControllerUpFirstUnlessCleared) {
+    struct Case {
+        const char* name;
+        bool tick;
+        int address;
+        bool restored;
+        int backups;
+    } cases[] = {
+        {"ticked", true, 1, true, 1},
+        {"cleared", false, 1, true, 0},
+        {"controller silent", true, 9, false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        JobRig r(2000);
+        r.choose({"system", "cards"});
+        r.request.cardCount = 2000;
+        ASSERT_TRUE(r.runSave());
+        const QByteArray saved = r.store.value("DC");
+        r.store.setValue("DC", "77"); // changed since: the restore puts it back
+        r.request.offerBackupFirst = true;
+        r.request.askBeforeLoad = true;
+        r.request.address = c.address;
+        r.view.tickOption = c.tick;
+        r.view.messages.clear();
+        ASSERT_TRUE(r.runLoad());
+        EXPECT_EQ(r.store.value("DC"), c.restored ? saved : QByteArray("77"));
+        ASSERT_EQ(r.view.options.size(), 1);
+        EXPECT_EQ(r.view.options[0],
+                  kt::shell::fillIn(r.view.languageText("LoadBackupFirst"), {"2 min"}));
+        const QStringList backups = QDir(r.dir.path()).entryList({"01.before-restore-*_*.KT"});
+        ASSERT_EQ(backups.size(), c.backups);
+        if (c.backups == 1) {
+            const QString backup = r.dir.filePath(backups[0]);
+            EXPECT_EQ(readBackupRecords(backup).value("DC"), "77");
+            EXPECT_EQ(r.job.backedUpFirst(), backup);
+            EXPECT_TRUE(r.view.messages.last().endsWith(
+                kt::shell::fillIn(r.view.languageText("LoadBackedUpFirst"), {backup}) + "."))
+                << r.view.messages.last().toStdString();
+        }
+        if (!c.restored) {
+            EXPECT_TRUE(
+                r.view.messages.last().endsWith(r.view.languageText("BackupFirstStopped") + "."))
+                << r.view.messages.last().toStdString();
+        }
+    }
+}
+
 // Cancel near the 51st flow record (20 ms each) sends and writes nothing more and
 // leaves a file that says it stopped, with nothing of an earlier Save's end.
 TEST(TransferJob, CancelDuringAWaitSendsAndWritesNothingMore) {

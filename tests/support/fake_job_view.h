@@ -34,6 +34,15 @@ class FakeJobView : public engine::JobView {
     }
 
     // JobView
+    // A question with an option: its text is kept and the option set to
+    // `tickOption`.
+    shell::MsgAnswer askWithOption(shell::MsgStyle style, shell::MsgButtons buttons,
+                                   const QString& text, const QString& option,
+                                   bool& ticked) override {
+        options.append(option);
+        ticked = tickOption;
+        return showMessage(style, buttons, text);
+    }
     void showProgress(double value, double max) override {
         progressValue = value;
         progressMax = max;
@@ -57,6 +66,8 @@ class FakeJobView : public engine::JobView {
     }
 
     shell::MsgAnswer answer = shell::MsgAnswer::Ok;
+    bool tickOption = true;
+    QStringList options;
     // Called as each frame goes out and as each reply comes in.
     std::function<void()> onEcho;
     std::function<void()> whileShown; // runs while a message is up, as a user reads it

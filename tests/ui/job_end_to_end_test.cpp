@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -63,8 +64,9 @@ struct EndToEnd {
 };
 
 // A full controller backed up and restored into an empty one, read back:
-// every record arrives, the restore names what goes where, nothing is left
-// beside the backup.
+// every record arrives, the restore names what goes where, and the empty
+// controller is backed up first beside the backup (the question's option,
+// ticked), which the end names; nothing else is left beside it.
 TEST(EndToEnd, ABackupRestoresAWholeControllerIntoAnEmptyOne) {
     EndToEnd e;
     e.prepareSave();
@@ -92,11 +94,15 @@ TEST(EndToEnd, ABackupRestoresAWholeControllerIntoAnEmptyOne) {
                   " into controller 01: Master Card, System Database, Application Set, Time "
                   "Zone Table, Holiday Table, Card Data (2500), Flow Control, DO Set Time Zone, "
                   "DI Alarm Time Zone.\n\nWrite it into the controller now?");
-    EXPECT_EQ(e.catcher.messages[2].text, "Restore verified: 2959 records match.");
-    EXPECT_EQ(e.target.controller.requests().size(), 2 * (459 + 2500));
+    const QString before = e.window->job().backedUpFirst();
+    EXPECT_TRUE(QFileInfo(before).fileName().startsWith("01.before-restore-")) << before.toStdString();
+    EXPECT_EQ(e.catcher.messages[2].text, "Restore verified: 2959 records match.\nThe "
+                                          "controller's records before the restore are in " +
+                                              before + ".");
+    EXPECT_EQ(e.target.controller.requests().size(), 3 * (459 + 2500));
     EXPECT_TRUE(e.target.store.records() == e.source.store.records());
     EXPECT_EQ(e.window->job().link().errorCount(), 0);
-    EXPECT_EQ(e.files(), files);
+    EXPECT_EQ(e.files(), QStringList({QFileInfo(before).fileName()}) + files);
     EXPECT_TRUE(e.window->isControlEnabled("cmdSave"));
     EXPECT_FALSE(e.find<QWidget>("fraCommStatus")->isVisible());
 }
