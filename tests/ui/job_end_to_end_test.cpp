@@ -95,7 +95,8 @@ TEST(EndToEnd, ABackupRestoresAWholeControllerIntoAnEmptyOne) {
                   "Zone Table, Holiday Table, Card Data (2500), Flow Control, DO Set Time Zone, "
                   "DI Alarm Time Zone.\n\nWrite it into the controller now?");
     const QString before = e.window->job().backedUpFirst();
-    EXPECT_TRUE(QFileInfo(before).fileName().startsWith("01.before-restore-")) << before.toStdString();
+    EXPECT_TRUE(QFileInfo(before).fileName().startsWith("01.before-restore-"))
+        << before.toStdString();
     EXPECT_EQ(e.catcher.messages[2].text, "Restore verified: 2959 records match.\nThe "
                                           "controller's records before the restore are in " +
                                               before + ".");
