@@ -159,6 +159,7 @@ int runApplyController(const CliOptions& options, const QString& iniFile) {
     // categories are no business of this apply.
     engine::JobRequest check = write;
     check.direction = engine::Direction::Verify;
+    check.onlyStored = true;
     outcome = runJob(job, check, watch);
     if (outcome != JobOutcome::Finished && outcome != JobOutcome::Differences)
         return end(outcome, job.error());

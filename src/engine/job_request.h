@@ -30,6 +30,7 @@ struct JobRequest {
     bool offerBackupFirst = false;       // Load: the question offers to back the controller up
                                          // first, beside the file (ticked)
     bool confirmed = false;              // Load: the user has said yes already
+    bool onlyStored = false;             // Verify: read back only the records the file holds
     bool askBeforeReplace = false;       // Save: ask before replacing a complete backup
     QString reportFile{}; // Verify: where the differences are listed (empty: nowhere)
 

@@ -751,6 +751,10 @@ void TransferJob::compare(const QByteArray& key, const QByteArray& inFile,
 TransferJob::RecordStep TransferJob::beginRecord(const Category& category,
                                                  const PlannedRecord& record,
                                                  QByteArray& requestText) {
+    if (verify() && request_.onlyStored && loadValue(category, record).value.isEmpty()) {
+        ++counts_.skipped; // read back only what was written
+        return RecordStep::Next;
+    }
     if (!category.cards) {
         requestText = address_ + record.key;
         if (save() || verify())

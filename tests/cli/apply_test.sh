@@ -63,6 +63,8 @@ next_second
 check "--yes exits 0 once all read back equal" [ $? -eq 0 ]
 check "... having written only the records that differ" \
     [ "$(writes a)" = "HA0005 " -a "$(writes b)" = "HA0003 HA0005 HA0008 " -a -z "$(writes c)" ]
+reads() { grep -aoE '<SOH>01HB[0-9]{4}' "$1.tty.log" | wc -l; }
+check "... and reading back only those: 30 card slots read, then 3" [ "$(reads b)" = 33 ]
 for s in a b c; do
     "$kt" save "$s.after.KT" --port "$s.tty" "${only[@]}" "${fast[@]}" --quiet
 done
