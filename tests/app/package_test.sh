@@ -30,7 +30,7 @@ appstreamcli validate --no-net "$share/metainfo/io.kt560ax.backup.metainfo.xml" 
 deb=$(ls "$work"/deb/kt560ax-backup_*.deb) || fail "no package"
 depends=$(dpkg-deb -f "$deb" Depends)
 for d in ${depends//,/ }; do
-    case $d in libqt6*|qt6-*|libgit2-*) ;; *) fail "the package depends on $d" ;; esac
+    case $d in libqt6*|qt6-*|libgit2-*|libsodium*) ;; *) fail "the package depends on $d" ;; esac
 done
 recommends=$(dpkg-deb -f "$deb" Recommends)
 for r in fonts-wqy-microhei qt6-translations-l10n; do
