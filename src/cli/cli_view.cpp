@@ -49,7 +49,10 @@ shell::MsgAnswer CliView::showMessage(shell::MsgStyle style, shell::MsgButtons b
         return shell::MsgAnswer::Cancel;
     }
     clearBar();
-    if (style != shell::MsgStyle::Information || !quiet_)
+    // A problem is said as every other of this program: "kt560ax: PATH - why".
+    if (style != shell::MsgStyle::Information)
+        printLine(QStringLiteral("kt560ax: ") + shown);
+    else if (!quiet_)
         printLine(shown);
     return shell::MsgAnswer::Ok;
 }

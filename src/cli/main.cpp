@@ -7,6 +7,7 @@
 #include "fleet_command.h"
 #include "fleet_pages.h"
 #include "fleet_state_commands.h"
+#include "link/port_naming.h"
 #include "options.h"
 #include "scan_command.h"
 #include "shell/ini_location.h"
@@ -60,6 +61,12 @@ int main(int argc, char** argv) {
                 kt::shell::missingLanguageTexts(iniFile, kt::cli::languageOf(*options));
             !missing.isEmpty())
             kt::cli::complain(missing + u'.');
+    // A job that only reads goes to the window's port when none is named,
+    // and says so: the window may have moved it since the script was written.
+    static const QStringList readsController = {"save", "verify", "scan"};
+    if (!options->portGiven && readsController.contains(options->command))
+        kt::cli::complain(QStringLiteral("no --port given: the window's port %1.")
+                              .arg(kt::link::portAndLine(options->port, iniFile)));
     if (options->command == QLatin1String("run"))
         return kt::cli::runFleet(*options, iniFile);
     if (options->command == QLatin1String("apply"))

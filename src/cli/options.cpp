@@ -58,6 +58,18 @@ QString time(const char* option, float* value, const QString& text) {
                : QStringLiteral("%1 takes milliseconds, not \"%2\".").arg(option, text);
 }
 
+QStringList categoryNames() {
+    QStringList names;
+    for (const engine::Category& category : engine::categories())
+        names.append(QString::fromLatin1(category.name));
+    return names;
+}
+
+// " Did you mean NAME?", or nothing when no name is near.
+QString didYouMean(const QString& name) {
+    return name.isEmpty() ? QString() : QStringLiteral(" Did you mean %1?").arg(name);
+}
+
 const QList<OptionRow>& optionTable() {
     static const QList<OptionRow> table = {
         {"--port", nullptr, "P",
@@ -65,7 +77,8 @@ const QList<OptionRow>& optionTable() {
          "device path such as /dev/ttyUSB0, tcp://HOST:PORT (also\n"
          "socket://HOST:PORT) for a serial device server in raw\n"
          "mode, or rfc2217://HOST:PORT for one in RFC 2217 mode;\n"
-         "default: the window's port",
+         "load needs it; save, verify and scan default to the\n"
+         "window's port and say which",
          [](CliOptions& o, const QString& v) {
              o.port = v.trimmed();
              o.portGiven = true;
@@ -84,8 +97,10 @@ const QList<OptionRow>& optionTable() {
              for (const QString& name : v.split(u',', Qt::SkipEmptyParts)) {
                  const engine::Category* category = engine::findCategory(name.toUtf8());
                  if (!category)
-                     return QStringLiteral("--only: there is no category \"%1\".")
-                         .arg(name.trimmed());
+                     return QStringLiteral("--only: there is no category \"%1\".%2 Categories: %3.")
+                         .arg(name.trimmed(),
+                              didYouMean(nearestName(name.trimmed(), categoryNames())),
+                              categoryNames().join(QStringLiteral(", ")));
                  if (!o.categories.contains(category))
                      o.categories.append(category);
              }
@@ -251,16 +266,29 @@ QString helpLines(const QString& head, const char* help) {
 
 const QList<CommandRow>& commandTable() {
     static const QList<CommandRow> table = {
-        {"save", 1, "save FILE", "read the chosen categories from the controller into FILE"},
-        {"load", 1, "load FILE", "write the chosen categories of FILE into the controller"},
+        {"save", 1, "save FILE", "read the chosen categories from the controller into FILE",
+         "--port --address --settings --tx-delay --rx-delay --timeout --echo --only --cards "
+         "--quiet --json",
+         "kt560ax save site-a.KT --port /dev/ttyUSB0 --only system,cards --cards 2500"},
+        {"load", 1, "load FILE", "write the chosen categories of FILE into the controller",
+         "--port --address --settings --tx-delay --rx-delay --timeout --echo --only --cards --yes "
+         "--quiet --json",
+         "kt560ax load site-a.KT --port /dev/ttyUSB0 --only system,cards"},
         {"verify", 1, "verify FILE",
          "read the chosen categories from the controller and compare\n"
-         "them with FILE, writing nothing; lists each difference"},
+         "them with FILE, writing nothing; lists each difference",
+         "--port --address --settings --tx-delay --rx-delay --timeout --echo --only --cards "
+         "--quiet --json",
+         "kt560ax verify site-a.KT --port COM3"},
         {"diff", 2, "diff OLD NEW",
          "compare two backups record by record (card files too):\n"
-         "added, removed and changed records by category"},
-        {"log", 0, "log [-n N]", "the last N jobs of the job log (default 20)"},
-        {"run", 1, "run FLEET.ini", "back up every controller of a fleet file (see below)"},
+         "added, removed and changed records by category",
+         "--mask --json", "kt560ax diff site-a.KT site-a-new.KT --mask"},
+        {"log", 0, "log [-n N]", "the last N jobs of the job log (default 20)", "-n --json",
+         "kt560ax log -n 5"},
+        {"run", 1, "run FLEET.ini", "back up every controller of a fleet file (see below)",
+         "--keep --metrics --settings --tx-delay --rx-delay --timeout --quiet --json",
+         "kt560ax run /var/lib/kt560ax/fleet.ini --keep 14 --quiet"},
         {"apply", 2, "apply FLEET.ini LIST.KT",
          "bring the fleet's controllers to the records of a backup:\n"
          "each is read first (kept as SECTION/TIME-before-apply.KT,\n"
@@ -268,29 +296,39 @@ const QList<CommandRow>& commandTable() {
          "differ are written and read back; card slots the list\n"
          "holds no card for are left as they are. --dry-run shows\n"
          "the plan, --yes applies it; without either nothing runs.\n"
-         "Each apply goes into the fleet's state and its history"},
-        {"apply-controller", 2, "", nullptr},
+         "Each apply goes into the fleet's state and its history",
+         "--only --cards --controllers --dry-run --yes --settings --tx-delay --rx-delay --timeout "
+         "--quiet --json",
+         "kt560ax apply fleet.ini cards.KT --dry-run"},
+        {"apply-controller", 2, "", nullptr, "", ""},
         {"status", kOneOrMore, "status FLEET.ini...",
          "one line per controller of one or more fleets, from their\n"
          "state: fine, changed, stale, suspicious, failing, never\n"
          "backed up or unknown, its last complete backup, last\n"
          "outcome and error; exit 0 when all are fine or changed,\n"
-         "else 4"},
+         "else 4",
+         "--json", "kt560ax status /var/lib/kt560ax/fleet.ini"},
         {"report", kOneOrMore, "report FLEET.ini... -o PAGE",
          "write the report page of one or more fleets: the\n"
          "controllers that need someone first, each with its port,\n"
-         "error, recent runs and versions"},
+         "error, recent runs and versions",
+         "--output", "kt560ax report fleet.ini -o /var/www/kt560ax.html"},
         {"push", 1, "push FLEET.ini",
          "push the fleet's history to its Remote now, to its Branch,\n"
-         "ended after PushTimeout as each run's push is"},
+         "ended after PushTimeout as each run's push is",
+         "", "kt560ax push fleet.ini"},
         {"history", 2, "history FLEET.ini SECTION",
          "the versions of one controller in the fleet's history;\n"
-         "with --export N DIR, version N's file set into DIR"},
+         "with --export N DIR, version N's file set into DIR",
+         "--export", "kt560ax history fleet.ini door-north --export 3 /tmp/door-north-v3"},
         {"accept", 2, "accept FLEET.ini SECTION",
          "record that a suspicious controller's loss was meant (a\n"
          "reset on purpose): its newest backup becomes its last good\n"
-         "one"},
-        {"scan", 0, "scan", "list the controller addresses that answer on a port"},
+         "one",
+         "", "kt560ax accept fleet.ini door-north"},
+        {"scan", 0, "scan", "list the controller addresses that answer on a port",
+         "--port --address --settings --tx-delay --rx-delay --timeout --echo --from --to --json",
+         "kt560ax scan --port tcp://10.0.0.7:4001 --from 1 --to 20"},
     };
     return table;
 }
@@ -303,6 +341,62 @@ QStringList optionNames() {
             names.append(QString::fromLatin1(option.alias));
     }
     return names + QStringList{"--help", "-h", "--version"};
+}
+
+QString commandHelp(const CommandRow& command) {
+    QString text = QStringLiteral("Usage: kt560ax %1%2\n\n")
+                       .arg(QString::fromLatin1(command.usage),
+                            *command.options ? QStringLiteral(" [OPTIONS]") : QString());
+    for (const QString& line :
+         shell::fillIn(QString::fromUtf8(command.help), {QString::number(engine::kMaxCards)})
+             .split(u'\n'))
+        text += QStringLiteral("  ") + line + u'\n';
+    const QStringList names = QString::fromLatin1(command.options).split(u' ', Qt::SkipEmptyParts);
+    if (!names.isEmpty()) {
+        text += QStringLiteral("\nOptions:\n");
+        for (const QString& name : names)
+            if (const OptionRow* option = findOption(name))
+                text += helpLines(
+                    name + (option->value ? ' ' + QString::fromLatin1(option->value) : QString()),
+                    option->help);
+    }
+    return text + QStringLiteral("\nExample:\n  %1\n").arg(QString::fromLatin1(command.example));
+}
+
+QString nearestName(const QString& word, const QStringList& names) {
+    // Edit distance with swapped neighbours as one slip ("lgo", "--prot").
+    const auto distance = [](const QString& a, const QString& b) {
+        const qsizetype n = a.size(), m = b.size();
+        QList<QList<int>> d(n + 1, QList<int>(m + 1));
+        for (qsizetype i = 0; i <= n; ++i)
+            d[i][0] = int(i);
+        for (qsizetype j = 0; j <= m; ++j)
+            d[0][j] = int(j);
+        for (qsizetype i = 1; i <= n; ++i)
+            for (qsizetype j = 1; j <= m; ++j) {
+                const int cost = a[i - 1].toLower() == b[j - 1].toLower() ? 0 : 1;
+                d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+                if (i > 1 && j > 1 && a[i - 1].toLower() == b[j - 2].toLower() &&
+                    a[i - 2].toLower() == b[j - 1].toLower())
+                    d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+            }
+        return d[n][m];
+    };
+    const QString bare = QString(word).remove(QRegularExpression(QStringLiteral("^-+")));
+    QString best;
+    int bestDistance = std::max(1, int(bare.size()) / 3) + 1; // more is no slip
+    for (const QString& name : names) {
+        const QString candidate = QString(name).remove(QRegularExpression(QStringLiteral("^-+")));
+        // The start of a name, typed short ("sav", "--prot").
+        const int d = bare.size() >= 3 && candidate.startsWith(bare, Qt::CaseInsensitive)
+                          ? 0
+                          : distance(bare, candidate);
+        if (d < bestDistance) {
+            best = name;
+            bestDistance = d;
+        }
+    }
+    return best;
 }
 
 QString helpText() {
@@ -399,9 +493,16 @@ shell::Result<CliOptions> parseOptions(const QStringList& arguments, const QStri
     options.settings = shell::readSettings(iniFile);
     options.port = QStringLiteral("COM%1").arg(options.settings.intComPort);
     const auto fail = [&](const QString& text) {
-        return shell::Error{shell::ErrorCode::Invalid,
-                            text +
-                                QStringLiteral("\nkt560ax --help lists the commands and options.")};
+        // The help of the command when one was named, else the whole.
+        const bool known =
+            std::any_of(commandTable().cbegin(), commandTable().cend(), [&](const CommandRow& c) {
+                return c.help && options.command == QLatin1String(c.name);
+            });
+        return shell::Error{
+            shell::ErrorCode::Invalid,
+            text +
+                (known ? QStringLiteral("\nkt560ax %1 --help shows its usage.").arg(options.command)
+                       : QStringLiteral("\nkt560ax --help lists the commands and options."))};
     };
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         QString argument = arguments[i];
@@ -413,7 +514,12 @@ shell::Result<CliOptions> parseOptions(const QStringList& arguments, const QStri
             inline_ = true;
         }
         if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            // COMMAND --help: that command's help; else the whole.
             options.info = helpText();
+            for (const QString& word : arguments)
+                for (const CommandRow& command : commandTable())
+                    if (command.help && word == QLatin1String(command.name))
+                        options.info = commandHelp(command);
             return options;
         }
         if (argument == QLatin1String("--version")) {
@@ -429,7 +535,18 @@ shell::Result<CliOptions> parseOptions(const QStringList& arguments, const QStri
             if (const QString mistake = option->take(options, value); !mistake.isEmpty())
                 return fail(mistake);
         } else if (argument.startsWith(u'-') && argument.size() > 1) {
-            return fail(QStringLiteral("Unknown option %1.").arg(argument));
+            {
+                // The options of the command named so far, else all of them.
+                QStringList names = optionNames();
+                for (const CommandRow& command : commandTable())
+                    if (command.help && options.command == QLatin1String(command.name) &&
+                        *command.options)
+                        names = QString::fromLatin1(command.options).split(u' ') +
+                                QStringList{"--help"};
+                return fail(QStringLiteral("Unknown option %1.%2 Options: %3.")
+                                .arg(argument, didYouMean(nearestName(argument, names)),
+                                     names.join(QStringLiteral(", "))));
+            }
         } else if (options.command.isEmpty()) {
             options.command = argument;
         } else {
@@ -438,14 +555,19 @@ shell::Result<CliOptions> parseOptions(const QStringList& arguments, const QStri
     }
     options.settings.clampTimes();
 
+    QStringList commands;
+    for (const CommandRow& command : commandTable())
+        if (command.help)
+            commands.append(QString::fromLatin1(command.name));
     if (options.command.isEmpty())
-        return fail(QStringLiteral("Name a command: save, load, verify, diff, run, apply, "
-                                   "status, report, push, history, accept, scan or log."));
+        return fail(QStringLiteral("Name a command: %1.").arg(commands.join(QStringLiteral(", "))));
     const auto command =
         std::find_if(commandTable().cbegin(), commandTable().cend(),
                      [&](const CommandRow& c) { return options.command == QLatin1String(c.name); });
     if (command == commandTable().cend())
-        return fail(QStringLiteral("Unknown command \"%1\".").arg(options.command));
+        return fail(QStringLiteral("Unknown command \"%1\".%2 Commands: %3.")
+                        .arg(options.command, didYouMean(nearestName(options.command, commands)),
+                             commands.join(QStringLiteral(", "))));
     // history --export N takes the folder to write into as well.
     const int files = command->files + (options.exportVersion > 0 ? 1 : 0);
     if (options.exportVersion > 0 && options.command != QLatin1String("history"))
@@ -456,14 +578,34 @@ shell::Result<CliOptions> parseOptions(const QStringList& arguments, const QStri
     const bool applying = options.command.startsWith(QLatin1String("apply"));
     if (!applying && (options.dryRun || !options.controllers.isEmpty()))
         return fail(QStringLiteral("--dry-run and --controllers go with apply."));
-    if (files == kOneOrMore ? options.files.isEmpty() : options.files.size() != files)
-        return fail(files == kOneOrMore
-                        ? QStringLiteral("%1 takes one or more fleet files.").arg(options.command)
-                    : files == 3 ? QStringLiteral("history --export N takes FLEET.ini, SECTION "
-                                                  "and DIR.")
-                    : files == 2 ? QStringLiteral("%1 takes two files.").arg(options.command)
-                    : files == 1 ? QStringLiteral("%1 takes one file.").arg(options.command)
-                                 : QStringLiteral("%1 takes no file.").arg(options.command));
+    if (files == kOneOrMore ? options.files.isEmpty() : options.files.size() != files) {
+        // What is missing, or one too many, by the names of the usage.
+        QStringList wanted = QString::fromLatin1(command->usage).split(u' ').mid(1);
+        wanted.removeIf([](const QString& w) { return w.startsWith(u'[') || w.startsWith(u'-'); });
+        if (options.exportVersion > 0)
+            wanted.append(QStringLiteral("DIR"));
+        const QString usage =
+            QStringLiteral("kt560ax %1 %2").arg(options.command, wanted.join(u' ')).trimmed();
+        if (files == kOneOrMore || options.files.size() < files)
+            return fail(
+                QStringLiteral("%1 needs %2: %3")
+                    .arg(options.command,
+                         files == kOneOrMore
+                             ? wanted.value(0)
+                             : wanted.mid(options.files.size()).join(QStringLiteral(" and ")),
+                         usage));
+        return fail(QStringLiteral("%1 takes %2, not \"%3\" as well: %4")
+                        .arg(options.command,
+                             wanted.isEmpty() ? QStringLiteral("no file")
+                                              : wanted.join(QStringLiteral(" and ")),
+                             options.files.value(files), usage));
+    }
+    // A restore writes into a controller: never into whichever port the
+    // window used last.
+    if (options.command == QLatin1String("load") && !options.portGiven)
+        return fail(QStringLiteral("load writes into a controller: name its port with --port "
+                                   "(the window's is %1).")
+                        .arg(options.port));
     if (options.from > options.to)
         return fail(QStringLiteral("--from must not be above --to."));
     if (options.portGiven) {

@@ -44,7 +44,9 @@ struct CommandRow {
     const char* name;
     int files;
     const char* usage;
-    const char* help; // nullptr: a command the program runs for itself, not in --help
+    const char* help;    // nullptr: a command the program runs for itself, not in --help
+    const char* options; // the options it reads, blank-separated
+    const char* example; // a command line that shows it in use
 };
 const QList<CommandRow>& commandTable();
 // Every option's spelling, as the parser takes them.
@@ -52,6 +54,13 @@ QStringList optionNames();
 
 // The text of --help, from the tables of commands and options.
 QString helpText();
+// The text of COMMAND --help: its usage, what it does, its options and an
+// example.
+QString commandHelp(const CommandRow& command);
+
+// The name of `names` that `word` most likely meant (a typing slip, or the
+// start of it), or an empty text when none is near.
+QString nearestName(const QString& word, const QStringList& names);
 
 // Parses the arguments (without the program's name) over the settings of
 // `iniFile`. A mistake is an Invalid error that says what is wrong; --help

@@ -113,11 +113,13 @@ bool TransferJob::start(const JobRequest& request) {
         return refuse(JobOutcome::FileError, fileProblemText(set.error()));
     const Manifest manifest = readManifest(path);
     if (!saving && !manifest.titled)
-        return refuse(JobOutcome::FileError, view_.languageText("FileFormatError") + '.');
+        return refuse(JobOutcome::FileError,
+                      path + " - " + view_.languageText("FileFormatError") + '.');
     // A complete backup that a Save replaces: the end message names it.
     const bool replacing = saving && manifest.complete.value_or(false) && holdsRecords(path);
     if (replacing && taken.askBeforeReplace && !confirmReplace(taken, manifest)) {
         outcome_ = JobOutcome::Declined;
+        logDeclined(taken);
         return false;
     }
     // The job reads the backup's records from here on.
@@ -134,6 +136,7 @@ bool TransferJob::start(const JobRequest& request) {
         bool backupFirst = taken.offerBackupFirst;
         if (!confirmLoad(taken, manifest, backupRecordsOf(*set, path), backupFirst)) {
             outcome_ = JobOutcome::Declined;
+            logDeclined(taken);
             return false;
         }
         if (backupFirst && taken.offerBackupFirst)
@@ -691,6 +694,23 @@ void TransferJob::logJob() {
                    .differences =
                        verify() ? std::optional(int(differences_.size())) : std::nullopt};
     if (const shell::Status logged = log_->append(entry); !logged)
+        emit logFailed(logged.error().message);
+}
+
+void TransferJob::logDeclined(const JobRequest& request) {
+    if (!log_)
+        return;
+    const QByteArray now = localTimeStamp();
+    if (const shell::Status logged = log_->append({.start = now,
+                                                   .end = now,
+                                                   .direction = request.direction,
+                                                   .port = request.portName,
+                                                   .address = request.address,
+                                                   .file = request.file,
+                                                   .categories = request.categories,
+                                                   .cards = request.cardCount,
+                                                   .outcome = JobOutcome::Declined});
+        !logged)
         emit logFailed(logged.error().message);
 }
 

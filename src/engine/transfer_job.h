@@ -112,6 +112,8 @@ class TransferJob : public QObject {
     void endVerify();
     shell::Status writeReport() const;
     void logJob();
+    // A job the user declined at its question: in the log, nothing done.
+    void logDeclined(const JobRequest& request);
     // Writes the title and the manifest of a Save into its file before its
     // first record, once: a Save that gets no reply (a wrong address, a
     // dead line) leaves the set as it was. False, with the job stopped and

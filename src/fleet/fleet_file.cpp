@@ -345,8 +345,7 @@ shell::Result<Fleet> readFleetFile(const QString& fleetFile) {
     const shell::Result<QByteArray> text = shell::readRegularFile(fleetFile, kMaxFleetBytes);
     if (!text)
         return shell::Error{text.error().code,
-                            QStringLiteral("the fleet file: %1.").arg(text.error().message),
-                            fleetFile};
+                            text.error().message + QStringLiteral(" (the fleet file)."), fleetFile};
     return parseFleet(*text, fleetFile, QFileInfo(fleetFile).absolutePath());
 }
 

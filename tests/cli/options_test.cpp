@@ -26,8 +26,22 @@ TEST(Options, NumbersSettingsAndPortsThatAreNoSuchThingAreMistakes) {
         {{"save", "a.KT", "--settings", "19200,q,8,1"}, "--settings: "},
         {{"save", "a.KT", "--port", "COM99999999999"},
          "--port: There is no port COM99999999999: choose COM1 to COM8."},
-        {{"save", "a.KT", "--only", "cards,doors"}, "--only: there is no category \"doors\"."},
-        {{"diff", "a.KT"}, "diff takes two files."},
+        {{"save", "a.KT", "--only", "cards,doors"},
+         "--only: there is no category \"doors\". Categ"},
+        {{"diff", "a.KT"}, "diff needs NEW: kt560ax diff OLD NEW"},
+        {{"history", "site.ini"}, "history needs SECTION: kt560ax history FLEET.ini SECTION"},
+        {{"diff", "a", "b", "c"}, "diff takes OLD and NEW, not \"c\" as well"},
+        {{"status"}, "status needs FLEET.ini..."},
+        // Near misses name what was meant.
+        {{"sav", "a.KT"}, "Unknown command \"sav\". Did you mean save? Commands: save, load,"},
+        {{"lgo"}, "Unknown command \"lgo\". Did you mean log?"},
+        {{"bogus"}, "Unknown command \"bogus\". Commands: save,"},
+        {{"save", "a.KT", "--prot", "x"},
+         "Unknown option --prot. Did you mean --port? Options: --port,"},
+        {{"save", "a.KT", "--only", "card"},
+         "--only: there is no category \"card\". Did you mean cards? Categories: master,"},
+        // A restore never goes to whichever port the window used last.
+        {{"load", "a.KT"}, "load writes into a controller: name its port with --port"},
         {{"save", "a.KT", "--address"}, "--address needs a value."},
         {{"save", "a.KT", "--tx-delay", "12.5", "--port", "/dev/ttyUSB0", "-y"}, ""},
     };
@@ -36,6 +50,27 @@ TEST(Options, NumbersSettingsAndPortsThatAreNoSuchThingAreMistakes) {
         const QString said = mistakeOf(arguments);
         EXPECT_EQ(said.left(mistake.size()), mistake);
         EXPECT_EQ(said.isEmpty(), mistake.isEmpty()) << said.toStdString();
+    }
+}
+
+// COMMAND --help gives that command's usage, its options (each one the
+// parser takes) and an example that parses as that command.
+TEST(Options, EachCommandsHelpNamesRealOptionsAndAnExampleThatParses) {
+    const QStringList known = kt::cli::optionNames();
+    for (const kt::cli::CommandRow& command : kt::cli::commandTable()) {
+        if (!command.help)
+            continue;
+        SCOPED_TRACE(command.name);
+        for (const QString& option : QString(command.options).split(u' ', Qt::SkipEmptyParts))
+            EXPECT_TRUE(known.contains(option)) << option.toStdString();
+        const auto asked = parseOptions({command.name, "--help"}, kt::shell::shippedIniFile());
+        ASSERT_TRUE(asked);
+        EXPECT_TRUE(asked->info.startsWith(QString("Usage: kt560ax ") + command.usage));
+        EXPECT_TRUE(asked->info.contains(QString("Example:\n  ") + command.example));
+        const QStringList example = QString(command.example).split(u' ').mid(1);
+        const auto parsed = parseOptions(example, kt::shell::shippedIniFile());
+        ASSERT_TRUE(parsed) << parsed.error().message.toStdString();
+        EXPECT_EQ(parsed->command, command.name);
     }
 }
 

@@ -352,8 +352,8 @@ TEST(TransferJob, CardRecordsHaveTwentyFourCharactersThroughASaveAndARestore) {
                                  "01HA0004" + quotes, "01HA0005" + blank, "01HA0008" + plain}));
 }
 
-// A job that cannot start says why, names the file (but for no category and a
-// file that is no backup), and sends and writes nothing.
+// A job that cannot start says why, names the file (but for no category),
+// and sends and writes nothing.
 TEST(TransferJob, AJobThatCannotStartSaysWhyAndTouchesNothing) {
     QByteArray garbage;
     for (int i = 0; i < 4096; ++i)
@@ -419,7 +419,7 @@ TEST(TransferJob, AJobThatCannotStartSaysWhyAndTouchesNothing) {
             continue;
         const QString folder = QDir::toNativeSeparators(QFileInfo(path).absolutePath());
         const QString cause = kt::shell::fillIn(r.view.languageText("FileNoFolder"), {folder});
-        const bool withPath = c.key != noCategory && c.key != notBackup;
+        const bool withPath = c.key != noCategory;
         EXPECT_EQ(r.view.messages, QStringList{"3/1/" + (withPath ? named + " - " : "") +
                                                r.view.languageText(qPrintable(c.key)) +
                                                (c.key == unwritable ? ": " + cause : "") + "."});

@@ -137,7 +137,8 @@ TEST(Diff, WhatOnlyOneBackupReadIsNotCompared) {
 }
 
 // Each job ends with one line, with the time the job ended, not the time its
-// message was closed; a log that cannot be written stops nothing.
+// message was closed, a restore declined at its question included; a log
+// that cannot be written stops nothing.
 TEST(JobLog, EveryJobEndsWithOneLine) {
     JobRig r;
     const JobLog log(r.dir.filePath("state/kt560ax/jobs.log"));
@@ -160,12 +161,16 @@ TEST(JobLog, EveryJobEndsWithOneLine) {
     r.controller.setFaultPlan({.fault = kt::sim::Fault::Silence});
     r.choose({"system"});
     ASSERT_TRUE(r.runLoad()); // failed
+    r.request.askBeforeLoad = true;
+    r.view.answer = kt::shell::MsgAnswer::Cancel;
+    ASSERT_FALSE(r.runLoad()); // declined at its question
+    r.view.answer = kt::shell::MsgAnswer::Ok;
     const QList<QJsonObject> entries = log.last(10);
-    ASSERT_EQ(entries.size(), 3);
+    ASSERT_EQ(entries.size(), 4);
     // ISO 8601 texts of one time zone sort as times do.
     ASSERT_GE(messageShown.size(), 2);
     EXPECT_LE(entries[0]["end"].toString().toLatin1(), messageShown.first());
-    EXPECT_LE(entries[2]["end"].toString().toLatin1(), messageShown.last());
+    EXPECT_LE(entries[2]["end"].toString().toLatin1(), messageShown[messageShown.size() - 2]);
     QStringList ends;
     for (const QJsonObject& entry : entries) {
         EXPECT_EQ(entry["file"].toString(), r.saveFile);
@@ -177,7 +182,8 @@ TEST(JobLog, EveryJobEndsWithOneLine) {
     }
     EXPECT_EQ(ends, (QStringList{"save finished on COM3: 250 records, 0 failed tries",
                                  "save stopped on COM3: 50 records, 0 failed tries",
-                                 "load no-answer on COM3: 0 records, 11 failed tries"}));
+                                 "load no-answer on COM3: 0 records, 11 failed tries",
+                                 "load declined on COM3: 0 records, 0 failed tries"}));
     const JobLog nowhere(r.saveFile + "/jobs.log"); // under a file
     r.job.setJobLog(&nowhere);
     r.controller.setFaultPlan({});
