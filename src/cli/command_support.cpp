@@ -22,6 +22,16 @@ void complain(const QString& text) {
     std::fprintf(stderr, "kt560ax: %s\n", qPrintable(lines.join(u'\n')));
 }
 
+std::optional<fleet::Fleet> chooseControllers(const fleet::Fleet& fleet, const QString& fleetFile,
+                                              const QStringList& names) {
+    const QStringList unknown = fleet::unknownControllers(fleet, names);
+    for (const QString& name : unknown)
+        complain(QStringLiteral("%1 has no controller \"%2\".").arg(fleetFile, name));
+    if (!unknown.isEmpty())
+        return std::nullopt;
+    return fleet::chosenControllers(fleet, names);
+}
+
 bool openPort(const CliOptions& options, link::LinePort& port) {
     if (port.setPortName(options.port) && port.setSettings(options.settings.strSettings) &&
         port.open())

@@ -3,8 +3,11 @@
 #pragma once
 
 #include "engine/transfer_job.h"
+#include "fleet/fleet_file.h"
 #include "link/line_port.h"
 #include "options.h"
+
+#include <optional>
 
 namespace kt::cli {
 
@@ -15,6 +18,11 @@ QByteArray languageOf(const CliOptions& options);
 bool openPort(const CliOptions& options, link::LinePort& port);
 
 int exitStatusOf(engine::JobOutcome outcome);
+
+// The controllers of --controllers, of the fleet read from `fleetFile`;
+// nothing after saying each name that names none of its controllers.
+std::optional<fleet::Fleet> chooseControllers(const fleet::Fleet& fleet, const QString& fleetFile,
+                                              const QStringList& names);
 
 // Prints a message to standard error, after the program's name, with its
 // control characters (but line breaks) by name.

@@ -202,15 +202,20 @@ int runFleet(const CliOptions& options, const QString& iniFile) {
         return kFileError;
     }
     const fleet::Fleet& fleet = *read;
+    const std::optional<fleet::Fleet> chosen =
+        chooseControllers(fleet, fleetFile, options.controllers);
+    if (!chosen)
+        return kUsage;
     fleet::RunSettings settings{.fleetFile = fleetFile,
                                 .program = QCoreApplication::applicationFilePath(),
                                 .jobArguments = jobArguments(options),
+                                .controllers = options.controllers,
                                 .lines = {},
                                 .keep = options.keep,
                                 .metrics = options.metrics,
                                 .language = pageLanguage(options, iniFile)};
     QStringList errors;
-    for (const fleet::FleetController& controller : fleet.controllers) {
+    for (const fleet::FleetController& controller : chosen->controllers) {
         const auto address = link::parsePortName(controller.port, iniFile);
         if (!address)
             errors.append(shell::fillIn(

@@ -159,8 +159,9 @@ const QList<OptionRow>& optionTable() {
              return number("--keep", 1, 100000, &o.keep, v, "a number of backups");
          }},
         {"--controllers", nullptr, "NAMES",
-         "apply: the controllers, comma-separated sections of the\n"
-         "fleet file, to apply the list to (default every one)",
+         "run and apply: only these controllers, comma-separated\n"
+         "sections of the fleet file (default every one); the\n"
+         "others' state stays as it was",
          [](CliOptions& o, const QString& v) {
              o.controllers.clear();
              for (const QString& name : v.split(u',', Qt::SkipEmptyParts))
@@ -260,7 +261,9 @@ const QList<CommandRow>& commandTable() {
          "compare two backups record by record (card files too):\n"
          "added, removed and changed records by category"},
         {"log", 0, "log [-n N]", "the last N jobs of the job log (default 20)"},
-        {"run", 1, "run FLEET.ini", "back up every controller of a fleet file (see below)"},
+        {"run", 1, "run FLEET.ini",
+         "back up every controller of a fleet file (see below), or\n"
+         "those of --controllers"},
         {"apply", 2, "apply FLEET.ini LIST.KT",
          "bring the fleet's controllers to the records of a backup:\n"
          "each is read first (kept as SECTION/TIME-before-apply.KT,\n"
@@ -454,8 +457,10 @@ shell::Result<CliOptions> parseOptions(const QStringList& arguments, const QStri
     if (options.mask && options.command != QLatin1String("diff"))
         return fail(QStringLiteral("--mask goes with diff."));
     const bool applying = options.command.startsWith(QLatin1String("apply"));
-    if (!applying && (options.dryRun || !options.controllers.isEmpty()))
-        return fail(QStringLiteral("--dry-run and --controllers go with apply."));
+    if (!applying && options.dryRun)
+        return fail(QStringLiteral("--dry-run goes with apply."));
+    if (!applying && options.command != QLatin1String("run") && !options.controllers.isEmpty())
+        return fail(QStringLiteral("--controllers goes with run and apply."));
     if (files == kOneOrMore ? options.files.isEmpty() : options.files.size() != files)
         return fail(files == kOneOrMore
                         ? QStringLiteral("%1 takes one or more fleet files.").arg(options.command)

@@ -350,6 +350,25 @@ shell::Result<Fleet> readFleetFile(const QString& fleetFile) {
     return parseFleet(*text, fleetFile, QFileInfo(fleetFile).absolutePath());
 }
 
+Fleet chosenControllers(const Fleet& fleet, const QStringList& names) {
+    Fleet chosen = fleet;
+    if (!names.isEmpty())
+        chosen.controllers.removeIf([&](const FleetController& controller) {
+            return !names.contains(controller.name, Qt::CaseInsensitive);
+        });
+    return chosen;
+}
+
+QStringList unknownControllers(const Fleet& fleet, const QStringList& names) {
+    QStringList known, unknown;
+    for (const FleetController& controller : fleet.controllers)
+        known.append(controller.name);
+    for (const QString& name : names)
+        if (!known.contains(name, Qt::CaseInsensitive))
+            unknown.append(name);
+    return unknown;
+}
+
 QStringList splitCommand(const QString& text) {
     QStringList words;
     QString word;

@@ -55,6 +55,13 @@ struct Fleet {
     QList<FleetController> controllers;
 };
 
+// The fleet with only the controllers that `names` names (every one when it
+// is empty), in the fleet file's order. A section's name matches in any
+// letter case, as INI sections do.
+Fleet chosenControllers(const Fleet& fleet, const QStringList& names);
+// The names of `names` that name no controller of the fleet.
+QStringList unknownControllers(const Fleet& fleet, const QStringList& names);
+
 // The reserved section of the run's settings.
 inline constexpr char kFleetSection[] = "fleet";
 

@@ -164,6 +164,44 @@ TEST(FleetRun, RecordsEachControllersStateAndTellsItsView) {
     EXPECT_TRUE(told.contains("kt560ax_run_controllers_failed 1\n"));
 }
 
+// A run of chosen controllers backs up only those; the others keep their
+// records as they were, and the fleet's last run stays the last whole one.
+TEST(FleetRun, ARunOfChosenControllersLeavesTheOthersRecordsAsTheyWere) {
+    QTemporaryDir dir;
+    kt::fleet::Fleet fleet;
+    for (const char* name : {"north", "dead"}) {
+        kt::fleet::FleetController controller;
+        controller.name = name;
+        controller.port = QStringLiteral("/dev/%1").arg(name);
+        controller.folder = dir.path();
+        fleet.controllers.append(controller);
+    }
+    kt::fleet::RunSettings settings{.fleetFile = dir.filePath("site.ini"),
+                                    .program = dir.filePath("job"),
+                                    .lines = {{"a"}, {"b"}}};
+    ASSERT_TRUE(kt::test::writeProgram(settings.program, kStandIn));
+    View whole;
+    kt::fleet::FleetRun first(fleet, settings, whole);
+    runToTheEnd(first);
+    const auto before = kt::fleet::readFleetState(dir.filePath("site.state"));
+    ASSERT_TRUE(before.ok());
+
+    settings.controllers = {"NORTH"}; // a section in any letter case
+    settings.lines = {{"a"}};
+    View chosen;
+    kt::fleet::FleetRun run(fleet, settings, chosen);
+    const kt::fleet::RunResult& result = runToTheEnd(run);
+    ASSERT_EQ(result.runs.size(), 1);
+    EXPECT_EQ(result.runs[0].controller->name, "north");
+    EXPECT_EQ(result.status, kt::kDone);
+    const auto after = kt::fleet::readFleetState(dir.filePath("site.state"));
+    ASSERT_TRUE(after.ok());
+    EXPECT_EQ(after->controllers.at("north").recent.size(), 2);
+    EXPECT_EQ(after->controllers.at("dead").recent.size(), 1);
+    EXPECT_EQ(after->controllers.at("dead").failures, 1);
+    EXPECT_EQ(after->lastRun, before->lastRun);
+}
+
 // A fleet of one controller, north, that keeps its history in `dir` and
 // pushes it to `remote`, and the settings of a run whose jobs are the
 // program `dir`/job.
