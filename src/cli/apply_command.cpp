@@ -91,8 +91,7 @@ int runApplyController(const CliOptions& options, const QString& iniFile) {
     if (!openPort(options, port)) {
         if (watch.interrupted())
             return end(JobOutcome::Cancelled);
-        if (port.openError() == link::SerialPort::OpenError::Busy)
-            summary.insert("portBusy", true);
+        addPortProblem(summary, port);
         return end(port.openError() == link::SerialPort::OpenError::Server
                        ? JobOutcome::ServerClosed
                        : JobOutcome::PortUnavailable,

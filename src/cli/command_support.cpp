@@ -42,6 +42,15 @@ bool openPort(const CliOptions& options, link::LinePort& port) {
     return false;
 }
 
+void addPortProblem(QJsonObject& summary, const link::SerialPort& port) {
+    summary.insert("portProblem", link::SerialPort::openErrorId(port.openError()));
+    summary.insert("device", port.errorDevice());
+    if (!port.errorReason().isEmpty())
+        summary.insert("reason", port.errorReason());
+    if (port.openError() == link::SerialPort::OpenError::Busy)
+        summary.insert("portBusy", true);
+}
+
 int exitStatusOf(engine::JobOutcome outcome) {
     using engine::JobOutcome;
     switch (outcome) {

@@ -212,6 +212,7 @@ void takeControllerKey(FleetController& controller, const QString& key, const QS
 shell::Result<Fleet> parseFleet(const QByteArray& text, const QString& fileName,
                                 const QString& fleetFolder) {
     Fleet fleet;
+    fleet.file = fileName;
     QStringList errors;
     fleet.settings.branch = defaultBranch(fileName);
     int number = 0;

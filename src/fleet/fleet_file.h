@@ -53,6 +53,7 @@ struct FleetSettings {
 struct Fleet {
     FleetSettings settings;
     QList<FleetController> controllers;
+    QString file; // the fleet file as it was named; empty for a fleet made otherwise
 };
 
 // The fleet with only the controllers that `names` names (every one when it

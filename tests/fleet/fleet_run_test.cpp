@@ -88,6 +88,7 @@ const kt::fleet::RunResult& runToTheEnd(kt::fleet::FleetRun& run) {
 TEST(FleetRun, RecordsEachControllersStateAndTellsItsView) {
     QTemporaryDir dir;
     kt::fleet::Fleet fleet;
+    fleet.file = dir.filePath("site.ini");
     fleet.settings.metrics = dir.filePath("kt.prom");
     kt::fleet::RunSettings settings{
         .fleetFile = dir.filePath("site.ini"),
@@ -112,8 +113,8 @@ TEST(FleetRun, RecordsEachControllersStateAndTellsItsView) {
         EXPECT_EQ(result.changed, night == 1 ? QList<int>{0} : QList<int>{});
         view.lines.sort();
         EXPECT_EQ(view.lines,
-                  (QStringList{"dead: port unavailable after 1 try: cannot open /dev/ttyUSB9: no "
-                               "such device",
+                  (QStringList{"dead: port unavailable after 1 try: site.ini [dead] "
+                               "Port=/dev/dead: cannot open /dev/ttyUSB9: no such device",
                                night == 1 ? "north: first version, 0 cards, 2 records"
                                           : "north: no change; now 0 cards, 2 records"}));
         EXPECT_EQ(view.ends, (QStringList{"1/2", "2/2"}));
@@ -127,7 +128,8 @@ TEST(FleetRun, RecordsEachControllersStateAndTellsItsView) {
         EXPECT_EQ(views[0].record->recent.size(), night);
         EXPECT_EQ(views[1].state, ControllerState::Failing);
         EXPECT_EQ(views[1].record->outcome, JobOutcome::PortUnavailable);
-        EXPECT_EQ(views[1].record->error, "cannot open /dev/ttyUSB9: no such device");
+        EXPECT_EQ(views[1].record->error,
+                  "site.ini [dead] Port=/dev/dead: cannot open /dev/ttyUSB9: no such device");
         EXPECT_EQ(views[1].record->failures, night);
 
         QFile metrics(fleet.settings.metrics);
