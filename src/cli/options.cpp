@@ -178,6 +178,15 @@ const QList<OptionRow>& optionTable() {
              o.dryRun = true;
              return QString();
          }},
+        {"--problems", nullptr, nullptr,
+         "status: only the controllers that need someone, most\n"
+         "severe first, grouped by what went wrong and where they\n"
+         "hang: a line for each group, its count and members, then\n"
+         "a line for each controller alone",
+         [](CliOptions& o, const QString&) {
+             o.problems = true;
+             return QString();
+         }},
         {"--from", nullptr, "N", "scan: the first address to try (default 1)",
          [](CliOptions& o, const QString& v) {
              return number("--from", 1, 99, &o.from, v, "an address 1 to 99");
@@ -275,14 +284,16 @@ const QList<CommandRow>& commandTable() {
         {"apply-controller", 2, "", nullptr},
         {"status", kOneOrMore, "status FLEET.ini...",
          "one line per controller of one or more fleets, from their\n"
-         "state: fine, changed, stale, suspicious, failing, never\n"
-         "backed up or unknown, its last complete backup, last\n"
-         "outcome and error; exit 0 when all are fine or changed,\n"
-         "else 4"},
+         "state, most severe first: failing, suspicious, never\n"
+         "backed up, stale, unknown, changed or fine, its last\n"
+         "complete backup, last outcome and error; --problems: only\n"
+         "those that need someone, grouped by cause; exit 0 when\n"
+         "all are fine or changed, else 4"},
         {"report", kOneOrMore, "report FLEET.ini... -o PAGE",
-         "write the report page of one or more fleets: the\n"
-         "controllers that need someone first, each with its port,\n"
-         "error, recent runs and versions"},
+         "write the report page of one or more fleets: what needs\n"
+         "someone, grouped by cause, then the controllers that need\n"
+         "someone first, each with its port, error, recent runs and\n"
+         "versions"},
         {"push", 1, "push FLEET.ini",
          "push the fleet's history to its Remote now, to its Branch,\n"
          "ended after PushTimeout as each run's push is"},
@@ -461,6 +472,8 @@ shell::Result<CliOptions> parseOptions(const QStringList& arguments, const QStri
         return fail(QStringLiteral("--dry-run goes with apply."));
     if (!applying && options.command != QLatin1String("run") && !options.controllers.isEmpty())
         return fail(QStringLiteral("--controllers goes with run and apply."));
+    if (options.problems && options.command != QLatin1String("status"))
+        return fail(QStringLiteral("--problems goes with status."));
     if (files == kOneOrMore ? options.files.isEmpty() : options.files.size() != files)
         return fail(files == kOneOrMore
                         ? QStringLiteral("%1 takes one or more fleet files.").arg(options.command)

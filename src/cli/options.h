@@ -35,6 +35,7 @@ struct CliOptions {
     QString metrics;         // run: the metrics file to write, besides [fleet]'s
     QStringList controllers; // run, apply: the sections to work on; empty: all
     bool dryRun = false;     // apply: the plan only, nothing written
+    bool problems = false;   // status: only the controllers that need someone, grouped
     QString info;            // --help or --version: the text to print instead of a command
 };
 

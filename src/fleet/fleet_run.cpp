@@ -8,6 +8,7 @@
 #include "history.h"
 #include "hooks.h"
 #include "metrics.h"
+#include "problem_groups.h"
 #include "shell/regular_file.h"
 #include "shell/text_format.h"
 
@@ -61,13 +62,7 @@ QString RunResult::changeLine(int i) const {
 }
 
 QString RunResult::failureLine(int i) const {
-    const ControllerRun& run = runs[i];
-    QString line = run.controller->name + QStringLiteral(": ") +
-                   QLatin1String(engine::wordsOf(run.outcome).name) + QStringLiteral(" after ") +
-                   plural(run.tries, "try", "tries");
-    if (!run.error.isEmpty())
-        line += QStringLiteral(": ") + run.error;
-    return line;
+    return failureText(runs[i].controller->name, runs[i].outcome, runs[i].tries, runs[i].error);
 }
 
 QString RunResult::suspicionLine(int i) const {
@@ -78,10 +73,7 @@ QString RunResult::summary() const {
     QStringList lines{headline()};
     for (const int i : changed)
         lines.append(changeLine(i));
-    for (const int i : failed)
-        lines.append(failureLine(i));
-    for (const int i : suspicious)
-        lines.append(suspicionLine(i));
+    lines += problemLines(groupProblems(problemsOf(*this)));
     if (!historyProblem.isEmpty())
         lines.append(QStringLiteral("history: ") + historyProblem);
     if (!pushProblem.isEmpty())

@@ -48,8 +48,8 @@ struct RunResult {
     QString failureLine(int i) const;
     // A suspicious run's line: "north: suspicious: 40 cards before, 0 after; ...".
     QString suspicionLine(int i) const;
-    // The headline, then a line for each change, failure, suspicious backup
-    // and problem.
+    // The headline, then a line for each change, the failures and
+    // suspicious backups grouped by cause, and a line for each problem.
     QString summary() const;
 };
 
