@@ -1,6 +1,8 @@
 // Times what status, the report and the metrics cost for a large fleet:
 // 5000 controllers, each with a recorded try (ten recent runs) and a
-// version in a history of two commits. Target: each at most 2 s.
+// version in a history of two commits, one in ten failing (the problems
+// that status --problems and the report's head group). Target: each at
+// most 2 s.
 //   bench_fleet_state [KT560AX]   with the program, its status and report
 //                                 commands are timed as a whole too
 #include "fleet/fleet_state.h"
@@ -122,6 +124,7 @@ int main(int argc, char** argv) {
             std::printf("  exit status %d\n", process.exitCode());
         };
         timed("kt560ax status (the whole program)", [&] { command({"status", fleetFile}); });
+        timed("kt560ax status --problems", [&] { command({"status", fleetFile, "--problems"}); });
         timed("kt560ax report (the whole program)", [&] {
             command({"report", fleetFile, "-o", dir.filePath("page.html")});
         });

@@ -91,8 +91,7 @@ int runApplyController(const CliOptions& options, const QString& iniFile) {
     if (!openPort(options, port)) {
         if (watch.interrupted())
             return end(JobOutcome::Cancelled);
-        if (port.openError() == link::SerialPort::OpenError::Busy)
-            summary.insert("portBusy", true);
+        addPortProblem(summary, port);
         return end(port.openError() == link::SerialPort::OpenError::Server
                        ? JobOutcome::ServerClosed
                        : JobOutcome::PortUnavailable,
@@ -313,21 +312,11 @@ int runApply(const CliOptions& options, const QString& iniFile) {
     }
     // Only the controllers asked for, each tried once: a second try would
     // read a controller already half written as its state before.
-    fleet::Fleet chosen = *read;
+    std::optional<fleet::Fleet> asked = chooseControllers(*read, fleetFile, options.controllers);
+    if (!asked)
+        return kUsage;
+    fleet::Fleet& chosen = *asked;
     chosen.settings.retries = 0;
-    if (!options.controllers.isEmpty()) {
-        chosen.controllers.clear();
-        for (const QString& name : options.controllers) {
-            const auto found =
-                std::find_if(read->controllers.cbegin(), read->controllers.cend(),
-                             [&](const fleet::FleetController& c) { return c.name == name; });
-            if (found == read->controllers.cend()) {
-                complain(QStringLiteral("%1 has no controller \"%2\".").arg(fleetFile, name));
-                return kUsage;
-            }
-            chosen.controllers.append(*found);
-        }
-    }
     if (!options.dryRun && !options.yes) {
         complain(QStringLiteral("nothing is written: --dry-run shows the plan, --yes applies it."));
         return kFileError;

@@ -22,6 +22,16 @@ void complain(const QString& text) {
     std::fprintf(stderr, "kt560ax: %s\n", qPrintable(lines.join(u'\n')));
 }
 
+std::optional<fleet::Fleet> chooseControllers(const fleet::Fleet& fleet, const QString& fleetFile,
+                                              const QStringList& names) {
+    const QStringList unknown = fleet::unknownControllers(fleet, names);
+    for (const QString& name : unknown)
+        complain(QStringLiteral("%1 has no controller \"%2\".").arg(fleetFile, name));
+    if (!unknown.isEmpty())
+        return std::nullopt;
+    return fleet::chosenControllers(fleet, names);
+}
+
 bool openPort(const CliOptions& options, link::LinePort& port) {
     if (port.setPortName(options.port) && port.setSettings(options.settings.strSettings) &&
         port.open())
@@ -30,6 +40,15 @@ bool openPort(const CliOptions& options, link::LinePort& port) {
                  .arg(options.port, QString::fromLatin1(options.settings.strSettings),
                       port.errorString()));
     return false;
+}
+
+void addPortProblem(QJsonObject& summary, const link::SerialPort& port) {
+    summary.insert("portProblem", link::SerialPort::openErrorId(port.openError()));
+    summary.insert("device", port.errorDevice());
+    if (!port.errorReason().isEmpty())
+        summary.insert("reason", port.errorReason());
+    if (port.openError() == link::SerialPort::OpenError::Busy)
+        summary.insert("portBusy", true);
 }
 
 int exitStatusOf(engine::JobOutcome outcome) {

@@ -3,8 +3,12 @@
 #pragma once
 
 #include "engine/transfer_job.h"
+#include "fleet/fleet_file.h"
 #include "link/line_port.h"
 #include "options.h"
+
+#include <QJsonObject>
+#include <optional>
 
 namespace kt::cli {
 
@@ -15,6 +19,16 @@ QByteArray languageOf(const CliOptions& options);
 bool openPort(const CliOptions& options, link::LinePort& port);
 
 int exitStatusOf(engine::JobOutcome outcome);
+
+// Adds to a job's --json summary what kind of failure the open of `port`
+// was (portProblem), the device or server, the system's reason, and
+// portBusy when another program holds it, which is worth a try again soon.
+void addPortProblem(QJsonObject& summary, const link::SerialPort& port);
+
+// The controllers of --controllers, of the fleet read from `fleetFile`;
+// nothing after saying each name that names none of its controllers.
+std::optional<fleet::Fleet> chooseControllers(const fleet::Fleet& fleet, const QString& fleetFile,
+                                              const QStringList& names);
 
 // Prints a message to standard error, after the program's name, with its
 // control characters (but line breaks) by name.

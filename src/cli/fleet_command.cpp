@@ -3,6 +3,7 @@
 #include "command_support.h"
 #include "fleet/exit_status.h"
 #include "fleet/fleet_run.h"
+#include "fleet/problem_groups.h"
 #include "link/trace.h"
 #include "shell/language.h"
 #include "shell/text_format.h"
@@ -63,12 +64,9 @@ class RunPrinter final : public fleet::FleetRunView {
     bool lineByLine() const { return terminal_ && !quiet_ && !json_; }
 
     void controllerEnded(const RunResult& result, int i, int ended, int total) override {
-        const ControllerRun& run = result.runs[i];
-        if (!lineByLine()) {
-            if (!run.complete())
-                complain(result.failureLine(i));
+        if (!lineByLine())
             return;
-        }
+        const ControllerRun& run = result.runs[i];
         QString line = shell::fillIn(QStringLiteral("%1/%2 %3: "),
                                      {QString::number(ended), QString::number(total),
                                       link::displayText(run.controller->name)});
@@ -98,13 +96,16 @@ class RunPrinter final : public fleet::FleetRunView {
         std::fprintf(stderr, "[%s] %s\n", qPrintable(hook), qPrintable(link::displayText(line)));
     }
 
-    // The end of the run: the table off a terminal, the headline on one. A
-    // suspicious backup is judged only now: off a terminal it is told as a
-    // problem, so that a quiet run says it.
+    // The end of the run: the table off a terminal, the headline on one.
+    // Off a terminal the controllers that failed or whose backup is
+    // suspicious (judged only now) are told as problems, grouped by cause,
+    // so that a quiet run of thousands says what needs someone in a few
+    // lines.
     void finished(const RunResult& result) const {
         if (!lineByLine())
-            for (const int i : result.suspicious)
-                complain(result.suspicionLine(i));
+            for (const QString& line :
+                 fleet::problemLines(fleet::groupProblems(fleet::problemsOf(result))))
+                complain(line);
         if (quiet_ || json_)
             return;
         if (!terminal_)
@@ -202,15 +203,20 @@ int runFleet(const CliOptions& options, const QString& iniFile) {
         return kFileError;
     }
     const fleet::Fleet& fleet = *read;
+    const std::optional<fleet::Fleet> chosen =
+        chooseControllers(fleet, fleetFile, options.controllers);
+    if (!chosen)
+        return kUsage;
     fleet::RunSettings settings{.fleetFile = fleetFile,
                                 .program = QCoreApplication::applicationFilePath(),
                                 .jobArguments = jobArguments(options),
+                                .controllers = options.controllers,
                                 .lines = {},
                                 .keep = options.keep,
                                 .metrics = options.metrics,
                                 .language = pageLanguage(options, iniFile)};
     QStringList errors;
-    for (const fleet::FleetController& controller : fleet.controllers) {
+    for (const fleet::FleetController& controller : chosen->controllers) {
         const auto address = link::parsePortName(controller.port, iniFile);
         if (!address)
             errors.append(shell::fillIn(

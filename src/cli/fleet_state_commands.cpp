@@ -3,6 +3,7 @@
 #include "command_support.h"
 #include "fleet/exit_status.h"
 #include "fleet/history.h"
+#include "fleet/problem_groups.h"
 #include "fleet/push_process.h"
 #include "fleet/record_changes.h"
 #include "link/trace.h"
@@ -92,6 +93,23 @@ QJsonObject statusJson(const fleet::ControllerView& v, qint64 maxAge,
     return json;
 }
 
+// The groups of status --problems, for programs: each its state's
+// identifier, what went wrong, where, and its controllers.
+QJsonArray problemsJson(const QList<fleet::ProblemGroup>& groups) {
+    QJsonArray list;
+    for (const fleet::ProblemGroup& group : groups) {
+        QJsonObject json{{"state", QLatin1String(fleet::wordsOf(group.state).id)},
+                         {"what", group.what},
+                         {"controllers", QJsonArray::fromStringList(group.members)}};
+        if (!group.where.isEmpty())
+            json.insert("where", group.where);
+        if (!group.check.isEmpty())
+            json.insert("check", group.check);
+        list.append(json);
+    }
+    return list;
+}
+
 // When `section` names no controller of the fleet: says so, and gives the
 // exit status.
 std::optional<int> unknownSection(const fleet::Fleet& fleet, const QString& fleetFile,
@@ -122,22 +140,44 @@ int runStatus(const CliOptions& options) {
             views.append({view, loaded.fleet.settings.maxAgeSeconds,
                           appliedTo(loaded, view.controller->name)});
         }
+    const bool several = fleets->size() > 1;
+    const auto nameOf = [several](const fleet::ControllerView& v) {
+        return (several ? v.fleet + u'/' : QString()) + v.controller->name;
+    };
+    // The controllers that need someone first, the most severe first.
+    std::stable_sort(views.begin(), views.end(), [&](const Row& a, const Row& b) {
+        if (a.view.state != b.view.state)
+            return a.view.state < b.view.state;
+        return fleet::namedBefore(nameOf(a.view), nameOf(b.view));
+    });
     bool allFine = true;
     for (const Row& row : views)
         allFine = allFine && row.view.fine();
     const int status = allFine ? kDone : kDifferences;
+    QList<fleet::ProblemGroup> groups;
+    if (options.problems) {
+        views.removeIf([](const Row& row) { return row.view.fine(); });
+        QList<fleet::ControllerView> shown;
+        for (const Row& row : std::as_const(views))
+            shown.append(row.view);
+        groups = fleet::problemGroupsOf(shown, several);
+    }
     if (options.json) {
         QJsonArray controllers;
         for (const Row& row : views)
             controllers.append(statusJson(row.view, row.maxAge, row.applied));
-        std::printf("%s\n", QJsonDocument(QJsonObject{{"command", "status"},
-                                                      {"controllers", controllers},
-                                                      {"exitStatus", status}})
-                                .toJson(QJsonDocument::Compact)
-                                .constData());
+        QJsonObject json{
+            {"command", "status"}, {"controllers", controllers}, {"exitStatus", status}};
+        if (options.problems)
+            json.insert("problems", problemsJson(groups));
+        std::printf("%s\n", QJsonDocument(json).toJson(QJsonDocument::Compact).constData());
         return status;
     }
-    const bool several = fleets->size() > 1;
+    if (options.problems) {
+        for (const QString& line : fleet::problemLines(groups))
+            std::printf("%s\n", qPrintable(link::displayText(line)));
+        return status;
+    }
     std::printf("%-24s %-16s %-16s %-10s %-18s %8s %6s %8s  %s\n", "controller", "state",
                 "last complete", "age", "last outcome", "failures", "cards", "records", "error");
     for (const Row& row : views) {
@@ -151,7 +191,7 @@ int runStatus(const CliOptions& options) {
                                                                        : r->error;
         if (const QString apply = applyNote(row.applied); !apply.isEmpty())
             note = note.isEmpty() ? apply : note + QStringLiteral("; ") + apply;
-        const QString name = (several ? v.fleet + u'/' : QString()) + v.controller->name;
+        const QString name = nameOf(v);
         const QString last = !backup        ? QStringLiteral("none")
                              : v.clockAhead ? QStringLiteral("clock ahead")
                                             : r->lastCompleteAt.toString("yyyy-MM-dd HH:mm");

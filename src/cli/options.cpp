@@ -174,8 +174,9 @@ const QList<OptionRow>& optionTable() {
              return number("--keep", 1, 100000, &o.keep, v, "a number of backups");
          }},
         {"--controllers", nullptr, "NAMES",
-         "apply: the controllers, comma-separated sections of the\n"
-         "fleet file, to apply the list to (default every one)",
+         "run and apply: only these controllers, comma-separated\n"
+         "sections of the fleet file (default every one); the\n"
+         "others' state stays as it was",
          [](CliOptions& o, const QString& v) {
              o.controllers.clear();
              for (const QString& name : v.split(u',', Qt::SkipEmptyParts))
@@ -190,6 +191,15 @@ const QList<OptionRow>& optionTable() {
          "written, writing nothing; exit 4 when something would",
          [](CliOptions& o, const QString&) {
              o.dryRun = true;
+             return QString();
+         }},
+        {"--problems", nullptr, nullptr,
+         "status: only the controllers that need someone, most\n"
+         "severe first, grouped by what went wrong and where they\n"
+         "hang: a line for each group, its count and members, then\n"
+         "a line for each controller alone",
+         [](CliOptions& o, const QString&) {
+             o.problems = true;
              return QString();
          }},
         {"--from", nullptr, "N", "scan: the first address to try (default 1)",
@@ -286,8 +296,10 @@ const QList<CommandRow>& commandTable() {
          "--mask --json", "kt560ax diff site-a.KT site-a-new.KT --mask"},
         {"log", 0, "log [-n N]", "the last N jobs of the job log (default 20)", "-n --json",
          "kt560ax log -n 5"},
-        {"run", 1, "run FLEET.ini", "back up every controller of a fleet file (see below)",
-         "--keep --metrics --settings --tx-delay --rx-delay --timeout --quiet --json",
+        {"run", 1, "run FLEET.ini",
+         "back up every controller of a fleet file (see below), or\n"
+         "those of --controllers",
+         "--controllers --keep --metrics --settings --tx-delay --rx-delay --timeout --quiet --json",
          "kt560ax run /var/lib/kt560ax/fleet.ini --keep 14 --quiet"},
         {"apply", 2, "apply FLEET.ini LIST.KT",
          "bring the fleet's controllers to the records of a backup:\n"
@@ -303,15 +315,17 @@ const QList<CommandRow>& commandTable() {
         {"apply-controller", 2, "", nullptr, "", ""},
         {"status", kOneOrMore, "status FLEET.ini...",
          "one line per controller of one or more fleets, from their\n"
-         "state: fine, changed, stale, suspicious, failing, never\n"
-         "backed up or unknown, its last complete backup, last\n"
-         "outcome and error; exit 0 when all are fine or changed,\n"
-         "else 4",
-         "--json", "kt560ax status /var/lib/kt560ax/fleet.ini"},
+         "state, most severe first: failing, suspicious, never\n"
+         "backed up, stale, unknown, changed or fine, its last\n"
+         "complete backup, last outcome and error; --problems: only\n"
+         "those that need someone, grouped by cause; exit 0 when\n"
+         "all are fine or changed, else 4",
+         "--problems --json", "kt560ax status /var/lib/kt560ax/fleet.ini --problems"},
         {"report", kOneOrMore, "report FLEET.ini... -o PAGE",
-         "write the report page of one or more fleets: the\n"
-         "controllers that need someone first, each with its port,\n"
-         "error, recent runs and versions",
+         "write the report page of one or more fleets: what needs\n"
+         "someone, grouped by cause, then the controllers that need\n"
+         "someone first, each with its port, error, recent runs and\n"
+         "versions",
          "--output", "kt560ax report fleet.ini -o /var/www/kt560ax.html"},
         {"push", 1, "push FLEET.ini",
          "push the fleet's history to its Remote now, to its Branch,\n"
@@ -576,8 +590,12 @@ shell::Result<CliOptions> parseOptions(const QStringList& arguments, const QStri
     if (options.mask && options.command != QLatin1String("diff"))
         return fail(QStringLiteral("--mask goes with diff."));
     const bool applying = options.command.startsWith(QLatin1String("apply"));
-    if (!applying && (options.dryRun || !options.controllers.isEmpty()))
-        return fail(QStringLiteral("--dry-run and --controllers go with apply."));
+    if (!applying && options.dryRun)
+        return fail(QStringLiteral("--dry-run goes with apply."));
+    if (!applying && options.command != QLatin1String("run") && !options.controllers.isEmpty())
+        return fail(QStringLiteral("--controllers goes with run and apply."));
+    if (options.problems && options.command != QLatin1String("status"))
+        return fail(QStringLiteral("--problems goes with status."));
     if (files == kOneOrMore ? options.files.isEmpty() : options.files.size() != files) {
         // What is missing, or one too many, by the names of the usage.
         QStringList wanted = QString::fromLatin1(command->usage).split(u' ').mid(1);

@@ -33,8 +33,9 @@ struct CliOptions {
     int exportVersion = 0;   // history: the version to write out; 0: none
     QString output;          // report: the page to write
     QString metrics;         // run: the metrics file to write, besides [fleet]'s
-    QStringList controllers; // apply: the sections to apply to; empty: all
+    QStringList controllers; // run, apply: the sections to work on; empty: all
     bool dryRun = false;     // apply: the plan only, nothing written
+    bool problems = false;   // status: only the controllers that need someone, grouped
     QString info;            // --help or --version: the text to print instead of a command
 };
 

@@ -56,11 +56,10 @@ QJsonArray differencesJson(const QList<engine::RecordDifference>& differences, c
 namespace {
 
 // The one-line summary of --json. `job` is null when the port could not be
-// opened and no job began; `portBusy` when it could not because another
-// program holds it.
+// opened and no job began; `failedPort` is then that port.
 void printJson(const CliOptions& options, const engine::JobRequest& request,
                const engine::TransferJob* job, engine::JobOutcome outcome, const QString& error,
-               double seconds, int status, bool portBusy = false) {
+               double seconds, int status, const link::SerialPort* failedPort = nullptr) {
     QJsonArray categories;
     for (const engine::Category* category : request.categories)
         categories.append(QString::fromLatin1(category->name));
@@ -82,8 +81,8 @@ void printJson(const CliOptions& options, const engine::JobRequest& request,
     };
     if (!error.isEmpty())
         summary.insert("error", error.left(engine::JobLog::kMaxErrorChars));
-    if (portBusy) // another program holds it: worth a try again soon
-        summary.insert("portBusy", true);
+    if (failedPort)
+        addPortProblem(summary, *failedPort);
     if (job && request.direction == engine::Direction::Load && !job->untouchedCards().isEmpty())
         summary.insert("cardSlotsLeft", engine::slotList(job->untouchedCards()));
     if (job && job->keptIn().size())
@@ -119,8 +118,7 @@ int portFailed(const CliOptions& options, const engine::JobRequest& request,
         complain(QStringLiteral("the job log: %1").arg(logged.error().message));
     const int status = kPortError; // whatever kind of port it is
     if (options.json)
-        printJson(options, request, nullptr, outcome, port.errorString(), 0, status,
-                  port.openError() == link::SerialPort::OpenError::Busy);
+        printJson(options, request, nullptr, outcome, port.errorString(), 0, status, &port);
     return status;
 }
 

@@ -212,6 +212,7 @@ void takeControllerKey(FleetController& controller, const QString& key, const QS
 shell::Result<Fleet> parseFleet(const QByteArray& text, const QString& fileName,
                                 const QString& fleetFolder) {
     Fleet fleet;
+    fleet.file = fileName;
     QStringList errors;
     fleet.settings.branch = defaultBranch(fileName);
     int number = 0;
@@ -347,6 +348,25 @@ shell::Result<Fleet> readFleetFile(const QString& fleetFile) {
         return shell::Error{text.error().code,
                             text.error().message + QStringLiteral(" (the fleet file)."), fleetFile};
     return parseFleet(*text, fleetFile, QFileInfo(fleetFile).absolutePath());
+}
+
+Fleet chosenControllers(const Fleet& fleet, const QStringList& names) {
+    Fleet chosen = fleet;
+    if (!names.isEmpty())
+        chosen.controllers.removeIf([&](const FleetController& controller) {
+            return !names.contains(controller.name, Qt::CaseInsensitive);
+        });
+    return chosen;
+}
+
+QStringList unknownControllers(const Fleet& fleet, const QStringList& names) {
+    QStringList known, unknown;
+    for (const FleetController& controller : fleet.controllers)
+        known.append(controller.name);
+    for (const QString& name : names)
+        if (!known.contains(name, Qt::CaseInsensitive))
+            unknown.append(name);
+    return unknown;
 }
 
 QStringList splitCommand(const QString& text) {

@@ -53,7 +53,15 @@ struct FleetSettings {
 struct Fleet {
     FleetSettings settings;
     QList<FleetController> controllers;
+    QString file; // the fleet file as it was named; empty for a fleet made otherwise
 };
+
+// The fleet with only the controllers that `names` names (every one when it
+// is empty), in the fleet file's order. A section's name matches in any
+// letter case, as INI sections do.
+Fleet chosenControllers(const Fleet& fleet, const QStringList& names);
+// The names of `names` that name no controller of the fleet.
+QStringList unknownControllers(const Fleet& fleet, const QStringList& names);
 
 // The reserved section of the run's settings.
 inline constexpr char kFleetSection[] = "fleet";

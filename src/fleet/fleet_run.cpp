@@ -8,6 +8,7 @@
 #include "history.h"
 #include "hooks.h"
 #include "metrics.h"
+#include "problem_groups.h"
 #include "shell/regular_file.h"
 #include "shell/text_format.h"
 
@@ -61,13 +62,7 @@ QString RunResult::changeLine(int i) const {
 }
 
 QString RunResult::failureLine(int i) const {
-    const ControllerRun& run = runs[i];
-    QString line = run.controller->name + QStringLiteral(": ") +
-                   QLatin1String(engine::wordsOf(run.outcome).name) + QStringLiteral(" after ") +
-                   plural(run.tries, "try", "tries");
-    if (!run.error.isEmpty())
-        line += QStringLiteral(": ") + run.error;
-    return line;
+    return failureText(runs[i].controller->name, runs[i].outcome, runs[i].tries, runs[i].error);
 }
 
 QString RunResult::suspicionLine(int i) const {
@@ -78,10 +73,7 @@ QString RunResult::summary() const {
     QStringList lines{headline()};
     for (const int i : changed)
         lines.append(changeLine(i));
-    for (const int i : failed)
-        lines.append(failureLine(i));
-    for (const int i : suspicious)
-        lines.append(suspicionLine(i));
+    lines += problemLines(groupProblems(problemsOf(*this)));
     if (!historyProblem.isEmpty())
         lines.append(QStringLiteral("history: ") + historyProblem);
     if (!pushProblem.isEmpty())
@@ -93,7 +85,8 @@ QString RunResult::summary() const {
 
 FleetRun::FleetRun(const Fleet& fleet, RunSettings settings, FleetRunView& view)
     : fleet_(fleet), settings_(std::move(settings)), view_(view),
-      runner_(fleet, settings_.program, settings_.jobArguments, settings_.lines) {
+      chosen_(chosenControllers(fleet, settings_.controllers)),
+      runner_(chosen_, settings_.program, settings_.jobArguments, settings_.lines) {
     runner_.setTexts(settings_.language.text);
     connect(&runner_, &FleetRunner::controllerEnded, this, &FleetRun::controllerEnded);
     connect(&runner_, &FleetRunner::retrying, this,
@@ -301,16 +294,18 @@ FleetState FleetRun::recordState() {
         view_.problem(QStringLiteral("%1; a new state is written.").arg(read.error().message));
     FleetState state = read.valueOr(FleetState{});
     result_.suspicious.clear();
-    std::map<QString, ControllerRecord> kept;
-    for (qsizetype i = 0; i < result_.runs.size(); ++i) {
-        const QString& name = result_.runs[i].controller->name;
+    // Read for this fleet, the state holds no controller the fleet lost. A
+    // controller this run did not back up (not chosen, or stopped before
+    // its turn) keeps its record as it was.
+    std::map<QString, ControllerRecord> kept = state.controllers;
+    for (qsizetype i = 0; i < result_.runs.size(); ++i)
         if (result_.runs[i].tries > 0)
-            kept.emplace(name, judged(int(i), state));
-        else if (const auto known = state.controllers.find(name); known != state.controllers.end())
-            kept.emplace(name, known->second); // stopped before its turn: nothing new of it
-    }
-    state.controllers = std::move(kept); // controllers no longer in the fleet go
-    state.lastRun = QDateTime::currentDateTime();
+            kept.insert_or_assign(result_.runs[i].controller->name, judged(int(i), state));
+    state.controllers = std::move(kept);
+    // The fleet's last run is its newest whole one: a run of a few
+    // controllers says nothing of the others.
+    if (chosen_.controllers.size() == fleet_.controllers.size())
+        state.lastRun = QDateTime::currentDateTime();
     if (!locked)
         stateNotWritten(locked.error().message);
     else if (const shell::Status written = writeFleetState(path, state); !written)

@@ -48,8 +48,8 @@ struct RunResult {
     QString failureLine(int i) const;
     // A suspicious run's line: "north: suspicious: 40 cards before, 0 after; ...".
     QString suspicionLine(int i) const;
-    // The headline, then a line for each change, failure, suspicious backup
-    // and problem.
+    // The headline, then a line for each change, the failures and
+    // suspicious backups grouped by cause, and a line for each problem.
     QString summary() const;
 };
 
@@ -72,7 +72,8 @@ struct RunSettings {
     QString fleetFile{};
     QString program{};          // the kt560ax that runs each job
     QStringList jobArguments{}; // after the job's own
-    QList<QStringList> lines{}; // of each controller: the lines it uses
+    QStringList controllers{};  // the controllers backed up; empty: every one
+    QList<QStringList> lines{}; // of each controller backed up: the lines it uses
     int keep = 0;               // complete backups kept per controller; 0 keeps all
     QString metrics{};          // a metrics file besides [fleet]'s
     PageLanguage language{};    // of the report page
@@ -128,6 +129,7 @@ class FleetRun : public QObject {
     const Fleet& fleet_;
     RunSettings settings_;
     FleetRunView& view_;
+    const Fleet chosen_; // the controllers this run backs up
     FleetRunner runner_;
     std::unique_ptr<History> history_;
     RunResult result_;

@@ -5,6 +5,7 @@
 #include "backup_folder.h"
 #include "engine/record_compare.h"
 #include "exit_status.h"
+#include "fleet_advice.h"
 #include "process_group.h"
 
 #include <QDir>
@@ -245,6 +246,7 @@ void FleetRunner::ended(Queue& queue, int index, int status, const QByteArray& o
         job.error = job.summary.value("error").toString();
         if (job.error.isEmpty())
             job.error = lastProblem(errorOutput_[index]);
+        job.error = fleetError(fleet_, *job.controller, job.outcome, job.summary, job.error);
     }
     errorOutput_.erase(index);
     if (!job.complete()) {

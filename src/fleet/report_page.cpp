@@ -1,6 +1,7 @@
 #include "report_page.h"
 
 #include "record_changes.h"
+#include "report_problems.h"
 #include "shell/language.h"
 
 #include <QRegularExpression>
@@ -389,6 +390,10 @@ QByteArray reportPage(const QList<ReportSource>& fleets, const PageLanguage& lan
     }
     html += QStringLiteral("<li class=\"changed\">&#916; %1</li></ul>\n")
                 .arg(words("ReportChangedCount", {QString::number(changedMarks)}));
+    QList<ControllerView> shown;
+    for (const auto& [view, source] : views)
+        shown.append(view);
+    html += problemListHtml(problemGroupsOf(shown, several), language);
     html += QStringLiteral("<table>\n<thead><tr>");
     for (const char* key :
          {"ReportController", "ReportState", "ReportPort", "ReportLastBackup", "ReportLastTry",

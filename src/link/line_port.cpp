@@ -55,7 +55,7 @@ bool LinePort::open() {
     }
     error_ = line_->errorString();
     setOpenError(line_->openError() == OpenError::None ? OpenError::Other : line_->openError(),
-                 line_->errorDevice(), line_->errorGroup());
+                 line_->errorDevice(), line_->errorGroup(), line_->errorReason());
     line_.reset();
     return false;
 }

@@ -41,12 +41,20 @@ class SerialPort : public QObject {
     virtual bool isServer() const { return false; }
 
     // What kind of failure the last open was, so that a front end can say
-    // it in its own words; the device or server it concerns, and for a
-    // permission the group that owns the device.
+    // it in its own words; the device or server it concerns, for a
+    // permission the group that owns the device, and the system's own words
+    // for why, without advice ("Connection refused"; empty when the port
+    // gives none).
     enum class OpenError { None, Missing, Denied, Busy, Server, Other };
     OpenError openError() const { return openError_; }
     QString errorDevice() const { return errorDevice_; }
     QString errorGroup() const { return errorGroup_; }
+    QString errorReason() const { return errorReason_; }
+    // A stable English identifier of the kind, for summaries that programs read.
+    static const char* openErrorId(OpenError kind) {
+        static const char* const ids[] = {"none", "missing", "denied", "busy", "server", "other"};
+        return ids[int(kind)];
+    }
 
   protected:
     // Drops the oldest bytes of `buffer` beyond kMaxBuffered.
@@ -54,16 +62,19 @@ class SerialPort : public QObject {
         if (buffer.size() > kMaxBuffered)
             buffer.remove(0, buffer.size() - kMaxBuffered);
     }
-    void setOpenError(OpenError kind, const QString& device, const QString& group = {}) {
+    void setOpenError(OpenError kind, const QString& device, const QString& group = {},
+                      const QString& reason = {}) {
         openError_ = kind;
         errorDevice_ = device;
         errorGroup_ = group;
+        errorReason_ = reason;
     }
 
   private:
     OpenError openError_ = OpenError::None;
     QString errorDevice_;
     QString errorGroup_;
+    QString errorReason_;
 
   signals:
     // Bytes have arrived for readAll(). Never emitted from inside readAll().

@@ -56,7 +56,7 @@ bool TcpPort::open() {
                                                    {QString::number(kConnectTimeoutMs / 1000)})
                                    : socket_->errorString();
         socket_.reset();
-        setOpenError(OpenError::Server, label_);
+        setOpenError(OpenError::Server, label_, {}, reason);
         return fail(shell::fillIn(QStringLiteral("Cannot connect to the serial device server "
                                                  "%1:%2 (%3): %4. Check that the server is on, "
                                                  "that the address and port are right and that "
@@ -81,7 +81,8 @@ bool TcpPort::open() {
             kConnectTimeoutMs);
         if (!answered || !telnet_.settingsAcknowledged()) {
             socket_.reset();
-            setOpenError(OpenError::Server, label_);
+            setOpenError(OpenError::Server, label_, {},
+                         QStringLiteral("does not take serial settings by RFC 2217"));
             return fail(shell::fillIn(QStringLiteral("The server %1:%2 does not take serial "
                                                      "settings by RFC 2217. Set it to telnet RFC "
                                                      "2217 mode, or set its serial side by hand "

@@ -88,6 +88,7 @@ const kt::fleet::RunResult& runToTheEnd(kt::fleet::FleetRun& run) {
 TEST(FleetRun, RecordsEachControllersStateAndTellsItsView) {
     QTemporaryDir dir;
     kt::fleet::Fleet fleet;
+    fleet.file = dir.filePath("site.ini");
     fleet.settings.metrics = dir.filePath("kt.prom");
     kt::fleet::RunSettings settings{
         .fleetFile = dir.filePath("site.ini"),
@@ -112,8 +113,8 @@ TEST(FleetRun, RecordsEachControllersStateAndTellsItsView) {
         EXPECT_EQ(result.changed, night == 1 ? QList<int>{0} : QList<int>{});
         view.lines.sort();
         EXPECT_EQ(view.lines,
-                  (QStringList{"dead: port unavailable after 1 try: cannot open /dev/ttyUSB9: no "
-                               "such device",
+                  (QStringList{"dead: port unavailable after 1 try: site.ini [dead] "
+                               "Port=/dev/dead: cannot open /dev/ttyUSB9: no such device",
                                night == 1 ? "north: first version, 0 cards, 2 records"
                                           : "north: no change; now 0 cards, 2 records"}));
         EXPECT_EQ(view.ends, (QStringList{"1/2", "2/2"}));
@@ -127,7 +128,8 @@ TEST(FleetRun, RecordsEachControllersStateAndTellsItsView) {
         EXPECT_EQ(views[0].record->recent.size(), night);
         EXPECT_EQ(views[1].state, ControllerState::Failing);
         EXPECT_EQ(views[1].record->outcome, JobOutcome::PortUnavailable);
-        EXPECT_EQ(views[1].record->error, "cannot open /dev/ttyUSB9: no such device");
+        EXPECT_EQ(views[1].record->error,
+                  "site.ini [dead] Port=/dev/dead: cannot open /dev/ttyUSB9: no such device");
         EXPECT_EQ(views[1].record->failures, night);
 
         QFile metrics(fleet.settings.metrics);
@@ -162,6 +164,44 @@ TEST(FleetRun, RecordsEachControllersStateAndTellsItsView) {
     const QByteArray told = metrics.readAll();
     EXPECT_TRUE(told.contains("kt560ax_state{controller=\"dead\",state=\"failing\"} 1\n"));
     EXPECT_TRUE(told.contains("kt560ax_run_controllers_failed 1\n"));
+}
+
+// A run of chosen controllers backs up only those; the others keep their
+// records as they were, and the fleet's last run stays the last whole one.
+TEST(FleetRun, ARunOfChosenControllersLeavesTheOthersRecordsAsTheyWere) {
+    QTemporaryDir dir;
+    kt::fleet::Fleet fleet;
+    for (const char* name : {"north", "dead"}) {
+        kt::fleet::FleetController controller;
+        controller.name = name;
+        controller.port = QStringLiteral("/dev/%1").arg(name);
+        controller.folder = dir.path();
+        fleet.controllers.append(controller);
+    }
+    kt::fleet::RunSettings settings{.fleetFile = dir.filePath("site.ini"),
+                                    .program = dir.filePath("job"),
+                                    .lines = {{"a"}, {"b"}}};
+    ASSERT_TRUE(kt::test::writeProgram(settings.program, kStandIn));
+    View whole;
+    kt::fleet::FleetRun first(fleet, settings, whole);
+    runToTheEnd(first);
+    const auto before = kt::fleet::readFleetState(dir.filePath("site.state"));
+    ASSERT_TRUE(before.ok());
+
+    settings.controllers = {"NORTH"}; // a section in any letter case
+    settings.lines = {{"a"}};
+    View chosen;
+    kt::fleet::FleetRun run(fleet, settings, chosen);
+    const kt::fleet::RunResult& result = runToTheEnd(run);
+    ASSERT_EQ(result.runs.size(), 1);
+    EXPECT_EQ(result.runs[0].controller->name, "north");
+    EXPECT_EQ(result.status, kt::kDone);
+    const auto after = kt::fleet::readFleetState(dir.filePath("site.state"));
+    ASSERT_TRUE(after.ok());
+    EXPECT_EQ(after->controllers.at("north").recent.size(), 2);
+    EXPECT_EQ(after->controllers.at("dead").recent.size(), 1);
+    EXPECT_EQ(after->controllers.at("dead").failures, 1);
+    EXPECT_EQ(after->lastRun, before->lastRun);
 }
 
 // A fleet of one controller, north, that keeps its history in `dir` and
