@@ -102,7 +102,8 @@ int main(int argc, char** argv) {
     timed("metrics", [&] {
         std::printf(
             "  %lld bytes\n",
-            qlonglong(kt::fleet::metricsText(kt::fleet::viewsOf(loaded->fleet, loaded->state, now),
+            qlonglong(kt::fleet::metricsText(loaded->name,
+                                             kt::fleet::viewsOf(loaded->fleet, loaded->state, now),
                                              loaded->state, now)
                           .size()));
     });

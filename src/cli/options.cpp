@@ -361,7 +361,8 @@ called fleet):
   OnDone=PROGRAM ARGS...     run once at the end
   Report=PAGE       the report page, rewritten after each run
   Metrics=FILE      the metrics file (node_exporter's textfile format),
-                    rewritten after each run
+                    rewritten after each run; every series carries the
+                    label fleet="NAME", the fleet file's name
 A hook runs without a shell, for at most 60 s; a failed one is reported
 and changes nothing. It finds the details in KT560AX_CONTROLLER, _PORT,
 _ADDRESS, _FILE (one line per controller), _OUTCOME, _EXIT, _SUMMARY and

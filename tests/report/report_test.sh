@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The fleet's report page in a real browser and its metrics through
-# promtool, for two fleets with a fresh, a changed, a failing, a stale and
-# an unknown controller:
+# promtool and node_exporter, for two fleets with a fresh, a changed, a
+# failing, a stale and an unknown controller:
 #   report_test.sh KT560AX VIRTUAL_CONTROLLER
 # Each check prints PASS or FAIL; the script exits 1 when one failed. A
-# missing browser or promtool fails under CI and is skipped elsewhere.
+# missing browser, promtool or node_exporter fails under CI and is skipped
+# elsewhere.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../cli/support.sh" "$1" "$2"
@@ -42,7 +43,7 @@ check "a run rewrites the page of its Report key" [ -s page/report.html ]
 # A second fleet whose runs stopped three days ago, after a backup of
 # stale, and which has had a controller added since.
 printf '[stale]\nPort=%s\nOnly=system\n' "$work/fresh.tty" >other.ini
-"$kt" run other.ini "${fast[@]}" 2>/dev/null
+"$kt" run other.ini "${fast[@]}" --metrics metrics/other.prom 2>/dev/null
 python3 - other.state <<'PY'
 import datetime, json, sys
 state = json.load(open(sys.argv[1]))
@@ -90,16 +91,38 @@ if need chromium chromedriver python3; then
 fi
 
 if need promtool; then
-    check "the metrics pass promtool" promtool check metrics <metrics/kt560ax.prom
-    check "... with the failing controller's state and outcome" \
-        grep -qx 'kt560ax_last_job_outcome{controller="failing",outcome="port-unavailable"} 1' \
+    for file in kt560ax other; do
+        check "the metrics of $file pass promtool" promtool check metrics <metrics/$file.prom
+    done
+    check "... with the failing controller's state and outcome" grep -qx \
+        'kt560ax_last_job_outcome{fleet="run",controller="failing",outcome="port-unavailable"} 1' \
         metrics/kt560ax.prom
     check "... the changed one's state" \
-        grep -qx 'kt560ax_state{controller="changed",state="changed"} 1' metrics/kt560ax.prom
+        grep -qx 'kt560ax_state{fleet="run",controller="changed",state="changed"} 1' \
+        metrics/kt560ax.prom
     check "... card figures only for those that read cards" \
-        eval '! grep -q "cards{controller=\"sysonly\"" metrics/kt560ax.prom'
+        eval '! grep -q "cards{fleet=\"run\",controller=\"sysonly\"" metrics/kt560ax.prom'
     check "... and one changed controller" \
-        grep -qx 'kt560ax_run_controllers_changed 1' metrics/kt560ax.prom
+        grep -qx 'kt560ax_run_controllers_changed{fleet="run"} 1' metrics/kt560ax.prom
+fi
+
+# Both fleets' files in one folder, as node_exporter's textfile collector
+# reads them: a series given twice would be dropped and logged.
+if need prometheus-node-exporter python3; then
+    free_ports
+    prometheus-node-exporter --web.listen-address="127.0.0.1:$port" \
+        --collector.disable-defaults --collector.textfile \
+        --collector.textfile.directory="$work/metrics" 2>exporter.log &
+    pids+=($!)
+    accepting "$port" && python3 -c 'import sys, urllib.request
+sys.stdout.write(urllib.request.urlopen(sys.argv[1], timeout=60).read().decode())' \
+        "http://127.0.0.1:$port/metrics" >scraped.txt
+    check "node_exporter serves the metrics" grep -q '^kt560ax_state{' scraped.txt
+    check "... with no textfile error" grep -qx 'node_textfile_scrape_error 0' scraped.txt
+    check "... and no series collected twice" eval '! grep -q "collected before" exporter.log'
+    check "... each fleet's run series under its name" eval \
+        'grep -q "^kt560ax_run_controllers_failed{fleet=\"run\"} 1$" scraped.txt &&
+         grep -q "^kt560ax_run_controllers_failed{fleet=\"other\"} 0$" scraped.txt'
 fi
 
 end_checks
