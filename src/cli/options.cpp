@@ -335,7 +335,11 @@ Controllers on different ports are backed up at the same time, those on
 the same port (one RS-485 bus) one after another.
 
 The section [fleet] holds the run's own settings (a controller may not be
-called fleet):
+called fleet), and any key of a controller's section as the default of
+every section that does not give it:
+  Include=PATTERN   the controllers' sections of further files, such as
+                    buildings/*.ini (from the fleet file's folder), in name
+                    order; they hold no [fleet] and no Include=
   History=DIR       a git repository (made when missing) that keeps each
                     controller's last backup whose records changed, as
                     SECTION/SECTION.KT; one commit a run, none without a
