@@ -59,35 +59,52 @@ card=$(grep -ah '^HA0011=' changed/*.KT | head -1 | cut -d= -f2 | tr -d '\r')
 check "the card added is in the backup" [ -n "$card" ]
 check "... but not on the page" lacks "$card" all.html
 
+# The same page in Traditional Chinese, from a Language.ini that says so.
+mkdir zh && cp "$kt" zh/kt560ax && sed 's/^Language=0/Language=1/' "$here/../../Language.ini" \
+    >zh/Language.ini
+zh/kt560ax report run.ini other.ini -o zh.html
+check "report writes the page in Chinese" grep -q '<html lang="zh-Hant">' zh.html
+
 if need chromium chromedriver python3; then
     python3 "$here/browser_check.py" all.html 1280 900 desktop.png >desktop.json
     python3 "$here/browser_check.py" all.html 390 844 phone.png >phone.json
+    python3 "$here/browser_check.py" zh.html 1280 900 zh-desktop.png >zh-desktop.json
+    python3 "$here/browser_check.py" zh.html 390 844 zh-phone.png >zh-phone.json
     shown() { # shown FILE.json PYTHON-EXPRESSION-ON-d
-        python3 -c "import json,sys; d=json.load(open(sys.argv[1])); sys.exit(0 if ($2) else 1)" "$1"
+        python3 -c "import json,re,sys; d=json.load(open(sys.argv[1])); sys.exit(0 if ($2) else 1)" "$1"
     }
     for view in desktop phone; do
         check "$view: the controllers that need someone first, in words" shown $view.json \
-            "[(r[0], r[1]) for r in d['rows']] == [('run / failing', '✗ Failing'), \
-              ('other / stale\nΔ changed in the last run', '⚠ Stale'), ('other / never', '? Unknown'), \
-              ('run / changed\nΔ changed in the last run', 'Δ Changed'), \
-              ('run / fresh', '✓ Fine'), ('run / sysonly', '✓ Fine')]"
-        check "$view: the counts at the top" shown $view.json \
-            "all(t in d['text'] for t in ['1 Failing', '0 Never backed up', '1 Stale', \
-              '1 Unknown', '1 Changed', '2 Fine', '2 changed in the last run'])"
+            "[(r[0].split('\n')[0], r[1]) for r in d['rows']] == [('run / failing', '✗ Failing'), \
+              ('other / stale', '⚠ Stale'), ('other / never', '? Unknown')]"
+        check "$view: the counts at the top, with one mark of a change" shown $view.json \
+            "d['summary'] == ['✗ 1 Failing', '▼ 0 Suspicious', '✗ 0 Never backed up', \
+              '⚠ 1 Stale', '? 1 Unknown', 'Δ 1 Changed', '✓ 2 Fine'] and d['text'].count('Δ') == 1"
+        check "$view: the fine ones in a list that opens" shown $view.json \
+            "[r[0] for r in d['fineRows']] == ['run / changed', 'run / fresh', 'run / sysonly'] \
+             and 'run / fresh' not in d['text'] and 'run / fresh' in d['openText']"
         check "$view: says the runs of the other fleet have stopped" shown $view.json \
             "'The newest run of other ended' in d['text']"
         check "$view: nothing loaded or referred to from elsewhere" shown $view.json \
             "d['loaded'] == [] and all(r.startswith('#') for r in d['refs']) \
              and d['cssUrls'] == 0 and d['scripts'] == 0"
     done
+    for view in desktop phone zh-desktop zh-phone; do
+        check "$view: no column, cell or line cut" shown $view.json "d['cut'] == []"
+        check "$view: every time with its zone" shown $view.json \
+            "d['times'] and all(re.fullmatch(r'\d{4}-\d\d-\d\d \d\d:\d\d UTC([+-]\d\d:\d\d)?', t) \
+                                for t in d['times'])"
+    done
     check "the failing row names its port and its reason" shown desktop.json \
         "[r for r in d['rows'] if r[0] == 'run / failing'][0][2].endswith('failing.tty') and \
          'does not exist' in [r for r in d['rows'] if r[0] == 'run / failing'][0][5]"
     check "... and its failed tries" shown desktop.json \
         "[r[6] for r in d['rows'] if r[0] == 'run / failing'] == ['2']"
-    check "the changed controller's section names the slots" shown desktop.json \
-        "'Card Data; cards added 11, 12; now 12 cards, 14 records' in d['text']"
+    check "the changed controller's row names the slots" shown desktop.json \
+        "d['fineRows'][0][-1] == 'Card Data; cards added 11, 12; now 12 cards, 14 records'"
     check "the page fits a phone's width" shown phone.json "d['width'] <= 390"
+    check "Chinese column heads wrap by words, in two lines at most" shown zh-desktop.json \
+        "d['headLines'] and max(d['headLines']) <= 2"
 fi
 
 if need promtool; then
