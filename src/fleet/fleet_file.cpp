@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <algorithm>
+#include <iterator>
 
 namespace kt::fleet {
 
@@ -75,7 +76,8 @@ constexpr const char* kControllerKeys[] = {"Port", "Address", "Only",   "Cards",
                                            "Echo", "Folder",  "MaxLoss"};
 constexpr int kControllerKeyCount = int(std::size(kControllerKeys));
 
-// The index of a controller's key given in lower case; -1 for another key.
+// The index of a controller's key in kControllerKeys, in any letter case;
+// -1 for another key.
 int controllerKeyIndex(const QString& key) {
     for (int i = 0; i < kControllerKeyCount; ++i)
         if (key.compare(QLatin1String(kControllerKeys[i]), Qt::CaseInsensitive) == 0)

@@ -7,6 +7,7 @@
 
 #include <QRegularExpression>
 #include <algorithm>
+#include <iterator>
 
 namespace kt::fleet {
 

@@ -282,7 +282,7 @@ TEST(Fleet, IncludeReadsTheFilesOfItsPatternWithinItsLimits) {
     write("site.ini", "[fleet]\nInclude=buildings/*.ini\n[lobby]\nPort=COM1\n");
     write("buildings/b.ini", "[b1]\nPort=COM2\n");
     write("buildings/a.ini", "[a1]\nPort=COM3\n[a2]\nPort=COM3\nAddress=2\n");
-    write("buildings/.a.ini.swp", "junk");
+    write("buildings/.draft.ini", "junk");
     write("buildings/notes.txt", "junk");
     ASSERT_TRUE(QDir().mkpath(dir.filePath("buildings/old.ini")));
     const auto read = kt::fleet::readFleetFile(fleetFile);
