@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Pictures of the fleet report page, at desktop and phone width, for the
 # user guide: a small fleet of virtual controllers backed up three times, one
-# changing between runs and one with no line at all.
+# whose cards fall on the third (suspicious) and one with no line at all.
 #   tools/report_tour.sh BUILD_DIR OUT_DIR
 set -euo pipefail
 build=$(readlink -f "$1")
@@ -34,7 +34,7 @@ Cards=200
 [store-room]
 Port=$work/store-room.tty
 FLEET
-for cards in 40 43 45; do
+for cards in 40 45 12; do
     kill "${pids[1]}"
     wait "${pids[1]}" 2>/dev/null || true
     sim gate-east.tty "$cards"
@@ -43,7 +43,7 @@ for cards in 40 43 45; do
     sleep 1
 done
 "$build/bin/kt560ax" report fleet.ini -o report.html
-python3 "$here/../tests/report/browser_check.py" report.html 1280 720 "$out/7-report.png" >/dev/null
+python3 "$here/../tests/report/browser_check.py" report.html 1280 1100 "$out/7-report.png" >/dev/null
 python3 "$here/../tests/report/browser_check.py" report.html 390 844 "$out/8-report-phone.png" \
     >/dev/null
 echo "report pictures in $out"

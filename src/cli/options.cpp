@@ -443,7 +443,11 @@ Controllers on different ports are backed up at the same time, those on
 the same port (one RS-485 bus) one after another.
 
 The section [fleet] holds the run's own settings (a controller may not be
-called fleet):
+called fleet), and any key of a controller's section as the default of
+every section that does not give it:
+  Include=PATTERN   the controllers' sections of further files, such as
+                    buildings/*.ini (from the fleet file's folder), in name
+                    order; they hold no [fleet] and no Include=
   History=DIR       a git repository (made when missing) that keeps each
                     controller's last backup whose records changed, as
                     SECTION/SECTION.KT; one commit a run, none without a
@@ -469,7 +473,8 @@ called fleet):
   OnDone=PROGRAM ARGS...     run once at the end
   Report=PAGE       the report page, rewritten after each run
   Metrics=FILE      the metrics file (node_exporter's textfile format),
-                    rewritten after each run
+                    rewritten after each run; every series carries the
+                    label fleet="NAME", the fleet file's name
 A hook runs without a shell, for at most 60 s; a failed one is reported
 and changes nothing. It finds the details in KT560AX_CONTROLLER, _PORT,
 _ADDRESS, _FILE (one line per controller), _OUTCOME, _EXIT, _SUMMARY and

@@ -1,5 +1,6 @@
 #include "fleet_file.h"
 
+#include "fleet_include.h"
 #include "link/trace.h"
 #include "shell/regular_file.h"
 #include "shell/text_format.h"
@@ -10,6 +11,7 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <algorithm>
+#include <iterator>
 
 namespace kt::fleet {
 
@@ -68,10 +70,28 @@ QString defaultBranch(const QString& fileName) {
 
 using Report = std::function<void(const QString&)>;
 
-void takeMaxLoss(const QString& value, int* maxLoss, const Report& error) {
-    if (!takeNumber(value, 1, 100, maxLoss))
-        error(
-            QStringLiteral("MaxLoss takes a whole percent from 1 to 100, not \"%1\".").arg(value));
+// The keys of a controller's section, as messages spell them. Each may also
+// stand in [fleet], as the default of every section that does not give it.
+constexpr const char* kControllerKeys[] = {"Port", "Address", "Only",   "Cards",
+                                           "Echo", "Folder",  "MaxLoss"};
+constexpr int kControllerKeyCount = int(std::size(kControllerKeys));
+
+// The index of a controller's key in kControllerKeys, in any letter case;
+// -1 for another key.
+int controllerKeyIndex(const QString& key) {
+    for (int i = 0; i < kControllerKeyCount; ++i)
+        if (key.compare(QLatin1String(kControllerKeys[i]), Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+// "Port, Address, ... or MaxLoss".
+QString controllerKeyList() {
+    QStringList names;
+    for (const char* name : kControllerKeys)
+        names.append(QLatin1String(name));
+    const QString last = names.takeLast();
+    return names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
 }
 
 void takeFleetKey(FleetSettings& settings, const QString& key, const QString& spelt,
@@ -133,8 +153,6 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
     } else if (key == QLatin1String("jobs")) {
         if (!takeNumber(value, 1, 256, &settings.jobs))
             error(QStringLiteral("Jobs takes 1 to 256, not \"%1\".").arg(value));
-    } else if (key == QLatin1String("maxloss")) {
-        takeMaxLoss(value, &settings.maxLoss, error);
     } else if (key == QLatin1String("report") || key == QLatin1String("metrics")) {
         if (value.isEmpty() || value.startsWith(u'-'))
             error(QStringLiteral("%1 takes a file, not \"%2\".").arg(spelt, value));
@@ -154,15 +172,13 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
         hook(&settings.onFailure, "OnFailure");
     } else if (key == QLatin1String("ondone")) {
         hook(&settings.onDone, "OnDone");
-    } else if (QStringList{"port", "address", "only", "cards", "echo", "folder"}.contains(key)) {
-        error(QStringLiteral("[fleet] holds the settings of the run: a controller may not be "
-                             "called fleet."));
     } else {
-        error(QStringLiteral(
-                  "unknown key \"%1\" in [fleet]: use History, Remote, Branch, PushTimeout, "
-                  "PushFailLimit, MaxAge, MaxLoss, Retries, RetryPause, Jobs, OnChange, "
-                  "OnFailure, OnDone, Report or Metrics.")
-                  .arg(spelt));
+        error(shell::fillIn(
+            QStringLiteral("unknown key \"%1\" in [fleet]: use History, Remote, Branch, "
+                           "PushTimeout, PushFailLimit, MaxAge, Retries, RetryPause, Jobs, "
+                           "OnChange, OnFailure, OnDone, Report, Metrics or Include, or a "
+                           "controller's key for every section: %2."),
+            {spelt, controllerKeyList()}));
     }
 }
 
@@ -193,7 +209,9 @@ void takeControllerKey(FleetController& controller, const QString& key, const QS
         if (controller.categories.isEmpty())
             error(QStringLiteral("Only names no category."));
     } else if (key == QLatin1String("maxloss")) {
-        takeMaxLoss(value, &controller.maxLoss, error);
+        if (!takeNumber(value, 1, 100, &controller.maxLoss))
+            error(QStringLiteral("MaxLoss takes a whole percent from 1 to 100, not \"%1\".")
+                      .arg(value));
     } else if (key == QLatin1String("folder")) {
         // A name that begins with '-' would read as an option.
         if (value.isEmpty() || value.startsWith(u'-'))
@@ -201,43 +219,112 @@ void takeControllerKey(FleetController& controller, const QString& key, const QS
         else
             controller.folder = QDir::cleanPath(QDir(fleetFolder).absoluteFilePath(value));
     } else {
-        error(QStringLiteral("unknown key \"%1\": use Port, Address, Only, Cards, Echo, Folder or "
-                             "MaxLoss.")
-                  .arg(spelt));
+        error(shell::fillIn(QStringLiteral("unknown key \"%1\": use %2."),
+                            {spelt, controllerKeyList()}));
     }
 }
 
-} // namespace
+// Reads the sections of a fleet file, and then of the files it includes,
+// into one fleet, and gathers every mistake on the way.
+class FleetReader {
+  public:
+    FleetReader(const QString& fileName, const QString& fleetFolder)
+        : fileName_(fileName), folder_(fleetFolder) {
+        fleet_.file = fileName;
+        fleet_.settings.branch = defaultBranch(fileName);
+    }
 
-shell::Result<Fleet> parseFleet(const QByteArray& text, const QString& fileName,
-                                const QString& fleetFolder) {
-    Fleet fleet;
-    fleet.file = fileName;
-    QStringList errors;
-    fleet.settings.branch = defaultBranch(fileName);
-    int number = 0;
-    const auto errorAt = [&](int line, const QString& what) {
-        errors.append(shell::fillIn(QStringLiteral("%1 line %2: %3"),
-                                    {fileName, QString::number(line), what}));
+    // Reads one file's text; an included file holds controllers' sections only.
+    void read(const QByteArray& text, const QString& name, bool included);
+
+    // Reads the files of the fleet file's Include=, if it gives one.
+    void readIncluded(const IncludeReader& include) {
+        if (includeLine_ == 0)
+            return;
+        const shell::Result<QList<FleetText>> files =
+            include ? include(includePattern_) : QList<FleetText>{};
+        if (!files)
+            errorAt(fileName_, includeLine_, files.error().message);
+        else if (files->isEmpty())
+            errorAt(fileName_, includeLine_,
+                    QStringLiteral("Include=%1 names no file.").arg(includePattern_));
+        else
+            for (const FleetText& file : *files)
+                read(file.text, file.name, true);
+    }
+
+    // The fleet, each section with the defaults of [fleet] for the keys it
+    // does not give; or every mistake.
+    shell::Result<Fleet> finish();
+
+  private:
+    void errorAt(const QString& file, int line, const QString& what) {
+        errors_.append(
+            shell::fillIn(QStringLiteral("%1 line %2: %3"), {file, QString::number(line), what}));
+    }
+    void fleetKey(const QString& key, const QString& spelt, const QString& value, int line,
+                  const Report& error);
+
+    const QString fileName_, folder_;
+    Fleet fleet_;
+    QStringList errors_;
+    bool fleetSeen_ = false;
+    QString includePattern_;
+    int includeLine_ = 0;
+    // Where each controller's section begins, by its name in lower case.
+    QHash<QString, std::pair<QString, int>> sections_;
+    // Of each controller: the keys its section gives (bit i for
+    // kControllerKeys[i]), and whether a Port line of it was refused, which
+    // says all there is to say of its port.
+    struct Given {
+        unsigned keys = 0;
+        bool refusedPort = false;
     };
-    const Report error = [&](const QString& what) { errorAt(number, what); };
+    QList<Given> given_;
+    // The controllers' keys that [fleet] gives for every section, checked
+    // once where they stand.
+    struct Default {
+        int key;
+        QString spelt, value;
+    };
+    QList<Default> defaults_;
+    bool refusedDefaultPort_ = false;
+};
+
+void FleetReader::fleetKey(const QString& key, const QString& spelt, const QString& value, int line,
+                           const Report& error) {
+    if (const int index = controllerKeyIndex(key); index >= 0) {
+        FleetController checked;
+        bool wrong = false;
+        takeControllerKey(checked, key, spelt, value, folder_, [&](const QString& what) {
+            wrong = true;
+            error(what);
+        });
+        if (!wrong)
+            defaults_.append({index, spelt, value});
+    } else if (key == QLatin1String("include")) {
+        if (value.isEmpty() || value.startsWith(u'-')) {
+            error(QStringLiteral("Include takes a file, or files such as buildings/*.ini, not "
+                                 "\"%1\".")
+                      .arg(value));
+        } else {
+            includePattern_ = value;
+            includeLine_ = line;
+        }
+    } else {
+        takeFleetKey(fleet_.settings, key, spelt, value, folder_, error);
+    }
+}
+
+void FleetReader::read(const QByteArray& text, const QString& name, bool included) {
+    int number = 0;
+    const Report error = [&](const QString& what) { errorAt(name, number, what); };
     static const QRegularExpression usableName(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9_.-]*$"));
     const QList<QByteArray> lines =
         QByteArray(text).replace("\r\n", "\n").replace('\r', '\n').split('\n');
     enum class In { Nothing, Fleet, Controller, BadSection } in = In::Nothing;
-    bool fleetSeen = false;
-    // The line of each controller's section by its name in lower case, and
-    // of each key of the section being read.
-    QHash<QString, int> sections;
+    // The line of each key of the section being read.
     QHash<QString, int> keys;
-    // Of each controller: whether its section gives MaxLoss (the others take
-    // the fleet's, which [fleet] may give after them), and whether a Port
-    // line of it was refused, which says all there is to say of its port.
-    struct Given {
-        bool maxLoss = false;
-        bool refusedPort = false;
-    };
-    QList<Given> given;
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     for (qsizetype i = 0; i < lines.size(); ++i) {
         number = int(i) + 1;
@@ -251,34 +338,43 @@ shell::Result<Fleet> parseFleet(const QByteArray& text, const QString& fileName,
                 ? QStringLiteral("this line is not UTF-8 text: save the fleet file as UTF-8.")
                 : QString();
         if (line.startsWith(u'[')) {
-            const QString name =
+            const QString section =
                 line.endsWith(u']') ? line.mid(1, line.size() - 2).trimmed() : QString();
             keys.clear();
-            if (!notText.isEmpty() || !usableName.match(name).hasMatch()) {
+            if (!notText.isEmpty() || !usableName.match(section).hasMatch()) {
                 error(!notText.isEmpty() ? notText
                                          : QStringLiteral("\"%1\" is not a usable controller name: "
                                                           "use letters, digits, '_', '-' and '.'.")
                                                .arg(line));
                 in = In::BadSection;
-            } else if (name.compare(QLatin1String(kFleetSection), Qt::CaseInsensitive) == 0) {
-                if (fleetSeen)
+            } else if (section.compare(QLatin1String(kFleetSection), Qt::CaseInsensitive) == 0) {
+                if (included)
+                    error(QStringLiteral("[fleet] stands only in the fleet file %1, not in a file "
+                                         "it includes.")
+                              .arg(fileName_));
+                else if (fleetSeen_)
                     error(QStringLiteral("[fleet] is there twice."));
-                fleetSeen = true;
-                in = In::Fleet;
+                fleetSeen_ = fleetSeen_ || !included;
+                in = included ? In::BadSection : In::Fleet;
             } else {
-                const auto first = sections.constFind(name.toLower());
-                if (first != sections.cend())
+                const auto first = sections_.constFind(section.toLower());
+                if (first == sections_.cend())
+                    sections_.insert(section.toLower(), {name, number});
+                else if (first->first == name)
                     error(shell::fillIn(QStringLiteral("controller [%1] is named twice: first on "
                                                        "line %2."),
-                                        {name, QString::number(*first)}));
+                                        {section, QString::number(first->second)}));
                 else
-                    sections.insert(name.toLower(), number);
+                    error(shell::fillIn(QStringLiteral("controller [%1] is named twice: first in "
+                                                       "%2 line %3."),
+                                        {section, first->first, QString::number(first->second)}));
                 FleetController controller;
-                controller.name = name;
-                controller.folder = fleetFolder;
+                controller.name = section;
+                controller.folder = folder_;
+                controller.file = name;
                 controller.line = number;
-                fleet.controllers.append(controller);
-                given.append(Given());
+                fleet_.controllers.append(controller);
+                given_.append(Given());
                 in = In::Controller;
             }
             continue;
@@ -316,38 +412,67 @@ shell::Result<Fleet> parseFleet(const QByteArray& text, const QString& fileName,
             refused = shell::fillIn(
                 QStringLiteral("%1 holds the control character %2, which no value may hold."),
                 {spelt, link::displayText(QString(*control))});
+        const bool port = key == QLatin1String("port");
         if (!refused.isEmpty()) {
             error(refused);
-            if (in == In::Controller && key == QLatin1String("port"))
-                given.last().refusedPort = true;
+            if (in == In::Controller)
+                given_.last().refusedPort = given_.last().refusedPort || port;
+            else
+                refusedDefaultPort_ = refusedDefaultPort_ || port;
         } else if (in == In::Fleet) {
-            takeFleetKey(fleet.settings, key, spelt, value, fleetFolder, error);
+            fleetKey(key, spelt, value, number, error);
+        } else if (key == QLatin1String("include")) {
+            error(included ? QStringLiteral("a file that the fleet file includes includes nothing: "
+                                            "Include stands only in [fleet] of the fleet file.")
+                           : QStringLiteral("Include stands only in [fleet]."));
         } else {
-            takeControllerKey(fleet.controllers.last(), key, spelt, value, fleetFolder, error);
-            given.last().maxLoss = given.last().maxLoss || key == QLatin1String("maxloss");
+            takeControllerKey(fleet_.controllers.last(), key, spelt, value, folder_, error);
+            if (const int index = controllerKeyIndex(key); index >= 0)
+                given_.last().keys |= 1u << index;
         }
     }
-    for (qsizetype i = 0; i < fleet.controllers.size(); ++i) {
-        FleetController& controller = fleet.controllers[i];
-        if (!given[i].maxLoss)
-            controller.maxLoss = fleet.settings.maxLoss;
-        if (controller.port.isEmpty() && !given[i].refusedPort)
-            errorAt(controller.line,
+}
+
+shell::Result<Fleet> FleetReader::finish() {
+    const Report ignored = [](const QString&) {};
+    for (qsizetype i = 0; i < fleet_.controllers.size(); ++i) {
+        FleetController& controller = fleet_.controllers[i];
+        const bool givesPort = given_[i].keys & (1u << controllerKeyIndex(QStringLiteral("port")));
+        for (const Default& value : std::as_const(defaults_))
+            if (!(given_[i].keys & (1u << value.key)))
+                takeControllerKey(controller, value.spelt.toLower(), value.spelt, value.value,
+                                  folder_, ignored);
+        const bool portUnsaid = given_[i].refusedPort || (refusedDefaultPort_ && !givesPort);
+        if (controller.port.isEmpty() && !portUnsaid)
+            errorAt(controller.file, controller.line,
                     QStringLiteral("controller [%1] has no Port.").arg(controller.name));
     }
-    if (fleet.controllers.isEmpty() && errors.isEmpty())
-        errors.append(QStringLiteral("%1: no [controller] section.").arg(fileName));
-    if (!errors.isEmpty())
-        return shell::Error{shell::ErrorCode::Invalid, errors.join(u'\n'), fileName};
-    return fleet;
+    if (fleet_.controllers.isEmpty() && errors_.isEmpty())
+        errors_.append(QStringLiteral("%1: no [controller] section.").arg(fileName_));
+    if (!errors_.isEmpty())
+        return shell::Error{shell::ErrorCode::Invalid, errors_.join(u'\n'), fileName_};
+    return fleet_;
+}
+
+} // namespace
+
+shell::Result<Fleet> parseFleet(const QByteArray& text, const QString& fileName,
+                                const QString& fleetFolder, const IncludeReader& include) {
+    FleetReader reader(fileName, fleetFolder);
+    reader.read(text, fileName, false);
+    reader.readIncluded(include);
+    return reader.finish();
 }
 
 shell::Result<Fleet> readFleetFile(const QString& fleetFile) {
     const shell::Result<QByteArray> text = shell::readRegularFile(fleetFile, kMaxFleetBytes);
     if (!text)
         return shell::Error{text.error().code,
-                            text.error().message + QStringLiteral(" (the fleet file)."), fleetFile};
-    return parseFleet(*text, fleetFile, QFileInfo(fleetFile).absolutePath());
+                            text.error().message + QStringLiteral(" (the fleet file)."),
+                            fleetFile};
+    return parseFleet(
+        *text, fleetFile, QFileInfo(fleetFile).absolutePath(),
+        [&](const QString& pattern) { return readIncludedFiles(pattern, fleetFile); });
 }
 
 Fleet chosenControllers(const Fleet& fleet, const QStringList& names) {

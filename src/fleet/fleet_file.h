@@ -11,6 +11,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace kt::fleet {
 
@@ -22,9 +23,10 @@ struct FleetController {
     int cards = engine::kMaxCards;
     bool echo = false; // the line echoes each request
     QString folder;    // the backups go to folder/name/
+    QString file;      // that holds its section, as messages name it
     int line = 0;      // of the section's header
     // Percent of its last good backup's cards that a backup may lose before
-    // it is suspicious: its section's MaxLoss, else the fleet's.
+    // it is suspicious.
     int maxLoss = kDefaultMaxLoss;
 
     // The folder that holds this controller's backups.
@@ -39,7 +41,6 @@ struct FleetSettings {
     int pushTimeoutSeconds = 60;      // a push that takes longer is ended
     int pushFailLimit = 3;            // runs in a row whose push failed before a run exits 2
     qint64 maxAgeSeconds = 26 * 3600; // older than this, a last backup is stale
-    int maxLoss = kDefaultMaxLoss;    // of each controller whose section gives none
     int retries = 0;                  // further tries of a controller that failed
     int retryPauseSeconds = 60;       // before each round of retries
     int jobs = 16;                    // controllers at a time
@@ -69,18 +70,32 @@ inline constexpr char kFleetSection[] = "fleet";
 // The largest fleet file read: far more than thousands of controllers.
 inline constexpr qint64 kMaxFleetBytes = 4LL * 1024 * 1024;
 
-// Reads and parses a fleet file; an error names the file and each line
-// that is wrong.
+// Reads and parses a fleet file and the files it includes; an error names
+// the file and each line that is wrong.
 shell::Result<Fleet> readFleetFile(const QString& fleetFile);
 
+// A file of controllers' sections, named as messages name it, and its text.
+struct FleetText {
+    QString name;
+    QByteArray text;
+};
+
+// The files that an Include= pattern names, read, in the order they are
+// taken; or why they cannot be had.
+using IncludeReader = std::function<shell::Result<QList<FleetText>>(const QString& pattern)>;
+
 // Reads a fleet file's text. Controller keys (any letter case): Port,
-// Address, Only, Cards, Echo, Folder, MaxLoss; Folder defaults to `fleetFolder`, the fleet
-// file's folder, and a relative one is taken from there, as is History.
-// Lines starting with ';' or '#' are comments.
+// Address, Only, Cards, Echo, Folder, MaxLoss; each may stand in [fleet] as
+// the default of every section that does not give it. Folder defaults to
+// `fleetFolder`, the fleet file's folder, and a relative one is taken from
+// there, as is History. Include=PATTERN in [fleet] adds the sections of the
+// files `include` gives for it, after the fleet file's own; such a file
+// holds neither [fleet] nor Include=, and no section name may stand twice
+// in the fleet. Lines starting with ';' or '#' are comments.
 // An Invalid error lists every mistake, a line each, each naming the file
 // and its line.
 shell::Result<Fleet> parseFleet(const QByteArray& text, const QString& fileName,
-                                const QString& fleetFolder);
+                                const QString& fleetFolder, const IncludeReader& include = {});
 
 // A command line split into a program and its arguments, as a hook is run:
 // blanks separate words, '...' keeps everything inside, "..." keeps all but

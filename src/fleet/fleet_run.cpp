@@ -334,9 +334,13 @@ void FleetRun::recordPush() {
     const shell::Status locked = lockState(lock);
     const shell::Result<FleetState> read = readFleetState(path);
     FleetState state = read.valueOr(state_);
-    result_.pushFailures = tried && !push_->result() ? state.pushFailures + 1 : 0;
+    const bool pushed = tried && push_->result();
+    result_.pushFailures = tried && !pushed ? state.pushFailures + 1 : 0;
     state_.pushFailures = result_.pushFailures; // for the pages
-    if (state.pushFailures != result_.pushFailures) {
+    if (pushed)
+        state.lastPushSuccess = QDateTime::currentDateTime();
+    state_.lastPushSuccess = state.lastPushSuccess;
+    if (state.pushFailures != result_.pushFailures || pushed) {
         state.pushFailures = result_.pushFailures;
         // A state that cannot be read is not written over with what this
         // run holds of it.
@@ -363,8 +367,8 @@ void FleetRun::writePages() {
     const QString metrics =
         settings_.metrics.isEmpty() ? fleet_.settings.metrics : settings_.metrics;
     if (!metrics.isEmpty()) {
-        const shell::Status written =
-            shell::replaceFile(metrics, metricsText(viewsOf(fleet_, state_, now), state_, now));
+        const shell::Status written = shell::replaceFile(
+            metrics, metricsText(loaded.name, viewsOf(fleet_, state_, now), state_, now));
         if (!written) {
             result_.notWritten.append(QStringLiteral("metrics"));
             view_.problem(QStringLiteral("the metrics: %1.").arg(written.error().message));

@@ -338,6 +338,8 @@ shell::Result<FleetState> readFleetState(const QString& path, const Fleet* of) {
             state.lastRun = timeOf(*value);
         else if (value && key == QLatin1String("pushFailuresInARow"))
             state.pushFailures = value->toInt(); // none in older files
+        else if (value && key == QLatin1String("lastPushSuccess"))
+            state.lastPushSuccess = timeOf(*value);
         return value.has_value();
     }) && walk.atEnd();
     if (!whole)
@@ -363,6 +365,8 @@ shell::Status writeFleetState(const QString& path, const FleetState& state) {
                      {"lastRun", isoText(state.lastRun)},
                      {"pushFailuresInARow", state.pushFailures},
                      {"controllers", controllers}};
+    if (state.lastPushSuccess.isValid())
+        root.insert("lastPushSuccess", isoText(state.lastPushSuccess));
     if (!applies.isEmpty())
         root.insert("applies", applies);
     return shell::replacePrivateFile(path, QJsonDocument(root).toJson(QJsonDocument::Indented));

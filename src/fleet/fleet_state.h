@@ -84,7 +84,8 @@ struct FleetState {
     QDateTime lastRun; // when the newest run ended; invalid: never
     std::map<QString, ControllerRecord> controllers;
     std::map<QString, AppliedList> applies; // by controller; none in older files
-    int pushFailures = 0; // the last runs in a row whose push of the history failed
+    int pushFailures = 0;      // the last runs in a row whose push of the history failed
+    QDateTime lastPushSuccess; // when a push of the history last went through; invalid: never
 };
 
 // The state file of a fleet file: beside it, its name with .state in place

@@ -19,17 +19,18 @@ QByteArray number(double value) {
 
 } // namespace
 
-QByteArray metricsText(const QList<ControllerView>& controllers, const FleetState& state,
-                       const QDateTime& now) {
+QByteArray metricsText(const QString& fleet, const QList<ControllerView>& controllers,
+                       const FleetState& state, const QDateTime& now) {
     QByteArray text;
+    const QByteArray fleetLabel = "fleet=\"" + labelValue(fleet) + '"';
     const auto head = [&](const char* name, const char* help) {
         text += QByteArray("# HELP kt560ax_") + name + ' ' + help + "\n# TYPE kt560ax_" + name +
                 " gauge\n";
     };
     const auto line = [&](const char* name, const ControllerView& c, const QByteArray& labels,
                           const QByteArray& value) {
-        text += QByteArray("kt560ax_") + name + "{controller=\"" + labelValue(c.controller->name) +
-                '"' + labels + "} " + value + '\n';
+        text += QByteArray("kt560ax_") + name + '{' + fleetLabel + ",controller=\"" +
+                labelValue(c.controller->name) + '"' + labels + "} " + value + '\n';
     };
     // A gauge of the controllers with a record; `value` may leave one out
     // with a null text.
@@ -87,16 +88,21 @@ QByteArray metricsText(const QList<ControllerView>& controllers, const FleetStat
     }
     const auto runGauge = [&](const char* name, const char* help, const QByteArray& value) {
         head(name, help);
-        text += QByteArray("kt560ax_") + name + ' ' + value + '\n';
+        text += QByteArray("kt560ax_") + name + '{' + fleetLabel + "} " + value + '\n';
+    };
+    // Times of the run that lie ahead of now are not given.
+    const auto runTime = [&](const char* name, const char* help, const QDateTime& time) {
+        if (time.isValid() && time.secsTo(now) >= -kClockToleranceSeconds)
+            runGauge(name, help, number(time.toSecsSinceEpoch()));
     };
     runGauge("run_controllers_changed", "Controllers whose records changed in their last run.",
              number(changed));
     runGauge("run_controllers_failed", "Controllers whose last backup job failed.", number(failed));
     runGauge("push_failures_in_a_row", "The last runs in a row whose push of the history failed.",
              number(state.pushFailures));
-    if (state.lastRun.isValid() && state.lastRun.secsTo(now) >= -kClockToleranceSeconds)
-        runGauge("run_end_timestamp_seconds", "Time the last run ended.",
-                 number(state.lastRun.toSecsSinceEpoch()));
+    runTime("last_push_success_timestamp_seconds",
+            "Time the history last went through to its remote.", state.lastPushSuccess);
+    runTime("run_end_timestamp_seconds", "Time the last run ended.", state.lastRun);
     return text;
 }
 

@@ -12,10 +12,12 @@
 namespace kt::fleet {
 
 // One gauge per value, labelled by controller; a state and an outcome
-// gauge with the identifiers of the state model; then the run's own. A
-// time ahead of `now` is never given, and card figures only for
+// gauge with the identifiers of the state model; then the run's own. Every
+// series carries the label fleet="`fleet`" (the fleet file's name without
+// its suffix), so that the files of several fleets share one textfile
+// folder. A time ahead of `now` is never given, and card figures only for
 // controllers whose backups read cards.
-QByteArray metricsText(const QList<ControllerView>& controllers, const FleetState& state,
-                       const QDateTime& now);
+QByteArray metricsText(const QString& fleet, const QList<ControllerView>& controllers,
+                       const FleetState& state, const QDateTime& now);
 
 } // namespace kt::fleet

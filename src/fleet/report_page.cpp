@@ -2,10 +2,13 @@
 
 #include "record_changes.h"
 #include "report_problems.h"
+#include "report_chart.h"
+#include "report_time.h"
 #include "shell/language.h"
 
 #include <QRegularExpression>
 #include <algorithm>
+#include <iterator>
 
 namespace kt::fleet {
 
@@ -16,6 +19,7 @@ constexpr char kStyle[] = R"css(
 body { margin: 0 auto; max-width: 80rem; padding: 1rem; color: #1a1a1a; background: #fff; }
 h1 { font-size: 1.5rem; margin: 0 0 .25rem; }
 h2 { font-size: 1.15rem; margin: 1.5rem 0 .5rem; }
+h1, h2, p, li, td, summary { overflow-wrap: anywhere; }
 .made { color: #555; margin: 0 0 1rem; }
 .alarm { background: #fbe0e0; color: #8a1111; border: 2px solid #8a1111; border-radius: .4rem;
          padding: .6rem .8rem; font-weight: 600; }
@@ -24,9 +28,9 @@ h2 { font-size: 1.15rem; margin: 1.5rem 0 .5rem; }
               border: 1px solid currentColor; }
 .summary a { color: inherit; }
 table { border-collapse: collapse; width: 100%; }
-th, td { text-align: left; vertical-align: top; padding: .45rem .5rem; border-bottom: 1px solid #ddd; }
-th { background: #f3f3f3; font-size: .9rem; }
-time, .nowrap { white-space: nowrap; }
+th, td { text-align: left; vertical-align: top; padding: .4rem; border-bottom: 1px solid #ddd; }
+th { background: #f3f3f3; font-size: .9rem; word-break: keep-all; }
+time > span { white-space: nowrap; }
 .state { display: inline-block; padding: .15rem .5rem; border-radius: .3rem; font-weight: 600;
          border: 1px solid currentColor; white-space: nowrap; }
 .failing { background: #fbe0e0; color: #8a1111; }
@@ -36,21 +40,29 @@ time, .nowrap { white-space: nowrap; }
 .unknown { background: #eceff3; color: #2f3d4d; }
 .changed { background: #e0ecfb; color: #123f7a; }
 .fine { background: #e3f4e6; color: #145a22; }
-.mark { color: #123f7a; font-weight: 700; }
-.num { text-align: right; font-variant-numeric: tabular-nums; }
+.note { color: #123f7a; font-size: .9rem; }
+.num, table.fine-list td:nth-child(3), table.fine-list td:nth-child(4) {
+  text-align: right; font-variant-numeric: tabular-nums; }
+table.fine-list td:nth-child(2) { white-space: nowrap; }
 .muted { color: #555; }
-.error { color: #8a1111; overflow-wrap: break-word; }
-td.outcome { min-width: 16rem; }
+.error { color: #8a1111; font-size: .9rem; }
+td.outcome { min-width: 12rem; }
+td.port { min-width: 8rem; }
+table.controllers td:first-child { min-width: 6rem; }
 .strip { display: flex; gap: 2px; }
 .strip span { display: inline-block; width: .8rem; height: 1.1rem; border-radius: 2px; }
 .strip .ok { background: #2e7d32; }
 .strip .bad { background: #c62828; }
 .strip .other { background: #9e9e9e; }
 .hidden { position: absolute; width: 1px; height: 1px; overflow: hidden; clip: rect(0 0 0 0); }
+details { margin: 1rem 0; }
+summary { cursor: pointer; font-weight: 600; padding: .4rem 0; color: #145a22; }
 section { border-top: 1px solid #ccc; }
 ul.versions { padding-left: 1.2rem; }
 ul.versions li { margin: .25rem 0; }
-svg { display: block; }
+figure.chart { margin: .5rem 0; }
+figcaption { font-size: .9rem; color: #333; }
+svg { display: block; max-width: 100%; height: auto; }
 @media (max-width: 760px) {
   body { padding: .5rem; }
   table, thead, tbody, tr, td { display: block; }
@@ -58,7 +70,7 @@ svg { display: block; }
   tr { border: 1px solid #ccc; border-radius: .4rem; margin-bottom: .75rem; padding: .25rem; }
   td { border: 0; padding: .2rem .5rem; }
   td::before { content: attr(data-label); display: block; font-size: .8rem; color: #555; }
-  .num { text-align: left; }
+  .num, table.fine-list td { text-align: left; }
 }
 @media print {
   body { max-width: none; }
@@ -71,37 +83,17 @@ QString escaped(const QString& text) {
     return text.toHtmlEscaped();
 }
 
-QString timeHtml(const QDateTime& time) {
-    if (!time.isValid())
-        return QStringLiteral("-");
-    return QStringLiteral("<time datetime=\"%1\">%2</time>")
-        .arg(time.toString(Qt::ISODate), time.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
-}
-
-// A line of card counts, oldest at the left, with the numbers in its
-// title for readers that cannot see it.
-QString cardLine(const QList<int>& cards, const QString& label) {
-    if (cards.size() < 2)
-        return {};
-    const int width = 160, height = 32, pad = 3;
-    const auto [low, high] = std::minmax_element(cards.cbegin(), cards.cend());
-    QStringList points, numbers;
-    for (qsizetype i = 0; i < cards.size(); ++i) {
-        const double x = pad + (width - 2 * pad) * double(i) / double(cards.size() - 1);
-        const double y =
-            *high == *low ? height / 2.0
-                          : height - pad -
-                                (height - 2 * pad) * double(cards[i] - *low) / double(*high - *low);
-        points.append(QString::number(x, 'f', 1) + u',' + QString::number(y, 'f', 1));
-        numbers.append(QString::number(cards[i]));
+// A text as a CSS string: every character but letters, digits and blanks
+// by its code, so that nothing in it ends the string or the style.
+QString cssString(const QString& text) {
+    QString css = QStringLiteral("\"");
+    for (const char32_t c : text.toUcs4()) {
+        const QString one = QString::fromUcs4(&c, 1);
+        css += one.front().isLetterOrNumber() || c == U' '
+                   ? one
+                   : QStringLiteral("\\%1 ").arg(uint(c), 0, 16);
     }
-    const QString title =
-        escaped(label + QStringLiteral(": ") + numbers.join(QStringLiteral(", ")));
-    return shell::fillIn(
-        QStringLiteral("<svg width=\"%1\" height=\"%2\" viewBox=\"0 0 %1 %2\" role=\"img\" "
-                       "aria-label=\"%3\"><title>%3</title><polyline fill=\"none\" "
-                       "stroke=\"#1f5fa8\" stroke-width=\"2\" points=\"%4\"/></svg>"),
-        {QString::number(width), QString::number(height), title, points.join(u' ')});
+    return css + u'"';
 }
 
 // The page's words, filled in one pass.
@@ -154,8 +146,8 @@ QString strip(const ControllerRecord* record, const Words& words) {
             : engine::isLineFailure(run.outcome) || run.outcome == engine::JobOutcome::FileError
                 ? "bad"
                 : "other";
-        const QString label = escaped(run.at.toString(QStringLiteral("yyyy-MM-dd HH:mm"))) +
-                              QStringLiteral(": ") + words.outcome(run.outcome);
+        const QString label =
+            escaped(shownTime(run.at)) + QStringLiteral(": ") + words.outcome(run.outcome);
         html += QStringLiteral("<span class=\"%1\" title=\"%2\"></span>")
                     .arg(QLatin1String(cls), label);
         spoken.append(label);
@@ -227,13 +219,13 @@ QString row(const ControllerView& view, bool first, bool severalFleets,
     QString controller = QStringLiteral("<a href=\"#%1\"><strong>%2</strong></a>")
                              .arg(escaped(anchorOf(view)), name);
     if (r && r->changed)
-        controller += QStringLiteral("<br><span class=\"mark\">&#916; %1</span>")
-                          .arg(words("ReportChangedMark"));
+        controller +=
+            QStringLiteral("<br><span class=\"note\">%1</span>").arg(words("ReportChangedMark"));
     QString html =
         first ? QStringLiteral("<tr id=\"state-%1\">").arg(state) : QStringLiteral("<tr>");
     html += td("ReportController", controller);
     html += td("ReportState", stateBadge(view.state, words));
-    html += td("ReportPort", escaped(view.controller->port));
+    html += td("ReportPort", escaped(view.controller->port), "port");
     html += td("ReportLastBackup", lastBackupCell(view, words));
     html += td("ReportLastTry", r ? timeHtml(r->lastTry) : QStringLiteral("-"));
     html += td("ReportOutcome", outcomeCell(r, language, words), "outcome");
@@ -260,7 +252,7 @@ QString section(const ControllerView& view, const ReportSource& source, bool sev
                     .arg(suspicionHtml(*view.record, language, words),
                          words("ReportAccept", {source.fleet->file, view.controller->name}));
     if (view.record && view.record->changed)
-        html += QStringLiteral("<p><span class=\"mark\">&#916;</span> %1: %2</p>\n")
+        html += QStringLiteral("<p class=\"note\">%1: %2</p>\n")
                     .arg(words("ReportChangedMark"),
                          escaped(translatedChanges(view.record->changes, language)));
     if (!source.history) {
@@ -271,13 +263,13 @@ QString section(const ControllerView& view, const ReportSource& source, bool sev
             html += QStringLiteral("<p class=\"muted\">%1</p>\n").arg(words("ReportNoVersions"));
         } else {
             const QList<HistoryVersion>& list = found->second;
-            QList<int> cards;
+            QList<CardPoint> cards;
             for (const HistoryVersion& version : list)
                 if (version.cards >= 0)
-                    cards.append(version.cards);
+                    cards.append({version.when, version.cards});
             if (view.record && view.record->readsCards)
-                html += cardLine(cards.mid(qMax<qsizetype>(0, cards.size() - kReportVersions)),
-                                 language.text("ReportCards"));
+                html += cardChart(cards.mid(qMax<qsizetype>(0, cards.size() - kReportVersions)),
+                                  language.text("ReportChart"));
             html += QStringLiteral("<h3>%1</h3>\n<ul class=\"versions\">\n")
                         .arg(words("ReportVersions"));
             for (qsizetype v = list.size() - 1;
@@ -296,6 +288,77 @@ QString section(const ControllerView& view, const ReportSource& source, bool sev
            QStringLiteral("<p><a href=\"#top\">%1</a></p>\n</section>\n").arg(words("ReportBack"));
 }
 
+// The columns of the list of fine controllers.
+constexpr const char* kFineColumns[] = {"ReportController", "ReportLastBackup", "ReportCards",
+                                        "ReportRecords", "ReportLastChanges"};
+
+// The style that names each cell of that list on a narrow screen, where its
+// rows stand as blocks: the list spends no bytes on it row by row.
+QString fineListLabels(const PageLanguage& language) {
+    QString css = QStringLiteral("@media (max-width: 760px) {\n");
+    for (qsizetype i = 0; i < qsizetype(std::size(kFineColumns)); ++i)
+        css += QStringLiteral("table.fine-list td:nth-child(%1)::before { content: %2; }\n")
+                   .arg(i + 1)
+                   .arg(cssString(language.text(kFineColumns[i])));
+    return css + QStringLiteral("}\n");
+}
+
+// The controllers that need nobody, in a list that opens from their count:
+// a short row each, so that a fleet of thousands makes a small page.
+QString fineList(const QList<const ControllerView*>& fine, bool severalFleets,
+                 const PageLanguage& language, const Words& words) {
+    QString html = QStringLiteral("<details id=\"fine\"><summary>%1 %2</summary>\n"
+                                  "<table class=\"fine-list\">\n<thead><tr>")
+                       .arg(markOf(ControllerState::Fine),
+                            words("ReportFineList", {QString::number(fine.size())}));
+    for (const char* key : kFineColumns)
+        html += QStringLiteral("<th scope=\"col\">%1</th>").arg(words(key));
+    html += QStringLiteral("</tr></thead>\n<tbody>\n");
+    for (const ControllerView* view : fine) {
+        // A fine controller has a complete backup, and a record of it.
+        const ControllerRecord& r = *view->record;
+        QString name = escaped(view->controller->name);
+        if (severalFleets)
+            name = escaped(view->fleet) + QStringLiteral(" / ") + name;
+        html += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td>")
+                    .arg(name, escaped(shownTime(r.lastCompleteAt)),
+                         r.readsCards ? QString::number(r.cards) : QStringLiteral("-"),
+                         QString::number(r.records));
+        if (r.changed)
+            html +=
+                QStringLiteral("<td>%1</td>").arg(escaped(translatedChanges(r.changes, language)));
+        html += QStringLiteral("</tr>\n");
+    }
+    return html + QStringLiteral("</tbody>\n</table>\n</details>\n");
+}
+
+// Slots as a change line lists them, "1, 2, 3 and 7 more" or "1-5, 9, and 3
+// more", with the count of the rest in the page's language.
+QString translatedSlots(const QString& list, const PageLanguage& language) {
+    static const QRegularExpression more(QStringLiteral("^(.*?),? and (\\d+) more$"));
+    const QRegularExpressionMatch m = more.match(list);
+    return m.hasMatch()
+               ? m.captured(1) + u' ' + shell::fillIn(language.text("ReportMore"), {m.captured(2)})
+               : list;
+}
+
+// Category names, as the window names them; the records of no category as
+// "other records".
+QString categoryWords(const QString& part, const PageLanguage& language) {
+    QStringList names;
+    for (const QString& name : part.split(QStringLiteral(", "))) {
+        const engine::Category* category = nullptr;
+        for (const engine::Category& c : engine::categories())
+            if (name == QLatin1String(c.languageKey))
+                category = &c;
+        const QString text = category                         ? language.text(category->languageKey)
+                             : name == QLatin1String("Other") ? language.text("ReportOtherRecords")
+                                                              : QString();
+        names.append(text.isEmpty() ? name : text);
+    }
+    return names.join(QStringLiteral(", "));
+}
+
 } // namespace
 
 QString translatedChanges(const QString& line, const PageLanguage& language) {
@@ -303,33 +366,56 @@ QString translatedChanges(const QString& line, const PageLanguage& language) {
         QStringLiteral("^(now|first version,) (\\d+) cards, (\\d+) records$"));
     static const QRegularExpression slotPart(
         QStringLiteral("^cards (added|removed|changed) (.*)$"));
+    static const QRegularExpression unread(
+        QStringLiteral("^not read by the (newer|older) backup: (.*)$"));
+    static const QRegularExpression unreadCards(QStringLiteral("^cards? (.*)$"));
     QStringList parts;
+    // What one backup did not read: its pieces are parted as the line's
+    // own parts are, up to the next part of another kind.
+    const char* unreadKey = nullptr;
+    QStringList unreadItems;
+    const auto endUnread = [&] {
+        if (unreadKey)
+            parts.append(
+                shell::fillIn(language.text(unreadKey), {unreadItems.join(QStringLiteral(", "))}));
+        unreadKey = nullptr;
+        unreadItems.clear();
+    };
+    const auto unreadItem = [&](const QString& item) {
+        if (const QRegularExpressionMatch m = unreadCards.match(item); m.hasMatch())
+            unreadItems.append(shell::fillIn(language.text("ReportCardSlots"),
+                                             {translatedSlots(m.captured(1), language)}));
+        else
+            unreadItems.append(categoryWords(item, language));
+    };
     for (const QString& part : line.split(QStringLiteral("; "))) {
-        if (const QRegularExpressionMatch m = counts.match(part); m.hasMatch()) {
+        if (const QRegularExpressionMatch u = unread.match(part); u.hasMatch()) {
+            endUnread();
+            unreadKey = u.captured(1) == QLatin1String("newer") ? "ReportNotReadNewer"
+                                                                : "ReportNotReadOlder";
+            unreadItem(u.captured(2));
+        } else if (const QRegularExpressionMatch m = counts.match(part); m.hasMatch()) {
+            endUnread();
             parts.append(shell::fillIn(
                 language.text(m.captured(1) == QLatin1String("now") ? "ReportNow" : "ReportFirst"),
                 {m.captured(2), m.captured(3)}));
         } else if (const QRegularExpressionMatch s = slotPart.match(part); s.hasMatch()) {
+            endUnread();
             const char* key = s.captured(1) == QLatin1String("added")     ? "ReportCardsAdded"
                               : s.captured(1) == QLatin1String("removed") ? "ReportCardsRemoved"
                                                                           : "ReportCardsChanged";
-            parts.append(shell::fillIn(language.text(key), {s.captured(2)}));
+            parts.append(
+                shell::fillIn(language.text(key), {translatedSlots(s.captured(2), language)}));
         } else if (part == QLatin1String("no change")) {
+            endUnread();
             parts.append(language.text("ReportNoChange"));
+        } else if (unreadKey) {
+            unreadItem(part);
         } else {
-            // Category names, as the window names them.
-            QStringList names;
-            for (const QString& name : part.split(QStringLiteral(", "))) {
-                const engine::Category* category = nullptr;
-                for (const engine::Category& c : engine::categories())
-                    if (name == QLatin1String(c.languageKey))
-                        category = &c;
-                const QString text = category ? language.text(category->languageKey) : QString();
-                names.append(text.isEmpty() ? name : text);
-            }
-            parts.append(names.join(QStringLiteral(", ")));
+            parts.append(categoryWords(part, language));
         }
     }
+    endUnread();
     return parts.join(QStringLiteral("; "));
 }
 
@@ -349,19 +435,23 @@ QByteArray reportPage(const QList<ReportSource>& fleets, const PageLanguage& lan
         return int(a.first.state) < int(b.first.state);
     });
     int counts[kControllerStates] = {};
-    int changedMarks = 0;
-    for (const auto& [view, source] : views) {
-        ++counts[int(view.state)];
-        changedMarks += view.record && view.record->changed ? 1 : 0;
+    QList<const std::pair<ControllerView, const ReportSource*>*> needed;
+    QList<const ControllerView*> fine;
+    for (const auto& entry : std::as_const(views)) {
+        ++counts[int(entry.first.state)];
+        if (entry.first.fine())
+            fine.append(&entry.first);
+        else
+            needed.append(&entry);
     }
 
     QString html = shell::fillIn(
         QStringLiteral("<!DOCTYPE html>\n<html lang=\"%1\">\n<head>\n<meta charset=\"utf-8\">\n"
                        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-                       "<title>%2</title>\n<style>%3</style>\n</head>\n<body id=\"top\">\n"
-                       "<h1>%2</h1>\n<p class=\"made\">%4</p>\n"),
+                       "<title>%2</title>\n<style>%3%4</style>\n</head>\n<body id=\"top\">\n"
+                       "<h1>%2</h1>\n<p class=\"made\">%5</p>\n"),
         {escaped(language.tag), words("ReportTitle"), QString::fromLatin1(kStyle),
-         words.html("ReportMade", {timeHtml(made)})});
+         fineListLabels(language), words.html("ReportMade", {timeHtml(made)})});
     // A page whose runs have stopped says so before anything else.
     for (const ReportSource& source : fleets) {
         const LoadedFleet& fleet = *source.fleet;
@@ -377,39 +467,50 @@ QByteArray reportPage(const QList<ReportSource>& fleets, const PageLanguage& lan
                         .arg(words.html("ReportRunsStopped",
                                         {escaped(name), timeHtml(fleet.state.lastRun)}));
     }
+    // Each state's count leads to its first row; those of fine states to the
+    // list that holds them.
     html += QStringLiteral("<ul class=\"summary\">");
     for (int s = 0; s < kControllerStates; ++s) {
         const ControllerState state = ControllerState(s);
         const QString id = QString::fromLatin1(wordsOf(state).id);
         const QString text =
             markOf(state) + u' ' + QString::number(counts[s]) + u' ' + words.state(state);
-        html +=
-            counts[s] > 0
-                ? QStringLiteral("<li class=\"%1\"><a href=\"#state-%1\">%2</a></li>").arg(id, text)
-                : QStringLiteral("<li class=\"%1\">%2</li>").arg(id, text);
+        const QString target = state == ControllerState::Fine || state == ControllerState::Changed
+                                   ? QStringLiteral("fine")
+                                   : QStringLiteral("state-") + id;
+        html += counts[s] > 0 ? QStringLiteral("<li class=\"%1\"><a href=\"#%2\">%3</a></li>")
+                                    .arg(id, target, text)
+                              : QStringLiteral("<li class=\"%1\">%2</li>").arg(id, text);
     }
-    html += QStringLiteral("<li class=\"changed\">&#916; %1</li></ul>\n")
-                .arg(words("ReportChangedCount", {QString::number(changedMarks)}));
+    html += QStringLiteral("</ul>\n");
     QList<ControllerView> shown;
     for (const auto& [view, source] : views)
         shown.append(view);
     html += problemListHtml(problemGroupsOf(shown, several), language);
-    html += QStringLiteral("<table>\n<thead><tr>");
-    for (const char* key :
-         {"ReportController", "ReportState", "ReportPort", "ReportLastBackup", "ReportLastTry",
-          "ReportOutcome", "ReportFailedTries", "ReportRecent", "ReportCards", "ReportRecords"})
-        html += QStringLiteral("<th scope=\"col\">%1</th>").arg(words(key));
-    html += QStringLiteral("</tr></thead>\n<tbody>\n");
-    for (qsizetype i = 0; i < views.size(); ++i)
-        html += row(views[i].first, i == 0 || views[i - 1].first.state != views[i].first.state,
-                    several, language, words);
-    html += QStringLiteral("</tbody>\n</table>\n");
+    if (needed.isEmpty()) {
+        html += QStringLiteral("<p>%1</p>\n").arg(words("ReportAllFine"));
+    } else {
+        html += QStringLiteral("<table class=\"controllers\">\n<thead><tr>");
+        for (const char* key :
+             {"ReportController", "ReportState", "ReportPort", "ReportLastBackup", "ReportLastTry",
+              "ReportOutcome", "ReportFailedTries", "ReportRecent", "ReportCards", "ReportRecords"})
+            html += QStringLiteral("<th scope=\"col\">%1</th>").arg(words(key));
+        html += QStringLiteral("</tr></thead>\n<tbody>\n");
+        for (qsizetype i = 0; i < needed.size(); ++i)
+            html += row(needed[i]->first,
+                        i == 0 || needed[i - 1]->first.state != needed[i]->first.state, several,
+                        language, words);
+        html += QStringLiteral("</tbody>\n</table>\n");
+    }
+    if (!fine.isEmpty())
+        html += fineList(fine, several, language, words);
     std::map<const ReportSource*, std::map<QString, QList<HistoryVersion>>> versions;
     for (const ReportSource& source : fleets)
         if (source.history)
             versions[&source] = source.history->allVersions();
-    for (const auto& [view, source] : views)
-        html += section(view, *source, several, versions[source], language, words);
+    for (const auto* entry : std::as_const(needed))
+        html += section(entry->first, *entry->second, several, versions[entry->second], language,
+                        words);
     html += QStringLiteral("</body>\n</html>\n");
     return html.toUtf8();
 }

@@ -19,7 +19,7 @@ QString problemListHtml(const QList<ProblemGroup>& groups, const PageLanguage& l
         QString members = group.members.mid(0, kListedMembers).join(QStringLiteral(", "));
         if (group.members.size() > kListedMembers)
             members +=
-                u' ' + shell::fillIn(language.text("ReportMore"),
+                u' ' + shell::fillIn(language.text("ReportGroupMore"),
                                      {QString::number(group.members.size() - kListedMembers)});
         html += QStringLiteral("<li><span class=\"state %1\">%2</span> ")
                     .arg(QLatin1String(wordsOf(group.state).id), what);

@@ -59,7 +59,7 @@ for night in 1 2 3; do
         grep -qE '^north +suspicious .* 0 +[0-9]+  40 cards before, 0 after; came back empty: ' \
         status.out
     check "... the metrics say so" \
-        grep -qx 'kt560ax_state{controller="north",state="suspicious"} 1' kt560ax.prom
+        grep -qx 'kt560ax_state{fleet="fleet",controller="north",state="suspicious"} 1' kt560ax.prom
     check "... OnFailure is told so" grep -qx 'KT560AX_OUTCOME=suspicious' calls/0
     check "... the 40-card backup stays" [ -f "$good" ]
     check "... beside the 2 newest" [ "$(ls north/*.KT | wc -l)" -eq $((night < 2 ? 2 : 3)) ]

@@ -1,6 +1,7 @@
 // The fleet file's reading, hook command lines, and what --keep removes.
 #include "fleet/backup_folder.h"
 #include "fleet/fleet_file.h"
+#include "fleet/fleet_include.h"
 #include "support/printers.h"
 #include "support/system_paths.h"
 
@@ -131,7 +132,6 @@ TEST(Fleet, EachMistakeNamesItsLine) {
         {"[a]\nPort=COM1\nAddress 2\n", "f.ini line 3: \"Address 2\" is neither [controller]"},
         {"; nothing\n", "f.ini: no [controller] section."},
         {"[a]\nPort=COM1\nFolder=-x\n", "f.ini line 3: Folder takes a folder, not \"-x\"."},
-        {"[a]\nPort=COM1\n[fleet]\nPort=COM2\n", "f.ini line 4: [fleet] holds the settings of"},
         {"[fleet]\nJobs=0\n[a]\nPort=COM1\n", "f.ini line 2: Jobs takes 1 to 256, not \"0\"."},
         {"[fleet]\nMaxAge=soon\n[a]\nPort=COM1\n", "f.ini line 2: MaxAge takes hours, or a"},
         {"[fleet]\nRetries=11\n[a]\nPort=COM1\n", "f.ini line 2: Retries takes 0 to 10, not"},
@@ -159,6 +159,12 @@ TEST(Fleet, EachMistakeNamesItsLine) {
          "f.ini line 2: OnDone holds the control"},
         {"[a]\nPort=COM1\nFolder=caf\xe9\n", "f.ini line 3: this line is not UTF-8 text"},
         {"[caf\xe9]\nPort=COM1\n", "f.ini line 1: this line is not UTF-8 text"},
+        // A default of [fleet] is checked once, where it stands.
+        {"[fleet]\nCards=0\n[a]\nPort=COM1\n[b]\nPort=COM2\n",
+         "f.ini line 2: Cards takes 1 to 9999, not \"0\"."},
+        {"[fleet]\nPort=a\x01\n[a]\n[b]\n", "f.ini line 2: Port holds the control character"},
+        {"[a]\nPort=COM1\nInclude=b.ini\n", "f.ini line 3: Include stands only in [fleet]."},
+        {"[fleet]\nInclude=\n[a]\nPort=COM1\n", "f.ini line 2: Include takes a file, or files"},
     };
     for (const auto& [text, error] : cases) {
         SCOPED_TRACE(text.constData());
@@ -166,6 +172,159 @@ TEST(Fleet, EachMistakeNamesItsLine) {
         ASSERT_EQ(found.size(), 1) << found.join('\n').toStdString();
         EXPECT_TRUE(found[0].startsWith(error)) << found[0].toStdString();
     }
+}
+
+// A controller as one line: name, port, address, cards, echo, folder, the
+// categories it reads, MaxLoss, and the file and line of its section.
+QString described(const kt::fleet::FleetController& c) {
+    return QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9")
+        .arg(c.name, c.port, QString::number(c.address), QString::number(c.cards),
+             QString::number(c.echo), c.folder, QString::number(c.categories.size()),
+             QString::number(c.maxLoss), c.file + ':' + QString::number(c.line));
+}
+
+// Any controller key in [fleet] is the default of every section, wherever
+// [fleet] stands; a section's own key wins, an included file's sections
+// take the defaults too, and they follow the fleet file's own in the order
+// of their files.
+TEST(Fleet, FleetGivesEveryControllerKeyASectionLacks) {
+    const QList<kt::fleet::FleetText> buildings = {
+        {"b/east.ini", "; east wing\n[e1]\nAddress=4\n[e2]\nPort=COM3\nFolder=e2\n"},
+        {"b/west.ini", "[w1]\nCards=7\nOnly=system\n"}};
+    const kt::fleet::IncludeReader include = [&](const QString& pattern) {
+        return pattern == "b/*.ini" ? buildings : QList<kt::fleet::FleetText>{};
+    };
+    const struct {
+        QByteArray text;
+        QStringList controllers;
+    } cases[] = {
+        {"[fleet]\nPort=COM1\nAddress=5\nOnly=cards\nCards=300\nEcho=1\nFolder=kt\nMaxLoss=30\n"
+         "[a]\n[b]\nport=COM2\nADDRESS=7\nOnly=system,cards\nCards=10\nEcho=0\nFolder=/x\n"
+         "MaxLoss=90\n",
+         {"a COM1 5 300 1 /etc/kt/kt 1 30 f.ini:9", "b COM2 7 10 0 /x 2 90 f.ini:10"}},
+        {"[a]\nPort=COM1\n[fleet]\nCards=20\nFolder=/y\n", {"a COM1 1 20 0 /y 9 50 f.ini:1"}},
+        {"[fleet]\nInclude=b/*.ini\nPort=COM9\nCards=50\n[lobby]\nPort=COM1\n",
+         {"lobby COM1 1 50 0 /etc/kt 9 50 f.ini:5", "e1 COM9 4 50 0 /etc/kt 9 50 b/east.ini:2",
+          "e2 COM3 1 50 0 /etc/kt/e2 9 50 b/east.ini:4",
+          "w1 COM9 1 7 0 /etc/kt 1 50 b/west.ini:1"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.constData());
+        const auto fleet = kt::fleet::parseFleet(c.text, "f.ini", "/etc/kt", include);
+        ASSERT_TRUE(fleet.ok()) << fleet.error().message.toStdString();
+        QStringList controllers;
+        for (const kt::fleet::FleetController& controller : fleet->controllers)
+            controllers.append(described(controller));
+        EXPECT_EQ(controllers, c.controllers);
+    }
+}
+
+// An included file holds controllers' sections only, a section name stands
+// once in the whole fleet, and each mistake names its file and line.
+TEST(Fleet, AnIncludedFileHoldsSectionsOnlyAndEachMistakeNamesIt) {
+    const QByteArray fleet = "[fleet]\nInclude=b/*.ini\n[lobby]\nPort=COM1\n";
+    const struct {
+        QByteArray text;
+        QList<kt::fleet::FleetText> files;
+        QString error;
+    } cases[] = {
+        {fleet,
+         {{"b/1.ini", "[fleet]\nJobs=2\n"}},
+         "b/1.ini line 1: [fleet] stands only in the fleet file f.ini, not in a file it includes."},
+        {fleet,
+         {{"b/1.ini", "[x]\nPort=COM2\nInclude=c/*.ini\n"}},
+         "b/1.ini line 3: a file that the fleet file includes includes nothing: Include "
+         "stands only in [fleet] of the fleet file."},
+        {fleet,
+         {{"b/1.ini", "[LOBBY]\nPort=COM2\n"}},
+         "b/1.ini line 1: controller [LOBBY] is named twice: first in f.ini line 3."},
+        {fleet,
+         {{"b/1.ini", "[x]\nPort=COM2\n"}, {"b/2.ini", "\n[X]\nPort=COM3\n"}},
+         "b/2.ini line 2: controller [X] is named twice: first in b/1.ini line 1."},
+        {fleet,
+         {{"b/1.ini", "[x]\nPort=COM2\nCards=0\n"}},
+         "b/1.ini line 3: Cards takes 1 to 9999, not \"0\"."},
+        {fleet, {{"b/1.ini", "[x]\nAddress=2\n"}}, "b/1.ini line 1: controller [x] has no Port."},
+        {fleet,
+         {{"b/1.ini", "Port=COM2\n[x]\nPort=COM2\n"}},
+         "b/1.ini line 1: a key before the first [controller] section."},
+        {fleet, {}, "f.ini line 2: Include=b/*.ini names no file."},
+        {"[fleet]\nInclude=bad/*.ini\n[a]\nPort=COM1\n",
+         {},
+         "f.ini line 2: bad/x.ini cannot be read"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error.toStdString());
+        const kt::fleet::IncludeReader include =
+            [&](const QString& pattern) -> kt::shell::Result<QList<kt::fleet::FleetText>> {
+            if (pattern == "bad/*.ini")
+                return kt::shell::Error{kt::shell::ErrorCode::Unreadable,
+                                        "bad/x.ini cannot be read", "bad/x.ini"};
+            return c.files;
+        };
+        const auto parsed = kt::fleet::parseFleet(c.text, "f.ini", "/", include);
+        ASSERT_FALSE(parsed.ok());
+        EXPECT_EQ(parsed.error().message, c.error);
+    }
+}
+
+// Include= takes the files its pattern names beside the fleet file, in name
+// order, within its limits; never a hidden file, a folder or the fleet file
+// itself.
+TEST(Fleet, IncludeReadsTheFilesOfItsPatternWithinItsLimits) {
+    QTemporaryDir dir;
+    const QString fleetFile = dir.filePath("site.ini");
+    const auto write = [&](const QString& name, const QByteArray& text) {
+        QDir().mkpath(QFileInfo(dir.filePath(name)).absolutePath());
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+    };
+    write("site.ini", "[fleet]\nInclude=buildings/*.ini\n[lobby]\nPort=COM1\n");
+    write("buildings/b.ini", "[b1]\nPort=COM2\n");
+    write("buildings/a.ini", "[a1]\nPort=COM3\n[a2]\nPort=COM3\nAddress=2\n");
+    write("buildings/.draft.ini", "junk");
+    write("buildings/notes.txt", "junk");
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("buildings/old.ini")));
+    const auto read = kt::fleet::readFleetFile(fleetFile);
+    ASSERT_TRUE(read.ok()) << read.error().message.toStdString();
+    QStringList sections;
+    for (const kt::fleet::FleetController& controller : read->controllers)
+        sections.append(controller.name + '@' + QDir(dir.path()).relativeFilePath(controller.file));
+    EXPECT_EQ(sections, (QStringList{"lobby@site.ini", "a1@buildings/a.ini", "a2@buildings/a.ini",
+                                     "b1@buildings/b.ini"}));
+    // The fleet file's own folder: everything but the fleet file itself.
+    write("other.ini", "[o1]\nPort=COM4\n");
+    const auto names = [&](const QString& pattern) {
+        QStringList found;
+        for (const kt::fleet::FleetText& file :
+             kt::fleet::readIncludedFiles(pattern, fleetFile).valueOr({}))
+            found.append(QDir(dir.path()).relativeFilePath(file.name));
+        return found;
+    };
+    EXPECT_EQ(names("*.ini"), QStringList{"other.ini"});
+    EXPECT_EQ(names(dir.filePath("buildings/[ab].ini")),
+              (QStringList{"buildings/a.ini", "buildings/b.ini"}));
+    EXPECT_EQ(names("buildings/a.ini"), QStringList{"buildings/a.ini"});
+    EXPECT_EQ(names("buildings/*.none"), QStringList{});
+
+    for (int i = 0; i < kt::fleet::kMaxIncludedFiles + 1; ++i)
+        write(QStringLiteral("many/%1.ini").arg(i), "");
+    const QByteArray big(kt::fleet::kMaxFleetBytes, ';');
+    for (int i = 0; i < kt::fleet::kMaxIncludedBytes / kt::fleet::kMaxFleetBytes + 1; ++i)
+        write(QStringLiteral("big/%1.ini").arg(i), big);
+    const std::pair<QString, QString> refused[] = {
+        {"build*/a.ini", "Include takes wildcards in the file name only, not in \"build*/a.ini\"."},
+        {"buildings/", "Include takes files, not the folder \"buildings/\"."},
+        {"buildings/c.ini", dir.filePath("buildings/c.ini") + " - no such file"},
+        {"many/*.ini", "Include=many/*.ini names 1001 files, more than the 1000 that a fleet "
+                       "file may include."},
+        {"big/*.ini", "the files that Include=big/*.ini names hold more than 16 MB in all "
+                      "(reached at " +
+                          dir.filePath("big/4.ini") + ")."},
+    };
+    for (const auto& [pattern, error] : refused)
+        EXPECT_EQ(kt::fleet::readIncludedFiles(pattern, fleetFile).error().message, error)
+            << pattern.toStdString();
 }
 
 // --keep counts complete backups by when they ended, and never removes a

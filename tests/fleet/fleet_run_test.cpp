@@ -134,8 +134,8 @@ TEST(FleetRun, RecordsEachControllersStateAndTellsItsView) {
 
         QFile metrics(fleet.settings.metrics);
         ASSERT_TRUE(metrics.open(QIODevice::ReadOnly));
-        EXPECT_TRUE(
-            metrics.readAll().contains("kt560ax_state{controller=\"dead\",state=\"failing\"} 1\n"));
+        EXPECT_TRUE(metrics.readAll().contains(
+            "kt560ax_state{fleet=\"site\",controller=\"dead\",state=\"failing\"} 1\n"));
     }
 
     fleet.settings.onFailure = {"/bin/sh", "-c", "echo started; exec sleep 300"};
@@ -162,8 +162,9 @@ TEST(FleetRun, RecordsEachControllersStateAndTellsItsView) {
     QFile metrics(fleet.settings.metrics);
     ASSERT_TRUE(metrics.open(QIODevice::ReadOnly));
     const QByteArray told = metrics.readAll();
-    EXPECT_TRUE(told.contains("kt560ax_state{controller=\"dead\",state=\"failing\"} 1\n"));
-    EXPECT_TRUE(told.contains("kt560ax_run_controllers_failed 1\n"));
+    EXPECT_TRUE(
+        told.contains("kt560ax_state{fleet=\"site\",controller=\"dead\",state=\"failing\"} 1\n"));
+    EXPECT_TRUE(told.contains("kt560ax_run_controllers_failed{fleet=\"site\"} 1\n"));
 }
 
 // A run of chosen controllers backs up only those; the others keep their
@@ -295,8 +296,15 @@ TEST(FleetRun, CountsThePushesThatFailedInARow) {
         EXPECT_EQ(state->pushFailures, night.failures);
         QFile metrics(fleet.settings.metrics);
         ASSERT_TRUE(metrics.open(QIODevice::ReadOnly));
-        EXPECT_TRUE(metrics.readAll().contains("\nkt560ax_push_failures_in_a_row " +
-                                               QByteArray::number(night.failures) + "\n"));
+        const QByteArray told = metrics.readAll();
+        EXPECT_TRUE(told.contains("\nkt560ax_push_failures_in_a_row{fleet=\"site\"} " +
+                                  QByteArray::number(night.failures) + "\n"));
+        // The time of the last push that went through, once one has.
+        EXPECT_EQ(state->lastPushSuccess.isValid(), night.pushes);
+        EXPECT_EQ(told.contains("\nkt560ax_last_push_success_timestamp_seconds{fleet=\"site\"} " +
+                                QByteArray::number(state->lastPushSuccess.toSecsSinceEpoch()) +
+                                "\n"),
+                  night.pushes);
     }
 }
 

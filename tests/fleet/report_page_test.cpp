@@ -1,5 +1,7 @@
-// The report page: its rows in the order of triage, and every word in the
-// page's language, the history's change lines included.
+// The report page: its rows in the order of triage, the fine controllers in
+// a list of their own, every word in the page's language (the history's
+// change lines included) and every time with its zone.
+#include "fleet/report_chart.h"
 #include "fleet/report_page.h"
 
 #include <QRegularExpression>
@@ -10,7 +12,8 @@ namespace {
 using kt::engine::JobOutcome;
 
 TEST(ReportPage, ListsWhatNeedsSomeoneFirstAndSpeaksOnlyThePagesLanguage) {
-    const QDateTime now = QDateTime::currentDateTime();
+    // A zone of its own, whatever the computer's.
+    const QDateTime now = QDateTime::currentDateTime().toOffsetFromUtc(8 * 3600);
     kt::fleet::LoadedFleet loaded;
     loaded.name = "site";
     for (const char* name : {"quiet", "lobby", "dead", "new", "wiped"}) {
@@ -27,7 +30,9 @@ TEST(ReportPage, ListsWhatNeedsSomeoneFirstAndSpeaksOnlyThePagesLanguage) {
     fine.recent = {{now, JobOutcome::Finished, false}};
     kt::fleet::ControllerRecord changed = fine;
     changed.changed = true;
-    changed.changes = "UserCardDatabase, HolidayTable; cards added 3, 7; now 5 cards, 6 records";
+    changed.changes = "UserCardDatabase, HolidayTable; cards added 3, 7 and 40 more; not read by "
+                      "the newer backup: cards 2000-2003, 2100, and 3 more; SystemDatabase; Other; "
+                      "now 5 cards, 6 records";
     kt::fleet::ControllerRecord failing;
     failing.outcome = JobOutcome::NoAnswer;
     failing.error = "11 tries, <no> reply";
@@ -55,13 +60,16 @@ TEST(ReportPage, ListsWhatNeedsSomeoneFirstAndSpeaksOnlyThePagesLanguage) {
     text.remove(QRegularExpression(QStringLiteral("<style>.*</style>"),
                                    QRegularExpression::DotMatchesEverythingOption));
     text.remove(QRegularExpression(QStringLiteral("<[^>]*>")));
-    EXPECT_TRUE(text.contains("{ReportCardsAdded:3, 7:"));
+    EXPECT_TRUE(text.contains("{ReportCardsAdded:3, 7 {ReportMore:40:"));
+    EXPECT_TRUE(text.contains("{ReportNotReadNewer:{ReportCardSlots:2000-2003, 2100 {ReportMore:3:"
+                              "%2}:%2}, {SystemDatabase:%1:%2}, {ReportOtherRecords:%1:%2}:%2}"));
     EXPECT_TRUE(text.contains("{UserCardDatabase:"));
     EXPECT_TRUE(text.contains("{ReportSuspicion:40:0}")); // the cards before and after
     EXPECT_TRUE(text.contains("{ReportEmptied:{HolidayTable:"));
     text.remove(QRegularExpression(QStringLiteral("\\{[^{}]*\\}")));
-    for (const char* english : {"finished", "no answer", "cards added", "now 5", "UserCardDatabase",
-                                "Fine", "Failing", "changed", "Holiday"})
+    for (const char* english :
+         {"finished", "no answer", "cards added", "now 5", "UserCardDatabase", "Fine", "Failing",
+          "changed", "Holiday", "not read", "more", "Other", "System"})
         EXPECT_FALSE(text.contains(QLatin1String(english))) << english;
     EXPECT_TRUE(page.contains("11 tries, &lt;no&gt; reply")); // the system's words, escaped
 
@@ -69,9 +77,40 @@ TEST(ReportPage, ListsWhatNeedsSomeoneFirstAndSpeaksOnlyThePagesLanguage) {
     for (const QRegularExpressionMatch& row :
          QRegularExpression("<tr id=\"state-(\\w+)\">").globalMatch(page))
         rows.append(row.captured(1));
-    EXPECT_EQ(rows, (QStringList{"failing", "suspicious", "unknown", "changed", "fine"}));
+    EXPECT_EQ(rows, (QStringList{"failing", "suspicious", "unknown"}));
     EXPECT_TRUE(page.contains("href=\"#state-failing\""));
     EXPECT_FALSE(page.contains("href=\"#state-stale\"")); // no row to go to
+    // The fine ones: a row each in the list their counts lead to, and no
+    // section of their own.
+    const QString fineList = page.section("<details id=\"fine\">", 1).section("</details>", 0, 0);
+    EXPECT_TRUE(page.contains("href=\"#fine\">&#916; 1 {StateChanged"));
+    EXPECT_TRUE(page.contains("href=\"#fine\">&#10003; 1 {StateFine"));
+    EXPECT_EQ(fineList.count("<tr><td>"), 2);
+    EXPECT_TRUE(fineList.contains("<tr><td>lobby</td>") && fineList.contains("<tr><td>quiet</td>"));
+    EXPECT_TRUE(page.contains("<section id=\"c-site-dead\">"));
+    EXPECT_FALSE(page.contains("<section id=\"c-site-quiet\">"));
+
+    // Every time says its zone, in its text as in its datetime.
+    const QRegularExpression zoned(R"(<time datetime="[^"]+\+08:00"><span>[-\d]+</span> )"
+                                   R"(<span>[:\d]+ UTC\+08:00</span></time>)");
+    const qsizetype times = page.count("<time ");
+    EXPECT_GE(times, 4);
+    EXPECT_EQ(page.count(zoned), times);
+    EXPECT_EQ(fineList.count("UTC+08:00"), 2);
+}
+
+// A chart of cards says what it shows: its caption, the counts at its axis,
+// the dates of its first and last version, and every count for a reader.
+TEST(ReportPage, AChartOfCardsIsLabelled) {
+    const QDateTime first(QDate(2026, 11, 2), QTime(2, 30));
+    const QString chart = kt::fleet::cardChart(
+        {{first, 40}, {first.addDays(1), 43}, {first.addDays(30), 12}}, "Cards <held>");
+    EXPECT_TRUE(chart.contains("<figcaption>Cards &lt;held&gt;</figcaption>"));
+    EXPECT_TRUE(chart.contains("aria-label=\"Cards &lt;held&gt;: 40, 43, 12\""));
+    for (const char* label :
+         {">43</text>", ">12</text>", ">2026-11-02</text>", ">2026-12-02</text>"})
+        EXPECT_TRUE(chart.contains(label)) << label;
+    EXPECT_TRUE(kt::fleet::cardChart({{first, 40}}, "Cards").isEmpty()); // no line of one point
 }
 
 } // namespace

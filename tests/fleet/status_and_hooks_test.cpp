@@ -1,7 +1,8 @@
-// The state model of a fleet's controllers, its state file, and the hooks
-// a run calls.
+// The state model of a fleet's controllers, its state file, its metrics,
+// and the hooks a run calls.
 #include "fleet/fleet_state.h"
 #include "fleet/hooks.h"
+#include "fleet/metrics.h"
 #include "support/printers.h"
 #include "support/process_gone.h"
 #include "support/system_paths.h"
@@ -176,6 +177,40 @@ TEST(FleetState, TheStateFileReadsBackAndRefusesWhatIsNoState) {
     EXPECT_TRUE(planted.error().message.contains("not believed"))
         << planted.error().message.toStdString();
 #endif
+}
+
+// Every series names its fleet, so that two fleets' files in one textfile
+// folder never give the same series; the last push that went through is
+// given unless it lies ahead.
+TEST(Metrics, EverySeriesNamesItsFleetAndNoTimeLiesAhead) {
+    const QDateTime now = QDateTime::currentDateTime();
+    kt::fleet::Fleet fleet;
+    fleet.controllers.append(kt::fleet::FleetController());
+    fleet.controllers[0].name = "north";
+    kt::fleet::FleetState state;
+    state.lastRun = now.addSecs(-60);
+    state.controllers["north"].outcome = JobOutcome::Finished;
+    const struct {
+        QDateTime pushed;
+        bool given;
+    } cases[] = {{{}, false}, {now.addSecs(-3600), true}, {now.addDays(1), false}};
+    // The fleet's name as the file would give it, escaped as a label value.
+    const QByteArray label = R"({fleet="site \"b\"\\")";
+    for (const auto& c : cases) {
+        state.lastPushSuccess = c.pushed;
+        const QByteArray text = kt::fleet::metricsText(
+            R"(site "b"\)", kt::fleet::viewsOf(fleet, state, now), state, now);
+        int series = 0;
+        for (const QByteArray& line : text.split('\n'))
+            if (!line.isEmpty() && !line.startsWith('#')) {
+                ++series;
+                EXPECT_TRUE(line.contains(label)) << line.constData();
+            }
+        EXPECT_GE(series, 12);
+        EXPECT_EQ(text.contains("kt560ax_last_push_success_timestamp_seconds" + label + "} " +
+                                QByteArray::number(c.pushed.toSecsSinceEpoch()) + '\n'),
+                  c.given);
+    }
 }
 
 // A fleet file or a state over its limit is refused before it is read,

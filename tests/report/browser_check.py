@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
 """Opens a page in headless Chromium through chromedriver and prints, as
-JSON, what the rendered page shows: its text as laid out, each table row's
-cells, every resource it loaded or refers to, and its width.
+JSON, what the rendered page shows: its text as first laid out, each
+table's rows, every resource it loaded or refers to, and its width; then,
+with every <details> opened, what the page cuts (an element past the
+window's edge, or a cell or paragraph whose text overflows its box) and how
+many lines each column head takes.
 
     browser_check.py PAGE WIDTH HEIGHT [SCREENSHOT.png]
 
-Only the Python standard library: chromedriver speaks WebDriver over HTTP.
+The screenshot shows the page as it opens. Only the Python standard
+library: chromedriver speaks WebDriver over HTTP.
 """
 import base64
 import json
@@ -17,16 +21,17 @@ import time
 import urllib.request
 
 RENDERED = """
-const rows = [...document.querySelectorAll('tbody tr')].map(
+const rowsOf = table => [...document.querySelectorAll(table + ' tbody tr')].map(
     tr => [...tr.cells].map(td => td.innerText.trim()));
 const refs = [...document.querySelectorAll('[src],[href]')].map(
     e => e.getAttribute('src') || e.getAttribute('href'));
 let cssUrls = 0;
 for (const sheet of document.styleSheets)
   for (const rule of sheet.cssRules) if (rule.cssText.includes('url(')) cssUrls++;
-return {
+const shown = {
   text: document.body.innerText,
-  rows: rows,
+  summary: [...document.querySelectorAll('ul.summary li')].map(li => li.innerText.trim()),
+  rows: rowsOf('table.controllers'),
   loaded: performance.getEntriesByType('resource').map(e => e.name),
   refs: refs,
   cssUrls: cssUrls,
@@ -34,6 +39,27 @@ return {
   scripts: document.scripts.length,
   width: document.documentElement.scrollWidth,
 };
+for (const d of document.querySelectorAll('details')) d.open = true;
+shown.openText = document.body.innerText;
+shown.fineRows = rowsOf('table.fine-list');
+shown.times = [...document.querySelectorAll('time')].map(t => t.innerText.trim());
+const edge = document.documentElement.clientWidth;
+shown.cut = [];
+for (const e of document.body.querySelectorAll('*')) {
+  const box = e.getBoundingClientRect();
+  if (box.width === 0 || e.closest('.hidden')) continue;
+  const overflows = e.matches('th, td, p, li, h1, h2, h3, summary, figcaption') &&
+                    e.scrollWidth > e.clientWidth + 1;
+  if (box.right > edge + 1 || box.left < -1 || overflows)
+    shown.cut.push(e.tagName.toLowerCase() + ': ' + (e.textContent || '').trim().slice(0, 40));
+}
+shown.headLines = [...document.querySelectorAll('th')].filter(th => th.getClientRects().length)
+  .map(th => {
+    const range = document.createRange();
+    range.selectNodeContents(th);
+    return new Set([...range.getClientRects()].map(r => Math.round(r.top))).size;
+  });
+return shown;
 """
 
 
@@ -79,11 +105,11 @@ def main():
         try:
             call(base, "POST", f"/session/{sid}/url",
                  {"url": "file://" + os.path.abspath(page)})
-            result = call(base, "POST", f"/session/{sid}/execute/sync",
-                          {"script": RENDERED, "args": []})
             if shot:
                 with open(shot, "wb") as out:
                     out.write(base64.b64decode(call(base, "GET", f"/session/{sid}/screenshot")))
+            result = call(base, "POST", f"/session/{sid}/execute/sync",
+                          {"script": RENDERED, "args": []})
         finally:
             call(base, "DELETE", f"/session/{sid}")
     finally:
