@@ -468,8 +468,7 @@ shell::Result<Fleet> readFleetFile(const QString& fleetFile) {
     const shell::Result<QByteArray> text = shell::readRegularFile(fleetFile, kMaxFleetBytes);
     if (!text)
         return shell::Error{text.error().code,
-                            text.error().message + QStringLiteral(" (the fleet file)."),
-                            fleetFile};
+                            text.error().message + QStringLiteral(" (the fleet file)."), fleetFile};
     return parseFleet(
         *text, fleetFile, QFileInfo(fleetFile).absolutePath(),
         [&](const QString& pattern) { return readIncludedFiles(pattern, fleetFile); });

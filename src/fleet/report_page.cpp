@@ -1,8 +1,8 @@
 #include "report_page.h"
 
 #include "record_changes.h"
-#include "report_problems.h"
 #include "report_chart.h"
+#include "report_problems.h"
 #include "report_time.h"
 #include "shell/language.h"
 
