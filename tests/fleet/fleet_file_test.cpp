@@ -188,6 +188,9 @@ QString described(const kt::fleet::FleetController& c) {
 // take the defaults too, and they follow the fleet file's own in the order
 // of their files.
 TEST(Fleet, FleetGivesEveryControllerKeyASectionLacks) {
+#ifdef _WIN32
+    GTEST_SKIP() << "its folders are POSIX paths";
+#endif
     const QList<kt::fleet::FleetText> buildings = {
         {"b/east.ini", "; east wing\n[e1]\nAddress=4\n[e2]\nPort=COM3\nFolder=e2\n"},
         {"b/west.ini", "[w1]\nCards=7\nOnly=system\n"}};

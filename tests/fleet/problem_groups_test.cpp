@@ -24,6 +24,9 @@ Problem in(const QString& name, ControllerState state) {
 constexpr char kServer[] = " — check that the device server is on and that Port= names it";
 
 TEST(ProblemGroups, OneLineForEachCauseAndPlaceThenEachControllerAlone) {
+#ifdef _WIN32
+    GTEST_SKIP() << "its controllers hang off POSIX device paths";
+#endif
     QTemporaryDir dir;
     const QString device = dir.filePath("ttyUSB0");
     ASSERT_TRUE(QFile(device).open(QIODevice::WriteOnly));
