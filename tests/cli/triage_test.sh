@@ -57,7 +57,7 @@ check "... one for a device that is not there" \
 check "... one for a silent address, naming Address=" \
     grep -q "site.ini \[ghost\] Address=9: no controller answered on $work/north.tty — check Address= (the Controller ID), the cable and the port's settings" run.err
 check "... never the window's advice on Language.ini" lacks "Language.ini" run.err site.state report.html
-check "... and backs up the two that answer" [ -n "$(ls north/*.KT)" ] && [ -n "$(ls south/*.KT)" ]
+check "... and backs up the two that answer" bash -c '[ -n "$(ls north/*.KT)" ] && [ -n "$(ls south/*.KT)" ]'
 check "OnDone's summary is grouped too" \
     [ "$(grep -c 'door-' summary.txt)" -eq 1 ] && grep -q '(250 controllers: ' summary.txt
 check "the report page begins with the groups" \
