@@ -315,6 +315,8 @@ QString translatedChanges(const QString& line, const PageLanguage& language) {
             parts.append(shell::fillIn(language.text(key), {s.captured(2)}));
         } else if (part == QLatin1String("no change")) {
             parts.append(language.text("ReportNoChange"));
+        } else if (part == QLatin1String(kUncompared)) {
+            parts.append(language.text("ReportUncompared"));
         } else {
             // Category names, as the window names them.
             QStringList names;

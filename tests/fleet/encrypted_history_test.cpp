@@ -1,7 +1,9 @@
-// A history encrypted to age recipients: what is stored, what opens it, and
-// the rewrite of one in clear.
+// A history encrypted to age recipients: what is stored, what opens it,
+// the rewrite of one in clear, and the digests that stand for its versions
+// on a gateway that cannot read them.
 #include "engine/record_compare.h"
 #include "fleet/history.h"
+#include "fleet/version_digests.h"
 #include "history_support.h"
 #include "support/printers.h"
 
@@ -14,9 +16,11 @@
 namespace {
 
 using Mode = kt::fleet::History::Mode;
+using kt::engine::ReadScope;
 using kt::fleet::AgeIdentity;
 using kt::shell::ErrorCode;
 using kt::test::card;
+using kt::test::Records;
 using kt::test::writeBackup;
 
 QByteArray contentsOf(const QString& path) {
@@ -26,6 +30,110 @@ QByteArray contentsOf(const QString& path) {
 
 QByteArray cardValue(char c) {
     return QByteArray(24, c);
+}
+
+bool write(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Compared by their digests, two versions differ exactly as their records
+// do: the same categories, slots, counts and records left unread.
+TEST(VersionDigests, TellWhatTheRecordsTell) {
+    QTemporaryDir dir;
+    const kt::fleet::CommittedDigests digests(dir.filePath("site.ini"));
+    const Records base = {{"DC", "01"},
+                          {"GA01", "1225"},
+                          {card(1), cardValue('1')},
+                          {card(2), cardValue('2')},
+                          {card(300), cardValue('3')}};
+    const auto with = [&](const Records& changes, const QList<QByteArray>& gone = {}) {
+        Records records = base;
+        records.insert(changes);
+        for (const QByteArray& key : gone)
+            records.remove(key);
+        return records;
+    };
+    const struct {
+        const char* name;
+        Records after;
+        ReadScope beforeRead, afterRead;
+    } cases[] = {
+        {"the same", base, {}, {}},
+        {"a card changed, one added",
+         with({{card(2), cardValue('X')}, {card(9), cardValue('9')}}),
+         {},
+         {}},
+        {"a card removed, a holiday emptied", with({{"GA01", ""}}, {card(1)}), {}, {}},
+        {"two cards swapped", with({{card(1), cardValue('2')}, {card(2), cardValue('1')}}), {}, {}},
+        {"fewer slots read by the newer", with({}, {card(300)}), {{}, 500}, {{}, 100}},
+        {"a category the older did not read",
+         with({{"GA01", "0101"}}),
+         {{"UserCardDatabase"}, {}},
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const kt::fleet::RecordChanges byRecords =
+            kt::fleet::changesBetween(base, c.after, false, c.beforeRead, c.afterRead);
+        const kt::fleet::RecordChanges byDigests =
+            kt::fleet::changesFromDigests(digests.digestsOf(base), c.beforeRead,
+                                          digests.digestsOf(c.after), c.after, c.afterRead);
+        EXPECT_EQ(kt::fleet::changeText(byDigests), kt::fleet::changeText(byRecords));
+        EXPECT_EQ(byDigests.any(), byRecords.any());
+    }
+}
+
+// The digests kept compare only with the version they were made of, and
+// only while the file and its key are this user's own; otherwise the run
+// is told why.
+TEST(VersionDigests, StandOnlyForTheVersionTheyWereMadeOf) {
+    QTemporaryDir dir;
+    const QString fleetFile = dir.filePath("site.ini");
+    const Records before = {{"DC", "01"}, {card(1), cardValue('1')}};
+    Records after = before;
+    after[card(1)] = cardValue('X');
+    const auto compared = [&](const QByteArray& tree, QString* why) {
+        const kt::fleet::CommittedDigests digests(fleetFile);
+        return kt::fleet::changeText(
+            digests.changesTo("north", tree, digests.digestsOf(after), after, {}, why));
+    };
+    const QString uncompared = "could not compare with the last version; now 1 cards, 2 records";
+    QString why;
+    EXPECT_EQ(compared("", &why), "first version, 1 cards, 2 records");
+    EXPECT_EQ(compared("t1", &why), uncompared);
+    EXPECT_TRUE(why.endsWith("site.digests does not exist")) << why.toStdString();
+
+    const std::map<QString, kt::fleet::VersionDigests> kept = {
+        {"north",
+         {"t1",
+          {{"UserCardDatabase"}, 9999},
+          kt::fleet::CommittedDigests(fleetFile).digestsOf(before)}}};
+    const QByteArray text = kt::fleet::digestsText(kept);
+    const auto parsed = kt::fleet::parseDigests(text);
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(kt::fleet::digestsText(*parsed), text);
+    for (const QByteArray& damaged : {text.chopped(1), text.left(text.indexOf("read")),
+                                      QByteArray(text).replace("read", "seen"),
+                                      QByteArray(text).replace('\n', "\n\n"), text.mid(1)})
+        EXPECT_FALSE(kt::fleet::parseDigests(damaged).has_value()) << damaged.toStdString();
+
+    ASSERT_TRUE(write(kt::fleet::digestsPathOf(fleetFile), text));
+    EXPECT_EQ(compared("t1", &why), "UserCardDatabase; cards changed 1; now 1 cards, 2 records");
+    EXPECT_EQ(compared("t2", &why), uncompared);
+    EXPECT_EQ(why, "the digests kept are of another version");
+    QFile::setPermissions(kt::fleet::digestsPathOf(fleetFile),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::WriteGroup);
+    EXPECT_EQ(compared("t1", &why), uncompared);
+    EXPECT_TRUE(why.contains("not this user's own file")) << why.toStdString();
+    QFile::setPermissions(kt::fleet::digestsPathOf(fleetFile),
+                          QFile::ReadOwner | QFile::WriteOwner);
+    // A lost key is made anew, and the digests made under the old one are
+    // no use.
+    ASSERT_TRUE(QFile::remove(kt::fleet::digestKeyPathOf(fleetFile)));
+    EXPECT_EQ(compared("t1", &why), uncompared);
+    EXPECT_TRUE(why.contains("made anew")) << why.toStdString();
+    EXPECT_TRUE(QFile::exists(kt::fleet::digestKeyPathOf(fleetFile)));
 }
 
 // An encrypted history stores age files, which open with one of their
