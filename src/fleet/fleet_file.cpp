@@ -94,6 +94,13 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
             error(QStringLiteral("History takes a folder, not \"%1\".").arg(value));
         else
             settings.history = QDir::cleanPath(QDir(fleetFolder).absoluteFilePath(value));
+    } else if (key == QLatin1String("encrypt")) {
+        if (value.isEmpty() || value.startsWith(u'-'))
+            error(QStringLiteral("Encrypt takes a file of age recipients (age1... lines), not "
+                                 "\"%1\".")
+                      .arg(value));
+        else
+            settings.encrypt = QDir::cleanPath(QDir(fleetFolder).absoluteFilePath(value));
     } else if (key == QLatin1String("remote")) {
         // A URL (scheme://...) or an ssh address (user@host:path) as it is,
         // a path from the fleet file's folder.
@@ -158,11 +165,12 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
         error(QStringLiteral("[fleet] holds the settings of the run: a controller may not be "
                              "called fleet."));
     } else {
-        error(QStringLiteral(
-                  "unknown key \"%1\" in [fleet]: use History, Remote, Branch, PushTimeout, "
-                  "PushFailLimit, MaxAge, MaxLoss, Retries, RetryPause, Jobs, OnChange, "
-                  "OnFailure, OnDone, Report or Metrics.")
-                  .arg(spelt));
+        error(
+            QStringLiteral(
+                "unknown key \"%1\" in [fleet]: use History, Encrypt, Remote, Branch, PushTimeout, "
+                "PushFailLimit, MaxAge, MaxLoss, Retries, RetryPause, Jobs, OnChange, "
+                "OnFailure, OnDone, Report or Metrics.")
+                .arg(spelt));
     }
 }
 

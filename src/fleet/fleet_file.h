@@ -34,6 +34,7 @@ struct FleetController {
 // The run's own settings, from [fleet].
 struct FleetSettings {
     QString history;                  // the git history's folder; empty: none
+    QString encrypt;                  // the age recipients its versions go to; empty: in clear
     RemoteAddress remote;             // pushed after each run; empty: none
     QString branch;                   // the remote's branch of this fleet
     int pushTimeoutSeconds = 60;      // a push that takes longer is ended
@@ -67,7 +68,8 @@ shell::Result<Fleet> readFleetFile(const QString& fleetFile);
 
 // Reads a fleet file's text. Controller keys (any letter case): Port,
 // Address, Only, Cards, Echo, Folder, MaxLoss; Folder defaults to `fleetFolder`, the fleet
-// file's folder, and a relative one is taken from there, as is History.
+// file's folder, and a relative one is taken from there, as are History
+// and Encrypt.
 // Lines starting with ';' or '#' are comments.
 // An Invalid error lists every mistake, a line each, each naming the file
 // and its line.

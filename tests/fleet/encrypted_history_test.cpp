@@ -2,7 +2,7 @@
 // the rewrite of one in clear, and the digests that stand for its versions
 // on a gateway that cannot read them.
 #include "engine/record_compare.h"
-#include "fleet/history.h"
+#include "fleet/history_encryption.h"
 #include "fleet/version_digests.h"
 #include "history_support.h"
 #include "support/printers.h"
@@ -23,13 +23,13 @@ using kt::test::card;
 using kt::test::Records;
 using kt::test::writeBackup;
 
+QByteArray cardValue(char c) {
+    return QByteArray(24, c);
+}
+
 QByteArray contentsOf(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QByteArray cardValue(char c) {
-    return QByteArray(24, c);
 }
 
 bool write(const QString& path, const QByteArray& bytes) {
@@ -138,17 +138,28 @@ TEST(VersionDigests, StandOnlyForTheVersionTheyWereMadeOf) {
 
 // An encrypted history stores age files, which open with one of their
 // recipients' identities only; it takes new versions in clear no more, and
-// a history in clear takes none encrypted.
+// a history in clear takes none encrypted. The recipients come only from a
+// file nobody else may change.
 TEST(EncryptedHistory, StoresAgeFilesThatOnlyTheirIdentityOpens) {
     QTemporaryDir dir;
     const AgeIdentity mine = *AgeIdentity::generate(), other = *AgeIdentity::generate();
+    const QString recipients = dir.filePath("recipients.txt");
+    ASSERT_TRUE(write(recipients, "# ops\n" + mine.recipient().text.toLatin1() + "\nage1nope\n"));
+    EXPECT_TRUE(kt::fleet::readFleetRecipients(recipients).error().message.contains("line 3"));
+    ASSERT_TRUE(write(recipients, "# ops\n" + mine.recipient().text.toLatin1() + "\n"));
+    QFile::setPermissions(recipients, QFile::ReadOwner | QFile::WriteOwner | QFile::WriteOther);
+    EXPECT_EQ(kt::fleet::readFleetRecipients(recipients).error().code, ErrorCode::Untrusted);
+    QFile::setPermissions(recipients, QFile::ReadOwner | QFile::WriteOwner);
+    kt::fleet::FleetSettings settings;
+    settings.encrypt = recipients;
+
     const QString v1 =
         writeBackup(dir.filePath("v1.KT"), {{"DC", "01"}, {card(2500), cardValue('7')}});
     const QString folder = dir.filePath("history");
     {
         kt::fleet::History history;
         ASSERT_TRUE(history.open(folder, Mode::Write).ok());
-        ASSERT_TRUE(history.encryptTo({mine.recipient()}).ok());
+        ASSERT_TRUE(kt::fleet::encryptAsSet(history, settings).ok());
         ASSERT_TRUE(history.stage("north", v1).ok());
         ASSERT_TRUE(history.commit("1 controller changed\n\nnorth: first version\n").ok());
         for (const auto& [stored, source] :
@@ -158,7 +169,7 @@ TEST(EncryptedHistory, StoresAgeFilesThatOnlyTheirIdentityOpens) {
             EXPECT_EQ(kt::fleet::ageDecrypt(file, {mine}, 1 << 20).valueOr({}),
                       contentsOf(dir.filePath(source)));
         }
-        EXPECT_EQ(history.encryptTo({}).error().message,
+        EXPECT_EQ(kt::fleet::encryptAsSet(history, {}).error().message,
                   folder + " holds encrypted versions: keep Encrypt= in [fleet], so that no "
                            "version is added in clear");
     }
@@ -180,7 +191,7 @@ TEST(EncryptedHistory, StoresAgeFilesThatOnlyTheirIdentityOpens) {
     ASSERT_TRUE(clear.open(dir.filePath("clear"), Mode::Write).ok());
     ASSERT_TRUE(clear.stage("north", v1).ok());
     ASSERT_TRUE(clear.commit("x\n").ok());
-    EXPECT_TRUE(clear.encryptTo({mine.recipient()}).error().message.contains("--reencrypt"));
+    EXPECT_TRUE(kt::fleet::encryptAsSet(clear, settings).error().message.contains("--reencrypt"));
 }
 
 // The loose object git keeps of `contents`, by its name.
