@@ -9,6 +9,7 @@
 #include "fleet/backup_folder.h"
 #include "fleet/exit_status.h"
 #include "fleet/fleet_runner.h"
+#include "fleet/history_encryption.h"
 #include "link/port_naming.h"
 #include "link/trace.h"
 #include "shell/text_format.h"
@@ -274,8 +275,12 @@ int recordApply(const QString& fleetFile, const fleet::Fleet& fleet, const QStri
         if (run.complete() && run.summary.value("written").toInt() > 0) {
             const fleet::ApplyPlan plan =
                 fleet::planApply(engine::readBackupRecords(run.file), records, categories, cards);
+            const QString folder = run.controller->backupFolder();
+            const fleet::StoredBackup last =
+                fleet::newestComplete(fleet::storedBackups(folder), QDateTime::currentDateTime());
             changes.append({run.controller->name, run.file, fleet::writtenValues(plan),
-                            shell::formatDigits(run.controller->address, 2)});
+                            shell::formatDigits(run.controller->address, 2),
+                            last.name.isEmpty() ? QString() : QDir(folder).filePath(last.name)});
         }
     }
     int status = kDone;
@@ -288,15 +293,28 @@ int recordApply(const QString& fleetFile, const fleet::Fleet& fleet, const QStri
     if (fleet.settings.history.isEmpty() || changes.isEmpty())
         return status;
     fleet::History history;
-    const shell::Status opened = history.open(fleet.settings.history, fleet::History::Mode::Write);
+    shell::Status opened = history.open(fleet.settings.history, fleet::History::Mode::Write);
+    if (opened)
+        opened = fleet::encryptAsSet(history, fleet.settings);
+    std::optional<fleet::CommittedDigests> digests;
+    if (opened && history.encrypts())
+        digests.emplace(fleetFile);
     const shell::Result<bool> committed =
-        opened ? fleet::commitApplies(history, list, fleet::applierName(), changes)
+        opened ? fleet::commitApplies(history, list, fleet::applierName(), changes,
+                                      digests ? &*digests : nullptr)
                : shell::Result<bool>(opened.error());
     if (!committed)
         problem(QStringLiteral("the history: %1; the next run records the changes.")
                     .arg(committed.error().message));
     else if (*committed && !silent)
         std::printf("history: committed\n");
+    if (committed && *committed && digests) {
+        digests->committed(history);
+        if (const shell::Status kept = digests->write(fleet); !kept)
+            problem(QStringLiteral("the digests of the history's versions: %1; the next run "
+                                   "commits each controller without comparing.")
+                        .arg(kept.error().message));
+    }
     return status;
 }
 

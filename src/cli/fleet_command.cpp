@@ -3,6 +3,7 @@
 #include "command_support.h"
 #include "fleet/exit_status.h"
 #include "fleet/fleet_run.h"
+#include "fleet/history_encryption.h"
 #include "fleet/problem_groups.h"
 #include "link/trace.h"
 #include "shell/language.h"
@@ -45,6 +46,8 @@ QString changeWords(const RunResult& result, int i) {
         return QStringLiteral("suspicious: ") + result.suspicions[i];
     if (c.first)
         return QStringLiteral("first version");
+    if (c.uncompared)
+        return QLatin1String(fleet::kUncompared);
     if (!c.any())
         return QStringLiteral("unchanged");
     return shell::fillIn(QStringLiteral("changed: +%1 -%2 ~%3 cards"),
@@ -179,6 +182,51 @@ QJsonObject runJson(const RunResult& result) {
     return json;
 }
 
+// Rewrites the fleet's history with every version encrypted, and says what
+// became of it on standard error (standard output may be JSON). False when
+// it could not: then nothing runs.
+bool reencrypt(const fleet::Fleet& fleet, const QString& fleetFile) {
+    const shell::Result<fleet::Reencryption> done = fleet::reencryptHistory(fleet, fleetFile);
+    if (!done) {
+        complain(QStringLiteral("--reencrypt: %1; nothing was rewritten and nothing runs.")
+                     .arg(done.error().message));
+        return false;
+    }
+    const QString& history = fleet.settings.history;
+    const fleet::History::Reencrypted& rewritten = done->rewritten;
+    if (rewritten.commits == 0) {
+        complain(QStringLiteral("--reencrypt: %1 holds no version in clear: nothing to rewrite.")
+                     .arg(history));
+        return true;
+    }
+    const auto count = [](int n, const char* one, const char* many) {
+        return QString::number(n) + u' ' + QLatin1String(n == 1 ? one : many);
+    };
+    complain(shell::fillIn(QStringLiteral("--reencrypt: %1 was rewritten: %2, %3 encrypted, with "
+                                          "the same messages, authors and times."),
+                           {history, count(rewritten.commits, "commit", "commits"),
+                            count(rewritten.files, "file version", "file versions")}));
+    if (rewritten.packed > 0)
+        complain(shell::fillIn(QStringLiteral("--reencrypt: %1 files in clear stay in git's packs "
+                                              "until git -C %2 gc --prune=now removes them."),
+                               {QString::number(rewritten.packed), history}));
+    if (!done->digestsProblem.isEmpty())
+        complain(QStringLiteral("--reencrypt: the digests of the last versions: %1; the next run "
+                                "commits each controller without comparing.")
+                     .arg(done->digestsProblem));
+    // A push only ever extends the remote's branch: it is for a person to
+    // replace it, knowingly.
+    if (!fleet.settings.remote.isEmpty())
+        complain(shell::fillIn(
+            QStringLiteral("--reencrypt: the remote %1 still holds the versions in clear, and its "
+                           "branch %2 is no part of the rewritten history, so pushes to it are "
+                           "refused. Replace it once by hand: git -C %3 push --force %1 main:%2; "
+                           "then prune the remote (git gc --prune=now there, or its host's "
+                           "means) so that the old objects leave it."),
+            {fleet.settings.remote.shown(), fleet.settings.branch, history}));
+    return true;
+}
+
 } // namespace
 
 fleet::PageLanguage pageLanguage(const CliOptions& options, const QString& iniFile) {
@@ -229,6 +277,8 @@ int runFleet(const CliOptions& options, const QString& iniFile) {
             complain(error);
         return kFileError;
     }
+    if (options.reencrypt && !reencrypt(fleet, fleetFile))
+        return kFileError;
     RunPrinter printer(options);
     fleet::FleetRun run(fleet, settings, printer);
     SignalWatch watch;

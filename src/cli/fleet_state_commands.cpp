@@ -7,6 +7,7 @@
 #include "fleet/push_process.h"
 #include "fleet/record_changes.h"
 #include "link/trace.h"
+#include "shell/append_file.h"
 #include "shell/text_format.h"
 #include "signal_watch.h"
 
@@ -236,10 +237,28 @@ int runHistory(const CliOptions& options) {
                                     QString::number(options.exportVersion)}));
             return kUsage;
         }
-        const shell::Result<QString> written =
-            history.exportVersion(section, versions[options.exportVersion - 1], options.files[2]);
+        QList<fleet::AgeIdentity> identities;
+        if (!options.identity.isEmpty()) {
+            const shell::Result<QList<fleet::AgeIdentity>> read =
+                fleet::readAgeIdentities(options.identity);
+            if (!read) {
+                complain(read.error().message + QStringLiteral(": nothing was written."));
+                return kFileError;
+            }
+            if (shell::othersMayRead(options.identity))
+                complain(QStringLiteral("warning: %1 may be read by others: it opens every "
+                                        "version of the history; run chmod go-r on it.")
+                             .arg(options.identity));
+            identities = *read;
+        }
+        const shell::Result<QString> written = history.exportVersion(
+            section, versions[options.exportVersion - 1], options.files[2], identities);
         if (!written) {
-            complain(written.error().message + '.');
+            complain(written.error().message +
+                     (identities.isEmpty() && written.error().code == shell::ErrorCode::Denied
+                          ? QStringLiteral("; give an age identity file that opens it with "
+                                           "--identity FILE.")
+                          : QStringLiteral(".")));
             return kFileError;
         }
         std::printf("%s\n", qPrintable(link::displayText(*written)));

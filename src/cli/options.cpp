@@ -240,6 +240,23 @@ const QList<OptionRow>& optionTable() {
          [](CliOptions& o, const QString& v) {
              return number("--export", 1, 1000000, &o.exportVersion, v, "a version number");
          }},
+        {"--identity", nullptr, "FILE",
+         "history --export: the age identity file that opens\n"
+         "the versions of a history with Encrypt=\n"
+         "(AGE-SECRET-KEY-1... lines, as age-keygen writes it)",
+         [](CliOptions& o, const QString& v) {
+             o.identity = v;
+             return v.isEmpty() ? QStringLiteral("--identity needs a file.") : QString();
+         }},
+        {"--reencrypt", nullptr, nullptr,
+         "run: first rewrite the history once, every version of it\n"
+         "encrypted to the recipients of Encrypt= (the same\n"
+         "messages, authors and times); a history that holds\n"
+         "versions in clear takes Encrypt= only so",
+         [](CliOptions& o, const QString&) {
+             o.reencrypt = true;
+             return QString();
+         }},
     };
     return table;
 }
@@ -452,6 +469,11 @@ every section that does not give it:
                     controller's last backup whose records changed, as
                     SECTION/SECTION.KT; one commit a run, none without a
                     change, never a backup that did not finish
+  Encrypt=FILE      age recipients (age1... lines, # comments), a file
+                    of this user's that no one else may write: every
+                    file of the history is stored encrypted to them, so
+                    that it opens with age -d -i KEY or history --export
+                    --identity KEY; the gateway needs no private key
   Remote=URL        a path or URL the history is pushed to after each run
   Branch=NAME       the remote's branch of this fleet (default: the fleet
                     file's name without .ini)
@@ -494,8 +516,9 @@ job log, $XDG_STATE_HOME/kt560ax/jobs.log (~/.local/state/kt560ax/jobs.log).
 Exit status:
   0  done
   1  usage
-  2  file error; run: also a state, report or metrics file not written,
-     or the push failed PushFailLimit runs in a row
+  2  file error; run: also a state, report, metrics or digests file not
+     written, or the push failed PushFailLimit runs in a row; history
+     --export: an encrypted version and no --identity that opens it
   3  communication error
   4  differences found; status: a controller not fine; run: a suspicious backup
   5  interrupted (SIGINT, SIGTERM)
@@ -591,6 +614,10 @@ shell::Result<CliOptions> parseOptions(const QStringList& arguments, const QStri
     const int files = command->files + (options.exportVersion > 0 ? 1 : 0);
     if (options.exportVersion > 0 && options.command != QLatin1String("history"))
         return fail(QStringLiteral("--export goes with history."));
+    if (!options.identity.isEmpty() && options.exportVersion == 0)
+        return fail(QStringLiteral("--identity goes with history --export N DIR."));
+    if (options.reencrypt && options.command != QLatin1String("run"))
+        return fail(QStringLiteral("--reencrypt goes with run."));
     // Elsewhere a mask would be a promise the command does not keep.
     if (options.mask && options.command != QLatin1String("diff"))
         return fail(QStringLiteral("--mask goes with diff."));

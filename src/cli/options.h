@@ -31,6 +31,8 @@ struct CliOptions {
     int lines = 20;          // log: the number of jobs shown
     bool mask = false;       // diff: fingerprints instead of values
     int exportVersion = 0;   // history: the version to write out; 0: none
+    QString identity;        // history --export: the age identity file that opens it
+    bool reencrypt = false;  // run: rewrite the history once with every version encrypted
     QString output;          // report: the page to write
     QString metrics;         // run: the metrics file to write, besides [fleet]'s
     QStringList controllers; // run, apply: the sections to work on; empty: all

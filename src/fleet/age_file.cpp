@@ -426,6 +426,10 @@ shell::Result<QByteArray> ageEncrypt(const QByteArray& plaintext,
     return file;
 }
 
+bool isAgeFile(const QByteArray& file) {
+    return file.startsWith(QByteArray(kVersionLine) + '\n');
+}
+
 shell::Result<QByteArray> ageDecrypt(const QByteArray& file, const QList<AgeIdentity>& identities,
                                      qint64 maxBytes) {
     if (file.size() > maxBytes)

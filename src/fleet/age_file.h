@@ -62,6 +62,10 @@ shell::Result<QList<AgeIdentity>> readAgeIdentities(const QString& path);
 shell::Result<QByteArray> ageEncrypt(const QByteArray& plaintext,
                                      const QList<AgeRecipient>& recipients);
 
+// Whether `file` begins as an age v1 file does: such a file is no backup
+// file in clear.
+bool isAgeFile(const QByteArray& file);
+
 // The plaintext of the age file `file`, opened with one of `identities`, or
 // nothing of it: Denied when no identity opens the file (none of its X25519
 // stanzas, or it has none), TooLarge past `maxBytes`, Invalid for anything

@@ -47,10 +47,28 @@ QList<const engine::Category*> categoriesOf(const engine::Manifest& manifest,
     return held;
 }
 
+// Adds to `records`, a reading whose manifest is `manifest`, what it did not
+// read (other categories, further card slots) from the backup `fuller`.
+void fillIn(QMap<QByteArray, QByteArray>& records, engine::Manifest& manifest,
+            const QString& fuller) {
+    const engine::ReadScope read = engine::readScopeOf(manifest);
+    const QMap<QByteArray, QByteArray> all = engine::readBackupRecords(fuller);
+    for (auto it = all.cbegin(); it != all.cend(); ++it)
+        if (!read.covers(it.key()))
+            records.insert(it.key(), it.value());
+    const engine::Manifest more = engine::readManifest(fuller);
+    if (!manifest.categories.isEmpty())
+        for (const QByteArray& category : more.categories)
+            if (!manifest.categories.contains(category))
+                manifest.categories.append(category);
+    if (manifest.cards && more.cards && *more.cards > *manifest.cards)
+        manifest.cards = more.cards;
+}
+
 } // namespace
 
 shell::Result<bool> commitApplies(History& history, const QString& list, const QString& by,
-                                  const QList<AppliedChange>& changes) {
+                                  const QList<AppliedChange>& changes, CommittedDigests* digests) {
     QTemporaryDir folder;
     if (!folder.isValid())
         return shell::Error{
@@ -59,10 +77,12 @@ shell::Result<bool> commitApplies(History& history, const QString& list, const Q
             {}};
     QStringList lines, trailers;
     for (const AppliedChange& change : changes) {
-        const QString committed = history.committedFile(change.section);
+        const QString committed = digests ? QString() : history.committedFile(change.section);
         const QString base = committed.isEmpty() ? change.before : committed;
-        const engine::Manifest manifest = engine::readManifest(base);
-        const QMap<QByteArray, QByteArray> before = engine::readBackupRecords(base);
+        engine::Manifest manifest = engine::readManifest(base);
+        QMap<QByteArray, QByteArray> before = engine::readBackupRecords(base);
+        if (digests && !change.lastBackup.isEmpty())
+            fillIn(before, manifest, change.lastBackup);
         QMap<QByteArray, QByteArray> after = before;
         int cards = manifest.cards.value_or(0);
         for (auto it = change.written.cbegin(); it != change.written.cend(); ++it) {
@@ -78,9 +98,18 @@ shell::Result<bool> commitApplies(History& history, const QString& list, const Q
             return written.error();
         if (const shell::Status staged = history.stage(change.section, file); !staged)
             return staged.error();
-        const RecordChanges counted =
-            changesBetween(before, after, false, engine::readScopeOf(manifest),
-                           engine::readScopeOf(engine::readManifest(file)));
+        const engine::ReadScope afterRead = engine::readScopeOf(engine::readManifest(file));
+        RecordChanges counted;
+        if (digests) {
+            const QMap<QByteArray, QByteArray> stored = engine::readBackupRecords(file);
+            const QMap<QByteArray, QByteArray> afterDigests = digests->digestsOf(stored);
+            counted = digests->changesTo(change.section, history.sectionTree(change.section),
+                                         afterDigests, stored, afterRead);
+            digests->stage(change.section, afterDigests, afterRead);
+        } else {
+            counted =
+                changesBetween(before, after, false, engine::readScopeOf(manifest), afterRead);
+        }
         lines.append(describeChanges(change.section, counted));
         trailers.append(countsTrailer(change.section, counted));
     }

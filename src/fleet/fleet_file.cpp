@@ -114,6 +114,13 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
             error(QStringLiteral("History takes a folder, not \"%1\".").arg(value));
         else
             settings.history = QDir::cleanPath(QDir(fleetFolder).absoluteFilePath(value));
+    } else if (key == QLatin1String("encrypt")) {
+        if (value.isEmpty() || value.startsWith(u'-'))
+            error(QStringLiteral("Encrypt takes a file of age recipients (age1... lines), not "
+                                 "\"%1\".")
+                      .arg(value));
+        else
+            settings.encrypt = QDir::cleanPath(QDir(fleetFolder).absoluteFilePath(value));
     } else if (key == QLatin1String("remote")) {
         // A URL (scheme://...) or an ssh address (user@host:path) as it is,
         // a path from the fleet file's folder.
@@ -174,7 +181,7 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
         hook(&settings.onDone, "OnDone");
     } else {
         error(shell::fillIn(
-            QStringLiteral("unknown key \"%1\" in [fleet]: use History, Remote, Branch, "
+            QStringLiteral("unknown key \"%1\" in [fleet]: use History, Encrypt, Remote, Branch, "
                            "PushTimeout, PushFailLimit, MaxAge, Retries, RetryPause, Jobs, "
                            "OnChange, OnFailure, OnDone, Report, Metrics or Include, or a "
                            "controller's key for every section: %2."),

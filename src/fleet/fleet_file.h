@@ -36,6 +36,7 @@ struct FleetController {
 // The run's own settings, from [fleet].
 struct FleetSettings {
     QString history;                  // the git history's folder; empty: none
+    QString encrypt;                  // the age recipients its versions go to; empty: in clear
     RemoteAddress remote;             // pushed after each run; empty: none
     QString branch;                   // the remote's branch of this fleet
     int pushTimeoutSeconds = 60;      // a push that takes longer is ended
@@ -88,7 +89,7 @@ using IncludeReader = std::function<shell::Result<QList<FleetText>>(const QStrin
 // Address, Only, Cards, Echo, Folder, MaxLoss; each may stand in [fleet] as
 // the default of every section that does not give it. Folder defaults to
 // `fleetFolder`, the fleet file's folder, and a relative one is taken from
-// there, as is History. Include=PATTERN in [fleet] adds the sections of the
+// there, as are History and Encrypt. Include=PATTERN in [fleet] adds the sections of the
 // files `include` gives for it, after the fleet file's own; such a file
 // holds neither [fleet] nor Include=, and no section name may stand twice
 // in the fleet. Lines starting with ';' or '#' are comments.

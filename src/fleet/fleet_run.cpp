@@ -6,6 +6,7 @@
 #include "engine/record_compare.h"
 #include "exit_status.h"
 #include "history.h"
+#include "history_encryption.h"
 #include "hooks.h"
 #include "metrics.h"
 #include "problem_groups.h"
@@ -37,7 +38,8 @@ bool readsCards(const FleetController& controller) {
 }
 
 // The backup a new one is compared with: the committed version when there
-// is a history, else the newest complete backup of its folder before it.
+// is a history in clear, else the newest complete backup of its folder
+// before it.
 QString previousBackup(const ControllerRun& run, const History* history, const QDateTime& now) {
     if (history)
         return history->committedFile(run.controller->name);
@@ -119,18 +121,22 @@ void FleetRun::start() {
     // night's work, which goes on without it.
     if (!fleet_.settings.history.isEmpty()) {
         history_ = std::make_unique<History>();
-        if (const shell::Status opened =
-                history_->open(fleet_.settings.history, History::Mode::Write);
-            !opened) {
+        shell::Status opened = history_->open(fleet_.settings.history, History::Mode::Write);
+        if (opened)
+            opened = encryptAsSet(*history_, fleet_.settings);
+        if (!opened) {
             result_.historyProblem = opened.error().message;
             view_.problem(QStringLiteral("the history: %1; nothing is committed this run.")
                               .arg(result_.historyProblem));
             history_.reset();
+        } else if (history_->encrypts()) {
+            digests_ = std::make_unique<CommittedDigests>(settings_.fleetFile);
         }
     }
     known_ = readFleetState(statePathOf(settings_.fleetFile), &fleet_).valueOr(FleetState{});
     result_.runs = runner_.runs();
     result_.changes.resize(result_.runs.size());
+    newDigests_.resize(result_.runs.size());
     result_.held.resize(result_.runs.size());
     result_.suspicions.resize(result_.runs.size());
     connect(&runner_, &FleetRunner::finished, this, &FleetRun::jobsEnded);
@@ -174,15 +180,32 @@ void FleetRun::controllerEnded(int index) {
     ControllerRun& run = result_.runs[index];
     run = runner_.runs()[index];
     if (run.complete()) {
-        const QString before = previousBackup(run, history_.get(), QDateTime::currentDateTime());
         const QMap<QByteArray, QByteArray> records = engine::readBackupRecords(run.file);
         const engine::ReadScope read = engine::readScopeOf(engine::readManifest(run.file));
-        result_.changes[index] = changesBetween(
-            before.isEmpty() ? QMap<QByteArray, QByteArray>{} : engine::readBackupRecords(before),
-            records, before.isEmpty(), engine::readScopeOf(engine::readManifest(before)), read);
+        if (digests_) {
+            // The committed version cannot be read here: its digests stand for it.
+            const QString& name = run.controller->name;
+            QString why;
+            newDigests_[index] = digests_->digestsOf(records);
+            result_.changes[index] = digests_->changesTo(name, history_->sectionTree(name),
+                                                         newDigests_[index], records, read, &why);
+            if (result_.changes[index].uncompared)
+                view_.problem(QStringLiteral("%1: could not compare with its last version in the "
+                                             "history (%2); it is committed as it is.")
+                                  .arg(name, why));
+        } else {
+            const QString before =
+                previousBackup(run, history_.get(), QDateTime::currentDateTime());
+            result_.changes[index] = changesBetween(
+                before.isEmpty() ? QMap<QByteArray, QByteArray>{}
+                                 : engine::readBackupRecords(before),
+                records, before.isEmpty(), engine::readScopeOf(engine::readManifest(before)), read);
+        }
         result_.held[index] = heldCounts(records, read);
         if (result_.changes[index].any())
             result_.changed.append(index);
+        else
+            newDigests_[index].clear();
         // Told against the state as the run began; judged again, against the
         // state as it is then, once every job has ended.
         judged(index, known_);
@@ -193,13 +216,16 @@ void FleetRun::controllerEnded(int index) {
 void FleetRun::commit() {
     if (!history_)
         return;
-    for (const int i : std::as_const(result_.changed))
-        if (const shell::Status staged =
-                history_->stage(result_.runs[i].controller->name, result_.runs[i].file);
-            !staged) {
+    for (const int i : std::as_const(result_.changed)) {
+        const ControllerRun& run = result_.runs[i];
+        if (const shell::Status staged = history_->stage(run.controller->name, run.file); !staged) {
             result_.historyProblem = staged.error().message;
             break;
         }
+        if (digests_)
+            digests_->stage(run.controller->name, newDigests_[i],
+                            engine::readScopeOf(engine::readManifest(run.file)));
+    }
     if (result_.historyProblem.isEmpty() && !result_.changed.isEmpty()) {
         QStringList message{result_.headline(), QString()};
         for (const int i : std::as_const(result_.changed))
@@ -214,6 +240,16 @@ void FleetRun::commit() {
             result_.historyProblem = made.error().message;
         else
             result_.committed = *made;
+        if (result_.committed && digests_) {
+            digests_->committed(*history_);
+            if (const shell::Status kept = digests_->write(fleet_); !kept) {
+                result_.notWritten.append(QStringLiteral("digests"));
+                view_.problem(QStringLiteral("the digests of the history's versions: %1; the "
+                                             "next run commits each controller without "
+                                             "comparing.")
+                                  .arg(kept.error().message));
+            }
+        }
     }
     if (!result_.historyProblem.isEmpty())
         view_.problem(

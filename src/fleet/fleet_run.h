@@ -13,6 +13,7 @@
 #include "push_process.h"
 #include "record_changes.h"
 #include "report_page.h"
+#include "version_digests.h"
 
 #include <QJsonArray>
 #include <QList>
@@ -132,6 +133,10 @@ class FleetRun : public QObject {
     const Fleet chosen_; // the controllers this run backs up
     FleetRunner runner_;
     std::unique_ptr<History> history_;
+    // With an encrypted history: the digests of the committed versions, and
+    // of each run's new backup.
+    std::unique_ptr<CommittedDigests> digests_;
+    QList<QMap<QByteArray, QByteArray>> newDigests_;
     RunResult result_;
     FleetState known_; // as the run began: what a controller's end is told against
     FleetState state_; // as this run judged it, whether or not it could be written

@@ -9,11 +9,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSaveFile>
 #include <QTimeZone>
 #include <cerrno>
 #include <cstring>
 #include <git2.h>
+#include <list>
+#include <vector>
 
 namespace kt::fleet {
 
@@ -38,6 +41,7 @@ using Signature = Owned<git_signature, git_signature_free>;
 using Remote = Owned<git_remote, git_remote_free>;
 using RevWalk = Owned<git_revwalk, git_revwalk_free>;
 using Blob = Owned<git_blob, git_blob_free>;
+using TreeBuilder = Owned<git_treebuilder, git_treebuilder_free>;
 
 // The last libgit2 failure, with the kind a caller can act on.
 shell::Error gitError(const QString& what) {
@@ -97,24 +101,34 @@ History::~History() = default;
 
 namespace {
 
-// The mark of a history this program made, in the repository's config.
+// The mark of a history this program made, and of one whose versions are
+// encrypted, in the repository's config.
 constexpr char kMark[] = "kt560ax.history";
+constexpr char kEncryptedMark[] = "kt560ax.encrypted";
 
-bool marked(git_repository* repo) {
+bool flag(git_repository* repo, const char* name) {
     git_config* config = nullptr;
     int value = 0;
     const bool found = git_repository_config_snapshot(&config, repo) == 0 &&
-                       git_config_get_bool(&value, config, kMark) == 0 && value;
+                       git_config_get_bool(&value, config, name) == 0 && value;
     git_config_free(config);
     return found;
 }
 
-bool mark(git_repository* repo) {
+bool setFlag(git_repository* repo, const char* name, bool value) {
     git_config* config = nullptr;
-    const bool done =
-        git_repository_config(&config, repo) == 0 && git_config_set_bool(config, kMark, 1) == 0;
+    const bool done = git_repository_config(&config, repo) == 0 &&
+                      git_config_set_bool(config, name, value ? 1 : 0) == 0;
     git_config_free(config);
     return done;
+}
+
+bool marked(git_repository* repo) {
+    return flag(repo, kMark);
+}
+
+bool mark(git_repository* repo) {
+    return setFlag(repo, kMark, true);
 }
 
 // A folder that holds nothing: it may become a history.
@@ -224,12 +238,44 @@ shell::Status History::lock() {
                         folder_};
 }
 
+shell::Status History::encryptTo(const QList<AgeRecipient>& recipients) {
+    const bool wanted = !recipients.isEmpty();
+    const bool encrypted = flag(git_->repo, kEncryptedMark);
+    Commit last;
+    if (git_->head(last) && encrypted != wanted)
+        return shell::Error{
+            shell::ErrorCode::Invalid,
+            (wanted ? QStringLiteral("%1 holds versions in clear, and Encrypt= in [fleet] is "
+                                     "used only on a history that holds none: kt560ax run "
+                                     "FLEET.ini --reencrypt rewrites it once, every version "
+                                     "encrypted")
+                    : QStringLiteral("%1 holds encrypted versions: keep Encrypt= in [fleet], so "
+                                     "that no version is added in clear"))
+                .arg(folder_),
+            folder_};
+    if (encrypted != wanted && !setFlag(git_->repo, kEncryptedMark, wanted))
+        return gitError(QStringLiteral("cannot mark %1").arg(folder_));
+    recipients_ = recipients;
+    return shell::done();
+}
+
 QString History::committedFile(const QString& section) const {
     const QString file = QDir(folder_).filePath(section + '/' + section + QStringLiteral(".KT"));
     const QFileInfo info(file);
     return info.exists() && !info.isSymLink() && !QFileInfo(info.absolutePath()).isSymLink()
                ? file
                : QString();
+}
+
+QByteArray History::sectionTree(const QString& section) const {
+    Commit last;
+    Tree root;
+    TreeEntry entry;
+    if (!git_->head(last) || git_commit_tree(root.out(), last) != 0 ||
+        git_tree_entry_bypath(entry.out(), root, section.toUtf8().constData()) != 0 ||
+        git_tree_entry_type(entry) != GIT_OBJECT_TREE)
+        return {};
+    return QByteArray(git_oid_tostr_s(git_tree_entry_id(entry)));
 }
 
 shell::Status History::stage(const QString& section, const QString& mainFile) {
@@ -261,7 +307,9 @@ shell::Status History::stage(const QString& section, const QString& mainFile) {
             git_index_remove_bypath(index, treePath.constData());
             continue;
         }
-        const shell::Result<QByteArray> contents = shell::readRegularFile(sources[i]);
+        shell::Result<QByteArray> contents = shell::readRegularFile(sources[i]);
+        if (contents && encrypts())
+            contents = ageEncrypt(*contents, recipients_);
         if (!contents)
             return contents.error();
         if (const shell::Status written =
@@ -465,7 +513,8 @@ QList<HistoryVersion> History::versions(const QString& section) const {
 }
 
 shell::Result<QString> History::exportVersion(const QString& section, const HistoryVersion& version,
-                                              const QString& folder) const {
+                                              const QString& folder,
+                                              const QList<AgeIdentity>& identities) const {
     git_oid id;
     Commit commit;
     Tree root;
@@ -477,8 +526,6 @@ shell::Result<QString> History::exportVersion(const QString& section, const Hist
         git_tree_entry_bypath(entry.out(), root, section.toUtf8().constData()) != 0 ||
         git_tree_lookup(files.out(), git_->repo, git_tree_entry_id(entry)) != 0)
         return gitError(QStringLiteral("cannot read version %1").arg(version.number));
-    if (const shell::Status made = shell::makePrivateFolders(folder); !made)
-        return made.error();
     // Any file of the set that is there already, card files included, would
     // mix with the version: a card file of another version would be loaded
     // with it.
@@ -489,23 +536,216 @@ shell::Result<QString> History::exportVersion(const QString& section, const Hist
                                 path + QStringLiteral(" is there already: nothing was written"),
                                 path};
     }
-    QList<std::pair<QString, const git_tree_entry*>> wanted;
+    QList<std::pair<QString, QByteArray>> wanted;
     for (size_t i = 0; i < git_tree_entrycount(files); ++i) {
         const git_tree_entry* file = git_tree_entry_byindex(files, i);
         const QString name = QString::fromUtf8(git_tree_entry_name(file));
-        if (git_tree_entry_type(file) == GIT_OBJECT_BLOB && isSectionFile(section, name))
-            wanted.append({QDir(folder).filePath(name), file});
-    }
-    for (const auto& [path, file] : wanted) {
+        if (git_tree_entry_type(file) != GIT_OBJECT_BLOB || !isSectionFile(section, name))
+            continue;
         Blob blob;
         if (git_blob_lookup(blob.out(), git_->repo, git_tree_entry_id(file)) != 0)
-            return gitError(QStringLiteral("cannot read %1").arg(path));
+            return gitError(QStringLiteral("cannot read %1").arg(name));
+        QByteArray contents(static_cast<const char*>(git_blob_rawcontent(blob)),
+                            qsizetype(git_blob_rawsize(blob)));
+        if (isAgeFile(contents)) {
+            const QString which = shell::fillIn(QStringLiteral("version %1 of [%2]"),
+                                                {QString::number(version.number), section});
+            if (identities.isEmpty())
+                return shell::Error{shell::ErrorCode::Denied,
+                                    QStringLiteral("the history is encrypted, and no identity "
+                                                   "was given to open %1: nothing was written")
+                                        .arg(which),
+                                    name};
+            const shell::Result<QByteArray> opened =
+                ageDecrypt(contents, identities, shell::kMaxIniFileBytes);
+            if (!opened)
+                return shell::Error{opened.error().code,
+                                    shell::fillIn(QStringLiteral("%1 of %2 cannot be opened: %3: "
+                                                                 "nothing was written"),
+                                                  {name, which, opened.error().message}),
+                                    name};
+            contents = *opened;
+        }
+        wanted.append({QDir(folder).filePath(name), contents});
+    }
+    if (const shell::Status made = shell::makePrivateFolders(folder); !made)
+        return made.error();
+    for (qsizetype i = 0; i < wanted.size(); ++i)
+        if (const shell::Status written = shell::writeNewFile(wanted[i].first, wanted[i].second);
+            !written) {
+            for (qsizetype j = 0; j < i; ++j)
+                QFile::remove(wanted[j].first);
+            return written.error();
+        }
+    return QDir(folder).filePath(section + QStringLiteral(".KT"));
+}
+
+namespace {
+
+QByteArray keyOf(const git_oid* id) {
+    return QByteArray(reinterpret_cast<const char*>(id->id), sizeof id->id);
+}
+
+// Trees and files rewritten with each file that is not an age file
+// encrypted; each object once, so that what was one object stays one.
+struct Encrypter {
+    git_repository* repo;
+    const QList<AgeRecipient>& recipients;
+    QHash<QByteArray, git_oid> done{}; // by the object it replaces
+    QList<git_oid> replaced{};         // the objects rewritten
+    int files = 0;
+    std::optional<shell::Error> failure{};
+
+    bool blob(const git_oid* id, git_oid* out) {
+        Blob blob;
+        if (git_blob_lookup(blob.out(), repo, id) != 0)
+            return fail(gitError(QStringLiteral("cannot read a file of the history")));
         const QByteArray contents(static_cast<const char*>(git_blob_rawcontent(blob)),
                                   qsizetype(git_blob_rawsize(blob)));
-        if (const shell::Status written = shell::writeNewFile(path, contents); !written)
-            return written.error();
+        if (isAgeFile(contents)) {
+            *out = *id;
+            return true;
+        }
+        const shell::Result<QByteArray> sealed = ageEncrypt(contents, recipients);
+        if (!sealed)
+            return fail(sealed.error());
+        if (git_blob_create_from_buffer(out, repo, sealed->constData(), size_t(sealed->size())) !=
+            0)
+            return fail(gitError(QStringLiteral("cannot write an encrypted file")));
+        ++files;
+        return true;
     }
-    return QDir(folder).filePath(section + QStringLiteral(".KT"));
+
+    bool tree(const git_oid* id, git_oid* out) {
+        Tree tree;
+        TreeBuilder builder;
+        if (git_tree_lookup(tree.out(), repo, id) != 0 ||
+            git_treebuilder_new(builder.out(), repo, nullptr) != 0)
+            return fail(gitError(QStringLiteral("cannot read a folder of the history")));
+        for (size_t i = 0; i < git_tree_entrycount(tree); ++i) {
+            const git_tree_entry* entry = git_tree_entry_byindex(tree, i);
+            git_oid rewritten = *git_tree_entry_id(entry);
+            const git_object_t type = git_tree_entry_type(entry);
+            if ((type == GIT_OBJECT_TREE || type == GIT_OBJECT_BLOB) &&
+                !object(&rewritten, type, &rewritten))
+                return false;
+            if (git_treebuilder_insert(nullptr, builder, git_tree_entry_name(entry), &rewritten,
+                                       git_tree_entry_filemode(entry)) != 0)
+                return fail(gitError(QStringLiteral("cannot write a folder of the history")));
+        }
+        if (git_treebuilder_write(out, builder) != 0)
+            return fail(gitError(QStringLiteral("cannot write a folder of the history")));
+        return true;
+    }
+
+    bool object(const git_oid* id, git_object_t type, git_oid* out) {
+        const QByteArray key = keyOf(id);
+        if (const auto found = done.constFind(key); found != done.cend()) {
+            *out = *found;
+            return true;
+        }
+        const git_oid was = *id;
+        if (!(type == GIT_OBJECT_TREE ? tree(id, out) : blob(id, out)))
+            return false;
+        done.insert(key, *out);
+        if (!git_oid_equal(&was, out))
+            replaced.append(was);
+        return true;
+    }
+
+    bool fail(shell::Error error) {
+        failure = std::move(error);
+        return false;
+    }
+};
+
+} // namespace
+
+shell::Result<History::Reencrypted> History::reencrypt(const QList<AgeRecipient>& recipients) {
+    Reencrypted result;
+    Commit last;
+    RevWalk walk;
+    if (git_->head(last)) {
+        if (git_revwalk_new(walk.out(), git_->repo) != 0)
+            return gitError(QStringLiteral("cannot read the history %1").arg(folder_));
+        git_revwalk_sorting(walk, GIT_SORT_TOPOLOGICAL | GIT_SORT_REVERSE);
+        git_revwalk_push(walk, git_commit_id(last));
+        Encrypter encrypter{git_->repo, recipients};
+        git_oid id, tip = *git_commit_id(last);
+        while (git_revwalk_next(&id, walk) == 0) {
+            Commit commit;
+            git_oid treeId;
+            Tree tree;
+            if (git_commit_lookup(commit.out(), git_->repo, &id) != 0)
+                return gitError(QStringLiteral("cannot read a commit of %1").arg(folder_));
+            if (!encrypter.object(git_commit_tree_id(commit), GIT_OBJECT_TREE, &treeId))
+                return *encrypter.failure;
+            std::list<Commit> parents;
+            std::vector<const git_commit*> parentList;
+            for (unsigned i = 0; i < git_commit_parentcount(commit); ++i) {
+                const git_oid parent = encrypter.done.value(keyOf(git_commit_parent_id(commit, i)));
+                if (git_commit_lookup(parents.emplace_back().out(), git_->repo, &parent) != 0)
+                    return gitError(QStringLiteral("cannot read a commit of %1").arg(folder_));
+                parentList.push_back(parents.back());
+            }
+            if (git_tree_lookup(tree.out(), git_->repo, &treeId) != 0 ||
+                git_commit_create(&tip, git_->repo, nullptr, git_commit_author(commit),
+                                  git_commit_committer(commit), git_commit_message_encoding(commit),
+                                  git_commit_message_raw(commit), tree, parentList.size(),
+                                  parentList.data()) != 0)
+                return gitError(QStringLiteral("cannot rewrite a commit of %1").arg(folder_));
+            encrypter.done.insert(keyOf(&id), tip);
+            if (!git_oid_equal(&id, &tip)) {
+                encrypter.replaced.append(id);
+                ++result.commits;
+            }
+        }
+        result.files = encrypter.files;
+        if (result.commits > 0) {
+            // Moved only from the commit it was read at.
+            git_reference* moved = nullptr;
+            const int failed = git_reference_create_matching(
+                &moved, git_->repo, refName().toUtf8().constData(), &tip, 1, git_commit_id(last),
+                "kt560ax: every version encrypted");
+            git_reference_free(moved);
+            Commit tipCommit;
+            if (failed != 0 || git_commit_lookup(tipCommit.out(), git_->repo, &tip) != 0)
+                return gitError(QStringLiteral("cannot move the branch of %1").arg(folder_));
+            if (const QString lost = unconfirmed(folder_, tip, *git_commit_tree_id(tipCommit));
+                !lost.isEmpty())
+                return shell::Error{
+                    shell::ErrorCode::Unwritable,
+                    shell::fillIn(QStringLiteral("cannot rewrite %1: %2"), {folder_, lost}),
+                    folder_};
+            git_checkout_options checkout;
+            git_checkout_options_init(&checkout, GIT_CHECKOUT_OPTIONS_VERSION);
+            checkout.checkout_strategy = GIT_CHECKOUT_FORCE;
+            if (git_checkout_head(git_->repo, &checkout) != 0)
+                return gitError(
+                    QStringLiteral("cannot set %1 to its new last commit").arg(folder_));
+            // The old commits, folders and files in clear go; the branch's log
+            // named the old commits. One in a pack stays until git prunes it.
+            for (const QByteArray& log : {QByteArray("HEAD"), refName().toUtf8()})
+                git_reflog_delete(git_->repo, log.constData());
+            git_odb* odb = nullptr;
+            git_repository_odb(&odb, git_->repo);
+            for (const git_oid& old : std::as_const(encrypter.replaced)) {
+                const QString hex = QString::fromLatin1(git_oid_tostr_s(&old));
+                QFile::remove(QDir(folder_).filePath(QStringLiteral(".git/objects/") + hex.left(2) +
+                                                     u'/' + hex.mid(2)));
+            }
+            if (odb) {
+                git_odb_refresh(odb);
+                for (const git_oid& old : std::as_const(encrypter.replaced))
+                    result.packed += git_odb_exists(odb, &old) ? 1 : 0;
+            }
+            git_odb_free(odb);
+        }
+    }
+    if (!setFlag(git_->repo, kEncryptedMark, true))
+        return gitError(QStringLiteral("cannot mark %1").arg(folder_));
+    recipients_ = recipients;
+    return result;
 }
 
 } // namespace kt::fleet

@@ -3,6 +3,7 @@
 // SECTION/SECTION.KT and its card files. Made and written with libgit2.
 #pragma once
 
+#include "age_file.h"
 #include "remote_address.h"
 #include "shell/file_lock.h"
 #include "shell/result.h"
@@ -47,11 +48,24 @@ class History {
     // repository is taken over or mixed in.
     shell::Status open(const QString& folder, Mode mode);
 
-    // The committed main file of `section`, empty when it has none.
+    // Whether new versions are encrypted, to `recipients`, or kept in clear
+    // (none): it must be what the history holds already. A history with
+    // versions in clear is refused for encryption until reencrypt() has
+    // rewritten it, and one with encrypted versions needs recipients; an
+    // empty one takes either. For a history opened to write, before stage().
+    shell::Status encryptTo(const QList<AgeRecipient>& recipients);
+    bool encrypts() const { return !recipients_.isEmpty(); }
+
+    // The committed main file of `section`, empty when it has none; an age
+    // file when the history is encrypted.
     QString committedFile(const QString& section) const;
-    // Puts the file set of `mainFile` in the work tree as `section`'s, and
-    // card files it no longer has out of it. A symbolic link where the
-    // section's folder or files go is refused.
+    // The git tree of `section`'s folder in the last commit, as hex; empty
+    // when it has none. It changes with each new version of the section.
+    QByteArray sectionTree(const QString& section) const;
+    // Puts the file set of `mainFile` in the work tree as `section`'s (each
+    // file encrypted when the history encrypts), and card files it no longer
+    // has out of it. A symbolic link where the section's folder or files go
+    // is refused.
     shell::Status stage(const QString& section, const QString& mainFile);
     // Commits what was staged, unless it is what the last commit holds.
     // True when a commit was made.
@@ -68,10 +82,28 @@ class History {
     // The versions of every section, read in one walk of the history.
     std::map<QString, QList<HistoryVersion>> allVersions() const;
     // Writes a version's file set into `folder` as SECTION.KT and its card
-    // files, for their owner only; files that are there already stay, and
-    // then nothing is written. Returns the main file.
+    // files, for their owner only, opening age files with `identities`;
+    // files that are there already stay. Every file is read and opened
+    // before the first is written: on any error nothing is written. Returns
+    // the main file.
     shell::Result<QString> exportVersion(const QString& section, const HistoryVersion& version,
-                                         const QString& folder) const;
+                                         const QString& folder,
+                                         const QList<AgeIdentity>& identities = {}) const;
+
+    // What reencrypt() did.
+    struct Reencrypted {
+        int commits = 0; // rewritten
+        int files = 0;   // file contents encrypted
+        int packed = 0;  // of those in clear, the ones in a pack of git's, which stay until pruned
+    };
+    // Rewrites every commit of the branch, oldest first, with each file that
+    // is not an age file encrypted to `recipients`: the same messages,
+    // authors and times, and a file that stays the same across commits stays
+    // one object, so that versions read as before. The branch then points at
+    // the new last commit, the work tree follows, and the files in clear
+    // leave the history's objects. The history encrypts from then on. For a
+    // history opened to write.
+    shell::Result<Reencrypted> reencrypt(const QList<AgeRecipient>& recipients);
 
   private:
     shell::Status lock();
@@ -83,6 +115,7 @@ class History {
     struct Git;
     std::unique_ptr<Git> git_;
     QString folder_;
+    QList<AgeRecipient> recipients_;
 };
 
 // The branch the history keeps.

@@ -16,20 +16,16 @@ int countCards(const QMap<QByteArray, QByteArray>& records) {
     return cards;
 }
 
-} // namespace
-
-RecordChanges changesBetween(const QMap<QByteArray, QByteArray>& before,
-                             const QMap<QByteArray, QByteArray>& after, bool first,
-                             const engine::ReadScope& beforeRead,
-                             const engine::ReadScope& afterRead) {
+// The counts of `after`, with nothing compared yet.
+RecordChanges countsOf(const QMap<QByteArray, QByteArray>& after) {
     RecordChanges changes;
-    changes.first = first;
     changes.records = int(after.size());
     changes.cards = countCards(after);
-    if (first)
-        return changes;
-    const engine::ScopedComparison compared =
-        engine::compareWithin(before, beforeRead, after, afterRead);
+    return changes;
+}
+
+// The changes of `compared`, in categories and slots, added to `changes`.
+RecordChanges changesOf(RecordChanges changes, const engine::ScopedComparison& compared) {
     changes.notReadByNewer = engine::unreadText(compared.notReadByNewer);
     changes.notReadByOlder = engine::unreadText(compared.notReadByOlder);
     for (const engine::RecordDifference& d : compared.differences) {
@@ -60,6 +56,37 @@ RecordChanges changesBetween(const QMap<QByteArray, QByteArray>& before,
     return changes;
 }
 
+} // namespace
+
+RecordChanges changesBetween(const QMap<QByteArray, QByteArray>& before,
+                             const QMap<QByteArray, QByteArray>& after, bool first,
+                             const engine::ReadScope& beforeRead,
+                             const engine::ReadScope& afterRead) {
+    RecordChanges changes = countsOf(after);
+    changes.first = first;
+    if (first)
+        return changes;
+    return changesOf(changes, engine::compareWithin(before, beforeRead, after, afterRead));
+}
+
+// A digest stands for its record: equal digests, equal records; and a record
+// without a value has no digest, as compareRecords takes an empty value
+// for a missing one. So the differences of the digests are the records'.
+RecordChanges changesFromDigests(const QMap<QByteArray, QByteArray>& beforeDigests,
+                                 const engine::ReadScope& beforeRead,
+                                 const QMap<QByteArray, QByteArray>& afterDigests,
+                                 const QMap<QByteArray, QByteArray>& after,
+                                 const engine::ReadScope& afterRead) {
+    return changesOf(countsOf(after),
+                     engine::compareWithin(beforeDigests, beforeRead, afterDigests, afterRead));
+}
+
+RecordChanges uncomparedChanges(const QMap<QByteArray, QByteArray>& after) {
+    RecordChanges changes = countsOf(after);
+    changes.uncompared = true;
+    return changes;
+}
+
 QString slotList(const QList<int>& list, int shown) {
     QStringList numbers;
     for (qsizetype i = 0; i < list.size() && i < shown; ++i)
@@ -73,6 +100,10 @@ QString slotList(const QList<int>& list, int shown) {
 QString changeText(const RecordChanges& changes) {
     if (changes.first)
         return shell::fillIn(QStringLiteral("first version, %1 cards, %2 records"),
+                             {QString::number(changes.cards), QString::number(changes.records)});
+    if (changes.uncompared)
+        return QLatin1String(kUncompared) +
+               shell::fillIn(QStringLiteral("; now %1 cards, %2 records"),
                              {QString::number(changes.cards), QString::number(changes.records)});
     QStringList names;
     for (const engine::Category* category : changes.categories)

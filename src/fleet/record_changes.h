@@ -15,15 +15,16 @@
 namespace kt::fleet {
 
 struct RecordChanges {
-    bool first = false;                                // no earlier backup to compare with
-    int records = 0;                                   // records of the newer backup
-    int cards = 0;                                     // card slots that hold a card in it
-    QList<const engine::Category*> categories;         // that changed, in the table's order
+    bool first = false;                        // no earlier backup to compare with
+    bool uncompared = false;                   // an earlier one, but nothing to compare it by
+    int records = 0;                           // records of the newer backup
+    int cards = 0;                             // card slots that hold a card in it
+    QList<const engine::Category*> categories; // that changed, in the table's order
     QList<int> cardsAdded, cardsRemoved, cardsChanged; // slot numbers, ascending
     // What only one of the two Saves read, not compared ("cards 301-500").
     QString notReadByNewer, notReadByOlder;
 
-    bool any() const { return first || !categories.isEmpty(); }
+    bool any() const { return first || uncompared || !categories.isEmpty(); }
 };
 
 // The changes from `before` to `after`, as readBackupRecords gives them,
@@ -34,13 +35,28 @@ RecordChanges changesBetween(const QMap<QByteArray, QByteArray>& before,
                              const engine::ReadScope& beforeRead = {},
                              const engine::ReadScope& afterRead = {});
 
+// The same where the older version is known only by its keyed digests
+// (digestsOf): `beforeDigests` against `afterDigests`, the digests of
+// `after`. The counts come from `after`.
+RecordChanges changesFromDigests(const QMap<QByteArray, QByteArray>& beforeDigests,
+                                 const engine::ReadScope& beforeRead,
+                                 const QMap<QByteArray, QByteArray>& afterDigests,
+                                 const QMap<QByteArray, QByteArray>& after,
+                                 const engine::ReadScope& afterRead);
+
+// The changes of `after` against an older version that exists but could
+// not be compared: counts only, and said so.
+RecordChanges uncomparedChanges(const QMap<QByteArray, QByteArray>& after);
+
 // Slot numbers joined by ", ", at most `shown` of them, then "and N more".
 QString slotList(const QList<int>& numbers, int shown = 50);
 
 // "UserCardDatabase, HolidayTable; cards added 3, 7; cards removed 12;
 // cards changed 5; not read by the newer backup: cards 301-500; now 20
-// cards, 153 records", or "first version, 20 cards, 153 records".
+// cards, 153 records", or "first version, 20 cards, 153 records", or
+// kUncompared, "; now 20 cards, 153 records".
 QString changeText(const RecordChanges& changes);
+inline constexpr char kUncompared[] = "could not compare with the last version";
 // The same after the controller's name: "north: ...".
 QString describeChanges(const QString& controller, const RecordChanges& changes);
 

@@ -409,6 +409,9 @@ QString translatedChanges(const QString& line, const PageLanguage& language) {
         } else if (part == QLatin1String("no change")) {
             endUnread();
             parts.append(language.text("ReportNoChange"));
+        } else if (part == QLatin1String(kUncompared)) {
+            endUnread();
+            parts.append(language.text("ReportUncompared"));
         } else if (unreadKey) {
             unreadItem(part);
         } else {

@@ -35,5 +35,7 @@ class AppendFile {
 bool isOwnersFile(const QString& file, const QString& like);
 // The same for a folder (not a link to one).
 bool isOwnersFolder(const QString& folder, const QString& like);
+// Whether the mode of `file` lets its group or others read it.
+bool othersMayRead(const QString& file);
 
 } // namespace kt::shell

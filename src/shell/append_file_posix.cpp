@@ -82,4 +82,10 @@ bool isOwnersFolder(const QString& folder, const QString& like) {
     return isOwners(folder, like, O_DIRECTORY, S_IFDIR);
 }
 
+bool othersMayRead(const QString& file) {
+    struct stat seen = {};
+    return ::stat(QFile::encodeName(file).constData(), &seen) == 0 &&
+           (seen.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
+
 } // namespace kt::shell

@@ -114,4 +114,10 @@ bool isOwnersFolder(const QString& folder, const QString& like) {
     return isOwners(folder, like, true);
 }
 
+// A file here has no mode: who reads it is in its folder's ACL, which the
+// user sets up, not judged file by file.
+bool othersMayRead(const QString&) {
+    return false;
+}
+
 } // namespace kt::shell

@@ -4,6 +4,7 @@
 #include "engine/record_compare.h"
 #include "fleet/apply_plan.h"
 #include "fleet/apply_record.h"
+#include "fleet/version_digests.h"
 #include "history_support.h"
 #include "support/printers.h"
 
@@ -115,6 +116,57 @@ TEST(ApplyPlan, TheCommittedVersionIsTheLastOneWithTheWrittenRecords) {
     EXPECT_EQ(versions.last().changes, "UserCardDatabase; cards added 7; cards changed 2; now 3 "
                                        "cards, 4 records");
     EXPECT_EQ(versions.last().cards, 3);
+}
+
+// An encrypted history cannot be read on the gateway: an apply commits its
+// reading with the written records, and what the reading did not read from
+// the controller's last backup. Its change line is told against the
+// digests of the committed version, which then stand for the new one.
+TEST(ApplyPlan, AnEncryptedVersionIsTheReadingFilledInFromTheLastBackup) {
+    QTemporaryDir dir;
+    const kt::fleet::AgeIdentity key = *kt::fleet::AgeIdentity::generate();
+    Records night = {{"DC", "01"}, {"GA01", "1225"}};
+    for (int slot = 1; slot <= 40; ++slot)
+        night[card(slot)] = cardValue(char('A' + slot % 20));
+    Records reading;
+    for (int slot = 1; slot <= 30; ++slot)
+        reading[card(slot)] = night[card(slot)];
+    const QString last = dir.filePath("night.KT"), before = dir.filePath("before.KT");
+    ASSERT_TRUE(kt::fleet::writeRecordSet(last, night, "01", kt::engine::allCategories(), 40).ok());
+    ASSERT_TRUE(
+        kt::fleet::writeRecordSet(before, reading, "01", {categoryNamed("UserCardDatabase")}, 30)
+            .ok());
+    kt::fleet::History history;
+    ASSERT_TRUE(history.open(dir.filePath("history"), kt::fleet::History::Mode::Write).ok());
+    ASSERT_TRUE(history.encryptTo({key.recipient()}).ok());
+    kt::fleet::CommittedDigests digests(dir.filePath("site.ini"));
+    const auto scopeOf = [](const QString& file) {
+        return kt::engine::readScopeOf(kt::engine::readManifest(file));
+    };
+    ASSERT_TRUE(history.stage("north", last).ok());
+    digests.stage("north", digests.digestsOf(night), scopeOf(last));
+    ASSERT_TRUE(history.commit("first\n").ok());
+    digests.committed(history);
+
+    const Records written = {{card(5), cardValue('X')}};
+    ASSERT_TRUE(kt::fleet::commitApplies(history, dir.filePath("list.KT"), "tech@gw",
+                                         {{"north", before, written, "01", last}}, &digests)
+                    .valueOr(false));
+    const QList<kt::fleet::HistoryVersion> versions = history.versions("north");
+    ASSERT_EQ(versions.size(), 2);
+    EXPECT_EQ(versions.last().changes, "UserCardDatabase; cards changed 5; now 40 cards, 42 "
+                                       "records");
+    const auto exported =
+        history.exportVersion("north", versions.last(), dir.filePath("out"), {key});
+    ASSERT_TRUE(exported.ok()) << exported.error().message.toStdString();
+    Records applied = night;
+    applied.insert(written);
+    EXPECT_EQ(kt::engine::readBackupRecords(*exported), applied);
+    digests.committed(history);
+    EXPECT_FALSE(digests
+                     .changesTo("north", history.sectionTree("north"), digests.digestsOf(applied),
+                                applied, scopeOf(*exported))
+                     .any());
 }
 
 } // namespace

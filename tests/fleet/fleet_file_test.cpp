@@ -89,6 +89,8 @@ TEST(Fleet, ReadsEachControllerWithItsDefaults) {
     EXPECT_EQ(settingsOf("OnDone=./hooks/done.sh x").onDone.value(0),
               rooted("/etc/kt/hooks/done.sh"));
     EXPECT_EQ(settingsOf("", rooted("/etc/kt/site b.ini")).branch, "site-b");
+    EXPECT_EQ(settingsOf("Encrypt=keys/recipients.txt").encrypt,
+              rooted("/etc/kt/keys/recipients.txt"));
     for (const auto& [remote, taken] :
          {std::pair<QString, QString>{"git@vault:kt.git", "git@vault:kt.git"},
           {"../bare.git", rooted("/etc/bare.git")},
@@ -143,6 +145,7 @@ TEST(Fleet, EachMistakeNamesItsLine) {
         {"[fleet]\n[a]\nPort=COM1\n[FLEET]\n", "f.ini line 4: [fleet] is there twice."},
         {"[fleet]\nBranch=../main\n[a]\nPort=COM1\n", "f.ini line 2: Branch takes a branch name"},
         {"[fleet]\nColour=x\n[a]\nPort=COM1\n", "f.ini line 2: unknown key \"Colour\" in [fleet]"},
+        {"[fleet]\nEncrypt=\n[a]\nPort=COM1\n", "f.ini line 2: Encrypt takes a file of age"},
         {"[fleet]\nMaxLoss=0\n[a]\nPort=COM1\n", "f.ini line 2: MaxLoss takes a whole percent"},
         {"[a]\nPort=COM1\nMaxLoss=101\n", "f.ini line 3: MaxLoss takes a whole percent from 1 to "
                                           "100, not \"101\"."},
