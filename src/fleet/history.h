@@ -4,6 +4,7 @@
 #pragma once
 
 #include "age_file.h"
+#include "history_pack.h"
 #include "remote_address.h"
 #include "shell/file_lock.h"
 #include "shell/result.h"
@@ -70,6 +71,12 @@ class History {
     // Commits what was staged, unless it is what the last commit holds.
     // True when a commit was made.
     shell::Result<bool> commit(const QString& message);
+    // Once more objects lie loose than `looseLimit`, packs every version
+    // into one of git's packs and removes the loose objects and the older
+    // packs it holds (packLooseObjects). For a history opened to write,
+    // after commit().
+    static constexpr int kLooseLimit = 512;
+    shell::Result<HistoryPack> pack(int looseLimit = kLooseLimit);
     // Pushes the history to `branch` of `remote`: a bare repository by its
     // path, or a URL (https with credentials in the URL or a helper-free
     // token, ssh through the user's ssh-agent). Only a branch that the
