@@ -64,7 +64,7 @@ bool objectsOfPack(const QString& index, QSet<QByteArray>* ids) {
 } // namespace
 
 shell::Result<HistoryPack> packLooseObjects(git_repository* repo, const char* branchRef,
-                                            int looseLimit) {
+                                            int looseLimit, int packLimit) {
     const QString objects =
         QDir(QFile::decodeName(git_repository_path(repo))).filePath(QStringLiteral("objects"));
     const QHash<QByteArray, QString> loose = looseObjects(objects);
@@ -74,14 +74,26 @@ shell::Result<HistoryPack> packLooseObjects(git_repository* repo, const char* br
     if (result.loose <= looseLimit || git_reference_name_to_id(&head, repo, branchRef) != 0)
         return result;
 
+    const QString packs = QDir(objects).filePath(QStringLiteral("pack"));
+    const QDir packDir(packs);
+    const bool whole =
+        packDir.entryList({QStringLiteral("pack-*.idx")}, QDir::Files).size() >= packLimit;
     git_packbuilder* builder = nullptr;
     git_revwalk* walk = nullptr;
-    const QString packs = QDir(objects).filePath(QStringLiteral("pack"));
-    const bool written = git_packbuilder_new(&builder, repo) == 0 &&
-                         git_revwalk_new(&walk, repo) == 0 && git_revwalk_push(walk, &head) == 0 &&
-                         git_packbuilder_insert_walk(builder, walk) == 0 && QDir().mkpath(packs) &&
-                         git_packbuilder_write(builder, QFile::encodeName(packs).constData(), 0,
-                                               nullptr, nullptr) == 0;
+    bool written = git_packbuilder_new(&builder, repo) == 0;
+    if (written && whole) {
+        written = git_revwalk_new(&walk, repo) == 0 && git_revwalk_push(walk, &head) == 0 &&
+                  git_packbuilder_insert_walk(builder, walk) == 0;
+    } else {
+        for (auto object = loose.cbegin(); written && object != loose.cend(); ++object) {
+            git_oid id;
+            git_oid_fromraw(&id, reinterpret_cast<const unsigned char*>(object.key().constData()));
+            written = git_packbuilder_insert(builder, &id, nullptr) == 0;
+        }
+    }
+    written = written && QDir().mkpath(packs) &&
+              git_packbuilder_write(builder, QFile::encodeName(packs).constData(), 0, nullptr,
+                                    nullptr) == 0;
     const QString name = written ? QString::fromLatin1(git_packbuilder_name(builder)) : QString();
     result.packed = written ? int(git_packbuilder_object_count(builder)) : 0;
     git_revwalk_free(walk);
@@ -96,10 +108,9 @@ shell::Result<HistoryPack> packLooseObjects(git_repository* repo, const char* br
     for (auto object = loose.cbegin(); object != loose.cend(); ++object)
         if (held.contains(object.key()) && QFile::remove(object.value()))
             ++result.removed;
-    const QDir packDir(packs);
     for (const QString& index : packDir.entryList({QStringLiteral("pack-*.idx")}, QDir::Files)) {
         const QString path = packDir.filePath(index);
-        if (path == newIndex)
+        if (!whole || path == newIndex)
             continue;
         QSet<QByteArray> old;
         if (!objectsOfPack(path, &old) || !held.contains(old))

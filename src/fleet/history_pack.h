@@ -1,5 +1,6 @@
-// Keeps a history small: git's loose objects, one file each, become one
-// pack with deltas between the versions of a file.
+// Keeps a history small: git's loose objects, one file each, become packs
+// of git's, and now and then the packs become one with deltas between the
+// versions of a file.
 #pragma once
 
 #include "shell/result.h"
@@ -15,12 +16,15 @@ struct HistoryPack {
     int removed = 0; // loose objects and older packs that the new pack holds, removed
 };
 
-// Once more than `looseLimit` objects lie loose, writes every object of
-// the branch `branchRef` into one new pack, then removes the loose objects
-// and the older packs that it holds wholly (an object reachable from no
-// commit, in an older pack, keeps that pack). The caller holds the
+// Once more than `looseLimit` objects lie loose, writes them into a new
+// pack. When that would make more than `packLimit` packs, the new pack
+// holds every object of the branch `branchRef` instead, with deltas
+// between versions (which a pack of the loose objects alone cannot have,
+// and which costs time in proportion to the whole history), and the older
+// packs that it holds wholly go (an object reachable from no commit keeps
+// its pack). The loose objects the new pack holds go. The caller holds the
 // history's lock: nothing else writes objects meanwhile.
 shell::Result<HistoryPack> packLooseObjects(git_repository* repo, const char* branchRef,
-                                            int looseLimit);
+                                            int looseLimit, int packLimit);
 
 } // namespace kt::fleet
