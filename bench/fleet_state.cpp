@@ -1,8 +1,8 @@
 // Times what status, the report and the metrics cost for a large fleet:
 // 5000 controllers, each with a recorded try (ten recent runs) and a
 // version in a history of two commits, one in ten failing (the problems
-// that status --problems and the report's head group). Target: each at
-// most 2 s. And the size of the report page: on a usual night (1
+// that status --problems and the report's head group). Target: status at
+// most 1 s, the others at most 2 s. And the size of the report page: on a usual night (1
 // controller in 100 failing, 1 in 50 changed) at most 1 MB, since fine
 // controllers take a short row each in a list that opens from their count.
 //   bench_fleet_state [KT560AX]   with the program, its status and report
@@ -27,11 +27,11 @@ namespace {
 
 constexpr int kControllers = 5000;
 
-void timed(const char* what, const std::function<void()>& work) {
+void timed(const char* what, const std::function<void()>& work, int targetSeconds = 2) {
     QElapsedTimer clock;
     clock.start();
     work();
-    std::printf("%-40s %7.3f s (target 2 s)\n", what, clock.nsecsElapsed() / 1e9);
+    std::printf("%-40s %7.3f s (target %d s)\n", what, clock.nsecsElapsed() / 1e9, targetSeconds);
 }
 
 QString name(int i) {
@@ -140,8 +140,18 @@ int main(int argc, char** argv) {
             process.waitForFinished(120000);
             std::printf("  exit status %d\n", process.exitCode());
         };
-        timed("kt560ax status (the whole program)", [&] { command({"status", fleetFile}); });
-        timed("kt560ax status --problems", [&] { command({"status", fleetFile, "--problems"}); });
+        timed(
+            "kt560ax status (the whole program)",
+            [&] {
+                command({"status", fleetFile});
+            },
+            1);
+        timed(
+            "kt560ax status --problems",
+            [&] {
+                command({"status", fleetFile, "--problems"});
+            },
+            1);
         timed("kt560ax report (the whole program)", [&] {
             command({"report", fleetFile, "-o", dir.filePath("page.html")});
         });

@@ -1,8 +1,10 @@
-// kt-virtual-controller: a KT550AX controller on a pseudo-terminal or a
-// serial device, for trying the program without hardware.
+// kt-virtual-controller: KT550AX controllers on pseudo-terminals or a
+// serial device, for trying the program without hardware; one process
+// serves as many lines as are asked for.
 #include "line_endpoint.h"
 #include "link/port_settings.h"
 #include "link/trace.h"
+#include "link_paths.h"
 #include "record_store.h"
 #include "virtual_controller.h"
 
@@ -12,6 +14,7 @@
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
+#include <list>
 #include <unistd.h>
 
 using namespace kt::sim;
@@ -30,9 +33,22 @@ int fail(const QString& message) {
     return 2;
 }
 
+// One line's controller: its own records (a copy of the seeded ones,
+// shared until written), its own protocol state and its own terminal.
+struct Line {
+    Line(const RecordStore& seeded, const QList<int>& addresses)
+        : store(seeded), controller(store, addresses) {}
+    RecordStore store;
+    VirtualController controller;
+    std::unique_ptr<LineEndpoint> endpoint;
+    QString linkPath;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
+    // Qt's own event loop costs less a wake-up than the GLib one.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("kt-virtual-controller");
 
@@ -40,6 +56,8 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(
         "A virtual KT550AX access controller. It creates a pseudo-terminal and prints its\n"
         "path (or serves a real serial device with --device), and answers request frames\n"
+        "(with --links N, N controllers, each on a pseudo-terminal of its own, one path a\n"
+        "line; one --link PATH is then numbered PATH1 to PATHN)\n"
         "(SOH, address, code, index, data, STX, CRC-16/ARC as 4 hex digits, CR) with reply\n"
         "frames (ETX, address, code, data, EOT, CRC, CR). It holds every record of the nine\n"
         "categories: BA1-3 BB1-3 BC1-8, DC DI, EA/EB/EC01-16 ED, FA01-30 FD01-60, GA01-12,\n"
@@ -56,8 +74,10 @@ int main(int argc, char** argv) {
     parser.addHelpOption();
     const QCommandLineOption deviceOpt("device", "Serve this serial device instead of a pty.",
                                        "path");
-    const QCommandLineOption linkOpt("link", "Make a symbolic link to the pty at this path.",
-                                     "path");
+    const QCommandLineOption linkOpt(
+        "link", "Make a symbolic link to the pty at this path (once for each line).", "path");
+    const QCommandLineOption linksOpt("links", "Serve this many controllers (default 1).", "n",
+                                      "0");
     const QCommandLineOption addressOpt("address", "Controller addresses, 1-99 (default 1).",
                                         "list", "1");
     const QCommandLineOption cardsOpt("cards", "Seed this many user cards (default 2500).", "n",
@@ -88,11 +108,20 @@ int main(int argc, char** argv) {
     const QCommandLineOption latencyOpt(
         "latency-ms", "Release bytes to the PC only every ms, as a USB adapter does.", "ms", "0");
     const QCommandLineOption echoOpt("echo", "Echo every byte received, as an RS-485 line does.");
-    parser.addOptions({deviceOpt, linkOpt, addressOpt, cardsOpt, seedOpt,  emptyOpt,
-                       loadOpt,   saveOpt, faultOpt,   afterOpt, countOpt, dropOpt,
-                       alterOpt,  lateOpt, piecesOpt,  gapOpt,   paceOpt,  settingsOpt,
-                       logOpt,    echoOpt, latencyOpt});
+    parser.addOptions({deviceOpt,   linkOpt,  linksOpt, addressOpt, cardsOpt, seedOpt,
+                       emptyOpt,    loadOpt,  saveOpt,  faultOpt,   afterOpt, countOpt,
+                       dropOpt,     alterOpt, lateOpt,  piecesOpt,  gapOpt,   paceOpt,
+                       settingsOpt, logOpt,   echoOpt,  latencyOpt});
     parser.process(app);
+
+    QString error;
+    const QStringList linkPathList =
+        linkPaths(parser.values(linkOpt), parser.value(linksOpt).toInt(), &error);
+    if (linkPathList.isEmpty())
+        return fail(error);
+    const bool several = linkPathList.size() > 1;
+    if (several && (parser.isSet(deviceOpt) || parser.isSet(saveOpt)))
+        return fail("--device and --save serve one line only");
 
     QList<int> addresses;
     for (const QString& part : parser.value(addressOpt).split(',')) {
@@ -104,7 +133,6 @@ int main(int argc, char** argv) {
     }
 
     RecordStore store;
-    QString error;
     if (parser.isSet(loadOpt)) {
         if (!store.loadBackup(parser.value(loadOpt), &error))
             return fail(error);
@@ -123,34 +151,41 @@ int main(int argc, char** argv) {
     plan.lateMs = parser.value(lateOpt).toDouble();
     plan.pieces = parser.value(piecesOpt).toInt();
     plan.gapMs = parser.value(gapOpt).toDouble();
-    VirtualController controller(store, addresses);
-    controller.setFaultPlan(plan);
-    controller.setEcho(parser.isSet(echoOpt));
-
     const QByteArray settings = parser.value(settingsOpt).toLatin1();
-    std::unique_ptr<LineEndpoint> line =
-        parser.isSet(deviceOpt)
-            ? LineEndpoint::openDevice(controller, parser.value(deviceOpt), settings, &error)
-            : LineEndpoint::createPty(controller, &error);
-    if (!line)
-        return fail(error);
+    int baudRate = 0;
     if (parser.isSet(paceOpt)) {
         const auto parsed = kt::link::parsePortSettings(settings);
         if (!parsed)
             return fail(parsed.error().message);
-        line->setPacing(parsed->baudRate);
+        baudRate = parsed->baudRate;
     }
-    line->setLatency(parser.value(latencyOpt).toDouble());
-    if (parser.isSet(logOpt))
-        QObject::connect(line.get(), &LineEndpoint::received, [](const QByteArray& bytes) {
-            std::fprintf(stderr, "received: %s\n", kt::link::printable(bytes).constData());
-        });
-
-    const QString linkPath = parser.value(linkOpt);
-    if (!linkPath.isEmpty()) {
-        QFile::remove(linkPath);
-        if (!QFile::link(line->devicePath(), linkPath))
-            return fail("cannot make the link " + linkPath);
+    std::list<Line> lines;
+    for (const QString& linkPath : linkPathList) {
+        Line& line = lines.emplace_back(store, addresses);
+        line.controller.setFaultPlan(plan);
+        line.controller.setEcho(parser.isSet(echoOpt));
+        line.endpoint = parser.isSet(deviceOpt)
+                            ? LineEndpoint::openDevice(line.controller, parser.value(deviceOpt),
+                                                       settings, &error)
+                            : LineEndpoint::createPty(line.controller, &error);
+        if (!line.endpoint)
+            return fail(error);
+        line.endpoint->setPacing(baudRate);
+        line.endpoint->setLatency(parser.value(latencyOpt).toDouble());
+        if (parser.isSet(logOpt)) {
+            const QByteArray prefix = several ? QByteArray::number(lines.size()) + ' ' : "";
+            QObject::connect(line.endpoint.get(), &LineEndpoint::received,
+                             [prefix](const QByteArray& bytes) {
+                                 std::fprintf(stderr, "%sreceived: %s\n", prefix.constData(),
+                                              kt::link::printable(bytes).constData());
+                             });
+        }
+        if (!linkPath.isEmpty()) {
+            QFile::remove(linkPath);
+            if (!QFile::link(line.endpoint->devicePath(), linkPath))
+                return fail("cannot make the link " + linkPath);
+            line.linkPath = linkPath;
+        }
     }
 
     if (pipe(signalPipe) != 0)
@@ -160,14 +195,17 @@ int main(int argc, char** argv) {
     QSocketNotifier stop(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&stop, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
 
-    std::printf("%s\n", qPrintable(line->devicePath()));
+    for (const Line& line : lines)
+        std::printf("%s\n", qPrintable(line.endpoint->devicePath()));
     std::fflush(stdout);
     const int status = app.exec();
 
-    line.reset();
-    if (!linkPath.isEmpty())
-        QFile::remove(linkPath);
-    if (parser.isSet(saveOpt) && !store.saveBackup(parser.value(saveOpt), &error))
+    for (Line& line : lines) {
+        line.endpoint.reset();
+        if (!line.linkPath.isEmpty())
+            QFile::remove(line.linkPath);
+    }
+    if (parser.isSet(saveOpt) && !lines.front().store.saveBackup(parser.value(saveOpt), &error))
         return fail(error);
     return status;
 }

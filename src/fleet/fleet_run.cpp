@@ -240,6 +240,11 @@ void FleetRun::commit() {
             result_.historyProblem = made.error().message;
         else
             result_.committed = *made;
+        // The commit is made: a history that cannot be packed only grows.
+        if (result_.committed)
+            if (const shell::Result<HistoryPack> packed = history_->pack(); !packed)
+                view_.problem(
+                    QStringLiteral("the history is not packed: %1.").arg(packed.error().message));
         if (result_.committed && digests_) {
             digests_->committed(*history_);
             if (const shell::Status kept = digests_->write(fleet_); !kept) {

@@ -389,6 +389,15 @@ shell::Result<bool> History::commit(const QString& message) {
     return true;
 }
 
+shell::Result<HistoryPack> History::pack(int looseLimit, int packLimit) {
+    const shell::Result<HistoryPack> packed =
+        packLooseObjects(git_->repo, refName().toUtf8().constData(), looseLimit, packLimit);
+    if (!packed)
+        return shell::Error{packed.error().code,
+                            QStringLiteral("%1: %2").arg(folder_, packed.error().message), folder_};
+    return packed;
+}
+
 namespace {
 
 // What a push learns on its way: a refusal, and how often it was asked for

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "age_file.h"
+#include "history_pack.h"
 #include "remote_address.h"
 #include "shell/file_lock.h"
 #include "shell/result.h"
@@ -70,6 +71,14 @@ class History {
     // Commits what was staged, unless it is what the last commit holds.
     // True when a commit was made.
     shell::Result<bool> commit(const QString& message);
+    // Once more objects lie loose than `looseLimit`, packs them, and every
+    // version into one pack once there would be more than `packLimit`
+    // packs (packLooseObjects). For a history opened to write, after
+    // commit(). Two nights of 200 controllers changed make a pack; 16 packs
+    // keep the files under .git/objects few and the whole packings rare.
+    static constexpr int kLooseLimit = 512;
+    static constexpr int kPackLimit = 16;
+    shell::Result<HistoryPack> pack(int looseLimit = kLooseLimit, int packLimit = kPackLimit);
     // Pushes the history to `branch` of `remote`: a bare repository by its
     // path, or a URL (https with credentials in the URL or a helper-free
     // token, ssh through the user's ssh-agent). Only a branch that the

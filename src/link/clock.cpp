@@ -2,6 +2,7 @@
 
 #include "wake_timer.h"
 
+#include <QAbstractEventDispatcher>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <algorithm>
@@ -42,9 +43,11 @@ struct EventLoopClock::Private {
     static constexpr double kQtTimerLeadMs = 1.5;
     double leadMs = 0;
     double expiryMs = 0;    // when the timer was set to go off
+    bool armed = false;     // it is set for expiryMs and has not gone off
     bool learnable = false; // it was set for a moment ahead: its lateness tells
 
     WakeTimer timer{[this] {
+        armed = false;
         if (learnable)
             learn(nowMs() - expiryMs);
         fire();
@@ -57,13 +60,42 @@ struct EventLoopClock::Private {
             std::clamp(leadMs + (lateMs < leadMs ? -0.9 : 0.1) * kStepMs, 0.0, timer.maxLeadMs());
     }
 
-    // Sets the timer for the first call, a lead early; none when no call waits.
+    // Calls asked for or dropped while calls are made move the timer once,
+    // when they are done: a request that sets a time-out and drops it in
+    // one go never reprograms the system's timer for it. A call that runs
+    // an event loop of its own (a modal box) has the timer moved before
+    // that loop sleeps. Elsewhere the timer moves at once.
+    bool firing = false;
+    bool moved = false;
+    QMetaObject::Connection beforeSleep;
+    ~Private() { QObject::disconnect(beforeSleep); }
+    void schedule() {
+        if (!firing)
+            return arm();
+        moved = true;
+        if (!beforeSleep)
+            if (QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance())
+                beforeSleep =
+                    QObject::connect(loop, &QAbstractEventDispatcher::aboutToBlock, [this] {
+                        if (moved)
+                            arm();
+                    });
+    }
+
+    // Sets the timer for the first call, a lead early; none when no call
+    // waits. Each setting reprograms the system's timer, which costs more
+    // than the rest of a record's work: a timer already set for that moment
+    // is left as it is.
     void arm() {
+        moved = false;
         if (calls.empty())
             return disarm();
         const double deadline = calls.begin()->first.first;
         if (timer.available()) {
+            if (armed && expiryMs == deadline - leadMs)
+                return;
             expiryMs = deadline - leadMs;
+            armed = true;
             learnable = expiryMs > nowMs();
             timer.setIn(expiryMs - nowMs());
             return;
@@ -77,7 +109,9 @@ struct EventLoopClock::Private {
         qtTimer->start(int(std::max(0.0, deadline - kQtTimerLeadMs - nowMs())));
     }
     void disarm() {
-        timer.stop();
+        if (armed)
+            timer.stop();
+        armed = false;
         if (qtTimer)
             qtTimer->stop();
     }
@@ -86,6 +120,8 @@ struct EventLoopClock::Private {
     // Makes every call that is due, sleeping the last moment before one
     // that is due within the timer's lead; then sets the timer for the rest.
     void fire() {
+        const bool outer = !firing;
+        firing = true;
         while (!calls.empty()) {
             const auto first = calls.begin();
             const double remaining = first->first.first - nowMs();
@@ -97,6 +133,8 @@ struct EventLoopClock::Private {
             calls.erase(first);
             action(); // may ask for calls, or drop them
         }
+        if (outer)
+            firing = false;
         arm();
     }
 };
@@ -120,7 +158,7 @@ Clock::CallId EventLoopClock::callAt(double deadlineMs, std::function<void()> ac
     // Also from inside a call: a modal box opened there runs the loop, and
     // calls asked for meanwhile must still come.
     if (first)
-        d->arm();
+        d->schedule();
     return id;
 }
 
@@ -128,9 +166,12 @@ void EventLoopClock::cancelCall(CallId id) {
     const auto found = d->deadlines.find(id);
     if (found == d->deadlines.end())
         return;
+    const bool first = found->second == d->calls.begin()->first.first;
     d->calls.erase(std::pair(found->second, id));
     d->deadlines.erase(found);
-    // A timer set for a call that went only wakes the loop once for nothing.
+    // The timer follows before the loop sleeps, rather than wake it for nothing.
+    if (first)
+        d->schedule();
 }
 
 } // namespace kt::link
