@@ -4,7 +4,6 @@
 #include "fleet/exit_status.h"
 #include "fleet/report_page.h"
 #include "fleet_command.h"
-#include "fleet_state_commands.h"
 #include "shell/language.h"
 #include "shell/regular_file.h"
 #include "site_source.h"
