@@ -241,7 +241,7 @@ QString row(const ControllerView& view, bool first, bool severalFleets,
 }
 
 QString section(const ControllerView& view, const ReportSource& source, bool severalFleets,
-                const std::map<QString, QList<HistoryVersion>>& versions,
+                bool bySite, const std::map<QString, QList<HistoryVersion>>& versions,
                 const PageLanguage& language, const Words& words) {
     QString title = escaped(view.controller->name);
     if (severalFleets)
@@ -257,7 +257,11 @@ QString section(const ControllerView& view, const ReportSource& source, bool sev
                     .arg(words("ReportChangedMark"),
                          escaped(translatedChanges(view.record->changes, language)));
     if (!source.history) {
-        html += QStringLiteral("<p class=\"muted\">%1</p>\n").arg(words("ReportNoHistory"));
+        // A site's page reads only the states on the remote; the versions
+        // stay in each gateway's history.
+        html += QStringLiteral("<p class=\"muted\">%1</p>\n")
+                    .arg(bySite ? words("ReportVersionsOnGateway", {view.fleet})
+                                : words("ReportNoHistory"));
     } else {
         const auto found = versions.find(view.controller->name);
         if (found == versions.end() || found->second.isEmpty()) {
@@ -577,8 +581,8 @@ QByteArray reportPage(const QList<ReportSource>& fleets, const PageLanguage& lan
         if (source.history)
             versions[&source] = source.history->allVersions();
     for (const Entry* entry : std::as_const(needed))
-        html += section(entry->first, *entry->second, several, versions[entry->second], language,
-                        words);
+        html += section(entry->first, *entry->second, several, bySite, versions[entry->second],
+                        language, words);
     html += QStringLiteral("</body>\n</html>\n");
     return html.toUtf8();
 }

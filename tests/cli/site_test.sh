@@ -77,6 +77,9 @@ check "an unreachable remote exits 2, saying so" \
 "$kt" report --remote site.git -o site.html 2>/dev/null
 check "report --remote writes the site's page" [ $? -eq 0 -a -s site.html ]
 check "... with a section for each gateway" [ "$(grep -c '<section class="gateway">' site.html)" = 4 ]
+check "... whose controllers' versions are said to be on their gateway" \
+    [ "$(grep -c 'Its versions are in the history of west, on its gateway.' site.html)" -ge 1 \
+      -a "$(grep -c 'keeps no history' site.html)" = 0 ]
 if need chromium chromedriver; then
     for view in 1280:900:desktop 390:844:phone; do
         IFS=: read -r width height name <<<"$view"
