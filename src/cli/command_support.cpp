@@ -3,7 +3,9 @@
 #include "fleet/exit_status.h"
 #include "link/trace.h"
 #include "shell/language.h"
+#include "signal_watch.h"
 
+#include <QCoreApplication>
 #include <cstdio>
 
 namespace kt::cli {
@@ -20,6 +22,24 @@ void complain(const QString& text) {
     for (QString& line : lines)
         line = link::displayText(line);
     std::fprintf(stderr, "kt560ax: %s\n", qPrintable(lines.join(u'\n')));
+}
+
+int awaitGitProcess(fleet::GitProcess& process) {
+    SignalWatch watch;
+    QObject::connect(&watch, &SignalWatch::arrived, &process, &fleet::GitProcess::stop);
+    bool ended = false;
+    QObject::connect(&process, &fleet::GitProcess::ended, &process, [&ended] {
+        ended = true;
+        QCoreApplication::quit();
+    });
+    process.start();
+    if (!ended)
+        QCoreApplication::exec();
+    if (const shell::Status& result = process.result(); !result) {
+        complain(result.error().message);
+        return process.stopped() ? kInterrupted : kFileError;
+    }
+    return kDone;
 }
 
 std::optional<fleet::Fleet> chooseControllers(const fleet::Fleet& fleet, const QString& fleetFile,

@@ -4,6 +4,7 @@
 
 #include "engine/transfer_job.h"
 #include "fleet/fleet_file.h"
+#include "fleet/git_process.h"
 #include "link/line_port.h"
 #include "options.h"
 
@@ -29,6 +30,10 @@ void addPortProblem(QJsonObject& summary, const link::SerialPort& port);
 // nothing after saying each name that names none of its controllers.
 std::optional<fleet::Fleet> chooseControllers(const fleet::Fleet& fleet, const QString& fleetFile,
                                               const QStringList& names);
+
+// Runs a push or a fetch in its own program to its end, or until SIGINT or
+// SIGTERM stops it: kDone, else kInterrupted or kFileError after saying why.
+int awaitGitProcess(fleet::GitProcess& process);
 
 // Prints a message to standard error, after the program's name, with its
 // control characters (but line breaks) by name.

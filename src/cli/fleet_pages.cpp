@@ -4,9 +4,9 @@
 #include "fleet/exit_status.h"
 #include "fleet/report_page.h"
 #include "fleet_command.h"
-#include "fleet_state_commands.h"
 #include "shell/language.h"
 #include "shell/regular_file.h"
+#include "site_source.h"
 
 #include <list>
 
@@ -18,7 +18,7 @@ int runReport(const CliOptions& options, const QString& iniFile) {
                                 "the commands and options."));
         return kUsage;
     }
-    const std::optional<QList<fleet::LoadedFleet>> fleets = loadFleets(options.files);
+    const std::optional<QList<fleet::LoadedFleet>> fleets = fleetsOf(options);
     if (!fleets)
         return kFileError;
     std::list<fleet::History> histories;
@@ -38,8 +38,9 @@ int runReport(const CliOptions& options, const QString& iniFile) {
         }
         sources.append(source);
     }
-    const QByteArray page =
-        fleet::reportPage(sources, pageLanguage(options, iniFile), QDateTime::currentDateTime());
+    const QByteArray page = fleet::reportPage(
+        sources, pageLanguage(options, iniFile), QDateTime::currentDateTime(),
+        options.remote.isEmpty() ? fleet::ReportLayout::Fleets : fleet::ReportLayout::Site);
     if (const shell::Status written = shell::replaceFile(options.output, page); !written) {
         complain(shell::fillIn(QStringLiteral("the report: %1."), {written.error().message}));
         return kFileError;

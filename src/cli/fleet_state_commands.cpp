@@ -2,14 +2,15 @@
 
 #include "command_support.h"
 #include "fleet/exit_status.h"
+#include "fleet/git_process.h"
 #include "fleet/history.h"
 #include "fleet/problem_groups.h"
-#include "fleet/push_process.h"
 #include "fleet/record_changes.h"
 #include "link/trace.h"
 #include "shell/append_file.h"
 #include "shell/text_format.h"
 #include "signal_watch.h"
+#include "site_source.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -122,12 +123,61 @@ std::optional<int> unknownSection(const fleet::Fleet& fleet, const QString& flee
     return kUsage;
 }
 
+// A gateway of a remote that needs someone: its runs have stopped, or its
+// branch holds no state that can be read.
+struct GatewayProblem {
+    const fleet::LoadedFleet* fleet;
+    fleet::ControllerState state; // stale or unknown
+    QString why;
+};
+
+QList<GatewayProblem> gatewayProblems(const QList<fleet::LoadedFleet>& fleets,
+                                      const QDateTime& now) {
+    QList<GatewayProblem> problems;
+    for (const fleet::LoadedFleet& loaded : fleets) {
+        const QString gateway = loaded.gateway.isEmpty()
+                                    ? loaded.name
+                                    : loaded.name + QStringLiteral(" on ") + loaded.gateway;
+        if (!loaded.stateProblem.isEmpty())
+            problems.append({&loaded, fleet::ControllerState::Unknown, loaded.stateProblem});
+        else if (fleet::runsStopped(loaded, now))
+            problems.append(
+                {&loaded, fleet::ControllerState::Stale,
+                 shell::fillIn(QStringLiteral("no run of %1 since %2, longer ago than its MaxAge "
+                                              "(%3): its runs have stopped"),
+                               {gateway,
+                                loaded.state.lastRun.toString(QStringLiteral("yyyy-MM-dd HH:mm")),
+                                fleet::ageText(loaded.fleet.settings.maxAgeSeconds)})});
+    }
+    return problems;
+}
+
+QJsonArray gatewaysJson(const QList<fleet::LoadedFleet>& fleets,
+                        const QList<GatewayProblem>& problems) {
+    QJsonArray list;
+    for (const fleet::LoadedFleet& loaded : fleets) {
+        QJsonObject json{{"fleet", loaded.name},
+                         {"gateway", loaded.gateway},
+                         {"lastRun", fleet::isoText(loaded.state.lastRun)},
+                         {"maxAgeSeconds", loaded.fleet.settings.maxAgeSeconds},
+                         {"state", "fine"}};
+        for (const GatewayProblem& problem : problems)
+            if (problem.fleet == &loaded) {
+                json.insert("state", QLatin1String(fleet::wordsOf(problem.state).id));
+                json.insert("problem", problem.why);
+            }
+        list.append(json);
+    }
+    return list;
+}
+
 } // namespace
 
 int runStatus(const CliOptions& options) {
-    const std::optional<QList<fleet::LoadedFleet>> fleets = loadFleets(options.files);
+    const std::optional<QList<fleet::LoadedFleet>> fleets = fleetsOf(options);
     if (!fleets)
         return kFileError;
+    const bool site = !options.remote.isEmpty();
     const QDateTime now = QDateTime::currentDateTime();
     struct Row {
         fleet::ControllerView view;
@@ -141,7 +191,9 @@ int runStatus(const CliOptions& options) {
             views.append({view, loaded.fleet.settings.maxAgeSeconds,
                           appliedTo(loaded, view.controller->name)});
         }
-    const bool several = fleets->size() > 1;
+    const QList<GatewayProblem> gateways =
+        site ? gatewayProblems(*fleets, now) : QList<GatewayProblem>{};
+    const bool several = fleets->size() > 1 || site;
     const auto nameOf = [several](const fleet::ControllerView& v) {
         return (several ? v.fleet + u'/' : QString()) + v.controller->name;
     };
@@ -151,7 +203,7 @@ int runStatus(const CliOptions& options) {
             return a.view.state < b.view.state;
         return fleet::namedBefore(nameOf(a.view), nameOf(b.view));
     });
-    bool allFine = true;
+    bool allFine = gateways.isEmpty();
     for (const Row& row : views)
         allFine = allFine && row.view.fine();
     const int status = allFine ? kDone : kDifferences;
@@ -171,16 +223,31 @@ int runStatus(const CliOptions& options) {
             {"command", "status"}, {"controllers", controllers}, {"exitStatus", status}};
         if (options.problems)
             json.insert("problems", problemsJson(groups));
+        if (site)
+            json.insert("gateways", gatewaysJson(*fleets, gateways));
         std::printf("%s\n", QJsonDocument(json).toJson(QJsonDocument::Compact).constData());
         return status;
     }
     if (options.problems) {
+        for (const GatewayProblem& gateway : gateways)
+            std::printf("%s: %s\n", fleet::wordsOf(gateway.state).name,
+                        qPrintable(link::displayText(gateway.why)));
         for (const QString& line : fleet::problemLines(groups))
             std::printf("%s\n", qPrintable(link::displayText(line)));
         return status;
     }
     std::printf("%-24s %-16s %-16s %-10s %-18s %8s %6s %8s  %s\n", "controller", "state",
                 "last complete", "age", "last outcome", "failures", "cards", "records", "error");
+    for (const GatewayProblem& gateway : gateways) {
+        const QDateTime& lastRun = gateway.fleet->state.lastRun;
+        std::printf(
+            "%-24s %-16s %-16s %-10s %-18s %8s %6s %8s  %s\n",
+            qPrintable(link::displayText(gateway.fleet->name + QStringLiteral(" (gateway)"))),
+            fleet::wordsOf(gateway.state).name,
+            lastRun.isValid() ? qPrintable(lastRun.toString("yyyy-MM-dd HH:mm")) : "-",
+            lastRun.isValid() ? qPrintable(fleet::ageText(lastRun.secsTo(now))) : "-", "-", "-",
+            "-", "-", qPrintable(link::displayText(gateway.why)));
+    }
     for (const Row& row : views) {
         const fleet::ControllerView& v = row.view;
         const fleet::ControllerRecord* r = v.record;
@@ -354,23 +421,10 @@ int runPush(const CliOptions& options) {
     }
     // By hand as in a run: in a program of its own, ended at PushTimeout or
     // at a signal.
-    fleet::PushProcess push(QCoreApplication::applicationFilePath(), options.files[0],
-                            read->settings.remote, read->settings.pushTimeoutSeconds);
-    SignalWatch watch;
-    QObject::connect(&watch, &SignalWatch::arrived, &push, &fleet::PushProcess::stop);
-    bool ended = false;
-    QObject::connect(&push, &fleet::PushProcess::ended, &push, [&ended] {
-        ended = true;
-        QCoreApplication::quit();
-    });
-    push.start();
-    if (!ended)
-        QCoreApplication::exec();
-    if (const shell::Status& pushed = push.result(); !pushed) {
-        complain(pushed.error().message);
-        return push.stopped() ? kInterrupted : kFileError;
-    }
-    return kDone;
+    const std::unique_ptr<fleet::GitProcess> push =
+        fleet::GitProcess::push(QCoreApplication::applicationFilePath(), options.files[0],
+                                read->settings.remote, read->settings.pushTimeoutSeconds);
+    return awaitGitProcess(*push);
 }
 
 } // namespace kt::cli

@@ -4,6 +4,7 @@
 #include "command_support.h"
 #include "diff_command.h"
 #include "fleet/exit_status.h"
+#include "fleet/git_process.h"
 #include "fleet_command.h"
 #include "fleet_pages.h"
 #include "fleet_state_commands.h"
@@ -13,6 +14,7 @@
 #include "shell/ini_location.h"
 #include "shell/language.h"
 #include "signal_watch.h"
+#include "site_source.h"
 #include "transfer_command.h"
 
 #include <QCoreApplication>
@@ -73,6 +75,9 @@ int main(int argc, char** argv) {
         return kt::cli::runApply(*options, iniFile);
     if (options->command == QLatin1String("apply-controller"))
         return kt::cli::runApplyController(*options, iniFile);
+    // The program a status or report --remote URL started, to fetch.
+    if (!options->remote.isEmpty() && qEnvironmentVariableIsSet(kt::fleet::kFetchChildVariable))
+        return kt::cli::runFetch(*options);
     if (options->command == QLatin1String("status"))
         return kt::cli::runStatus(*options);
     if (options->command == QLatin1String("report"))

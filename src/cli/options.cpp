@@ -202,6 +202,21 @@ const QList<OptionRow>& optionTable() {
              o.problems = true;
              return QString();
          }},
+        {"--remote", nullptr, "URL",
+         "status and report: in place of fleet files, the fleet of\n"
+         "each branch of this remote (a URL, or a repository's\n"
+         "folder: bare or a clone), from the state its runs commit;\n"
+         "needs only read access to it",
+         [](CliOptions& o, const QString& v) {
+             o.remote = v;
+             return v.isEmpty() ? QStringLiteral("--remote needs a URL or a folder.") : QString();
+         }},
+        {"--fetch-timeout", nullptr, "S",
+         "status and report --remote URL: seconds the fetch of its\n"
+         "branches may take (default 60)",
+         [](CliOptions& o, const QString& v) {
+             return number("--fetch-timeout", 1, 3600, &o.fetchSeconds, v, "1 to 3600 seconds");
+         }},
         {"--from", nullptr, "N", "scan: the first address to try (default 1)",
          [](CliOptions& o, const QString& v) {
              return number("--from", 1, 99, &o.from, v, "an address 1 to 99");
@@ -330,20 +345,24 @@ const QList<CommandRow>& commandTable() {
          "--quiet --json",
          "kt560ax apply fleet.ini cards.KT --dry-run"},
         {"apply-controller", 2, "", nullptr, "", ""},
-        {"status", kOneOrMore, "status FLEET.ini...",
+        {"status", kOneOrMore, "status FLEET.ini... | --remote URL",
          "one line per controller of one or more fleets, from their\n"
          "state, most severe first: failing, suspicious, never\n"
          "backed up, stale, unknown, changed or fine, its last\n"
          "complete backup, last outcome and error; --problems: only\n"
-         "those that need someone, grouped by cause; exit 0 when\n"
-         "all are fine or changed, else 4",
-         "--problems --json", "kt560ax status /var/lib/kt560ax/fleet.ini --problems"},
-        {"report", kOneOrMore, "report FLEET.ini... -o PAGE",
+         "those that need someone, grouped by cause; --remote: the\n"
+         "whole site, each fleet by its branch, and a line for each\n"
+         "gateway whose runs have stopped; exit 0 when all are fine\n"
+         "or changed, else 4",
+         "--problems --json --remote --fetch-timeout",
+         "kt560ax status /var/lib/kt560ax/fleet.ini --problems"},
+        {"report", kOneOrMore, "report FLEET.ini... | --remote URL -o PAGE",
          "write the report page of one or more fleets: what needs\n"
          "someone, grouped by cause, then the controllers that need\n"
          "someone first, each with its port, error, recent runs and\n"
-         "versions",
-         "--output", "kt560ax report fleet.ini -o /var/www/kt560ax.html"},
+         "versions; --remote: the site's totals, then a section for\n"
+         "each gateway",
+         "--output --remote --fetch-timeout", "kt560ax report fleet.ini -o /var/www/kt560ax.html"},
         {"push", 1, "push FLEET.ini",
          "push the fleet's history to its Remote now, to its Branch,\n"
          "ended after PushTimeout as each run's push is",
@@ -467,8 +486,9 @@ every section that does not give it:
                     order; they hold no [fleet] and no Include=
   History=DIR       a git repository (made when missing) that keeps each
                     controller's last backup whose records changed, as
-                    SECTION/SECTION.KT; one commit a run, none without a
-                    change, never a backup that did not finish
+                    SECTION/SECTION.KT, and the fleet's state (no record,
+                    no credential, never encrypted) as .fleet-state.json;
+                    one commit a run, never a backup that did not finish
   Encrypt=FILE      age recipients (age1... lines, # comments), a file
                     of this user's that no one else may write: every
                     file of the history is stored encrypted to them, so
@@ -628,9 +648,22 @@ shell::Result<CliOptions> parseOptions(const QStringList& arguments, const QStri
         return fail(QStringLiteral("--controllers goes with run and apply."));
     if (options.problems && options.command != QLatin1String("status"))
         return fail(QStringLiteral("--problems goes with status."));
-    if (files == kOneOrMore ? options.files.isEmpty() : options.files.size() != files) {
+    const bool site =
+        options.command == QLatin1String("status") || options.command == QLatin1String("report");
+    if (!options.remote.isEmpty() && !site)
+        return fail(QStringLiteral("--remote goes with status and report."));
+    if (!options.remote.isEmpty() && !options.files.isEmpty())
+        return fail(QStringLiteral("--remote stands in place of fleet files, not beside \"%1\".")
+                        .arg(options.files.first()));
+    const bool filesWrong =
+        files == kOneOrMore ? options.files.isEmpty() : options.files.size() != files;
+    if (options.remote.isEmpty() && filesWrong) {
         // What is missing, or one too many, by the names of the usage.
-        QStringList wanted = QString::fromLatin1(command->usage).split(u' ').mid(1);
+        // The usage with fleet files, before " | --remote URL".
+        QStringList wanted = QString::fromLatin1(command->usage)
+                                 .section(QStringLiteral(" | "), 0, 0)
+                                 .split(u' ')
+                                 .mid(1);
         wanted.removeIf([](const QString& w) { return w.startsWith(u'[') || w.startsWith(u'-'); });
         if (options.exportVersion > 0)
             wanted.append(QStringLiteral("DIR"));

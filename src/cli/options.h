@@ -38,6 +38,8 @@ struct CliOptions {
     QStringList controllers; // run, apply: the sections to work on; empty: all
     bool dryRun = false;     // apply: the plan only, nothing written
     bool problems = false;   // status: only the controllers that need someone, grouped
+    QString remote;          // status, report: every branch's fleet of this remote
+    int fetchSeconds = 60;   // status, report --remote URL: the fetch's time limit
     QString info;            // --help or --version: the text to print instead of a command
 };
 

@@ -1,6 +1,7 @@
 #include "fleet_run.h"
 
 #include "backup_folder.h"
+#include "committed_state.h"
 #include "engine/backup_file.h"
 #include "engine/job_log.h"
 #include "engine/record_compare.h"
@@ -16,6 +17,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QSysInfo>
 #include <algorithm>
 
 namespace kt::fleet {
@@ -226,22 +228,32 @@ void FleetRun::commit() {
             digests_->stage(run.controller->name, newDigests_[i],
                             engine::readScopeOf(engine::readManifest(run.file)));
     }
-    if (result_.historyProblem.isEmpty() && !result_.changed.isEmpty()) {
-        QStringList message{result_.headline(), QString()};
+    // The state goes with the versions, or alone when no version changed,
+    // so that the remote tells every gateway's state.
+    if (result_.historyProblem.isEmpty())
+        if (const shell::Status staged = history_->stageState(
+                committedStateText(fleet_, state_, QSysInfo::machineHostName()));
+            !staged)
+            result_.historyProblem = staged.error().message;
+    if (result_.historyProblem.isEmpty()) {
+        QStringList message{result_.headline()};
+        if (!result_.changed.isEmpty())
+            message.append(QString());
         for (const int i : std::as_const(result_.changed))
             message.append(
                 (result_.suspicious.contains(i) ? QLatin1String(kSuspiciousMark) : QString()) +
                 result_.changeLine(i));
-        message.append(QString());
+        if (!result_.changed.isEmpty())
+            message.append(QString());
         for (const int i : std::as_const(result_.changed))
             message.append(countsTrailer(result_.runs[i].controller->name, result_.changes[i]));
         const shell::Result<bool> made = history_->commit(message.join(u'\n') + u'\n');
         if (!made)
             result_.historyProblem = made.error().message;
         else
-            result_.committed = *made;
+            result_.committed = *made && !result_.changed.isEmpty();
         // The commit is made: a history that cannot be packed only grows.
-        if (result_.committed)
+        if (made && *made)
             if (const shell::Result<HistoryPack> packed = history_->pack(); !packed)
                 view_.problem(
                     QStringLiteral("the history is not packed: %1.").arg(packed.error().message));
@@ -403,8 +415,12 @@ void FleetRun::recordPush() {
 
 void FleetRun::writePages() {
     const QDateTime now = QDateTime::currentDateTime();
-    const LoadedFleet loaded{
-        settings_.fleetFile, QFileInfo(settings_.fleetFile).completeBaseName(), fleet_, state_, {}};
+    const LoadedFleet loaded{settings_.fleetFile,
+                             QFileInfo(settings_.fleetFile).completeBaseName(),
+                             fleet_,
+                             state_,
+                             {},
+                             {}};
     const QString metrics =
         settings_.metrics.isEmpty() ? fleet_.settings.metrics : settings_.metrics;
     if (!metrics.isEmpty()) {
@@ -543,10 +559,9 @@ void FleetRun::push() {
     if (stopped_ || !history_ || fleet_.settings.remote.isEmpty() ||
         !result_.historyProblem.isEmpty())
         return pushEnded();
-    push_ =
-        std::make_unique<PushProcess>(settings_.program, settings_.fleetFile,
-                                      fleet_.settings.remote, fleet_.settings.pushTimeoutSeconds);
-    connect(push_.get(), &PushProcess::ended, this, &FleetRun::pushEnded);
+    push_ = GitProcess::push(settings_.program, settings_.fleetFile, fleet_.settings.remote,
+                             fleet_.settings.pushTimeoutSeconds);
+    connect(push_.get(), &GitProcess::ended, this, &FleetRun::pushEnded);
     push_->start();
 }
 

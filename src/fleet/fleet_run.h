@@ -9,8 +9,8 @@
 #include "fleet_file.h"
 #include "fleet_runner.h"
 #include "fleet_state.h"
+#include "git_process.h"
 #include "history.h"
-#include "push_process.h"
 #include "record_changes.h"
 #include "report_page.h"
 #include "version_digests.h"
@@ -144,7 +144,7 @@ class FleetRun : public QObject {
     bool stopped_ = false;
     QList<std::shared_ptr<HookCall>> hooks_; // still to be called
     std::shared_ptr<HookCall> hook_;         // the one that runs
-    std::unique_ptr<PushProcess> push_;
+    std::unique_ptr<GitProcess> push_;
 };
 
 } // namespace kt::fleet

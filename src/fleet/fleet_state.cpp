@@ -300,6 +300,11 @@ shell::Result<FleetState> readFleetState(const QString& path, const Fleet* of) {
         return text.error();
     if (!shell::isOwnersFile(path, QString()))
         return untrusted(); // replaced while it was read
+    return parseFleetState(*text, path, of);
+}
+
+shell::Result<FleetState> parseFleetState(const QByteArray& text, const QString& path,
+                                          const Fleet* of) {
     QSet<QString> wanted;
     if (of)
         for (const FleetController& controller : of->controllers)
@@ -327,7 +332,7 @@ shell::Result<FleetState> readFleetState(const QString& path, const Fleet* of) {
             state.applies.insert_or_assign(name, appliedOf(*object));
         return object.has_value();
     };
-    JsonWalk walk(*text);
+    JsonWalk walk(text);
     const bool whole = walk.object([&](const QString& key, const QByteArray& json) {
         if (key == QLatin1String("controllers"))
             return JsonWalk(json).object(record);
@@ -348,13 +353,13 @@ shell::Result<FleetState> readFleetState(const QString& path, const Fleet* of) {
             shell::fillIn(QStringLiteral("%1 is no fleet state: %2"),
                           {path, problem.isEmpty()
                                      ? QStringLiteral("no JSON object, or not whole, at byte %1")
-                                           .arg(qMin(walk.at(), text->size()))
+                                           .arg(qMin(walk.at(), text.size()))
                                      : problem}),
             path};
     return state;
 }
 
-shell::Status writeFleetState(const QString& path, const FleetState& state) {
+QJsonObject fleetStateJson(const FleetState& state) {
     QJsonObject controllers;
     for (const auto& [name, record] : state.controllers)
         controllers.insert(name, recordJson(record));
@@ -369,7 +374,12 @@ shell::Status writeFleetState(const QString& path, const FleetState& state) {
         root.insert("lastPushSuccess", isoText(state.lastPushSuccess));
     if (!applies.isEmpty())
         root.insert("applies", applies);
-    return shell::replacePrivateFile(path, QJsonDocument(root).toJson(QJsonDocument::Indented));
+    return root;
+}
+
+shell::Status writeFleetState(const QString& path, const FleetState& state) {
+    return shell::replacePrivateFile(
+        path, QJsonDocument(fleetStateJson(state)).toJson(QJsonDocument::Indented));
 }
 
 const StateWords& wordsOf(ControllerState state) {
@@ -460,12 +470,17 @@ shell::Result<LoadedFleet> loadFleet(const QString& fleetFile) {
     shell::Result<Fleet> fleet = readFleetFile(fleetFile);
     if (!fleet)
         return fleet.error();
-    LoadedFleet loaded{fleetFile, QFileInfo(fleetFile).completeBaseName(), *fleet, {}, {}};
+    LoadedFleet loaded{fleetFile, QFileInfo(fleetFile).completeBaseName(), *fleet, {}, {}, {}};
     if (shell::Result<FleetState> state = readFleetState(statePathOf(fleetFile), &loaded.fleet))
         loaded.state = *state;
     else
         loaded.stateProblem = state.error().message;
     return loaded;
+}
+
+bool runsStopped(const LoadedFleet& fleet, const QDateTime& now) {
+    return fleet.state.lastRun.isValid() &&
+           fleet.state.lastRun.secsTo(now) > fleet.fleet.settings.maxAgeSeconds;
 }
 
 QString isoText(const QDateTime& time) {

@@ -96,6 +96,12 @@ QString statePathOf(const QString& fleetFile);
 // controllers are kept. A missing file is an empty state; one that cannot
 // be read or parsed is an error that names it.
 shell::Result<FleetState> readFleetState(const QString& path, const Fleet* of = nullptr);
+// A state's text as a file holds it, read as readFleetState reads a file;
+// `path` names it in messages.
+shell::Result<FleetState> parseFleetState(const QByteArray& text, const QString& path,
+                                          const Fleet* of = nullptr);
+// A state as the file holds it.
+QJsonObject fleetStateJson(const FleetState& state);
 // Writes it at once (a reader sees the old file or the new one), readable
 // and writable by its owner only.
 shell::Status writeFleetState(const QString& path, const FleetState& state);
@@ -174,8 +180,14 @@ struct LoadedFleet {
     Fleet fleet;
     FleetState state;
     QString stateProblem; // why the state could not be read: every controller is unknown
+    QString gateway;      // the computer that runs it, for a fleet read from a remote
 };
 shell::Result<LoadedFleet> loadFleet(const QString& fleetFile);
+
+// Whether the fleet's newest whole run ended longer ago than its MaxAge:
+// its runs have stopped. A fleet never run has not stopped; its
+// controllers say what it lacks.
+bool runsStopped(const LoadedFleet& fleet, const QDateTime& now);
 
 // ISO 8601 with the offset, so that a time reads the same in any zone.
 QString isoText(const QDateTime& time);

@@ -1,5 +1,6 @@
 #include "history.h"
 
+#include "committed_state.h"
 #include "engine/backup_file.h"
 #include "record_changes.h"
 #include "shell/regular_file.h"
@@ -324,6 +325,21 @@ shell::Status History::stage(const QString& section, const QString& mainFile) {
     return shell::done();
 }
 
+shell::Status History::stageState(const QByteArray& text) {
+    const QString path = QDir(folder_).filePath(QLatin1String(kCommittedStateFile));
+    if (QFileInfo(path).isSymLink())
+        return shell::Error{shell::ErrorCode::NotRegular,
+                            path + QStringLiteral(" is a symbolic link: nothing was written"),
+                            path};
+    Index index;
+    if (const shell::Status written = shell::replacePrivateFile(path, text); !written)
+        return written;
+    if (git_repository_index(index.out(), git_->repo) != 0 ||
+        git_index_add_bypath(index, kCommittedStateFile) != 0 || git_index_write(index) != 0)
+        return gitError(QStringLiteral("cannot add the fleet's state to %1").arg(folder_));
+    return shell::done();
+}
+
 namespace {
 
 // Why the branch of the history in `folder`, read afresh from the disk,
@@ -635,7 +651,9 @@ struct Encrypter {
             const git_tree_entry* entry = git_tree_entry_byindex(tree, i);
             git_oid rewritten = *git_tree_entry_id(entry);
             const git_object_t type = git_tree_entry_type(entry);
-            if ((type == GIT_OBJECT_TREE || type == GIT_OBJECT_BLOB) &&
+            // The fleet's state holds no record: it stays in clear.
+            const bool state = qstrcmp(git_tree_entry_name(entry), kCommittedStateFile) == 0;
+            if ((type == GIT_OBJECT_TREE || (type == GIT_OBJECT_BLOB && !state)) &&
                 !object(&rewritten, type, &rewritten))
                 return false;
             if (git_treebuilder_insert(nullptr, builder, git_tree_entry_name(entry), &rewritten,

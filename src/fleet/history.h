@@ -68,6 +68,9 @@ class History {
     // has out of it. A symbolic link where the section's folder or files go
     // is refused.
     shell::Status stage(const QString& section, const QString& mainFile);
+    // Puts the fleet's state in the work tree as kCommittedStateFile, in
+    // clear also when the history encrypts: it holds no record.
+    shell::Status stageState(const QByteArray& text);
     // Commits what was staged, unless it is what the last commit holds.
     // True when a commit was made.
     shell::Result<bool> commit(const QString& message);

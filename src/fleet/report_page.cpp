@@ -7,6 +7,7 @@
 #include "shell/language.h"
 
 #include <QRegularExpression>
+#include <QSet>
 #include <algorithm>
 #include <iterator>
 
@@ -23,8 +24,8 @@ h1, h2, p, li, td, summary { overflow-wrap: anywhere; }
 .made { color: #555; margin: 0 0 1rem; }
 .alarm { background: #fbe0e0; color: #8a1111; border: 2px solid #8a1111; border-radius: .4rem;
          padding: .6rem .8rem; font-weight: 600; }
-.summary { display: flex; flex-wrap: wrap; gap: .5rem; padding: 0; list-style: none; }
-.summary li { padding: .4rem .8rem; border-radius: .4rem; font-weight: 600;
+.summary, .counts { display: flex; flex-wrap: wrap; gap: .5rem; padding: 0; list-style: none; }
+.summary li, .counts li { padding: .4rem .8rem; border-radius: .4rem; font-weight: 600;
               border: 1px solid currentColor; }
 .summary a { color: inherit; }
 table { border-collapse: collapse; width: 100%; }
@@ -240,7 +241,7 @@ QString row(const ControllerView& view, bool first, bool severalFleets,
 }
 
 QString section(const ControllerView& view, const ReportSource& source, bool severalFleets,
-                const std::map<QString, QList<HistoryVersion>>& versions,
+                bool bySite, const std::map<QString, QList<HistoryVersion>>& versions,
                 const PageLanguage& language, const Words& words) {
     QString title = escaped(view.controller->name);
     if (severalFleets)
@@ -256,7 +257,11 @@ QString section(const ControllerView& view, const ReportSource& source, bool sev
                     .arg(words("ReportChangedMark"),
                          escaped(translatedChanges(view.record->changes, language)));
     if (!source.history) {
-        html += QStringLiteral("<p class=\"muted\">%1</p>\n").arg(words("ReportNoHistory"));
+        // A site's page reads only the states on the remote; the versions
+        // stay in each gateway's history.
+        html += QStringLiteral("<p class=\"muted\">%1</p>\n")
+                    .arg(bySite ? words("ReportVersionsOnGateway", {view.fleet})
+                                : words("ReportNoHistory"));
     } else {
         const auto found = versions.find(view.controller->name);
         if (found == versions.end() || found->second.isEmpty()) {
@@ -305,11 +310,11 @@ QString fineListLabels(const PageLanguage& language) {
 
 // The controllers that need nobody, in a list that opens from their count:
 // a short row each, so that a fleet of thousands makes a small page.
-QString fineList(const QList<const ControllerView*>& fine, bool severalFleets,
+QString fineList(const QList<const ControllerView*>& fine, bool severalFleets, const QString& id,
                  const PageLanguage& language, const Words& words) {
-    QString html = QStringLiteral("<details id=\"fine\"><summary>%1 %2</summary>\n"
+    QString html = QStringLiteral("<details id=\"%1\"><summary>%2 %3</summary>\n"
                                   "<table class=\"fine-list\">\n<thead><tr>")
-                       .arg(markOf(ControllerState::Fine),
+                       .arg(id, markOf(ControllerState::Fine),
                             words("ReportFineList", {QString::number(fine.size())}));
     for (const char* key : kFineColumns)
         html += QStringLiteral("<th scope=\"col\">%1</th>").arg(words(key));
@@ -422,11 +427,73 @@ QString translatedChanges(const QString& line, const PageLanguage& language) {
     return parts.join(QStringLiteral("; "));
 }
 
+namespace {
+
+using Entry = std::pair<ControllerView, const ReportSource*>;
+
+// What the page shows of some controllers: those that need someone in a
+// table, the first row of each state not yet anchored on the page taking
+// its anchor, then the fine ones in a list that opens, as `fineId`.
+QString controllersHtml(const QList<const Entry*>& needed, const QList<const ControllerView*>& fine,
+                        bool several, QSet<int>& anchored, const QString& fineId,
+                        const PageLanguage& language, const Words& words) {
+    QString html;
+    if (needed.isEmpty()) {
+        html += QStringLiteral("<p>%1</p>\n").arg(words("ReportAllFine"));
+    } else {
+        html += QStringLiteral("<table class=\"controllers\">\n<thead><tr>");
+        for (const char* key :
+             {"ReportController", "ReportState", "ReportPort", "ReportLastBackup", "ReportLastTry",
+              "ReportOutcome", "ReportFailedTries", "ReportRecent", "ReportCards", "ReportRecords"})
+            html += QStringLiteral("<th scope=\"col\">%1</th>").arg(words(key));
+        html += QStringLiteral("</tr></thead>\n<tbody>\n");
+        for (const Entry* entry : needed) {
+            const bool first = !anchored.contains(int(entry->first.state));
+            anchored.insert(int(entry->first.state));
+            html += row(entry->first, first, several, language, words);
+        }
+        html += QStringLiteral("</tbody>\n</table>\n");
+    }
+    if (!fine.isEmpty())
+        html += fineList(fine, several, fineId, language, words);
+    return html;
+}
+
+// A fleet's name, with the gateway that runs it when it is known.
+QString fleetTitle(const LoadedFleet& fleet) {
+    return fleet.gateway.isEmpty()
+               ? fleet.name
+               : shell::fillIn(QStringLiteral("%1 (%2)"), {fleet.name, fleet.gateway});
+}
+
+// Each state's count; with `links`, each leads to its first row, those of
+// fine states to the list that holds them.
+QString countsHtml(const int (&counts)[kControllerStates], bool links, const Words& words) {
+    QString html = QStringLiteral("<ul class=\"%1\">").arg(links ? "summary" : "counts");
+    for (int s = 0; s < kControllerStates; ++s) {
+        const ControllerState state = ControllerState(s);
+        const QString id = QString::fromLatin1(wordsOf(state).id);
+        const QString text =
+            markOf(state) + u' ' + QString::number(counts[s]) + u' ' + words.state(state);
+        const QString target = state == ControllerState::Fine || state == ControllerState::Changed
+                                   ? QStringLiteral("fine")
+                                   : QStringLiteral("state-") + id;
+        html += counts[s] > 0 && links
+                    ? QStringLiteral("<li class=\"%1\"><a href=\"#%2\">%3</a></li>")
+                          .arg(id, target, text)
+                    : QStringLiteral("<li class=\"%1\">%2</li>").arg(id, text);
+    }
+    return html + QStringLiteral("</ul>\n");
+}
+
+} // namespace
+
 QByteArray reportPage(const QList<ReportSource>& fleets, const PageLanguage& language,
-                      const QDateTime& made) {
+                      const QDateTime& made, ReportLayout layout) {
     const Words words(language);
-    const bool several = fleets.size() > 1;
-    QList<std::pair<ControllerView, const ReportSource*>> views;
+    const bool bySite = layout == ReportLayout::Site;
+    const bool several = fleets.size() > 1 || bySite;
+    QList<Entry> views;
     for (const ReportSource& source : fleets)
         for (ControllerView view : viewsOf(source.fleet->fleet, source.fleet->state, made)) {
             view.fleet = source.fleet->name;
@@ -438,9 +505,9 @@ QByteArray reportPage(const QList<ReportSource>& fleets, const PageLanguage& lan
         return int(a.first.state) < int(b.first.state);
     });
     int counts[kControllerStates] = {};
-    QList<const std::pair<ControllerView, const ReportSource*>*> needed;
+    QList<const Entry*> needed;
     QList<const ControllerView*> fine;
-    for (const auto& entry : std::as_const(views)) {
+    for (const Entry& entry : std::as_const(views)) {
         ++counts[int(entry.first.state)];
         if (entry.first.fine())
             fine.append(&entry.first);
@@ -458,62 +525,64 @@ QByteArray reportPage(const QList<ReportSource>& fleets, const PageLanguage& lan
     // A page whose runs have stopped says so before anything else.
     for (const ReportSource& source : fleets) {
         const LoadedFleet& fleet = *source.fleet;
-        const QString name = fleet.name;
+        const QString name = fleetTitle(fleet);
         if (!fleet.stateProblem.isEmpty())
             html += QStringLiteral("<p class=\"alarm\">%1</p>\n")
                         .arg(words("ReportStateUnreadable", {name, fleet.stateProblem}));
         else if (!fleet.state.lastRun.isValid())
             html +=
                 QStringLiteral("<p class=\"alarm\">%1</p>\n").arg(words("ReportNeverRun", {name}));
-        else if (fleet.state.lastRun.secsTo(made) > fleet.fleet.settings.maxAgeSeconds)
+        else if (runsStopped(fleet, made))
             html += QStringLiteral("<p class=\"alarm\">%1</p>\n")
                         .arg(words.html("ReportRunsStopped",
                                         {escaped(name), timeHtml(fleet.state.lastRun)}));
     }
-    // Each state's count leads to its first row; those of fine states to the
-    // list that holds them.
-    html += QStringLiteral("<ul class=\"summary\">");
-    for (int s = 0; s < kControllerStates; ++s) {
-        const ControllerState state = ControllerState(s);
-        const QString id = QString::fromLatin1(wordsOf(state).id);
-        const QString text =
-            markOf(state) + u' ' + QString::number(counts[s]) + u' ' + words.state(state);
-        const QString target = state == ControllerState::Fine || state == ControllerState::Changed
-                                   ? QStringLiteral("fine")
-                                   : QStringLiteral("state-") + id;
-        html += counts[s] > 0 ? QStringLiteral("<li class=\"%1\"><a href=\"#%2\">%3</a></li>")
-                                    .arg(id, target, text)
-                              : QStringLiteral("<li class=\"%1\">%2</li>").arg(id, text);
-    }
-    html += QStringLiteral("</ul>\n");
+    html += countsHtml(counts, true, words);
     QList<ControllerView> shown;
     for (const auto& [view, source] : views)
         shown.append(view);
     html += problemListHtml(problemGroupsOf(shown, several), language);
-    if (needed.isEmpty()) {
-        html += QStringLiteral("<p>%1</p>\n").arg(words("ReportAllFine"));
+    QSet<int> anchored;
+    if (!bySite) {
+        html += controllersHtml(needed, fine, several, anchored, QStringLiteral("fine"), language,
+                                words);
     } else {
-        html += QStringLiteral("<table class=\"controllers\">\n<thead><tr>");
-        for (const char* key :
-             {"ReportController", "ReportState", "ReportPort", "ReportLastBackup", "ReportLastTry",
-              "ReportOutcome", "ReportFailedTries", "ReportRecent", "ReportCards", "ReportRecords"})
-            html += QStringLiteral("<th scope=\"col\">%1</th>").arg(words(key));
-        html += QStringLiteral("</tr></thead>\n<tbody>\n");
-        for (qsizetype i = 0; i < needed.size(); ++i)
-            html += row(needed[i]->first,
-                        i == 0 || needed[i - 1]->first.state != needed[i]->first.state, several,
-                        language, words);
-        html += QStringLiteral("</tbody>\n</table>\n");
+        // A section for each gateway, its controllers as the page lists them.
+        for (qsizetype g = 0; g < fleets.size(); ++g) {
+            const ReportSource* source = &fleets[g];
+            int own[kControllerStates] = {};
+            QList<const Entry*> ownNeeded;
+            QList<const ControllerView*> ownFine;
+            for (const Entry& entry : std::as_const(views)) {
+                if (entry.second != source)
+                    continue;
+                ++own[int(entry.first.state)];
+                if (entry.first.fine())
+                    ownFine.append(&entry.first);
+                else
+                    ownNeeded.append(&entry);
+            }
+            const QDateTime& lastRun = source->fleet->state.lastRun;
+            html += QStringLiteral("<section class=\"gateway\">\n<h2>%1</h2>\n")
+                        .arg(escaped(fleetTitle(*source->fleet)));
+            if (lastRun.isValid())
+                html += QStringLiteral("<p class=\"made\">%1</p>\n")
+                            .arg(words.html("ReportNewestRun", {timeHtml(lastRun)}));
+            html += countsHtml(own, false, words);
+            html +=
+                controllersHtml(ownNeeded, ownFine, several, anchored,
+                                g == 0 ? QStringLiteral("fine") : QStringLiteral("fine-%1").arg(g),
+                                language, words);
+            html += QStringLiteral("</section>\n");
+        }
     }
-    if (!fine.isEmpty())
-        html += fineList(fine, several, language, words);
     std::map<const ReportSource*, std::map<QString, QList<HistoryVersion>>> versions;
     for (const ReportSource& source : fleets)
         if (source.history)
             versions[&source] = source.history->allVersions();
-    for (const auto* entry : std::as_const(needed))
-        html += section(entry->first, *entry->second, several, versions[entry->second], language,
-                        words);
+    for (const Entry* entry : std::as_const(needed))
+        html += section(entry->first, *entry->second, several, bySite, versions[entry->second],
+                        language, words);
     html += QStringLiteral("</body>\n</html>\n");
     return html.toUtf8();
 }

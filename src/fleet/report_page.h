@@ -35,7 +35,11 @@ inline constexpr int kReportVersions = 30;
 // added 21; now 21 cards, 23 records") in the page's language.
 QString translatedChanges(const QString& line, const PageLanguage& language);
 
+// How the page sets out its fleets: as one list, or as a site whose
+// totals come first, then a section for each gateway's fleet.
+enum class ReportLayout { Fleets, Site };
+
 QByteArray reportPage(const QList<ReportSource>& fleets, const PageLanguage& language,
-                      const QDateTime& made);
+                      const QDateTime& made, ReportLayout layout = ReportLayout::Fleets);
 
 } // namespace kt::fleet

@@ -27,7 +27,7 @@ Port=$work/north.tty
 Only=system,cards
 Cards=40
 FLEET
-commits() { git -C history rev-list --count main; }
+commits() { version_commits history main; }
 json_field() { # json_field FILE FIELD: of north in status --json
     python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["controllers"][0].get(sys.argv[2]))' "$@"
 }
@@ -66,7 +66,7 @@ for night in 1 2 3; do
     check "... and the first suspicious backup is the one commit after the good one" \
         [ "$(commits)" -eq 2 ]
 done
-git -C history log -1 --format=%B >message
+git -C history log -1 --format=%B main -- north >message
 check "its line in the commit message begins with suspicious:" \
     grep -q '^suspicious: north: SystemDatabase, UserCardDatabase; cards removed 1, ' message
 check "the report page gives both counts" grep -q '40 cards before, 0 after' report.html

@@ -23,7 +23,7 @@ Folder=backups
 Only=system,cards
 Cards=30
 INI
-commits() { git -C hist rev-list --count main; }
+commits() { version_commits hist main; }
 
 "$kt" run fleet.ini "${fast[@]}" --quiet
 check "a run with Encrypt= exits 0" [ $? -eq 0 ]
@@ -35,6 +35,9 @@ check "... the pushed file is an age file" \
     [ "$(git -C remote.git cat-file blob fleet:a/a.KT | head -1)" = age-encryption.org/v1 ]
 check "... and no card value is in the history or its remote" \
     lacks "$card" <(git -C hist log -p) <(git -C remote.git log -p fleet)
+"$kt" status --remote remote.git >site.out
+check "... its state is pushed in clear: status --remote reads it without a key" \
+    [ $? -eq 0 -a "$(grep -cE '^fleet/a +changed ' site.out)" = 1 ]
 check "... whose digests and their key are their owner's alone" \
     [ "$(stat -c %a fleet.digests fleet.digest-key | tr '\n' ' ')" = "600 600 " ]
 
@@ -62,7 +65,7 @@ check "a second run commits the changed card" [ $? -eq 0 -a "$(commits)" = $((be
 check "... with the change line a history in clear has" \
     [ "$(git -C hist log -1 --format=%B | grep -c '^a: UserCardDatabase; cards changed 5; now 30 cards, 32 records$')" = 1 ]
 "$kt" run fleet.ini "${fast[@]}" --quiet
-check "a run without a change commits nothing" [ "$(commits)" = $((before + 1)) ]
+check "a run without a change commits no version" [ "$(commits)" = $((before + 1)) ]
 rm fleet.digests
 "$kt" run fleet.ini "${fast[@]}" --quiet 2>lost.err
 check "without its digests a run still commits" [ $? -eq 0 -a "$(commits)" = $((before + 2)) ]
@@ -119,6 +122,8 @@ check "Encrypt= on a history in clear is refused, naming --reencrypt" \
 check "--reencrypt rewrites it, and the run goes on" \
     [ $? -eq 0 -a "$(grep -c 'clear was rewritten: 1 commit, 1 file version' rewritten.err)" = 1 ]
 check "... leaving no card value in it" lacks "$card" <(git -C clear log -p)
+check "... and the fleet's state in clear" \
+    [ "$(git -C clear cat-file blob main:.fleet-state.json | head -c 1)" = "{" ]
 check "... and the history opens with the key" \
     [ "$("$kt" history clear.ini a --export 1 clear-out --identity key.txt)" = clear-out/a.KT ]
 

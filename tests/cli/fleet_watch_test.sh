@@ -56,7 +56,7 @@ failure_call() {
         grep -q "^KT560AX_EXIT=6$" calls/failure* &&
         grep -q "^KT560AX_PORT=$work/dead.tty$" calls/failure*
 }
-commits() { git -C history rev-list --count main 2>/dev/null || echo 0; }
+commits() { version_commits history main; }
 
 "$kt" run fleet.ini "${fast[@]}" >run1.out 2>run1.err
 check "a run with a dead controller exits 6" [ $? -eq 6 ]
@@ -72,8 +72,14 @@ check "... and commits both controllers once" [ "$(commits)" -eq 1 ]
 check "... as SECTION/SECTION.KT" same_records history/north/north.KT north/*.KT
 
 next_second
+all_before=$(git -C history rev-list --count main)
 "$kt" run fleet.ini "${fast[@]}" --quiet 2>/dev/null
-check "a run without a change makes no commit" [ "$(commits)" -eq 1 ]
+check "a run without a change makes no version" [ "$(commits)" -eq 1 ]
+check "... and one commit of the fleet's state alone" \
+    [ "$(git -C history rev-list --count main)" -eq $((all_before + 1)) -a \
+      "$(git -C history show --format= --name-only HEAD)" = .fleet-state.json ]
+"$kt" history fleet.ini north >versions.out
+check "... which history does not list" [ "$(grep -c '^ *[0-9]\+  ' versions.out)" -eq 1 ]
 
 # A card added to north: slot 21 of 30.
 stop_sim "$sim_north"
@@ -93,7 +99,7 @@ check "... nor in the hooks, the state or the job log" \
     lacks "$card21" calls fleet.state state/kt560ax/jobs.log
 check "OnChange counts the card added" grep -qx "KT560AX_CARDS_ADDED=1" calls/change*
 check "the bare remote's branch of the fleet holds every commit" \
-    [ "$(git -C remote.git rev-list --count fleet)" -eq 2 ]
+    [ "$(version_commits remote.git fleet)" -eq 2 ]
 check "... and none of the remote's hooks ran" [ ! -e remote-hook-ran ]
 
 # A push that fails keeps the commit, which goes out with the next push.
@@ -107,7 +113,7 @@ check "... and logged" grep -q '"direction":"push".*"outcome":"failed: ' state/k
 check "... and the commit stays" [ "$(commits)" -eq 3 ]
 "$kt" run fleet.ini "${fast[@]}" --quiet 2>/dev/null
 check "... and goes out with the next run's push" \
-    [ "$(git -C remote.git rev-list --count fleet)" -eq 3 ]
+    [ "$(version_commits remote.git fleet)" -eq 3 ]
 
 # A password in Remote= shows nowhere, whether or not the URL parses: not
 # on standard error, in the JSON, the job log, the state, the report or

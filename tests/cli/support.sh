@@ -60,6 +60,16 @@ set_held() {
     inode=$(stat -c %i "$(dirname "$1")/.$(basename "$1").lock" 2>/dev/null) || return 1
     grep -q ":$inode " /proc/locks
 }
+# version_commits REPOSITORY BRANCH: the commits of BRANCH that hold a new
+# version of a controller; those that hold only the fleet's state are not.
+version_commits() {
+    git -C "$1" rev-list --count "$2" -- . ':(exclude).fleet-state.json' 2>/dev/null || echo 0
+}
+# shown FILE.json PYTHON-EXPRESSION-ON-d: true when the expression holds of
+# what browser_check.py printed of a page.
+shown() {
+    python3 -c "import json,re,sys; d=json.load(open(sys.argv[1])); sys.exit(0 if ($2) else 1)" "$1"
+}
 # Waits until the clock's second has changed: backups are named by the
 # second they start in.
 next_second() {

@@ -70,9 +70,6 @@ if need chromium chromedriver python3; then
     python3 "$here/browser_check.py" all.html 390 844 phone.png >phone.json
     python3 "$here/browser_check.py" zh.html 1280 900 zh-desktop.png >zh-desktop.json
     python3 "$here/browser_check.py" zh.html 390 844 zh-phone.png >zh-phone.json
-    shown() { # shown FILE.json PYTHON-EXPRESSION-ON-d
-        python3 -c "import json,re,sys; d=json.load(open(sys.argv[1])); sys.exit(0 if ($2) else 1)" "$1"
-    }
     for view in desktop phone; do
         check "$view: the controllers that need someone first, in words" shown $view.json \
             "[(r[0].split('\n')[0], r[1]) for r in d['rows']] == [('run / failing', '✗ Failing'), \

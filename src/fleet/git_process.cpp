@@ -1,4 +1,4 @@
-#include "push_process.h"
+#include "git_process.h"
 
 #include "process_group.h"
 #include "shell/text_format.h"
@@ -14,17 +14,18 @@ constexpr int kGraceMs = 5000;
 
 } // namespace
 
-PushProcess::PushProcess(QString program, QString fleetFile, RemoteAddress remote, int seconds)
-    : program_(std::move(program)), fleetFile_(std::move(fleetFile)), remote_(std::move(remote)),
-      seconds_(seconds) {
+GitProcess::GitProcess(QString program, QStringList arguments, const char* childVariable,
+                       RemoteAddress remote, int seconds, QString limitName, QString what)
+    : program_(std::move(program)), arguments_(std::move(arguments)), remote_(std::move(remote)),
+      seconds_(seconds), limitName_(std::move(limitName)), what_(std::move(what)) {
     process_.setStandardInputFile(QProcess::nullDevice());
     process_.setStandardOutputFile(QProcess::nullDevice());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QLatin1String(kPushChildVariable), QStringLiteral("1"));
+    environment.insert(QLatin1String(childVariable), QStringLiteral("1"));
     process_.setProcessEnvironment(environment);
     leadOwnGroup(process_);
     endWithThisProgram(process_, ParentGone::Kill);
-    connect(&process_, &QProcess::finished, this, &PushProcess::finish);
+    connect(&process_, &QProcess::finished, this, &GitProcess::finish);
     connect(&process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
             finish();
@@ -35,21 +36,36 @@ PushProcess::PushProcess(QString program, QString fleetFile, RemoteAddress remot
         timedOut_ = true;
         kill();
     });
-    connect(&grace_, &QTimer::timeout, this, &PushProcess::finish);
+    connect(&grace_, &QTimer::timeout, this, &GitProcess::finish);
 }
 
-PushProcess::~PushProcess() {
+std::unique_ptr<GitProcess> GitProcess::push(const QString& program, const QString& fleetFile,
+                                             const RemoteAddress& remote, int seconds) {
+    return std::make_unique<GitProcess>(program, QStringList{QStringLiteral("push"), fleetFile},
+                                        kPushChildVariable, remote, seconds,
+                                        QStringLiteral("PushTimeout"), QStringLiteral("push"));
+}
+
+std::unique_ptr<GitProcess> GitProcess::fetch(const QString& program, const RemoteAddress& remote,
+                                              int seconds) {
+    return std::make_unique<GitProcess>(
+        program, QStringList{QStringLiteral("status"), QStringLiteral("--remote"), remote.forGit()},
+        kFetchChildVariable, remote, seconds, QStringLiteral("--fetch-timeout"),
+        QStringLiteral("fetch"));
+}
+
+GitProcess::~GitProcess() {
     if (process_.state() != QProcess::NotRunning)
         killGroup(process_);
 }
 
-void PushProcess::start() {
-    process_.start(program_, {QStringLiteral("push"), fleetFile_});
+void GitProcess::start() {
+    process_.start(program_, arguments_);
     if (!finished_)
         limit_.start(seconds_ * 1000);
 }
 
-void PushProcess::stop() {
+void GitProcess::stop() {
     if (finished_ || stopped_)
         return;
     stopped_ = true;
@@ -58,13 +74,13 @@ void PushProcess::stop() {
     kill();
 }
 
-void PushProcess::kill() {
+void GitProcess::kill() {
     limit_.stop();
     killGroup(process_);
     grace_.start(kGraceMs);
 }
 
-void PushProcess::finish() {
+void GitProcess::finish() {
     if (finished_)
         return;
     finished_ = true;
@@ -79,8 +95,8 @@ void PushProcess::finish() {
         failed(shell::ErrorCode::Invalid, QStringLiteral("stopped by a signal"));
     } else if (timedOut_) {
         failed(shell::ErrorCode::Unreachable,
-               shell::fillIn(QStringLiteral("it did not end within %1 s (PushTimeout)"),
-                             {QString::number(seconds_)}));
+               shell::fillIn(QStringLiteral("it did not end within %1 s (%2)"),
+                             {QString::number(seconds_), limitName_}));
     } else if (process_.exitStatus() != QProcess::NormalExit || process_.exitCode() != 0) {
         // Its last line says why, after the program's name.
         const QByteArray said = process_.readAllStandardError().left(4096).trimmed();
@@ -88,11 +104,11 @@ void PushProcess::finish() {
         if (why.startsWith(QLatin1String("kt560ax: ")))
             why = why.mid(9);
         failed(shell::ErrorCode::Unwritable,
-               why.isEmpty() ? QStringLiteral("the push failed") : remote_.scrubbed(why));
+               why.isEmpty() ? QStringLiteral("the %1 failed").arg(what_) : remote_.scrubbed(why));
     }
     // Its end may be seen inside start() or inside a signal of the process:
     // the caller hears of it once those have returned.
-    QMetaObject::invokeMethod(this, &PushProcess::ended, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &GitProcess::ended, Qt::QueuedConnection);
 }
 
 } // namespace kt::fleet
