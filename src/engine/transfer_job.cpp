@@ -510,6 +510,10 @@ void TransferJob::proceed() {
 }
 
 void TransferJob::onReply(const link::TxResult& result) {
+    // A cancelled request was this job's or an earlier one's, ended by
+    // cancel(): the request under way now, if any, is another.
+    if (result.status == link::TxResult::Status::Cancelled)
+        return;
     pending_.reset();
     if (!blnJobActive || !replyAccepted(result))
         return;
@@ -522,6 +526,8 @@ void TransferJob::onReply(const link::TxResult& result) {
 
 void TransferJob::confirmLine() {
     pending_ = link_->lsubConfirm(address_, [this](const link::TxResult& result) {
+        if (result.status == link::TxResult::Status::Cancelled)
+            return; // as in onReply()
         pending_.reset();
         if (blnJobActive && replyAccepted(result))
             finish(true);

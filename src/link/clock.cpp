@@ -83,17 +83,22 @@ struct EventLoopClock::Private {
     }
     double earlyLimitMs() const { return qtTimer ? kQtTimerLeadMs : leadMs; }
 
-    // Makes every call that is due, sleeping the last moment before one
-    // that is due within the timer's lead; then sets the timer for the rest.
+    // Makes the calls that were due when it began, sleeping the last moment
+    // before one that is due within the timer's lead; then sets the timer
+    // for the rest. Calls asked for meanwhile wait for the next pass, so
+    // that a chain of calls due at once lets the event loop take input
+    // between its links.
     void fire() {
+        const double dueBy = nowMs() + earlyLimitMs();
+        const CallId newest = lastId;
         while (!calls.empty()) {
             const auto first = calls.begin();
-            const double remaining = first->first.first - nowMs();
-            if (remaining > earlyLimitMs())
+            const auto [deadline, id] = first->first;
+            if (deadline > dueBy || id > newest)
                 break;
-            WakeTimer::sleep(remaining);
+            WakeTimer::sleep(deadline - nowMs());
             const std::function<void()> action = std::move(first->second);
-            deadlines.erase(first->first.second);
+            deadlines.erase(id);
             calls.erase(first);
             action(); // may ask for calls, or drop them
         }
@@ -117,8 +122,6 @@ Clock::CallId EventLoopClock::callAt(double deadlineMs, std::function<void()> ac
     const bool first = d->calls.empty() || deadlineMs < d->calls.begin()->first.first;
     d->calls.emplace(std::pair(deadlineMs, id), std::move(action));
     d->deadlines.emplace(id, deadlineMs);
-    // Also from inside a call: a modal box opened there runs the loop, and
-    // calls asked for meanwhile must still come.
     if (first)
         d->arm();
     return id;

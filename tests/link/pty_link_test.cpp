@@ -78,6 +78,30 @@ TEST(PtyLink, OpensADeviceThatAKilledProgramLeftConfiguredWithoutItsBytes) {
     EXPECT_TRUE(accepted);
 }
 
+// A chain of calls, each due at once, gives the event loop a turn between
+// its links: what was posted meanwhile (input, a signal) does not wait for
+// the chain's end.
+TEST(PtyLink, RealClockLetsTheLoopRunBetweenCallsDueAtOnce) {
+    kt::link::EventLoopClock clock;
+    QEventLoop loop;
+    constexpr int kLinks = 100;
+    int made = 0;
+    int madeWhenPostedRan = -1;
+    std::function<void()> next = [&] {
+        if (++made == 1)
+            QMetaObject::invokeMethod(
+                &loop, [&] { madeWhenPostedRan = made; }, Qt::QueuedConnection);
+        if (made == kLinks)
+            return loop.quit();
+        clock.callAt(clock.nowMs(), next);
+    };
+    clock.callAt(clock.nowMs(), next);
+    loop.exec();
+    EXPECT_EQ(made, kLinks);
+    EXPECT_GE(madeWhenPostedRan, 1);
+    EXPECT_LT(madeWhenPostedRan, 10);
+}
+
 // The real clock makes each call at its deadline, never before, in order,
 // also calls asked for inside a call (one running a loop of its own too)
 // and once it has learnt how late its timer wakes; a dropped call never
