@@ -108,13 +108,19 @@ int main(int argc, char** argv) {
         });
     };
     window.findChild<QLineEdit*>("txtLoad")->setText(dir.filePath("site-a.KT"));
+    // Until the job and its messages are done.
+    const auto settled = [&] {
+        while (window.job().isActive() || kt::ui::messagesPending())
+            settle(100);
+    };
     grabBox("6-restore-question.png", "cmdCancel");
     window.findChild<QPushButton*>("cmdLoad")->click();
+    settled();
     grabBox("7-message-box.png", "cmdOk");
-    window.showMessage(kt::shell::MsgStyle::Information, kt::shell::MsgButtons::Ok,
-                       window.languageText("ProcessSaveOk") + ".\n" +
-                           kt::shell::fillIn(window.languageText("SaveSummary"), {"2516", "0"}) +
-                           '.');
+    window.tell(kt::shell::MsgStyle::Information,
+                window.languageText("ProcessSaveOk") + ".\n" +
+                    kt::shell::fillIn(window.languageText("SaveSummary"), {"2516", "0"}) + '.');
+    settled();
 
     // A compare after a record changed on the controller: its message, and
     // the list of the differences opened over it.
@@ -129,8 +135,7 @@ int main(int argc, char** argv) {
     });
     answer.start(50);
     window.cmdSave_Click();
-    while (window.job().isActive())
-        settle(100);
+    settled();
     answer.stop();
     controller.store.setValue("DI", "0000000000000000");
     QTimer::singleShot(700, [&] {
@@ -151,8 +156,7 @@ int main(int argc, char** argv) {
         box->findChild<QPushButton*>("cmdDetails")->click();
     });
     window.findChild<QAction*>("mnuCompare")->trigger();
-    while (window.job().isActive())
-        settle(100);
+    settled();
     window.close();
     return ok ? 0 : 1;
 }

@@ -12,6 +12,19 @@
 #include <QApplication>
 #include <cstdio>
 
+namespace {
+
+// Shows why the window cannot start until the user closes the message; 1.
+int failed(const QString& text) {
+    kt::ui::ShowMessage(nullptr, QStringLiteral("KT560AX Data Backup System V2.00"),
+                        kt::shell::MsgStyle::Critical, kt::shell::MsgButtons::Ok, text,
+                        [](kt::shell::MsgAnswer, bool) { QCoreApplication::quit(); });
+    QApplication::exec();
+    return 1;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KT560AX Data Backup System"));
@@ -23,9 +36,7 @@ int main(int argc, char** argv) {
     if (!runtime) {
         const QString why = runtime.error().message;
         std::fprintf(stderr, "kt560ax-backup: %s.\n", qPrintable(why));
-        kt::ui::ShowMessage(QStringLiteral("KT560AX Data Backup System V2.00"),
-                            kt::shell::MsgStyle::Critical, kt::shell::MsgButtons::Ok, why + '.');
-        return 1;
+        return failed(why + '.');
     }
     const QString socket = kt::app::instanceSocket(*runtime);
     // The system lets go of the lock when the process ends, however it ends.
@@ -46,9 +57,7 @@ int main(int argc, char** argv) {
             ini.error().message +
             QStringLiteral(". The program keeps its settings there: make that folder writable.");
         std::fprintf(stderr, "kt560ax-backup: %s\n", qPrintable(text));
-        kt::ui::ShowMessage(QStringLiteral("KT560AX Data Backup System V2.00"),
-                            kt::shell::MsgStyle::Critical, kt::shell::MsgButtons::Ok, text);
-        return 1;
+        return failed(text);
     }
     const QString strIniFile = *ini;
     // Said once, here: each text the window shows has its built-in form.

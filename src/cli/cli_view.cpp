@@ -30,8 +30,14 @@ QString CliView::languageText(const char* key) const {
     return shell::languageText(iniFile_, section_, key);
 }
 
-shell::MsgAnswer CliView::showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
-                                      const QString& text) {
+void CliView::ask(const QString& text, const Question& kind, Answered answered) {
+    const shell::MsgAnswer answer = say(text, kind.style, kind.buttons);
+    if (answered)
+        answered(answer, kind.ticked);
+}
+
+shell::MsgAnswer CliView::say(const QString& text, shell::MsgStyle style,
+                              shell::MsgButtons buttons) {
     clearBar();
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
@@ -48,7 +54,6 @@ shell::MsgAnswer CliView::showMessage(shell::MsgStyle style, shell::MsgButtons b
         printLine(QStringLiteral("This needs --yes to go on; nothing was written."));
         return shell::MsgAnswer::Cancel;
     }
-    clearBar();
     // A problem is said as every other of this program: "kt560ax: PATH - why".
     if (style != shell::MsgStyle::Information)
         printLine(QStringLiteral("kt560ax: ") + shown);

@@ -25,8 +25,8 @@ class CliView : public engine::JobView {
     void showErrorCount(std::int32_t) override {}
     void setActivity(bool) override {}
     QString languageText(const char* key) const override;
-    shell::MsgAnswer showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
-                                 const QString& text) override;
+    // Prints the message and answers at once.
+    void ask(const QString& text, const Question& kind, Answered answered) override;
     void showProgress(double value, double max) override;
     void showJobCaption(const QString&) override {}
     void showJobRunning(bool running) override;
@@ -34,6 +34,9 @@ class CliView : public engine::JobView {
     const char* noAnswerHintKey() const override { return "CheckAddressScan"; }
 
   private:
+    // Prints a message, or a question without its asking paragraph; the
+    // answer: --yes for a question.
+    shell::MsgAnswer say(const QString& text, shell::MsgStyle style, shell::MsgButtons buttons);
     // Ends the progress of the category under way: its line, or its bar.
     void finishCategory();
     void drawBar();

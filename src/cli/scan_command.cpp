@@ -50,6 +50,7 @@ int runScan(const CliOptions& options, const QString& iniFile) {
     int address = options.from;
     std::shared_ptr<link::LinkRequest> pending;
     bool ended = false;
+    bool lost = false; // at `address`: the addresses before it were reached
     const auto end = [&] {
         ended = true;
         QCoreApplication::quit();
@@ -59,10 +60,17 @@ int runScan(const CliOptions& options, const QString& iniFile) {
             return end();
         pending = link.lsubTransaction(
             shell::formatDigits(address, 2) + "DC", [&](const link::TxResult& result) {
+                // A lost port is no silent address: nothing after it was asked.
+                if (result.status == link::TxResult::Status::PortLost) {
+                    lost = true;
+                    return end();
+                }
                 if (result.accepted() && !watch.interrupted()) {
                     answering.append(address);
-                    if (!options.json)
+                    if (!options.json) {
                         std::printf("%02d\n", address);
+                        std::fflush(stdout); // a reader sees each address as it answers
+                    }
                 }
                 if (!options.quiet && isatty(2))
                     std::fprintf(stderr, "\r\033[Kaddress %02d of %02d..%02d, %lld answered",
@@ -85,20 +93,29 @@ int runScan(const CliOptions& options, const QString& iniFile) {
         std::fprintf(stderr, "\r\033[K");
     port.close();
 
-    const int status = watch.interrupted()   ? kInterrupted
-                       : answering.isEmpty() ? kCommError
-                                             : kDone;
+    const int status = watch.interrupted()           ? kInterrupted
+                       : lost || answering.isEmpty() ? kCommError
+                                                     : kDone;
     if (options.json) {
         QJsonArray addresses;
         for (const int address : answering)
             addresses.append(address);
-        std::printf("%s\n", QJsonDocument(QJsonObject{{"command", "scan"},
-                                                      {"port", options.port},
-                                                      {"addresses", addresses},
-                                                      {"exitStatus", status}})
-                                .toJson(QJsonDocument::Compact)
-                                .constData());
+        QJsonObject summary{{"command", "scan"},
+                            {"port", options.port},
+                            {"addresses", addresses},
+                            {"exitStatus", status}};
+        if (lost)
+            summary.insert("lostAt", address);
+        std::printf("%s\n", QJsonDocument(summary).toJson(QJsonDocument::Compact).constData());
     }
+    if (lost && address > options.from)
+        std::fprintf(
+            stderr, "kt560ax: %s was lost at address %02d; addresses %02d..%02d were reached. %s\n",
+            qPrintable(options.port), address, options.from, address - 1,
+            qPrintable(port.errorString()));
+    else if (lost)
+        std::fprintf(stderr, "kt560ax: %s was lost at address %02d; no address was reached. %s\n",
+                     qPrintable(options.port), address, qPrintable(port.errorString()));
     if (!options.quiet)
         std::fprintf(stderr, "%lld of %d addresses answered on %s.\n", qlonglong(answering.size()),
                      options.to - options.from + 1, qPrintable(options.port));

@@ -7,6 +7,7 @@
 #include "shell/message_codes.h"
 
 #include <QString>
+#include <functional>
 
 namespace kt::engine {
 
@@ -14,16 +15,30 @@ class JobView : public link::LinkView {
   public:
     // The current language's text of a key, trimmed.
     virtual QString languageText(const char* key) const = 0;
-    // A message or a question for the user; returns the answer.
-    virtual shell::MsgAnswer showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
-                                         const QString& text) = 0;
-    // A question with one option that the user may tick or clear: `ticked`
-    // holds its state before and after. A front end without such options
-    // asks the question alone and leaves the option as it is.
-    virtual shell::MsgAnswer askWithOption(shell::MsgStyle style, shell::MsgButtons buttons,
-                                           const QString& text, const QString& /*option*/,
-                                           bool& /*ticked*/) {
-        return showMessage(style, buttons, text);
+    // What a message is: its look and buttons, an option under it that the
+    // user may tick or clear (none when empty, `ticked` its state when it
+    // opens), and whether it ends a job that found differences, which a
+    // front end may offer to show.
+    struct Question {
+        shell::MsgStyle style = shell::MsgStyle::Information;
+        shell::MsgButtons buttons = shell::MsgButtons::Ok;
+        QString option;
+        bool ticked = false;
+        bool endsWithDifferences = false;
+    };
+    // The button that closed a message and the option's state then.
+    using Answered = std::function<void(shell::MsgAnswer answer, bool ticked)>;
+    // Shows a message or asks a question and returns; `answered`, when
+    // given, is called once with the answer: later, from the front end's
+    // event loop, or at once by a front end that asks nobody. A front end
+    // without options asks the question alone and leaves the option as it
+    // is.
+    virtual void ask(const QString& text, const Question& kind, Answered answered) = 0;
+    // A message that needs no answer.
+    void tell(shell::MsgStyle style, const QString& text) {
+        Question kind;
+        kind.style = style;
+        ask(text, kind, {});
     }
     // How far the job is, in steps of the chosen categories.
     virtual void showProgress(double value, double max) = 0;

@@ -43,6 +43,13 @@ QString keyList(const QStringList& keys) {
                                        QStringLiteral(", ... (%1 in all)").arg(keys.size());
 }
 
+JobView::Question question(MsgButtons buttons) {
+    JobView::Question kind;
+    kind.style = MsgStyle::Question;
+    kind.buttons = buttons;
+    return kind;
+}
+
 } // namespace
 
 TransferJob::TransferJob(link::SerialPort& port, link::Clock& clock, JobView& view,
@@ -58,7 +65,7 @@ TransferJob::TransferJob(link::SerialPort& port, link::Clock& clock, JobView& vi
 }
 
 bool TransferJob::start(const JobRequest& request) {
-    if (blnJobActive)
+    if (blnJobActive || asking_)
         return false;
     // The job's own copy, its categories in the order a job visits them.
     // The file is taken as given: a name may end in a blank.
@@ -87,10 +94,9 @@ bool TransferJob::start(const JobRequest& request) {
         if (!left)
             return refuse(JobOutcome::FileError, fileProblemText(left.error()));
         if (*left > 0)
-            view_.showMessage(
-                MsgStyle::Information, MsgButtons::Ok,
-                shell::fillIn(view_.languageText("JournalFolded"), {path, QString::number(*left)}) +
-                    '.');
+            view_.tell(MsgStyle::Information, shell::fillIn(view_.languageText("JournalFolded"),
+                                                            {path, QString::number(*left)}) +
+                                                  '.');
     }
     // One job at a time on a file set: a second Save would mix two
     // controllers' records into one backup.
@@ -116,40 +122,79 @@ bool TransferJob::start(const JobRequest& request) {
         return refuse(JobOutcome::FileError,
                       path + " - " + view_.languageText("FileFormatError") + '.');
     // A complete backup that a Save replaces: the end message names it.
-    const bool replacing = saving && manifest.complete.value_or(false) && holdsRecords(path);
-    if (replacing && taken.askBeforeReplace && !confirmReplace(taken, manifest)) {
-        outcome_ = JobOutcome::Declined;
-        logDeclined(taken);
-        return false;
-    }
-    // The job reads the backup's records from here on.
-    stored_ = *set;
-    strDataFile = path;
-    if (taken.direction == Direction::Load) {
-        // Every value is checked before the first is sent: a restore never
-        // stops half way on a value it could have seen before it began.
-        if (const QStringList unsendable = unsendableRecords(taken); !unsendable.isEmpty())
-            return refuse(JobOutcome::FileError,
-                          shell::fillIn(view_.languageText("ValuesNotSendable"),
-                                        {path, keyList(unsendable)}) +
-                              '.');
-        bool backupFirst = taken.offerBackupFirst;
-        if (!confirmLoad(taken, manifest, backupRecordsOf(*set, path), backupFirst)) {
-            outcome_ = JobOutcome::Declined;
-            logDeclined(taken);
-            return false;
-        }
-        if (backupFirst && taken.offerBackupFirst)
-            return startBackupFirst(taken);
-    }
+    auto opening = std::make_shared<Opening>(
+        Opening{.request = taken,
+                .lock = std::move(lock),
+                .set = *set,
+                .manifest = manifest,
+                .replacing = saving && manifest.complete.value_or(false) && holdsRecords(path)});
+    if (opening->replacing && taken.askBeforeReplace)
+        return askFirst(replaceQuestion(taken, manifest), question(MsgButtons::ReplaceCancel),
+                        opening, [this, opening](bool) { return checkLoad(opening); });
+    return checkLoad(opening);
+}
 
-    lock_ = std::move(lock);
+bool TransferJob::askFirst(const QString& text, const JobView::Question& kind,
+                           const std::shared_ptr<Opening>& opening,
+                           std::function<bool(bool ticked)> then) {
+    // The answer may come at once, inside ask(), or later from the front
+    // end's event loop; `began` keeps what it did for the first case.
+    auto began = std::make_shared<std::optional<bool>>();
+    asking_ = true;
+    view_.ask(text, kind, [this, opening, then, began](MsgAnswer answer, bool ticked) {
+        asking_ = false;
+        if (answer == MsgAnswer::Ok) {
+            *began = then(ticked);
+            return;
+        }
+        outcome_ = JobOutcome::Declined;
+        logDeclined(opening->request);
+        *began = false;
+    });
+    return began->value_or(true);
+}
+
+bool TransferJob::checkLoad(const std::shared_ptr<Opening>& opening) {
+    const JobRequest& taken = opening->request;
+    const QString& path = taken.file;
+    // The job reads the backup's records from here on.
+    stored_ = opening->set;
+    strDataFile = path;
+    if (taken.direction != Direction::Load)
+        return begin(*opening);
+    // Every value is checked before the first is sent: a restore never
+    // stops half way on a value it could have seen before it began.
+    if (const QStringList unsendable = unsendableRecords(taken); !unsendable.isEmpty())
+        return refuse(JobOutcome::FileError, shell::fillIn(view_.languageText("ValuesNotSendable"),
+                                                           {path, keyList(unsendable)}) +
+                                                 '.');
+    const std::optional<QString> asked =
+        loadQuestion(taken, opening->manifest, backupRecordsOf(opening->set, path));
+    if (!asked)
+        return begin(*opening);
+    JobView::Question kind = question(MsgButtons::RestoreCancel);
+    if (taken.offerBackupFirst) {
+        kind.option =
+            shell::fillIn(view_.languageText("LoadBackupFirst"), {readingTimeText(taken)});
+        kind.ticked = true;
+    }
+    return askFirst(*asked, kind, opening, [this, opening](bool backupFirst) {
+        return backupFirst && opening->request.offerBackupFirst ? startBackupFirst(opening->request)
+                                                                : begin(*opening);
+    });
+}
+
+bool TransferJob::begin(Opening& opening) {
+    const JobRequest& taken = opening.request;
+    const QString& path = taken.file;
+    const bool saving = taken.direction == Direction::Save;
+    lock_ = std::move(opening.lock);
     // A Save writes nothing into the set before the controller's first
     // reply: see writeSaveHead().
     workingFile_ = saving ? workingFileOf(path) : QString();
     journal_ = saving ? std::make_unique<SaveJournal>(workingFile_) : nullptr;
     headWritten_ = false;
-    replaced_ = replacing ? manifest : std::optional<Manifest>();
+    replaced_ = opening.replacing ? opening.manifest : std::optional<Manifest>();
     keptIn_.clear();
     keptInFile_.clear();
     untouchedCards_.clear();
@@ -243,30 +288,28 @@ bool TransferJob::writeSaveHead() {
     return true;
 }
 
-bool TransferJob::confirmReplace(const JobRequest& request, const Manifest& manifest) {
+QString TransferJob::replaceQuestion(const JobRequest& request, const Manifest& manifest) const {
     const QDateTime made = manifest.finishedAt();
     const QString controller = QString::fromLatin1(manifest.controller);
     const QString address = QString::fromLatin1(address_);
-    QString text =
-        shell::fillIn(view_.languageText("ReplaceAsk"),
-                      {request.file, controller.isEmpty() ? "?" : controller,
-                       made.isValid() ? made.toLocalTime().toString("yyyy-MM-dd HH:mm") : "?"}) +
-        '\n' +
-        shell::fillIn(view_.languageText(manifest.controller == address_ ? "ReplaceSameAddress"
-                                                                         : "ReplaceOtherAddress"),
-                      {address}) +
-        "\n\n" + view_.languageText("ReplaceGoOn");
-    return view_.showMessage(MsgStyle::Question, MsgButtons::ReplaceCancel, text) == MsgAnswer::Ok;
+    return shell::fillIn(view_.languageText("ReplaceAsk"),
+                         {request.file, controller.isEmpty() ? "?" : controller,
+                          made.isValid() ? made.toLocalTime().toString("yyyy-MM-dd HH:mm") : "?"}) +
+           '\n' +
+           shell::fillIn(view_.languageText(manifest.controller == address_
+                                                ? "ReplaceSameAddress"
+                                                : "ReplaceOtherAddress"),
+                         {address}) +
+           "\n\n" + view_.languageText("ReplaceGoOn");
 }
 
 void TransferJob::tellLeftSave(const QString& file, const SaveEnd& left) {
     if (left.kind == SaveEnd::Kind::Replaced)
-        view_.showMessage(MsgStyle::Information, MsgButtons::Ok,
-                          shell::fillIn(view_.languageText("JournalFolded"),
-                                        {file, QString::number(left.records)}) +
-                              '.');
+        view_.tell(MsgStyle::Information, shell::fillIn(view_.languageText("JournalFolded"),
+                                                        {file, QString::number(left.records)}) +
+                                              '.');
     else if (left.kind == SaveEnd::Kind::KeptBeside)
-        view_.showMessage(MsgStyle::Information, MsgButtons::Ok, keptBesideText(file, left) + '.');
+        view_.tell(MsgStyle::Information, keptBesideText(file, left) + '.');
 }
 
 QString TransferJob::keptBesideText(const QString& file, const SaveEnd& kept) const {
@@ -283,7 +326,6 @@ bool TransferJob::endSaveFiles(bool complete) {
             return false; // the stop has been told; the next job ends the Save
         outcome_ = JobOutcome::FileError;
         error_ = text;
-        view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, error_);
         return false;
     };
     if (!folded)
@@ -334,10 +376,11 @@ QString TransferJob::readingTimeText(const JobRequest& request) const {
                         : QStringLiteral("%1 min").arg((seconds + 30) / 60);
 }
 
-bool TransferJob::confirmLoad(const JobRequest& request, const Manifest& manifest,
-                              const QMap<QByteArray, QByteArray>& records, bool& backupFirst) {
+std::optional<QString> TransferJob::loadQuestion(const JobRequest& request,
+                                                 const Manifest& manifest,
+                                                 const QMap<QByteArray, QByteArray>& records) {
     if (request.confirmed)
-        return true;
+        return std::nullopt;
     // Reasons stop a restore that nobody confirms; notes are only said.
     QStringList reasons;
     QStringList notes;
@@ -345,8 +388,8 @@ bool TransferJob::confirmLoad(const JobRequest& request, const Manifest& manifes
         (warning.blocking() ? reasons : notes).append(warningText(warning));
     if (reasons.isEmpty() && !request.askBeforeLoad) {
         for (const QString& note : std::as_const(notes))
-            view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, note + '.');
-        return true;
+            view_.tell(MsgStyle::Exclamation, note + '.');
+        return std::nullopt;
     }
     reasons += notes;
     QString text;
@@ -367,15 +410,7 @@ bool TransferJob::confirmLoad(const JobRequest& request, const Manifest& manifes
         for (const QString& reason : std::as_const(reasons))
             text += "\n- " + reason + '.';
     }
-    text += "\n\n" + view_.languageText(reasons.isEmpty() ? "LoadGoOn" : "LoadAnyway");
-    if (!request.offerBackupFirst)
-        return view_.showMessage(MsgStyle::Question, MsgButtons::RestoreCancel, text) ==
-               MsgAnswer::Ok;
-    backupFirst = true;
-    return view_.askWithOption(
-               MsgStyle::Question, MsgButtons::RestoreCancel, text,
-               shell::fillIn(view_.languageText("LoadBackupFirst"), {readingTimeText(request)}),
-               backupFirst) == MsgAnswer::Ok;
+    return text + "\n\n" + view_.languageText(reasons.isEmpty() ? "LoadGoOn" : "LoadAnyway");
 }
 
 QString TransferJob::warningText(const LoadWarning& warning) const {
@@ -510,6 +545,10 @@ void TransferJob::proceed() {
 }
 
 void TransferJob::onReply(const link::TxResult& result) {
+    // A cancelled request was this job's or an earlier one's, ended by
+    // cancel(): the request under way now, if any, is another.
+    if (result.status == link::TxResult::Status::Cancelled)
+        return;
     pending_.reset();
     if (!blnJobActive || !replyAccepted(result))
         return;
@@ -522,15 +561,15 @@ void TransferJob::onReply(const link::TxResult& result) {
 
 void TransferJob::confirmLine() {
     pending_ = link_->lsubConfirm(address_, [this](const link::TxResult& result) {
+        if (result.status == link::TxResult::Status::Cancelled)
+            return; // as in onReply()
         pending_.reset();
         if (blnJobActive && replyAccepted(result))
             finish(true);
     });
 }
 
-void TransferJob::finish(bool complete) {
-    if (!blnJobActive)
-        return; // cancelled meanwhile, from a message box of its end
+void TransferJob::finish(bool complete, const QString& failure) {
     markEnded();
     if (complete && intDirection == Direction::Load && request_.verifyAfterLoad) {
         // The restore is done: read it all back in the same job.
@@ -547,19 +586,27 @@ void TransferJob::finish(bool complete) {
     blnJobActive = false;
     qCDebug(ktJob, "%s: %d of %d records done", complete ? "complete" : "stopped", counts_.done,
             counts_.total);
-    if (journal_)
-        complete = endSaveFiles(complete);
+    QString told = failure;
+    if (journal_) {
+        const bool ended = endSaveFiles(complete);
+        if (complete && !ended)
+            told = error_; // the set could not take the complete Save
+        complete = ended;
+    }
     if (!complete)
         replaced_.reset(); // the backup stays as it was
     if (complete)
         outcome_ = differences_.isEmpty() ? JobOutcome::Finished : JobOutcome::Differences;
     shell::SyncIniDirectory(strDataFile);
     lock_.reset();
+    logJob();
+    // Every message of the end comes once the job has ended and is logged.
+    if (!told.isEmpty())
+        view_.tell(MsgStyle::Exclamation, told);
     if (thenLoad_ && save()) {
         // The backup before a restore: once it is complete the restore
         // follows in this job; without it nothing is written.
         const JobRequest next = *std::exchange(thenLoad_, std::nullopt);
-        logJob();
         if (complete) {
             const QString backup = strDataFile;
             if (start(next)) {
@@ -568,9 +615,8 @@ void TransferJob::finish(bool complete) {
             }
         } else {
             showStoppedSummary();
-            view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok,
-                              stoppedSummary() + ".\n" + view_.languageText("BackupFirstStopped") +
-                                  '.');
+            view_.tell(MsgStyle::Exclamation,
+                       stoppedSummary() + ".\n" + view_.languageText("BackupFirstStopped") + '.');
         }
         view_.showJobRunning(false);
         emit finished(outcome_);
@@ -585,13 +631,12 @@ void TransferJob::finish(bool complete) {
                                 {QString::number(counts_.done), QString::number(counts_.empty)})
                 : shell::fillIn(view_.languageText("LoadSummary"),
                                 {QString::number(counts_.done), QString::number(counts_.skipped)});
-        view_.showMessage(MsgStyle::Information, MsgButtons::Ok,
-                          view_.languageText(save() ? "ProcessSaveOk" : "ProcessLoadOk") + ".\n" +
-                              summary + '.' + endNotes());
+        view_.tell(MsgStyle::Information,
+                   view_.languageText(save() ? "ProcessSaveOk" : "ProcessLoadOk") + ".\n" +
+                       summary + '.' + endNotes());
     } else {
         showStoppedSummary();
     }
-    logJob();
     view_.showJobRunning(false);
     emit finished(outcome_);
 }
@@ -648,7 +693,7 @@ void TransferJob::endVerify() {
                 ? shell::fillIn(view_.languageText("CompareOk"),
                                 {QString::fromLatin1(address_), QString::number(counts_.done)})
                 : shell::fillIn(view_.languageText("VerifyOk"), {QString::number(counts_.done)});
-        view_.showMessage(MsgStyle::Information, MsgButtons::Ok, matched + '.' + backedUpNote());
+        view_.tell(MsgStyle::Information, matched + '.' + backedUpNote());
         return;
     }
     QString text =
@@ -659,7 +704,10 @@ void TransferJob::endVerify() {
             (writeReport()
                  ? shell::fillIn(view_.languageText("VerifyReport"), {request_.reportFile}) + '.'
                  : cannotWrite(request_.reportFile));
-    view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, text + backedUpNote());
+    JobView::Question kind;
+    kind.style = MsgStyle::Exclamation;
+    kind.endsWithDifferences = true;
+    view_.ask(text + backedUpNote(), kind, {});
 }
 
 shell::Status TransferJob::writeReport() const {
@@ -892,11 +940,9 @@ bool TransferJob::journalDone(const shell::Status& status) {
 }
 
 bool TransferJob::lineFailed(JobOutcome outcome, const QString& reason, const QString& text) {
-    markEnded();
     outcome_ = outcome;
     error_ = reason;
-    view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, text);
-    finish(false);
+    finish(false, text);
     return false;
 }
 
@@ -909,16 +955,14 @@ QString TransferJob::noControllerText() const {
 bool TransferJob::refuse(JobOutcome outcome, const QString& text) {
     outcome_ = outcome;
     error_ = text;
-    view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, text);
+    view_.tell(MsgStyle::Exclamation, text);
     return false;
 }
 
 bool TransferJob::stopWithMessage(const QString& text) {
-    markEnded();
     outcome_ = JobOutcome::FileError;
     error_ = text;
-    view_.showMessage(MsgStyle::Exclamation, MsgButtons::Ok, text);
-    finish(false);
+    finish(false, text);
     return false;
 }
 

@@ -17,8 +17,10 @@
 
 #include <QMap>
 #include <QObject>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace kt::engine {
 
@@ -38,7 +40,9 @@ class TransferJob : public QObject {
 
     // Starts the job: for a Save, writes the backup's title and manifest;
     // for a Load, checks the file and asks before a risky restore. False,
-    // after a message, when nothing starts.
+    // after a message, when nothing starts. A question's answer may come
+    // later: the job then starts once it is given, and true means only that
+    // it waits; a Cancel then starts nothing, as the answer given at once.
     bool start(const JobRequest& request);
     // Ends the running job at once; nothing more is sent or written.
     void cancel();
@@ -119,14 +123,29 @@ class TransferJob : public QObject {
     // dead line) leaves the set as it was. False, with the job stopped and
     // a message, when the file cannot take them.
     bool writeSaveHead();
-    // Asks before a Load when the request wants it, or when the backup may
-    // not restore the controller as it was; true when there is nothing to
-    // ask or the user goes on. `manifest` and `records` are the backup's, as
-    // the job read them.
-    // With the request's offer, `backupFirst` says whether the user kept
-    // "back up the controller first" ticked.
-    bool confirmLoad(const JobRequest& request, const Manifest& manifest,
-                     const QMap<QByteArray, QByteArray>& records, bool& backupFirst);
+    // A job between its checks and its start, while a question is up: its
+    // request, the lock of its file set, and the set as read.
+    struct Opening {
+        JobRequest request;
+        std::unique_ptr<BackupLock> lock;
+        SetRecords set;
+        Manifest manifest;
+        bool replacing = false; // a Save replaces a complete backup
+    };
+    // Asks `text`; an Ok runs `then` with the option's state, a Cancel logs
+    // the job as declined. True when the job began or waits for the answer.
+    bool askFirst(const QString& text, const JobView::Question& kind,
+                  const std::shared_ptr<Opening>& opening, std::function<bool(bool ticked)> then);
+    // A Load's checks and its question, if any, then the start.
+    bool checkLoad(const std::shared_ptr<Opening>& opening);
+    // Starts the job `opening` holds.
+    bool begin(Opening& opening);
+    // The question before a Load when the request wants it, or when the
+    // backup may not restore the controller as it was; none, after any
+    // notes, when there is nothing to ask. `manifest` and `records` are the
+    // backup's, as the job read them.
+    std::optional<QString> loadQuestion(const JobRequest& request, const Manifest& manifest,
+                                        const QMap<QByteArray, QByteArray>& records);
     // How long reading `request`'s records takes, roughly, as a text.
     QString readingTimeText(const JobRequest& request) const;
     // The line of an end message that names the restore's backup first.
@@ -135,15 +154,15 @@ class TransferJob : public QObject {
     // `load`, which follows it in this job once it has finished.
     bool startBackupFirst(const JobRequest& load);
     QString warningText(const LoadWarning& warning) const;
-    // Asks before a Save replaces the complete backup `manifest` tells of;
-    // true when the user goes on.
-    bool confirmReplace(const JobRequest& request, const Manifest& manifest);
+    // The question before a Save replaces the complete backup `manifest`
+    // tells of.
+    QString replaceQuestion(const JobRequest& request, const Manifest& manifest) const;
     // Says how a Save that was killed was ended.
     void tellLeftSave(const QString& file, const SaveEnd& left);
     QString keptBesideText(const QString& file, const SaveEnd& kept) const;
     // Puts a Save's records into the set when it completed (or into a set
     // that held none), else beside it; true when a complete Save's set was
-    // replaced. A failure of a complete Save is told and sets the outcome.
+    // replaced. A failure of a complete Save sets the outcome and the error.
     bool endSaveFiles(bool complete);
 
     // Resets the counts and the progress, plans the records and starts.
@@ -171,7 +190,8 @@ class TransferJob : public QObject {
     // After the last record: the line must stay quiet, so that no reply
     // accepted may have answered another request; then the job finishes.
     void confirmLine();
-    void finish(bool complete);
+    // Ends the job; `failure`, when given, is told once it has ended.
+    void finish(bool complete, const QString& failure = {});
 
     // Progress + 1 and the caption of the next record or group.
     void advance(const QString& caption);
@@ -229,6 +249,7 @@ class TransferJob : public QObject {
     QByteArray reply_;             // the data of the last reply accepted
     bool heardController_ = false; // a reply was accepted in this job
     bool blnJobActive = false;
+    bool asking_ = false; // a question before the start waits for its answer
     Direction intDirection = Direction::Save;
     QString strDataFile;
     // Held from the start of a job to its end.

@@ -2,7 +2,6 @@
 
 #include "wake_timer.h"
 
-#include <QAbstractEventDispatcher>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <algorithm>
@@ -62,24 +61,12 @@ struct EventLoopClock::Private {
 
     // Calls asked for or dropped while calls are made move the timer once,
     // when they are done: a request that sets a time-out and drops it in
-    // one go never reprograms the system's timer for it. A call that runs
-    // an event loop of its own (a modal box) has the timer moved before
-    // that loop sleeps. Elsewhere the timer moves at once.
+    // one go never reprograms the system's timer for it. Elsewhere the
+    // timer moves at once.
     bool firing = false;
-    bool moved = false;
-    QMetaObject::Connection beforeSleep;
-    ~Private() { QObject::disconnect(beforeSleep); }
     void schedule() {
         if (!firing)
-            return arm();
-        moved = true;
-        if (!beforeSleep)
-            if (QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance())
-                beforeSleep =
-                    QObject::connect(loop, &QAbstractEventDispatcher::aboutToBlock, [this] {
-                        if (moved)
-                            arm();
-                    });
+            arm();
     }
 
     // Sets the timer for the first call, a lead early; none when no call
@@ -87,7 +74,6 @@ struct EventLoopClock::Private {
     // than the rest of a record's work: a timer already set for that moment
     // is left as it is.
     void arm() {
-        moved = false;
         if (calls.empty())
             return disarm();
         const double deadline = calls.begin()->first.first;
@@ -117,24 +103,27 @@ struct EventLoopClock::Private {
     }
     double earlyLimitMs() const { return qtTimer ? kQtTimerLeadMs : leadMs; }
 
-    // Makes every call that is due, sleeping the last moment before one
-    // that is due within the timer's lead; then sets the timer for the rest.
+    // Makes the calls that were due when it began, sleeping the last moment
+    // before one that is due within the timer's lead; then sets the timer
+    // for the rest. Calls asked for meanwhile wait for the next pass, so
+    // that a chain of calls due at once lets the event loop take input
+    // between its links.
     void fire() {
-        const bool outer = !firing;
+        const double dueBy = nowMs() + earlyLimitMs();
+        const CallId newest = lastId;
         firing = true;
         while (!calls.empty()) {
             const auto first = calls.begin();
-            const double remaining = first->first.first - nowMs();
-            if (remaining > earlyLimitMs())
+            const auto [deadline, id] = first->first;
+            if (deadline > dueBy || id > newest)
                 break;
-            WakeTimer::sleep(remaining);
+            WakeTimer::sleep(deadline - nowMs());
             const std::function<void()> action = std::move(first->second);
-            deadlines.erase(first->first.second);
+            deadlines.erase(id);
             calls.erase(first);
             action(); // may ask for calls, or drop them
         }
-        if (outer)
-            firing = false;
+        firing = false;
         arm();
     }
 };
@@ -155,8 +144,6 @@ Clock::CallId EventLoopClock::callAt(double deadlineMs, std::function<void()> ac
     const bool first = d->calls.empty() || deadlineMs < d->calls.begin()->first.first;
     d->calls.emplace(std::pair(deadlineMs, id), std::move(action));
     d->deadlines.emplace(id, deadlineMs);
-    // Also from inside a call: a modal box opened there runs the loop, and
-    // calls asked for meanwhile must still come.
     if (first)
         d->schedule();
     return id;
@@ -169,7 +156,7 @@ void EventLoopClock::cancelCall(CallId id) {
     const bool first = found->second == d->calls.begin()->first.first;
     d->calls.erase(std::pair(found->second, id));
     d->deadlines.erase(found);
-    // The timer follows before the loop sleeps, rather than wake it for nothing.
+    // The timer follows, rather than wake the loop for nothing.
     if (first)
         d->schedule();
 }

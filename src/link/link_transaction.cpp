@@ -4,6 +4,7 @@
 #include "shell/text_format.h"
 #include "trace.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace kt::link {
@@ -34,10 +35,12 @@ LinkTransaction::LinkTransaction(SerialPort& port, Clock& clock, LinkView& view,
 LinkTransaction::~LinkTransaction() {
     // A request that outlives its link ends without a word: nobody is left
     // to act on it.
-    if (active_) {
-        active_->next_.cancel();
-        active_->phase_ = LinkRequest::Phase::Ended;
-        active_->done_ = nullptr;
+    if (active_)
+        reporting_.push_back(std::move(active_));
+    for (const std::shared_ptr<LinkRequest>& request : reporting_) {
+        request->next_.cancel();
+        request->phase_ = LinkRequest::Phase::Ended;
+        request->done_ = nullptr;
     }
 }
 
@@ -88,16 +91,13 @@ void LinkRequest::begin() {
     Clock& clock = link_.clock_;
     if (!link_.port_.isOpen()) {
         qCDebug(ktLink, "%.1f ms: the port is not open", clock.nowMs());
-        next_.at(clock.nowMs(), [this] { end({TxResult::Status::PortLost, {}}); });
-        return;
+        return end({TxResult::Status::PortLost, {}});
     }
     if (kind_ == Kind::Confirm) {
         // The quiet judges what may still come for the replies accepted.
         strTxFrame = buildRequestFrame(address_ + "DC");
-        if (!link_.acceptedSinceQuiet_) {
-            next_.at(clock.nowMs(), [this] { end({TxResult::Status::Accepted, {}}); });
-            return;
-        }
+        if (!link_.acceptedSinceQuiet_)
+            return end({TxResult::Status::Accepted, {}});
         collectingDoubt_ = true;
         return startQuiet();
     }
@@ -157,10 +157,20 @@ void LinkRequest::startReply() {
     // is dropped once whole, and what follows is the reply.
     echoPending_ = link_.settings_.echo;
     replyDeadlineMs_ = link_.clock_.nowMs() + timeOutMs();
+    replyEndMs_ = -1;
+    atDeadline_ = false;
     next_.at(replyDeadlineMs_, [this] {
-        onInput(); // what came with the deadline still counts, and is judged late
+        // Bytes that reached the system by the deadline may still wait to
+        // be delivered by the event loop: they get one turn of it, and count
+        // as arrived at the deadline.
+        atDeadline_ = true;
+        onInput();
         if (phase_ == Phase::AwaitingReply)
-            finishReply();
+            next_.at(replyDeadlineMs_, [this] {
+                onInput();
+                if (phase_ == Phase::AwaitingReply)
+                    finishReply();
+            });
     });
     onInput(); // what arrived during the RX delay
 }
@@ -188,7 +198,10 @@ void LinkRequest::onInput() {
     default:
         return; // stays in the port until the next send judges it
     }
+    const bool hadEnd = strRxBuffer.contains(CR);
     strRxBuffer += link_.port_.readAll();
+    if (!hadEnd && strRxBuffer.contains(CR))
+        replyEndMs_ = atDeadline_ ? replyDeadlineMs_ : link_.clock_.nowMs();
     // Bytes that are not the echo stay and fail the check.
     if (echoPending_ &&
         (strRxBuffer.size() >= strTxFrame.size() || !strTxFrame.startsWith(strRxBuffer))) {
@@ -214,7 +227,7 @@ void LinkRequest::finishReply() {
         strRxBuffer.truncate(LinkTransaction::kMaxReplyBytes);
         qCDebug(ktLink, "%.1f ms: no reply (%lld bytes without CR%s)", now,
                 qlonglong(strRxBuffer.size()), link_.port_.isOpen() ? "" : ", port lost");
-    } else if (now > replyDeadlineMs_) {
+    } else if (replyEndMs_ > replyDeadlineMs_) {
         qCDebug(ktLink, "%.1f ms: the reply came after the time-out", now);
     } else {
         const QByteArray received = strRxBuffer;
@@ -376,7 +389,7 @@ void LinkRequest::onPortLost() {
 
 void LinkRequest::cancel() {
     if (phase_ == Phase::Ended)
-        return;
+        return; // its report stands
     qCDebug(ktLink, "%.1f ms: cancelled", link_.clock_.nowMs());
     // No verdict on the try, no count, and the status panel goes back to
     // the port's state. An answer to a frame that went out may still come.
@@ -394,11 +407,21 @@ void LinkRequest::end(const TxResult& result) {
     const double now = link_.clock_.nowMs();
     // The quiet after an accepted reply served as the next TX delay.
     link_.returnedAtMs_ = result.accepted() && kind_ == Kind::Request ? acceptedAtMs_ : now;
-    // The request may be the link's last hold on itself: it stays alive
-    // until its report has been made.
-    std::shared_ptr<LinkRequest> self;
+    // The link holds the request until its report, which the clock makes:
+    // never inside a call that started, replaced or cancelled a request.
     if (link_.active_.get() == this)
-        self = std::move(link_.active_);
+        link_.reporting_.push_back(std::move(link_.active_));
+    next_.at(now, [this, result] { report(result); });
+}
+
+void LinkRequest::report(const TxResult& result) {
+    std::shared_ptr<LinkRequest> self; // alive until its report returns
+    const auto held = std::find_if(link_.reporting_.begin(), link_.reporting_.end(),
+                                   [this](const auto& request) { return request.get() == this; });
+    if (held != link_.reporting_.end()) {
+        self = std::move(*held);
+        link_.reporting_.erase(held);
+    }
     const Done done = std::move(done_);
     done_ = nullptr;
     if (done)

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace kt::link {
 
@@ -69,7 +70,8 @@ class LinkRequest {
 
     Phase phase() const { return phase_; }
     // Ends the request at once: nothing more is sent, the try does not
-    // count, and it reports Cancelled.
+    // count, and it reports Cancelled, later. A request that has already
+    // ended reports what it ended with.
     void cancel();
 
   private:
@@ -87,7 +89,9 @@ class LinkRequest {
     void onQuietInput();
     void quietEnded(bool noisy);
     void onPortLost();
+    // Ends the request; `report` tells its `done`, from a call of the clock.
     void end(const TxResult& result);
+    void report(const TxResult& result);
     // Whether no reply to an earlier frame to this address may be on its way.
     bool inStep() const;
     // Bytes that came when no reply was awaited; `inStep` tells whether the
@@ -115,6 +119,8 @@ class LinkRequest {
     QByteArray doubt_;
     QByteArray held_; // the request's accepted data while the probe runs
     double replyDeadlineMs_ = 0;
+    double replyEndMs_ = -1;  // when the reply's CR arrived
+    bool atDeadline_ = false; // the reply's deadline has come: input counts as arrived by it
     double acceptedAtMs_ = 0;
     double quietStartMs_ = 0;
     QByteArray strTxFrame;
@@ -138,8 +144,9 @@ class LinkTransaction : public QObject {
     // Starts a request (address, command code, index, data; framed here):
     // it is sent until a reply is accepted or the tries are used up; a port
     // that is closed or goes away ends it at once, as no try could reach.
-    // `done` is called once, later, never from inside this call. A request
-    // still under way is cancelled first.
+    // `done` is called once, from a call of the clock, never from inside
+    // this call. A request still under way is cancelled first; it too
+    // reports later, before this one.
     std::shared_ptr<LinkRequest> lsubTransaction(const QByteArray& requestText,
                                                  LinkRequest::Done done);
     // Waits until the line has been quiet for a reply time-out after the
@@ -166,6 +173,8 @@ class LinkTransaction : public QObject {
     int maxTries_ = kMaxTries;
     std::int32_t lngErrorCount = 0;
     std::shared_ptr<LinkRequest> active_;
+    // Requests that have ended and wait for the clock to make their report.
+    std::vector<std::shared_ptr<LinkRequest>> reporting_;
     // When the next frame's TX delay counts from: the end of the last
     // request, or the moment its reply was accepted (the quiet after it
     // was the TX delay).

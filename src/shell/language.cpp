@@ -97,7 +97,8 @@ bool isAddedKey(const char* key) {
                                             "CheckAddressScan",
                                             "RepliesOutOfOrder",
                                             "SaveReplaced",
-                                            "SaveKeptBeside"};
+                                            "SaveKeptBeside",
+                                            "CancelAsk"};
     // Whole families came later still: the fleet report's, the job log's,
     // the captions of the message box's own buttons, a compare's, and the
     // question before a backup is replaced.

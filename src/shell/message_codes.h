@@ -1,7 +1,7 @@
 // The codes of a message: how it looks, which buttons it offers, and which
 // button closed it. The numbers are those of the message box's design; the
 // questions before a restore, before a backup is replaced and before a
-// running job is stopped by a close have buttons of their own.
+// running job is stopped, by a close or alone, have buttons of their own.
 #pragma once
 
 namespace kt::shell {
@@ -15,6 +15,7 @@ enum class MsgButtons {
     RestoreCancel = 3, // "Restore" answers Ok; Cancel is the default
     ReplaceCancel = 4, // "Replace" answers Ok; Cancel is the default
     StopGoOn = 5,      // "Stop and close" answers Ok; "Go on" answers Cancel and is the default
+    StopJobGoOn = 6,   // "Stop" answers Ok; "Go on" answers Cancel and is the default
 };
 
 enum class MsgAnswer { Ok = 1, Cancel = 2 };

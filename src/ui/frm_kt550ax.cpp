@@ -29,6 +29,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QToolButton>
 #include <algorithm>
 #include <cstdio>
@@ -60,6 +61,11 @@ frmKT550AX::frmKT550AX(const QString& iniFile, QWidget* parent)
     connect(cmdSave, &QPushButton::clicked, this, &frmKT550AX::cmdSave_Click);
     connect(cmdLoad, &QPushButton::clicked, this, &frmKT550AX::cmdLoad_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmKT550AX::cmdCancel_Click);
+    // Escape stops a running job once the user says so.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, [this] {
+        if (job_->isActive())
+            askToStop("CancelAsk", shell::MsgButtons::StopJobGoOn, [] {});
+    });
 
     tmrComm.setObjectName("tmrComm");
     tmrComm.setInterval(200);
@@ -110,7 +116,8 @@ void frmKT550AX::lsubApplyLanguage() {
                            .restore = withMnemonic(text("ButtonRestore"), u'R'),
                            .replace = withMnemonic(text("ButtonReplace"), u'R'),
                            .stop = withMnemonic(text("ButtonStopClose"), u'S'),
-                           .goOn = withMnemonic(text("ButtonGoOn"), u'G')});
+                           .goOn = withMnemonic(text("ButtonGoOn"), u'G'),
+                           .stopJob = withMnemonic(text("ButtonStop"), u'S')});
     // Qt's own dialogs (file, device choice) in the same language.
     static const char* const qtTranslations[] = {nullptr, "qtbase_zh_TW", "qtbase_zh_CN"};
     QCoreApplication::removeTranslator(&qtTranslator_);
@@ -122,7 +129,8 @@ void frmKT550AX::lsubApplyLanguage() {
 
     mnuCommPort->setTitle(withMnemonic(text("ComPort"), u'C'));
     mnuChooseDevice->setText(withMnemonic(text("ChooseDevice"), u'D'));
-    mnuSetting->setText(withMnemonic(text("Setting"), u'S'));
+    // Alt+S starts a backup.
+    mnuSetting->setText(withMnemonic(text("Setting"), u'E'));
     mnuTools->setTitle(withMnemonic(text("Tools"), u'T'));
     mnuCompare->setText(withMnemonic(text("CompareWithBackup"), u'B'));
     mnuJobLog->setText(withMnemonic(text("LogTitle"), u'J'));
@@ -272,7 +280,7 @@ void frmKT550AX::mnuCommPortActive_Click() {
         if (!opened) {
             QApplication::beep();
             setStatusPanel(Picture::CommError, strTextError, false);
-            ShowMessage(strTitle, shell::MsgStyle::Critical, shell::MsgButtons::Ok,
+            ShowMessage(this, strTitle, shell::MsgStyle::Critical, shell::MsgButtons::Ok,
                         portText() + QStringLiteral("\r\n\r\n          ") + portErrorText());
         } else {
             setStatusPanel(Picture::CommOk, strTextOk, false);
@@ -340,7 +348,7 @@ void frmKT550AX::onPortLost(const QString& description) {
     if (job_->isActive())
         return;
     lsubPortControls();
-    ShowMessage(strTitle, shell::MsgStyle::Critical, shell::MsgButtons::Ok,
+    ShowMessage(this, strTitle, shell::MsgStyle::Critical, shell::MsgButtons::Ok,
                 portText() + QStringLiteral("\r\n\r\n          ") + description.trimmed());
 }
 
@@ -437,31 +445,35 @@ QString frmKT550AX::languageText(const char* key) const {
     return shell::languageText(strIniFile, strLanguage, key);
 }
 
-shell::MsgAnswer frmKT550AX::showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
-                                         const QString& text) {
-    // A job shows a message only once it has ended: the panel behind the
-    // box keeps its final count and time.
-    if (jobRunning_ && !jobEnded_) {
+void frmKT550AX::ask(const QString& text, const Question& kind, Answered answered) {
+    // A message while the panel shows a job that is no longer active ends
+    // that job: the panel behind the box keeps its final count and time.
+    const bool endsJob = jobRunning_ && !job_->isActive();
+    if (endsJob) {
         showJobInfo();
         jobEnded_ = true;
         tmrJobInfo_.stop();
+        ++endMessages_;
     }
     // The end of a job that found differences offers to show them.
     MsgDetails details;
-    if (jobRunning_ && !job_->differences().isEmpty())
-        details = {withMnemonic(languageText("ButtonShowDifferences"), u'D'), [this](QWidget* box) {
-                       DifferencesWindow window(
-                           job_->differences(),
-                           [this](const char* key) { return languageText(key); }, box);
-                       window.exec();
+    if (kind.endsWithDifferences)
+        details = {withMnemonic(languageText("ButtonShowDifferences"), u'D'),
+                   [this, differences = job_->differences()](QWidget* box) {
+                       auto* window = new DifferencesWindow(
+                           differences, [this](const char* key) { return languageText(key); }, box);
+                       window->setAttribute(Qt::WA_DeleteOnClose);
+                       window->open();
+                       return window;
                    }};
-    return ShowMessage(strTitle, style, buttons, text, details);
-}
-
-shell::MsgAnswer frmKT550AX::askWithOption(shell::MsgStyle style, shell::MsgButtons buttons,
-                                           const QString& text, const QString& option,
-                                           bool& ticked) {
-    return ShowMessage(strTitle, style, buttons, text, {}, {option, &ticked});
+    ShowMessage(this, strTitle, kind.style, kind.buttons, text,
+                [this, endsJob, answered](shell::MsgAnswer answer, bool ticked) {
+                    if (endsJob && --endMessages_ == 0 && !job_->isActive())
+                        lsubSwitchControls(false);
+                    if (answered)
+                        answered(answer, ticked);
+                },
+                details, {kind.option, kind.ticked});
 }
 
 engine::JobRequest frmKT550AX::jobRequest(engine::Direction direction) const {
@@ -490,21 +502,24 @@ engine::JobRequest frmKT550AX::jobRequest(engine::Direction direction) const {
 }
 
 void frmKT550AX::cmdSave_Click() {
-    if (!job_->start(jobRequest(engine::Direction::Save)))
-        return;
-    rememberJobChoices("SaveFile");
+    startJob(engine::Direction::Save, "SaveFile");
 }
 
 void frmKT550AX::cmdLoad_Click() {
-    if (!job_->start(jobRequest(engine::Direction::Load)))
-        return;
-    rememberJobChoices("LoadFile");
+    startJob(engine::Direction::Load, "LoadFile");
 }
 
-void frmKT550AX::rememberJobChoices(const QByteArray& fileKey) {
-    settings.lastFolder = QFileInfo(job_->request().file).absolutePath();
+void frmKT550AX::startJob(engine::Direction direction, const QByteArray& fileKey) {
+    const engine::JobRequest request = jobRequest(direction);
+    choiceKey_ = fileKey;
+    choiceFile_ = request.file;
+    job_->start(request);
+}
+
+void frmKT550AX::rememberJobChoices() {
+    settings.lastFolder = QFileInfo(choiceFile_).absolutePath();
     settingsWritten(
-        shell::writeJobChoices(strIniFile, fileKey, job_->request().file, vslCardNumber->value()));
+        shell::writeJobChoices(strIniFile, choiceKey_, choiceFile_, vslCardNumber->value()));
 }
 
 void frmKT550AX::rememberTickedCategories() {
@@ -519,18 +534,19 @@ void frmKT550AX::settingsWritten(const shell::Status& written) {
     if (written || settingsWarned_)
         return;
     settingsWarned_ = true;
-    ShowMessage(strTitle, shell::MsgStyle::Exclamation, shell::MsgButtons::Ok,
+    ShowMessage(this, strTitle, shell::MsgStyle::Exclamation, shell::MsgButtons::Ok,
                 shell::fillIn(languageText("SettingsNotSaved"), {written.error().message}) + '.');
 }
 
 void frmKT550AX::mnuCompare_Click() {
-    job_->start(jobRequest(engine::Direction::Verify));
+    startJob(engine::Direction::Verify, {});
 }
 
 void frmKT550AX::mnuJobLog_Click() {
-    JobLogWindow window(
+    auto* window = new JobLogWindow(
         jobLog_, [this](const char* key) { return languageText(key); }, this);
-    window.exec();
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->open();
 }
 
 void frmKT550AX::setLinkTimes(float txDelay, float rxDelay, float rxTimeOut) {
@@ -549,15 +565,24 @@ void frmKT550AX::showProgress(double, double) {
         showJobInfo();
 }
 
-bool frmKT550AX::stopJobToClose() {
-    QString text = shell::fillIn(languageText("CloseAsk"), {QString::number(job_->processed()),
-                                                            QString::number(job_->counts().total)});
+void frmKT550AX::askToStop(const char* key, shell::MsgButtons buttons,
+                           const std::function<void()>& stopped) {
+    if (stopAsked_)
+        return;
+    stopAsked_ = true;
+    QString text = shell::fillIn(languageText(key), {QString::number(job_->processed()),
+                                                     QString::number(job_->counts().total)});
     if (job_->direction() == engine::Direction::Load)
         text += '\n' + languageText("CloseAskRestore");
-    // A job that ended while the question was up needs no stop.
-    return ShowMessage(strTitle, shell::MsgStyle::Question, shell::MsgButtons::StopGoOn, text) ==
-               shell::MsgAnswer::Ok ||
-           !job_->isActive();
+    ShowMessage(this, strTitle, shell::MsgStyle::Question, buttons, text,
+                [this, stopped](shell::MsgAnswer answer, bool) {
+                    stopAsked_ = false;
+                    // A job that ended while the question was up needs no stop.
+                    if (answer == shell::MsgAnswer::Ok || !job_->isActive()) {
+                        job_->cancel();
+                        stopped();
+                    }
+                });
 }
 
 void frmKT550AX::showJobInfo() {
@@ -599,15 +624,21 @@ void frmKT550AX::showJobCaption(const QString& caption) {
 }
 
 void frmKT550AX::showJobRunning(bool running) {
-    jobEnded_ = false;
     if (running) {
+        jobEnded_ = false;
         jobClock_.start();
         showJobInfo();
         tmrJobInfo_.start(); // the time runs on while a record is retried
-    } else {
-        tmrJobInfo_.stop();
+        if (!choiceKey_.isEmpty())
+            rememberJobChoices();
+        choiceKey_.clear();
+        lsubSwitchControls(true);
+        return;
     }
-    lsubSwitchControls(running);
+    tmrJobInfo_.stop();
+    // Under its end message the panel stays until the message closes.
+    if (endMessages_ == 0)
+        lsubSwitchControls(false);
 }
 
 void frmKT550AX::showJobSummary(const QString& summary) {
@@ -619,8 +650,9 @@ void frmKT550AX::showJobSummary(const QString& summary) {
 void frmKT550AX::closeEvent(QCloseEvent* event) {
     // A running job is stopped only when the user says so: a restore
     // stopped half way leaves the controller part-written.
-    if (job_->isActive() && !stopJobToClose()) {
+    if (job_->isActive()) {
         event->ignore();
+        askToStop("CloseAsk", shell::MsgButtons::StopGoOn, [this] { close(); });
         return;
     }
     // Nothing is sent or written after the close.

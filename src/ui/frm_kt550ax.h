@@ -15,6 +15,7 @@
 #include <QMainWindow>
 #include <QTimer>
 #include <QTranslator>
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -60,13 +61,11 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     void showErrorCount(std::int32_t count) override;
     void setActivity(bool running) override;
     QString languageText(const char* key) const override;
-    shell::MsgAnswer showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
-                                 const QString& text) override;
-    shell::MsgAnswer askWithOption(shell::MsgStyle style, shell::MsgButtons buttons,
-                                   const QString& text, const QString& option,
-                                   bool& ticked) override;
 
     // JobView
+    // Opens a message box over the window and returns; a box that ends a
+    // job keeps the job panel, with its final count, until it closes.
+    void ask(const QString& text, const Question& kind, Answered answered) override;
     void showProgress(double value, double max) override;
     void showJobCaption(const QString& caption) override;
     void showJobRunning(bool running) override;
@@ -127,9 +126,11 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     void onPortLost(const QString& description);
     // Fills a path box from a file dialog.
     void browse(QLineEdit* box, bool forSaving);
-    // Keeps a started job's file (under `fileKey`), card count and folder
-    // in Language.ini.
-    void rememberJobChoices(const QByteArray& fileKey);
+    // Starts a job of the controls' choices; its file goes into Language.ini
+    // under `fileKey`, when given, once the job has started.
+    void startJob(engine::Direction direction, const QByteArray& fileKey);
+    // Keeps a started job's file, card count and folder in Language.ini.
+    void rememberJobChoices();
     // Keeps the ticked categories in Language.ini for the next start.
     void rememberTickedCategories();
     // Says, once a session, that a setting could not be kept.
@@ -138,9 +139,11 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     // The job panel's account of the running job: records done, time spent
     // and left, and the bar, from one count.
     void showJobInfo();
-    // Asks whether a close may stop the running job; true when it may, or
-    // when the job ended meanwhile.
-    bool stopJobToClose();
+    // Asks whether to stop the running job with the question of `key`
+    // ("CloseAsk") and `buttons`; stops it and calls `stopped` when the
+    // user says so, or when the job ended meanwhile. One question at a time.
+    void askToStop(const char* key, shell::MsgButtons buttons,
+                   const std::function<void()>& stopped);
 
     std::unique_ptr<link::LinePort> mscComm;
     link::EventLoopClock clock_;
@@ -196,11 +199,17 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
     QTranslator qtTranslator_;
     QElapsedTimer jobClock_;
     QElapsedTimer jobInfoShown_;
-    QTimer tmrJobInfo_;         // the panel's account, also while nothing moves
-    bool jobEnded_ = false;     // the running job has ended; its end message is up
+    QTimer tmrJobInfo_;     // the panel's account, also while nothing moves
+    bool jobEnded_ = false; // the running job has ended; its end message is up
+    int endMessages_ = 0;   // a job's end messages open or waiting to open
+    // The file of the job a click asked for and its Language.ini key, kept
+    // once the job starts.
+    QByteArray choiceKey_;
+    QString choiceFile_;
     bool summaryShown_ = false; // the status bar's left shows how far a stopped job got
     int activityPhase_ = 1;     // the activity picture shown last, 1 or 2
     bool jobRunning_ = false;
+    bool stopAsked_ = false;      // the question before a stop is up
     bool settingsWarned_ = false; // a failed write of the settings has been told
     QList<ControlRule> controlRules_;
 };

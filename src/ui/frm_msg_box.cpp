@@ -5,13 +5,14 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QEventLoop>
 #include <QLabel>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <algorithm>
 #include <cmath>
+#include <deque>
 
 namespace kt::ui {
 
@@ -23,7 +24,8 @@ using shell::MsgButtons;
 using shell::MsgStyle;
 
 struct MessageState {
-    QPointer<frmMsgBox> shown; // the box on screen, if any
+    QPointer<frmMsgBox> shown;                 // the box on screen, if any
+    std::deque<std::function<void()>> waiting; // each opens a box, in turn
     MessageButtonTexts texts;
 };
 
@@ -67,10 +69,10 @@ const QColor kTitleBand(0, 0, 128);
 
 } // namespace
 
-frmMsgBox::frmMsgBox()
-    : QDialog(nullptr, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+frmMsgBox::frmMsgBox(QWidget* owner)
+    : QDialog(owner ? owner->window() : nullptr, Qt::Dialog | Qt::FramelessWindowHint) {
     setObjectName("frmMsgBox");
-    setModal(true);
+    setWindowModality(owner ? Qt::WindowModal : Qt::ApplicationModal);
     for (int i = 0; i < 2; ++i) {
         imgIcon_[i] = new QLabel(this);
         imgIcon_[i]->setObjectName(QStringLiteral("imgIcon(%1)").arg(i));
@@ -106,8 +108,10 @@ frmMsgBox::frmMsgBox()
     connect(cmdOk_, &QPushButton::clicked, this, [this] { finish(MsgAnswer::Ok); });
     connect(cmdCancel_, &QPushButton::clicked, this, [this] { finish(MsgAnswer::Cancel); });
     connect(cmdDetails_, &QPushButton::clicked, this, [this] {
-        if (details_.show)
-            details_.show(this);
+        if (!details_.show)
+            return;
+        if (QDialog* shown = details_.show(this))
+            connect(shown, &QDialog::finished, this, [this] { defaultButton()->setFocus(); });
     });
 
     tmrImage_.setObjectName("tmrImage");
@@ -167,9 +171,11 @@ void frmMsgBox::load(const QString& title, MsgStyle style, MsgButtons buttons, c
     cmdOk_->setText((buttons == MsgButtons::RestoreCancel   ? t.restore
                      : buttons == MsgButtons::ReplaceCancel ? t.replace
                      : buttons == MsgButtons::StopGoOn      ? t.stop
+                     : buttons == MsgButtons::StopJobGoOn   ? t.stopJob
                                                             : t.ok)
                         .trimmed());
-    cmdCancel_->setText((buttons == MsgButtons::StopGoOn ? t.goOn : t.cancel).trimmed());
+    const bool goOn = buttons == MsgButtons::StopGoOn || buttons == MsgButtons::StopJobGoOn;
+    cmdCancel_->setText((goOn ? t.goOn : t.cancel).trimmed());
     const MessageColours colours = messageColours(style);
     plate_ = colours.plate;
     lblMessage_->setStyleSheet(
@@ -180,6 +186,7 @@ void frmMsgBox::load(const QString& title, MsgStyle style, MsgButtons buttons, c
     cmdCancel_->setVisible(b.cancel);
     place(cmdCancel_, D::buttonLeft, b.cancelTop);
     (b.defaultButton == MsgAnswer::Ok ? cmdOk_ : cmdCancel_)->setDefault(true);
+    defaultButton()->setFocus();
     intButtonBottom = b.buttonBottom;
 
     QString shown = text;
@@ -191,7 +198,7 @@ void frmMsgBox::load(const QString& title, MsgStyle style, MsgButtons buttons, c
     chkOption_->setVisible(!option.text.isEmpty());
     chkOption_->setText(option.text);
     chkOption_->setAccessibleName(option.text);
-    chkOption_->setChecked(option.ticked && *option.ticked);
+    chkOption_->setChecked(option.ticked);
     if (!option.text.isEmpty()) {
         const int top =
             int(std::lround(twips(lblMessage_->geometry().bottom()))) + D::buttonHeight / 3;
@@ -252,8 +259,15 @@ void frmMsgBox::relayout() {
     const int w = std::min(px(widthTwips_), screen.width());
     const int h = std::min(px(heightTwips_), screen.height());
     setFixedSize(w, h);
-    move(screen.x() + (screen.width() - w) / 2, screen.y() + (screen.height() - h) / 2);
+    // Centred on the owner, kept inside the screen.
+    const QRect over = parentWidget() ? parentWidget()->frameGeometry() : screen;
+    move(std::clamp(over.center().x() - w / 2, screen.left(), screen.right() + 1 - w),
+         std::clamp(over.center().y() - h / 2, screen.top(), screen.bottom() + 1 - h));
     update();
+}
+
+QPushButton* frmMsgBox::defaultButton() const {
+    return cmdCancel_->isDefault() ? cmdCancel_ : cmdOk_;
 }
 
 void frmMsgBox::paintEvent(QPaintEvent* event) {
@@ -296,9 +310,12 @@ void frmMsgBox::tmrImage_Timer() {
 }
 
 void frmMsgBox::reject() {
-    // Escape means Cancel only when Cancel is offered.
+    // Escape means Cancel where Cancel is offered, and closes a box that
+    // has only OK.
     if (cmdCancel_->isVisible())
         finish(MsgAnswer::Cancel);
+    else if (cmdOk_->isVisible())
+        finish(MsgAnswer::Ok);
 }
 
 void frmMsgBox::finish(MsgAnswer answer) {
@@ -310,26 +327,45 @@ void setMessageButtonTexts(const MessageButtonTexts& texts) {
     state().texts = texts;
 }
 
-MsgAnswer ShowMessage(const QString& title, MsgStyle style, MsgButtons buttons, const QString& text,
-                      const MsgDetails& details, const MsgOption& option) {
+namespace {
+
+void openNextMessage() {
     MessageState& s = state();
-    while (s.shown && s.shown->isVisible()) {
-        QEventLoop wait;
-        QObject::connect(s.shown, &QDialog::finished, &wait, &QEventLoop::quit);
-        QObject::connect(s.shown, &QObject::destroyed, &wait, &QEventLoop::quit);
-        wait.exec();
-    }
-    QApplication::beep();
-    // A box of its own: the closed box's wait may still be on the stack
-    // below this call, and a dialog cannot run two waits at once.
-    frmMsgBox dialog;
-    s.shown = &dialog;
-    dialog.load(title, style, buttons, text, details, option);
-    const MsgAnswer answer =
-        dialog.exec() == int(MsgAnswer::Ok) ? MsgAnswer::Ok : MsgAnswer::Cancel;
-    if (option.ticked)
-        *option.ticked = dialog.optionTicked();
-    return answer;
+    if (s.shown || s.waiting.empty())
+        return;
+    const std::function<void()> open = std::move(s.waiting.front());
+    s.waiting.pop_front();
+    open();
+}
+
+} // namespace
+
+void ShowMessage(QWidget* owner, const QString& title, MsgStyle style, MsgButtons buttons,
+                 const QString& text, MsgAnswered answered, const MsgDetails& details,
+                 const MsgOption& option) {
+    QPointer<QWidget> over = owner;
+    state().waiting.push_back([=] {
+        if (owner && !over)
+            return openNextMessage(); // its window has gone
+        QApplication::beep();
+        auto* box = new frmMsgBox(over);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        state().shown = box;
+        box->load(title, style, buttons, text, details, option);
+        QObject::connect(box, &QDialog::finished, [box, answered](int result) {
+            state().shown = nullptr;
+            if (answered)
+                answered(result == int(MsgAnswer::Ok) ? MsgAnswer::Ok : MsgAnswer::Cancel,
+                         box->optionTicked());
+            openNextMessage();
+        });
+        box->open();
+    });
+    openNextMessage();
+}
+
+bool messagesPending() {
+    return state().shown || !state().waiting.empty();
 }
 
 } // namespace kt::ui

@@ -1,7 +1,7 @@
 // frmMsgBox: the program's own message box. It lays itself out in twips
-// around its title and text, centres itself on the screen inside a shaded
-// frame, stays above other windows, and animates its icon and title shadow
-// until OK or Cancel is pressed. The title stands on a dark band and the
+// around its title and text, centres itself on its owner window inside a
+// shaded frame, stays above that window, and animates its icon and title
+// shadow until OK or Cancel is pressed. The title stands on a dark band and the
 // message on a plate that keeps its colour readable.
 #pragma once
 
@@ -19,23 +19,30 @@ namespace kt::ui {
 
 // A further button that shows more of what the message tells (a list, a
 // report) over the box, which stays open; none when `caption` is empty.
+// `show` opens a window over the box and returns it; once it closes, the
+// box's default button has the focus again.
 struct MsgDetails {
     QString caption;
-    std::function<void(QWidget* box)> show;
+    std::function<QDialog*(QWidget* box)> show;
 };
 
 // An option under the message that the user may tick or clear, such as
-// "Back up the controller first"; none when `text` is empty. `ticked` holds
-// its state before the box opens and after it closes.
+// "Back up the controller first"; none when `text` is empty. `ticked` is
+// its state when the box opens.
 struct MsgOption {
     QString text;
-    bool* ticked = nullptr;
+    bool ticked = false;
 };
+
+// The button that closed a box and whether its option was ticked then.
+using MsgAnswered = std::function<void(shell::MsgAnswer answer, bool ticked)>;
 
 class frmMsgBox final : public QDialog {
     Q_OBJECT
   public:
-    frmMsgBox();
+    // Over `owner`, modal to it alone; over the screen, modal to the
+    // program, without one.
+    explicit frmMsgBox(QWidget* owner);
 
     // Dialog load: takes the message and lays the dialog out afresh.
     void load(const QString& title, shell::MsgStyle style, shell::MsgButtons buttons,
@@ -56,6 +63,7 @@ class frmMsgBox final : public QDialog {
     // Sizes the message to its text, wrapping lines the screen cannot hold.
     void fitMessage();
     void relayout();
+    QPushButton* defaultButton() const;
     void tmrImage_Timer();
     void finish(shell::MsgAnswer answer);
     int px(double twips) const;
@@ -84,15 +92,19 @@ struct MessageButtonTexts {
     QString restore = QStringLiteral("Restore(&R)");     // RestoreCancel's OK
     QString replace = QStringLiteral("Replace(&R)");     // ReplaceCancel's OK
     QString stop = QStringLiteral("Stop and close(&S)"); // StopGoOn's OK
-    QString goOn = QStringLiteral("Go on(&G)");          // StopGoOn's Cancel
+    QString goOn = QStringLiteral("Go on(&G)");          // StopGoOn's and StopJobGoOn's Cancel
+    QString stopJob = QStringLiteral("Stop(&S)");        // StopJobGoOn's OK
 };
 void setMessageButtonTexts(const MessageButtonTexts& texts);
 
-// Sounds the beep, shows the message modally and returns the button that
-// closed it. One box at a time: a message raised while a box is open (by a
-// handler that runs during its wait) is shown once that box closes.
-shell::MsgAnswer ShowMessage(const QString& title, shell::MsgStyle style, shell::MsgButtons buttons,
-                             const QString& text, const MsgDetails& details = {},
-                             const MsgOption& option = {});
+// Sounds the beep, opens the message over `owner` and returns at once;
+// `answered`, when given, gets the answer once the box has closed. One box
+// at a time: a message raised while a box is open opens once the boxes
+// before it have closed.
+void ShowMessage(QWidget* owner, const QString& title, shell::MsgStyle style,
+                 shell::MsgButtons buttons, const QString& text, MsgAnswered answered = {},
+                 const MsgDetails& details = {}, const MsgOption& option = {});
+// Whether a box is open or waits to open.
+bool messagesPending();
 
 } // namespace kt::ui

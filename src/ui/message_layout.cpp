@@ -16,6 +16,7 @@ MsgBoxButtons msgBoxButtons(shell::MsgButtons buttons) {
     case shell::MsgButtons::RestoreCancel:
     case shell::MsgButtons::ReplaceCancel:
     case shell::MsgButtons::StopGoOn:
+    case shell::MsgButtons::StopJobGoOn:
         // A restore overwrites the controller, a Save a complete backup, a
         // stopped restore leaves a controller part-written: Enter must not
         // do any of them.

@@ -140,6 +140,16 @@ check "... and says it has none" grep -q '^\[gate\] has no versions in the histo
 start_sim bus.tty --address 3,42; sim_bus=$last_sim
 check "scan lists the answering addresses" \
     [ "$("$kt" scan --port bus.tty --quiet --tx-delay 10 --rx-delay 10)" = "$(printf '03\n42')" ]
+# A port lost in the middle of a scan ends it: no later address is called silent.
+start_sim gone.tty --address 3; sim_gone=$last_sim
+"$kt" scan --port gone.tty --quiet --tx-delay 10 --rx-delay 10 >gone.out 2>gone.err &
+job=$!
+until_ended "$job" grep -q '^03$' gone.out
+stop_sim "$sim_gone"
+wait "$job"
+check "a scan whose port is lost exits 3" [ $? -eq 3 ]
+check "... and says which addresses it reached" \
+    grep -qE 'gone.tty was lost at address (0[4-9]|[1-9][0-9]); addresses 01\.\.[0-9]{2} were reached' gone.err
 
 # A fleet of three controllers on two ports.
 start_sim p1.tty --address 1,2 --cards 20; sim_p1=$last_sim

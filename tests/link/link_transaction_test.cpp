@@ -262,4 +262,56 @@ TEST(LinkTransaction, RepliesOutOfOrderAreNeverTaken) {
     }
 }
 
+// A request reports from a call of the clock, never from inside the call
+// that replaced or cancelled it; a report that starts a request there
+// starts one that runs and reports in turn.
+TEST(LinkTransaction, ReportsComeFromTheClockNeverFromInsideACall) {
+    for (const bool replace : {false, true}) {
+        SCOPED_TRACE(replace ? "replaced by another request" : "cancelled");
+        Rig r;
+        QStringList reports;
+        std::shared_ptr<kt::link::LinkRequest> fromReport;
+        const auto note = [&](const char* name) {
+            return [&reports, name](const TxResult& result) {
+                reports.append(QString("%1 %2").arg(name).arg(int(result.status)));
+            };
+        };
+        const auto first = r.link.lsubTransaction("01DC", [&](const TxResult& result) {
+            note("first")(result);
+            fromReport = r.link.lsubTransaction("01DI", note("from its report"));
+        });
+        r.clock.runUntil(5);
+        if (replace)
+            r.request = r.link.lsubTransaction("01HB0001", note("second"));
+        else
+            first->cancel();
+        EXPECT_TRUE(reports.isEmpty());
+        r.clock.run();
+        const QString cancelled = QString::number(int(Status::Cancelled));
+        const QString accepted = QString::number(int(Status::Accepted));
+        QStringList expected{"first " + cancelled};
+        if (replace)
+            expected.append("second " + cancelled); // the first's report replaced it
+        expected.append("from its report " + accepted);
+        EXPECT_EQ(reports, expected);
+    }
+}
+
+// A reply that reached the port by its deadline counts in time, also when
+// the event loop delivers it right behind the deadline's call.
+TEST_F(LinkTransactionTest, AReplyArrivedByTheDeadlineCountsInTime) {
+    fault(Fault::Silence, 1);
+    const double deadline = 15 + 25 + 300;
+    clock.callAt(41, [&] {
+        clock.callAt(deadline, [&] {
+            port.inject(VirtualController::replyFrame("01", "DC", store.value("DC")));
+        });
+    });
+    const TxResult result = transact("01DC");
+    EXPECT_EQ(result.status, Status::Accepted);
+    EXPECT_EQ(result.data, store.value("DC"));
+    EXPECT_EQ(link.errorCount(), 0);
+    EXPECT_EQ(port.written().size(), 1);
+}
+
 } // namespace

@@ -24,24 +24,19 @@ class FakeJobView : public engine::JobView {
     QString languageText(const char* key) const override {
         return shell::languageText(QStringLiteral(KT_SOURCE_DIR "/Language.ini"), "English", key);
     }
-    shell::MsgAnswer showMessage(shell::MsgStyle style, shell::MsgButtons buttons,
-                                 const QString& text) override {
-        messages.append(QString("%1/%2/%3")
-                            .arg(QString::number(int(style)), QString::number(int(buttons)), text));
+    // JobView
+    // Keeps each message as "style/buttons/text" and an option's text, and
+    // answers at once: `answer`, with the option set to `tickOption`.
+    void ask(const QString& text, const Question& kind, Answered answered) override {
+        messages.append(
+            QString("%1/%2/%3")
+                .arg(QString::number(int(kind.style)), QString::number(int(kind.buttons)), text));
+        if (!kind.option.isEmpty())
+            options.append(kind.option);
         if (whileShown)
             whileShown();
-        return answer;
-    }
-
-    // JobView
-    // A question with an option: its text is kept and the option set to
-    // `tickOption`.
-    shell::MsgAnswer askWithOption(shell::MsgStyle style, shell::MsgButtons buttons,
-                                   const QString& text, const QString& option,
-                                   bool& ticked) override {
-        options.append(option);
-        ticked = tickOption;
-        return showMessage(style, buttons, text);
+        if (answered)
+            answered(answer, kind.option.isEmpty() ? kind.ticked : tickOption);
     }
     void showProgress(double value, double max) override {
         progressValue = value;

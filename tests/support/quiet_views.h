@@ -18,13 +18,13 @@ class QuietJobView : public engine::JobView {
     void showErrorCount(std::int32_t) override {}
     void setActivity(bool) override {}
     QString languageText(const char* key) const override { return QString::fromLatin1(key); }
-    shell::MsgAnswer showMessage(shell::MsgStyle style, shell::MsgButtons,
-                                 const QString& text) override {
-        failed = failed || style != shell::MsgStyle::Information;
+    void ask(const QString& text, const Question& kind, Answered answered) override {
+        failed = failed || kind.style != shell::MsgStyle::Information;
         ++messages;
         if (printMessages)
             std::printf("%s\n", qPrintable(text));
-        return shell::MsgAnswer::Ok;
+        if (answered)
+            answered(shell::MsgAnswer::Ok, kind.ticked);
     }
     void showProgress(double, double) override {}
     void showJobCaption(const QString&) override {}

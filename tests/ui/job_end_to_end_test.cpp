@@ -50,7 +50,8 @@ struct EndToEnd {
     }
     bool runJob(const char* button) {
         find<QPushButton>(button)->click();
-        return kt::test::waitFor([&] { return !window->job().isActive(); }, 120000);
+        return kt::test::waitFor(
+            [&] { return !window->job().isActive() && !kt::ui::messagesPending(); }, 120000);
     }
     QStringList files() const { return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden); }
 

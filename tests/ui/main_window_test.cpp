@@ -5,6 +5,7 @@
 #include "sim/pty_controller.h"
 #include "support/message_catcher.h"
 #include "support/wait_for.h"
+#include "support/window_rig.h"
 #include "ui/file_choice.h"
 #include "ui/frm_kt550ax.h"
 
@@ -26,6 +27,8 @@
 
 namespace {
 
+using kt::test::modalUp;
+using kt::test::WindowRig;
 using kt::ui::frmKT550AX;
 
 // A caption as shown, without its keyboard mnemonic.
@@ -44,85 +47,6 @@ QByteArray contents(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
-
-// The modal window up, if one is.
-QWidget* modalUp() {
-    QWidget* modal = QApplication::activeModalWidget();
-    return modal && modal->isVisible() ? modal : nullptr;
-}
-
-struct WindowRig {
-    WindowRig() {
-        qputenv("XDG_STATE_HOME", dir.path().toLocal8Bit()); // a job log of its own
-        QFile::copy(QStringLiteral(KT_SOURCE_DIR "/Language.ini"), ini);
-        QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
-        EXPECT_TRUE(controller.mapPort(ini)) << controller.error.toStdString();
-        EXPECT_TRUE(kt::shell::WriteIni(ini, "COMMUNICATION", "COM3", "/dev/kt-missing"));
-        window = std::make_unique<frmKT550AX>(ini);
-        window->show();
-    }
-    ~WindowRig() { qputenv("XDG_STATE_HOME", stateHome); }
-    template <typename T = QObject> T* find(const char* name) {
-        T* control = window->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_TRUE(control) << name;
-        return control;
-    }
-    void trigger(const char* action) { find<QAction>(action)->trigger(); }
-    QString text(const char* section, const char* key) {
-        return QString::fromUtf8(kt::shell::ReadIni(ini, section, key).trimmed());
-    }
-    // The port open, the boxes ticked and a backup typed.
-    void readyToSave(std::initializer_list<const char*> boxes = {"chkSystemDatabase"},
-                     const char* backup = "01.KT") {
-        trigger("mnuCommPortActive");
-        for (const char* box : boxes)
-            find<QCheckBox>(box)->setChecked(true);
-        find<QLineEdit>("txtSave")->setText(dir.filePath(backup));
-    }
-    // Calls `step` every few milliseconds, in place of the one before.
-    void every(int interval, const std::function<void()>& step) {
-        driver.disconnect();
-        QObject::connect(&driver, &QTimer::timeout, step);
-        driver.start(interval);
-    }
-    // Waits for the job to end with `also` holding.
-    bool settled(const std::function<bool()>& also = [] { return true; }) {
-        return kt::test::waitFor([&] { return also() && !window->job().isActive(); }, 10000);
-    }
-    // The controls enabled with the port closed (c), open (o) or in a job (j),
-    // and the job panel shown in place of the file panels during a job only.
-    void expectControls(const char* when, char state) {
-        SCOPED_TRACE(when);
-        QStringList rows =
-            QStringLiteral("mnuCommPort:c mnuCommPortActive:co mnuSetting:co mnuExit:co "
-                           "mnuJobLog:co fraSet:oj lblControllerIDLabel:oj fraSave:oj "
-                           "lblSave:oj fraLoad:oj lblLoad:oj txtControllerID:o "
-                           "vslControllerID:o txtCardNumber:o vslCardNumber:o txtSave:o "
-                           "cmdSaveBrowse:o cmdSave:o txtLoad:o cmdLoadBrowse:o cmdLoad:o "
-                           "mnuCompare:o")
-                .split(u' ');
-        for (const kt::engine::Category& category : kt::engine::categories())
-            rows.append(QString::fromLatin1(category.checkBox) + ":o");
-        for (const QString& row : rows)
-            EXPECT_EQ(window->isControlEnabled(row.section(u':', 0, 0)),
-                      row.section(u':', 1).contains(QLatin1Char(state)))
-                << row.toStdString();
-        EXPECT_EQ(find<QWidget>("fraCommStatus")->isVisible(), state == 'j');
-        EXPECT_EQ(find<QWidget>("fraSave")->isVisible(), state != 'j');
-    }
-    void expectPortFailed() {
-        expectControls("port failed", 'c');
-        EXPECT_FALSE(window->isPortOpen());
-        EXPECT_EQ(find<QLabel>("CommStatusText")->text(), "Error");
-    }
-
-    QTemporaryDir dir;
-    QByteArray stateHome = qgetenv("XDG_STATE_HOME");
-    QString ini = dir.filePath("Language.ini");
-    kt::sim::PtyController controller{10};
-    std::unique_ptr<frmKT550AX> window;
-    QTimer driver;
-};
 
 // The port menu, the status bar and the controls enabled follow the port
 // and the job; a port that cannot be opened says which and why. Every
@@ -157,7 +81,7 @@ TEST(MainWindow, ThePortMenuAndTheControlsFollowThePortAndTheJob) {
 
     r.trigger("mnuCom(3)");
     r.trigger("mnuCommPortActive");
-    ASSERT_EQ(catcher.messages.size(), 1);
+    ASSERT_TRUE(r.settled([&] { return catcher.messages.size() == 1; }));
     EXPECT_TRUE(catcher.messages[0].text.startsWith(
         "COM3:19200,e,8,1\n\n          The device /dev/kt-missing"))
         << catcher.messages[0].text.toStdString();
@@ -230,17 +154,13 @@ TEST(MainWindow, ComparesWithTheBackupAndShowsTheJobLog) {
     EXPECT_EQ(contents(backup), saved);
 
     QStringList rows;
-    QString tableName;
-    QTimer::singleShot(0, [&] {
-        auto* table = modalUp()->findChild<QTableWidget*>("tblJobLog");
-        tableName = table->accessibleName();
-        for (int row = 0; row < table->rowCount(); ++row)
-            rows.append(table->item(row, 1)->text() + '|' + table->item(row, 2)->text() + '|' +
-                        table->item(row, 3)->text() + '|' + table->item(row, 6)->text());
-        modalUp()->findChild<QPushButton*>("cmdClose")->click();
-    });
     r.trigger("mnuJobLog");
-    EXPECT_EQ(tableName, "Job log");
+    auto* table = modalUp()->findChild<QTableWidget*>("tblJobLog");
+    EXPECT_EQ(table->accessibleName(), "Job log");
+    for (int row = 0; row < table->rowCount(); ++row)
+        rows.append(table->item(row, 1)->text() + '|' + table->item(row, 2)->text() + '|' +
+                    table->item(row, 3)->text() + '|' + table->item(row, 6)->text());
+    modalUp()->findChild<QPushButton*>("cmdClose")->click();
     const QString port = "COM1 (" + r.controller.line->devicePath() + ")";
     EXPECT_EQ(rows,
               (QStringList{"Compare|01|" + port + "|differences (1)",
@@ -385,14 +305,14 @@ TEST(MainWindow, ALanguageSwitchChangesEveryCaptionAndTheStatusBarAtOnce) {
                   r.text(tc, qPrintable(row.section(u'=', 1))))
             << row.toStdString();
     EXPECT_EQ(r.window->windowTitle(), r.text(tc, "LinkKT550AX"));
-    EXPECT_TRUE(r.find<QAction>("mnuSetting")->text().endsWith("(&S)"));
+    EXPECT_TRUE(r.find<QAction>("mnuSetting")->text().endsWith("(&E)"));
     EXPECT_TRUE(r.find<QAction>("mnuProtocol")->text().endsWith("<" + r.text(tc, "ON") + ">"));
     EXPECT_EQ(r.find<QLabel>("CommStatusText")->text(), r.text(tc, "ON"));
     {
         kt::test::MessageCatcher catcher;
-        r.window->showMessage(kt::shell::MsgStyle::Information, kt::shell::MsgButtons::Ok,
-                              r.window->languageText("ProcessSaveOk") + '.');
-        ASSERT_EQ(catcher.messages.size(), 1);
+        r.window->tell(kt::shell::MsgStyle::Information,
+                       r.window->languageText("ProcessSaveOk") + '.');
+        ASSERT_TRUE(kt::test::waitFor([&] { return catcher.messages.size() == 1; }, 10000));
         EXPECT_EQ(catcher.messages[0].title, r.text(tc, "LinkKT550AX"));
         EXPECT_EQ(catcher.messages[0].text, r.text(tc, "ProcessSaveOk") + ".");
     }
