@@ -26,15 +26,18 @@ class JobObject final : public QObject {
         if (job_)
             CloseHandle(job_);
     }
-    void hold(qint64 processId) {
-        const HANDLE child =
-            OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, DWORD(processId));
-        if (!child)
+    // The child, made suspended, joins the job before it runs a single
+    // instruction, so that nothing it starts escapes; then it runs.
+    void holdAndResume() {
+        if (!created_)
             return;
         if (job_)
-            AssignProcessToJobObject(job_, child);
-        CloseHandle(child);
+            AssignProcessToJobObject(job_, created_->hProcess);
+        ResumeThread(created_->hThread);
+        created_ = nullptr;
     }
+    // Qt's record of the child it makes, which it keeps until the child ends.
+    void madeAs(PROCESS_INFORMATION* created) { created_ = created; }
     void kill() {
         if (job_)
             TerminateJobObject(job_, 1);
@@ -42,14 +45,18 @@ class JobObject final : public QObject {
 
   private:
     HANDLE job_ = nullptr;
+    PROCESS_INFORMATION* created_ = nullptr;
 };
 
 } // namespace
 
 void leadOwnGroup(QProcess& process) {
     auto* job = new JobObject(process);
-    QObject::connect(&process, &QProcess::started, job,
-                     [job, &process] { job->hold(process.processId()); });
+    process.setCreateProcessArgumentsModifier([job](QProcess::CreateProcessArguments* arguments) {
+        arguments->flags |= CREATE_SUSPENDED;
+        job->madeAs(arguments->processInformation);
+    });
+    QObject::connect(&process, &QProcess::started, job, [job] { job->holdAndResume(); });
 }
 
 // The job object of leadOwnGroup ends its child when its last handle

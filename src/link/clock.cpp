@@ -133,7 +133,9 @@ EventLoopClock::EventLoopClock() : d(std::make_unique<Private>()) {
     WakeTimer::preferPrecision();
 }
 
-EventLoopClock::~EventLoopClock() = default;
+EventLoopClock::~EventLoopClock() {
+    WakeTimer::dropPrecision();
+}
 
 double EventLoopClock::nowMs() const {
     return d->nowMs();

@@ -25,8 +25,10 @@ class WakeTimer {
 
     // Sleeps `ms` (a fraction of a millisecond) without giving up precision.
     static void sleep(double ms);
-    // Asks the system to time this thread's timers closely.
+    // Asks the system to time this thread's timers closely, until
+    // dropPrecision() withdraws the request; each call pairs with one.
     static void preferPrecision();
+    static void dropPrecision();
 
   private:
     struct System;

@@ -76,4 +76,9 @@ void WakeTimer::preferPrecision() {
     ::prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
 }
 
+void WakeTimer::dropPrecision() {
+    // Zero sets the thread's default slack again.
+    ::prctl(PR_SET_TIMERSLACK, 0UL, 0UL, 0UL, 0UL);
+}
+
 } // namespace kt::link

@@ -105,4 +105,8 @@ void WakeTimer::preferPrecision() {
     timeBeginPeriod(1);
 }
 
+void WakeTimer::dropPrecision() {
+    timeEndPeriod(1);
+}
+
 } // namespace kt::link

@@ -27,6 +27,26 @@ struct Owner {
     ~Owner() { LocalFree(descriptor); }
 };
 
+// Whether `owner` is this user, or the owner the system gives the files
+// this user makes (an elevated administrator's are the Administrators').
+bool isThisUser(PSID owner) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    bool mine = false;
+    for (const TOKEN_INFORMATION_CLASS kind : {TokenUser, TokenOwner}) {
+        alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+        DWORD size = 0;
+        if (!GetTokenInformation(token, kind, buffer, sizeof buffer, &size))
+            continue;
+        const PSID sid = kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid
+                                           : reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner;
+        mine = mine || EqualSid(owner, sid);
+    }
+    CloseHandle(token);
+    return mine;
+}
+
 HANDLE openForReading(const QString& path) {
     return CreateFileW(native(path).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -81,7 +101,7 @@ bool AppendFile::empty() {
 namespace {
 
 // A file or a folder as `directory` asks, not a link of any kind, of the
-// owner of `like` when it exists.
+// owner of `like` when it exists, else of this user.
 bool isOwners(const QString& path, const QString& like, bool directory) {
     const HANDLE opened = openForReading(path);
     if (opened == INVALID_HANDLE_VALUE)
@@ -93,10 +113,14 @@ bool isOwners(const QString& path, const QString& like, bool directory) {
         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
             wanted;
     const HANDLE model = openForReading(like);
-    if (trusted && model != INVALID_HANDLE_VALUE) {
+    if (trusted) {
         const Owner mine(opened);
-        const Owner theirs(model);
-        trusted = mine.sid && theirs.sid && EqualSid(mine.sid, theirs.sid);
+        if (model != INVALID_HANDLE_VALUE) {
+            const Owner theirs(model);
+            trusted = mine.sid && theirs.sid && EqualSid(mine.sid, theirs.sid);
+        } else {
+            trusted = mine.sid && isThisUser(mine.sid);
+        }
     }
     if (model != INVALID_HANDLE_VALUE)
         CloseHandle(model);

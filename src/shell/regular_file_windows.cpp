@@ -5,8 +5,12 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <memory>
+
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+// After windows.h:
+#include <aclapi.h>
 
 namespace kt::shell {
 
@@ -201,16 +205,38 @@ Status replaceFileThrough(const QString& path, const QString& copy, const QByteA
         return notRegular();
     if (before == Kind::Regular && (attributes & FILE_ATTRIBUTE_READONLY))
         return failed(ERROR_ACCESS_DENIED);
+    // The permissions of the file replaced, which the replacement keeps.
+    PACL permissions = nullptr;
+    PSECURITY_DESCRIPTOR held = nullptr;
+    if (before == Kind::Regular &&
+        GetNamedSecurityInfoW(target.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &permissions, nullptr, &held) != ERROR_SUCCESS)
+        held = nullptr;
+    const std::unique_ptr<void, decltype(&LocalFree)> descriptor(held, &LocalFree);
     DeleteFileW(temporary.c_str());
     // Made for this writer alone, hidden beside the file; it takes the
     // permissions of the folder, which in the user's profile are the
-    // user's alone.
+    // user's alone, and then those of the file it replaces.
     const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return failed(GetLastError());
     if (const DWORD error = writeFlushClose(file, contents); error != 0)
         return failed(error);
+    if (descriptor) {
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        GetSecurityDescriptorControl(descriptor.get(), &control, &revision);
+        const SECURITY_INFORMATION inheritance = (control & SE_DACL_PROTECTED)
+                                                     ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                     : UNPROTECTED_DACL_SECURITY_INFORMATION;
+        std::wstring copyName = temporary;
+        if (const DWORD error = SetNamedSecurityInfoW(copyName.data(), SE_FILE_OBJECT,
+                                                      DACL_SECURITY_INFORMATION | inheritance,
+                                                      nullptr, nullptr, permissions, nullptr);
+            error != ERROR_SUCCESS)
+            return failed(error);
+    }
     // Once more just before the replacement: a link planted meanwhile stays.
     if (kindAt(path) == Kind::Other)
         return notRegular();

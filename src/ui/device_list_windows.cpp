@@ -1,5 +1,7 @@
 #include "device_list.h"
 
+#include <vector>
+
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -13,20 +15,33 @@ QStringList serialDeviceLines() {
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ,
                       &ports) != ERROR_SUCCESS)
         return lines;
-    for (DWORD index = 0; index < 256; ++index) {
-        wchar_t device[256];
-        wchar_t port[64];
-        DWORD deviceLength = 256;
-        DWORD portBytes = sizeof port;
+    // Buffers of the longest name and value the key holds; one longer,
+    // written meanwhile, is passed over, and the list goes on.
+    DWORD longestName = 0;
+    DWORD longestValue = 0;
+    if (RegQueryInfoKeyW(ports, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         &longestName, &longestValue, nullptr, nullptr) != ERROR_SUCCESS) {
+        RegCloseKey(ports);
+        return lines;
+    }
+    std::vector<wchar_t> device(longestName + 1);
+    std::vector<wchar_t> port(longestValue / sizeof(wchar_t) + 1);
+    for (DWORD index = 0;; ++index) {
+        DWORD deviceLength = DWORD(device.size());
+        DWORD portBytes = DWORD(port.size() * sizeof(wchar_t));
         DWORD type = 0;
-        if (RegEnumValueW(ports, index, device, &deviceLength, nullptr, &type,
-                          reinterpret_cast<BYTE*>(port), &portBytes) != ERROR_SUCCESS)
+        const LSTATUS status =
+            RegEnumValueW(ports, index, device.data(), &deviceLength, nullptr, &type,
+                          reinterpret_cast<BYTE*>(port.data()), &portBytes);
+        if (status == ERROR_MORE_DATA)
+            continue;
+        if (status != ERROR_SUCCESS)
             break;
         if (type != REG_SZ)
             continue;
-        const QString name =
-            QString::fromWCharArray(port, int(portBytes / sizeof(wchar_t))).section(QChar(0), 0, 0);
-        lines.append(deviceLine(name, {QString::fromWCharArray(device, int(deviceLength))}));
+        const QString name = QString::fromWCharArray(port.data(), int(portBytes / sizeof(wchar_t)))
+                                 .section(QChar(0), 0, 0);
+        lines.append(deviceLine(name, {QString::fromWCharArray(device.data(), int(deviceLength))}));
     }
     RegCloseKey(ports);
     lines.sort();

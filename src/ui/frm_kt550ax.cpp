@@ -118,11 +118,12 @@ void frmKT550AX::lsubApplyLanguage() {
                            .stop = withMnemonic(text("ButtonStopClose"), u'S'),
                            .goOn = withMnemonic(text("ButtonGoOn"), u'G'),
                            .stopJob = withMnemonic(text("ButtonStop"), u'S')});
-    // Qt's own dialogs (file, device choice) in the same language.
-    static const char* const qtTranslations[] = {nullptr, "qtbase_zh_TW", "qtbase_zh_CN"};
+    // Qt's own dialogs (file, device choice) in the same language, the
+    // three sections of Language.ini in their order.
+    static const char* const qtTranslations[] = {"qtbase_en", "qtbase_zh_TW", "qtbase_zh_CN"};
     QCoreApplication::removeTranslator(&qtTranslator_);
     const int language = settings.intLanguage;
-    if (language >= 1 && language <= 2 &&
+    if (language >= 0 && language <= 2 &&
         qtTranslator_.load(QLatin1String(qtTranslations[language]),
                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&qtTranslator_);

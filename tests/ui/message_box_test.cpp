@@ -85,16 +85,20 @@ TEST(MessageBox, WidthFollowsTheWiderOfTitleAndTextWithinTheScreen) {
 }
 
 // WCAG's contrast of a text on a picture of the box: its colour, found in
-// the text's area, against the colour most of that area shows, which lies
-// behind it. 0 when the text's colour is nowhere in the area.
+// the text's area, against the colour most of the rest of that area shows,
+// which lies behind it (a face drawn as a gradient, as Windows' style does,
+// shows each of its colours less than the text shows its one). 0 when the
+// text's colour is nowhere in the area, 1 when nothing else is.
 double textContrast(const QImage& image, const QRect& area, QColor text) {
     QHash<QRgb, int> counts;
     for (int y = area.top(); y <= area.bottom(); ++y)
         for (int x = area.left(); x <= area.right(); ++x)
             ++counts[image.pixel(x, y) & 0xffffff];
     const QRgb colour = text.rgb() & 0xffffff;
-    if (!counts.contains(colour))
+    if (!counts.remove(colour))
         return 0;
+    if (counts.isEmpty())
+        return 1;
     const auto luminance = [](QRgb c) {
         const auto channel = [](int v) {
             const double s = v / 255.0;

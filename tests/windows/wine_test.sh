@@ -8,41 +8,18 @@
 # Each check prints PASS or FAIL; the script exits 1 when one failed.
 set -uo pipefail
 windows=$(readlink -f "$1")
-source "$(dirname "$(readlink -f "$0")")/../cli/support.sh" "$2" "$3"
-wine=/usr/lib/wine/wine64
-dosdevices=$WINEPREFIX/dosdevices
-fast=(--tx-delay 10 --rx-delay 10 --timeout 500 --quiet)
-mapped=()
-cleanup_wine() {
-    for com in "${mapped[@]}"; do rm -f "$dosdevices/$com"; done
-    /usr/lib/wine/wineserver -k 2>/dev/null
-    cleanup
-}
-trap cleanup_wine EXIT
-
-# Wine's COM$2 leads to the pseudo-terminal linked at $1.
-map_com() {
-    ln -sfn "$(readlink -f "$1")" "$dosdevices/com$2"
-    mapped+=("com$2")
-}
-# A path of this computer as kt560ax.exe sees it under Wine: drive Z: is
-# the root folder.
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+source "$(dirname "$(readlink -f "$0")")/wine_support.sh" "$2" "$3"
 
 # The Windows kt560ax saves a controller; this computer's kt560ax saves the
 # same controller: both backups hold the same records.
-start_sim w.tty --cards 40 --save w.sim.KT; sim_w=$last_sim
-map_com w.tty 5
-"$wine" "$windows/kt560ax.exe" save "$(windows_path "$work/windows.KT")" --port COM5 --cards 40 \
-    "${fast[@]}" 2>windows-save.err
-check "kt560ax.exe saves through COM5" [ $? -eq 0 ]
-[ -s windows-save.err ] && sed 's/^/    /' windows-save.err
+save_through_com5 "$windows/kt560ax.exe" windows 40 "kt560ax.exe saves through COM5"
+sim_w=$last_sim
 check "... and its backup is complete" [ "$(head_key windows.KT Complete)" = 1 ]
-"$kt" save linux.KT --port w.tty --cards 40 "${fast[@]}"
+"$kt" save linux.KT --port windows.tty --cards 40 "${fast[@]}"
 check "this computer's kt560ax saves the same controller" [ $? -eq 0 ]
 check "... and both backups hold the same records, one by one" same_records windows.KT linux.KT
 stop_sim "$sim_w"
-check "... which are the controller's own" same_records windows.KT w.sim.KT
+check "... which are the controller's own" same_records windows.KT windows.sim.KT
 
 # The Windows kt560ax restores that backup into an empty controller.
 start_sim e.tty --empty --save e.sim.KT; sim_e=$last_sim
@@ -53,6 +30,20 @@ check "kt560ax.exe restores through COM6" [ $? -eq 0 ]
 [ -s windows-load.err ] && sed 's/^/    /' windows-load.err
 stop_sim "$sim_e"
 check "... and the controller holds what the backup holds" same_records windows.KT e.sim.KT
+
+# Ctrl+C in the middle of a save (Wine makes SIGINT the console's Ctrl+C):
+# the job stops, exits 5 and leaves what it read, marked incomplete.
+start_sim s.tty --cards 50; sim_s=$last_sim
+map_com s.tty 5
+"$wine" "$windows/kt560ax.exe" save "$(windows_path "$work/stop.KT")" --port COM5 --cards 50 \
+    --tx-delay 10 --rx-delay 10 --quiet 2>stop.err &
+job=$!
+until_ended "$job" test -e .stop.KT.kt560ax-save/stop.KT
+kill -INT "$job"
+wait "$job"
+check "Ctrl+C in the middle of a save exits 5" [ $? -eq 5 ]
+stop_sim "$sim_s"
+check "... and leaves Complete=0" [ "$(head_key stop.KT Complete)" = 0 ]
 
 # A port that leads nowhere is said so, and nothing is called done.
 "$wine" "$windows/kt560ax.exe" save "$(windows_path "$work/none.KT")" --port COM8 \
@@ -80,21 +71,8 @@ check "... and the report and the metrics name the controller" \
 
 # The window starts under Xvfb and shows its main window.
 if need xvfb-run xwininfo; then
-    title="KT560AX Data Backup System"
-    # Wine's desktop of the programs above has no display: a new one.
-    /usr/lib/wine/wineserver -k 2>/dev/null
-    xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-        "$1" "$2" >window.out 2>&1 &
-        for _ in $(seq 600); do
-            if xwininfo -root -tree | grep -q "$3"; then
-                xwininfo -root -tree | grep "$3" >window.seen
-                exit 0
-            fi
-            sleep 0.1
-        done
-        exit 1' _ "$wine" "$windows/kt560ax-backup.exe" "$title"
+    window_shows "$windows/kt560ax-backup.exe"
     check "the window starts and shows \"$title\"" [ $? -eq 0 ]
-    /usr/lib/wine/wineserver -k 2>/dev/null
 fi
 
 end_checks
