@@ -5,6 +5,7 @@
 #include "sim/pty_controller.h"
 #include "support/message_catcher.h"
 #include "support/wait_for.h"
+#include "support/window_port.h"
 #include "ui/file_choice.h"
 #include "ui/frm_kt550ax.h"
 
@@ -74,7 +75,7 @@ struct WindowRig {
     // The port open, the boxes ticked and a backup typed.
     void readyToSave(std::initializer_list<const char*> boxes = {"chkSystemDatabase"},
                      const char* backup = "01.KT") {
-        trigger("mnuCommPortActive");
+        EXPECT_TRUE(kt::test::openWindowPort(*window));
         for (const char* box : boxes)
             find<QCheckBox>(box)->setChecked(true);
         find<QLineEdit>("txtSave")->setText(dir.filePath(backup));
@@ -142,8 +143,7 @@ TEST(MainWindow, ThePortMenuAndTheControlsFollowThePortAndTheJob) {
     EXPECT_TRUE(shown().startsWith("  [ COM5:19200,e,8,1 ]   <OFF>|Open Com Port|"));
 
     r.trigger("mnuCom(1)");
-    r.trigger("mnuCommPortActive");
-    ASSERT_TRUE(r.window->isPortOpen());
+    ASSERT_TRUE(kt::test::openWindowPort(*r.window));
     EXPECT_EQ(shown(), "  [ COM1:19200,e,8,1 ]   <ON>|Close Com Port|OK");
     r.expectControls("port open", 'o');
     r.window->lsubSwitchControls(true);
@@ -156,7 +156,7 @@ TEST(MainWindow, ThePortMenuAndTheControlsFollowThePortAndTheJob) {
     EXPECT_TRUE(catcher.messages.isEmpty());
 
     r.trigger("mnuCom(3)");
-    r.trigger("mnuCommPortActive");
+    EXPECT_FALSE(kt::test::openWindowPort(*r.window));
     ASSERT_EQ(catcher.messages.size(), 1);
     EXPECT_TRUE(catcher.messages[0].text.startsWith(
         "COM3:19200,e,8,1\n\n          The device /dev/kt-missing"))
@@ -503,7 +503,7 @@ TEST(MainWindow, TheSettingsPanelAndWhatLanguageIniKeeps) {
 // about and cancelled writes nothing and keeps the card count chosen.
 TEST(MainWindow, NumbersFollowTheScrollBarsAndAJobTakesThemWithTheTickedBoxes) {
     WindowRig r;
-    r.trigger("mnuCommPortActive");
+    ASSERT_TRUE(kt::test::openWindowPort(*r.window));
     auto* id = r.find<QScrollBar>("vslControllerID");
     auto* cards = r.find<QScrollBar>("vslCardNumber");
     auto* idBox = r.find<QSpinBox>("txtControllerID");
