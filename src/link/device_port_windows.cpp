@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 #include <windows.h>
 
@@ -26,8 +27,10 @@ constexpr DWORD kQueueSize = 4096;
 constexpr DWORD kIdleReadMs = 1000;
 // The time a write may take beyond what its bytes need on the line.
 constexpr DWORD kWriteSlackMs = 2000;
-// How long an operation cancelled at the close may take to end.
-constexpr DWORD kEndWaitMs = 2000;
+// How long an operation cancelled at the close may take to end: a cancelled
+// operation ends at once on a sound driver, and one that does not is left
+// to end on its own rather than holding the event loop.
+constexpr DWORD kEndWaitMs = 50;
 
 // The system's text for an error code, without the closing full stop that
 // the messages around it add themselves.
@@ -181,7 +184,8 @@ struct Io {
     bool reading = false; // a read was started and its result not yet taken
     bool writing = false; // likewise for a write
     QByteArray unsent;    // what the write in progress sends; the system reads it until it ends
-    DWORD msPerByte = 1;
+    QByteArray queued;    // what was written meanwhile, sent when that write ends
+    DWORD failed = 0;     // how a write that ended in the background failed
     char buffer[kReadSize];
 
     Io() {
@@ -232,11 +236,6 @@ struct Io {
         // A write that ends short ran out of its time.
         return whole ? ERROR_SUCCESS : ERROR_TIMEOUT;
     }
-
-    // The longest the write in progress can take before its timeout ends it.
-    DWORD writeLimitMs() const {
-        return kWriteSlackMs + msPerByte * DWORD(unsent.size()) + kEndWaitMs;
-    }
 };
 
 } // namespace
@@ -244,14 +243,17 @@ struct Io {
 // The open port, the notifier of its reads, and the count of opens and
 // closes. Error codes are Windows system error codes; 0 is none.
 struct DevicePort::System {
-    explicit System(DevicePort& owner) : owner(owner), readDone(&owner) {
+    explicit System(DevicePort& owner) : owner(owner), readDone(&owner), writeDone(&owner) {
         QObject::connect(&readDone, &QWinEventNotifier::activated, &owner,
                          [this] { onReadDone(); });
+        QObject::connect(&writeDone, &QWinEventNotifier::activated, &owner,
+                         [this] { onWriteDone(); });
     }
 
     DevicePort& owner;
     std::unique_ptr<Io> io;
-    QWinEventNotifier readDone; // signals a completed read
+    QWinEventNotifier readDone;  // signals a completed read
+    QWinEventNotifier writeDone; // signals a completed write, while one is under way
     // Counts opens and closes, so that a loss noticed during a call and
     // reported later is dropped once the caller has closed or reopened.
     quint64 generation = 0;
@@ -299,6 +301,46 @@ struct DevicePort::System {
             emit owner.arrived();
     }
 
+    // Starts writing `bytes`; a write that does not end at once is taken by
+    // onWriteDone. Returns the write's error.
+    DWORD startWrite(const QByteArray& bytes) {
+        Io& port = *io;
+        port.unsent = bytes;
+        rearm(port.write);
+        if (!WriteFile(port.port, port.unsent.constData(), DWORD(port.unsent.size()), nullptr,
+                       &port.write)) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_IO_PENDING) {
+                port.unsent.clear();
+                return error;
+            }
+        }
+        port.writing = true;
+        // Most writes end at once; a failure is then the caller's.
+        if (HasOverlappedIoCompleted(&port.write))
+            return port.endWrite();
+        writeDone.setHandle(port.write.hEvent);
+        writeDone.setEnabled(true);
+        return ERROR_SUCCESS;
+    }
+
+    // A write ended in the background: what was written meanwhile follows
+    // it; a failure is told by the next write.
+    void onWriteDone() {
+        if (!io || !io->writing || !HasOverlappedIoCompleted(&io->write))
+            return;
+        writeDone.setEnabled(false);
+        DWORD error = io->endWrite();
+        if (error == ERROR_SUCCESS && !io->queued.isEmpty())
+            error = startWrite(std::exchange(io->queued, {}));
+        if (error == ERROR_SUCCESS)
+            return;
+        io->queued.clear();
+        if (meansGone(error))
+            return queueLost(goneAway(error));
+        io->failed = error;
+    }
+
     bool writeFailed(DWORD error) {
         if (meansGone(error)) {
             queueLost(goneAway(error));
@@ -334,6 +376,7 @@ struct DevicePort::System {
         if (!io)
             return;
         readDone.setEnabled(false);
+        writeDone.setEnabled(false);
         CancelIoEx(io->port, nullptr);
         const bool ended = (!io->reading || waitEnd(io->read, kEndWaitMs)) &&
                            (!io->writing || waitEnd(io->write, kEndWaitMs));
@@ -398,7 +441,6 @@ bool DevicePort::open() {
     }
     if (const DWORD error = configure(io->port, *settings()); error != ERROR_SUCCESS)
         return cannotOpen(error);
-    io->msPerByte = writeMsPerByte(settings()->baudRate);
 
     system_->io = std::move(io);
     received_.clear();
@@ -440,33 +482,20 @@ bool DevicePort::write(const QByteArray& bytes) {
     if (!system_->io)
         return fail(QStringLiteral("The port is not open."));
     Io& io = *system_->io;
-    // One write at a time: the one in progress ends within its timeout,
-    // unless more than kMaxUnsent would be waiting.
-    if (io.writing && !HasOverlappedIoCompleted(&io.write) &&
-        (io.unsent.size() + bytes.size() > kMaxUnsent || !waitEnd(io.write, io.writeLimitMs())))
-        return fail(QStringLiteral("Writing to %1 failed.").arg(device_));
+    if (const DWORD error = std::exchange(io.failed, 0); error != ERROR_SUCCESS)
+        return system_->writeFailed(error);
+    // One write at a time: what comes meanwhile follows it, unless more than
+    // kMaxUnsent would be waiting.
     if (io.writing) {
-        if (const DWORD error = io.endWrite(); error != ERROR_SUCCESS)
-            return system_->writeFailed(error);
+        if (io.unsent.size() + io.queued.size() + bytes.size() > kMaxUnsent)
+            return fail(QStringLiteral("Writing to %1 failed.").arg(device_));
+        io.queued += bytes;
+        return true;
     }
     if (bytes.isEmpty())
         return true;
-
-    io.unsent = bytes;
-    rearm(io.write);
-    if (!WriteFile(io.port, io.unsent.constData(), DWORD(io.unsent.size()), nullptr, &io.write)) {
-        const DWORD error = GetLastError();
-        if (error != ERROR_IO_PENDING) {
-            io.unsent.clear();
-            return system_->writeFailed(error);
-        }
-    }
-    io.writing = true;
-    // Most writes end at once; a failure is then reported by this call.
-    if (HasOverlappedIoCompleted(&io.write)) {
-        if (const DWORD error = io.endWrite(); error != ERROR_SUCCESS)
-            return system_->writeFailed(error);
-    }
+    if (const DWORD error = system_->startWrite(bytes); error != ERROR_SUCCESS)
+        return system_->writeFailed(error);
     return true;
 }
 
