@@ -147,7 +147,7 @@ bool TransferJob::start(const JobRequest& request) {
     // A Save writes nothing into the set before the controller's first
     // reply: see writeSaveHead().
     workingFile_ = saving ? workingFileOf(path) : QString();
-    journal_ = saving ? std::make_unique<SaveJournal>(workingFile_) : nullptr;
+    journal_ = saving ? std::make_unique<SaveJournal>(workingFile_, clock_) : nullptr;
     headWritten_ = false;
     replaced_ = replacing ? manifest : std::optional<Manifest>();
     keptIn_.clear();
