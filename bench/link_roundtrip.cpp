@@ -5,6 +5,7 @@
 #include "link/line_port.h"
 #include "link/link_transaction.h"
 #include "sim/pty_controller.h"
+#include "support/open_port.h"
 #include "support/quiet_views.h"
 
 #include <QCoreApplication>
@@ -25,7 +26,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     kt::link::LinePort port(ini);
-    if (!port.setPortNumber(1) || !port.setSettings("19200,e,8,1") || !port.open()) {
+    if (!port.setPortNumber(1) || !port.setSettings("19200,e,8,1") || !kt::test::openPort(port)) {
         std::fprintf(stderr, "%s\n", qPrintable(port.errorString()));
         return 1;
     }

@@ -7,6 +7,7 @@
 #include "engine/categories.h"
 #include "link/frame.h"
 #include "sim/pty_controller.h"
+#include "support/window_port.h"
 #include "ui/frm_kt550ax.h"
 #include "ui/frm_msg_box.h"
 
@@ -49,8 +50,7 @@ int main(int argc, char** argv) {
     kt::ui::frmKT550AX window(ini);
     window.show();
     window.setLinkTimes(kTx, kRx, 500);
-    window.findChild<QAction*>("mnuCommPortActive")->trigger();
-    if (!window.isPortOpen())
+    if (!kt::test::openWindowPort(window))
         return 1;
     for (QCheckBox* box : window.findChildren<QCheckBox*>())
         box->setChecked(true);

@@ -1,18 +1,9 @@
 #include "memory_port.h"
 
-#include "link/port_settings.h"
-
 namespace kt::sim {
 
 MemoryPort::MemoryPort(VirtualController& controller, VirtualClock& clock)
     : controller_(controller), clock_(clock) {}
-
-bool MemoryPort::setSettings(const QByteArray& text) {
-    const shell::Result<link::PortSettings> parsed = link::parsePortSettings(text);
-    if (!parsed)
-        error_ = parsed.error().message;
-    return parsed.ok();
-}
 
 bool MemoryPort::open() {
     open_ = true;
@@ -28,8 +19,7 @@ QByteArray MemoryPort::readAll() {
 
 bool MemoryPort::write(const QByteArray& bytes) {
     if (!open_ || writesFail_) {
-        error_ = QStringLiteral("write failed");
-        return false;
+        return fail(QStringLiteral("write failed"));
     }
     written_.append(bytes);
     const double now = clock_.nowMs();
@@ -47,8 +37,8 @@ void MemoryPort::vanish() {
     if (!open_)
         return;
     open_ = false;
-    error_ = QStringLiteral("The device went away.");
-    emit lost(error_);
+    fail(QStringLiteral("The device went away."));
+    emit lost(errorString());
 }
 
 } // namespace kt::sim

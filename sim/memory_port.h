@@ -14,13 +14,17 @@ class MemoryPort final : public link::SerialPort {
   public:
     MemoryPort(VirtualController& controller, VirtualClock& clock);
 
-    bool setSettings(const QByteArray& text) override;
-    bool open() override;
-    void close() override { open_ = false; }
+    bool open();
+    void startOpen(link::Clock& clock, std::function<void(bool)> done) override {
+        reportAtOnce(clock, open(), std::move(done));
+    }
+    void close() override {
+        dropOpen();
+        open_ = false;
+    }
     bool isOpen() const override { return open_; }
     QByteArray readAll() override;
     bool write(const QByteArray& bytes) override;
-    QString errorString() const override { return error_; }
 
     // Puts bytes into the input as if they had arrived on the line.
     void inject(const QByteArray& bytes) {
@@ -41,7 +45,6 @@ class MemoryPort final : public link::SerialPort {
     bool writesFail_ = false;
     QByteArray input_;
     QList<QByteArray> written_;
-    QString error_;
 };
 
 } // namespace kt::sim

@@ -5,6 +5,7 @@
 #include "shell/ini_file.h"
 #include "shell/language.h"
 #include "sim/pty_controller.h"
+#include "support/window_port.h"
 #include "ui/frm_kt550ax.h"
 #include "ui/frm_msg_box.h"
 
@@ -70,7 +71,7 @@ int main(int argc, char** argv) {
     settle();
     bool ok = save(window.grab(), outDir, "1-port-closed.png");
 
-    window.findChild<QAction*>("mnuCommPortActive")->trigger();
+    ok &= kt::test::openWindowPort(window);
     for (const char* name : {"chkMasterCard", "chkSystemDatabase", "chkUserCard", "chkFlowControl"})
         window.findChild<QAbstractButton*>(name)->setChecked(true);
     settle();

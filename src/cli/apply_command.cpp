@@ -89,7 +89,8 @@ int runApplyController(const CliOptions& options, const QString& iniFile) {
 
     SignalWatch watch;
     link::LinePort port(iniFile);
-    if (!openPort(options, port)) {
+    link::EventLoopClock clock;
+    if (!openPort(options, port, clock, watch)) {
         if (watch.interrupted())
             return end(JobOutcome::Cancelled);
         addPortProblem(summary, port);
@@ -98,7 +99,6 @@ int runApplyController(const CliOptions& options, const QString& iniFile) {
                        : JobOutcome::PortUnavailable,
                    port.errorString());
     }
-    link::EventLoopClock clock;
     // The command asked already: a question of a job here is answered yes.
     CliView view(iniFile, languageOf(options), true, true);
     engine::TransferJob job(port, clock, view, options.settings);

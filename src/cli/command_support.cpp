@@ -52,10 +52,28 @@ std::optional<fleet::Fleet> chooseControllers(const fleet::Fleet& fleet, const Q
     return fleet::chosenControllers(fleet, names);
 }
 
-bool openPort(const CliOptions& options, link::LinePort& port) {
-    if (port.setPortName(options.port) && port.setSettings(options.settings.strSettings) &&
-        port.open())
-        return true;
+bool openPort(const CliOptions& options, link::LinePort& port, link::Clock& clock,
+              const SignalWatch& watch) {
+    bool opened = false;
+    if (port.setPortName(options.port) && port.setSettings(options.settings.strSettings)) {
+        // The loop ends with the open's report, or at a stop; a quit()
+        // before exec() would be lost, so a stop already come is not waited on.
+        port.startOpen(clock, [&opened](bool ok) {
+            opened = ok;
+            QCoreApplication::quit();
+        });
+        const QObject guard;
+        QObject::connect(&watch, &SignalWatch::arrived, &guard, [&port] {
+            port.close();
+            QCoreApplication::quit();
+        });
+        if (!watch.interrupted())
+            QCoreApplication::exec();
+        if (port.isOpening())
+            port.close();
+    }
+    if (opened || watch.interrupted())
+        return opened && !watch.interrupted();
     complain(QStringLiteral("cannot open %1 (%2): %3")
                  .arg(options.port, QString::fromLatin1(options.settings.strSettings),
                       port.errorString()));

@@ -16,8 +16,13 @@ namespace kt::cli {
 // The language section that Language.ini chooses.
 QByteArray languageOf(const CliOptions& options);
 
-// Opens the port of the options; on failure says why on standard error.
-bool openPort(const CliOptions& options, link::LinePort& port);
+class SignalWatch;
+
+// Opens the port of the options in the program's event loop, until it is
+// open, cannot be, or a stop signal comes; on failure says why on standard
+// error (but for a stop).
+bool openPort(const CliOptions& options, link::LinePort& port, link::Clock& clock,
+              const SignalWatch& watch);
 
 int exitStatusOf(engine::JobOutcome outcome);
 

@@ -35,11 +35,11 @@ constexpr float kScanTimeOutMs = 150;
 int runScan(const CliOptions& options, const QString& iniFile) {
     SignalWatch watch;
     link::LinePort port(iniFile);
-    if (!openPort(options, port))
+    link::EventLoopClock clock;
+    if (!openPort(options, port, clock, watch))
         return watch.interrupted() ? kInterrupted : kPortError;
     shell::Settings settings = options.settings;
     settings.sngRxTimeOut = std::min(settings.sngRxTimeOut, kScanTimeOutMs);
-    link::EventLoopClock clock;
     ScanView view;
     link::LinkTransaction link(port, clock, view, settings);
     link.setMaxTries(1);

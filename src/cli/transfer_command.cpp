@@ -139,11 +139,11 @@ int runTransfer(const CliOptions& options, const QString& iniFile) {
     // interruption too.
     SignalWatch watch;
     link::LinePort port(iniFile);
-    if (!openPort(options, port))
+    link::EventLoopClock clock;
+    if (!openPort(options, port, clock, watch))
         return watch.interrupted() ? kInterrupted : portFailed(options, request, port);
     if (watch.interrupted())
         return kInterrupted;
-    link::EventLoopClock clock;
     CliView view(iniFile, languageOf(options), options.quiet, options.yes);
     engine::TransferJob job(port, clock, view, options.settings);
     const engine::JobLog log;

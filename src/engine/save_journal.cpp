@@ -112,15 +112,10 @@ QString journalFileOf(const QString& mainFile) {
     return info.dir().filePath(QLatin1Char('.') + info.fileName() + QStringLiteral(".journal"));
 }
 
-SaveJournal::SaveJournal(QString mainFile)
+SaveJournal::SaveJournal(QString mainFile, link::Clock& clock)
     : mainFile_(std::move(mainFile)), journal_(journalFileOf(mainFile_)),
-      files_(backupFileSet(mainFile_)),
-      journalFile_(std::make_unique<shell::AppendFile>(journal_)) {
-    sinceSync_.start();
-    syncTimer_.setSingleShot(true);
-    // A failed sync marks the journal failed: the next record says so.
-    QObject::connect(&syncTimer_, &QTimer::timeout, &syncTimer_, [this] { (void)sync(); });
-}
+      files_(backupFileSet(mainFile_)), journalFile_(std::make_unique<shell::AppendFile>(journal_)),
+      clock_(clock), lastSyncMs_(clock.nowMs()), syncCall_(clock) {}
 
 SaveJournal::~SaveJournal() {
     // Folded, it holds nothing: it goes. Otherwise it stays, synced, for
@@ -167,15 +162,16 @@ shell::Status SaveJournal::append(char op, const QString& file, const QByteArray
         return cannotWrite();
     pending_ += line;
     unsynced_ = true;
-    if (sinceSync_.elapsed() >= kSyncEveryMs)
+    if (clock_.nowMs() - lastSyncMs_ >= kSyncEveryMs)
         return sync();
-    if (!syncTimer_.isActive())
-        syncTimer_.start(int(kSyncEveryMs - sinceSync_.elapsed()));
+    // A failed sync marks the journal failed: the next record says so.
+    if (!syncCall_.pending())
+        syncCall_.at(lastSyncMs_ + kSyncEveryMs, [this] { (void)sync(); });
     return shell::done();
 }
 
 shell::Status SaveJournal::sync() {
-    syncTimer_.stop();
+    syncCall_.cancel();
     if (failed_)
         return cannotWrite();
     if (!unsynced_)
@@ -189,7 +185,7 @@ shell::Status SaveJournal::sync() {
         return cannotWrite();
     }
     unsynced_ = false;
-    sinceSync_.start();
+    lastSyncMs_ = clock_.nowMs();
     return shell::done();
 }
 
@@ -209,8 +205,8 @@ shell::Status SaveJournal::fold() {
     pending_.clear();
     foldedBytes_ = *written;
     unsynced_ = false;
-    syncTimer_.stop();
-    sinceSync_.start();
+    syncCall_.cancel();
+    lastSyncMs_ = clock_.nowMs();
     return shell::done();
 }
 

@@ -15,15 +15,14 @@
 #pragma once
 
 #include "backup_file.h"
+#include "link/clock.h"
 #include "shell/append_file.h"
 #include "shell/result.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QMap>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 #include <map>
 #include <memory>
 
@@ -48,7 +47,8 @@ class SaveJournal {
     static constexpr qint64 kSyncEveryMs = 1000;
     static constexpr qint64 kMinFoldBytes = 64 * 1024;
 
-    explicit SaveJournal(QString mainFile);
+    // `clock` times the syncs.
+    SaveJournal(QString mainFile, link::Clock& clock);
     // Removes the journal when it holds nothing that is not in the files.
     ~SaveJournal();
     SaveJournal(const SaveJournal&) = delete;
@@ -83,9 +83,10 @@ class SaveJournal {
     bool failed_ = false;                            // a sync failed: nothing more is taken
     bool folderSynced_ = false;                      // the journal's name is on disk
     QString reason_;                                 // why the journal could not be written
-    QElapsedTimer sinceSync_;
+    link::Clock& clock_;
+    double lastSyncMs_; // when the journal was last synced, or began
     // Syncs a record within a second when no later one does.
-    QTimer syncTimer_;
+    link::ClockCall syncCall_;
 };
 
 // The journal a killed job left beside `mainFile`, empty when there is

@@ -192,7 +192,7 @@ bool TransferJob::begin(Opening& opening) {
     // A Save writes nothing into the set before the controller's first
     // reply: see writeSaveHead().
     workingFile_ = saving ? workingFileOf(path) : QString();
-    journal_ = saving ? std::make_unique<SaveJournal>(workingFile_) : nullptr;
+    journal_ = saving ? std::make_unique<SaveJournal>(workingFile_, clock_) : nullptr;
     headWritten_ = false;
     replaced_ = opening.replacing ? opening.manifest : std::optional<Manifest>();
     keptIn_.clear();

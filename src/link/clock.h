@@ -40,6 +40,7 @@ class ClockCall {
     void at(double deadlineMs, std::function<void()> action);
     void cancel();
     bool pending() const { return id_ != 0; }
+    Clock& clock() const { return clock_; }
 
   private:
     Clock& clock_;

@@ -17,30 +17,22 @@ bool LinePort::setPortNumber(int number) {
 bool LinePort::setPortName(const QString& name) {
     const shell::Result<PortAddress> address = parsePortName(name, iniFile_);
     address_ = address ? std::optional(*address) : std::nullopt;
-    if (!address)
-        error_ = address.error().message;
-    return address.ok();
+    return address ? true : fail(address.error().message);
 }
 
-bool LinePort::setSettings(const QByteArray& text) {
-    if (const shell::Result<PortSettings> parsed = parsePortSettings(text); !parsed) {
-        error_ = parsed.error().message;
-        return false;
-    }
-    settings_ = text;
-    return true;
-}
-
-bool LinePort::open() {
+void LinePort::startOpen(Clock& clock, std::function<void(bool)> done) {
     close();
-    if (!address_) {
-        if (error_.isEmpty())
-            error_ = QStringLiteral("No port has been chosen.");
+    line_.reset();
+    if (!address_ || !settingsReady()) {
+        if (!address_ && SerialPort::errorString().isEmpty())
+            fail(QStringLiteral("No port has been chosen."));
         setOpenError(OpenError::Other, {});
-        return false;
+        return reportAtOnce(clock, false, std::move(done));
     }
     if (address_->kind == PortAddress::Kind::Device) {
-        line_ = makeDevicePort(address_->device, address_->label);
+        auto device = std::make_unique<DevicePort>();
+        device->setDevice(address_->device, address_->label);
+        line_ = std::move(device);
     } else {
         auto server = std::make_unique<TcpPort>();
         server->setTarget(address_->host, address_->tcpPort,
@@ -49,20 +41,32 @@ bool LinePort::open() {
     }
     connect(line_.get(), &SerialPort::lost, this, &SerialPort::lost);
     connect(line_.get(), &SerialPort::arrived, this, &SerialPort::arrived);
-    if (line_->setSettings(settings_) && line_->open()) {
-        setOpenError(OpenError::None, {});
-        return true;
-    }
-    error_ = line_->errorString();
-    setOpenError(line_->openError() == OpenError::None ? OpenError::Other : line_->openError(),
-                 line_->errorDevice(), line_->errorGroup(), line_->errorReason());
-    line_.reset();
-    return false;
+    line_->setSettings(*settings());
+    // The line reports from the clock: the report goes on as it is.
+    line_->startOpen(clock, [this, done = std::move(done)](bool opened) {
+        if (opened) {
+            setOpenError(OpenError::None, {});
+            return done(true);
+        }
+        const SerialPort& line = *line_;
+        fail(line.errorString());
+        setOpenError(line.openError() == OpenError::None ? OpenError::Other : line.openError(),
+                     line.errorDevice(), line.errorGroup(), line.errorReason());
+        // The line's clock call that makes this report touches nothing of
+        // the line after it.
+        line_.reset();
+        done(false);
+    });
 }
 
 void LinePort::close() {
+    dropOpen();
     if (line_)
         line_->close();
+}
+
+bool LinePort::isOpening() const {
+    return SerialPort::isOpening() || (line_ && line_->isOpening());
 }
 
 bool LinePort::isOpen() const {
@@ -74,15 +78,11 @@ QByteArray LinePort::readAll() {
 }
 
 bool LinePort::write(const QByteArray& bytes) {
-    if (!line_) {
-        error_ = QStringLiteral("The port is not open.");
-        return false;
-    }
-    return line_->write(bytes);
+    return line_ ? line_->write(bytes) : fail(QStringLiteral("The port is not open."));
 }
 
 QString LinePort::errorString() const {
-    return line_ ? line_->errorString() : error_;
+    return line_ ? line_->errorString() : SerialPort::errorString();
 }
 
 } // namespace kt::link

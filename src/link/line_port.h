@@ -24,8 +24,8 @@ class LinePort final : public SerialPort {
     // How messages name the chosen port.
     QString label() const { return address_ ? address_->label : QString(); }
 
-    bool setSettings(const QByteArray& text) override;
-    bool open() override;
+    void startOpen(Clock& clock, std::function<void(bool)> done) override;
+    bool isOpening() const override;
     void close() override;
     bool isOpen() const override;
     QByteArray readAll() override;
@@ -38,9 +38,7 @@ class LinePort final : public SerialPort {
   private:
     QString iniFile_;
     std::optional<PortAddress> address_;
-    QByteArray settings_;
     std::unique_ptr<SerialPort> line_;
-    QString error_;
 };
 
 } // namespace kt::link

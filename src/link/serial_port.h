@@ -3,9 +3,15 @@
 // in-memory port or a pseudo-terminal.
 #pragma once
 
+#include "clock.h"
+#include "port_settings.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
 
 namespace kt::link {
 
@@ -24,10 +30,16 @@ class SerialPort : public QObject {
 
     // The settings text for the next open, such as "19200,e,8,1". Returns
     // false, with a description, when the text is not a valid setting.
-    virtual bool setSettings(const QByteArray& text) = 0;
+    bool setSettings(const QByteArray& text);
+    void setSettings(const PortSettings& settings) { settings_ = settings; }
     // Opens the chosen port with the chosen settings, discarding anything
-    // that waited before the open. Returns false with a description.
-    virtual bool open() = 0;
+    // that waited before the open, and reports through `clock`: done(true)
+    // once it is open, done(false) with a description once it cannot be.
+    // Never reports inside this call; a close() before the report drops it.
+    virtual void startOpen(Clock& clock, std::function<void(bool opened)> done) = 0;
+    // An open has started and has not been reported.
+    virtual bool isOpening() const { return openCall_ && openCall_->pending(); }
+    // Closes the port, or drops the open under way.
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
     // Everything waiting in the input buffer (empty when nothing waits).
@@ -35,7 +47,7 @@ class SerialPort : public QObject {
     // Writes all bytes; false when the port is closed or the write fails.
     virtual bool write(const QByteArray& bytes) = 0;
     // The description of the last failure, for a technician to act on.
-    virtual QString errorString() const = 0;
+    virtual QString errorString() const { return error_; }
     // A serial device server reached over the network, rather than a
     // device of this computer.
     virtual bool isServer() const { return false; }
@@ -57,6 +69,38 @@ class SerialPort : public QObject {
     }
 
   protected:
+    // The call of `clock` that an open waits on, in place of any open under
+    // way: its deadline or its report.
+    ClockCall& beginOpen(Clock& clock) {
+        openCall_ = std::make_unique<ClockCall>(clock);
+        return *openCall_;
+    }
+    // The clock of the open begun last.
+    Clock& openClock() const { return openCall_->clock(); }
+    // Reports the end of the open begun last, from its clock.
+    void reportOpen(bool opened, std::function<void(bool)> done) {
+        openCall_->at(openCall_->clock().nowMs(),
+                      [opened, done = std::move(done)] { done(opened); });
+    }
+    // For a port whose open needs no waiting: reports `opened` from `clock`.
+    void reportAtOnce(Clock& clock, bool opened, std::function<void(bool)> done) {
+        beginOpen(clock);
+        reportOpen(opened, std::move(done));
+    }
+    // The open under way ends unreported.
+    void dropOpen() { openCall_.reset(); }
+    const std::optional<PortSettings>& settings() const { return settings_; }
+    // Records the failure for errorString(); returns false.
+    bool fail(const QString& description) {
+        error_ = description;
+        return false;
+    }
+    void clearError() { error_.clear(); }
+    // For an open: false, with a description, when no valid settings were given.
+    bool settingsReady() {
+        return settings_ ||
+               (error_.isEmpty() ? fail(QStringLiteral("No settings have been given.")) : false);
+    }
     // Drops the oldest bytes of `buffer` beyond kMaxBuffered.
     static void keepNewest(QByteArray& buffer) {
         if (buffer.size() > kMaxBuffered)
@@ -71,6 +115,9 @@ class SerialPort : public QObject {
     }
 
   private:
+    std::unique_ptr<ClockCall> openCall_;
+    std::optional<PortSettings> settings_;
+    QString error_;
     OpenError openError_ = OpenError::None;
     QString errorDevice_;
     QString errorGroup_;

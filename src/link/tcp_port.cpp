@@ -1,7 +1,6 @@
 #include "tcp_port.h"
 #include "shell/text_format.h"
 
-#include <QDeadlineTimer>
 #include <algorithm>
 
 namespace kt::link {
@@ -13,101 +12,103 @@ void TcpPort::setTarget(const QString& host, quint16 port, bool rfc2217, const Q
     label_ = label;
 }
 
-bool TcpPort::setSettings(const QByteArray& text) {
-    const shell::Result<PortSettings> parsed = parsePortSettings(text);
-    settings_ = parsed ? std::optional(*parsed) : std::nullopt;
-    return parsed ? true : fail(parsed.error().message);
-}
-
-bool TcpPort::fail(const QString& description) {
-    error_ = description;
-    return false;
-}
-
-bool TcpPort::waitFor(const std::function<bool()>& done, int timeoutMs) {
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        // Sends what is queued and waits for more to arrive, without
-        // running the event loop; a closed connection ends the wait at once.
-        socket_->waitForReadyRead(int(std::max<qint64>(deadline.remainingTime(), 1)));
-    }
-    return true;
-}
-
-bool TcpPort::open() {
+void TcpPort::startOpen(Clock& clock, std::function<void(bool)> done) {
     close();
+    ClockCall& call = beginOpen(clock);
     if (host_.isEmpty())
-        return fail(QStringLiteral("No server has been named."));
-    if (!settings_)
-        return error_.isEmpty() ? fail(QStringLiteral("No settings have been given.")) : false;
+        fail(QStringLiteral("No server has been named."));
+    if (host_.isEmpty() || !settingsReady())
+        return reportOpen(false, std::move(done));
 
+    opened_ = std::move(done);
+    phase_ = Phase::Connecting;
+    telnet_ = TelnetCodec();
+    pending_.clear();
     socket_ = std::make_unique<QTcpSocket>();
     socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     socket_->setReadBufferSize(kMaxBuffered);
-    socket_->connectToHost(host_, port_);
-    // A wait of the socket's own: the event loop does not run during it.
-    if (!socket_->waitForConnected(kConnectTimeoutMs)) {
-        // At the limit the socket gives up with a time-out error of its own.
-        const QString reason = socket_->error() == QAbstractSocket::SocketTimeoutError ||
-                                       socket_->state() != QAbstractSocket::UnconnectedState
-                                   ? shell::fillIn(QStringLiteral("no answer within %1 s"),
-                                                   {QString::number(kConnectTimeoutMs / 1000)})
-                                   : socket_->errorString();
-        socket_.reset();
-        setOpenError(OpenError::Server, label_, {}, reason);
-        return fail(shell::fillIn(QStringLiteral("Cannot connect to the serial device server "
-                                                 "%1:%2 (%3): %4. Check that the server is on, "
-                                                 "that the address and port are right and that "
-                                                 "no firewall is in the way."),
-                                  {host_, QString::number(port_), label_, reason}));
-    }
-    telnet_ = TelnetCodec();
-    pending_.clear();
-    if (rfc2217_) {
-        socket_->write(TelnetCodec::opening(*settings_));
-        socket_->flush();
-        const bool answered = waitFor(
-            [this] {
-                pending_ += telnet_.decode(socket_->readAll());
-                keepNewest(pending_);
-                if (const QByteArray replies = telnet_.takeReplies(); !replies.isEmpty())
-                    socket_->write(replies);
-                return telnet_.settingsAcknowledged() || telnet_.refusedComPort() ||
-                       telnet_.protocolError() || socket_->bytesToWrite() > kMaxUnsent ||
-                       socket_->state() != QAbstractSocket::ConnectedState;
-            },
-            kConnectTimeoutMs);
-        if (!answered || !telnet_.settingsAcknowledged()) {
-            socket_.reset();
-            setOpenError(OpenError::Server, label_, {},
-                         QStringLiteral("does not take serial settings by RFC 2217"));
-            return fail(shell::fillIn(QStringLiteral("The server %1:%2 does not take serial "
-                                                     "settings by RFC 2217. Set it to telnet RFC "
-                                                     "2217 mode, or set its serial side by hand "
-                                                     "and use tcp://%1:%2."),
-                                      {host_, QString::number(port_)}));
-        }
-    }
-    // Bytes that came before the open are not a reply.
-    pending_.clear();
-    socket_->readAll();
+    connect(socket_.get(), &QTcpSocket::connected, this, &TcpPort::onConnected);
+    // A failure is taken once the socket's own signal has returned.
     connect(socket_.get(), &QTcpSocket::disconnected, this, &TcpPort::onDropped,
             Qt::QueuedConnection);
     connect(socket_.get(), &QTcpSocket::errorOccurred, this, &TcpPort::onDropped,
             Qt::QueuedConnection);
     connect(socket_.get(), &QTcpSocket::readyRead, this, [this] {
+        if (phase_ == Phase::Negotiating)
+            return negotiate();
         drain();
         if (!pending_.isEmpty())
             emit arrived();
     });
-    error_.clear();
+    call.at(clock.nowMs() + kConnectTimeoutMs, [this] {
+        failOpen(shell::fillIn(QStringLiteral("no answer within %1 s"),
+                               {QString::number(kConnectTimeoutMs / 1000)}));
+    });
+    socket_->connectToHost(host_, port_);
+}
+
+void TcpPort::onConnected() {
+    if (!rfc2217_)
+        return finishOpen();
+    phase_ = Phase::Negotiating;
+    socket_->write(TelnetCodec::opening(*settings()));
+    socket_->flush();
+    Clock& clock = openClock();
+    beginOpen(clock).at(clock.nowMs() + kConnectTimeoutMs, [this] { failOpen({}); });
+}
+
+void TcpPort::negotiate() {
+    pending_ += telnet_.decode(socket_->readAll());
+    keepNewest(pending_);
+    if (const QByteArray replies = telnet_.takeReplies(); !replies.isEmpty())
+        socket_->write(replies);
+    if (telnet_.settingsAcknowledged())
+        return finishOpen();
+    // The socket may be the sender of the signal being handled: the open
+    // ends from the clock.
+    if (telnet_.refusedComPort() || telnet_.protocolError() ||
+        socket_->bytesToWrite() > kMaxUnsent) {
+        Clock& clock = openClock();
+        beginOpen(clock).at(clock.nowMs(), [this] { failOpen({}); });
+    }
+}
+
+void TcpPort::finishOpen() {
+    // Bytes that came before the open are not a reply.
+    pending_.clear();
+    socket_->readAll();
+    phase_ = Phase::Open;
+    clearError();
     setOpenError(OpenError::None, {});
-    return true;
+    reportOpen(true, std::exchange(opened_, {}));
+}
+
+void TcpPort::failOpen(const QString& reason) {
+    const bool negotiating = phase_ == Phase::Negotiating;
+    std::function<void(bool)> done = std::exchange(opened_, {});
+    Clock& clock = openClock();
+    close();
+    if (negotiating) {
+        setOpenError(OpenError::Server, label_, {},
+                     QStringLiteral("does not take serial settings by RFC 2217"));
+        fail(shell::fillIn(QStringLiteral("The server %1:%2 does not take serial settings by RFC "
+                                          "2217. Set it to telnet RFC 2217 mode, or set its serial "
+                                          "side by hand and use tcp://%1:%2."),
+                           {host_, QString::number(port_)}));
+    } else {
+        setOpenError(OpenError::Server, label_, {}, reason);
+        fail(shell::fillIn(QStringLiteral("Cannot connect to the serial device server %1:%2 (%3): "
+                                          "%4. Check that the server is on, that the address and "
+                                          "port are right and that no firewall is in the way."),
+                           {host_, QString::number(port_), label_, reason}));
+    }
+    reportAtOnce(clock, false, std::move(done));
 }
 
 void TcpPort::close() {
+    dropOpen();
+    opened_ = nullptr;
+    phase_ = Phase::Closed;
     dropping_ = false;
     pending_.clear();
     if (!socket_)
@@ -118,11 +119,12 @@ void TcpPort::close() {
 }
 
 bool TcpPort::isOpen() const {
-    return socket_ && !dropping_ && socket_->state() == QAbstractSocket::ConnectedState;
+    return socket_ && phase_ == Phase::Open && !dropping_ &&
+           socket_->state() == QAbstractSocket::ConnectedState;
 }
 
 void TcpPort::drain() {
-    if (!socket_ || dropping_)
+    if (!socket_ || phase_ != Phase::Open || dropping_)
         return;
     const QByteArray received = socket_->readAll();
     pending_ += rfc2217_ ? telnet_.decode(received) : received;
@@ -152,7 +154,7 @@ void TcpPort::dropLater(const QString& description) {
                 return;
             close();
             fail(description);
-            emit lost(error_);
+            emit lost(errorString());
         },
         Qt::QueuedConnection);
 }
@@ -184,10 +186,12 @@ void TcpPort::onDropped() {
     if (!socket_)
         return;
     const QString detail = socket_->errorString();
+    if (phase_ != Phase::Open)
+        return failOpen(detail);
     close();
     fail(shell::fillIn(QStringLiteral("%1: the device server closed the connection (%2)."),
                        {label_, detail}));
-    emit lost(error_);
+    emit lost(errorString());
 }
 
 } // namespace kt::link

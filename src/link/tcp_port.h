@@ -21,20 +21,22 @@ class TcpPort final : public SerialPort {
 
     // The server for the next open; `label` names it in messages.
     void setTarget(const QString& host, quint16 port, bool rfc2217, const QString& label);
-    bool setSettings(const QByteArray& text) override;
-    bool open() override;
+    // Connects within kConnectTimeoutMs, then, for RFC 2217, has the
+    // settings acknowledged within as long again.
+    void startOpen(Clock& clock, std::function<void(bool)> done) override;
     void close() override;
     bool isOpen() const override;
     QByteArray readAll() override;
     bool write(const QByteArray& bytes) override;
-    QString errorString() const override { return error_; }
     bool isServer() const override { return true; }
 
   private:
-    bool fail(const QString& description);
-    // Waits on the socket, with no event loop, until `done()` or the
-    // time-out; false on time-out.
-    bool waitFor(const std::function<bool()>& done, int timeoutMs);
+    void onConnected();
+    // Takes the server's part of the RFC 2217 negotiation.
+    void negotiate();
+    // The open ends, from the clock: the port open, or closed with why not.
+    void finishOpen();
+    void failOpen(const QString& reason);
     void onDropped();
     // Takes what arrived into `pending_` (decoded, the server's telnet
     // commands answered), bounded; a server that breaks the protocol or
@@ -47,12 +49,13 @@ class TcpPort final : public SerialPort {
     quint16 port_ = 0;
     bool rfc2217_ = false;
     QString label_;
-    std::optional<PortSettings> settings_;
     std::unique_ptr<QTcpSocket> socket_;
     TelnetCodec telnet_;
     QByteArray pending_; // data decoded and not yet taken
-    QString error_;
-    bool dropping_ = false; // found broken, to be closed as lost
+    enum class Phase { Closed, Connecting, Negotiating, Open };
+    Phase phase_ = Phase::Closed;
+    std::function<void(bool)> opened_; // the report of the open under way
+    bool dropping_ = false;            // found broken, to be closed as lost
 };
 
 } // namespace kt::link

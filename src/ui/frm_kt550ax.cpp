@@ -186,8 +186,8 @@ QString frmKT550AX::portText() const {
 void frmKT550AX::lsubShowPortState() {
     mnuProtocol->setText(
         QStringLiteral("  [ %1 ]   <%2>").arg(portText(), isPortOpen() ? strTextOn : strTextOff));
-    mnuCommPortActive->setText(
-        withMnemonic(languageText(isPortOpen() ? "CloseComPort" : "OpenComPort"), u'P'));
+    mnuCommPortActive->setText(withMnemonic(
+        languageText(isPortOpen() || isPortOpening() ? "CloseComPort" : "OpenComPort"), u'P'));
     // Each port item shows the line it maps to.
     for (int i = shell::kFirstComPort; i <= shell::kLastComPort; ++i)
         mnuCom[i]->setText(shell::fillIn(QStringLiteral("COM %1   %2"),
@@ -239,6 +239,10 @@ bool frmKT550AX::isPortOpen() const {
     return mscComm->isOpen();
 }
 
+bool frmKT550AX::isPortOpening() const {
+    return mscComm->isOpening();
+}
+
 void frmKT550AX::applyControlStates() {
     applyControlRules(controlRules_, {.portOpen = isPortOpen(),
                                       .jobRunning = jobRunning_,
@@ -270,22 +274,29 @@ void frmKT550AX::mnuCom_Click(int index) {
 }
 
 void frmKT550AX::mnuCommPortActive_Click() {
-    if (isPortOpen()) {
+    if (isPortOpen() || isPortOpening()) {
         mscComm->close();
         setStatusPanel(Picture::CommOff, strTextOff, false);
     } else {
         // Number and settings are checked before the open: a failure leaves the port closed.
         const QByteArray settingsText = shell::trimBlanks(settings.strSettings);
-        const bool opened = mscComm->setPortNumber(settings.intComPort) &&
-                            mscComm->setSettings(settingsText) && mscComm->open();
-        if (!opened) {
-            QApplication::beep();
-            setStatusPanel(Picture::CommError, strTextError, false);
-            ShowMessage(this, strTitle, shell::MsgStyle::Critical, shell::MsgButtons::Ok,
-                        portText() + QStringLiteral("\r\n\r\n          ") + portErrorText());
-        } else {
-            setStatusPanel(Picture::CommOk, strTextOk, false);
-        }
+        if (mscComm->setPortNumber(settings.intComPort) && mscComm->setSettings(settingsText))
+            mscComm->startOpen(clock_, [this](bool opened) { portOpened(opened); });
+        else
+            return portOpened(false);
+    }
+    lsubShowPortState();
+    lsubPortControls();
+}
+
+void frmKT550AX::portOpened(bool opened) {
+    if (!opened) {
+        QApplication::beep();
+        setStatusPanel(Picture::CommError, strTextError, false);
+        ShowMessage(this, strTitle, shell::MsgStyle::Critical, shell::MsgButtons::Ok,
+                    portText() + QStringLiteral("\r\n\r\n          ") + portErrorText());
+    } else {
+        setStatusPanel(Picture::CommOk, strTextOk, false);
     }
     lsubShowPortState();
     lsubPortControls();
@@ -659,9 +670,7 @@ void frmKT550AX::closeEvent(QCloseEvent* event) {
     // Nothing is sent or written after the close.
     job_->cancel();
     tmrComm.stop();
-    if (isPortOpen()) {
-        mscComm->close();
-    }
+    mscComm->close();
     event->accept();
 }
 

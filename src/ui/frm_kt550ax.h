@@ -81,6 +81,9 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
 
     engine::TransferJob& job() { return *job_; }
     bool isPortOpen() const;
+    // An open of the port has begun and has not ended: the menu entry that
+    // closes the port stops it.
+    bool isPortOpening() const;
     const shell::Settings& currentSettings() const { return settings; }
     // The link times of the next waits, as given: a test or a benchmark may
     // go below the limits that the settings panel keeps.
@@ -110,6 +113,8 @@ class frmKT550AX : public QMainWindow, public engine::JobView {
 
     void mnuCom_Click(int index);
     void mnuCommPortActive_Click();
+    // What became of the open begun by mnuCommPortActive_Click.
+    void portOpened(bool opened);
     // Maps the chosen COMn to a device from a list, or to a typed name.
     void mnuChooseDevice_Click();
     // Why the port cannot be opened, in the chosen language.

@@ -132,6 +132,9 @@ until_ended "$job" connected
 kill -TERM "$job"
 wait "$job"
 check "SIGTERM while connecting exits 5" [ $? -eq 5 ]
+"$kt" save quiet.KT --port "rfc2217://127.0.0.1:$server_port" "${fast[@]}" 2>quiet.err
+check "a server that never answers is a port error" [ $? -eq 6 ]
+check "... saying so" grep -q "does not take serial settings by RFC 2217" quiet.err
 
 # Servers that flood or break the protocol: a communication error within
 # the time-outs, in bounded memory.

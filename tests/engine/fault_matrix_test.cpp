@@ -6,6 +6,7 @@
 #include "sim/pty_controller.h"
 #include "support/fake_job_view.h"
 #include "support/job_rig.h"
+#include "support/open_port.h"
 #include "support/printers.h"
 #include "support/wait_for.h"
 
@@ -72,8 +73,9 @@ TEST(FaultMatrix, EachFaultEndsAsTheRulesSay) {
                 QTimer::singleShot(0, [&] { sim.line->hangUp(); });
         });
         kt::link::LinePort port(ini);
-        ASSERT_TRUE(port.setPortNumber(1) && port.setSettings("19200,e,8,1") && port.open());
         kt::link::EventLoopClock clock;
+        ASSERT_TRUE(port.setPortNumber(1) && port.setSettings("19200,e,8,1") &&
+                    kt::test::openPort(port, clock));
         kt::shell::Settings settings;
         settings.sngTxDelay = settings.sngRxDelay = 1;
         settings.sngRxTimeOut = 60;

@@ -61,6 +61,27 @@ TEST(SaveJournal, LeavesTheFilesThatWritingEachRecordOnItsOwnWould) {
     EXPECT_FALSE(QFile::exists(journalFileOf(r.saveFile)));
 }
 
+// A record is synced within a second of its clock: at once when the last
+// sync is a second old, else by a call of the clock at that second.
+TEST(SaveJournal, SyncsWithinASecondOfItsClock) {
+    JobRig r;
+    SaveJournal journal(r.saveFile, r.clock);
+    struct Step {
+        double atMs;       // when the record comes
+        double syncedAtMs; // when the clock's call made the sync; -1: none was asked for
+    };
+    const Step steps[] = {{0, 1000}, {1500, 2000}, {3500, -1}, {3600, 4500}};
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.atMs);
+        r.clock.runUntil(step.atMs);
+        ASSERT_TRUE(r.clock.idle());
+        ASSERT_TRUE(journal.set(r.saveFile, "DC", "01").ok());
+        EXPECT_EQ(r.clock.idle(), step.syncedAtMs < 0);
+        r.clock.run();
+        EXPECT_EQ(r.clock.nowMs(), std::max(step.atMs, step.syncedAtMs));
+    }
+}
+
 // A restore takes a killed Save's records from its journal in memory, reads its
 // backup once at the start (only a job that ignores the lock could change it
 // later), writes nothing and removes the killed job's hidden copies of the set's
@@ -72,7 +93,7 @@ TEST(SaveJournal, WhatAKilledJobLeftGoesIntoTheBackupOnce) {
                                     card5 + "\r\n"));
     const QString cards = cardFile(r.saveFile, 2001);
     {
-        SaveJournal journal(r.saveFile);
+        SaveJournal journal(r.saveFile, r.clock);
         ASSERT_TRUE(journal.set(r.saveFile, "DC", "01").ok());
         ASSERT_TRUE(journal.set(cards, "HA2001", "0012345678123401FF00FF00").ok());
         ASSERT_TRUE(journal.fold().ok());

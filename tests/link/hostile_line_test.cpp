@@ -2,6 +2,7 @@
 // stops reading: the port keeps a bounded amount and drops the server.
 #include "link/tcp_port.h"
 #include "link/telnet_codec.h"
+#include "support/open_port.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -66,7 +67,7 @@ TEST(HostileLine, AFloodKeepsTheNewestBytesAndABrokenServerIsALostPort) {
         TcpPort port;
         port.setTarget("127.0.0.1", server.port, !flood, mode);
         ASSERT_TRUE(port.setSettings("19200,e,8,1"));
-        ASSERT_TRUE(port.open()) << port.errorString().toStdString();
+        ASSERT_TRUE(kt::test::openPort(port)) << port.errorString().toStdString();
         QSignalSpy lost(&port, &SerialPort::lost);
         if (flood) {
             // The port is open and idle: nothing reads it while the flood

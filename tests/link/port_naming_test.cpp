@@ -1,7 +1,7 @@
 // Port names in every form, the group a denied device names, and the
 // telnet side of RFC 2217 servers.
+#include "link/device_port.h"
 #include "link/port_naming.h"
-#include "link/qt_serial_port.h"
 #include "link/telnet_codec.h"
 #include "shell/ini_file.h"
 #include "support/printers.h"

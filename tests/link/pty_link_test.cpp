@@ -4,6 +4,7 @@
 #include "link/link_transaction.h"
 #include "shell/ini_file.h"
 #include "sim/pty_controller.h"
+#include "support/open_port.h"
 #include "support/recording_view.h"
 
 #include <QEventLoop>
@@ -31,14 +32,14 @@ TEST(PtyLink, OpenErrorsSayWhatToDo) {
     EXPECT_FALSE(port.setPortNumber(9));
     EXPECT_TRUE(port.errorString().contains("COM1 to COM8"));
     ASSERT_TRUE(port.setPortNumber(3) && port.setSettings("19200,e,8,1"));
-    EXPECT_FALSE(port.open());
+    EXPECT_FALSE(kt::test::openPort(port));
     EXPECT_TRUE(port.errorString().contains("/dev/kt-no-such-device (COM3) does not exist"))
         << port.errorString().toStdString();
     EXPECT_FALSE(port.isOpen());
     ASSERT_TRUE(port.setPortNumber(4));
     EXPECT_FALSE(port.setSettings("19200,x,8,1"));
     EXPECT_TRUE(port.errorString().contains("parity")) << port.errorString().toStdString();
-    EXPECT_FALSE(port.open() || port.isOpen());
+    EXPECT_FALSE(kt::test::openPort(port) || port.isOpen());
 }
 
 // What a program killed while holding the port leaves: its settings, and a
@@ -49,7 +50,8 @@ TEST(PtyLink, OpensADeviceThatAKilledProgramLeftConfiguredWithoutItsBytes) {
     PtyController sim(100);
     ASSERT_TRUE(sim.mapPort(ini)) << sim.error.toStdString();
     LinePort port(ini);
-    ASSERT_TRUE(port.setPortNumber(1) && port.setSettings("19200,e,8,1") && port.open());
+    ASSERT_TRUE(port.setPortNumber(1) && port.setSettings("19200,e,8,1") &&
+                kt::test::openPort(port));
     const int fd = ::open(QFile::encodeName(sim.line->devicePath()).constData(),
                           O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(fd, 0);
@@ -60,7 +62,7 @@ TEST(PtyLink, OpensADeviceThatAKilledProgramLeftConfiguredWithoutItsBytes) {
     ::close(fd);
     sim.line->send(VirtualController::replyFrame("01", "DC", "STALE"));
 
-    EXPECT_TRUE(port.open()) << port.errorString().toStdString();
+    EXPECT_TRUE(kt::test::openPort(port)) << port.errorString().toStdString();
     kt::link::EventLoopClock clock;
     QEventLoop loop;
     clock.callAt(clock.nowMs() + 20, [&] { loop.quit(); });

@@ -5,6 +5,7 @@
 #include "shell/ini_file.h"
 #include "sim/pty_controller.h"
 #include "support/wait_for.h"
+#include "support/window_port.h"
 #include "ui/frm_kt550ax.h"
 #include "ui/frm_msg_box.h"
 
@@ -51,7 +52,7 @@ struct WindowRig {
     // The port open, the boxes ticked and a backup typed.
     void readyToSave(std::initializer_list<const char*> boxes = {"chkSystemDatabase"},
                      const char* backup = "01.KT") {
-        trigger("mnuCommPortActive");
+        EXPECT_TRUE(kt::test::openWindowPort(*window));
         for (const char* box : boxes)
             find<QCheckBox>(box)->setChecked(true);
         find<QLineEdit>("txtSave")->setText(dir.filePath(backup));

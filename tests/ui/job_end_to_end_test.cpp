@@ -5,6 +5,7 @@
 #include "support/message_catcher.h"
 #include "support/printers.h"
 #include "support/wait_for.h"
+#include "support/window_port.h"
 #include "ui/frm_kt550ax.h"
 
 #include <QAction>
@@ -37,8 +38,7 @@ struct EndToEnd {
     }
     void openPort(int number) {
         find<QAction>(qPrintable(QString("mnuCom(%1)").arg(number)))->trigger();
-        find<QAction>("mnuCommPortActive")->trigger();
-        ASSERT_TRUE(window->isPortOpen());
+        ASSERT_TRUE(kt::test::openWindowPort(*window));
     }
     // Port 1 open, the boxes ticked (all by default), the cards and the backup chosen.
     void prepareSave(const QStringList& boxes = {}, int cards = 2500) {

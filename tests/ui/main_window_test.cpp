@@ -5,6 +5,7 @@
 #include "sim/pty_controller.h"
 #include "support/message_catcher.h"
 #include "support/wait_for.h"
+#include "support/window_port.h"
 #include "support/window_rig.h"
 #include "ui/file_choice.h"
 #include "ui/frm_kt550ax.h"
@@ -66,8 +67,7 @@ TEST(MainWindow, ThePortMenuAndTheControlsFollowThePortAndTheJob) {
     EXPECT_TRUE(shown().startsWith("  [ COM5:19200,e,8,1 ]   <OFF>|Open Com Port|"));
 
     r.trigger("mnuCom(1)");
-    r.trigger("mnuCommPortActive");
-    ASSERT_TRUE(r.window->isPortOpen());
+    ASSERT_TRUE(kt::test::openWindowPort(*r.window));
     EXPECT_EQ(shown(), "  [ COM1:19200,e,8,1 ]   <ON>|Close Com Port|OK");
     r.expectControls("port open", 'o');
     r.window->lsubSwitchControls(true);
@@ -80,8 +80,11 @@ TEST(MainWindow, ThePortMenuAndTheControlsFollowThePortAndTheJob) {
     EXPECT_TRUE(catcher.messages.isEmpty());
 
     r.trigger("mnuCom(3)");
-    r.trigger("mnuCommPortActive");
-    ASSERT_TRUE(r.settled([&] { return catcher.messages.size() == 1; }));
+    EXPECT_FALSE(kt::test::openWindowPort(*r.window));
+    // The box answered and gone, so that only the window's controls are named below.
+    ASSERT_TRUE(r.settled([&] {
+        return catcher.messages.size() == 1 && !r.window->findChild<kt::ui::frmMsgBox*>();
+    }));
     EXPECT_TRUE(catcher.messages[0].text.startsWith(
         "COM3:19200,e,8,1\n\n          The device /dev/kt-missing"))
         << catcher.messages[0].text.toStdString();
@@ -423,7 +426,7 @@ TEST(MainWindow, TheSettingsPanelAndWhatLanguageIniKeeps) {
 // about and cancelled writes nothing and keeps the card count chosen.
 TEST(MainWindow, NumbersFollowTheScrollBarsAndAJobTakesThemWithTheTickedBoxes) {
     WindowRig r;
-    r.trigger("mnuCommPortActive");
+    ASSERT_TRUE(kt::test::openWindowPort(*r.window));
     auto* id = r.find<QScrollBar>("vslControllerID");
     auto* cards = r.find<QScrollBar>("vslCardNumber");
     auto* idBox = r.find<QSpinBox>("txtControllerID");

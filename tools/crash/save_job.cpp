@@ -5,6 +5,7 @@
 // COM1 of LANGUAGE_INI names the device.
 #include "engine/transfer_job.h"
 #include "link/line_port.h"
+#include "support/open_port.h"
 #include "support/quiet_views.h"
 
 #include <QCoreApplication>
@@ -18,7 +19,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     kt::link::LinePort port(QString::fromLocal8Bit(argv[1]));
-    if (!port.setPortNumber(1) || !port.setSettings("19200,e,8,1") || !port.open()) {
+    if (!port.setPortNumber(1) || !port.setSettings("19200,e,8,1") || !kt::test::openPort(port)) {
         std::fprintf(stderr, "%s\n", qPrintable(port.errorString()));
         return 2;
     }
