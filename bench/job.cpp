@@ -19,14 +19,11 @@ int main(int argc, char** argv) {
     kt::sim::VirtualClock clock;
     kt::sim::MemoryPort port(controller, clock);
     port.open();
-    kt::shell::Settings settings;
-    settings.sngTxDelay = 10;
-    settings.sngRxDelay = 10;
-    settings.sngRxTimeOut = 200;
+    const kt::link::LineTimes times{.txDelayMs = 10, .rxDelayMs = 10, .rxTimeOutMs = 200};
 
     QTemporaryDir dir(QDir::currentPath() + "/bench-job-XXXXXX");
     kt::test::QuietJobView view;
-    kt::engine::TransferJob job(port, clock, view, settings);
+    kt::engine::TransferJob job(port, clock, view, times);
 
     QElapsedTimer timer;
     timer.start();

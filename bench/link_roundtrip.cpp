@@ -31,13 +31,10 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    kt::shell::Settings settings;
-    settings.sngTxDelay = 10;
-    settings.sngRxDelay = 10;
-    settings.sngRxTimeOut = 200;
+    const kt::link::LineTimes times{.txDelayMs = 10, .rxDelayMs = 10, .rxTimeOutMs = 200};
     kt::link::EventLoopClock clock;
     kt::test::QuietJobView view;
-    kt::link::LinkTransaction link(port, clock, view, settings);
+    kt::link::LinkTransaction link(port, clock, view, times);
 
     // Each request goes out once the previous one has reported, as a job
     // sends them; the time runs from the request to its report.

@@ -101,7 +101,7 @@ int runApplyController(const CliOptions& options, const QString& iniFile) {
     }
     // The command asked already: a question of a job here is answered yes.
     CliView view(iniFile, languageOf(options), true, true);
-    engine::TransferJob job(port, clock, view, options.settings);
+    engine::TransferJob job(port, clock, view, link::lineTimesOf(options.settings));
     const engine::JobLog log;
     job.setJobLog(&log);
     const QString portName = link::portAndLine(options.port, iniFile);

@@ -38,10 +38,10 @@ int runScan(const CliOptions& options, const QString& iniFile) {
     link::EventLoopClock clock;
     if (!openPort(options, port, clock, watch))
         return watch.interrupted() ? kInterrupted : kPortError;
-    shell::Settings settings = options.settings;
-    settings.sngRxTimeOut = std::min(settings.sngRxTimeOut, kScanTimeOutMs);
+    link::LineTimes times = link::lineTimesOf(options.settings);
+    times.rxTimeOutMs = std::min(times.rxTimeOutMs, kScanTimeOutMs);
     ScanView view;
-    link::LinkTransaction link(port, clock, view, settings);
+    link::LinkTransaction link(port, clock, view, times);
     link.setMaxTries(1);
 
     // One address after another, each request sent when the previous one

@@ -145,7 +145,7 @@ int runTransfer(const CliOptions& options, const QString& iniFile) {
     if (watch.interrupted())
         return kInterrupted;
     CliView view(iniFile, languageOf(options), options.quiet, options.yes);
-    engine::TransferJob job(port, clock, view, options.settings);
+    engine::TransferJob job(port, clock, view, link::lineTimesOf(options.settings));
     const engine::JobLog log;
     job.setJobLog(&log);
     QObject::connect(&job, &engine::TransferJob::logFailed, [](const QString& reason) {

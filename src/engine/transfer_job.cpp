@@ -7,7 +7,6 @@
 #include "save_workspace.h"
 #include "shell/ini_file.h"
 #include "shell/language.h"
-#include "shell/settings.h"
 #include "shell/text_format.h"
 #include "shell/write_problem.h"
 
@@ -53,15 +52,13 @@ JobView::Question question(MsgButtons buttons) {
 } // namespace
 
 TransferJob::TransferJob(link::SerialPort& port, link::Clock& clock, JobView& view,
-                         const shell::Settings& settings)
+                         const link::LineTimes& times)
     : view_(view), port_(port),
-      link_(std::make_unique<link::LinkTransaction>(port, clock, view, settings)), clock_(clock),
-      setUpCall_(clock) {
-    // The pauses, then some 50 characters on the line at the port's speed.
-    const link::PortSettings line =
-        link::parsePortSettings(settings.strSettings).valueOr(link::PortSettings{});
-    secondsPerRecord_ = (settings.sngTxDelay + settings.sngRxDelay) / 1000.0 +
-                        50.0 * (line.dataBits + 3) / std::max(1, line.baudRate);
+      link_(std::make_unique<link::LinkTransaction>(port, clock, view, times)), clock_(clock),
+      setUpCall_(clock) {}
+
+void TransferJob::setLineTimes(const link::LineTimes& times) {
+    link_->setTimes(times);
 }
 
 bool TransferJob::start(const JobRequest& request) {
@@ -371,7 +368,12 @@ QString TransferJob::readingTimeText(const JobRequest& request) const {
     int records = 0;
     for (const Category* category : request.categories)
         records += category->recordCount(request.cardCount);
-    const int seconds = int(std::ceil(records * secondsPerRecord_));
+    // The pauses, then some 50 characters on the line at the port's speed.
+    const link::LineTimes& times = link_->times();
+    const link::PortSettings line = port_.settings().value_or(link::PortSettings{});
+    const double secondsPerRecord = (times.txDelayMs + times.rxDelayMs) / 1000.0 +
+                                    50.0 * (line.dataBits + 3) / std::max(1, line.baudRate);
+    const int seconds = int(std::ceil(records * secondsPerRecord));
     return seconds < 90 ? QStringLiteral("%1 s").arg(std::max(1, seconds))
                         : QStringLiteral("%1 min").arg((seconds + 30) / 60);
 }

@@ -36,7 +36,10 @@ class TransferJob : public QObject {
     };
 
     TransferJob(link::SerialPort& port, link::Clock& clock, JobView& view,
-                const shell::Settings& settings);
+                const link::LineTimes& times);
+    // The times of the next job, and of the one under way from its next
+    // request on.
+    void setLineTimes(const link::LineTimes& times);
 
     // Starts the job: for a Save, writes the backup's title and manifest;
     // for a Load, checks the file and asks before a risky restore. False,
@@ -264,7 +267,6 @@ class TransferJob : public QObject {
     QList<QByteArray> unsendable_;       // a Save's keys whose values a restore cannot send
     std::optional<JobRequest> thenLoad_; // the restore that follows this Save
     QString backedUpFirst_;              // a restore's backup of the controller before it
-    double secondsPerRecord_ = 0;        // of a transaction at these settings, roughly
     // A Load's or a Verify's backup, read once at the start: for each file
     // of the set, its Data keys (upper case) and their values as stored.
     std::map<QString, QMap<QByteArray, QByteArray>> stored_;

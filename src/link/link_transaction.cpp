@@ -18,8 +18,8 @@ double roundedMs(float ms) {
 } // namespace
 
 LinkTransaction::LinkTransaction(SerialPort& port, Clock& clock, LinkView& view,
-                                 const shell::Settings& settings)
-    : port_(port), clock_(clock), view_(view), settings_(settings) {
+                                 const LineTimes& times)
+    : port_(port), clock_(clock), view_(view), times_(times) {
     // The request under way takes what the port says; one that has ended
     // is gone from active_ and hears nothing more.
     connect(&port_, &SerialPort::arrived, this, [this] {
@@ -80,7 +80,7 @@ LinkRequest::LinkRequest(LinkTransaction& link, Kind kind, QByteArray requestTex
       address_(requestText_.left(2)), done_(std::move(done)), next_(link.clock_) {}
 
 double LinkRequest::timeOutMs() const {
-    return roundedMs(link_.settings_.sngRxTimeOut);
+    return roundedMs(link_.times_.rxTimeOutMs);
 }
 
 bool LinkRequest::inStep() const {
@@ -120,7 +120,7 @@ void LinkRequest::startTry(double txDelayFromMs) {
     view.setActivity(true);
     view.showEcho(shell::trimBlanks(strTxFrame));
     phase_ = Phase::TxDelay;
-    next_.at(txDelayFromMs + roundedMs(link_.settings_.sngTxDelay), [this] { send(); });
+    next_.at(txDelayFromMs + roundedMs(link_.times_.txDelayMs), [this] { send(); });
 }
 
 void LinkRequest::send() {
@@ -148,14 +148,14 @@ void LinkRequest::send() {
     }
     sent_ = true;
     phase_ = Phase::RxDelay;
-    next_.at(now + roundedMs(link_.settings_.sngRxDelay), [this] { startReply(); });
+    next_.at(now + roundedMs(link_.times_.rxDelayMs), [this] { startReply(); });
 }
 
 void LinkRequest::startReply() {
     phase_ = Phase::AwaitingReply;
     // On a line that echoes, the request comes back first, CR and all: it
     // is dropped once whole, and what follows is the reply.
-    echoPending_ = link_.settings_.echo;
+    echoPending_ = link_.times_.echo;
     replyDeadlineMs_ = link_.clock_.nowMs() + timeOutMs();
     replyEndMs_ = -1;
     atDeadline_ = false;
@@ -260,7 +260,7 @@ void LinkRequest::startSettle(const QByteArray& data) {
     phase_ = Phase::Settling;
     // In step, the quiet after a reply is the next request's TX delay, so
     // the line's timing is as without it; out of step it is a time-out.
-    const double span = inStep() ? roundedMs(link_.settings_.sngTxDelay) : timeOutMs();
+    const double span = inStep() ? roundedMs(link_.times_.txDelayMs) : timeOutMs();
     next_.at(acceptedAtMs_ + span, [this] { settled(); });
 }
 

@@ -5,9 +5,9 @@
 #pragma once
 
 #include "clock.h"
+#include "line_times.h"
 #include "link_view.h"
 #include "serial_port.h"
-#include "shell/settings.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -135,10 +135,7 @@ class LinkTransaction : public QObject {
     // A line that does not go quiet within this many time-outs fails a try.
     static constexpr int kQuietLimitTimeOuts = 4;
 
-    // The times are read from `settings` at each use, so changes made in
-    // the settings panel take effect at the next phase.
-    LinkTransaction(SerialPort& port, Clock& clock, LinkView& view,
-                    const shell::Settings& settings);
+    LinkTransaction(SerialPort& port, Clock& clock, LinkView& view, const LineTimes& times);
     ~LinkTransaction() override;
 
     // Starts a request (address, command code, index, data; framed here):
@@ -156,6 +153,9 @@ class LinkTransaction : public QObject {
     // another request. A job ends with it before it calls its data whole.
     std::shared_ptr<LinkRequest> lsubConfirm(const QByteArray& address, LinkRequest::Done done);
 
+    // New times take effect at the next phase of the request under way.
+    void setTimes(const LineTimes& times) { times_ = times; }
+    const LineTimes& times() const { return times_; }
     // Fewer tries for a quick look, as a bus scan takes.
     void setMaxTries(int tries) { maxTries_ = tries; }
     // Failed tries since the last reset.
@@ -169,7 +169,7 @@ class LinkTransaction : public QObject {
     SerialPort& port_;
     Clock& clock_;
     LinkView& view_;
-    const shell::Settings& settings_;
+    LineTimes times_;
     int maxTries_ = kMaxTries;
     std::int32_t lngErrorCount = 0;
     std::shared_ptr<LinkRequest> active_;

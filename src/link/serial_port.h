@@ -32,6 +32,8 @@ class SerialPort : public QObject {
     // false, with a description, when the text is not a valid setting.
     bool setSettings(const QByteArray& text);
     void setSettings(const PortSettings& settings) { settings_ = settings; }
+    // The settings given for the next open, if any.
+    const std::optional<PortSettings>& settings() const { return settings_; }
     // Opens the chosen port with the chosen settings, discarding anything
     // that waited before the open, and reports through `clock`: done(true)
     // once it is open, done(false) with a description once it cannot be.
@@ -89,7 +91,6 @@ class SerialPort : public QObject {
     }
     // The open under way ends unreported.
     void dropOpen() { openCall_.reset(); }
-    const std::optional<PortSettings>& settings() const { return settings_; }
     // Records the failure for errorString(); returns false.
     bool fail(const QString& description) {
         error_ = description;

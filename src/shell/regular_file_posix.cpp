@@ -1,6 +1,5 @@
 #include "regular_file.h"
 #include "regular_file_parts.h"
-#include "text_format.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -12,11 +11,6 @@
 #include <unistd.h>
 
 namespace kt::shell {
-
-using parts::checkThroughQt;
-using parts::isResource;
-using parts::problem;
-using parts::readThroughQt;
 
 namespace {
 
@@ -36,73 +30,76 @@ ErrorCode codeOfErrno(int error) {
     }
 }
 
-// Opens without blocking and checks what was opened: the descriptor and the
-// file's size.
-Result<std::pair<int, qint64>> openRegular(const QString& path, qint64 maxBytes) {
+} // namespace
+
+namespace parts {
+
+Result<std::pair<FileHandle, qint64>> openToRead(const QString& path) {
     const int fd =
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
-        return problem(codeOfErrno(errno), path, maxBytes);
+        return Error{codeOfErrno(errno), {}};
     struct stat info = {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxBytes) {
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        return problem(!S_ISREG(info.st_mode) ? ErrorCode::NotRegular : ErrorCode::TooLarge, path,
-                       maxBytes);
+        return Error{ErrorCode::NotRegular, {}};
     }
-    return std::pair(fd, qint64(info.st_size));
+    return std::pair(FileHandle(fd), qint64(info.st_size));
 }
 
-} // namespace
-
-Result<QByteArray> readRegularFile(const QString& path, qint64 maxBytes) {
-    if (isResource(path))
-        return readThroughQt(path, maxBytes);
-    const auto opened = openRegular(path, maxBytes);
-    if (!opened)
-        return opened.error();
-    const auto [fd, size] = *opened;
-    // A file that grows while it is read is still read only up to the limit.
-    QByteArray data;
-    data.reserve(size);
-    char buffer[64 * 1024];
-    ErrorCode failure = ErrorCode::Invalid; // none
+Result<qint64> readSome(FileHandle file, char* buffer, qint64 size) {
     for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            failure = codeOfErrno(errno);
-            break;
-        }
-        if (got == 0)
-            break;
-        if (data.size() + got > maxBytes) {
-            failure = ErrorCode::TooLarge;
-            break;
-        }
-        data.append(buffer, got);
+        const ssize_t got = ::read(int(file), buffer, size_t(size));
+        if (got >= 0)
+            return qint64(got);
+        if (errno != EINTR)
+            return Error{codeOfErrno(errno), {}};
     }
-    ::close(fd);
-    if (failure != ErrorCode::Invalid)
-        return problem(failure, path, maxBytes);
-    return data;
 }
 
-Result<qint64> checkRegularFile(const QString& path, qint64 maxBytes) {
-    if (isResource(path))
-        return checkThroughQt(path, maxBytes);
-    const auto opened = openRegular(path, maxBytes);
-    if (!opened)
-        return opened.error();
-    ::close(opened->first);
-    return opened->second;
+void closeFile(FileHandle file) {
+    ::close(int(file));
 }
 
 namespace {
 
-// Writes all of `contents` to `fd`, syncs its data and closes it; the first
-// error (`error` when it is one already), 0 when all went well.
-int writeSyncClose(int fd, const QByteArray& contents, int error) {
+Error systemError(int error) {
+    return Error{ErrorCode::Unwritable, {}, {}, QString::fromLocal8Bit(std::strerror(error))};
+}
+
+} // namespace
+
+Kind kindAt(const QString& path) {
+    struct stat info = {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return Kind::None;
+    return S_ISREG(info.st_mode) ? Kind::Regular : Kind::Other;
+}
+
+Result<Kept> keptOf(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info = {};
+    if (::lstat(name.constData(), &info) != 0 || ::access(name.constData(), W_OK) != 0)
+        return systemError(errno);
+    return Kept{std::make_shared<mode_t>(info.st_mode & 07777)};
+}
+
+Status writeCreated(const QString& path, const QByteArray& contents, const Kept& kept,
+                    NewFile newFile, bool) {
+    const QByteArray name = QFile::encodeName(path);
+    // O_EXCL: a file, a link or anything else of that name is never written.
+    const int fd =
+        ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+               newFile == NewFile::Private ? 0600 : 0644);
+    if (fd < 0)
+        return systemError(errno);
+    // A shared file (a page, the metrics) others may read but never write,
+    // whatever the umask and whatever mode the file had before.
+    const mode_t othersWrite = newFile == NewFile::Shared ? S_IWGRP | S_IWOTH : 0;
+    int error = 0;
+    if (kept.permissions &&
+        ::fchmod(fd, *static_cast<const mode_t*>(kept.permissions.get()) & ~othersWrite) != 0)
+        error = errno;
     for (qsizetype at = 0; error == 0 && at < contents.size();) {
         const ssize_t put = ::write(fd, contents.constData() + at, size_t(contents.size() - at));
         if (put > 0)
@@ -114,75 +111,23 @@ int writeSyncClose(int fd, const QByteArray& contents, int error) {
         error = errno;
     if (::close(fd) != 0 && error == 0)
         error = errno;
-    return error;
+    if (error == 0)
+        return done();
+    ::unlink(name.constData());
+    return systemError(error);
 }
 
-} // namespace
+void removeFile(const QString& path) {
+    ::unlink(QFile::encodeName(path).constData());
+}
 
-Status writeNewFile(const QString& path, const QByteArray& contents) {
-    const auto failed = [&](const QString& why) {
-        return Error{ErrorCode::Unwritable,
-                     fillIn(QStringLiteral("cannot write %1: %2"), {path, why}), path, why};
-    };
-    // O_EXCL: a file, a link or anything else of that name is never written.
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
-    if (fd < 0)
-        return failed(QString::fromLocal8Bit(std::strerror(errno)));
-    const int error = writeSyncClose(fd, contents, 0);
-    if (error != 0) {
-        ::unlink(QFile::encodeName(path).constData());
-        return failed(QString::fromLocal8Bit(std::strerror(error)));
-    }
+Status moveOver(const QString& from, const QString& to) {
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+        return systemError(errno);
     return done();
 }
 
-Status replaceFileThrough(const QString& path, const QString& copy, const QByteArray& contents,
-                          NewFile newFile) {
-    const QByteArray target = QFile::encodeName(path);
-    const QByteArray temporary = QFile::encodeName(copy);
-    const auto failed = [&](int error) -> Status {
-        ::unlink(temporary.constData());
-        const QString why = QString::fromLocal8Bit(std::strerror(error));
-        return Error{ErrorCode::Unwritable, QStringLiteral("cannot write %1: %2").arg(path, why),
-                     path, why};
-    };
-    // Only a regular file is replaced: a link, a FIFO or a device of that
-    // name is left as it is, and nothing is written through it.
-    const auto notRegular = [&] {
-        ::unlink(temporary.constData());
-        return Error{ErrorCode::NotRegular,
-                     path + QStringLiteral(" is not a regular file (a link, a folder, a FIFO or a "
-                                           "device): nothing was written"),
-                     path};
-    };
-    struct stat old = {};
-    const bool exists = ::lstat(target.constData(), &old) == 0;
-    if (exists && !S_ISREG(old.st_mode))
-        return notRegular();
-    if (exists && ::access(target.constData(), W_OK) != 0)
-        return failed(errno);
-    ::unlink(temporary.constData());
-    // A shared file (a page, the metrics) others may read but never write,
-    // whatever the umask and whatever mode the file had before.
-    const mode_t othersWrite = newFile == NewFile::Shared ? S_IWGRP | S_IWOTH : 0;
-    const int fd = ::open(temporary.constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
-                          newFile == NewFile::Private ? 0600 : 0644);
-    if (fd < 0)
-        return failed(errno);
-    const int error = writeSyncClose(
-        fd, contents, exists && ::fchmod(fd, old.st_mode & 07777 & ~othersWrite) != 0 ? errno : 0);
-    if (error != 0)
-        return failed(error);
-    // Once more just before the rename: a link planted meanwhile stays.
-    struct stat now = {};
-    if (::lstat(target.constData(), &now) == 0 && !S_ISREG(now.st_mode))
-        return notRegular();
-    if (::rename(temporary.constData(), target.constData()) != 0)
-        return failed(errno);
-    return done();
-}
+} // namespace parts
 
 void syncFolderOf(const QString& file) {
     const QByteArray dir = QFile::encodeName(QFileInfo(file).absolutePath());

@@ -51,7 +51,7 @@ frmKT550AX::frmKT550AX(const QString& iniFile, QWidget* parent)
     mscComm = std::make_unique<link::LinePort>(strIniFile);
     mscComm->setObjectName("mscComm");
     connect(mscComm.get(), &link::SerialPort::lost, this, &frmKT550AX::onPortLost);
-    job_ = std::make_unique<engine::TransferJob>(*mscComm, clock_, *this, settings);
+    job_ = std::make_unique<engine::TransferJob>(*mscComm, clock_, *this, link::LineTimes{});
     job_->setJobLog(&jobLog_);
     // A log that cannot be written stops nothing: it is said where a
     // technician's terminal shows it.
@@ -75,6 +75,7 @@ frmKT550AX::frmKT550AX(const QString& iniFile, QWidget* parent)
 
     // Start-up, in order.
     settings = shell::readSettings(strIniFile);
+    job_->setLineTimes(link::lineTimesOf(settings));
     txtSave->setText(settings.saveFile);
     txtLoad->setText(settings.loadFile);
     mnuCom[settings.intComPort]->setChecked(true);
@@ -375,6 +376,7 @@ void frmKT550AX::cmdOk_Click() {
     if (jobRunning_)
         return;
     settings.clampTimes();
+    job_->setLineTimes(link::lineTimesOf(settings));
     settingsWritten(shell::writePanelSettings(strIniFile, settings));
     lsubApplyLanguage();
     lsubShowPortState();
@@ -565,6 +567,7 @@ void frmKT550AX::setLinkTimes(float txDelay, float rxDelay, float rxTimeOut) {
     settings.sngTxDelay = txDelay;
     settings.sngRxDelay = rxDelay;
     settings.sngRxTimeOut = rxTimeOut;
+    job_->setLineTimes(link::lineTimesOf(settings));
 }
 
 void frmKT550AX::cmdCancel_Click() {

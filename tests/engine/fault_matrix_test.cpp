@@ -76,12 +76,10 @@ TEST(FaultMatrix, EachFaultEndsAsTheRulesSay) {
         kt::link::EventLoopClock clock;
         ASSERT_TRUE(port.setPortNumber(1) && port.setSettings("19200,e,8,1") &&
                     kt::test::openPort(port, clock));
-        kt::shell::Settings settings;
-        settings.sngTxDelay = settings.sngRxDelay = 1;
-        settings.sngRxTimeOut = 60;
+        const kt::link::LineTimes times{.txDelayMs = 1, .rxDelayMs = 1, .rxTimeOutMs = 60};
         FakeJobView view;
         const QString backup = dir.filePath("01.KT");
-        TransferJob job(port, clock, view, settings);
+        TransferJob job(port, clock, view, times);
         job.start({.file = backup,
                    .categories = {findCategory("system"), findCategory("holiday")},
                    .portName = "COM1"});

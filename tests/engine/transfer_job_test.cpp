@@ -69,7 +69,7 @@ TEST(TransferJob, EachCategoryIsSavedAndLoadedRecordByRecord) {
         JobRig r;
         r.choose({c.name});
         r.controller.setEcho(c.echo);
-        r.settings.echo = c.echo;
+        r.job.setLineTimes({.echo = c.echo});
         r.request.address = 7;
         r.runSave();
         QList<QByteArray> requests, lines, writes;

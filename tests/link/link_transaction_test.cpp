@@ -20,9 +20,6 @@ using namespace kt::sim;
 struct Rig {
     Rig() {
         store.seed(100);
-        settings.sngTxDelay = 15;
-        settings.sngRxDelay = 25;
-        settings.sngRxTimeOut = 300;
         port.open();
     }
 
@@ -47,9 +44,9 @@ struct Rig {
     VirtualController controller{store};
     VirtualClock clock;
     MemoryPort port{controller, clock};
-    kt::shell::Settings settings;
+    kt::link::LineTimes times{.txDelayMs = 15, .rxDelayMs = 25, .rxTimeOutMs = 300};
     kt::test::RecordingView view;
-    LinkTransaction link{port, clock, view, settings};
+    LinkTransaction link{port, clock, view, times};
     std::shared_ptr<kt::link::LinkRequest> request;
 };
 
@@ -210,7 +207,10 @@ TEST(LinkTransaction, GivesUpAfterElevenTriesOrEndsAtOnceOnACancel) {
 
 TEST_F(LinkTransactionTest, ChangedTimesApplyFromTheNextWait) {
     fault(Fault::Silence, 1);
-    clock.callAt(50, [&] { settings.sngRxTimeOut = 500; }); // during the first wait
+    clock.callAt(50, [&] { // during the first wait
+        times.rxTimeOutMs = 500;
+        link.setTimes(times);
+    });
     EXPECT_TRUE(transact("01DC").accepted());
     // First try: its wait keeps 300; the quiets and the second try use 500.
     EXPECT_EQ(clock.nowMs(), (15 + 25 + 300) + 500 + (15 + 25) + 500 + 25 + 500);
@@ -241,7 +241,8 @@ TEST(LinkTransaction, RepliesOutOfOrderAreNeverTaken) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Rig r;
-        r.settings.sngRxDelay = 5; // the next card's reply is taken before the injection
+        r.times.rxDelayMs = 5; // the next card's reply is taken before the injection
+        r.link.setTimes(r.times);
         ASSERT_TRUE(r.transact("01HB0001").accepted());
         if (c.next == Next::SilentSystem)
             r.fault(Fault::Silence, 1);

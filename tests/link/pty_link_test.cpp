@@ -68,9 +68,9 @@ TEST(PtyLink, OpensADeviceThatAKilledProgramLeftConfiguredWithoutItsBytes) {
     clock.callAt(clock.nowMs() + 20, [&] { loop.quit(); });
     loop.exec();
     EXPECT_EQ(port.readAll(), "");
-    const kt::shell::Settings settings;
+    const kt::link::LineTimes times;
     kt::test::RecordingView view;
-    LinkTransaction link(port, clock, view, settings);
+    LinkTransaction link(port, clock, view, times);
     bool accepted = false;
     const auto request = link.lsubTransaction("01DC", [&](const kt::link::TxResult& result) {
         accepted = result.accepted();

@@ -60,9 +60,6 @@ struct JobRig {
     explicit JobRig(int cards = 100) {
         store.seed(cards);
         port.open();
-        settings.sngTxDelay = 10;
-        settings.sngRxDelay = 10;
-        settings.sngRxTimeOut = 200;
         saveFile = dir.filePath("01.KT");
         loadFile = saveFile;
         choose({"system"});
@@ -101,9 +98,9 @@ struct JobRig {
     sim::VirtualController controller{store, {1, 7}};
     sim::VirtualClock clock;
     sim::MemoryPort port{controller, clock};
-    shell::Settings settings;
     FakeJobView view;
-    engine::TransferJob job{port, clock, view, settings};
+    // TX 10 ms, RX 10 ms, time-out 200 ms.
+    engine::TransferJob job{port, clock, view, link::LineTimes{}};
 };
 
 } // namespace kt::test

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <functional>
 
 namespace kt::test {
 
@@ -33,11 +34,15 @@ class MessageCatcher {
             messages.append({box->findChild<QLabel*>("lblTitle(0)")->text(),
                              box->findChild<QLabel*>("lblMessage")->text(), buttons.join(u'|')});
             box->findChild<QPushButton*>(button_)->click();
+            if (answered)
+                answered();
         });
         timer_.start();
     }
 
     QList<Message> messages;
+    // Called right after each answer.
+    std::function<void()> answered;
 
   private:
     const char* button_;

@@ -167,8 +167,12 @@ TEST(EndToEnd, ABackupCutShortClosesThePortAndStopsAtOnce) {
                 return;
             }
             e.window->close(); // asks first; the job runs while it asks
-            requestsAtStop = e.source.controller.requests().size();
         });
+        // The job stops once the question is answered.
+        e.catcher.answered = [&] {
+            if (cut == Cut::CloseAndStop && requestsAtStop == 0)
+                requestsAtStop = e.source.controller.requests().size();
+        };
         watch.start(1);
         e.prepareSave();
         ASSERT_TRUE(e.runJob("cmdSave"));

@@ -23,14 +23,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", qPrintable(port.errorString()));
         return 2;
     }
-    kt::shell::Settings settings;
-    settings.sngTxDelay = argc > 5 ? float(atof(argv[4])) : 10;
-    settings.sngRxDelay = argc > 5 ? float(atof(argv[5])) : 10;
-    settings.sngRxTimeOut = 500;
+    const kt::link::LineTimes times{.txDelayMs = argc > 5 ? float(atof(argv[4])) : 10,
+                                    .rxDelayMs = argc > 5 ? float(atof(argv[5])) : 10,
+                                    .rxTimeOutMs = 500};
     kt::test::QuietJobView view;
     view.printMessages = true;
     kt::link::EventLoopClock clock;
-    kt::engine::TransferJob job(port, clock, view, settings);
+    kt::engine::TransferJob job(port, clock, view, times);
     QObject::connect(&job, &kt::engine::TransferJob::finished, &app, &QCoreApplication::quit);
     if (!job.start({.file = QString::fromLocal8Bit(argv[2]),
                     .categories = kt::engine::allCategories(),

@@ -72,12 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     kt::sim::VirtualClock clock;
     kt::sim::MemoryPort port(controller, clock);
     port.open();
-    kt::shell::Settings settings;
-    settings.sngTxDelay = 10;
-    settings.sngRxDelay = 10;
-    settings.sngRxTimeOut = 200;
+    const kt::link::LineTimes times{.txDelayMs = 10, .rxDelayMs = 10, .rxTimeOutMs = 200};
     kt::test::QuietJobView view;
-    kt::link::LinkTransaction link(port, clock, view, settings);
+    kt::link::LinkTransaction link(port, clock, view, times);
     double at = 20;
     std::uint32_t state = chunkSeed * 2654435761u + 1;
     for (qsizetype pos = 0; pos < stream.size();) {
