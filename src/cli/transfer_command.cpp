@@ -104,16 +104,9 @@ int portFailed(const CliOptions& options, const engine::JobRequest& request,
     const engine::JobOutcome outcome = port.openError() == link::SerialPort::OpenError::Server
                                            ? engine::JobOutcome::ServerClosed
                                            : engine::JobOutcome::PortUnavailable;
-    engine::JobEntry entry{.start = engine::localTimeStamp(),
-                           .direction = request.direction,
-                           .port = request.portName,
-                           .address = request.address,
-                           .file = request.file,
-                           .categories = request.categories,
-                           .cards = request.cardCount,
-                           .failedTries = 1, // the one try to open the port
-                           .outcome = outcome,
-                           .error = port.errorString()};
+    engine::JobEntry entry = engine::entryOf(request, outcome);
+    entry.failedTries = 1; // the one try to open the port
+    entry.error = port.errorString();
     if (const shell::Status logged = engine::JobLog().append(entry); !logged && !options.quiet)
         complain(QStringLiteral("the job log: %1").arg(logged.error().message));
     const int status = kPortError; // whatever kind of port it is

@@ -15,6 +15,17 @@
 
 namespace kt::engine {
 
+JobEntry entryOf(const JobRequest& request, JobOutcome outcome) {
+    return {.start = localTimeStamp(),
+            .direction = request.direction,
+            .port = request.portName,
+            .address = request.address,
+            .file = request.file,
+            .categories = request.categories,
+            .cards = request.cardCount,
+            .outcome = outcome};
+}
+
 QString JobLog::defaultPath() {
     const QString folder = shell::stateFolder();
     return folder + QStringLiteral("/jobs.log");

@@ -30,6 +30,9 @@ struct JobEntry {
     std::optional<int> differences{}; // a verify's
 };
 
+// The entry of `request` begun now, with `outcome`.
+JobEntry entryOf(const JobRequest& request, JobOutcome outcome);
+
 class JobLog {
   public:
     // Past this size the log moves to jobs.log.1 (replacing an older one)

@@ -750,17 +750,7 @@ void TransferJob::logJob() {
 void TransferJob::logDeclined(const JobRequest& request) {
     if (!log_)
         return;
-    const QByteArray now = localTimeStamp();
-    if (const shell::Status logged = log_->append({.start = now,
-                                                   .end = now,
-                                                   .direction = request.direction,
-                                                   .port = request.portName,
-                                                   .address = request.address,
-                                                   .file = request.file,
-                                                   .categories = request.categories,
-                                                   .cards = request.cardCount,
-                                                   .outcome = JobOutcome::Declined});
-        !logged)
+    if (const shell::Status logged = log_->append(entryOf(request, JobOutcome::Declined)); !logged)
         emit logFailed(logged.error().message);
 }
 
