@@ -2,7 +2,7 @@
 """Runs a command and prints what it and every process under it cost: the
 CPU seconds (user + system) of it and of the descendants it waited for,
 and the peak of their summed proportional set size (Pss of
-/proc/PID/smaps_rollup), sampled every 200 ms while it runs.
+/proc/PID/smaps_rollup), sampled every 500 ms while it runs.
 
     run_usage.py COMMAND [ARG...]   ->   cpu_seconds peak_pss_kib
 """
@@ -27,12 +27,13 @@ def parents():
 
 
 def tree(root):
-    parent_of = parents()
+    children = {}
+    for pid, ppid in parents().items():
+        children.setdefault(ppid, []).append(pid)
     found, todo = {root}, [root]
     while todo:
-        parent = todo.pop()
-        for pid, ppid in parent_of.items():
-            if ppid == parent and pid not in found:
+        for pid in children.get(todo.pop(), []):
+            if pid not in found:
                 found.add(pid)
                 todo.append(pid)
     return found
@@ -52,7 +53,7 @@ process = subprocess.Popen(sys.argv[1:])
 peak = 0
 while process.poll() is None:
     peak = max(peak, sum(pss(pid) for pid in tree(process.pid)))
-    time.sleep(0.2)
+    time.sleep(0.5)
 # The run's jobs were reaped by the run: their CPU is in its children's.
 usage = resource.getrusage(resource.RUSAGE_CHILDREN)
 print(f"{usage.ru_utime + usage.ru_stime:.3f} {peak}")

@@ -7,6 +7,7 @@ MemoryPort::MemoryPort(VirtualController& controller, VirtualClock& clock)
 
 bool MemoryPort::open() {
     open_ = true;
+    watching_ = true;
     input_.clear();
     return true;
 }
@@ -28,9 +29,20 @@ bool MemoryPort::write(const QByteArray& bytes) {
             if (!open_)
                 return;
             input_ += bytes;
-            emit arrived();
+            if (watching_)
+                emit arrived();
         });
     return true;
+}
+
+void MemoryPort::setWatching(bool watching) {
+    const bool resumed = watching && !watching_;
+    watching_ = watching;
+    if (resumed && !input_.isEmpty())
+        clock_.callAt(clock_.nowMs(), [this] {
+            if (open_ && watching_ && !input_.isEmpty())
+                emit arrived();
+        });
 }
 
 void MemoryPort::vanish() {

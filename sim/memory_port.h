@@ -24,12 +24,16 @@ class MemoryPort final : public link::SerialPort {
     }
     bool isOpen() const override { return open_; }
     QByteArray readAll() override;
+    // Unwatched, input waits without `arrived`; watched again, what waits
+    // is told at the clock's next call, as a device's readiness would be.
+    void setWatching(bool watching) override;
     bool write(const QByteArray& bytes) override;
 
     // Puts bytes into the input as if they had arrived on the line.
     void inject(const QByteArray& bytes) {
         input_ += bytes;
-        emit arrived();
+        if (watching_)
+            emit arrived();
     }
     // Makes every later write fail.
     void setWritesFail(bool fail) { writesFail_ = fail; }
@@ -43,6 +47,7 @@ class MemoryPort final : public link::SerialPort {
     VirtualClock& clock_;
     bool open_ = false;
     bool writesFail_ = false;
+    bool watching_ = true;
     QByteArray input_;
     QList<QByteArray> written_;
 };

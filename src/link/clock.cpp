@@ -3,6 +3,7 @@
 #include "wake_timer.h"
 
 #include <QElapsedTimer>
+#include <QObject>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -52,6 +53,23 @@ struct EventLoopClock::Private {
         fire();
     }};
     std::unique_ptr<QTimer> qtTimer;
+    // A call already due is made at the event loop's next turn, asked for
+    // by a posted event: a system timer set to go off at once would cost
+    // the reprogramming of the machine's timer and an interrupt.
+    QObject turns;
+    bool turnAsked = false;
+    void askTurn() {
+        if (turnAsked)
+            return;
+        turnAsked = true;
+        QMetaObject::invokeMethod(
+            &turns,
+            [this] {
+                turnAsked = false;
+                fire();
+            },
+            Qt::QueuedConnection);
+    }
 
     void learn(double lateMs) {
         constexpr double kStepMs = 0.005;
@@ -77,6 +95,8 @@ struct EventLoopClock::Private {
         if (calls.empty())
             return disarm();
         const double deadline = calls.begin()->first.first;
+        if (deadline - earlyLimitMs() <= nowMs())
+            return askTurn(); // a timer set for later may go off for nothing
         if (timer.available()) {
             if (armed && expiryMs == deadline - leadMs)
                 return;

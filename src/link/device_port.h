@@ -1,6 +1,6 @@
-// The port of a serial device of this computer: QSerialPort on POSIX
-// systems, the Win32 serial API on Windows with overlapped reads that wake
-// the event loop when they complete.
+// The port of a serial device of this computer: a terminal device read
+// and written without blocking on POSIX systems, the Win32 serial API on
+// Windows with overlapped reads that wake the event loop when they complete.
 #pragma once
 
 #include "serial_port.h"
@@ -26,6 +26,7 @@ class DevicePort final : public SerialPort {
     void close() override;
     bool isOpen() const override;
     QByteArray readAll() override;
+    void setWatching(bool watching) override;
     bool write(const QByteArray& bytes) override;
 
   private:

@@ -3,111 +3,188 @@
 #include "shell/text_format.h"
 
 #include <QFileInfo>
-#include <QSerialPort>
+#include <QSocketNotifier>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 namespace kt::link {
 
 namespace {
 
-QSerialPort::Parity toQt(PortSettings::Parity parity) {
-    switch (parity) {
+// The line speeds a terminal device takes, by their termios constants.
+constexpr std::array<std::pair<int, speed_t>, 30> kSpeeds{{
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+}};
+
+// The settings in termios form: raw bytes, no flow control, no modem
+// lines waited for; false when the speed is none a terminal takes.
+bool toTermios(const PortSettings& settings, termios& tio) {
+    const auto speed = std::find_if(kSpeeds.begin(), kSpeeds.end(), [&](const auto& entry) {
+        return entry.first == settings.baudRate;
+    });
+    if (speed == kSpeeds.end())
+        return false;
+    ::cfmakeraw(&tio);
+    tio.c_iflag = 0;
+    tio.c_oflag = 0;
+    tio.c_lflag = 0;
+    tio.c_cflag = CREAD | CLOCAL;
+    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    tio.c_cflag |= kSizes[std::clamp(settings.dataBits, 5, 8) - 5];
+    switch (settings.parity) {
     case PortSettings::Parity::None:
-        return QSerialPort::NoParity;
+        break;
     case PortSettings::Parity::Even:
-        return QSerialPort::EvenParity;
+        tio.c_cflag |= PARENB;
+        break;
     case PortSettings::Parity::Odd:
-        return QSerialPort::OddParity;
+        tio.c_cflag |= PARENB | PARODD;
+        break;
     case PortSettings::Parity::Mark:
-        return QSerialPort::MarkParity;
+        tio.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
     case PortSettings::Parity::Space:
+        tio.c_cflag |= PARENB | CMSPAR;
         break;
     }
-    return QSerialPort::SpaceParity;
+    if (settings.stopBits != PortSettings::StopBits::One)
+        tio.c_cflag |= CSTOPB;
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    ::cfsetispeed(&tio, speed->second);
+    ::cfsetospeed(&tio, speed->second);
+    return true;
 }
 
-QSerialPort::StopBits toQt(PortSettings::StopBits stopBits) {
-    switch (stopBits) {
-    case PortSettings::StopBits::One:
-        return QSerialPort::OneStop;
-    case PortSettings::StopBits::OneAndHalf:
-        return QSerialPort::OneAndHalfStop;
-    case PortSettings::StopBits::Two:
-        break;
-    }
-    return QSerialPort::TwoStop;
+// Sets the settings; a terminal that keeps all but the parity and stop
+// bits (a pseudo-terminal has none) takes them.
+bool applyTermios(int fd, const termios& wanted) {
+    if (::tcsetattr(fd, TCSANOW, &wanted) == 0)
+        return true;
+    if (errno != EINVAL)
+        return false;
+    termios taken{};
+    constexpr tcflag_t kFraming = PARENB | PARODD | CMSPAR | CSTOPB;
+    if (::tcgetattr(fd, &taken) == 0 && ::cfgetospeed(&taken) == ::cfgetospeed(&wanted) &&
+        (taken.c_cflag & ~kFraming) == (wanted.c_cflag & ~kFraming))
+        return true;
+    errno = EINVAL;
+    return false;
 }
 
-// Brings a terminal device back to plain raw settings before it is opened.
-// A program killed while it held a pseudo-terminal leaves its settings
-// behind, and QSerialPort then fails to open the device ("Invalid
-// argument") because a pseudo-terminal refuses to take parity. Does nothing
-// where there is no such device.
-void resetTerminalSettings(const QString& device) {
-    const int fd =
-        ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    termios tio{};
-    if (::isatty(fd) && ::tcgetattr(fd, &tio) == 0) {
-        ::cfmakeraw(&tio);
-        tio.c_iflag = 0;
-        tio.c_cflag &= ~tcflag_t(CLOCAL);
-        ::tcsetattr(fd, TCSANOW, &tio);
-    }
-    ::close(fd);
+QString systemText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 } // namespace
 
-// The QSerialPort, and what it has brought that was not yet taken.
+// The open device, its watches, and what waits to be sent.
 struct DevicePort::System {
-    QSerialPort port;
+    explicit System(DevicePort& owner) : port(owner) {}
 
-    // Takes what arrived into `received`, so that bytes nobody asks for
-    // (between requests, or with the port idle) never pile up.
-    void drain(QByteArray& received) {
-        received += port.readAll();
-        keepNewest(received);
+    DevicePort& port;
+    int fd = -1;
+    std::unique_ptr<QSocketNotifier> input;
+    std::unique_ptr<QSocketNotifier> output;
+    QByteArray unsent;
+    bool watching = true;
+    bool gone = false; // the device failed; its close is on its way
+
+    // Takes what the device holds into the port's buffer, up to what the
+    // buffer keeps: a line that floods gets the event loop back between
+    // its turns.
+    void drain() {
+        char chunk[4096];
+        for (qsizetype taken = 0; taken < kMaxBuffered;) {
+            const ssize_t got = ::read(fd, chunk, sizeof chunk);
+            if (got > 0) {
+                taken += got;
+                port.received_.append(chunk, got);
+                keepNewest(port.received_);
+                // A short read took all there was; what comes later is
+                // for the next.
+                if (size_t(got) < sizeof chunk)
+                    return;
+                continue;
+            }
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return;
+            // End of file or an error: the device or the other end went away.
+            return goAway(got == 0 ? QStringLiteral("the line was hung up") : systemText(errno));
+        }
+    }
+
+    // Stops watching the device at once; it closes and says so from the
+    // event loop, never inside the read or write that found it gone.
+    void goAway(const QString& detail) {
+        if (gone)
+            return;
+        gone = true;
+        input->setEnabled(false);
+        output->setEnabled(false);
+        QMetaObject::invokeMethod(
+            &port,
+            [this, detail] {
+                if (!gone)
+                    return;
+                port.close();
+                port.fail(shell::fillIn(QStringLiteral("The adapter %1%2 went away (%3)."),
+                                        {port.device_, port.label_, detail}));
+                emit port.lost(port.errorString());
+            },
+            Qt::QueuedConnection);
+    }
+
+    // Writes what waits; what the device does not take yet goes once it
+    // is ready for it. False, with a description, when a write fails.
+    bool sendUnsent() {
+        while (!unsent.isEmpty()) {
+            const ssize_t sent = ::write(fd, unsent.constData(), size_t(unsent.size()));
+            if (sent > 0) {
+                unsent.remove(0, sent);
+                continue;
+            }
+            if (sent < 0 && errno == EINTR)
+                continue;
+            if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                break;
+            const QString detail = systemText(errno);
+            goAway(detail);
+            return port.fail(
+                QStringLiteral("Writing to %1 failed (%2).").arg(port.device_, detail));
+        }
+        output->setEnabled(!unsent.isEmpty());
+        return true;
     }
 };
 
-DevicePort::DevicePort(QObject* parent) : SerialPort(parent), system_(std::make_unique<System>()) {
-    QSerialPort& port = system_->port;
-    // Closing inside the error notification itself is not safe, so the
-    // reaction is queued; the port stops reading meanwhile.
-    connect(
-        &port, &QSerialPort::errorOccurred, this,
-        [this](QSerialPort::SerialPortError error) {
-            // A vanished device reports read errors endlessly while staying
-            // open: the first one closes the port.
-            if ((error != QSerialPort::ReadError && error != QSerialPort::ResourceError) ||
-                !system_->port.isOpen())
-                return;
-            const QString detail = system_->port.errorString();
-            close();
-            fail(shell::fillIn(QStringLiteral("The adapter %1%2 went away (%3)."),
-                               {device_, label_, detail}));
-            emit lost(errorString());
-        },
-        Qt::QueuedConnection);
-    port.setReadBufferSize(kMaxBuffered);
-    connect(&port, &QSerialPort::readyRead, this, [this] {
-        system_->drain(received_);
-        if (!received_.isEmpty())
-            emit arrived();
-    });
+DevicePort::DevicePort(QObject* parent)
+    : SerialPort(parent), system_(std::make_unique<System>(*this)) {}
+
+DevicePort::~DevicePort() {
+    close();
 }
 
-DevicePort::~DevicePort() = default;
-
 bool DevicePort::open() {
-    QSerialPort& port = system_->port;
-    if (port.isOpen())
+    if (isOpen())
         close();
     if (device_.isEmpty())
         return fail(QStringLiteral("No port has been chosen."));
@@ -139,35 +216,65 @@ bool DevicePort::open() {
                                   {device_, label_, group}));
     }
 
-    resetTerminalSettings(device_);
-    // Settings are given before the open: some devices (pseudo-terminals)
-    // refuse changes once open.
-    port.setPortName(device_);
-    port.setBaudRate(chosen.baudRate);
-    port.setParity(toQt(chosen.parity));
-    port.setDataBits(QSerialPort::DataBits(chosen.dataBits));
-    port.setStopBits(toQt(chosen.stopBits));
-    port.setFlowControl(QSerialPort::NoFlowControl);
-    if (!port.open(QIODevice::ReadWrite)) {
-        const QSerialPort::SerialPortError code = port.error();
-        const QString detail = port.errorString();
-        port.clearError();
-        setOpenError(code == QSerialPort::DeviceNotFoundError ? OpenError::Missing
-                     : code == QSerialPort::PermissionError   ? OpenError::Busy
-                                                              : OpenError::Other,
-                     device_);
-        if (code == QSerialPort::DeviceNotFoundError)
+    const int fd =
+        ::open(QFile::encodeName(device_).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int openErrno = errno;
+    // One program at a time: another that holds the device (this one, or
+    // any that locks it the same way) makes it busy.
+    const bool taken = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    if (fd < 0 || taken) {
+        if (fd >= 0)
+            ::close(fd);
+        if (fd < 0 && openErrno == ENOENT) {
+            setOpenError(OpenError::Missing, device_);
             return fail(QStringLiteral("The device %1%2 does not exist (%3).")
-                            .arg(device_, label_, detail));
-        if (code == QSerialPort::PermissionError)
+                            .arg(device_, label_, systemText(openErrno)));
+        }
+        if (taken || openErrno == EBUSY || openErrno == EACCES) {
+            setOpenError(OpenError::Busy, device_);
             return fail(QStringLiteral("The device %1%2 is busy: another program is using it. "
                                        "Close that program and try again (%3).")
-                            .arg(device_, label_, detail));
-        return fail(
-            QStringLiteral("The device %1%2 cannot be opened: %3.").arg(device_, label_, detail));
+                            .arg(device_, label_, systemText(taken ? EWOULDBLOCK : openErrno)));
+        }
+        setOpenError(OpenError::Other, device_);
+        return fail(QStringLiteral("The device %1%2 cannot be opened: %3.")
+                        .arg(device_, label_, systemText(openErrno)));
+    }
+    termios tio{};
+    const bool terminal = ::isatty(fd) && ::tcgetattr(fd, &tio) == 0;
+    if (terminal && !toTermios(chosen, tio)) {
+        ::close(fd);
+        setOpenError(OpenError::Other, device_);
+        return fail(QStringLiteral("The device %1%2 cannot be opened: it does not take the speed "
+                                   "%3 baud.")
+                        .arg(device_, label_)
+                        .arg(chosen.baudRate));
+    }
+    if (terminal && (!applyTermios(fd, tio) || ::ioctl(fd, TIOCEXCL) != 0)) {
+        const int error = errno;
+        ::close(fd);
+        setOpenError(OpenError::Other, device_);
+        return fail(QStringLiteral("The device %1%2 cannot be opened: %3.")
+                        .arg(device_, label_, systemText(error)));
     }
     // Bytes that waited in the device before the open are not a reply.
-    port.clear();
+    if (terminal)
+        ::tcflush(fd, TCIOFLUSH);
+
+    System& system = *system_;
+    system.fd = fd;
+    system.gone = false;
+    system.watching = true;
+    system.input = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    connect(system.input.get(), &QSocketNotifier::activated, this, [this] {
+        system_->drain();
+        if (!received_.isEmpty())
+            emit arrived();
+    });
+    system.output = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
+    system.output->setEnabled(false);
+    connect(system.output.get(), &QSocketNotifier::activated, this,
+            [this] { system_->sendUnsent(); });
     received_.clear();
     setOpenError(OpenError::None, {});
     clearError();
@@ -176,51 +283,52 @@ bool DevicePort::open() {
 
 void DevicePort::close() {
     dropOpen();
-    QSerialPort& port = system_->port;
-    if (port.isOpen())
-        port.close();
-    port.clearError();
+    System& system = *system_;
+    system.input.reset();
+    system.output.reset();
+    if (system.fd >= 0) {
+        // A pseudo-terminal stays exclusive after its last close: a user
+        // other than root could not open it again.
+        ::ioctl(system.fd, TIOCNXCL);
+        ::close(system.fd);
+    }
+    system.fd = -1;
+    system.unsent.clear();
+    system.gone = false;
     received_.clear();
 }
 
 bool DevicePort::isOpen() const {
-    return system_->port.isOpen();
+    return system_->fd >= 0;
+}
+
+void DevicePort::setWatching(bool watching) {
+    System& system = *system_;
+    if (system.watching == watching)
+        return;
+    system.watching = watching;
+    if (system.input && !system.gone)
+        system.input->setEnabled(watching);
 }
 
 QByteArray DevicePort::readAll() {
     if (!isOpen())
         return {};
-    system_->drain(received_);
+    if (!system_->gone)
+        system_->drain();
     QByteArray data;
     data.swap(received_);
     return data;
 }
 
 bool DevicePort::write(const QByteArray& bytes) {
-    QSerialPort& port = system_->port;
-    if (!port.isOpen())
+    System& system = *system_;
+    if (!isOpen() || system.gone)
         return fail(QStringLiteral("The port is not open."));
-    QByteArray rest = bytes;
-    // With nothing queued, the bytes go straight to the device: queuing them
-    // switches the port's write watch on and off, two wake-ups of the event
-    // loop a request. What the device does not take, or an error, goes the
-    // queued way.
-    if (port.bytesToWrite() == 0) {
-        ssize_t sent;
-        while ((sent = ::write(int(port.handle()), bytes.constData(), size_t(bytes.size()))) < 0 &&
-               errno == EINTR) {
-        }
-        if (sent == bytes.size())
-            return true;
-        if (sent > 0)
-            rest = bytes.mid(sent);
-    }
-    if (port.bytesToWrite() > kMaxUnsent || port.write(rest) != rest.size()) {
-        port.clearError();
+    if (system.unsent.size() + bytes.size() > kMaxUnsent)
         return fail(QStringLiteral("Writing to %1 failed.").arg(device_));
-    }
-    port.flush();
-    return true;
+    system.unsent += bytes;
+    return system.sendUnsent();
 }
 
 } // namespace kt::link

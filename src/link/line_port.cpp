@@ -77,6 +77,11 @@ QByteArray LinePort::readAll() {
     return line_ ? line_->readAll() : QByteArray();
 }
 
+void LinePort::setWatching(bool watching) {
+    if (line_)
+        line_->setWatching(watching);
+}
+
 bool LinePort::write(const QByteArray& bytes) {
     return line_ ? line_->write(bytes) : fail(QStringLiteral("The port is not open."));
 }

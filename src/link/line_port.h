@@ -29,6 +29,7 @@ class LinePort final : public SerialPort {
     void close() override;
     bool isOpen() const override;
     QByteArray readAll() override;
+    void setWatching(bool watching) override;
     bool write(const QByteArray& bytes) override;
     QString errorString() const override;
     bool isServer() const override {

@@ -33,6 +33,7 @@ LinkTransaction::LinkTransaction(SerialPort& port, Clock& clock, LinkView& view,
 }
 
 LinkTransaction::~LinkTransaction() {
+    port_.setWatching(true);
     // A request that outlives its link ends without a word: nobody is left
     // to act on it.
     if (active_)
@@ -148,11 +149,13 @@ void LinkRequest::send() {
     }
     sent_ = true;
     phase_ = Phase::RxDelay;
+    port.setWatching(false); // the reply waits in the port until it is due
     next_.at(now + roundedMs(link_.times_.rxDelayMs), [this] { startReply(); });
 }
 
 void LinkRequest::startReply() {
     phase_ = Phase::AwaitingReply;
+    link_.port_.setWatching(true);
     // On a line that echoes, the request comes back first, CR and all: it
     // is dropped once whole, and what follows is the reply.
     echoPending_ = link_.times_.echo;
@@ -321,6 +324,7 @@ void LinkRequest::tryFailed() {
 
 void LinkRequest::startQuiet() {
     phase_ = Phase::Quieting;
+    link_.port_.setWatching(true);
     quietStartMs_ = link_.clock_.nowMs();
     next_.at(quietStartMs_ + timeOutMs(), [this] { quietEnded(false); });
     onQuietInput(); // what is waiting already counts as heard in the quiet
@@ -404,6 +408,7 @@ void LinkRequest::cancel() {
 void LinkRequest::end(const TxResult& result) {
     next_.cancel();
     phase_ = Phase::Ended;
+    link_.port_.setWatching(true);
     const double now = link_.clock_.nowMs();
     // The quiet after an accepted reply served as the next TX delay.
     link_.returnedAtMs_ = result.accepted() && kind_ == Kind::Request ? acceptedAtMs_ : now;

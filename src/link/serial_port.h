@@ -46,6 +46,12 @@ class SerialPort : public QObject {
     virtual bool isOpen() const = 0;
     // Everything waiting in the input buffer (empty when nothing waits).
     virtual QByteArray readAll() = 0;
+    // While not watching, bytes that arrive wait in the system: `arrived`
+    // is not emitted for them, and readAll() still takes them. The link
+    // stops watching while the controller gets its time to answer, when it
+    // takes nothing anyway: the event loop then wakes once less a request.
+    // A port that cannot stop watching keeps on; an open port watches.
+    virtual void setWatching(bool) {}
     // Writes all bytes; false when the port is closed or the write fails.
     virtual bool write(const QByteArray& bytes) = 0;
     // The description of the last failure, for a technician to act on.

@@ -55,7 +55,12 @@ class LinkTransactionTest : public ::testing::Test, public Rig {};
 // In step, the quiet after the reply is the next request's TX delay: one
 // frame, and the report once the line stayed quiet that long.
 TEST_F(LinkTransactionTest, AcceptedOnTheFirstTry) {
+    int told = 0;
+    QObject::connect(&port, &kt::link::SerialPort::arrived, [&] { ++told; });
     const TxResult result = transact(" 01DC");
+    // The reply came during the RX delay without a word: the link took it
+    // when it was due.
+    EXPECT_EQ(told, 0);
     EXPECT_EQ(result.status, Status::Accepted);
     EXPECT_EQ(result.data, store.value("DC"));
     EXPECT_EQ(port.written(), QList<QByteArray>{kt::link::buildRequestFrame("01DC")});

@@ -1,5 +1,6 @@
 // The link over a real pseudo-terminal and the real clock, against the
 // virtual controller.
+#include "link/device_port.h"
 #include "link/line_port.h"
 #include "link/link_transaction.h"
 #include "shell/ini_file.h"
@@ -78,6 +79,51 @@ TEST(PtyLink, OpensADeviceThatAKilledProgramLeftConfiguredWithoutItsBytes) {
     });
     loop.exec();
     EXPECT_TRUE(accepted);
+}
+
+// A device opens at a speed it takes, and is one program's at a time, also
+// for the same user, until it is closed. A port that does not watch lets
+// bytes wait without a word, and still hands them over when asked.
+TEST(PtyLink, ADeviceIsOneHoldersAndWaitsUnwatched) {
+    PtyController sim(0);
+    ASSERT_TRUE(sim.line) << sim.error.toStdString();
+    const auto portOn = [&](kt::link::DevicePort& port) {
+        port.setDevice(sim.line->devicePath(), sim.line->devicePath());
+        return port.setSettings("19200,e,8,1") && port.open();
+    };
+    kt::link::DevicePort first;
+    kt::link::DevicePort second;
+    first.setDevice(sim.line->devicePath(), sim.line->devicePath());
+    ASSERT_TRUE(first.setSettings("12345,e,8,1"));
+    EXPECT_FALSE(first.open());
+    EXPECT_TRUE(first.errorString().contains("does not take the speed 12345 baud"))
+        << first.errorString().toStdString();
+    ASSERT_TRUE(portOn(first)) << first.errorString().toStdString();
+    EXPECT_FALSE(portOn(second));
+    EXPECT_EQ(second.openError(), kt::link::SerialPort::OpenError::Busy);
+    EXPECT_TRUE(second.errorString().contains("is busy")) << second.errorString().toStdString();
+
+    int arrivals = 0;
+    QObject::connect(&first, &kt::link::SerialPort::arrived, [&] { ++arrivals; });
+    kt::link::EventLoopClock clock;
+    QEventLoop loop;
+    const auto wait = [&](double ms) {
+        clock.callAt(clock.nowMs() + ms, [&] { loop.quit(); });
+        loop.exec();
+    };
+    first.setWatching(false);
+    sim.line->send("held\r");
+    wait(30);
+    EXPECT_EQ(arrivals, 0);
+    EXPECT_EQ(first.readAll(), "held\r");
+    first.setWatching(true);
+    sim.line->send("told\r");
+    wait(30);
+    EXPECT_EQ(arrivals, 1);
+    EXPECT_EQ(first.readAll(), "told\r");
+
+    first.close();
+    EXPECT_TRUE(portOn(second)) << second.errorString().toStdString();
 }
 
 // A chain of calls, each due at once, gives the event loop a turn between
