@@ -9,10 +9,6 @@ namespace kt::cli {
 
 namespace {
 
-void printLine(const QString& text) {
-    std::fprintf(stderr, "%s\n", qPrintable(text));
-}
-
 QString duration(double seconds) {
     const int whole = int(seconds + 0.5);
     return shell::fillIn(
@@ -22,9 +18,15 @@ QString duration(double seconds) {
 
 } // namespace
 
-CliView::CliView(QString iniFile, QByteArray languageSection, bool quiet, bool yes)
-    : iniFile_(std::move(iniFile)), section_(std::move(languageSection)), quiet_(quiet), yes_(yes),
-      terminal_(isatty(STDERR_FILENO)) {}
+CliView::CliView(QString iniFile, QByteArray languageSection, bool quiet, bool yes, Say say)
+    : say_(std::move(say)), iniFile_(std::move(iniFile)), section_(std::move(languageSection)),
+      quiet_(quiet), yes_(yes), terminal_(!say_ && isatty(STDERR_FILENO)) {}
+
+void CliView::printLine(const QString& text) const {
+    if (say_)
+        return say_(text);
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+}
 
 QString CliView::languageText(const char* key) const {
     return shell::languageText(iniFile_, section_, key);

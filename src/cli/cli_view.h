@@ -7,13 +7,17 @@
 #include "engine/transfer_job.h"
 
 #include <QElapsedTimer>
+#include <functional>
 
 namespace kt::cli {
 
 class CliView : public engine::JobView {
   public:
-    // Texts from `iniFile`'s `languageSection`.
-    CliView(QString iniFile, QByteArray languageSection, bool quiet, bool yes);
+    // Where a line of its messages goes: standard error when none is given.
+    using Say = std::function<void(const QString& line)>;
+    // Texts from `iniFile`'s `languageSection`. With `say`, progress comes
+    // as lines there, never as a bar.
+    CliView(QString iniFile, QByteArray languageSection, bool quiet, bool yes, Say say = {});
 
     // The job whose progress to show, category by category.
     void attach(const engine::TransferJob* job);
@@ -41,7 +45,9 @@ class CliView : public engine::JobView {
     void finishCategory();
     void drawBar();
     void clearBar();
+    void printLine(const QString& text) const;
 
+    Say say_;
     QString iniFile_;
     QByteArray section_;
     bool quiet_;

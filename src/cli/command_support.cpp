@@ -15,13 +15,17 @@ QByteArray languageOf(const CliOptions& options) {
     return section.isEmpty() ? shell::languageSection(0) : section;
 }
 
-void complain(const QString& text) {
+QString complaintText(const QString& text) {
     // Names, paths and reasons come from files and servers: a control
     // character reaches the terminal by its name, never raw.
     QStringList lines = text.split(u'\n');
     for (QString& line : lines)
         line = link::displayText(line);
-    std::fprintf(stderr, "kt560ax: %s\n", qPrintable(lines.join(u'\n')));
+    return QStringLiteral("kt560ax: ") + lines.join(u'\n');
+}
+
+void complain(const QString& text) {
+    std::fprintf(stderr, "%s\n", qPrintable(complaintText(text)));
 }
 
 int awaitGitProcess(fleet::GitProcess& process) {

@@ -40,8 +40,10 @@ std::optional<fleet::Fleet> chooseControllers(const fleet::Fleet& fleet, const Q
 // SIGTERM stops it: kDone, else kInterrupted or kFileError after saying why.
 int awaitGitProcess(fleet::GitProcess& process);
 
-// Prints a message to standard error, after the program's name, with its
-// control characters (but line breaks) by name.
+// A message as the program says it: after its name, with its control
+// characters (but line breaks) by name.
+QString complaintText(const QString& text);
+// Prints complaintText(text) to standard error.
 void complain(const QString& text);
 
 } // namespace kt::cli

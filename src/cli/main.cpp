@@ -8,6 +8,7 @@
 #include "fleet_command.h"
 #include "fleet_pages.h"
 #include "fleet_state_commands.h"
+#include "jobs_command.h"
 #include "link/port_naming.h"
 #include "options.h"
 #include "scan_command.h"
@@ -75,6 +76,8 @@ int main(int argc, char** argv) {
         return kt::cli::runApply(*options, iniFile);
     if (options->command == QLatin1String("apply-controller"))
         return kt::cli::runApplyController(*options, iniFile);
+    if (options->command == QLatin1String("jobs"))
+        return kt::cli::runJobs(iniFile);
     // The program a status or report --remote URL started, to fetch.
     if (!options->remote.isEmpty() && qEnvironmentVariableIsSet(kt::fleet::kFetchChildVariable))
         return kt::cli::runFetch(*options);

@@ -345,6 +345,7 @@ const QList<CommandRow>& commandTable() {
          "--quiet --json",
          "kt560ax apply fleet.ini cards.KT --dry-run"},
         {"apply-controller", 2, "", nullptr, "", ""},
+        {"jobs", 0, "", nullptr, "", ""},
         {"status", kOneOrMore, "status FLEET.ini... | --remote URL",
          "one line per controller of one or more fleets, from their\n"
          "state, most severe first: failing, suspicious, never\n"
@@ -510,6 +511,8 @@ every section that does not give it:
                     all the others
   RetryPause=60     seconds before each round of retries
   Jobs=16           controllers backed up at the same time
+  JobsPerProcess=16 saves that share one job process (1 to 64); 1: a
+                    process for each controller
   OnChange=PROGRAM ARGS...   run once when records changed
   OnFailure=PROGRAM ARGS...  run once per controller that still failed
   OnDone=PROGRAM ARGS...     run once at the end

@@ -160,6 +160,9 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
     } else if (key == QLatin1String("jobs")) {
         if (!takeNumber(value, 1, 256, &settings.jobs))
             error(QStringLiteral("Jobs takes 1 to 256, not \"%1\".").arg(value));
+    } else if (key == QLatin1String("jobsperprocess")) {
+        if (!takeNumber(value, 1, 64, &settings.jobsPerProcess))
+            error(QStringLiteral("JobsPerProcess takes 1 to 64, not \"%1\".").arg(value));
     } else if (key == QLatin1String("report") || key == QLatin1String("metrics")) {
         if (value.isEmpty() || value.startsWith(u'-'))
             error(QStringLiteral("%1 takes a file, not \"%2\".").arg(spelt, value));
@@ -181,10 +184,11 @@ void takeFleetKey(FleetSettings& settings, const QString& key, const QString& sp
         hook(&settings.onDone, "OnDone");
     } else {
         error(shell::fillIn(
-            QStringLiteral("unknown key \"%1\" in [fleet]: use History, Encrypt, Remote, Branch, "
-                           "PushTimeout, PushFailLimit, MaxAge, Retries, RetryPause, Jobs, "
-                           "OnChange, OnFailure, OnDone, Report, Metrics or Include, or a "
-                           "controller's key for every section: %2."),
+            QStringLiteral(
+                "unknown key \"%1\" in [fleet]: use History, Encrypt, Remote, Branch, "
+                "PushTimeout, PushFailLimit, MaxAge, Retries, RetryPause, Jobs, "
+                "JobsPerProcess, OnChange, OnFailure, OnDone, Report, Metrics or Include, or a "
+                "controller's key for every section: %2."),
             {spelt, controllerKeyList()}));
     }
 }

@@ -45,6 +45,7 @@ struct FleetSettings {
     int retries = 0;                  // further tries of a controller that failed
     int retryPauseSeconds = 60;       // before each round of retries
     int jobs = 16;                    // controllers at a time
+    int jobsPerProcess = 16;          // saves that share a job process; 1: each its own
     QStringList onChange;             // each a program and its arguments
     QStringList onFailure;
     QStringList onDone;

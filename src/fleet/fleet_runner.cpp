@@ -6,7 +6,6 @@
 #include "engine/record_compare.h"
 #include "exit_status.h"
 #include "fleet_advice.h"
-#include "process_group.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,7 +13,6 @@
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QJsonDocument>
-#include <QProcess>
 #include <QTimer>
 
 namespace kt::fleet {
@@ -71,7 +69,7 @@ QString lastProblem(const QByteArray& output) {
 // One line's controllers, backed up one after another.
 struct FleetRunner::Queue {
     QList<int> waiting; // indexes into runs_
-    std::unique_ptr<QProcess> running;
+    bool running = false;
     std::unique_ptr<QTimer> busyWait; // runs while its next try waits for a busy port
     bool waitingForPort() const { return busyWait && busyWait->isActive(); }
 };
@@ -120,6 +118,7 @@ void FleetRunner::setScope(QList<const engine::Category*> categories, int cards)
 
 void FleetRunner::start(const QString& stamp) {
     stamp_ = stamp;
+    processes_ = std::make_unique<JobProcesses>(program_, fleet_.settings.jobsPerProcess);
     startMore();
 }
 
@@ -127,6 +126,8 @@ void FleetRunner::finish() {
     if (finished_)
         return;
     finished_ = true;
+    if (processes_)
+        processes_->close();
     // The end may be found inside start(): the caller hears of it once that
     // has returned.
     QMetaObject::invokeMethod(this, &FleetRunner::finished, Qt::QueuedConnection);
@@ -135,10 +136,10 @@ void FleetRunner::finish() {
 void FleetRunner::stop() {
     stopped_ = true;
     bool pausing = pause_->isActive();
+    if (processes_)
+        processes_->stop();
     for (auto& [line, queue] : queues_) {
         queue.waiting.clear();
-        if (queue.running && queue.running->state() != QProcess::NotRunning)
-            queue.running->terminate();
         if (queue.waitingForPort()) {
             queue.busyWait->stop();
             pausing = true;
@@ -147,9 +148,8 @@ void FleetRunner::stop() {
     // A job that does not end within its grace is killed: a run that was
     // told to stop never waits for ever.
     QTimer::singleShot(kStopGraceMs, this, [this] {
-        for (auto& [line, queue] : queues_)
-            if (queue.running && queue.running->state() != QProcess::NotRunning)
-                queue.running->kill();
+        if (processes_)
+            processes_->kill();
     });
     pause_->stop();
     if (pausing && running_ == 0)
@@ -194,50 +194,24 @@ void FleetRunner::startJob(Queue& queue, int index) {
     const bool scoped = !scopeCategories_.isEmpty();
     for (const engine::Category* category : scoped ? scopeCategories_ : controller.categories)
         names.append(QString::fromLatin1(category->name));
-    queue.running = std::make_unique<QProcess>();
-    QProcess* process = queue.running.get();
-    endWithThisProgram(*process, ParentGone::Stop);
+    queue.running = true;
     ++running_;
-    errorOutput_[index].clear();
-    connect(process, &QProcess::readyReadStandardError, process, [this, process, index] {
-        QByteArray& kept = errorOutput_[index];
-        kept += process->readAllStandardError();
-        if (kept.size() > kMaxErrorOutput)
-            kept.remove(0, kept.size() - kMaxErrorOutput);
-    });
-    connect(
-        process, &QProcess::finished, this,
-        [this, process, index, &queue](int code, QProcess::ExitStatus how) {
-            // The summary is one short line; anything else is not read.
-            ended(queue, index, how == QProcess::NormalExit ? code : kInterrupted,
-                  process->read(64 * 1024));
-        },
-        Qt::QueuedConnection);
-    // A job that cannot be started ends at once, or the run would wait for it
-    // for ever.
-    connect(
-        process, &QProcess::errorOccurred, this,
-        [this, process, index, &queue](QProcess::ProcessError error) {
-            if (error != QProcess::FailedToStart)
-                return;
-            errorOutput_[index] = QStringLiteral("cannot start %1: %2")
-                                      .arg(program_, process->errorString())
-                                      .toUtf8();
-            ended(queue, index, kFileError, {});
-        },
-        Qt::QueuedConnection);
-    process->start(program_,
-                   QStringList{command_, job.file} + files_ +
-                       QStringList{QStringLiteral("--port"), controller.port,
-                                   QStringLiteral("--address"), QString::number(controller.address),
-                                   QStringLiteral("--only"), names.join(u','),
-                                   QStringLiteral("--cards"),
-                                   QString::number(scoped ? scopeCards_ : controller.cards)} +
-                       (controller.echo ? QStringList{QStringLiteral("--echo")} : QStringList{}) +
-                       jobArguments_);
+    processes_->start(
+        index,
+        QStringList{command_, job.file} + files_ +
+            QStringList{QStringLiteral("--port"), controller.port, QStringLiteral("--address"),
+                        QString::number(controller.address), QStringLiteral("--only"),
+                        names.join(u','), QStringLiteral("--cards"),
+                        QString::number(scoped ? scopeCards_ : controller.cards)} +
+            (controller.echo ? QStringList{QStringLiteral("--echo")} : QStringList{}) +
+            jobArguments_,
+        [this, index, &queue](int status, const QByteArray& output, const QByteArray& errors) {
+            ended(queue, index, status, output, errors);
+        });
 }
 
-void FleetRunner::ended(Queue& queue, int index, int status, const QByteArray& output) {
+void FleetRunner::ended(Queue& queue, int index, int status, const QByteArray& output,
+                        const QByteArray& errors) {
     ControllerRun& job = runs_[index];
     job.summary = QJsonDocument::fromJson(output.trimmed().split('\n').last()).object();
     job.status = status;
@@ -245,10 +219,9 @@ void FleetRunner::ended(Queue& queue, int index, int status, const QByteArray& o
     if (!job.complete()) {
         job.error = job.summary.value("error").toString();
         if (job.error.isEmpty())
-            job.error = lastProblem(errorOutput_[index]);
+            job.error = lastProblem(errors);
         job.error = fleetError(fleet_, *job.controller, job.outcome, job.summary, job.error);
     }
-    errorOutput_.erase(index);
     if (!job.complete()) {
         if (!dropIfEmpty(job.file))
             partials_[index].append(job.file);
@@ -258,7 +231,7 @@ void FleetRunner::ended(Queue& queue, int index, int status, const QByteArray& o
             static_cast<void>(removeBackupSet(partial)); // one a job holds stays
         partials_.erase(index);
     }
-    queue.running.release()->deleteLater();
+    queue.running = false;
     --running_;
     if (!stopped_ && job.outcome == engine::JobOutcome::PortUnavailable &&
         job.summary.value("portBusy").toBool() && job.busyTries < kBusyPortTries) {

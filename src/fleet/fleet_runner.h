@@ -1,11 +1,13 @@
-// Runs a fleet's backups: one `kt560ax save` process per controller, those
-// on one line (a port, a bus, a device server) one after another, at most
-// Jobs at a time, and the ones that failed on the line tried again after
-// all the others.
+// Runs a fleet's backups: a `kt560ax save` job per controller (in job
+// processes that each run up to JobsPerProcess of them), those on one line
+// (a port, a bus, a device server) one after another, at most Jobs at a
+// time, and the ones that failed on the line tried again after all the
+// others.
 #pragma once
 
 #include "engine/job_outcome.h"
 #include "fleet_file.h"
+#include "job_processes.h"
 #include "link/port_naming.h"
 
 #include <QDateTime>
@@ -17,7 +19,6 @@
 #include <map>
 #include <memory>
 
-class QProcess;
 class QTimer;
 
 namespace kt::fleet {
@@ -47,8 +48,8 @@ class FleetRunner : public QObject {
     Q_OBJECT
   public:
     // `program` runs a job as `program save FILE --port ... ` followed by
-    // `jobArguments`; `lines` says for each controller which lines it uses
-    // (two controllers that share one share a queue).
+    // `jobArguments` (handed to `program jobs` where jobs share a process); `lines` says for each
+    // controller which lines it uses (two controllers that share one share a queue).
     FleetRunner(const Fleet& fleet, QString program, QStringList jobArguments,
                 const QList<QStringList>& lines);
     ~FleetRunner() override;
@@ -66,8 +67,6 @@ class FleetRunner : public QObject {
     // many times in a run, without using up the fleet's Retries.
     static constexpr int kBusyPortWaitMs = 1000;
     static constexpr int kBusyPortTries = 10;
-    // What a job may print on standard error that is kept for its error.
-    static constexpr qsizetype kMaxErrorOutput = 16 * 1024;
 
     // Each job runs `command FILE FILES...` instead of `save FILE`, with
     // these categories and card count instead of each controller's own
@@ -98,7 +97,8 @@ class FleetRunner : public QObject {
     void finishRound();
     // Reports the end once.
     void finish();
-    void ended(Queue& queue, int index, int status, const QByteArray& output);
+    void ended(Queue& queue, int index, int status, const QByteArray& output,
+               const QByteArray& errors);
     // No try left for this controller in this run.
     bool lastTry(const ControllerRun& job) const;
     // Removes the set of a try that stored no record; false when it did.
@@ -115,9 +115,9 @@ class FleetRunner : public QObject {
     QString stamp_;
     QList<ControllerRun> runs_;
     std::map<int, Queue> queues_;
-    QList<int> queueOf_;                    // of each run
-    std::map<int, QStringList> partials_;   // stopped tries of a run, this time
-    std::map<int, QByteArray> errorOutput_; // of each running job
+    QList<int> queueOf_;                  // of each run
+    std::map<int, QStringList> partials_; // stopped tries of a run, this time
+    std::unique_ptr<JobProcesses> processes_;
     int running_ = 0;
     bool stopped_ = false;
     bool finished_ = false;

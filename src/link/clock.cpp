@@ -148,13 +148,23 @@ struct EventLoopClock::Private {
     }
 };
 
+namespace {
+
+// The clocks of the program's thread: the first asks for precise timers,
+// the last one gone gives them up.
+int clocksAlive = 0;
+
+} // namespace
+
 EventLoopClock::EventLoopClock() : d(std::make_unique<Private>()) {
     d->elapsed.start();
-    WakeTimer::preferPrecision();
+    if (clocksAlive++ == 0)
+        WakeTimer::preferPrecision();
 }
 
 EventLoopClock::~EventLoopClock() {
-    WakeTimer::dropPrecision();
+    if (--clocksAlive == 0)
+        WakeTimer::dropPrecision();
 }
 
 double EventLoopClock::nowMs() const {

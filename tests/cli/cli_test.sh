@@ -195,6 +195,34 @@ printf '[echoed]\nPort=%s\nOnly=system\nEcho=1\n' "$work/e.tty" >echo.ini
 check "a fleet with Echo=1 exits 0" [ $? -eq 0 ]
 stop_sim "$sim_e"
 
+# The job process of a run's saves: what is not a job, or too long to be
+# one, is said and dropped; a job whose command line is wrong ends with
+# the usage error; the others run side by side, each ending on its line.
+start_sim j1.tty --cards 5; sim_j1=$last_sim
+start_sim j2.tty --cards 5; sim_j2=$last_sim
+job() { # id file port
+    printf '{"job":%d,"arguments":["save","%s","--port","%s","--only","system,cards","--cards","5",' \
+        "$1" "$2" "$3"
+    printf '"--tx-delay","10","--rx-delay","10","--quiet","--json"]}\n'
+}
+{
+    echo garbage
+    head -c 70000 /dev/zero | tr '\0' x
+    echo
+    job 1 j1.KT j1.tty
+    printf '{"job":2,"arguments":["save","x.KT","--cards","0"]}\n'
+    job 3 j2.KT j2.tty
+} | "$kt" jobs >jobs.out 2>jobs.err
+check "kt560ax jobs ends with its input and its jobs" [ $? -eq 0 ]
+check "... saying what it dropped" \
+    eval 'grep -q "not one was dropped: garbage" jobs.err && grep -q "longer than 65536" jobs.err'
+check "... ending a wrong job with its usage error" \
+    grep -q '{"errors":"kt560ax: --cards takes 1 to 9999.*","job":2,"status":1}' jobs.out
+check "... and each save with its summary" eval '[ "$(grep -c "\"outcome\":\"finished\"" jobs.out)" = 2 ]'
+check "... into its own file" eval 'same_records j1.KT j2.KT && [ "$(head_key j1.KT Complete)" = 1 ]'
+stop_sim "$sim_j1"
+stop_sim "$sim_j2"
+
 # Through ser2net, in raw TCP and in RFC 2217 mode.
 if need ser2net; then
     start_ser2net bus.tty

@@ -203,10 +203,23 @@ reading() { for j in long/.*.kt560ax-save/.*.journal; do [ -s "$j" ] && return 0
 until_ended "$run" reading
 kill -KILL "$run"
 wait "$run" 2>/dev/null
-for _ in $(seq 600); do running_with "save $work/long/" || break; sleep 0.05; done
-check "a run killed during its jobs leaves none of them running" eval '! running_with "save $work/long/"'
+for _ in $(seq 600); do holding long.tty "$sim_long" || break; sleep 0.05; done
+check "a run killed during its jobs leaves none of them holding its port" \
+    eval '! holding long.tty "$sim_long"'
 "$kt" run short.ini "${fast[@]}" --quiet
 check "... and the next run on its port succeeds" [ $? -eq 0 ]
+# A run told to stop hands the stop to the process its job runs in.
+rm -rf long/.*.kt560ax-save
+"$kt" run long.ini "${fast[@]}" --quiet 2>/dev/null &
+run=$!
+until_ended "$run" reading
+kill -TERM "$run"
+wait "$run"
+check "a run stopped during its jobs exits 5" [ $? -eq 5 ]
+check "... its job ends as stopped, in the job log too" \
+    eval 'grep -q "\"outcome\": \"stopped\"" long.state && tail -1 state/kt560ax/jobs.log | grep -q "\"outcome\":\"stopped\""'
+check "... keeping what it read" [ "$(head_key "$(ls -t long/*.KT | head -1)" Complete)" = 0 ]
+check "... and lets go of the port" eval '! holding long.tty "$sim_long"'
 stop_sim "$sim_long"
 
 # Two gateways, one remote: each fleet pushes to its own branch.

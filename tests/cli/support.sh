@@ -53,6 +53,14 @@ running_with() {
     done
     return 1
 }
+# True while a process other than $2 (the simulator that serves it) holds
+# the device that $1 names open.
+holding() {
+    local device
+    device=$(readlink -f "$1")
+    find /proc/[0-9]*/fd -maxdepth 1 -lname "$device" -printf '%h\n' 2>/dev/null |
+        grep -qv "^/proc/$2/fd$"
+}
 # True while a job holds the lock of backup set $1. It only looks (the
 # kernel's table of locks names the lock file's inode), never takes it.
 set_held() {

@@ -55,7 +55,8 @@ TEST(Fleet, ReadsEachControllerWithItsDefaults) {
                                        "MaxAge=2d\r\n"
                                        "Retries=2\r\n"
                                        "RetryPause=5m\r\n"
-                                       "Jobs=4\r\n") +
+                                       "Jobs=4\r\n"
+                                       "JobsPerProcess=1\r\n") +
                             "Report=" + rooted("/var/www/kt.html").toUtf8() +
                             "\r\n"
                             "Metrics=prom/kt560ax.prom\r\n"
@@ -72,8 +73,8 @@ TEST(Fleet, ReadsEachControllerWithItsDefaults) {
     EXPECT_EQ(std::tuple(gate.address, gate.echo, gate.categories.size(), gate.cards, gate.line),
               std::tuple(1, false, qsizetype(9), 9999, 11));
     const kt::fleet::FleetSettings& s = fleet.settings;
-    EXPECT_EQ(std::tuple(s.maxAgeSeconds, s.retries, s.retryPauseSeconds, s.jobs),
-              std::tuple(qint64(2 * 86400), 2, 300, 4));
+    EXPECT_EQ(std::tuple(s.maxAgeSeconds, s.retries, s.retryPauseSeconds, s.jobs, s.jobsPerProcess),
+              std::tuple(qint64(2 * 86400), 2, 300, 4, 1));
     EXPECT_EQ(std::tuple(north.folder, gate.folder, s.history, s.report, s.metrics),
               std::tuple(rooted("/etc/kt/kt"), rooted("/etc/kt"), rooted("/etc/history"),
                          rooted("/var/www/kt.html"), rooted("/etc/kt/prom/kt560ax.prom")));
@@ -135,6 +136,8 @@ TEST(Fleet, EachMistakeNamesItsLine) {
         {"; nothing\n", "f.ini: no [controller] section."},
         {"[a]\nPort=COM1\nFolder=-x\n", "f.ini line 3: Folder takes a folder, not \"-x\"."},
         {"[fleet]\nJobs=0\n[a]\nPort=COM1\n", "f.ini line 2: Jobs takes 1 to 256, not \"0\"."},
+        {"[fleet]\nJobsPerProcess=65\n[a]\nPort=COM1\n",
+         "f.ini line 2: JobsPerProcess takes 1 to 64, not \"65\"."},
         {"[fleet]\nMaxAge=soon\n[a]\nPort=COM1\n", "f.ini line 2: MaxAge takes hours, or a"},
         {"[fleet]\nRetries=11\n[a]\nPort=COM1\n", "f.ini line 2: Retries takes 0 to 10, not"},
         {"[fleet]\nPushFailLimit=0\n[a]\nPort=COM1\n",

@@ -88,6 +88,7 @@ const kt::fleet::RunResult& runToTheEnd(kt::fleet::FleetRun& run) {
 TEST(FleetRun, RecordsEachControllersStateAndTellsItsView) {
     QTemporaryDir dir;
     kt::fleet::Fleet fleet;
+    fleet.settings.jobsPerProcess = 1; // the stand-in is one job's program
     fleet.file = dir.filePath("site.ini");
     fleet.settings.metrics = dir.filePath("kt.prom");
     kt::fleet::RunSettings settings{
@@ -172,6 +173,7 @@ TEST(FleetRun, RecordsEachControllersStateAndTellsItsView) {
 TEST(FleetRun, ARunOfChosenControllersLeavesTheOthersRecordsAsTheyWere) {
     QTemporaryDir dir;
     kt::fleet::Fleet fleet;
+    fleet.settings.jobsPerProcess = 1; // the stand-in is one job's program
     for (const char* name : {"north", "dead"}) {
         kt::fleet::FleetController controller;
         controller.name = name;
@@ -211,6 +213,7 @@ TEST(FleetRun, ARunOfChosenControllersLeavesTheOthersRecordsAsTheyWere) {
 std::pair<kt::fleet::Fleet, kt::fleet::RunSettings> pushingFleet(const QTemporaryDir& dir,
                                                                  const QString& remote) {
     kt::fleet::Fleet fleet;
+    fleet.settings.jobsPerProcess = 1; // the stand-in is one job's program
     fleet.settings.history = dir.filePath("history");
     fleet.settings.remote = kt::fleet::RemoteAddress(remote);
     kt::fleet::FleetController north;
@@ -318,6 +321,7 @@ namespace {
 TEST(FleetRun, AStateLockThatCannotBeMadeSaysWhy) {
     QTemporaryDir dir;
     kt::fleet::Fleet fleet;
+    fleet.settings.jobsPerProcess = 1; // the stand-in is one job's program
     kt::fleet::FleetController north;
     north.name = "north";
     north.port = "/dev/north";

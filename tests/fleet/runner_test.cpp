@@ -54,6 +54,7 @@ TEST(FleetRunner, KeepsToTheJobLimitAndTriesAgainOnlyWhatTheLineFailed) {
     ASSERT_TRUE(QFile(dir.filePath("stick")).open(QIODevice::WriteOnly));
 
     kt::fleet::Fleet fleet;
+    fleet.settings.jobsPerProcess = 1; // the stand-in is one job's program
     fleet.settings.jobs = 2;
     fleet.settings.retries = 1;
     fleet.settings.retryPauseSeconds = 0;
@@ -124,6 +125,7 @@ TEST(FleetRunner, APortFoundBusyIsTriedAgainAfterAShortWait) {
     const QString program = dir.filePath("job");
     ASSERT_TRUE(kt::test::writeProgram(program, kBusyPort));
     kt::fleet::Fleet fleet;
+    fleet.settings.jobsPerProcess = 1; // the stand-in is one job's program
     fleet.settings.retryPauseSeconds = 0;
     const struct {
         const char* name;
@@ -147,6 +149,7 @@ TEST(FleetRunner, AStopDuringTheRetryPauseFinishesTheRunOnce) {
     const QString program = dir.filePath("job");
     ASSERT_TRUE(kt::test::writeProgram(program, "#!/bin/sh\nexit 6\n")); // the port is never there
     kt::fleet::Fleet fleet;
+    fleet.settings.jobsPerProcess = 1; // the stand-in is one job's program
     fleet.settings.retries = 3;
     fleet.settings.retryPauseSeconds = 3600;
     fleet.controllers.append(controller("dead", dir.path()));
