@@ -10,21 +10,51 @@
 #include <QSaveFile>
 #include <QSet>
 #include <algorithm>
+#include <array>
 
 namespace kt::engine {
 
+namespace {
+
+// A code's letter or digit as 0..35, case aside; -1 for any other byte.
+int codeDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 10;
+    return -1;
+}
+
+} // namespace
+
 const Category* categoryOfKey(const QByteArray& key) {
-    const QByteArray code = key.left(2).toUpper();
-    for (const Category& category : categories()) {
-        if (category.cards && code == category.cards->writeCode)
-            return &category;
-        for (const RecordBlock& block : category.blocks)
-            for (const RecordGroup& group : block.groups)
-                for (const char* groupCode : group.codes)
-                    if (code == groupCode)
-                        return &category;
-    }
-    return nullptr;
+    // Every record of a backup is looked up, often several times: the
+    // category of each two-character code is found once, the first in the
+    // table's order that uses it.
+    using Table = std::array<const Category*, 36 * 36>;
+    static const Table byCode = [] {
+        Table table{};
+        const auto note = [&table](const char* code, const Category& category) {
+            const Category*& entry = table[codeDigit(code[0]) * 36 + codeDigit(code[1])];
+            if (!entry)
+                entry = &category;
+        };
+        for (const Category& category : categories()) {
+            if (category.cards)
+                note(category.cards->writeCode, category);
+            for (const RecordBlock& block : category.blocks)
+                for (const RecordGroup& group : block.groups)
+                    for (const char* code : group.codes)
+                        note(code, category);
+        }
+        return table;
+    }();
+    if (key.size() < 2)
+        return nullptr;
+    const int first = codeDigit(key[0]), second = codeDigit(key[1]);
+    return first < 0 || second < 0 ? nullptr : byCode[first * 36 + second];
 }
 
 QList<int> cardSlots(const QMap<QByteArray, QByteArray>& records) {

@@ -161,6 +161,11 @@ QByteArray ReadIni(const QString& file, const QByteArray& section, const QByteAr
     return ReadIniValue(file, section, key).valueOr({});
 }
 
+QByteArray iniValueIn(const QByteArray& data, const QByteArray& section, const QByteArray& key) {
+    const std::optional<Span> value = locate(data, section.trimmed(), key.trimmed());
+    return value ? data.mid(value->begin, value->end - value->begin) : QByteArray();
+}
+
 QList<std::pair<QByteArray, QByteArray>> ReadIniSection(const QString& file,
                                                         const QByteArray& section) {
     QList<std::pair<QByteArray, QByteArray>> entries;
@@ -177,9 +182,10 @@ QList<std::pair<QByteArray, QByteArray>> ReadIniSection(const QString& file,
         if (!inSection || parsed.kind != LineKind::Entry)
             return;
         const QByteArray key = data.mid(parsed.name.begin, parsed.name.end - parsed.name.begin);
-        if (seen.contains(key.toUpper()))
-            return;
+        const qsizetype before = seen.size();
         seen.insert(key.toUpper());
+        if (seen.size() == before)
+            return; // the first of duplicates counts
         entries.append({key, data.mid(parsed.value.begin, parsed.value.end - parsed.value.begin)});
     });
     return entries;

@@ -33,6 +33,8 @@ Result<QByteArray> ReadIniValue(const QString& file, const QByteArray& section,
                                 const QByteArray& key);
 // The same, with an empty text for a value that cannot be had.
 QByteArray ReadIni(const QString& file, const QByteArray& section, const QByteArray& key);
+// ReadIni on a file's bytes in memory, for many values of one read.
+QByteArray iniValueIn(const QByteArray& data, const QByteArray& section, const QByteArray& key);
 
 // One value to write: `key` = `value` in `section`.
 struct IniValue {

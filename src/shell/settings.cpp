@@ -1,6 +1,7 @@
 #include "settings.h"
 
 #include "ini_file.h"
+#include "regular_file.h"
 #include "text_format.h"
 
 #include <QDir>
@@ -12,12 +13,12 @@ namespace kt::shell {
 
 namespace {
 
-QByteArray readTrimmed(const QString& iniFile, const char* section, const char* key) {
-    return trimBlanks(ReadIni(iniFile, section, key));
+QByteArray readTrimmed(const QByteArray& ini, const char* section, const char* key) {
+    return trimBlanks(iniValueIn(ini, section, key));
 }
 
-float readTime(const QString& iniFile, const char* key) {
-    return float(leadingNumber(readTrimmed(iniFile, kCommSection, key)));
+float readTime(const QByteArray& ini, const char* key) {
+    return float(leadingNumber(readTrimmed(ini, kCommSection, key)));
 }
 
 } // namespace
@@ -33,33 +34,35 @@ void Settings::clampTimes() {
 }
 
 Settings readSettings(const QString& iniFile) {
+    // One read for all: the file is some tens of KiB, and every job reads it.
+    const QByteArray ini = readRegularFile(iniFile).valueOr({});
     Settings s;
-    s.intComPort = roundToInt(leadingNumber(readTrimmed(iniFile, kCommSection, "ComPort")));
+    s.intComPort = roundToInt(leadingNumber(readTrimmed(ini, kCommSection, "ComPort")));
     if (s.intComPort < kFirstComPort || s.intComPort > kLastComPort)
         s.intComPort = 2;
 
-    s.strSettings = readTrimmed(iniFile, kCommSection, "Protocol");
+    s.strSettings = readTrimmed(ini, kCommSection, "Protocol");
     if (s.strSettings.isEmpty())
         s.strSettings = kDefaultProtocol;
 
-    s.sngTxDelay = readTime(iniFile, "TXDelayTime");
-    s.sngRxDelay = readTime(iniFile, "RXDelayTime");
-    s.sngRxTimeOut = readTime(iniFile, "RXTimeOut");
+    s.sngTxDelay = readTime(ini, "TXDelayTime");
+    s.sngRxDelay = readTime(ini, "RXDelayTime");
+    s.sngRxTimeOut = readTime(ini, "RXTimeOut");
     s.clampTimes();
-    s.echo = readTrimmed(iniFile, kCommSection, "Echo") == "1";
+    s.echo = readTrimmed(ini, kCommSection, "Echo") == "1";
 
-    s.intLanguage = roundToInt(leadingNumber(readTrimmed(iniFile, kSystemSection, "Language")));
+    s.intLanguage = roundToInt(leadingNumber(readTrimmed(ini, kSystemSection, "Language")));
     if (s.intLanguage < 0 || s.intLanguage > 2)
         s.intLanguage = 0;
 
     // Language.ini is UTF-8, so the remembered paths are too.
-    s.saveFile = QString::fromUtf8(readTrimmed(iniFile, kSystemSection, "SaveFile"));
-    s.loadFile = QString::fromUtf8(readTrimmed(iniFile, kSystemSection, "LoadFile"));
-    s.verifyAfterLoad = readTrimmed(iniFile, kSystemSection, "VerifyAfterLoad") == "1";
-    const int cards = roundToInt(leadingNumber(readTrimmed(iniFile, kSystemSection, "CardNumber")));
+    s.saveFile = QString::fromUtf8(readTrimmed(ini, kSystemSection, "SaveFile"));
+    s.loadFile = QString::fromUtf8(readTrimmed(ini, kSystemSection, "LoadFile"));
+    s.verifyAfterLoad = readTrimmed(ini, kSystemSection, "VerifyAfterLoad") == "1";
+    const int cards = roundToInt(leadingNumber(readTrimmed(ini, kSystemSection, "CardNumber")));
     s.cardCount = cards >= 1 ? cards : 100; // the window keeps it within the card limit
-    s.lastFolder = QString::fromUtf8(readTrimmed(iniFile, kSystemSection, "LastFolder"));
-    for (const QByteArray& key : readTrimmed(iniFile, kSystemSection, "Categories").split(','))
+    s.lastFolder = QString::fromUtf8(readTrimmed(ini, kSystemSection, "LastFolder"));
+    for (const QByteArray& key : readTrimmed(ini, kSystemSection, "Categories").split(','))
         if (!trimBlanks(key).isEmpty())
             s.tickedCategories.append(trimBlanks(key));
     return s;

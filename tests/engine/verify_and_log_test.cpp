@@ -111,6 +111,26 @@ TEST(Diff, ComparesBackupsAsASaveStoresThem) {
               "DI changed, HA0002 removed, HA0003 added, HA2500 changed, HA2600 added, ZZ removed");
 }
 
+// A record's category is that of its key's two-character code, in either
+// case; a key with another code, or too short for one, has none.
+TEST(Diff, EachKeyHasTheCategoryOfItsCode) {
+    for (const Category& category : categories()) {
+        QByteArrayList codes;
+        if (category.cards)
+            codes << category.cards->writeCode;
+        for (const RecordBlock& block : category.blocks)
+            for (const RecordGroup& group : block.groups)
+                for (const char* code : group.codes)
+                    codes << code;
+        for (const QByteArray& code : std::as_const(codes)) {
+            EXPECT_EQ(categoryOfKey(code + "01"), &category) << code.constData();
+            EXPECT_EQ(categoryOfKey(code.toLower()), &category) << code.constData();
+        }
+    }
+    for (const char* key : {"", "D", "ZZ01", "HB0001", "D#", "\xC3\x89"})
+        EXPECT_EQ(categoryOfKey(key), nullptr) << key;
+}
+
 // Only what both Saves read is compared: cards beyond the newer one's card
 // count, and categories it did not read, are listed apart, never as removed.
 TEST(Diff, WhatOnlyOneBackupReadIsNotCompared) {
