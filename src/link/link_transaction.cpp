@@ -121,6 +121,7 @@ void LinkRequest::startTry(double txDelayFromMs) {
     view.setActivity(true);
     view.showEcho(shell::trimBlanks(strTxFrame));
     phase_ = Phase::TxDelay;
+    link_.port_.setWatching(false); // what comes now waits for send() to judge it
     next_.at(txDelayFromMs + roundedMs(link_.times_.txDelayMs), [this] { send(); });
 }
 
@@ -261,6 +262,9 @@ void LinkRequest::startSettle(const QByteArray& data) {
     if (!probing_)
         held_ = data;
     phase_ = Phase::Settling;
+    // Anything that comes now fails the try; it waits in the port and is
+    // judged when the settling ends, as it would be at once.
+    link_.port_.setWatching(false);
     // In step, the quiet after a reply is the next request's TX delay, so
     // the line's timing is as without it; out of step it is a time-out.
     const double span = inStep() ? roundedMs(link_.times_.txDelayMs) : timeOutMs();
@@ -408,7 +412,6 @@ void LinkRequest::cancel() {
 void LinkRequest::end(const TxResult& result) {
     next_.cancel();
     phase_ = Phase::Ended;
-    link_.port_.setWatching(true);
     const double now = link_.clock_.nowMs();
     // The quiet after an accepted reply served as the next TX delay.
     link_.returnedAtMs_ = result.accepted() && kind_ == Kind::Request ? acceptedAtMs_ : now;
@@ -431,6 +434,10 @@ void LinkRequest::report(const TxResult& result) {
     done_ = nullptr;
     if (done)
         done(result);
+    // A link left idle watches its port again, so that a port that goes
+    // away is told at once.
+    if (!link_.active_)
+        link_.port_.setWatching(true);
 }
 
 } // namespace kt::link

@@ -48,8 +48,9 @@ class SerialPort : public QObject {
     virtual QByteArray readAll() = 0;
     // While not watching, bytes that arrive wait in the system: `arrived`
     // is not emitted for them, and readAll() still takes them. The link
-    // stops watching while the controller gets its time to answer, when it
-    // takes nothing anyway: the event loop then wakes once less a request.
+    // stops watching while the controller gets its time to answer and while
+    // the line settles, when what comes waits to be judged at the phase's
+    // end: the event loop then wakes less, and polls fewer ports each time.
     // A port that cannot stop watching keeps on; an open port watches.
     virtual void setWatching(bool) {}
     // Writes all bytes; false when the port is closed or the write fails.
