@@ -54,11 +54,9 @@ LineEndpoint::LineEndpoint(VirtualController& controller, int fd, int keepOpenFd
     : controller_(controller), fd_(fd), keepOpenFd_(keepOpenFd),
       devicePath_(std::move(devicePath)) {
     fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
-    readNotifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
-    connect(readNotifier_.get(), &QSocketNotifier::activated, this, &LineEndpoint::onReadable);
-    writeNotifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Write);
-    writeNotifier_->setEnabled(false);
-    connect(writeNotifier_.get(), &QSocketNotifier::activated, this, &LineEndpoint::flushDue);
+    poller_ = LinePoller::ofThisThread();
+    watch_ = poller_->watch(
+        fd_, [this] { onReadable(); }, [this] { flushDue(); });
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, &LineEndpoint::flushDue);
@@ -84,8 +82,9 @@ std::unique_ptr<LineEndpoint> LineEndpoint::createPty(VirtualController& control
     tcsetattr(slave, TCSANOW, &tio);
     fcntl(master, F_SETFD, FD_CLOEXEC);
     fcntl(slave, F_SETFD, FD_CLOEXEC);
-    return std::unique_ptr<LineEndpoint>(
-        new LineEndpoint(controller, master, slave, QString::fromLocal8Bit(name)));
+    return watched(std::unique_ptr<LineEndpoint>(
+                       new LineEndpoint(controller, master, slave, QString::fromLocal8Bit(name))),
+                   error);
 }
 
 std::unique_ptr<LineEndpoint> LineEndpoint::openDevice(VirtualController& controller,
@@ -126,12 +125,21 @@ std::unique_ptr<LineEndpoint> LineEndpoint::openDevice(VirtualController& contro
         return nullptr;
     }
     tcflush(fd, TCIOFLUSH);
-    return std::unique_ptr<LineEndpoint>(new LineEndpoint(controller, fd, -1, path));
+    return watched(std::unique_ptr<LineEndpoint>(new LineEndpoint(controller, fd, -1, path)),
+                   error);
+}
+
+std::unique_ptr<LineEndpoint> LineEndpoint::watched(std::unique_ptr<LineEndpoint> endpoint,
+                                                    QString* error) {
+    if (endpoint->watch_ != 0)
+        return endpoint;
+    *error = QStringLiteral("cannot watch %1: %2").arg(endpoint->devicePath_, strerror(errno));
+    return nullptr;
 }
 
 void LineEndpoint::hangUp() {
-    readNotifier_.reset();
-    writeNotifier_.reset();
+    poller_->forget(watch_);
+    watch_ = 0;
     timer_.stop();
     output_.clear();
     unwritten_.clear();
@@ -209,8 +217,7 @@ void LineEndpoint::flushDue() {
             unwritten_.clear(); // nobody at the other end
         }
     }
-    if (writeNotifier_)
-        writeNotifier_->setEnabled(!unwritten_.isEmpty());
+    poller_->wantWrites(watch_, !unwritten_.isEmpty());
     if (!output_.empty())
         timer_.start(std::max(0, int(std::ceil(output_.front().atMs - now))));
 }

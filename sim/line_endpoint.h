@@ -1,12 +1,12 @@
 // Serves a virtual controller on a line: the master side of a
 // pseudo-terminal that this object creates, or a real serial device.
-// POSIX only.
+// Linux only.
 #pragma once
 
+#include "line_poller.h"
 #include "virtual_controller.h"
 
 #include <QObject>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <deque>
 #include <memory>
@@ -48,6 +48,9 @@ class LineEndpoint final : public QObject {
 
   private:
     LineEndpoint(VirtualController& controller, int fd, int keepOpenFd, QString devicePath);
+    // The endpoint if its line is watched, else null with the reason.
+    static std::unique_ptr<LineEndpoint> watched(std::unique_ptr<LineEndpoint> endpoint,
+                                                 QString* error);
     void onReadable();
     void queue(double atMs, const QByteArray& bytes);
     void flushDue();
@@ -64,8 +67,8 @@ class LineEndpoint final : public QObject {
     int baudRate_ = 0;
     double latencyMs_ = 0;
     double lineFreeAtMs_ = 0;
-    std::unique_ptr<QSocketNotifier> readNotifier_;
-    std::unique_ptr<QSocketNotifier> writeNotifier_;
+    std::shared_ptr<LinePoller> poller_;
+    std::uint64_t watch_ = 0;
     QTimer timer_;
     std::deque<Pending> output_;
     QByteArray unwritten_;
