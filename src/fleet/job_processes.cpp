@@ -30,12 +30,17 @@ struct JobProcesses::Own {
     QByteArray errors;
 };
 
+struct JobProcesses::Handed {
+    QStringList arguments;
+    Ended ended;
+};
+
 struct JobProcesses::Shared {
     std::unique_ptr<QProcess> process;
-    std::map<int, Ended> jobs; // handed to it, not yet ended
-    QByteArray partial;        // of its next line
-    QByteArray errors;         // what it said itself on standard error
-    bool stopping = false;     // told to stop, or to take no more jobs
+    std::map<int, Handed> jobs; // handed to it, not yet ended
+    QByteArray partial;         // of its next line
+    QByteArray errors;          // what it said itself on standard error
+    bool stopping = false;      // told to stop, or to take no more jobs
 };
 
 JobProcesses::JobProcesses(QString program, int perProcess)
@@ -77,7 +82,7 @@ void JobProcesses::start(int id, const QStringList& arguments, Ended ended) {
         return;
     }
     Shared& shared = sharedWithRoom();
-    shared.jobs.emplace(id, std::move(ended));
+    shared.jobs.emplace(id, Handed{arguments, std::move(ended)});
     shared.process->write(line + '\n');
 }
 
@@ -149,7 +154,8 @@ JobProcesses::Shared& JobProcesses::sharedWithRoom() {
                 shared, kInterrupted,
                 how == QProcess::NormalExit
                     ? QStringLiteral("the job process ended (status %1) before this job").arg(code)
-                    : QStringLiteral("the job process was killed during this job"));
+                    : QStringLiteral("the job process was killed during this job"),
+                Retry::Alone);
         },
         Qt::QueuedConnection);
     connect(
@@ -158,7 +164,8 @@ JobProcesses::Shared& JobProcesses::sharedWithRoom() {
             if (error == QProcess::FailedToStart)
                 sharedGone(shared, kFileError,
                            QStringLiteral("cannot start %1: %2")
-                               .arg(program_, shared.process->errorString()));
+                               .arg(program_, shared.process->errorString()),
+                           Retry::No);
         },
         Qt::QueuedConnection);
     process->start(program_, {QStringLiteral("jobs")});
@@ -173,10 +180,11 @@ bool JobProcesses::readLines(Shared& shared) {
         const auto found = shared.jobs.find(line.value("job").toInt(-1));
         if (found == shared.jobs.end()) {
             sharedGone(shared, kInterrupted,
-                       QStringLiteral("the job process said what is not the end of a job"));
+                       QStringLiteral("the job process said what is not the end of a job"),
+                       Retry::Alone);
             return false;
         }
-        const Ended ended = std::move(found->second);
+        const Ended ended = std::move(found->second.ended);
         shared.jobs.erase(found);
         const QJsonObject summary = line.value("summary").toObject();
         QByteArray errors;
@@ -188,12 +196,13 @@ bool JobProcesses::readLines(Shared& shared) {
     }
     if (shared.partial.size() <= kMaxLine)
         return true;
-    sharedGone(shared, kInterrupted, QStringLiteral("the job process said a line too long"));
+    sharedGone(shared, kInterrupted, QStringLiteral("the job process said a line too long"),
+               Retry::Alone);
     return false;
 }
 
-void JobProcesses::sharedGone(Shared& shared, int status, const QString& why) {
-    const std::map<int, Ended> jobs = std::move(shared.jobs);
+void JobProcesses::sharedGone(Shared& shared, int status, const QString& why, Retry retry) {
+    const std::map<int, Handed> jobs = std::move(shared.jobs);
     QByteArray errors = shared.errors;
     keepEnd(errors, said(why));
     shared.process->disconnect(this);
@@ -203,11 +212,28 @@ void JobProcesses::sharedGone(Shared& shared, int status, const QString& why) {
     }
     shared.process.release()->deleteLater();
     shared_.remove_if([&shared](const Shared& one) { return &one == &shared; });
-    for (const auto& [id, ended] : jobs)
-        ended(status, {}, errors);
+    for (const auto& [id, job] : jobs) {
+        if (retry == Retry::No || stopped_) {
+            job.ended(status, {}, errors);
+            continue;
+        }
+        // A job that shared the process may be no cause of its end: it is
+        // tried again at once, alone, so that only a job that fails on its
+        // own fails, as it would in a process of its own from the start.
+        QByteArray before = errors;
+        keepEnd(before, said(QStringLiteral("this job is tried again in a process of its own")));
+        startOwn(id, job.arguments,
+                 [before, ended = job.ended](int again, const QByteArray& output,
+                                             const QByteArray& more) {
+                     QByteArray all = before;
+                     keepEnd(all, more);
+                     ended(again, output, all);
+                 });
+    }
 }
 
 void JobProcesses::stop() {
+    stopped_ = true;
     for (Own& job : own_)
         if (job.process->state() != QProcess::NotRunning)
             job.process->terminate();
@@ -226,6 +252,7 @@ void JobProcesses::close() {
 }
 
 void JobProcesses::kill() {
+    stopped_ = true;
     for (Own& job : own_)
         if (job.process->state() != QProcess::NotRunning)
             job.process->kill();

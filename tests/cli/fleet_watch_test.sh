@@ -220,6 +220,17 @@ check "... its job ends as stopped, in the job log too" \
     eval 'grep -q "\"outcome\": \"stopped\"" long.state && tail -1 state/kt560ax/jobs.log | grep -q "\"outcome\":\"stopped\""'
 check "... keeping what it read" [ "$(head_key "$(ls -t long/*.KT | head -1)" Complete)" = 0 ]
 check "... and lets go of the port" eval '! holding long.tty "$sim_long"'
+# A job process that dies during its job: the job is tried again at once in
+# a process of its own, and the backup is made.
+printf '[crash]\nPort=%s\nOnly=cards\nCards=100\n' "$work/long.tty" >crash.ini
+"$kt" run crash.ini "${fast[@]}" --quiet 2>/dev/null &
+run=$!
+journaled() { for j in crash/.*.kt560ax-save/.*.journal; do [ -s "$j" ] && return 0; done; return 1; }
+until_ended "$run" journaled
+pkill -KILL -P "$run"
+wait "$run"
+check "a job whose job process died is tried again alone and succeeds" [ $? -eq 0 ]
+check "... with the whole backup" [ "$(head_key "$(ls -t crash/*.KT | head -1)" Complete)" = 1 ]
 stop_sim "$sim_long"
 
 # Two gateways, one remote: each fleet pushes to its own branch.

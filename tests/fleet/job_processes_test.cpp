@@ -19,30 +19,39 @@ struct End {
     QByteArray errors;
 };
 
+constexpr char kFinished[] =
+    R"sh(printf '{"job":%s,"status":0,"summary":{"outcome":"finished"},"errors":""}\n' "$id")sh";
+constexpr char kFinishedAlone[] = R"sh(echo '{"outcome":"finished","alone":true}'; exit 0)sh";
+
 // Job processes that log their start and each line they take, then answer
 // by `answer`, a shell fragment run for each job with its number in $id.
-QByteArray standIn(const char* answer) {
+// Started as `save FILE`, a job of its own, one logs that and runs `alone`.
+QByteArray standIn(const char* answer, const char* alone = kFinishedAlone) {
     return QByteArray(R"sh(#!/bin/sh
 echo "process $1" >>"$0.log"
+if [ "$1" = save ]; then
+    echo "alone $2" >>"$0.log"
+)sh") + alone +
+           R"sh(
+fi
 while IFS= read -r line; do
     echo "$line" >>"$0.log"
     id=$(printf '%s' "$line" | sed -n 's/.*"job":\([0-9]*\).*/\1/p')
     [ -n "$id" ] || continue
-)sh") + answer +
+)sh" + answer +
            "\ndone\n";
 }
-
-constexpr char kFinished[] =
-    R"sh(printf '{"job":%s,"status":0,"summary":{"outcome":"finished"},"errors":""}\n' "$id")sh";
 
 QByteArray logOf(const QString& program) {
     QFile log(program + ".log");
     return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
 }
 
-// Starts `count` saves, stops them once `program` has logged that many
-// jobs when `stop` is set, and waits until each has ended.
-QList<End> runJobs(kt::fleet::JobProcesses& processes, int count, const QString& stop = {}) {
+// Starts `count` saves, stops them (or kills them, with `kill`) once
+// `program` has logged that many jobs when `stop` is set, and waits until
+// each has ended.
+QList<End> runJobs(kt::fleet::JobProcesses& processes, int count, const QString& stop = {},
+                   bool kill = false) {
     QList<End> ends(count);
     int left = count;
     for (int id = 0; id < count; ++id)
@@ -55,32 +64,52 @@ QList<End> runJobs(kt::fleet::JobProcesses& processes, int count, const QString&
             });
     if (!stop.isEmpty()) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return logOf(stop).count("save") == count; }, 20000));
-        processes.stop();
+        kill ? processes.kill() : processes.stop();
     }
     EXPECT_TRUE(QTest::qWaitFor([&left] { return left == 0; }, 20000)) << left << " jobs left";
     return ends;
 }
 
 // Saves share processes, as many a process as it takes, each job's line
-// answered by its own end; what a process says that is not a job's end, or
-// its death, ends the jobs it had with the reason; one that cannot start
-// ends them as a file error.
-TEST(JobProcesses, EachSaveEndsOnceWithWhatItsProcessSaidOrWhyItDied) {
+// answered by its own end. When a process dies or says what is not a job's
+// end, each job it had is tried again alone and ends as that try does, with
+// the reason before; one that cannot start ends them as a file error.
+TEST(JobProcesses, EachSaveEndsOnceAsItsProcessSaidOrAsItsTryAloneDid) {
+    const char* again = "kt560ax: this job is tried again in a process of its own";
     const struct {
         const char* name;
         QByteArray program; // empty: none
         int status;
         const char* output;
-        const char* error;
+        QByteArrayList errors;
+        int alone; // tries alone
     } cases[] = {
-        {"finished", standIn(kFinished), kt::kDone, "\"finished\"", ""},
-        {"killed", standIn("kill -KILL $$"), kt::kInterrupted, "",
-         "kt560ax: the job process was killed during this job"},
-        {"ended", standIn("echo 'out of memory' >&2; exit 0"), kt::kInterrupted, "",
-         "out of memory\nkt560ax: the job process ended (status 0) before this job"},
-        {"babbling", standIn("echo hello"), kt::kInterrupted, "",
-         "kt560ax: the job process said what is not the end of a job"},
-        {"missing", {}, kt::kFileError, "", "kt560ax: cannot start"},
+        {"finished", standIn(kFinished), kt::kDone, "\"finished\"", {}, 0},
+        {"killed",
+         standIn("kill -KILL $$"),
+         kt::kDone,
+         "\"alone\"",
+         {"kt560ax: the job process was killed during this job", again},
+         3},
+        {"ended",
+         standIn("echo 'out of memory' >&2; exit 0"),
+         kt::kDone,
+         "\"alone\"",
+         {"out of memory\nkt560ax: the job process ended (status 0) before this job", again},
+         3},
+        {"babbling",
+         standIn("echo hello"),
+         kt::kDone,
+         "\"alone\"",
+         {"kt560ax: the job process said what is not the end of a job", again},
+         3},
+        {"killed alone too",
+         standIn("kill -KILL $$", "echo 'bad record' >&2; kill -KILL $$"),
+         kt::kInterrupted,
+         "",
+         {"was killed during this job", again, "bad record"},
+         3},
+        {"missing", {}, kt::kFileError, "", {"kt560ax: cannot start"}, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -93,9 +122,14 @@ TEST(JobProcesses, EachSaveEndsOnceWithWhatItsProcessSaidOrWhyItDied) {
         for (const End& end : runJobs(processes, 3)) {
             EXPECT_EQ(end.status, c.status);
             EXPECT_TRUE(end.output.contains(c.output)) << end.output.toStdString();
-            EXPECT_TRUE(end.errors.contains(c.error)) << end.errors.toStdString();
+            qsizetype at = 0; // each error in its order
+            for (const QByteArray& error : c.errors) {
+                at = end.errors.indexOf(error, at);
+                EXPECT_GE(at, 0) << error.toStdString() << " in " << end.errors.toStdString();
+            }
         }
-        if (c.status == kt::kDone) {
+        EXPECT_EQ(logOf(program).count("alone "), c.alone);
+        if (c.status == kt::kDone && c.alone == 0) {
             EXPECT_EQ(logOf(program).count("process jobs"), 2) << "two jobs a process";
         }
     }
@@ -103,7 +137,8 @@ TEST(JobProcesses, EachSaveEndsOnceWithWhatItsProcessSaidOrWhyItDied) {
 
 // A stop reaches every shared process as a line (it may not take signals);
 // a command other than save, and every job at one a process, runs as a
-// program of its own, stopped by a signal.
+// program of its own, stopped by a signal; a kill ends every job, none tried
+// again.
 TEST(JobProcesses, AStopReachesSharedAndOwnProcesses) {
     QTemporaryDir dir;
     const QString shared = dir.filePath("shared");
@@ -128,6 +163,17 @@ esac)sh")
     QByteArrayList started = logOf(own).split('\n');
     std::sort(started.begin(), started.end());
     EXPECT_EQ(started, (QByteArrayList{"", "save f0.KT", "save f1.KT"}));
+
+    // Killed by the run, the jobs of a shared process end so: none is tried
+    // again.
+    const QString silent = dir.filePath("silent");
+    ASSERT_TRUE(kt::test::writeProgram(silent, standIn(":")));
+    kt::fleet::JobProcesses killed(silent, 16);
+    for (const End& end : runJobs(killed, 2, silent, true)) {
+        EXPECT_EQ(end.status, kt::kInterrupted);
+        EXPECT_TRUE(end.errors.contains("killed")) << end.errors.toStdString();
+    }
+    EXPECT_EQ(logOf(silent).count("alone "), 0);
 }
 
 } // namespace
