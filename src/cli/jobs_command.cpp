@@ -19,8 +19,6 @@ namespace kt::cli {
 
 namespace {
 
-// What a job said on standard error, of which its run keeps as much.
-constexpr qsizetype kMaxErrors = fleet::JobProcesses::kMaxErrorOutput;
 static_assert(StdinLines::kMaxLine >= fleet::JobProcesses::kMaxJobLine,
               "a job line the run hands over is taken whole");
 
@@ -49,7 +47,7 @@ class Jobs : public QObject {
   private:
     struct Running {
         std::unique_ptr<TransferRun, void (*)(TransferRun*)> run{nullptr, nullptr};
-        QString errors;
+        QByteArray errors; // what it said, as much as its run keeps
     };
 
     void take(const QByteArray& text) {
@@ -86,15 +84,13 @@ class Jobs : public QObject {
         const auto found = running_.find(id);
         if (found == running_.end())
             return;
-        QString& errors = found->second.errors;
-        errors += said + u'\n';
-        if (errors.size() > kMaxErrors)
-            errors.remove(0, errors.size() - kMaxErrors);
+        fleet::JobProcesses::keepEnd(found->second.errors, said.toUtf8() + '\n');
     }
 
     void ended(int id) {
         const auto found = running_.find(id);
-        reply(id, found->second.run->status(), found->second.run->summary(), found->second.errors);
+        reply(id, found->second.run->status(), found->second.run->summary(),
+              QString::fromUtf8(found->second.errors));
         running_.erase(found);
         if (closed_ && running_.empty())
             QCoreApplication::quit();

@@ -12,12 +12,6 @@ namespace kt::fleet {
 
 namespace {
 
-void keepEnd(QByteArray& kept, const QByteArray& more) {
-    kept += more;
-    if (kept.size() > JobProcesses::kMaxErrorOutput)
-        kept.remove(0, kept.size() - JobProcesses::kMaxErrorOutput);
-}
-
 QByteArray said(const QString& text) {
     return "kt560ax: " + text.toUtf8() + '\n';
 }
@@ -42,6 +36,12 @@ struct JobProcesses::Shared {
     QByteArray errors;          // what it said itself on standard error
     bool stopping = false;      // told to stop, or to take no more jobs
 };
+
+void JobProcesses::keepEnd(QByteArray& kept, const QByteArray& more) {
+    kept += more;
+    if (kept.size() > kMaxErrorOutput)
+        kept.remove(0, kept.size() - kMaxErrorOutput);
+}
 
 JobProcesses::JobProcesses(QString program, int perProcess)
     : program_(std::move(program)), perProcess_(perProcess) {}

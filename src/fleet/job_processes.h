@@ -31,6 +31,8 @@ class JobProcesses : public QObject {
 
     // What a job said on standard error, of which as much is kept (the end).
     static constexpr qsizetype kMaxErrorOutput = 16 * 1024;
+    // Adds `more` to `kept`, keeping the last kMaxErrorOutput bytes.
+    static void keepEnd(QByteArray& kept, const QByteArray& more);
     // A line from a job process longer than this is not read: the process is
     // ended, and its jobs with it.
     static constexpr qsizetype kMaxLine = 256 * 1024;
